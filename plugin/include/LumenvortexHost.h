@@ -1,0 +1,42 @@
+/* Host extensions of the Lumenvortex plug-in.
+ *
+ * The plug-in speaks the visual plug-in interface (iTunesAPI.h): the entry
+ * point iTunesPluginMainMachO and the messages of its handler. A host that
+ * loads Lumenvortex.so can also look up these two C functions with dlsym.
+ * Neither is needed for ordinary live use.
+ *
+ *   LumenvortexSetClock      supplies the plug-in's clock. Offline renderers
+ *                            and tests pass a virtual clock so that frame n is
+ *                            drawn at exactly the time they choose and the
+ *                            frame pacing sleeps on that clock. Pass nulls to
+ *                            go back to the wall clock. Call it before "show"
+ *                            (the clock restarts at 0 on its next reading).
+ *
+ *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1
+ *                            at `port` and makes it the analyser's source in
+ *                            place of the host's render data. Returns 1 when
+ *                            connected, 0 when not (the visualizer then runs
+ *                            on silence until the host source is attached
+ *                            again by calling it with port 0).
+ */
+#ifndef LUMENVORTEX_HOST_H
+#define LUMENVORTEX_HOST_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef long long (*LVClockNowMicros)(void* user);
+typedef void (*LVClockSleepMicros)(void* user, long long micros);
+
+void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMicros, void* user);
+int LumenvortexAttachCorvane(int port);
+
+typedef void (*LumenvortexSetClockFn)(LVClockNowMicros, LVClockSleepMicros, void*);
+typedef int (*LumenvortexAttachCorvaneFn)(int);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
