@@ -21,6 +21,9 @@ extern const float TWO_PI;
 
 float random(float min, float max);
 float random(float max);
+// The arithmetic of random(min, max) on one given draw of rand(). A draw of
+// 2147483584 or more converts to the float 2^31, so max itself is reachable.
+float randomScaled(int draw, float min, float max);
 float constrain(float value, float min, float max);
 int constrain(int value, int min, int max);
 float degrees(float radians);
@@ -34,7 +37,10 @@ float dist(float x1, float y1, float z1, float x2, float y2, float z2);
 // clock being set, a daylight-saving change) is absorbed, so the count never
 // goes backwards and never leaps. Hosts that render offline, and tests,
 // install their own time source: the whole system then runs on that time,
-// including the frame pacing's sleeps.
+// including the frame pacing's sleeps. When an installed source steps
+// backwards the step is dropped: the count stands still for that reading and
+// then moves on with the source.
+// `long` is 64 bits on this ABI: the count does not wrap.
 
 struct ClockSource {
     long long (*nowMicros)(void* user);           // any origin; should not go backwards
@@ -43,14 +49,23 @@ struct ClockSource {
 };
 
 long millis();
-// Sleeps on the current clock: usleep on the wall clock, an advance of the
-// virtual time on a virtual clock.
+// Sleeps on the current clock: a real sleep on the wall clock (and on an
+// installed source without a sleep of its own), an advance of the virtual
+// time on a virtual clock.
 void sleepMicros(long long micros);
 // Installs a time source (copied), or the wall clock again with null. The
 // millisecond count restarts at 0 on the next millis() call.
 void setClockSource(const ClockSource* source);
 // Forgets the origin: the next millis() call returns 0 again.
 void resetMillis();
+
+// How far the step-free wall clock advances between two readings, given how
+// far the wall clock and the steady clock moved: the wall clock's own
+// interval while the two agree (within WALL_CLOCK_STEP_SLACK_MICROS plus
+// 0.1 % of the interval), 0 when the wall clock went backwards, and the
+// steady clock's interval when the wall clock leapt.
+constexpr long long WALL_CLOCK_STEP_SLACK_MICROS = 100000;
+long long absorbWallClockStep(long long wallDeltaMicros, long long steadyDeltaMicros);
 
 // A clock that moves only when told to, or when the pacing sleeps on it.
 // Frame n of an offline render is drawn at exactly n / fps seconds.
@@ -69,8 +84,9 @@ public:
     unsigned char red, green, blue, alpha;
 
     color() {}
-    color(unsigned char r, unsigned char g, unsigned char b) : red(r), green(g), blue(b) {}
-    explicit color(unsigned char gray) : red(gray), green(gray), blue(gray) {}
+    // alpha is carried but never read: drawing calls take opacity separately.
+    color(unsigned char r, unsigned char g, unsigned char b) : red(r), green(g), blue(b), alpha(255) {}
+    explicit color(unsigned char gray) : red(gray), green(gray), blue(gray), alpha(255) {}
 
     static color hsbf(float hueAngle, float saturation, float brightness);
     static color hsb(unsigned char hueAngle, unsigned char saturation, unsigned char brightness);
