@@ -62,16 +62,16 @@ public:
     float pullTowardCenterStrength() const { return mPullTowardCenterStrength; }
     bool cycleModeOnTrackChange() const { return mCycleModeOnTrackChange; }
 
-    static const bool FLAT_SHADE = true, NO_FLAT_SHADE = false;
-    static const bool SIMPLE_SHADE = true, NO_SIMPLE_SHADE = false;
-    static const bool RIBBONS = true, NO_RIBBONS = false;
-    static const bool TEXTURE_RIBBONS = true, NO_TEXTURE_RIBBONS = false;
-    static const bool ERRATIC_RIBBONS = true, NO_ERRATIC_RIBBONS = false;
-    static const bool STROKE_MODE = true, NO_STROKE_MODE = false;
-    static const bool BLACK_AND_WHITE = true, NO_BLACK_AND_WHITE = false;
-    static const bool PROXIMITY_LINES = true, NO_PROXIMITY_LINES = false;
-    static const bool HSB_COLOR = true, NO_HSB_COLOR = false;
-    static const bool FORCE_BACKGROUND_COLOR = true, NO_FORCE_BACKGROUND_COLOR = false;
+    static constexpr bool FLAT_SHADE = true, NO_FLAT_SHADE = false;
+    static constexpr bool SIMPLE_SHADE = true, NO_SIMPLE_SHADE = false;
+    static constexpr bool RIBBONS = true, NO_RIBBONS = false;
+    static constexpr bool TEXTURE_RIBBONS = true, NO_TEXTURE_RIBBONS = false;
+    static constexpr bool ERRATIC_RIBBONS = true, NO_ERRATIC_RIBBONS = false;
+    static constexpr bool STROKE_MODE = true, NO_STROKE_MODE = false;
+    static constexpr bool BLACK_AND_WHITE = true, NO_BLACK_AND_WHITE = false;
+    static constexpr bool PROXIMITY_LINES = true, NO_PROXIMITY_LINES = false;
+    static constexpr bool HSB_COLOR = true, NO_HSB_COLOR = false;
+    static constexpr bool FORCE_BACKGROUND_COLOR = true, NO_FORCE_BACKGROUND_COLOR = false;
 
 private:
     const Mode& cur() const { return mModes[mCurrentMode]; }

@@ -1,0 +1,38 @@
+#include "bgControl.h"
+
+#include "lumenvortexApplet.h"
+
+BGControl::BGControl()
+    : index(0), myColor(0), rr(0), rrDest(0), gg(0), ggDest(0), bb(0), bbDest(0) {
+    setColor();
+}
+
+void BGControl::setColor() {
+    // First match wins: a hue mode gets a hue background even when it is also black and white.
+    if (gMode.forceBackgroundColor()) {
+        color c = gMode.forcedBackgroundColor();
+        rrDest = red(c);
+        ggDest = green(c);
+        bbDest = blue(c);
+    } else if (!gMode.hsbColor() && gMode.blackAndWhite()) {
+        rrDest = ggDest = bbDest = 0;
+    } else if (!gMode.hsbColor() && gMode.flatShade()) {
+        // On the 0..255 scale: a hair above black, not 80 %.
+        rrDest = ggDest = bbDest = 0.8f;
+    } else {
+        // Palette modes take one of the dark pixels at the start of row 0; hue modes ignore k.
+        int k = (int)random(12.0f);
+        myColor = colors.getColor(k, true);
+        rrDest = red(myColor);
+        ggDest = green(myColor);
+        bbDest = blue(myColor);
+    }
+}
+
+void BGControl::exist() {
+    rr = rr + (rr - rrDest) * -0.05f;
+    gg = gg + (gg - ggDest) * -0.05f;
+    bb = bb + (bb - bbDest) * -0.05f;
+    glClearColor(rr / 255.0f, gg / 255.0f, bb / 255.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}

@@ -1,0 +1,39 @@
+// The help panel: the infoPanel image at its natural size near the top left,
+// over the finished scene.
+#include "lumenvortexApplet.h"
+
+void renderInfoPanel() {
+    // Before the first context or canvas there is nothing to draw on.
+    if (!infoPanel || !gApplet) return;
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    // One unit per pixel, origin top left, y down (what gluOrtho2D gives, without GLU).
+    glOrtho(0, gApplet->mWidth, gApplet->mHeight, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+
+    glDisable(GL_DEPTH_TEST);
+    glDepthMask(GL_FALSE);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_ALPHA_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    // Ordinary "over" blending: the panel's own alpha darkens the scene behind it.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+
+    image(*infoPanel, 10, 10, (float)infoPanel->GetWidth(), (float)infoPanel->GetHeight(),
+          color(255, 255, 255), 255);
+
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+}

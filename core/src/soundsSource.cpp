@@ -1,0 +1,62 @@
+#include "soundsSource.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+SoundsSource::SoundsSource() {
+    std::memset(mLeftSpectrumData, 0, sizeof mLeftSpectrumData);
+    std::memset(mRightSpectrumData, 0, sizeof mRightSpectrumData);
+}
+
+void SoundsSourceiTunes::updateSpectrumData(const unsigned char (*spectrumData)[512]) {
+    // A render message without data keeps the spectrum it had.
+    if (!spectrumData) return;
+    std::memcpy(mLeftSpectrumData, spectrumData[0], sizeof mLeftSpectrumData);
+    std::memcpy(mRightSpectrumData, spectrumData[1], sizeof mRightSpectrumData);
+}
+
+SoundsSourceCorvane::SoundsSourceCorvane(const char* /*host: always the loopback*/, int port)
+    : mSocketFD(-1), mValid(false), mRawDataBufferOffset(0) {
+    std::memset(mRawDataBuffer, 0, sizeof mRawDataBuffer);
+    if (port < 1 || port > 65535) return;  // nothing could listen there; stay silent
+
+    mSocketFD = socket(AF_INET, SOCK_STREAM, 0);
+    if (mSocketFD < 0) return;
+
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (connect(mSocketFD, (const sockaddr*)&address, sizeof address) >= 0) mValid = true;
+}
+
+SoundsSourceCorvane::~SoundsSourceCorvane() {
+    if (mSocketFD >= 0) close(mSocketFD);
+}
+
+void SoundsSourceCorvane::update() {
+    if (!mValid) return;
+
+    // Never wait: a stalled server must leave the frame loop running on the last frame.
+    ssize_t got = recv(mSocketFD, mRawDataBuffer + mRawDataBufferOffset,
+                       FRAME_SIZE - mRawDataBufferOffset, MSG_DONTWAIT);
+    if (got <= 0) return;  // closed, nothing yet, or an error: keep what we have
+
+    mRawDataBufferOffset += (int)got;
+    if (mRawDataBufferOffset > FRAME_SIZE) throw std::out_of_range("CorvaneInstance");
+    if (mRawDataBufferOffset == FRAME_SIZE) {
+        frameCompleted();
+        mRawDataBufferOffset = 0;
+    }
+}
+
+void SoundsSourceCorvane::frameCompleted() {
+    std::memcpy(mLeftSpectrumData, mRawDataBuffer, 512);
+    std::memcpy(mRightSpectrumData, mRawDataBuffer + 512, 512);
+}

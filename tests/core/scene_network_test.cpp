@@ -1,0 +1,157 @@
+// The network spectrum source against a real TCP server on the loopback
+// interface: framing across reads, one frame per update, a closing server, a
+// silent server and no server at all.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "soundsSource.h"
+
+namespace {
+
+// A listening socket on 127.0.0.1 at a port the system picks.
+class LoopbackServer {
+public:
+    int listener = -1;
+    int peer = -1;
+    int port = 0;
+
+    LoopbackServer() {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = 0;
+        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        if (bind(listener, (sockaddr*)&a, sizeof a) < 0 || listen(listener, 4) < 0) return;
+        socklen_t len = sizeof a;
+        getsockname(listener, (sockaddr*)&a, &len);
+        port = ntohs(a.sin_port);
+    }
+    ~LoopbackServer() {
+        if (peer >= 0) close(peer);
+        if (listener >= 0) close(listener);
+    }
+    bool accept() {
+        peer = ::accept(listener, nullptr, nullptr);
+        return peer >= 0;
+    }
+    void send(const std::vector<unsigned char>& bytes, size_t from, size_t count) {
+        ASSERT_EQ(::send(peer, bytes.data() + from, count, 0), (ssize_t)count);
+    }
+    void hangUp() {
+        close(peer);
+        peer = -1;
+    }
+};
+
+// Loopback delivery is not promised to be instant; wait (without judging how
+// long it took) until the client's socket holds what was sent.
+void awaitBytes(int fd, int count) {
+    for (int tries = 0; tries < 1000; tries++) {
+        int waiting = 0;
+        ioctl(fd, FIONREAD, &waiting);
+        if (waiting >= count) return;
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 10);
+    }
+    FAIL() << "the loopback connection did not deliver " << count << " bytes";
+}
+
+// Frame k: left channel all k, right channel all k + 100.
+std::vector<unsigned char> frames(int n) {
+    std::vector<unsigned char> bytes;
+    for (int k = 1; k <= n; k++) {
+        bytes.insert(bytes.end(), 512, (unsigned char)k);
+        bytes.insert(bytes.end(), 512, (unsigned char)(k + 100));
+    }
+    return bytes;
+}
+
+int left(const SoundsSource& s) { return s.getLeftSpectrumData()[300]; }
+int right(const SoundsSource& s) { return s.getRightSpectrumData()[511]; }
+
+TEST(SceneNetworkSource, FramesArriveWholeOnePerUpdate) {
+    LoopbackServer server;
+    ASSERT_GT(server.port, 0);
+    SoundsSourceCorvane source("ignored.example", server.port);
+    ASSERT_TRUE(source.isValid());
+    ASSERT_TRUE(server.accept());
+    auto bytes = frames(3);
+
+    // Frame 1 in three pieces, each read by its own update.
+    size_t cuts[] = {0, 100, 700, 1024};
+    for (int piece = 0; piece < 3; piece++) {
+        server.send(bytes, cuts[piece], cuts[piece + 1] - cuts[piece]);
+        awaitBytes(source.mSocketFD, (int)(cuts[piece + 1] - cuts[piece]));
+        source.update();
+        if (piece < 2) {
+            EXPECT_EQ(left(source), 0) << "applied before its last byte";
+            EXPECT_EQ(source.mRawDataBufferOffset, (int)cuts[piece + 1]);
+        }
+    }
+    EXPECT_EQ(left(source), 1);
+    EXPECT_EQ(right(source), 101);
+    EXPECT_EQ(source.mRawDataBufferOffset, 0);
+
+    // Two frames waiting: one per call.
+    server.send(bytes, 1024, 2048);
+    awaitBytes(source.mSocketFD, 2048);
+    source.update();
+    EXPECT_EQ(left(source), 2);
+    EXPECT_EQ(right(source), 102);
+    source.update();
+    EXPECT_EQ(left(source), 3);
+    source.update();  // nothing more is coming; the call comes straight back
+    EXPECT_EQ(left(source), 3);
+}
+
+TEST(SceneNetworkSource, ServerClosingMidFrameKeepsTheLastWholeFrame) {
+    LoopbackServer server;
+    SoundsSourceCorvane source(nullptr, server.port);
+    ASSERT_TRUE(source.isValid());
+    ASSERT_TRUE(server.accept());
+    auto bytes = frames(2);
+    server.send(bytes, 0, 1024 + 300);
+    server.hangUp();
+    awaitBytes(source.mSocketFD, 1024 + 300);
+    for (int i = 0; i < 5; i++) source.update();
+    EXPECT_EQ(left(source), 1);
+    EXPECT_EQ(right(source), 101);
+    EXPECT_EQ(source.mRawDataBufferOffset, 300);
+    EXPECT_TRUE(source.isValid());
+}
+
+TEST(SceneNetworkSource, SilentServerNeverHoldsUpTheFrame) {
+    LoopbackServer server;
+    SoundsSourceCorvane source(nullptr, server.port);
+    ASSERT_TRUE(source.isValid());
+    ASSERT_TRUE(server.accept());
+    // The server sends nothing: each update must return rather than wait.
+    for (int i = 0; i < 3; i++) source.update();
+    EXPECT_EQ(left(source), 0);
+    EXPECT_EQ(source.mRawDataBufferOffset, 0);
+}
+
+TEST(SceneNetworkSource, NoServerLeavesTheSourceInvalidAndSilent) {
+    int port;
+    {
+        LoopbackServer closed;  // take a free port, then give it up unheard
+        port = closed.port;
+    }
+    SoundsSourceCorvane source(nullptr, port);
+    EXPECT_FALSE(source.isValid());
+    source.update();
+    EXPECT_EQ(left(source), 0);
+
+    SoundsSourceCorvane badPort(nullptr, 70000);
+    EXPECT_FALSE(badPort.isValid());
+    badPort.update();
+}
+
+}  // namespace
