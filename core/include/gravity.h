@@ -40,6 +40,8 @@ public:
             Vector3D a, Vector3D v, Vector3D l);
 
     void exist();
+    // exist() without render(): level, repulsion, pull, move.
+    void step();
     void getAudioLevel();
     void repelGravities();
     void pullTowardsCenter();

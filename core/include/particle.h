@@ -12,6 +12,20 @@
 class Gravity;
 class ParticleControl;
 
+// The mode flags a ribbon reads, fetched once per strip (or once per batch).
+struct RibbonLook {
+    bool blackAndWhite;
+    bool erratic;
+    bool flatShade;
+    bool simpleShade;
+    bool stroke;
+    bool textured;
+
+    static RibbonLook current();
+    // Texture and polygon mode shared by every strip drawn with this look.
+    void applyGLState() const;
+};
+
 class Particle {
 public:
     static const int MAX_TAIL_LENGTH = 24;
@@ -61,6 +75,10 @@ public:
     void move();
     void setMoveHistory();
     void renderRibbon();
+    // One history entry of a ribbon: colour, texture coordinates and the
+    // vertex pair P + O, P - O. The batch drawing takes the direction from
+    // the fast inverse square root (fastUnit), the single strip from sqrt.
+    void ribbonEntry(int i, float per, const RibbonLook& look, bool fastUnit);
 
     float getQ() const { return Q; }
     Vector3D getLoc() const { return loc; }

@@ -22,6 +22,12 @@ public:
     void exist();
     void adjustAmount();
     void iterateList();
+    // iterateList() is simulate() then render(): the frame's state changes,
+    // then its drawing. Split so the simulation can be run and timed alone.
+    // (The proximity lines belong to the repulsion pass and so to simulate(),
+    // in the modes that draw them.)
+    void simulate();
+    void render();
     void repelAllParticles();
     void renderAllParticlesNoFlatShade();
     void renderAllParticlesFlatShade();

@@ -1,0 +1,243 @@
+// The particle field: the list, the one-per-frame walk towards the target
+// count, the frame's fixed order of particle steps, the pairwise repulsion
+// and the drawing of sprites, rings and ribbons in every mode.
+//
+// Written as immediate-mode GL over the plain list: this is the reference
+// that faster forms of the same frame are checked against.
+#include "particleControl.h"
+
+#include "GLInit.h"
+#include "gravityControl.h"
+#include "lumenvortexApplet.h"
+
+namespace {
+
+GLuint texName(const PImage* image) { return image ? image->GetTexID() : 0; }
+
+// A camera-facing square of half-size r in the current frame.
+void billboardQuad(float r) {
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0);
+    glVertex2f(-r, -r);
+    glTexCoord2f(1, 0);
+    glVertex2f(r, -r);
+    glTexCoord2f(1, 1);
+    glVertex2f(r, r);
+    glTexCoord2f(0, 1);
+    glVertex2f(-r, r);
+    glEnd();
+}
+
+}  // namespace
+
+ParticleControl::ParticleControl(int initialTotal)
+    : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
+      showRibbon(true) {}
+
+void ParticleControl::exist() {
+    if (total != count) adjustAmount();
+    iterateList();
+}
+
+// At most one particle per frame; the newest is always the first to go.
+void ParticleControl::adjustAmount() {
+    total = constrain(total, minCount, maxCount);
+    if (total > count) {
+        Vector3D l;
+        l.z = random(-5, 5);
+        l.y = random(-5, 5);
+        l.x = random(-5, 5);
+        myList.push_back(Particle(count, this, &myList, gravityControl.getList(), Vector3D(0, 0, 0),
+                                  Vector3D(0, 0, 0), l));
+        count += 1;
+    } else if (total < count) {
+        myList.pop_back();
+        count -= 1;
+    }
+}
+
+void ParticleControl::iterateList() {
+    simulate();
+    render();
+}
+
+void ParticleControl::simulate() {
+    for (size_t i = 0; i < myList.size();) {
+        if (myList[i].gone) {
+            myList.erase(myList.begin() + (long)i);
+            count -= 1;
+        } else {
+            i++;
+        }
+    }
+
+    // The wells' pull uses the charge and mass of last frame's repulsion pass.
+    bool flow = gMode.perlinFlow();
+    for (Particle& p : myList) {
+        p.getColor();
+        p.updateSoundLevel();
+        if (!flow) p.setGravForce();
+    }
+
+    repelAllParticles();
+
+    for (Particle& p : myList) {
+        p.pullTowardsCenter();
+        if (flow) p.perlinDrift();
+        p.move();
+        p.setMoveHistory();
+    }
+}
+
+void ParticleControl::render() {
+    if (gMode.flatShade()) {
+        renderAllParticlesFlatShade();
+    } else {
+        renderAllParticlesNoFlatShade();
+    }
+    if (gMode.renderRibbons()) renderAllRibbons();
+}
+
+// Every unordered pair once. Both members get the same push with opposite
+// signs, not divided by either mass; particle i's sum stays in a local and is
+// written back once. Lines use the positions before this frame's move.
+void ParticleControl::repelAllParticles() {
+    bool lines = gMode.renderProximityLines();
+    float strength = gMode.particleRepelStrength();
+
+    for (Particle& p : myList) {
+        p.Q = p.myLevel / (-10.0f) - 0.1f;
+        p.M = -p.Q;
+        p.invM = 1.0f / p.M;
+    }
+
+    if (lines) glBegin(GL_LINES);
+
+    size_t n = myList.size();
+    for (size_t i = 0; i < n; i++) {
+        Particle& a = myList[i];
+        float t = strength * (a.invM * a.Q);
+        Vector3D sum = a.acc;
+        for (size_t j = i + 1; j < n; j++) {
+            Particle& b = myList[j];
+            Vector3D d = Vector3D::sub(a.loc, b.loc);
+            float R2 = d.dot(d);
+            if (R2 > 1) {
+                float f = b.getQ() / R2 * t;
+                d.mult(f);
+            }
+            sum.add(d);
+            b.acc.sub(d);
+            if (lines && R2 < 1500) {
+                glColor4f(1, 1, 1, (R2 / (-1500.0f) + 1) * 0.15f);
+                glVertex3f(a.loc.x, a.loc.y, a.loc.z);
+                glVertex3f(b.loc.x, b.loc.y, b.loc.z);
+            }
+        }
+        a.acc = sum;
+        // Entry 0 moves to entry 1 in this frame's setMoveHistory, so every
+        // older recorded velocity is damped exactly once.
+        a.xv[0] *= a.damp;
+        a.yv[0] *= a.damp;
+        a.zv[0] *= a.damp;
+    }
+
+    if (lines) glEnd();
+}
+
+void ParticleControl::renderAllParticlesNoFlatShade() {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glMatrixMode(GL_MODELVIEW);
+    glEnable(GL_TEXTURE_2D);
+
+    float maxSize = gMode.maxParticleSize();
+    float minSize = gMode.minParticleSize();
+    bool bw = gMode.blackAndWhite();
+    GLuint halo = texName(haloOrb);
+    GLuint core = texName(orb);
+
+    if (bw) glColor4ub(255, 255, 255, 255);
+
+    for (Particle& p : myList) {
+        pushMatrix();
+        float r = minSize + (maxSize - minSize) * p.myLevel;
+        translate(p.loc.x, p.loc.y, p.loc.z);
+        rotateY(-pov.yRot);
+        rotateX(-pov.xRot);
+
+        glBindTexture(GL_TEXTURE_2D, halo);
+        if (!bw) {
+            glColor4ub((GLubyte)(int)(p.rr * 255), (GLubyte)(int)(p.gg * 255), (GLubyte)(int)(p.bb * 255), 255);
+        }
+        billboardQuad(r);
+
+        glBindTexture(GL_TEXTURE_2D, core);
+        if (!bw) glColor4ub(255, 255, 255, 255);
+        billboardQuad(r * 0.125f);
+
+        popMatrix();
+    }
+
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glColor4ub(255, 255, 255, 255);
+}
+
+void ParticleControl::renderAllParticlesFlatShade() {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glMatrixMode(GL_MODELVIEW);
+    pushMatrix();
+    bool simple = gMode.simpleShade();
+    bool ribbons = gMode.renderRibbons();
+    float maxSize = gMode.maxParticleSize();
+    float minSize = gMode.minParticleSize();
+    glDisable(GL_TEXTURE_2D);
+
+    for (Particle& p : myList) {
+        float size = minSize + (maxSize - minSize) * p.myLevel;
+        if (!simple) {
+            color white(255, 255, 255);
+            white.alpha = 0;
+            renderRing(p.loc.x, p.loc.y, p.loc.z, size / 3, white, 1);
+        } else if (ribbons) {
+            color c((unsigned char)(int)(p.rr * 255), (unsigned char)(int)(p.gg * 255),
+                    (unsigned char)(int)(p.bb * 255));
+            c.alpha = 0;
+            renderRing(p.loc.x, p.loc.y, p.loc.z, size / 3, c, 1);
+            renderEllipse(p.loc.x, p.loc.y, p.loc.z + 0.1f, size * 0.25f, c, 1);
+        } else {
+            // Fresh random colours every frame: blue, green, red drawn in
+            // that order for each ring.
+            const float scales[3] = {0.75f, 0.5f, 0.25f};
+            const float alphas[3] = {25, 100, 50};
+            for (int k = 0; k < 3; k++) {
+                color c;
+                c.blue = (unsigned char)(int)random(255);
+                c.green = (unsigned char)(int)random(255);
+                c.red = (unsigned char)(int)random(255);
+                c.alpha = 0;
+                renderRing(p.loc.x, p.loc.y, p.loc.z, size * scales[k], c, alphas[k]);
+            }
+        }
+    }
+
+    popMatrix();
+}
+
+// The batch form of Particle::renderRibbon: GL state once, one strip per
+// particle, and the direction from the fast inverse square root.
+void ParticleControl::renderAllRibbons() {
+    RibbonLook look = RibbonLook::current();
+    look.applyGLState();
+    for (Particle& p : myList) {
+        glBegin(GL_QUAD_STRIP);
+        for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
+            float per = (float)(23 - i) / 24;
+            p.ribbonEntry(i, per, look, true);
+        }
+        glEnd();
+    }
+}
+
+void ParticleControl::setColors() {
+    for (Particle& p : myList) p.setColor();
+}

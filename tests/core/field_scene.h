@@ -1,0 +1,120 @@
+// Shared set-up of the field tests: a fresh scene on the real GL test bed,
+// exact band levels, plain white sprites in place of the artwork (so drawn
+// colours are exactly the tints), a flat 1-unit-per-pixel view, and GL
+// feedback mode to read back what was drawn as numbers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <vector>
+
+#include "GLInit.h"
+#include "gl_test_env.h"
+#include "lumenvortexApplet.h"
+
+namespace fieldtest {
+
+constexpr int kCanvas = 200;
+
+// getLevel(band) then answers `level` (exactly, while multi is a power of two).
+inline void setBand(int band, float level) { sounds.levels[band] = level / sounds.multi; }
+inline void silence() {
+    for (int i = 0; i < Sounds::numBands; i++) sounds.levels[i] = 0;
+}
+
+// The flow flag is drawn at random by every mode change; tests pick it.
+inline void setMode(int mode, bool flow = false) {
+    while (gMode.currentMode() != mode) gMode.nextMode();
+    gMode.setPerlinFlow(flow);
+}
+
+inline void useWhiteSprites() {
+    static std::vector<unsigned char> white(128 * 128 * 4, 255);
+    static PImage* sprite = new PImage(white.data(), 128, 128);   // one per process, like the context
+    orb = haloOrb = rainbow = rainbowBlur = sprite;
+}
+
+// Scene coordinates are pixels from the canvas centre, y up, camera angles 0.
+inline void flatView() {
+    glViewport(0, 0, kCanvas, kCanvas);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-kCanvas / 2, kCanvas / 2, -kCanvas / 2, kCanvas / 2, -1000, 1000);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    pov.xRot = 0;
+    pov.yRot = 0;
+}
+
+// A fresh scene on the GL test bed, in `mode`, flow off, silent, with the
+// shape lists and white sprites in this context.
+inline void freshScene(int mode = 0) {
+    lvtest::requireGL(kCanvas, kCanvas);
+    resetScene();
+    initEllipse();
+    useWhiteSprites();
+    setMode(mode);
+    gMode.setupGL();
+    silence();
+    flatView();
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+struct FbVertex {
+    float x, y, z;      // window coordinates: scene + kCanvas / 2 in flatView
+    float r, g, b, a;
+    float s, t;
+};
+
+// Everything drawn between begin() and end(), as vertices in draw order.
+class Feedback {
+public:
+    Feedback() : mBuffer(1 << 20) {}
+    void begin() {
+        glFeedbackBuffer((GLsizei)mBuffer.size(), GL_3D_COLOR_TEXTURE, mBuffer.data());
+        glRenderMode(GL_FEEDBACK);
+    }
+    std::vector<FbVertex> end() {
+        GLint n = glRenderMode(GL_RENDER);
+        std::vector<FbVertex> out;
+        mLines = 0;
+        mPolygons = 0;
+        for (GLint i = 0; i < n;) {
+            GLint token = (GLint)mBuffer[i++];
+            int count = 0;
+            if (token == GL_POLYGON_TOKEN) {
+                count = (int)mBuffer[i++];
+                mPolygons++;
+            } else if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
+                count = 2;
+                mLines++;
+            } else if (token == GL_POINT_TOKEN || token == GL_BITMAP_TOKEN || token == GL_DRAW_PIXEL_TOKEN ||
+                       token == GL_COPY_PIXEL_TOKEN) {
+                count = 1;
+            } else if (token == GL_PASS_THROUGH_TOKEN) {
+                i++;
+                continue;
+            } else {
+                ADD_FAILURE() << "unknown feedback token " << token;
+                break;
+            }
+            for (int k = 0; k < count; k++, i += 11) {
+                const float* f = &mBuffer[i];
+                out.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8]});
+            }
+        }
+        return out;
+    }
+    int lines() const { return mLines; }
+    int polygons() const { return mPolygons; }
+
+private:
+    std::vector<GLfloat> mBuffer;
+    int mLines = 0;
+    int mPolygons = 0;
+};
+
+}  // namespace fieldtest
