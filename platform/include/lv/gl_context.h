@@ -1,0 +1,100 @@
+/* GL contexts on a host's drawing port (lv/port.h), over EGL on Mesa.
+ *
+ * What it does. Makes a fixed-function (compatibility profile) OpenGL context
+ * for an LVPort and presents its frames:
+ *   - an X11 window port gets an EGL window surface (X11 platform), double
+ *     buffered, presented with eglSwapBuffers at the chosen swap interval;
+ *   - an offscreen port needs no window system (EGL surfaceless platform):
+ *     every swap copies the finished frame into the port's pixels, row 0 at
+ *     the top, and increments the port's frameCount.
+ * In both cases the context draws into a canvas framebuffer object (RGBA8,
+ * 24-bit depth, 4x multisampled when asked and the driver can) the size of
+ * the buffer rectangle, so the viewport is (0, 0, width, height) of the canvas
+ * and the swap blits the canvas into the port at the rectangle: nothing
+ * outside it is drawn. Without a buffer rectangle the canvas is the whole port.
+ *
+ * The calls follow a context's life one step at a time, so that the caller
+ * can report which step failed:
+ *   choosePixelFormat -> createContext -> setDrawable -> makeCurrent ->
+ *   updateContext -> setSwapInterval,  then per frame makeCurrent and
+ *   swapBuffers; enableBufferRect / setBufferRect + updateContext whenever
+ *   the canvas moves; destroyContext at the end.
+ *
+ * Who calls it. The plug-in's context code (plugin/src/iTunesGLUtils.cpp)
+ * and tests; all on one thread, the host's.
+ *
+ * Failure. Every step returns null or false and changes nothing else;
+ * lastError() then says what went wrong and what to do about it. Nothing is
+ * printed. EGL displays are opened once and kept for the life of the
+ * process: hosts and other contexts may share them, so they are never
+ * terminated here.
+ */
+#ifndef LV_GL_CONTEXT_H
+#define LV_GL_CONTEXT_H
+
+#include "lv/port.h"
+
+namespace lvgl {
+
+struct PixelFormat;
+struct Context;
+
+// A format for `port`'s kind: RGBA, 24-bit depth, double buffered, and with
+// `multisample` four samples per pixel. Null when the port is missing or of
+// an unknown kind, when its window system cannot be reached, or when no such
+// format exists (for `multisample`: when the driver cannot multisample).
+PixelFormat* choosePixelFormat(const LVPort* port, bool multisample);
+void destroyPixelFormat(PixelFormat* format);
+
+// A new unshared context in that format. Null on failure.
+Context* createContext(const PixelFormat* format);
+
+// Attaches the context to a port (null detaches). The port must be of the
+// kind the format was chosen for, with a positive size. The port stays the
+// host's; it must outlive the attachment.
+bool setDrawable(Context* context, LVPort* port);
+
+// Makes the context current on this thread (null: none) and binds its canvas.
+bool makeCurrent(Context* context);
+
+// Takes over the port's current size and the buffer rectangle: (re)makes the
+// canvas framebuffer. The context must be attached. Fails when the canvas
+// cannot be made (too large for the driver, or empty).
+bool updateContext(Context* context);
+
+// Buffer swaps wait for `interval` vertical retraces (windows only; offscreen
+// ports have nothing to wait for and accept any value).
+bool setSwapInterval(Context* context, int interval);
+
+// The buffer rectangle: x, y from the port's BOTTOM left, width, height, as
+// window systems count. Takes effect at the next updateContext.
+bool enableBufferRect(Context* context);
+bool setBufferRect(Context* context, const int rect[4]);
+// The rectangle in effect (the whole port without one). False without a port.
+bool getBufferRect(const Context* context, int rect[4]);
+
+// Presents the canvas (see above). False when nothing could be presented.
+bool swapBuffers(Context* context);
+
+// Releases the context and everything it made. Safe with null.
+void destroyContext(Context* context);
+
+// Samples per pixel of the canvas: 4 when multisampled, 0 otherwise.
+int canvasSamples(const Context* context);
+
+// The port's bounds: width and height in pixels (offscreen: the struct's
+// fields; window: the window's current size). False for a bad port.
+bool portSize(const LVPort* port, int* width, int* height);
+
+// The screen a port shows on: its size in pixels and its depth in bits per
+// pixel. With a null port: the default screen of the X display named by
+// DISPLAY, false when there is none. An X11 window port: its display's
+// default screen. An offscreen port: the port's own size and 32.
+bool screenInfo(const LVPort* port, int* width, int* height, int* depth);
+
+// What the last failing call of this layer ran into, and the fix.
+const char* lastError();
+
+}  // namespace lvgl
+
+#endif

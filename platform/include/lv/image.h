@@ -1,0 +1,45 @@
+/* Image decoding: JPEG (libjpeg-turbo) and PNG (libpng) bytes in memory to
+ * RGBA pixels.
+ *
+ * What it does. Recognises the format from the bytes themselves (not from a
+ * name or a type code), decodes the whole picture and returns it as straight
+ * (not premultiplied) RGBA, one byte per channel, row 0 at the top, rows
+ * tightly packed. Grey, palette, CMYK and 16-bit sources are converted;
+ * pictures without alpha come out opaque.
+ *
+ * Who calls it. The plug-in's cover-art texture (plugin/src/
+ * iTunesUtilities.cpp) and tests.
+ *
+ * Failure. decodeImage returns false, with `out` emptied and lastError()
+ * naming the cause, when the bytes are not a JPEG or PNG, are corrupt or
+ * truncated, or describe a picture larger than kMaxSide on a side or
+ * kMaxPixels in all; such sizes are refused before any pixel memory is
+ * taken. Nothing is printed, nothing is left allocated.
+ */
+#ifndef LV_IMAGE_H
+#define LV_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lvimage {
+
+enum class Format { Unknown, JPEG, PNG };
+
+constexpr int kMaxSide = 32767;              // what a signed 16-bit size can describe
+constexpr size_t kMaxPixels = size_t(1) << 26;   // 64 megapixels, 256 MB of RGBA
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;   // width * height * 4
+};
+
+Format sniffFormat(const uint8_t* data, size_t size);
+bool decodeImage(const uint8_t* data, size_t size, Image* out);
+const char* lastError();
+
+}  // namespace lvimage
+
+#endif

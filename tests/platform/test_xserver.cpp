@@ -1,0 +1,63 @@
+#include "test_xserver.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace lvtest {
+
+XServer::XServer(int width, int height) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        mError = "no pipe for Xvfb";
+        return;
+    }
+    mPid = fork();
+    if (mPid < 0) {
+        mError = "cannot fork Xvfb";
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
+    if (mPid == 0) {
+        close(fds[0]);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        const std::string fd = std::to_string(fds[1]);
+        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        // -displayfd: Xvfb picks a free display and writes its number once it
+        // accepts connections.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        mError = "Xvfb did not start: install xvfb";
+        waitpid(mPid, nullptr, 0);
+        mPid = -1;
+        return;
+    }
+    mDisplay = ":" + number;
+}
+
+XServer::~XServer() {
+    if (mPid > 0) {
+        kill(mPid, SIGTERM);
+        waitpid(mPid, nullptr, 0);
+    }
+}
+
+}  // namespace lvtest

@@ -1,0 +1,166 @@
+// The plug-in's context on a port: the status of each failing step, the
+// buffer rectangle and viewport for a canvas inside a larger port, reshaping,
+// antialiasing toggles and disposal. Real Mesa contexts on offscreen ports.
+#include <EGL/egl.h>
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "iTunesGLUtils.h"
+
+namespace {
+
+constexpr uint8_t kSentinel = 0x5C;
+
+struct Port {
+    LVPort port{};
+    std::vector<uint8_t> pixels;
+    Port(int w, int h) : pixels(size_t(w) * h * 4, kSentinel) {
+        port.kind = LV_PORT_OFFSCREEN;
+        port.width = w;
+        port.height = h;
+        port.pixels = pixels.data();
+    }
+    bool touched(int x, int y) const { return pixels[(size_t(y) * port.width + x) * 4] != kSentinel; }
+};
+
+class PluginContext : public ::testing::Test {
+protected:
+    void TearDown() override {
+        disposeGraphics();
+        gGraphicsPort = nullptr;
+        gAntialias = false;
+    }
+    void showOn(Port& p, Rect canvas) {
+        gGraphicsPort = &p.port;
+        gCanvasRect = canvas;
+        setupGraphics();
+    }
+    static std::vector<int> viewport() {
+        GLint v[4];
+        glGetIntegerv(GL_VIEWPORT, v);
+        return {v[0], v[1], v[2], v[3]};
+    }
+    static std::vector<int> bufferRect() {
+        int r[4] = {-1, -1, -1, -1};
+        EXPECT_TRUE(lvgl::getBufferRect(gGLContext, r));
+        return {r[0], r[1], r[2], r[3]};
+    }
+    static void clearAndSwap() {
+        glClearColor(1, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ASSERT_TRUE(lvgl::swapBuffers(gGLContext)) << lvgl::lastError();
+    }
+};
+
+}  // namespace
+
+TEST_F(PluginContext, SetupReportsTheStepThatFailed) {
+    gGraphicsPort = nullptr;
+    EXPECT_EQ(setupAGL(false), 1) << "no port: no pixel format";
+    EXPECT_EQ(gGLContext, nullptr);
+    LVPort odd{};
+    odd.kind = 42;
+    gGraphicsPort = &odd;
+    EXPECT_EQ(setupAGL(true), 1);
+
+    Port empty(1, 1);
+    empty.port.height = 0;
+    gGraphicsPort = &empty.port;
+    EXPECT_EQ(setupAGL(false), 3) << "an empty port cannot be drawn on";
+    EXPECT_NE(gGLContext, nullptr) << "the new context stays after failures 3 to 6";
+    disposeGraphics();
+
+    Port huge(1, 1);
+    huge.port.width = 100000;
+    huge.port.pixels = nullptr;
+    gGraphicsPort = &huge.port;
+    EXPECT_EQ(setupAGL(false), 5) << "a canvas larger than the driver allows";
+    disposeGraphics();
+
+    Port fine(64, 64);
+    gGraphicsPort = &fine.port;
+    EXPECT_EQ(setupAGL(false), 0) << lvgl::lastError();
+    disposeGraphics();
+    EXPECT_EQ(setupAGL(true), 0) << "antialiasing falls back to the plain format if need be";
+}
+
+TEST_F(PluginContext, CanvasInsideAPortGetsItsBufferRectangleAndViewport) {
+    Port p(900, 600);
+    showOn(p, Rect{10, 20, 510, 820});
+    ASSERT_NE(gGLContext, nullptr);
+    EXPECT_EQ(bufferRect(), (std::vector<int>{20, 90, 800, 500}));
+    EXPECT_EQ(viewport(), (std::vector<int>{0, 0, 800, 500}));
+    EXPECT_EQ(gCanvasXOriginOffset, 0);
+    EXPECT_EQ(gCanvasYOriginOffset, 0);
+    const Rect bounds = getCanvasSurroundingRect();
+    EXPECT_EQ(std::vector<int>({bounds.top, bounds.left, bounds.bottom, bounds.right}),
+              std::vector<int>({0, 0, 600, 900}));
+
+    clearAndSwap();
+    EXPECT_TRUE(p.touched(20, 10));
+    EXPECT_TRUE(p.touched(819, 509));
+    EXPECT_FALSE(p.touched(19, 10));
+    EXPECT_FALSE(p.touched(20, 9));
+    EXPECT_FALSE(p.touched(820, 509));
+    EXPECT_FALSE(p.touched(819, 510));
+
+    // The host moves the canvas: same context, new rectangle and viewport,
+    // and the projection the reshape leaves.
+    const AGLContext before = gGLContext;
+    gCanvasRect = Rect{0, 0, 300, 400};
+    reshapeGraphics(gCanvasRect);
+    EXPECT_EQ(gGLContext, before);
+    EXPECT_EQ(bufferRect(), (std::vector<int>{0, 300, 400, 300}));
+    EXPECT_EQ(viewport(), (std::vector<int>{0, 0, 400, 300}));
+    GLfloat m[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, m);
+    EXPECT_FLOAT_EQ(m[0], 1.0f);
+    EXPECT_FLOAT_EQ(m[10], -0.2f);   // glOrtho(-1, 1, -1, 1, 0, 10)
+    EXPECT_FLOAT_EQ(m[14], -1.0f);
+}
+
+TEST_F(PluginContext, AntialiasingTogglesReplaceTheContext) {
+    Port p(128, 96);
+    showOn(p, Rect{0, 0, 96, 128});
+    ASSERT_NE(gGLContext, nullptr);
+    EXPECT_EQ(lvgl::canvasSamples(gGLContext), 0);
+    const EGLContext first = eglGetCurrentContext();
+
+    toggleAntialiasing();
+    EXPECT_TRUE(gAntialias);
+    ASSERT_NE(gGLContext, nullptr);
+    EXPECT_NE(eglGetCurrentContext(), first);
+    const int samples = lvgl::canvasSamples(gGLContext);
+    EXPECT_TRUE(samples == 4 || samples == 0);
+    EXPECT_EQ(viewport(), (std::vector<int>{0, 0, 128, 96}));
+
+    toggleAntialiasing();
+    EXPECT_FALSE(gAntialias);
+    ASSERT_NE(gGLContext, nullptr);
+    EXPECT_EQ(lvgl::canvasSamples(gGLContext), 0);
+    EXPECT_FALSE(setCurrentContext());
+    clearAndSwap();
+    EXPECT_TRUE(p.touched(0, 0));
+    EXPECT_EQ(p.port.frameCount, 1u);
+}
+
+TEST_F(PluginContext, DisposingWithAndWithoutAContext) {
+    disposeGraphics();
+    EXPECT_EQ(gGLContext, nullptr);
+    EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+
+    Port p(32, 32);
+    showOn(p, Rect{0, 0, 32, 32});
+    ASSERT_NE(gGLContext, nullptr);
+    EXPECT_NE(eglGetCurrentContext(), EGL_NO_CONTEXT);
+    disposeGraphics();
+    EXPECT_EQ(gGLContext, nullptr);
+    EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+    // Frames without a context find nothing to bind and present nothing.
+    EXPECT_FALSE(setCurrentContext());
+    EXPECT_FALSE(lvgl::swapBuffers(gGLContext));
+    EXPECT_EQ(p.port.frameCount, 0u);
+}
