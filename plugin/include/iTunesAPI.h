@@ -46,7 +46,7 @@ typedef char** Handle;
 typedef uint16_t UniChar;
 typedef UniChar ITUniStr255[256];
 typedef const unsigned char* ConstStringPtr;
-typedef struct ITFileSpec ITFileSpec;   // opaque: the host's file specification
+typedef struct ITFileSpec ITFileSpec;   // opaque: the host's reference to a file
 
 // Four-character codes, first character in the most significant byte.
 constexpr OSType FourCC(const char (&s)[5]) {
