@@ -1,0 +1,181 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool parseInt(const std::string& s, int lo, int hi, int& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end || v < lo || v > hi) return false;
+    out = int(v);
+    return true;
+}
+
+bool parseSize(const std::string& s, int& w, int& h) {
+    size_t x = s.find_first_of("xX");
+    return x != std::string::npos && parseInt(s.substr(0, x), 64, 8192, w) && parseInt(s.substr(x + 1), 64, 8192, h);
+}
+
+}  // namespace
+
+const char* usageText() {
+    return R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
+
+Plays music and shows the Lumenvortex visualizer in a window. Files play in
+the order given; a folder plays the audio files inside it (and its
+subfolders) sorted by name. Anything FFmpeg reads plays: mp3, flac, ogg,
+opus, m4a/aac, wav and more. Names, artists and albums come from the tags;
+cover art from the file, else cover.jpg, cover.png or folder.jpg beside it.
+Without files the built-in demo song "Lumen Drift" plays.
+
+Playing:
+  --loop               start the list again when it ends
+  --no-audio           keep the sound device closed (the music runs silently)
+  --fullscreen         start in full screen
+  --size WxH           window size, and video size with --render
+                       (default 1280x720)
+
+Live sound:
+  --capture [SOURCE]   show what the computer is playing, read from a
+                       PulseAudio or PipeWire source; by default the monitor
+                       of the default output
+  --list-sources       list the sources --capture can read, and exit
+
+Rendering a video (no window, no sound device needed; runs as fast as the
+machine draws, and the same input always gives the same frames):
+  --render OUT.mp4     H.264 video with AAC sound (.mp4, .mkv or .mov)
+  --frames DIR         numbered PNG frames instead (DIR/frame-000000.png ...),
+                       with the sound in DIR/audio.wav
+  --fps N              frames per second (default 60)
+  --duration SECONDS   stop after this much of the music
+  --crf N              video quality, 0 (lossless) to 51 (default 18)
+  --preset NAME        x264 speed: ultrafast ... veryslow (default veryfast)
+
+Other:
+  --plugin PATH        the visualizer plug-in to load (default: Lumenvortex.so
+                       beside this program, then $LUMENVORTEX_PLUGIN)
+  --verbose            FFmpeg's messages and what the plug-in asks for
+  -h, --help           this text
+  --version            the version
+
+Keys in the window:
+  f, F11               full screen on and off
+  space                pause and play
+  n, Right             next track
+  Esc, Ctrl+Q          quit
+  the visualizer's own keys:
+  m next mode, c mode change on new tracks on/off, p noise flow on/off,
+  h next palette, a / s more / fewer particles, + / - input gain,
+  r reset particles and gain, i show the track again, / help panel,
+  q antialiasing on/off
+
+Environment:
+  LUMENVORTEX_PLUGIN   the plug-in file (or its folder) when none is beside
+                       the program
+  PULSE_SERVER         the sound server for --capture
+  DISPLAY              the X display (Wayland desktops: through XWayland)
+)";
+}
+
+bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
+    o = Options{};
+    bool endOfOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            size_t eq = a.find('=');
+            if (eq != std::string::npos) {
+                out = a.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string name = a.substr(0, a.find('='));
+        std::string v;
+        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+            o.inputs.push_back(a);
+        } else if (a == "--") {
+            endOfOptions = true;
+        } else if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--loop") {
+            o.loop = true;
+        } else if (a == "--no-audio") {
+            o.noAudio = true;
+        } else if (a == "--fullscreen") {
+            o.fullscreen = true;
+        } else if (a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--list-sources") {
+            o.listSources = true;
+        } else if (name == "--capture") {
+            o.capture = true;
+            if (a.find('=') != std::string::npos) {
+                o.captureSource = a.substr(a.find('=') + 1);
+            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
+                o.captureSource = argv[++i];
+            }
+        } else if (name == "--size") {
+            if (!value(v)) return false;
+            if (!parseSize(v, o.width, o.height)) {
+                error = "--size takes WIDTHxHEIGHT, each 64 to 8192 (like 1280x720), not \"" + v + "\"";
+                return false;
+            }
+            o.sizeGiven = true;
+        } else if (name == "--fps") {
+            if (!value(v)) return false;
+            if (!parseInt(v, 1, 240, o.fps)) {
+                error = "--fps takes a whole number from 1 to 240, not \"" + v + "\"";
+                return false;
+            }
+        } else if (name == "--duration") {
+            if (!value(v)) return false;
+            char* end = nullptr;
+            o.durationSeconds = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(o.durationSeconds > 0.0) || o.durationSeconds > 1e7) {
+                error = "--duration takes a number of seconds above 0, not \"" + v + "\"";
+                return false;
+            }
+        } else if (name == "--crf") {
+            if (!value(v)) return false;
+            if (!parseInt(v, 0, 51, o.crf)) {
+                error = "--crf takes a whole number from 0 to 51, not \"" + v + "\"";
+                return false;
+            }
+        } else if (name == "--preset") {
+            if (!value(o.preset)) return false;
+        } else if (name == "--render") {
+            if (!value(o.renderPath)) return false;
+        } else if (name == "--frames") {
+            if (!value(o.framesDir)) return false;
+        } else if (name == "--plugin") {
+            if (!value(o.pluginPath)) return false;
+        } else {
+            error = "unknown option " + a;
+            return false;
+        }
+    }
+    if (o.capture && !o.inputs.empty()) {
+        error = "--capture shows the sound the computer plays; it takes no files (a source name goes right after it)";
+        return false;
+    }
+    if (o.capture && o.renders()) {
+        error = "--capture shows live sound; it cannot be combined with --render or --frames";
+        return false;
+    }
+    if (!o.renderPath.empty() && (o.width % 2 || o.height % 2)) {
+        error = "--size must be even in both directions for an H.264 video (like 1280x720)";
+        return false;
+    }
+    return true;
+}

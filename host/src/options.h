@@ -1,0 +1,34 @@
+// The player's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Options {
+    std::vector<std::string> inputs;   // files and folders; none: the demo song
+    bool capture = false;
+    std::string captureSource;         // empty: the default output's monitor
+    bool listSources = false;
+    std::string renderPath;            // --render OUT.mp4
+    std::string framesDir;             // --frames DIR
+    int width = 1280;
+    int height = 720;
+    bool sizeGiven = false;
+    int fps = 60;
+    double durationSeconds = -1.0;     // --duration: render at most this much
+    int crf = 18;
+    std::string preset = "veryfast";
+    bool loop = false;
+    bool noAudio = false;
+    bool fullscreen = false;
+    bool verbose = false;
+    std::string pluginPath;
+    bool help = false;
+    bool version = false;
+
+    bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
+};
+
+// False with `error` set on a bad command line (the caller points at --help).
+bool parseOptions(int argc, char** argv, Options& options, std::string& error);
+const char* usageText();

@@ -1,0 +1,20 @@
+// The player's three ways to run, each returning the process's exit status:
+// 0 done, 1 nothing could be played or something broke (a message says
+// what), 2 a bad command line.
+#pragma once
+
+#include "options.h"
+
+class PluginHost;
+
+// A window on X11 with the music playing (or live sound with --capture).
+int runLive(const Options& options);
+// --render / --frames: video or PNG frames on a virtual clock, no window.
+int runRender(const Options& options);
+// --list-sources
+int listCaptureSources();
+// Everything main() does: parse, then one of the above.
+int runPlayer(int argc, char** argv);
+
+// Loads the plug-in named by --plugin, else the usual places; starts it.
+bool loadPlugin(PluginHost& host, const Options& options, std::string& error);

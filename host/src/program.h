@@ -1,0 +1,49 @@
+// The music in play order: the playlist's files, or the built-in demo song
+// when there are none. Each track is opened when its turn comes; a file that
+// cannot be played is skipped with a message and the next one is tried.
+//
+// Used by one thread at a time (the decoding thread of live play, or the
+// offline renderer). Messages go to `mWarn` (stderr by default).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demo_song.h"
+#include "lv/media.h"
+
+class Program {
+public:
+    Program(std::vector<std::string> paths, bool loop);
+
+    // Opens the next playable track. False when none is left (or, looping,
+    // when a whole pass found nothing playable).
+    bool next(lv::TrackMeta& meta);
+    // Frames of the open track; 0 when it is over.
+    size_t read(float* out, size_t frames);
+
+    bool playsDemo() const { return mPaths.empty(); }
+    int tracksPlayed() const { return mPlayed; }
+    int tracksFailed() const { return mFailed; }
+    long long framesDelivered() const { return mFramesOut; }
+    // Length of the whole list if every track plays to its end, in ms; -1
+    // when some length is unknown. Reads the tags of every file.
+    long long estimateTotalMs() const;
+
+    std::function<void(const std::string&)> mWarn;
+
+private:
+    std::vector<std::string> mPaths;
+    bool mLoop;
+    size_t mNextIndex = 0;
+    int mPlayed = 0;
+    int mFailed = 0;
+    long long mFramesOut = 0;
+    bool mPlayedThisPass = false;
+    lv::AudioDecoder mDecoder;
+    std::unique_ptr<DemoSong> mDemo;
+    size_t mDemoPos = 0;
+    bool mDemoOpen = false;
+};

@@ -1,0 +1,71 @@
+#include "spectrum.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+// FFTW's planner keeps global state: plans are made and destroyed one at a
+// time. Executing a plan on its own arrays is safe from any thread.
+std::mutex gPlannerMutex;
+
+constexpr float BIN_HZ = 44100.0f / SpectrumAnalyzer::WINDOW_FRAMES;
+}  // namespace
+
+static_assert(sizeof(fftwf_complex) == 2 * sizeof(float));
+
+SpectrumAnalyzer::SpectrumAnalyzer() {
+    mIn = static_cast<float*>(fftwf_malloc(sizeof(float) * WINDOW_FRAMES));
+    mOut = static_cast<float(*)[2]>(fftwf_malloc(sizeof(fftwf_complex) * (WINDOW_FRAMES / 2 + 1)));
+    {
+        std::lock_guard<std::mutex> lock(gPlannerMutex);
+        mPlan = fftwf_plan_dft_r2c_1d(WINDOW_FRAMES, mIn, reinterpret_cast<fftwf_complex*>(mOut), FFTW_ESTIMATE);
+    }
+    float sum = 0.0f;
+    for (int i = 0; i < WINDOW_FRAMES; ++i) {
+        mWindow[i] = 0.5f - 0.5f * std::cos(2.0f * float(M_PI) * float(i) / float(WINDOW_FRAMES));
+        sum += mWindow[i];
+    }
+    // A sine of amplitude A centred on a bin gives |X| = A * sum(w) / 2.
+    mNorm = 2.0f / sum;
+    std::fill(&mMagnitudes[0][0], &mMagnitudes[0][0] + 2 * NUM_BINS, 0.0f);
+}
+
+SpectrumAnalyzer::~SpectrumAnalyzer() {
+    {
+        std::lock_guard<std::mutex> lock(gPlannerMutex);
+        fftwf_destroy_plan(mPlan);
+    }
+    fftwf_free(mIn);
+    fftwf_free(mOut);
+}
+
+uint8_t SpectrumAnalyzer::toByte(float magnitude, int bin) const {
+    if (!(magnitude > 1e-9f)) return 0;   // silence and NaN
+    float hz = std::max(float(bin), 0.5f) * BIN_HZ;
+    float db = 20.0f * std::log10(magnitude) + mTiltDbPerOctave * std::log2(hz / TILT_PIVOT_HZ);
+    float b = (db - mFloorDb) * mBytesPerDb;
+    if (!(b > 0.0f)) return 0;
+    if (b >= 255.0f) return 255;
+    return uint8_t(b + 0.5f);
+}
+
+void SpectrumAnalyzer::compute(const float* frames, uint8_t spectrum[2][512], uint8_t waveform[2][512]) {
+    for (int ch = 0; ch < 2; ++ch) {
+        for (int i = 0; i < WINDOW_FRAMES; ++i) mIn[i] = frames[2 * i + ch] * mWindow[i];
+        fftwf_execute_dft_r2c(mPlan, mIn, reinterpret_cast<fftwf_complex*>(mOut));
+        for (int k = 0; k < NUM_BINS; ++k) {
+            float m = std::sqrt(mOut[k][0] * mOut[k][0] + mOut[k][1] * mOut[k][1]) * mNorm;
+            mMagnitudes[ch][k] = m;
+            spectrum[ch][k] = toByte(m, k);
+        }
+        // The newest 512 samples, 0..255 around 128.
+        const float* tail = frames + 2 * (WINDOW_FRAMES - 512);
+        for (int i = 0; i < 512; ++i) {
+            float s = std::clamp(tail[2 * i + ch], -1.0f, 1.0f);
+            waveform[ch][i] = uint8_t(std::lround(128.0f + s * 127.0f));
+        }
+    }
+}

@@ -1,0 +1,103 @@
+/* Audio files in: decoding, tags, cover art and playlists, over FFmpeg's
+ * libavformat, libavcodec and libswresample.
+ *
+ * Whatever the file holds (mp3, flac, ogg/vorbis/opus, m4a/aac, wav, and every
+ * other format FFmpeg reads), AudioDecoder hands out 44.1 kHz stereo float
+ * samples, interleaved left/right, in the range -1..1. The player and the
+ * spectrum server read their music through it; the player's playlist comes
+ * from expandPlaylist.
+ *
+ * Failures: AudioDecoder::open returns false and error() says why in words a
+ * person can act on ("cannot open x.mp3: No such file or directory"); a file
+ * that breaks off while playing ends early with failed() true and error()
+ * set. Nothing here prints, throws or aborts.
+ */
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lv {
+
+constexpr int kMediaSampleRate = 44100;
+constexpr int kMediaChannels = 2;
+
+enum class ImageFormat { NoImage, Jpeg, Png };
+
+// Encoded picture bytes as they were found (or as made): JPEG or PNG only.
+struct CoverImage {
+    std::vector<unsigned char> bytes;
+    ImageFormat format = ImageFormat::NoImage;
+    bool empty() const { return bytes.empty() || format == ImageFormat::NoImage; }
+};
+
+// What a player shows of a track. title is never empty: the file name without
+// its extension stands in for a missing title tag.
+struct TrackMeta {
+    std::string path;
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::string genre;
+    int trackNumber = 0;
+    int year = 0;
+    long long durationMs = -1;   // -1 when the container does not say
+    CoverImage cover;            // attached picture, else a picture file beside the track
+};
+
+// JPEG or PNG by the bytes' signature; NoImage for anything else.
+ImageFormat sniffImageFormat(const unsigned char* bytes, size_t size);
+
+// cover.jpg, cover.png, folder.jpg, folder.png (any letter case) in the
+// track's folder, in that order of preference. Empty when none is readable.
+CoverImage findCoverBeside(const std::string& audioPath);
+
+// The file's name without folders and extension: the stand-in title.
+std::string titleFromPath(const std::string& path);
+
+// True for names that end like an audio file (.mp3, .flac, .ogg, .opus,
+// .m4a, .aac, .wav and the rest FFmpeg commonly plays), in any letter case.
+bool looksLikeAudioFile(const std::string& name);
+
+// Files stay as given (FFmpeg decides whether they play); a folder becomes
+// the audio files inside it and in its subfolders, sorted by name. Paths that
+// do not exist are left out and described in `problems`.
+std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems);
+
+// FFmpeg's own console messages: off unless verbose (corrupt files otherwise
+// fill the terminal with decoder complaints; our errors say it in one line).
+void setMediaVerbose(bool verbose);
+
+// Tags and cover of a file without preparing to decode it. False with
+// `error` set when the file cannot be opened as media.
+bool probeTrack(const std::string& path, TrackMeta& meta, std::string& error);
+
+class AudioDecoder {
+public:
+    AudioDecoder();
+    ~AudioDecoder();
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    // Opens the file's best audio stream and reads its tags and cover.
+    bool open(const std::string& path);
+    void close();
+
+    // Up to `frames` stereo frames into `out` (2 floats each). Returns the
+    // number written; 0 means the track is over (check failed()).
+    size_t read(float* out, size_t frames);
+
+    bool isOpen() const;
+    bool failed() const;
+    const std::string& error() const;
+    const TrackMeta& meta() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> mImpl;
+};
+
+}  // namespace lv

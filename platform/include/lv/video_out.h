@@ -1,0 +1,77 @@
+/* Pictures and sound out to files: an H.264 + AAC video through libavcodec /
+ * libavformat (libx264 when FFmpeg has it), numbered PNG frames and PNG bytes
+ * through libpng, and a plain 16-bit WAV beside the frames.
+ *
+ * The player's offline render (--render, --frames) feeds these in order:
+ * frames as RGBA rows (row 0 at the top, width * 4 bytes a row, the
+ * LV_PORT_OFFSCREEN layout) and sound as 44.1 kHz stereo float.
+ *
+ * Failures: every call returns false with `error` set ("cannot write
+ * out/demo.mp4: Permission denied"); after a failure the writer accepts no
+ * more and close() releases what it holds. Same input, same options: same
+ * bytes out.
+ */
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lv {
+
+struct VideoOptions {
+    int width = 1280;    // even (4:2:0 chroma)
+    int height = 720;
+    int fps = 60;
+    int crf = 18;                     // x264 constant quality: 18 looks like the source
+    std::string preset = "veryfast";  // x264 speed / size trade
+    int audioBitRate = 192000;
+    std::vector<std::pair<std::string, std::string>> metadata;   // title, artist, comment ...
+};
+
+class VideoWriter {
+public:
+    VideoWriter();
+    ~VideoWriter();
+    VideoWriter(const VideoWriter&) = delete;
+    VideoWriter& operator=(const VideoWriter&) = delete;
+
+    // The container follows the name's extension (.mp4, .mkv, .mov).
+    bool open(const std::string& path, const VideoOptions& options, std::string& error);
+    // One picture, width * height * 4 bytes RGBA; shown for 1 / fps seconds.
+    bool writeFrame(const unsigned char* rgba, std::string& error);
+    // Interleaved stereo frames at 44.1 kHz, in order.
+    bool writeAudio(const float* frames, size_t count, std::string& error);
+    // Flushes the encoders and finishes the file.
+    bool close(std::string& error);
+
+    long long framesWritten() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> mImpl;
+};
+
+// RGBA (row 0 at the top) to an 8-bit RGBA PNG, opaque alpha kept as it is.
+bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error);
+// The same into memory; `channels` 3 (RGB) or 4 (RGBA) bytes per pixel.
+bool encodePng(std::vector<unsigned char>& out, const unsigned char* pixels, int width, int height, int channels);
+
+// 16-bit stereo 44.1 kHz WAV, for the sound beside a PNG sequence.
+class WavWriter {
+public:
+    ~WavWriter();
+    bool open(const std::string& path, std::string& error);
+    bool write(const float* frames, size_t count, std::string& error);
+    bool close(std::string& error);
+
+private:
+    std::FILE* mFile = nullptr;
+    unsigned long long mFrames = 0;
+    std::string mPath;
+};
+
+}  // namespace lv

@@ -1,0 +1,391 @@
+// AudioDecoder and probeTrack over libavformat / libavcodec / libswresample.
+#include "lv/media.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace lv {
+
+namespace {
+
+// A damaged stretch of a file is skipped packet by packet; this many bad
+// packets in a row without a single good one means the file is not worth
+// playing on.
+constexpr int kMaxConsecutiveBadPackets = 64;
+
+std::string avError(int code) {
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string tag(AVDictionary* dict, const char* key) {
+    // Keys match in any letter case: "TITLE" in Vorbis comments, "title" in ID3.
+    AVDictionaryEntry* e = dict ? av_dict_get(dict, key, nullptr, 0) : nullptr;
+    return e && e->value ? std::string(e->value) : std::string();
+}
+
+std::string firstTag(AVFormatContext* fmt, AVStream* st, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        std::string v = tag(fmt->metadata, key);
+        if (v.empty() && st) v = tag(st->metadata, key);
+        if (!v.empty()) return v;
+    }
+    return {};
+}
+
+int leadingInt(const std::string& s) {
+    int v = 0;
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    bool any = false;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9' && v < 100000; ++i) {
+        v = v * 10 + (s[i] - '0');
+        any = true;
+    }
+    return any ? v : 0;
+}
+
+// Pictures that are neither JPEG nor PNG (BMP, GIF, WebP, TIFF in some tag
+// formats) are decoded and stored again as PNG, the plug-in's two formats.
+CoverImage reencodeAsPng(const AVPacket& pkt, AVCodecID codecId) {
+    CoverImage out;
+    const AVCodec* dec = avcodec_find_decoder(codecId);
+    const AVCodec* enc = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (!dec || !enc) return out;
+    AVCodecContext* dctx = avcodec_alloc_context3(dec);
+    AVCodecContext* ectx = nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVFrame* rgba = av_frame_alloc();
+    AVPacket* encoded = av_packet_alloc();
+    SwsContext* sws = nullptr;
+    if (dctx && frame && rgba && encoded && avcodec_open2(dctx, dec, nullptr) >= 0 &&
+        avcodec_send_packet(dctx, &pkt) >= 0 && avcodec_send_packet(dctx, nullptr) >= 0 &&
+        avcodec_receive_frame(dctx, frame) >= 0 && frame->width > 0 && frame->height > 0) {
+        sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width, frame->height,
+                             AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        rgba->format = AV_PIX_FMT_RGBA;
+        rgba->width = frame->width;
+        rgba->height = frame->height;
+        ectx = avcodec_alloc_context3(enc);
+        if (sws && ectx && av_frame_get_buffer(rgba, 0) >= 0) {
+            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, rgba->data, rgba->linesize);
+            ectx->width = frame->width;
+            ectx->height = frame->height;
+            ectx->pix_fmt = AV_PIX_FMT_RGBA;
+            ectx->time_base = AVRational{1, 1};
+            if (avcodec_open2(ectx, enc, nullptr) >= 0 && avcodec_send_frame(ectx, rgba) >= 0 &&
+                avcodec_send_frame(ectx, nullptr) >= 0 && avcodec_receive_packet(ectx, encoded) >= 0) {
+                out.bytes.assign(encoded->data, encoded->data + encoded->size);
+                out.format = ImageFormat::Png;
+            }
+        }
+    }
+    sws_freeContext(sws);
+    av_packet_free(&encoded);
+    av_frame_free(&rgba);
+    av_frame_free(&frame);
+    avcodec_free_context(&ectx);
+    avcodec_free_context(&dctx);
+    return out;
+}
+
+CoverImage attachedPicture(AVFormatContext* fmt) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        AVStream* st = fmt->streams[i];
+        if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->attached_pic.size <= 0) continue;
+        const AVPacket& pkt = st->attached_pic;
+        CoverImage c;
+        c.format = sniffImageFormat(pkt.data, size_t(pkt.size));
+        if (c.format != ImageFormat::NoImage) {
+            c.bytes.assign(pkt.data, pkt.data + pkt.size);
+            return c;
+        }
+        c = reencodeAsPng(pkt, st->codecpar->codec_id);
+        if (!c.empty()) return c;
+    }
+    return {};
+}
+
+// Opens `path` as media and fills the tags; the caller closes `fmt`.
+bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream, const AVCodec** codec,
+                TrackMeta& meta, std::string& error) {
+    fmt = nullptr;
+    audioStream = -1;
+    int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr);
+    if (rc < 0) {
+        if (rc == AVERROR_INVALIDDATA)
+            error = "cannot play " + path + ": not an audio file FFmpeg can read (damaged or of an unknown format)";
+        else
+            error = "cannot open " + path + ": " + avError(rc);
+        fmt = nullptr;
+        return false;
+    }
+    rc = avformat_find_stream_info(fmt, nullptr);
+    if (rc < 0) {
+        error = "cannot play " + path + ": " + avError(rc) + " while reading its streams (is the file damaged?)";
+        return false;
+    }
+    audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
+    if (audioStream < 0) {
+        error = audioStream == AVERROR_DECODER_NOT_FOUND
+                    ? "cannot play " + path + ": FFmpeg has no decoder for its audio"
+                    : "cannot play " + path + ": it holds no audio";
+        return false;
+    }
+    AVStream* st = fmt->streams[audioStream];
+    meta = TrackMeta{};
+    meta.path = path;
+    meta.title = firstTag(fmt, st, {"title"});
+    meta.artist = firstTag(fmt, st, {"artist", "album_artist", "performer", "composer"});
+    meta.album = firstTag(fmt, st, {"album"});
+    meta.genre = firstTag(fmt, st, {"genre"});
+    meta.trackNumber = leadingInt(firstTag(fmt, st, {"track"}));
+    meta.year = leadingInt(firstTag(fmt, st, {"date", "year"}));
+    if (meta.title.empty()) meta.title = titleFromPath(path);
+    if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
+        meta.durationMs = fmt->duration / (AV_TIME_BASE / 1000);
+    else if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        meta.durationMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
+    meta.cover = attachedPicture(fmt);
+    if (meta.cover.empty()) meta.cover = findCoverBeside(path);
+    return true;
+}
+
+}  // namespace
+
+void setMediaVerbose(bool verbose) { av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET); }
+
+bool probeTrack(const std::string& path, TrackMeta& meta, std::string& error) {
+    AVFormatContext* fmt = nullptr;
+    int stream = -1;
+    bool ok = openFormat(path, fmt, stream, nullptr, meta, error);
+    avformat_close_input(&fmt);
+    return ok;
+}
+
+struct AudioDecoder::Impl {
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* swr = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int stream = -1;
+    TrackMeta meta;
+    std::string error;
+    bool failed = false;
+    bool demuxDone = false;    // no more packets
+    bool decoderDone = false;  // decoder drained
+    bool resamplerDone = false;
+    int badPackets = 0;
+    size_t framesOut = 0;
+    std::vector<float> pending;   // converted samples not yet handed out
+    size_t pendingPos = 0;        // in floats
+
+    ~Impl() { close(); }
+
+    void close() {
+        swr_free(&swr);
+        avcodec_free_context(&codec);
+        avformat_close_input(&fmt);
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        pending.clear();
+        pendingPos = 0;
+    }
+
+    void fail(const std::string& why) {
+        failed = true;
+        error = why;
+        demuxDone = decoderDone = resamplerDone = true;
+    }
+
+    // Converts `in` (or flushes the resampler when null) onto `pending`.
+    void convert(const AVFrame* in) {
+        int inCount = in ? in->nb_samples : 0;
+        int capacity = swr_get_out_samples(swr, inCount);
+        if (capacity <= 0) return;
+        size_t base = pending.size();
+        pending.resize(base + size_t(capacity) * kMediaChannels);
+        uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(pending.data() + base)};
+        int got = swr_convert(swr, outPlanes, capacity, in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
+                              inCount);
+        if (got < 0) {
+            pending.resize(base);
+            fail("cannot play " + meta.path + ": resampling failed (" + avError(got) + ")");
+            return;
+        }
+        pending.resize(base + size_t(got) * kMediaChannels);
+    }
+
+    // Receives every frame the decoder has ready.
+    void drainDecoder() {
+        for (;;) {
+            int rc = avcodec_receive_frame(codec, frame);
+            if (rc == AVERROR(EAGAIN)) return;
+            if (rc == AVERROR_EOF) {
+                decoderDone = true;
+                return;
+            }
+            if (rc < 0) {
+                // A frame the decoder could not finish: count it with the bad packets.
+                if (++badPackets > kMaxConsecutiveBadPackets) {
+                    fail("cannot play " + meta.path + ": the audio data is damaged (" + avError(rc) + ")");
+                }
+                return;
+            }
+            badPackets = 0;
+            convert(frame);
+            av_frame_unref(frame);
+            if (failed) return;
+        }
+    }
+
+    // Produces more samples on `pending`; false when nothing more will come.
+    bool refill() {
+        while (pending.size() - pendingPos == 0) {
+            if (pendingPos) {
+                pending.clear();
+                pendingPos = 0;
+            }
+            if (failed) return false;
+            if (decoderDone) {
+                if (resamplerDone) return false;
+                convert(nullptr);
+                resamplerDone = true;
+                continue;
+            }
+            if (demuxDone) {
+                avcodec_send_packet(codec, nullptr);
+                drainDecoder();
+                if (!decoderDone && !failed) decoderDone = true;   // a decoder that never says EOF
+                continue;
+            }
+            int rc = av_read_frame(fmt, packet);
+            if (rc == AVERROR_EOF) {
+                demuxDone = true;
+                continue;
+            }
+            if (rc < 0) {
+                if (rc == AVERROR_INVALIDDATA && ++badPackets <= kMaxConsecutiveBadPackets) continue;
+                if (framesOut == 0 && pending.empty()) {
+                    fail("cannot play " + meta.path + ": " + avError(rc) + " while reading (is the file damaged?)");
+                    return false;
+                }
+                // Data after a good stretch is unreadable: end the track there.
+                failed = true;
+                error = meta.path + " breaks off: " + avError(rc);
+                demuxDone = true;
+                continue;
+            }
+            if (packet->stream_index == stream) {
+                rc = avcodec_send_packet(codec, packet);
+                if (rc < 0 && rc != AVERROR(EAGAIN)) {
+                    if (++badPackets > kMaxConsecutiveBadPackets) {
+                        av_packet_unref(packet);
+                        fail("cannot play " + meta.path + ": the audio data is damaged (" + avError(rc) + ")");
+                        return false;
+                    }
+                } else {
+                    drainDecoder();
+                }
+            }
+            av_packet_unref(packet);
+        }
+        return true;
+    }
+};
+
+AudioDecoder::AudioDecoder() : mImpl(std::make_unique<Impl>()) {}
+AudioDecoder::~AudioDecoder() = default;
+
+void AudioDecoder::close() {
+    mImpl = std::make_unique<Impl>();
+}
+
+bool AudioDecoder::isOpen() const { return mImpl->codec != nullptr; }
+bool AudioDecoder::failed() const { return mImpl->failed; }
+const std::string& AudioDecoder::error() const { return mImpl->error; }
+const TrackMeta& AudioDecoder::meta() const { return mImpl->meta; }
+
+bool AudioDecoder::open(const std::string& path) {
+    close();
+    Impl& d = *mImpl;
+    const AVCodec* dec = nullptr;
+    if (!openFormat(path, d.fmt, d.stream, &dec, d.meta, d.error)) {
+        d.meta.path = path;
+        if (d.meta.title.empty()) d.meta.title = titleFromPath(path);
+        d.close();
+        d.failed = true;
+        return false;
+    }
+    AVStream* st = d.fmt->streams[d.stream];
+    d.codec = avcodec_alloc_context3(dec);
+    d.packet = av_packet_alloc();
+    d.frame = av_frame_alloc();
+    int rc = d.codec ? avcodec_parameters_to_context(d.codec, st->codecpar) : AVERROR(ENOMEM);
+    if (rc >= 0) rc = avcodec_open2(d.codec, dec, nullptr);
+    if (rc < 0 || !d.packet || !d.frame) {
+        d.error = "cannot play " + path + ": its " + std::string(dec->name) + " audio cannot be decoded (" +
+                  avError(rc) + ")";
+        d.close();
+        d.failed = true;
+        return false;
+    }
+    // Only the audio stream is read; the demuxer may drop the rest early.
+    for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
+        if (int(i) != d.stream) d.fmt->streams[i]->discard = AVDISCARD_ALL;
+
+    AVChannelLayout inLayout{};
+    if (d.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || d.codec->ch_layout.nb_channels <= 0)
+        av_channel_layout_default(&inLayout, std::max(1, d.codec->ch_layout.nb_channels));
+    else
+        av_channel_layout_copy(&inLayout, &d.codec->ch_layout);
+    AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
+    rc = swr_alloc_set_opts2(&d.swr, &outLayout, AV_SAMPLE_FMT_FLT, kMediaSampleRate, &inLayout,
+                             d.codec->sample_fmt, d.codec->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    if (rc >= 0) rc = swr_init(d.swr);
+    if (rc < 0 || d.codec->sample_rate <= 0) {
+        d.error = "cannot play " + path + ": its audio format cannot be converted (" + avError(rc) + ")";
+        d.close();
+        d.failed = true;
+        return false;
+    }
+    return true;
+}
+
+size_t AudioDecoder::read(float* out, size_t frames) {
+    Impl& d = *mImpl;
+    if (!d.codec) return 0;
+    size_t done = 0;
+    while (done < frames) {
+        if (!d.refill()) break;
+        size_t available = (d.pending.size() - d.pendingPos) / kMediaChannels;
+        size_t n = std::min(available, frames - done);
+        std::memcpy(out + done * kMediaChannels, d.pending.data() + d.pendingPos, n * kMediaChannels * sizeof(float));
+        d.pendingPos += n * kMediaChannels;
+        done += n;
+    }
+    d.framesOut += done;
+    if (done == 0 && d.framesOut == 0 && !d.failed) {
+        d.failed = true;
+        d.error = "cannot play " + d.meta.path + ": no audio could be decoded from it";
+    }
+    return done;
+}
+
+}  // namespace lv

@@ -1,0 +1,124 @@
+// PNG frames through libpng's simplified API, and 16-bit WAV by hand.
+#include <png.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "lv/video_out.h"
+
+namespace lv {
+
+bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(width);
+    image.height = png_uint_32(height);
+    image.format = PNG_FORMAT_RGBA;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, width * 4, nullptr)) {
+        error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : image.message);
+        png_image_free(&image);
+        return false;
+    }
+    return true;
+}
+
+bool encodePng(std::vector<unsigned char>& out, const unsigned char* pixels, int width, int height, int channels) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(width);
+    image.height = png_uint_32(height);
+    image.format = channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(image, size, 0, pixels, width * channels, nullptr)) return false;
+    out.resize(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, width * channels, nullptr)) {
+        out.clear();
+        return false;
+    }
+    out.resize(size);
+    return true;
+}
+
+namespace {
+void put16(unsigned char* p, unsigned v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+void put32(unsigned char* p, unsigned long v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void header(unsigned char (&h)[44], unsigned long long frames) {
+    const unsigned long data = static_cast<unsigned long>(std::min<unsigned long long>(frames * 4, 0xFFFFFFF0ull - 36));
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + data);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);          // PCM
+    put16(h + 22, 2);          // channels
+    put32(h + 24, 44100);
+    put32(h + 28, 44100 * 4);  // bytes a second
+    put16(h + 32, 4);          // bytes a frame
+    put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, data);
+}
+}  // namespace
+
+WavWriter::~WavWriter() {
+    std::string ignored;
+    close(ignored);
+}
+
+bool WavWriter::open(const std::string& path, std::string& error) {
+    std::string ignored;
+    close(ignored);
+    mPath = path;
+    mFrames = 0;
+    mFile = std::fopen(path.c_str(), "wb");
+    if (!mFile) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    unsigned char h[44];
+    header(h, 0);
+    if (std::fwrite(h, 1, sizeof h, mFile) != sizeof h) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool WavWriter::write(const float* frames, size_t count, std::string& error) {
+    if (!mFile) {
+        error = "cannot write " + mPath + ": the file is not open";
+        return false;
+    }
+    std::vector<unsigned char> bytes(count * 4);
+    for (size_t i = 0; i < count * 2; ++i) {
+        float s = std::max(-1.0f, std::min(1.0f, frames[i]));
+        long v = std::lround(s * 32767.0f);
+        put16(&bytes[i * 2], static_cast<unsigned>(v & 0xFFFF));
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), mFile) != bytes.size()) {
+        error = "cannot write " + mPath + ": " + std::strerror(errno);
+        return false;
+    }
+    mFrames += count;
+    return true;
+}
+
+bool WavWriter::close(std::string& error) {
+    if (!mFile) return true;
+    unsigned char h[44];
+    header(h, mFrames);
+    bool ok = std::fseek(mFile, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, mFile) == sizeof h;
+    ok = (std::fclose(mFile) == 0) && ok;
+    mFile = nullptr;
+    if (!ok) error = "cannot finish " + mPath + ": " + std::strerror(errno);
+    return ok;
+}
+
+}  // namespace lv
