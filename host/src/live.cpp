@@ -56,7 +56,14 @@ int runLive(const Options& o) {
     std::atomic<bool> quitting{false};
     lv::CaptureStream capture;
     lv::TrackMeta first;
-    if (o.capture) {
+    if (o.corvanePort) {
+        // The server plays the music and streams its spectrum; here nothing
+        // is decoded or played, and the render messages only drive frames.
+        first.title = "Corvane";
+        first.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
+        first.album = "Spectrum server";
+        buffer.startTrack(first);
+    } else if (o.capture) {
         lv::CaptureServerInfo server;
         std::string error;
         if (!lv::queryCaptureSources(server, error)) {
@@ -171,8 +178,12 @@ int runLive(const Options& o) {
     };
     host.mOnFullScreen = setFullscreen;
 
+    if (o.corvanePort && !host.attachCorvane(o.corvanePort))
+        say("no Corvane server on 127.0.0.1:" + std::to_string(o.corvanePort) +
+            ": showing silence (start corvane first, then run this again)");
+
     lv::AudioOut audio;
-    if (!o.capture) {
+    if (!o.capture && !o.corvanePort) {
         audio.start(
             [&buffer, &audio](float* out, int frames) {
                 buffer.pull(out, size_t(frames), PlaybackBuffer::Clock::now(), audio.latencyFrames());
@@ -204,7 +215,7 @@ int runLive(const Options& o) {
         host.setPaused(paused);
     };
     auto skip = [&] {
-        if (!o.capture) buffer.skip();
+        if (!o.capture && !o.corvanePort) buffer.skip();
     };
 
     while (!quit) {

@@ -43,6 +43,10 @@ Live sound:
                        PulseAudio or PipeWire source; by default the monitor
                        of the default output
   --list-sources       list the sources --capture can read, and exit
+  --source corvane[:PORT]
+                       show the spectrum a Corvane server streams on this
+                       computer (default port 7737); the server plays the
+                       music, so give the files to corvane, not here
 
 Rendering a video (no window, no sound device needed; runs as fast as the
 machine draws, and the same input always gives the same frames):
@@ -125,6 +129,18 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
             } else if (i + 1 < argc && argv[i + 1][0] != '-') {
                 o.captureSource = argv[++i];
             }
+        } else if (name == "--source") {
+            if (!value(v)) return false;
+            const std::string prefix = "corvane";
+            int port = DEFAULT_CORVANE_PORT;
+            bool ok = v.compare(0, prefix.size(), prefix) == 0 &&
+                      (v.size() == prefix.size() ||
+                       (v[prefix.size()] == ':' && parseInt(v.substr(prefix.size() + 1), 1, 65535, port)));
+            if (!ok) {
+                error = "--source takes corvane or corvane:PORT (a port from 1 to 65535), not \"" + v + "\"";
+                return false;
+            }
+            o.corvanePort = port;
         } else if (name == "--size") {
             if (!value(v)) return false;
             if (!parseSize(v, o.width, o.height)) {
@@ -167,6 +183,11 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     }
     if (o.capture && !o.inputs.empty()) {
         error = "--capture shows the sound the computer plays; it takes no files (a source name goes right after it)";
+        return false;
+    }
+    if (o.corvanePort && (o.capture || !o.inputs.empty() || o.renders())) {
+        error = "--source corvane shows what a running corvane server streams; the server plays the music, so "
+                "give the files (or --capture) to corvane, and it cannot be combined with --render or --frames";
         return false;
     }
     if (o.capture && o.renders()) {

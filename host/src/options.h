@@ -9,6 +9,7 @@ struct Options {
     bool capture = false;
     std::string captureSource;         // empty: the default output's monitor
     bool listSources = false;
+    int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4
     std::string framesDir;             // --frames DIR
     int width = 1280;
@@ -28,6 +29,9 @@ struct Options {
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };
+
+// The Corvane server's port when --source corvane names none.
+constexpr int DEFAULT_CORVANE_PORT = 7737;
 
 // False with `error` set on a bad command line (the caller points at --help).
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);

@@ -117,6 +117,12 @@ bool PluginHost::setClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMi
     return true;
 }
 
+bool PluginHost::attachCorvane(int port) {
+    if (!mLibrary) return false;
+    auto fn = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(mLibrary, "LumenvortexAttachCorvane"));
+    return fn && fn(port) == 1;
+}
+
 OSStatus PluginHost::send(OSType message, VisualPluginMessageInfo* info) {
     if (!mHandler) return paramErr;
     if (message != FourCC("vrnd")) mMessages.push_back(message);

@@ -42,6 +42,11 @@ public:
     // has no such extension.
     bool setClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMicros, void* user);
 
+    // Makes a Corvane server on 127.0.0.1:port the visualizer's sound
+    // source (0: the render messages' spectrum again). False when the server
+    // does not answer or the plug-in has no such extension.
+    bool attachCorvane(int port);
+
     void show(LVPort* port, int width, int height, UInt32 options = 0);
     void hide();
     void setWindow(LVPort* port, int width, int height, UInt32 options = 0);
