@@ -1,0 +1,149 @@
+// corvane: the spectrum server. One thread runs the frame loop: at every
+// tick it asks the feed for a frame and hands it to the frame server, and in
+// between it lets the server accept, write and notice hang-ups. Ticks sit on
+// a fixed grid of the steady clock (tick k at start + k / rate), so the rate
+// holds over hours whatever each frame costs.
+//
+// Signals: SIGINT and SIGTERM are blocked before any thread starts and
+// unblocked on this one alone, so they always land here and cut the wait of
+// the loop short; the loop then stops the sound, closes every connection and
+// exits 0. A second signal ends the process at once.
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "feeds.h"
+#include "frame_server.h"
+#include "lv/media.h"
+#include "options.h"
+
+namespace {
+
+std::atomic<bool> gStopRequested{false};
+
+void onStopSignal(int) { gStopRequested = true; }
+
+void say(const std::string& m) { std::fprintf(stderr, "corvane: %s\n", m.c_str()); }
+
+std::string rateText(double rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", rate);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace corvane;
+    using std::chrono::microseconds;
+
+    Options o;
+    std::string error;
+    if (!parseOptions(argc, argv, o, error)) {
+        say(error);
+        std::fprintf(stderr, "corvane --help lists the options\n");
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (o.version) {
+        std::printf("corvane 1.0.0\n");
+        return 0;
+    }
+    lv::setMediaVerbose(o.verbose);
+    if (o.listSources) return listCaptureSources();
+
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESETHAND;   // no SA_RESTART: the wait must end
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);   // the sound device's library keeps its hands off them
+
+    FrameServer server;
+    if (!server.start(o.port)) {
+        say(server.error());
+        return 1;
+    }
+
+    std::unique_ptr<Feed> feed;
+    if (o.pattern) {
+        feed = std::make_unique<PatternFeed>();
+    } else if (o.capture) {
+        feed = std::make_unique<LiveFeed>(o.captureSource);
+    } else {
+        std::vector<std::string> problems;
+        std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
+        for (const std::string& p : problems) say(p);
+        if (!o.inputs.empty() && paths.empty()) {
+            say("nothing to play: give audio files or folders that exist, or none for the demo song");
+            return 1;
+        }
+        // The demo alone is a test signal for visualizers: it goes on until stopped.
+        feed = std::make_unique<MusicFeed>(paths, o.loop || paths.empty(), o.mute);
+    }
+    if (!feed->start(error)) {
+        say(error);
+        return 1;
+    }
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+
+    std::printf("corvane: listening on 127.0.0.1:%d\n", server.port());
+    std::fflush(stdout);
+    say("sending " + feed->describe() + " at " + rateText(o.rate) + " frames a second");
+
+    const Clock::time_point start = Clock::now();
+    auto tickTime = [&](long long tick) {
+        return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(tick) / o.rate));
+    };
+    long long tick = 0;
+    size_t clients = 0;
+    int status = 0;
+    uint8_t frame[FrameServer::FRAME_SIZE];
+    while (!gStopRequested) {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point due = tickTime(tick);
+        if (now < due) {
+            // Capped so that a slow rate still looks at the stop flag often.
+            server.pump(std::min(std::chrono::ceil<microseconds>(due - now), microseconds(100000)));
+        } else {
+            // Woken far too late (the machine was suspended or starved): take
+            // up the grid again at the present rather than send a burst of
+            // stale frames.
+            if (now - due > 4 * (tickTime(1) - start))
+                tick = (long long)std::floor(std::chrono::duration<double>(now - start).count() * o.rate);
+            if (!feed->fill(now, frame)) {
+                say(feed->done());
+                status = feed->failed() ? 1 : 0;
+                break;
+            }
+            server.broadcast(frame);
+            ++tick;
+            server.pump(microseconds(0));
+        }
+        if (server.clientCount() != clients) {
+            clients = server.clientCount();
+            say(clients == 1 ? "1 client connected" : std::to_string(clients) + " clients connected");
+        }
+    }
+
+    feed->stop();
+    server.stop();
+    if (gStopRequested) say("stopped");
+    return status;
+}

@@ -1,0 +1,145 @@
+#include "options.h"
+
+#include <cstdlib>
+
+namespace corvane {
+
+const char* usageText() {
+    return R"(Usage: corvane [OPTIONS] [FILE|FOLDER ...]
+
+The Corvane spectrum server. Plays music and streams its spectrum to every
+visualizer that connects to it over TCP on 127.0.0.1 (this machine only).
+
+Each frame is 1024 bytes with no header: 512 bytes of the left channel's
+spectrum, then 512 of the right, one byte (0-255) per frequency bin, bin 0
+first, bins 43 Hz apart. Frames follow one another on the connection; a
+client finds them by counting bytes from the start. A client that stops
+reading has whole frames dropped for it, never parts of one, and never holds
+up the others.
+
+Files play in the order given; a folder plays the audio files inside it (and
+its subfolders) sorted by name; files that cannot be played are skipped.
+Anything FFmpeg reads plays: mp3, flac, ogg, opus, m4a/aac, wav and more.
+Without files the built-in demo song "Lumen Drift" plays, over and over.
+corvane exits when the music is over (unless --loop), or on Ctrl+C.
+
+Serving:
+  --port N             the TCP port on 127.0.0.1 (default 7737); 0 picks a
+                       free one. The port is printed on start:
+                       "corvane: listening on 127.0.0.1:PORT"
+  --rate HZ            frames a second to every client (default 60)
+
+Music:
+  --mute               keep the sound device closed; the music still runs at
+                       its real pace
+  --loop               start the list again when it ends
+
+Live sound:
+  --capture [SOURCE]   the spectrum of what the computer is playing, read
+                       from a PulseAudio or PipeWire source; by default the
+                       monitor of the default output
+  --list-sources       list the sources --capture can read, and exit
+
+Diagnostics:
+  --pattern            a framing test signal instead of music: every byte of
+                       frame k is k mod 256 (k counts the frames sent since
+                       start), so a client can check that it cuts the stream
+                       at frame boundaries and see which frames it missed
+  --verbose            FFmpeg's messages
+  -h, --help           this text
+  --version            the version
+
+Watching it: run the player with the network source, e.g.
+  corvane song.mp3 &
+  lumenvortex --source corvane
+)";
+}
+
+namespace {
+
+bool parseInt(const std::string& s, int lo, int hi, int& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end || v < lo || v > hi) return false;
+    out = int(v);
+    return true;
+}
+
+}  // namespace
+
+bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
+    o = Options{};
+    bool endOfOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            size_t eq = a.find('=');
+            if (eq != std::string::npos) {
+                out = a.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string name = a.substr(0, a.find('='));
+        std::string v;
+        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+            o.inputs.push_back(a);
+        } else if (a == "--") {
+            endOfOptions = true;
+        } else if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--mute") {
+            o.mute = true;
+        } else if (a == "--loop") {
+            o.loop = true;
+        } else if (a == "--pattern") {
+            o.pattern = true;
+        } else if (a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--list-sources") {
+            o.listSources = true;
+        } else if (name == "--capture") {
+            o.capture = true;
+            if (a.find('=') != std::string::npos)
+                o.captureSource = a.substr(a.find('=') + 1);
+            else if (i + 1 < argc && argv[i + 1][0] != '-')
+                o.captureSource = argv[++i];
+        } else if (name == "--port") {
+            if (!value(v)) return false;
+            if (!parseInt(v, 0, 65535, o.port)) {
+                error = "--port takes a port number from 1 to 65535 (or 0 for any free one), not \"" + v + "\"";
+                return false;
+            }
+        } else if (name == "--rate") {
+            if (!value(v)) return false;
+            char* end = nullptr;
+            o.rate = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(o.rate >= 1.0 && o.rate <= 1000.0)) {
+                error = "--rate takes frames a second from 1 to 1000 (like 60), not \"" + v + "\"";
+                return false;
+            }
+        } else {
+            error = "unknown option " + a;
+            return false;
+        }
+    }
+    if (o.capture && !o.inputs.empty()) {
+        error = "--capture serves the sound the computer plays; it takes no files (a source name goes right after it)";
+        return false;
+    }
+    if (o.pattern && (o.capture || !o.inputs.empty())) {
+        error = "--pattern sends the test signal alone; leave out --capture and the files";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace corvane

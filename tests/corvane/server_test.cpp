@@ -1,0 +1,207 @@
+// corvane as a process, read by raw loopback clients: pacing and framing
+// under a stalled reader, clean shutdown, music decoded into the two
+// channels' spectra, and the command line's errors.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+#include "corvane_process.h"
+
+using cvtest::Corvane;
+using cvtest::FRAME;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every frame of the test pattern is one byte value repeated.
+bool uniform(const uint8_t* frame) { return std::all_of(frame, frame + FRAME, [&](uint8_t b) { return b == frame[0]; }); }
+
+// Frames in `bytes` whose value is not the one after the previous frame's.
+int patternJumps(const std::vector<uint8_t>& bytes) {
+    int jumps = 0;
+    for (size_t at = FRAME; at + FRAME <= bytes.size(); at += FRAME)
+        jumps += uint8_t(bytes[at - FRAME] + 1) != bytes[at];
+    return jumps;
+}
+
+// Reads whatever arrives for `seconds`.
+std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
+    std::vector<uint8_t> bytes(1 << 22);
+    bytes.resize(cvtest::readFor(fd, bytes.data(), bytes.size(), seconds, closed));
+    return bytes;
+}
+
+int argmax(const uint8_t* bins, int count) { return int(std::max_element(bins, bins + count) - bins); }
+
+}  // namespace
+
+TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
+    constexpr double kRate = 500.0;
+    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    // A small receive buffer, so that the stall reaches the server quickly.
+    const int stalled = cvtest::connectClient(port, 4096);
+    const int steady = cvtest::connectClient(port);
+    ASSERT_GE(stalled, 0);
+    ASSERT_GE(steady, 0);
+
+    // The stalled client reads nothing for 1.5 s; the steady one reads all
+    // along. Its first half second fills the stalled client's buffers.
+    std::vector<uint8_t> stream = readAll(steady, 0.5);
+    const size_t windowStart = stream.size();
+    const Clock::time_point windowTime = Clock::now();
+    std::vector<uint8_t> window = readAll(steady, 1.0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - windowTime).count();
+    stream.insert(stream.end(), window.begin(), window.end());
+    const double rate = double(stream.size() - windowStart) / FRAME / seconds;
+    EXPECT_GT(rate, kRate * 0.5) << "the steady client was held up";
+    EXPECT_LT(rate, kRate * 1.5);
+    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
+        ASSERT_TRUE(uniform(&stream[at])) << "steady client's frame at byte " << at << " is cut";
+
+    // Resumed: everything from the first byte of the connection on is whole
+    // frames, and some were dropped for it while it stalled.
+    std::vector<uint8_t> resumed = readAll(stalled, 0.5);
+    ASSERT_GT(resumed.size(), 100 * FRAME);
+    for (size_t at = 0; at + FRAME <= resumed.size(); at += FRAME)
+        ASSERT_TRUE(uniform(&resumed[at])) << "stalled client's frame at byte " << at << " is cut";
+    EXPECT_GE(patternJumps(resumed), 1) << "the stall should have cost it frames";
+    close(stalled);
+    close(steady);
+}
+
+TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
+    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    // Far more short visits than the server takes clients at once: each one
+    // gets whole frames from its first byte, so none was turned away.
+    uint8_t frame[FRAME];
+    for (int visit = 0; visit < 100; ++visit) {
+        const int fd = cvtest::connectClient(port);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(cvtest::readFor(fd, frame, FRAME, 5.0), FRAME) << "visit " << visit;
+        EXPECT_TRUE(uniform(frame));
+        // Some leave with unread frames (a reset), some after a half-close.
+        if (visit % 2) shutdown(fd, SHUT_WR);
+        close(fd);
+    }
+    // A client that only half-closes still reads.
+    const int quiet = cvtest::connectClient(port);
+    ASSERT_GE(quiet, 0);
+    shutdown(quiet, SHUT_WR);
+    std::vector<uint8_t> bytes = readAll(quiet, 0.3);
+    EXPECT_GT(bytes.size(), 50 * FRAME);
+    close(quiet);
+}
+
+TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        Corvane server({"--pattern", "--mute", "--rate", "200", "--port", "0"});
+        const int port = server.waitForPort();
+        ASSERT_GT(port, 0);
+        const int a = cvtest::connectClient(port);
+        const int b = cvtest::connectClient(port);
+        uint8_t frame[FRAME];
+        ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
+        ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+        server.signal(sig);
+        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << "; stderr: " << server.errors();
+        for (int fd : {a, b}) {
+            bool closed = false;
+            readAll(fd, 5.0, &closed);
+            EXPECT_TRUE(closed) << "a client's connection stayed open after " << strsignal(sig);
+            close(fd);
+        }
+    }
+}
+
+TEST(CorvaneServer, MusicFilesBecomeEachChannelsSpectrumAndUnplayableOnesAreSkipped) {
+    cvtest::TempDir dir;
+    // 1 kHz on the left, 5 kHz on the right: bins 23 and 116 (43.07 Hz apart).
+    std::vector<float> music(44100 * 2);
+    for (size_t i = 0; i < music.size() / 2; ++i) {
+        music[2 * i] = 0.5f * float(std::sin(2 * M_PI * 1000.0 * double(i) / 44100.0));
+        music[2 * i + 1] = 0.5f * float(std::sin(2 * M_PI * 5000.0 * double(i) / 44100.0));
+    }
+    cvtest::writeWav(dir / "tones.wav", music);
+    std::ofstream(dir / "garbage.mp3") << "not music at all";
+
+    Corvane server({"--mute", "--rate", "100", "--port", "0", dir / "missing.flac", dir / "garbage.mp3",
+                    dir / "tones.wav"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    const int client = cvtest::connectClient(port);
+    ASSERT_GE(client, 0);
+    // The second of music plays out in real time, then the server leaves.
+    bool closed = false;
+    std::vector<uint8_t> bytes = readAll(client, 10.0, &closed);
+    close(client);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(server.wait(5.0), 0) << server.errors();
+
+    int tonal = 0;
+    for (size_t at = 0; at + FRAME <= bytes.size(); at += FRAME) {
+        const uint8_t* left = &bytes[at];
+        const uint8_t* right = &bytes[at + 512];
+        if (left[argmax(left, 256)] < 100) continue;   // the silence around the music
+        ++tonal;
+        EXPECT_NEAR(argmax(left, 256), 23, 1) << "frame " << at / FRAME;
+        EXPECT_NEAR(argmax(right, 256), 116, 1) << "frame " << at / FRAME;
+    }
+    EXPECT_GE(tonal, 40) << "a second at 100 frames a second";
+    EXPECT_LE(bytes.size() / FRAME, 300u);
+    const std::string errors = server.errors();
+    EXPECT_NE(errors.find("missing.flac"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("garbage.mp3"), std::string::npos) << errors;
+}
+
+TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
+    auto run = [](const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr) {
+        Corvane corvane(args);
+        const int status = corvane.wait(20.0);
+        if (out) *out = corvane.output();
+        if (err) *err = corvane.errors();
+        return status;
+    };
+    std::string out, err;
+    EXPECT_EQ(run({"--help"}, &out), 0);
+    EXPECT_NE(out.find("7737"), std::string::npos) << "the default port";
+    EXPECT_NE(out.find("--pattern"), std::string::npos);
+    EXPECT_EQ(run({"--rate", "fast"}), 2);
+    EXPECT_EQ(run({"--bogus"}), 2);
+
+    // A port someone else holds: named, with the way out.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    socklen_t len = sizeof addr;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string port = std::to_string(ntohs(addr.sin_port));
+    EXPECT_EQ(run({"--pattern", "--port", port}, nullptr, &err), 1);
+    close(holder);
+    EXPECT_NE(err.find(port), std::string::npos) << err;
+    EXPECT_NE(err.find("--port"), std::string::npos) << err;
+
+    cvtest::TempDir dir;
+    std::ofstream(dir / "noise.ogg") << "not an ogg file";
+    EXPECT_EQ(run({"--mute", "--port", "0", dir / "noise.ogg"}, &out, &err), 1);
+    EXPECT_NE(err.find("nothing could be played"), std::string::npos) << err;
+    EXPECT_EQ(out, "") << "it must not claim to listen";
+    EXPECT_EQ(run({"--mute", "--port", "0", dir / "no such folder"}, nullptr, &err), 1);
+    EXPECT_NE(err.find("nothing to play"), std::string::npos) << err;
+}

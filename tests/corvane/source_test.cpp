@@ -1,0 +1,85 @@
+// The core's network source against a real corvane: the frames it applies
+// are the server's, whole; a server that dies leaves the last one in place;
+// without a server the source stays invalid and silent.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "corvane_process.h"
+#include "soundsSource.h"
+
+namespace {
+
+// Both channels hold one pattern frame: every byte the same value.
+bool holdsOneFrame(const SoundsSource& source) {
+    const unsigned char* left = source.getLeftSpectrumData();
+    const unsigned char* right = source.getRightSpectrumData();
+    const unsigned char v = left[0];
+    return std::all_of(left, left + 512, [&](unsigned char b) { return b == v; }) &&
+           std::all_of(right, right + 512, [&](unsigned char b) { return b == v; });
+}
+
+// A loopback port nobody listens on.
+int unusedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+TEST(CorvaneSource, AppliesTheServersFramesWholeAndKeepsTheLastWhenItDies) {
+    cvtest::Corvane server({"--pattern", "--mute", "--rate", "250", "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    SoundsSourceCorvane source("127.0.0.1", port);
+    ASSERT_TRUE(source.isValid());
+
+    // A visualizer's frame loop, faster than the server: every state the
+    // source shows is one whole frame, and the frames move on.
+    std::set<int> values;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
+        source.update();
+        ASSERT_TRUE(holdsOneFrame(source)) << "a frame was applied in pieces";
+        values.insert(source.getLeftSpectrumData()[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(values.size(), 50u) << "250 frames a second should bring many different frames";
+
+    server.signal(SIGKILL);
+    ASSERT_EQ(server.wait(10.0), 128 + SIGKILL);
+    // What was already on its way is still applied, a frame per call; then
+    // the source stays on the last whole frame and update() keeps returning.
+    for (int i = 0; i < 20000; ++i) source.update();
+    ASSERT_TRUE(holdsOneFrame(source));
+    const unsigned char last = source.getLeftSpectrumData()[0];
+    for (int i = 0; i < 1000; ++i) source.update();
+    EXPECT_TRUE(source.isValid());
+    EXPECT_TRUE(holdsOneFrame(source));
+    EXPECT_EQ(source.getLeftSpectrumData()[0], last);
+}
+
+TEST(CorvaneSource, WithoutAServerStaysInvalidAndSilent) {
+    SoundsSourceCorvane source("127.0.0.1", unusedPort());
+    EXPECT_FALSE(source.isValid());
+    for (int i = 0; i < 10; ++i) source.update();
+    const unsigned char* left = source.getLeftSpectrumData();
+    const unsigned char* right = source.getRightSpectrumData();
+    EXPECT_TRUE(std::all_of(left, left + 512, [](unsigned char b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(right, right + 512, [](unsigned char b) { return b == 0; }));
+}
