@@ -30,41 +30,32 @@ inline void setMode(int mode, bool flow = false) {
     gMode.setPerlinFlow(flow);
 }
 
-inline void useWhiteSprites() {
+// A fresh scene in `mode`, flow off, silent, with the shape lists and white
+// sprites in this context. Scene coordinates are pixels from the canvas
+// centre, y up, camera angles 0.
+inline void freshScene(int mode = 0) {
+    lvtest::requireGL(kCanvas, kCanvas);
+    resetScene();
+    initEllipse();
     static std::vector<unsigned char> white(128 * 128 * 4, 255);
     static PImage* sprite = new PImage(white.data(), 128, 128);   // one per process, like the context
     orb = haloOrb = rainbow = rainbowBlur = sprite;
-}
-
-// Scene coordinates are pixels from the canvas centre, y up, camera angles 0.
-inline void flatView() {
+    setMode(mode);
+    gMode.setupGL();
+    silence();
     glViewport(0, 0, kCanvas, kCanvas);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(-kCanvas / 2, kCanvas / 2, -kCanvas / 2, kCanvas / 2, -1000, 1000);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    pov.xRot = 0;
-    pov.yRot = 0;
-}
-
-// A fresh scene on the GL test bed, in `mode`, flow off, silent, with the
-// shape lists and white sprites in this context.
-inline void freshScene(int mode = 0) {
-    lvtest::requireGL(kCanvas, kCanvas);
-    resetScene();
-    initEllipse();
-    useWhiteSprites();
-    setMode(mode);
-    gMode.setupGL();
-    silence();
-    flatView();
+    pov.xRot = pov.yRot = 0;
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 struct FbVertex {
-    float x, y, z;      // window coordinates: scene + kCanvas / 2 in flatView
+    float x, y, z;   // window coordinates: scene + kCanvas / 2
     float r, g, b, a;
     float s, t;
 };
@@ -72,7 +63,8 @@ struct FbVertex {
 // Everything drawn between begin() and end(), as vertices in draw order.
 class Feedback {
 public:
-    Feedback() : mBuffer(1 << 20) {}
+    int lines = 0;
+
     void begin() {
         glFeedbackBuffer((GLsizei)mBuffer.size(), GL_3D_COLOR_TEXTURE, mBuffer.data());
         glRenderMode(GL_FEEDBACK);
@@ -80,41 +72,28 @@ public:
     std::vector<FbVertex> end() {
         GLint n = glRenderMode(GL_RENDER);
         std::vector<FbVertex> out;
-        mLines = 0;
-        mPolygons = 0;
+        lines = 0;
         for (GLint i = 0; i < n;) {
-            GLint token = (GLint)mBuffer[i++];
-            int count = 0;
+            GLint token = (GLint)mBuffer[i++], count = 1;
             if (token == GL_POLYGON_TOKEN) {
                 count = (int)mBuffer[i++];
-                mPolygons++;
             } else if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
                 count = 2;
-                mLines++;
-            } else if (token == GL_POINT_TOKEN || token == GL_BITMAP_TOKEN || token == GL_DRAW_PIXEL_TOKEN ||
-                       token == GL_COPY_PIXEL_TOKEN) {
-                count = 1;
+                lines++;
             } else if (token == GL_PASS_THROUGH_TOKEN) {
                 i++;
                 continue;
-            } else {
-                ADD_FAILURE() << "unknown feedback token " << token;
-                break;
-            }
-            for (int k = 0; k < count; k++, i += 11) {
+            }   // points, bitmaps and pixel rectangles carry one vertex
+            for (int k = 0; k < count; k++, i += 11) {   // 3 + 4 + 4 floats a vertex
                 const float* f = &mBuffer[i];
                 out.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8]});
             }
         }
         return out;
     }
-    int lines() const { return mLines; }
-    int polygons() const { return mPolygons; }
 
 private:
-    std::vector<GLfloat> mBuffer;
-    int mLines = 0;
-    int mPolygons = 0;
+    std::vector<GLfloat> mBuffer = std::vector<GLfloat>(1 << 20);
 };
 
 }  // namespace fieldtest
