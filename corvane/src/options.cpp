@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include <cstdlib>
+#include "command_line.h"
 
 namespace corvane {
 
@@ -55,43 +55,16 @@ Watching it: run the player with the network source, e.g.
 )";
 }
 
-namespace {
-
-bool parseInt(const std::string& s, int lo, int hi, int& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end || v < lo || v > hi) return false;
-    out = int(v);
-    return true;
-}
-
-}  // namespace
-
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    bool endOfOptions = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            size_t eq = a.find('=');
-            if (eq != std::string::npos) {
-                out = a.substr(eq + 1);
-                return true;
-            }
-            if (i + 1 >= argc) {
-                error = a + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string name = a.substr(0, a.find('='));
+    CommandLine args(argc, argv);
+    while (args.next()) {
+        const std::string& a = args.arg();
+        const std::string& name = args.name();
+        auto value = [&](std::string& out) { return args.value(out, error); };
         std::string v;
-        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+        if (args.isInput()) {
             o.inputs.push_back(a);
-        } else if (a == "--") {
-            endOfOptions = true;
         } else if (a == "-h" || a == "--help") {
             o.help = true;
         } else if (a == "--version") {
@@ -108,21 +81,16 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
             o.listSources = true;
         } else if (name == "--capture") {
             o.capture = true;
-            if (a.find('=') != std::string::npos)
-                o.captureSource = a.substr(a.find('=') + 1);
-            else if (i + 1 < argc && argv[i + 1][0] != '-')
-                o.captureSource = argv[++i];
+            o.captureSource = args.optionalValue();
         } else if (name == "--port") {
             if (!value(v)) return false;
-            if (!parseInt(v, 0, 65535, o.port)) {
+            if (!parseIntIn(v, 0, 65535, o.port)) {
                 error = "--port takes a port number from 1 to 65535 (or 0 for any free one), not \"" + v + "\"";
                 return false;
             }
         } else if (name == "--rate") {
             if (!value(v)) return false;
-            char* end = nullptr;
-            o.rate = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(o.rate >= 1.0 && o.rate <= 1000.0)) {
+            if (!parseNumberIn(v, 1.0, 1000.0, o.rate)) {
                 error = "--rate takes frames a second from 1 to 1000 (like 60), not \"" + v + "\"";
                 return false;
             }

@@ -1,22 +1,13 @@
 #include "options.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "command_line.h"
 
 namespace {
 
-bool parseInt(const std::string& s, int lo, int hi, int& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end || v < lo || v > hi) return false;
-    out = int(v);
-    return true;
-}
-
 bool parseSize(const std::string& s, int& w, int& h) {
     size_t x = s.find_first_of("xX");
-    return x != std::string::npos && parseInt(s.substr(0, x), 64, 8192, w) && parseInt(s.substr(x + 1), 64, 8192, h);
+    return x != std::string::npos && parseIntIn(s.substr(0, x), 64, 8192, w) &&
+           parseIntIn(s.substr(x + 1), 64, 8192, h);
 }
 
 }  // namespace
@@ -86,28 +77,14 @@ Environment:
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    bool endOfOptions = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            size_t eq = a.find('=');
-            if (eq != std::string::npos) {
-                out = a.substr(eq + 1);
-                return true;
-            }
-            if (i + 1 >= argc) {
-                error = a + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string name = a.substr(0, a.find('='));
+    CommandLine args(argc, argv);
+    while (args.next()) {
+        const std::string& a = args.arg();
+        const std::string& name = args.name();
+        auto value = [&](std::string& out) { return args.value(out, error); };
         std::string v;
-        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+        if (args.isInput()) {
             o.inputs.push_back(a);
-        } else if (a == "--") {
-            endOfOptions = true;
         } else if (a == "-h" || a == "--help") {
             o.help = true;
         } else if (a == "--version") {
@@ -124,18 +101,14 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
             o.listSources = true;
         } else if (name == "--capture") {
             o.capture = true;
-            if (a.find('=') != std::string::npos) {
-                o.captureSource = a.substr(a.find('=') + 1);
-            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
-                o.captureSource = argv[++i];
-            }
+            o.captureSource = args.optionalValue();
         } else if (name == "--source") {
             if (!value(v)) return false;
             const std::string prefix = "corvane";
             int port = DEFAULT_CORVANE_PORT;
             bool ok = v.compare(0, prefix.size(), prefix) == 0 &&
                       (v.size() == prefix.size() ||
-                       (v[prefix.size()] == ':' && parseInt(v.substr(prefix.size() + 1), 1, 65535, port)));
+                       (v[prefix.size()] == ':' && parseIntIn(v.substr(prefix.size() + 1), 1, 65535, port)));
             if (!ok) {
                 error = "--source takes corvane or corvane:PORT (a port from 1 to 65535), not \"" + v + "\"";
                 return false;
@@ -150,21 +123,19 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
             o.sizeGiven = true;
         } else if (name == "--fps") {
             if (!value(v)) return false;
-            if (!parseInt(v, 1, 240, o.fps)) {
+            if (!parseIntIn(v, 1, 240, o.fps)) {
                 error = "--fps takes a whole number from 1 to 240, not \"" + v + "\"";
                 return false;
             }
         } else if (name == "--duration") {
             if (!value(v)) return false;
-            char* end = nullptr;
-            o.durationSeconds = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(o.durationSeconds > 0.0) || o.durationSeconds > 1e7) {
+            if (!parseNumberIn(v, 1e-3, 1e7, o.durationSeconds)) {
                 error = "--duration takes a number of seconds above 0, not \"" + v + "\"";
                 return false;
             }
         } else if (name == "--crf") {
             if (!value(v)) return false;
-            if (!parseInt(v, 0, 51, o.crf)) {
+            if (!parseIntIn(v, 0, 51, o.crf)) {
                 error = "--crf takes a whole number from 0 to 51, not \"" + v + "\"";
                 return false;
             }
