@@ -3,10 +3,10 @@
 // messages of a player that cannot do what it was asked.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "host_test_support.h"
-#include "lv/media.h"
 
 namespace fs = std::filesystem;
 using hosttest::run;
@@ -16,22 +16,15 @@ namespace {
 
 std::string player() { return hosttest::binary("lumenvortex"); }
 
-std::string frameName(int i) {
-    char n[32];
-    std::snprintf(n, sizeof n, "frame-%06d.png", i);
-    return n;
-}
-
 std::string probe(const std::string& file, const std::string& entries) {
-    auto r = run({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries", entries, "-of",
-                  "default=noprint_wrappers=1", file});
-    return r.out;
+    return run({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries", entries, "-of",
+                "default=noprint_wrappers=1", file})
+        .out;
 }
 
-void makeTone(const std::string& path, double seconds, std::vector<std::pair<std::string, std::string>> tags = {}) {
+void makeTone(const std::string& path, double seconds) {
     hosttest::AudioSpec spec;
     spec.seconds = seconds;
-    spec.tags = std::move(tags);
     std::string error;
     ASSERT_TRUE(hosttest::makeAudioFile(path, spec, error)) << error;
 }
@@ -40,20 +33,16 @@ void makeTone(const std::string& path, double seconds, std::vector<std::pair<std
 
 TEST(Render, FiveSecondsBecomeAnH264AndAacVideoOfThreeHundredFrames) {
     TempDir dir;
-    makeTone(dir / "five.flac", 5.0, {{"title", "Five"}});
+    makeTone(dir / "five.flac", 5.0);
     auto r = run({player(), "--render", dir / "out/five.mp4", "--size", "320x200", dir / "five.flac"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("wrote " + (dir / "out/five.mp4")), std::string::npos) << r.out;
-    // Not a terminal: no progress line.
-    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
-
-    std::string video = probe(dir / "out/five.mp4", "stream=codec_name,pix_fmt,width,height,nb_read_frames");
-    EXPECT_NE(video.find("codec_name=h264"), std::string::npos) << video;
-    EXPECT_NE(video.find("pix_fmt=yuv420p"), std::string::npos) << video;
-    EXPECT_NE(video.find("width=320\nheight=200"), std::string::npos) << video;
-    EXPECT_NE(video.find("nb_read_frames=300"), std::string::npos) << video;
-    EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
-    std::string format = probe(dir / "out/five.mp4", "format=duration");
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << "not a terminal: no progress line\n" << r.err;
+    const std::string video = probe(dir / "out/five.mp4", "stream=codec_name,pix_fmt,width,height,nb_read_frames");
+    for (const char* want : {"codec_name=h264", "pix_fmt=yuv420p", "width=320\nheight=200", "nb_read_frames=300",
+                             "codec_name=aac"})
+        EXPECT_NE(video.find(want), std::string::npos) << want << " in\n" << video;
+    const std::string format = probe(dir / "out/five.mp4", "format=duration");
     ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
     EXPECT_NEAR(std::stod(format.substr(9)), 5.0, 0.05);
 }
@@ -66,27 +55,26 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
                       dir / "tone.flac"});
         ASSERT_EQ(r.status, 0) << r.err;
     }
-    int frames = 0;
-    while (fs::exists(dir / ("a/" + frameName(frames)))) ++frames;
-    EXPECT_EQ(frames, 45);
-    ASSERT_FALSE(fs::exists(dir / "a/frame-000045.png"));
-    std::vector<unsigned char> first, last;
-    for (int i = 0; i < frames; ++i) {
-        auto a = hosttest::readFile(dir / ("a/" + frameName(i)));
-        auto b = hosttest::readFile(dir / ("b/" + frameName(i)));
+    auto frame = [&](const char* out, int i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%06d.png", i);
+        return dir / (out + std::string(name));
+    };
+    EXPECT_TRUE(fs::exists(frame("a", 44)));
+    EXPECT_FALSE(fs::exists(frame("a", 45)));
+    for (int i = 0; i < 45; ++i) {
+        const std::string a = hosttest::readFile(frame("a", i));
         ASSERT_FALSE(a.empty());
-        ASSERT_EQ(a, b) << frameName(i) << " differs between the two renders";
-        if (i == 0) first = a;
-        last = a;
+        ASSERT_EQ(a, hosttest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
     }
-    EXPECT_NE(first, last) << "the picture never moved";
+    EXPECT_NE(hosttest::readFile(frame("a", 0)), hosttest::readFile(frame("a", 44))) << "the picture never moved";
     // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
     EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + 66150u * 4u);
 }
 
 TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
     TempDir dir;
-    hosttest::writeFile(dir / "01 broken.mp3", std::string("no music in here\n"));
+    hosttest::writeFile(dir / "01 broken.mp3", "no music in here\n");
     makeTone(dir / "02 fine.flac", 2.0);
     auto r = run({player(), "--render", dir / "out.mp4", "--size", "160x100", "--fps", "30", dir.path()});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -99,24 +87,6 @@ TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
     EXPECT_NE(nothing.err.find("nothing could be played"), std::string::npos) << nothing.err;
 }
 
-TEST(Render, TheDemoRendersWithItsSoundAndTitle) {
-    TempDir dir;
-    auto r = run({player(), "--render", dir / "demo.mp4", "--size", "160x100", "--duration", "3"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string tags = probe(dir / "demo.mp4", "format_tags=title,artist");
-    EXPECT_NE(tags.find("TAG:title=Lumen Drift"), std::string::npos) << tags;
-    EXPECT_NE(tags.find("TAG:artist=Lumenvortex"), std::string::npos) << tags;
-    // The sound is the song, not silence.
-    lv::AudioDecoder d;
-    ASSERT_TRUE(d.open(dir / "demo.mp4")) << d.error();
-    std::vector<float> pcm(44100 * 2 * 3);
-    size_t n = d.read(pcm.data(), 44100 * 3);
-    EXPECT_NEAR(double(n), 3 * 44100.0, 3000.0);
-    double energy = 0;
-    for (size_t i = 0; i < n * 2; ++i) energy += double(pcm[i]) * pcm[i];
-    EXPECT_GT(energy / double(n * 2), 1e-4);
-}
-
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     auto help = run({player(), "--help"});
     EXPECT_EQ(help.status, 0);
@@ -124,30 +94,28 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
                                "--list-sources", "--loop", "--no-audio", "--fullscreen", "LUMENVORTEX_PLUGIN"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
-    auto unknown = run({player(), "--colour"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.err.find("--help"), std::string::npos) << unknown.err;
-
-    auto odd = run({player(), "--render", "/tmp/never.mp4", "--size", "321x200"});
-    EXPECT_EQ(odd.status, 2);
-    EXPECT_NE(odd.err.find("even"), std::string::npos) << odd.err;
-
-    auto noDisplay = run({player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="});
-    EXPECT_EQ(noDisplay.status, 1);
-    EXPECT_NE(noDisplay.err.find("no display: use --render"), std::string::npos) << noDisplay.err;
-
-    // A player copied away from its plug-in says where it looked.
     TempDir dir;
+    // A player copied away from its plug-in says where it looked.
     fs::copy_file(player(), dir / "lumenvortex");
-    fs::permissions(dir / "lumenvortex", fs::perms::owner_all);
-    auto lost = run({dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="});
-    EXPECT_EQ(lost.status, 1);
-    EXPECT_NE(lost.err.find(dir / "Lumenvortex.so"), std::string::npos) << lost.err;
-    EXPECT_NE(lost.err.find("LUMENVORTEX_PLUGIN"), std::string::npos) << lost.err;
+    const struct {
+        std::vector<std::string> args, env;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{player(), "--colour"}, {}, 2, "--help"},
+        {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
+        {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
+        {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
+    };
+    for (const auto& c : cases) {
+        auto r = run(c.args, c.env);
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
+    }
     // ... and finds it through the environment.
-    std::string binDir = fs::path(player()).parent_path().string();
     auto found = run({dir / "lumenvortex", "--frames", dir / "f", "--size", "64x64", "--duration", "0.1"},
-                     {"LUMENVORTEX_PLUGIN=" + binDir});
+                     {"LUMENVORTEX_PLUGIN=" + fs::path(player()).parent_path().string()});
     EXPECT_EQ(found.status, 0) << found.err;
     EXPECT_TRUE(fs::exists(dir / "f/frame-000000.png"));
 }

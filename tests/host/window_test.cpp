@@ -2,8 +2,7 @@
 // plug-in draws into it, keys typed on the window reach the plug-in (two
 // presses of m bring the black-and-white mode, whose background is black
 // where the first modes take theirs from a palette), and Esc quits.
-// GoogleTest before Xlib: Xlib's macros (None, Bool, ...) break its templates.
-#include <gtest/gtest.h>
+#include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -11,28 +10,23 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <map>
 #include <string>
-#include <unordered_map>
 
 #include "host_test_support.h"
+#include "test_xserver.h"
 
 namespace {
-
-// The player's windows come and go as it starts and stops; a request about
-// one that is gone is an answer, not a reason to end the test.
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
 
 Window findWindow(Display* d, Window w, const std::string& part) {
     char* name = nullptr;
     if (XFetchName(d, w, &name) && name) {
-        bool match = std::string(name).find(part) != std::string::npos;
+        const bool match = std::string(name).find(part) != std::string::npos;
         XFree(name);
         if (match) return w;
     }
-    Window root, parent, *children = nullptr;
+    Window root, parent, *children = nullptr, found = 0;
     unsigned n = 0;
-    Window found = 0;
     if (XQueryTree(d, w, &root, &parent, &children, &n)) {
         for (unsigned i = 0; i < n && !found; ++i) found = findWindow(d, children[i], part);
         if (children) XFree(children);
@@ -41,18 +35,16 @@ Window findWindow(Display* d, Window w, const std::string& part) {
 }
 
 // The colour most pixels have: the background, whatever flies over it.
+// ~0 when the window cannot be read.
 unsigned long background(Display* d, Window w) {
     XWindowAttributes a;
-    if (!XGetWindowAttributes(d, w, &a)) return ~0ul;
-    XImage* img = XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+    XImage* img = XGetWindowAttributes(d, w, &a) ? XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap) : nullptr;
     if (!img) return ~0ul;
-    std::unordered_map<unsigned long, int> counts;
+    std::map<unsigned long, int> counts;
     for (int y = 0; y < img->height; ++y)
         for (int x = 0; x < img->width; ++x) ++counts[XGetPixel(img, x, y) & 0xFFFFFF];
     XDestroyImage(img);
-    auto most = std::max_element(counts.begin(), counts.end(),
-                                 [](const auto& p, const auto& q) { return p.second < q.second; });
-    return most->first;
+    return std::max_element(counts.begin(), counts.end(), [](auto& p, auto& q) { return p.second < q.second; })->first;
 }
 
 bool nearBlack(unsigned long rgb) {
@@ -60,7 +52,7 @@ bool nearBlack(unsigned long rgb) {
 }
 
 void press(Display* d, KeySym sym) {
-    KeyCode code = XKeysymToKeycode(d, sym);
+    const KeyCode code = XKeysymToKeycode(d, sym);
     XTestFakeKeyEvent(d, code, True, 0);
     XTestFakeKeyEvent(d, code, False, 0);
     XFlush(d);
@@ -69,27 +61,25 @@ void press(Display* d, KeySym sym) {
 }  // namespace
 
 TEST(Window, KeysReachThePluginAndEscQuits) {
-    hosttest::XvfbDisplay x;
-    ASSERT_TRUE(x.ok()) << x.error();
+    lvtest::XServer x;
+    ASSERT_TRUE(x.running()) << x.error();
     hosttest::TempDir dir;
     hosttest::Child player({hosttest::binary("lumenvortex"), "--no-audio", "--loop", "--size", "320x200"},
-                           {"DISPLAY=" + x.name(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER="}, dir / "player.log");
-    Display* d = XOpenDisplay(x.name().c_str());
+                           {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER="}, dir / "player.log");
+    Display* d = XOpenDisplay(x.display().c_str());
     ASSERT_NE(d, nullptr);
-    XSetErrorHandler(&ignoreXErrors);
+    // The player's windows come and go as it starts and stops; a request about
+    // one that is gone is an answer, not a reason to end the test.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     int event, error, major, minor;
     ASSERT_TRUE(XTestQueryExtension(d, &event, &error, &major, &minor));
 
     Window w = 0;
-    auto log = [&] {
-        auto bytes = hosttest::readFile(dir / "player.log");
-        return std::string(bytes.begin(), bytes.end());
-    };
     ASSERT_TRUE(hosttest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
-        << log();
+        << hosttest::readFile(dir / "player.log");
     // The first mode's background fades in from black to a palette colour.
-    ASSERT_TRUE(hosttest::waitFor([&] { return !nearBlack(background(d, w)) && background(d, w) != ~0ul; }, 30.0))
-        << log();
+    ASSERT_TRUE(hosttest::waitFor([&] { return background(d, w) != ~0ul && !nearBlack(background(d, w)); }, 30.0))
+        << hosttest::readFile(dir / "player.log");
 
     XSetInputFocus(d, w, RevertToParent, CurrentTime);
     XSync(d, False);
@@ -97,9 +87,8 @@ TEST(Window, KeysReachThePluginAndEscQuits) {
     press(d, XK_m);
     EXPECT_TRUE(hosttest::waitFor([&] { return nearBlack(background(d, w)); }, 30.0))
         << "background still " << std::hex << background(d, w) << " after m, m\n"
-        << log();
-
+        << hosttest::readFile(dir / "player.log");
     press(d, XK_Escape);
-    EXPECT_EQ(player.wait(20.0), 0) << log();
+    EXPECT_EQ(player.wait(20.0), 0) << hosttest::readFile(dir / "player.log");
     XCloseDisplay(d);
 }

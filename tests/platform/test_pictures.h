@@ -11,19 +11,22 @@ namespace lvtest {
 
 using PixelFn = std::function<RGBA(int x, int y)>;
 
-enum class JpegKind { RGB, Grey, CMYKAdobe };
-enum class PngKind { RGBA8, Grey16, PaletteWithTransparency };
+// Alpha is ignored. cmykAdobe writes the inverted CMYK of the colour (no
+// black ink) with an Adobe marker, as Photoshop saves print pictures.
+std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool cmykAdobe = false);
+// 8-bit RGBA.
+std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel);
 
-// Alpha is ignored for JPEG. Grey takes the red channel. CMYKAdobe writes
-// the inverted CMYK of the colour (no black ink) with an Adobe marker.
-std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, int quality = 95,
-                              JpegKind kind = JpegKind::RGB);
-// Grey16 takes the red channel; PaletteWithTransparency uses up to 256
-// distinct colours of the picture, alpha included.
-std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel, PngKind kind = PngKind::RGBA8);
+inline PixelFn solid(RGBA colour) {
+    return [colour](int, int) { return colour; };
+}
 
-// Colours of four quadrants: red top left, green top right, blue bottom
-// left, white bottom right: a picture that shows its orientation.
-RGBA quadrant(int x, int y, int width, int height);
+// Red top left, green top right, blue bottom left, white bottom right: a
+// picture that shows its orientation.
+inline RGBA quadrant(int x, int y, int width, int height) {
+    const bool right = x >= width / 2, bottom = y >= height / 2;
+    return !bottom ? (right ? RGBA{0, 255, 0, 255} : RGBA{255, 0, 0, 255})
+                   : (right ? RGBA{255, 255, 255, 255} : RGBA{0, 0, 255, 255});
+}
 
 }  // namespace lvtest

@@ -2,39 +2,28 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 
 namespace lvtest {
 
 XServer::XServer(int width, int height) {
     int fds[2];
-    if (pipe(fds) != 0) {
-        mError = "no pipe for Xvfb";
-        return;
-    }
-    mPid = fork();
-    if (mPid < 0) {
-        mError = "cannot fork Xvfb";
-        close(fds[0]);
-        close(fds[1]);
+    if (pipe(fds) != 0 || (mPid = fork()) < 0) {
+        mError = "cannot start Xvfb: no pipe or process left";
         return;
     }
     if (mPid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);   // a test that dies on the spot takes its server with it
         close(fds[0]);
         const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
         const std::string fd = std::to_string(fds[1]);
         const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
         // -displayfd: Xvfb picks a free display and writes its number once it
-        // accepts connections.
+        // accepts connections; if it cannot start, the pipe closes empty.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
         _exit(127);

@@ -10,7 +10,7 @@ namespace lvtest {
 
 class XServer {
 public:
-    XServer(int width = 640, int height = 480);
+    explicit XServer(int width = 640, int height = 480);
     ~XServer();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;

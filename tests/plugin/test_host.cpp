@@ -37,16 +37,25 @@ void runIsolated(const std::function<void()>& body) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failures in the plug-in's process (see above)";
 }
 
+void runWithHost(const std::function<void(TestHost&)>& body) {
+    runIsolated([&] {
+        unsetenv("DISPLAY");
+        TestHost host;
+        ASSERT_TRUE(host.loaded());
+        ASSERT_EQ(host.init(), noErr);
+        body(host);
+    });
+}
+
 void setHostString(ITUniStr255 dest, const std::u16string& text) {
     std::memset(dest, 0, sizeof(ITUniStr255));
     const size_t n = std::min<size_t>(text.size(), 255);
     dest[0] = UniChar(n);
-    for (size_t i = 0; i < n; ++i) dest[i + 1] = text[i];
+    std::copy(text.begin(), text.begin() + long(n), dest + 1);
 }
 
 ITTrackInfo makeTrack(const std::u16string& name, const std::u16string& artist, const std::u16string& album) {
-    ITTrackInfo t;
-    std::memset(&t, 0, sizeof t);
+    ITTrackInfo t = zeroed<ITTrackInfo>();
     t.recordLength = sizeof t;
     setHostString(t.name, name);
     setHostString(t.artist, artist);
@@ -58,42 +67,27 @@ ITTrackInfo makeTrack(const std::u16string& name, const std::u16string& artist, 
 
 TestHost::TestHost() {
     // The module lands beside the test programs in build/bin.
-    std::string path;
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = 0;
-        path = std::filesystem::path(self).parent_path() / "Lumenvortex.so";
-    }
-    if (path.empty() || !std::filesystem::exists(path)) {
-        const char* bin = std::getenv("LV_BINARY_DIR");
-        path = std::string(bin ? bin : ".") + "/bin/Lumenvortex.so";
-    }
+    const auto path = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "Lumenvortex.so";
     mModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!mModule) {
         ADD_FAILURE() << "cannot load " << path << ": " << dlerror() << " (build the Lumenvortex target)";
         return;
     }
     mEntry = reinterpret_cast<decltype(mEntry)>(dlsym(mModule, "iTunesPluginMainMachO"));
-    mSetClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(mModule, "LumenvortexSetClock"));
+    auto setClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(mModule, "LumenvortexSetClock"));
     mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(mModule, "LumenvortexAttachCorvane"));
-    if (!mEntry || !mSetClock || !mAttachCorvane) {
+    if (!mEntry || !setClock || !mAttachCorvane) {
         ADD_FAILURE() << "Lumenvortex.so lacks its exported entry points";
         mEntry = nullptr;
         return;
     }
-    mSetClock(nowMicros, sleepMicros, this);
+    setClock([](void* self) { return static_cast<TestHost*>(self)->mMicros; },
+             [](void* self, long long micros) { static_cast<TestHost*>(self)->mMicros += std::max(micros, 0LL); },
+             this);
 }
 
 TestHost::~TestHost() {
     if (mShown) hide();
-    // Unloading is left to the end of the child process: the plug-in's scene
-    // lives until then, as under a real host.
-}
-
-long long TestHost::nowMicros(void* user) { return static_cast<TestHost*>(user)->mMicros; }
-void TestHost::sleepMicros(void* user, long long micros) {
-    if (micros > 0) static_cast<TestHost*>(user)->mMicros += micros;
 }
 
 OSStatus TestHost::appProc(void* appCookie, OSType message, PlayerMessageInfo* info) {
@@ -128,19 +122,11 @@ OSStatus TestHost::appProc(void* appCookie, OSType message, PlayerMessageInfo* i
 
 OSStatus TestHost::init(OSStatus registerStatus) {
     mRegisterStatus = registerStatus;
-    PluginMessageInfo entryInfo;
-    std::memset(&entryInfo, 0, sizeof entryInfo);
-    entryInfo.u.initMessage.majorVersion = 10;
-    entryInfo.u.initMessage.minorVersion = 5;
-    entryInfo.u.initMessage.appCookie = this;
-    entryInfo.u.initMessage.appProc = appProc;
+    auto entryInfo = zeroed<PluginMessageInfo>();
+    entryInfo.u.initMessage = {10, 5, this, appProc, 0, nullptr};
     const OSStatus status = mEntry(FourCC("init"), &entryInfo, nullptr);
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.u.initMessage.messageMajorVersion = 10;
-    info.u.initMessage.messageMinorVersion = 5;
-    info.u.initMessage.appCookie = this;
-    info.u.initMessage.appProc = appProc;
+    auto info = zeroed<VisualPluginMessageInfo>();
+    info.u.initMessage = {10, 5, {}, this, appProc, 0, nullptr};
     if (mHandler) send(FourCC("init"), &info);
     return status;
 }
@@ -156,21 +142,15 @@ OSStatus TestHost::send(OSType message, VisualPluginMessageInfo* info) {
 OSStatus TestHost::show(int portWidth, int portHeight, Rect canvas, UInt32 options) {
     if (canvas.right <= canvas.left || canvas.bottom <= canvas.top)
         canvas = Rect{0, 0, SInt16(portHeight), SInt16(portWidth)};
-    mCanvas = canvas;
-    mPixels.assign(size_t(portWidth) * portHeight * 4, 0);
+    mPixels.resize(size_t(portWidth) * portHeight * 4);
     for (size_t i = 0; i < mPixels.size(); i += 4) std::memcpy(&mPixels[i], &kUntouched, 4);
-    mPort = LVPort{};
-    mPort.kind = LV_PORT_OFFSCREEN;
-    mPort.width = portWidth;
-    mPort.height = portHeight;
-    mPort.pixels = mPixels.data();
+    mPort = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, portWidth, portHeight, mPixels.data(), 0};
     return showOn(&mPort, canvas, options);
 }
 
 OSStatus TestHost::showOn(LVPort* port, Rect canvas, UInt32 options) {
     mCanvas = canvas;
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     info.u.showWindowMessage.port = port;
     info.u.showWindowMessage.drawRect = canvas;
     info.u.showWindowMessage.options = options;
@@ -184,29 +164,32 @@ OSStatus TestHost::hide() {
 }
 
 OSStatus TestHost::render(uint8_t spectrumLevel) {
-    RenderVisualData data;
-    std::memset(&data, 0, sizeof data);
+    auto data = zeroed<RenderVisualData>();
     data.numSpectrumChannels = 2;
     data.numWaveformChannels = 2;
     for (int channel = 0; channel < 2; ++channel)
         for (int bin = 0; bin < 512; ++bin)
             data.spectrumData[channel][bin] = uint8_t(spectrumLevel * std::exp(-bin / 64.0));
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     info.u.renderMessage.renderData = &data;
     return send(FourCC("vrnd"), &info);
 }
 
+void TestHost::renderFrames(int frames, int millisEach) {
+    for (int i = 0; i < frames; ++i) {
+        advanceMillis(millisEach);
+        ASSERT_EQ(render(), noErr) << "frame " << i;
+    }
+}
+
 OSStatus TestHost::idle() {
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     return send(FourCC("null"), &info);
 }
 
 OSStatus TestHost::play(const ITTrackInfo& track) {
     ITTrackInfo copy = track;
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     info.u.playMessage.trackInfoUnicode = &copy;
     const OSStatus status = send(FourCC("vply"), &info);
     std::memset(&copy, 0xEE, sizeof copy);   // the plug-in must have kept its own copy
@@ -215,19 +198,16 @@ OSStatus TestHost::play(const ITTrackInfo& track) {
 
 OSStatus TestHost::changeTrack(const ITTrackInfo& track) {
     ITTrackInfo copy = track;
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     info.u.changeTrackMessage.trackInfoUnicode = &copy;
     return send(FourCC("ctrk"), &info);
 }
 
 OSStatus TestHost::key(char c, UInt16 what) {
-    EventRecord event;
-    std::memset(&event, 0, sizeof event);
+    auto event = zeroed<EventRecord>();
     event.what = what;
     event.message = UInt32(uint8_t(c));
-    VisualPluginMessageInfo info;
-    std::memset(&info, 0, sizeof info);
+    auto info = zeroed<VisualPluginMessageInfo>();
     info.u.eventMessage.event = &event;
     return send(FourCC("vevt"), &info);
 }

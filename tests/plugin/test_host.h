@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,7 +21,20 @@
 
 namespace lvhost {
 
+class TestHost;
+
 void runIsolated(const std::function<void()>& body);
+// runIsolated with no X display (the port then tells the screen's size at
+// the first show), a loaded module, and "init" sent.
+void runWithHost(const std::function<void(TestHost&)>& body);
+
+// Message records go out zeroed, as a host's do, unions and padding included.
+template <class T>
+T zeroed() {
+    T t;
+    std::memset(static_cast<void*>(&t), 0, sizeof t);
+    return t;
+}
 
 void setHostString(ITUniStr255 dest, const std::u16string& text);
 ITTrackInfo makeTrack(const std::u16string& name, const std::u16string& artist, const std::u16string& album);
@@ -28,7 +42,7 @@ ITTrackInfo makeTrack(const std::u16string& name, const std::u16string& artist, 
 class TestHost {
 public:
     TestHost();    // loads the module (fails the test if it cannot)
-    ~TestHost();   // hides, then unloads
+    ~TestHost();   // hides if shown; unloading is left to the process's end
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
 
@@ -48,6 +62,9 @@ public:
     // One render message; its spectrum falls from `spectrumLevel` at bin 0
     // towards the top, as music's does.
     OSStatus render(uint8_t spectrumLevel = 0);
+    // `frames` render messages, each `millisEach` after the last; fails the
+    // test at the first that is not answered with noErr.
+    void renderFrames(int frames, int millisEach = 17);
     OSStatus idle();
     OSStatus play(const ITTrackInfo& track);
     OSStatus changeTrack(const ITTrackInfo& track);
@@ -85,12 +102,9 @@ public:
 
 private:
     static OSStatus appProc(void* appCookie, OSType message, PlayerMessageInfo* info);
-    static long long nowMicros(void* user);
-    static void sleepMicros(void* user, long long micros);
 
     void* mModule = nullptr;
     OSStatus (*mEntry)(OSType, PluginMessageInfo*, void*) = nullptr;
-    LumenvortexSetClockFn mSetClock = nullptr;
     bool mShown = false;
 };
 
