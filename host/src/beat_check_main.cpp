@@ -13,7 +13,7 @@
 
 #include "lumenvortexApplet.h"
 #include "program.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 
 int main(int argc, char** argv) {
     float gain = Sounds::DEFAULT_MULTI;

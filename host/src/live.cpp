@@ -19,7 +19,7 @@
 #include "playback_buffer.h"
 #include "plugin_host.h"
 #include "program.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 
 namespace {
 

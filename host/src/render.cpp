@@ -21,7 +21,7 @@
 #include "player.h"
 #include "plugin_host.h"
 #include "program.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 
 #include "host_test_support.h"
 #include "lv/capture.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 
 TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     hosttest::PulseDaemon daemon;

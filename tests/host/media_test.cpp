@@ -7,7 +7,7 @@
 
 #include "host_test_support.h"
 #include "lv/media.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 #include "test_pictures.h"
 
 using hosttest::TempDir;

@@ -19,7 +19,7 @@
 // after a tilt of TILT_DB_PER_OCTAVE around 1 kHz that lifts the highs and
 // lowers the bass (music loses roughly that much per octave; cymbals would
 // otherwise hardly move their section). The numbers were tuned with lv-beat-check on mastered music of
-// several loudnesses and on the built-in demo song (docs/spectrum.md): at the
+// several loudnesses and on the built-in demo song (docs/fft-analysis.md): at the
 // default gain the upper sections beat on accents every one to four seconds,
 // and even a full-scale tone stays well below 255.
 //

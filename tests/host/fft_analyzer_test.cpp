@@ -8,7 +8,7 @@
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
-#include "spectrum.h"
+#include "fft_analyzer.h"
 
 namespace {
 
