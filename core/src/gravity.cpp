@@ -118,10 +118,12 @@ void Gravity::render() {
     rotateY(-pov.yRot);
     rotateX(-pov.xRot);
 
+    // Capped before the conversion: a loud well's radius can run past what
+    // an int holds.
     float a = 5 * radius;
     if (a < 0) a = 0;
+    if (a > 255) a = 255;
     int alpha = (int)a;
-    if (alpha > 255) alpha = 255;
 
     color tint = gMode.blackAndWhite() ? color(255, 255, 255) : color(200, 175, 255);
     image(*haloOrb, -radius, -radius, 2 * radius, 2 * radius, tint, (unsigned char)alpha);

@@ -3,8 +3,9 @@
 #include "lumenvortexApplet.h"
 
 void renderInfoPanel() {
-    // Before the first context or canvas there is nothing to draw on.
-    if (!infoPanel || !gApplet) return;
+    // Before the first context or canvas there is nothing to draw on; an
+    // empty canvas would make the projection below a GL error.
+    if (!infoPanel || !gApplet || gApplet->mWidth <= 0 || gApplet->mHeight <= 0) return;
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);

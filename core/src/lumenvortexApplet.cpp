@@ -45,6 +45,11 @@ const long SETUP_PAUSE_MILLIS = 499;
 const int DEFAULT_PARTICLE_TOTAL = 525;
 const int PARTICLE_STEP = 100;
 const float GAIN_STEP = 1.25f;
+// Every band saturates at a gain of a few hundred. Held down long enough, `+`
+// would take the gain to where the wells' forces overflow float and the field
+// turns to NaN for good (`r` cannot undo that); the ceiling sits far below
+// that and far above anything visible.
+const float MAX_GAIN = 1.0e6f;
 
 // millis() at the start of the previous frame. File scope so resetScene() can forget it.
 long lastMillis = 0;
@@ -139,6 +144,7 @@ void LumenvortexApplet::keyPressed(char theChar) {
     case '+':
     case '=':
         sounds.multi = sounds.multi * GAIN_STEP;
+        if (sounds.multi > MAX_GAIN) sounds.multi = MAX_GAIN;
         break;
     case 'p':
         gMode.setPerlinFlow(!gMode.perlinFlow());

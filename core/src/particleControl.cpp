@@ -1,9 +1,6 @@
 // The particle field: the list, the one-per-frame walk towards the target
 // count, the frame's fixed order of particle steps, the pairwise repulsion
 // and the drawing of sprites, rings and ribbons in every mode.
-//
-// Written as immediate-mode GL over the plain list: this is the reference
-// that faster forms of the same frame are checked against.
 #include "particleControl.h"
 
 #include "GLInit.h"

@@ -1,4 +1,4 @@
-#include <cstring>
+#include <cstdint>
 
 #include "lumenvortexApplet.h"
 #include "sounds.h"
@@ -45,7 +45,10 @@ void SoundSection::getLevels() {
 
     float a = average[0];
     float threshold = (float)(16 - 2 * index);
-    float sinceLastBeat = (float)(currentTimer - lastBeatTimer);
+    // The 32-bit timers wrap after 24.8 days of play. Taken modulo 2^32 the
+    // difference stays right across the wrap, where a signed subtraction
+    // would overflow.
+    float sinceLastBeat = (float)(int32_t)((uint32_t)currentTimer - (uint32_t)lastBeatTimer);
     if (a > peak && a > threshold && sinceLastBeat > timerGap) {
         peak = a;
         lastBeatTimer = currentTimer;

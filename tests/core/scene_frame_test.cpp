@@ -2,6 +2,7 @@
 // table, and several hundred frames driven by a scripted spectrum.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -122,6 +123,13 @@ TEST_F(SceneFrame, MusicDrivesTheScene) {
     EXPECT_GE(backgroundChanges, 1);
     EXPECT_NE(pov.rv, 0.0f);
     EXPECT_GE(gravityControl.total, 1);
+
+    // Holding '+' for a long while must not throw the wells' forces out of
+    // float range, which would leave the field NaN for good.
+    for (int i = 0; i < 400; i++) applet.keyPressed('+');
+    for (int frame = 0; frame < 30; frame++) applet.draw();
+    for (const Gravity& g : gravityControl.myList) EXPECT_TRUE(std::isfinite(g.loc.magnitude()));
+    for (const Particle& p : particleControl.myList) EXPECT_TRUE(std::isfinite(p.loc.magnitude()));
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     applet.setSoundsSource(nullptr);
 }

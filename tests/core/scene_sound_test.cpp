@@ -68,6 +68,17 @@ TEST_F(SceneSound, BeatsNeedMoreThan800MillisecondsAndARisingMean) {
     passAt(5000);   // the same mean again, long after: not above the reference
     EXPECT_EQ(section3.numBeats, 2);
     EXPECT_EQ(sounds.soundSections[0]->numBeats, 0);
+
+    // The 32-bit beat timers wrap after 24.8 days; the gap still holds across the wrap.
+    const long long wrap = 1LL << 31;
+    bins(60, 124, 120);
+    passAt(wrap - 100);
+    EXPECT_EQ(section3.numBeats, 3);
+    bins(60, 124, 150);
+    passAt(wrap + 700);
+    EXPECT_EQ(section3.numBeats, 3);
+    passAt(wrap + 701);
+    EXPECT_EQ(section3.numBeats, 4);
 }
 
 TEST_F(SceneSound, SectionFourSetsOneToFourWellsNeverNone) {
