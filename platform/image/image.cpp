@@ -68,6 +68,18 @@ void jpegWarning(j_common_ptr cinfo, int level) {
     if (level < 0) err->mgr.num_warnings++;
 }
 
+// A progressive stream may hold any number of scans, each a pass over the
+// whole picture, so a few kilobytes of empty scans can keep the decoder busy
+// for minutes. Real pictures have about ten.
+constexpr int kMaxJpegScans = 500;
+
+void jpegProgress(j_common_ptr cinfo) {
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+    auto* err = reinterpret_cast<JpegError*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxJpegScans);
+    longjmp(err->jump, 1);
+}
+
 bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     jpeg_decompress_struct cinfo;
     JpegError err;
@@ -75,6 +87,8 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = jpegFatal;
     err.mgr.emit_message = jpegWarning;
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpegProgress;
     JSAMPROW row[1];
     unsigned char* volatile cmykRow = nullptr;   // volatile: read after a longjmp
     if (setjmp(err.jump)) {
@@ -84,6 +98,7 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, data, (unsigned long)size);
     jpeg_read_header(&cinfo, TRUE);
     if (!sizeAcceptable(cinfo.image_width, cinfo.image_height)) {

@@ -149,7 +149,7 @@ std::string resolvedFamily(const char* family) {
 
 bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out) {
     Engine& e = engine();
-    if (!e.fontMap || !out) return false;
+    if (!e.fontMap || !out || !(style.pixelSize > 0)) return false;
     PangoContext* pctx = pango_font_map_create_context(e.fontMap);
     PangoLayout* layout = makeLayout(pctx, style.family, style.pixelSize);
     const std::string utf8 = utf16ToUtf8(text, length);
@@ -168,8 +168,12 @@ bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style
 
 bool drawTextLine(unsigned char* rgba, int width, int height, int bytesPerRow, double x, double baselineFromTop,
                   const char16_t* text, size_t length, const TextStyle& style) {
-    if (!rgba || width <= 0 || height <= 0 || bytesPerRow < width * 4) {
+    if (!rgba || width <= 0 || height <= 0 || bytesPerRow < int64_t(width) * 4) {
         gError = "no bitmap to draw into: pass a positive size and rows of at least width * 4 bytes";
+        return false;
+    }
+    if (!(style.pixelSize > 0)) {
+        gError = "the text has no size: give the style a positive pixel size";
         return false;
     }
     if (!text || length == 0) return true;

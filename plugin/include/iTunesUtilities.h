@@ -65,7 +65,9 @@ void DrawWithATSUI(BitmapContext* ctx, float posX, float posY, const unsigned sh
                    const unsigned char* fontName, float fontSize);
 
 // Uploads width x height pixels (RGBA, or RGB without alpha) as a new linear,
-// clamped texture; the buffer's first row becomes t = 0. Returns 0.
+// clamped texture; the buffer's first row becomes t = 0. Leaves the texture
+// bound and 2-D texturing off. Returns 0; *textureID is 0 when the driver
+// refused the picture.
 int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasAlpha, unsigned char* bitmapData,
                             GLuint* textureID);
 

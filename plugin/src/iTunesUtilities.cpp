@@ -30,11 +30,11 @@ constexpr unsigned long kTrackNameHeight = 128;
 // ---------------------------------------------------------------- bitmaps
 
 BitmapContext* createBitmapContext(unsigned long pixelWidth, unsigned long pixelHeight) {
-    // The row length is kept in 16 bits, as the overlay always has.
+    // The row length is kept in 16 bits, as the overlay always has; the width
+    // is checked before it is multiplied, so that no product wraps round.
+    if (pixelWidth == 0 || pixelHeight == 0 || pixelWidth > 0xFFFF / 4) return nullptr;
     const unsigned long bytesPerRow = 4 * pixelWidth;
-    if (pixelWidth == 0 || pixelHeight == 0 || bytesPerRow > 0xFFFF) return nullptr;
-    const size_t byteCount = size_t(bytesPerRow) * pixelHeight;
-    auto* data = static_cast<unsigned char*>(std::calloc(byteCount, 1));
+    auto* data = static_cast<unsigned char*>(std::calloc(pixelHeight, bytesPerRow));
     if (!data) return nullptr;
     auto* ctx = static_cast<BitmapContext*>(std::malloc(sizeof(BitmapContext)));
     if (!ctx) {
@@ -67,9 +67,7 @@ void DrawWithATSUI(BitmapContext* ctx, float posX, float posY, const unsigned sh
 
 int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasAlpha, unsigned char* bitmapData,
                             GLuint* textureID) {
-    // Enabling texturing is needed for the upload only; whatever the current
-    // pass had is put back.
-    const GLboolean wasEnabled = glIsEnabled(GL_TEXTURE_2D);
+    while (glGetError() != GL_NO_ERROR) {}   // earlier errors are not this upload's
     glEnable(GL_TEXTURE_2D);
     glGenTextures(1, textureID);
     glBindTexture(GL_TEXTURE_2D, *textureID);
@@ -84,8 +82,16 @@ int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasA
     glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, GLsizei(width), GLsizei(height), 0, hasAlpha ? GL_RGBA : GL_RGB,
                  GL_UNSIGNED_BYTE, bitmapData);
+    // A texture without its picture (no memory for it, a size the driver
+    // refuses) would draw as a white box: better no texture at all.
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, textureID);
+        *textureID = 0;
+    }
     glPopClientAttrib();
-    if (!wasEnabled) glDisable(GL_TEXTURE_2D);
+    // The new texture stays bound: with texturing left on, the next frame's
+    // untextured shapes (flat wells, proximity lines) would sample the cover.
+    glDisable(GL_TEXTURE_2D);
     return 0;
 }
 

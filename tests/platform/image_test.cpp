@@ -87,6 +87,17 @@ TEST(ImageDecode, DamagedAndAbsurdPicturesAreRefused) {
     sof[6] = sof[8] = 30000 & 0xFF;
     EXPECT_FALSE(lvimage::decodeImage(huge.data(), huge.size(), &img));
     EXPECT_NE(std::string(lvimage::lastError()).find("too large"), std::string::npos) << lvimage::lastError();
+    // A progressive JPEG whose last scan comes again and again: each pass
+    // would cost a trip over the whole picture.
+    const std::vector<uint8_t> progressive = lvtest::makeJPEG(16, 16, gradient, false, true);
+    EXPECT_TRUE(lvimage::decodeImage(progressive.data(), progressive.size(), &img)) << lvimage::lastError();
+    const uint8_t scanMarker[] = {0xFF, 0xDA};
+    const auto lastScan = std::find_end(progressive.begin(), progressive.end() - 2, scanMarker, scanMarker + 2);
+    std::vector<uint8_t> scans(progressive.begin(), lastScan);
+    for (int i = 0; i < 600; ++i) scans.insert(scans.end(), lastScan, progressive.end() - 2);
+    scans.insert(scans.end(), progressive.end() - 2, progressive.end());
+    EXPECT_FALSE(lvimage::decodeImage(scans.data(), scans.size(), &img));
+    EXPECT_NE(std::string(lvimage::lastError()).find("scans"), std::string::npos) << lvimage::lastError();
     // Wider than a signed 16-bit size can say; the widest allowed still decodes.
     const std::vector<uint8_t> wide = lvtest::makePNG(40000, 1, gradient);
     EXPECT_FALSE(lvimage::decodeImage(wide.data(), wide.size(), &img));

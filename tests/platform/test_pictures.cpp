@@ -11,7 +11,7 @@
 
 namespace lvtest {
 
-std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool cmykAdobe) {
+std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool cmykAdobe, bool progressive) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -29,6 +29,7 @@ std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool 
     // Full-resolution chroma: colour edges stay where they were drawn.
     for (int i = 0; i < cinfo.num_components; ++i)
         cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     // Adobe CMYK is stored inverted: the colour's bytes are the inks, 255 no black.
     std::vector<uint8_t> row(size_t(width) * components, 255);

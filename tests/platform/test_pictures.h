@@ -13,7 +13,9 @@ using PixelFn = std::function<RGBA(int x, int y)>;
 
 // Alpha is ignored. cmykAdobe writes the inverted CMYK of the colour (no
 // black ink) with an Adobe marker, as Photoshop saves print pictures.
-std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool cmykAdobe = false);
+// progressive writes the usual ten-scan progression.
+std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool cmykAdobe = false,
+                              bool progressive = false);
 // 8-bit RGBA.
 std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel);
 

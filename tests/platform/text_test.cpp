@@ -100,6 +100,7 @@ TEST(Text, MalformedUtf16IsReplacedAndUnusableArgumentsLeaveTheBitmapAlone) {
     const std::vector<unsigned char> before = b.rgba;
     EXPECT_FALSE(lvtext::drawTextLine(nullptr, 100, 40, 400, 0, 10, u"H", 1, gill()));
     EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 100, 0, 10, u"H", 1, gill())) << "rows too short";
+    EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 400, 0, 10, u"H", 1, {"GillSans", -18})) << "no size";
     EXPECT_STRNE(lvtext::lastError(), "");
     // Text far outside the bitmap is cut, not written past it.
     EXPECT_TRUE(b.draw(u"HHHHHHHHHHHHHHHH", -300, 500, gill()));

@@ -89,11 +89,13 @@ TEST_F(Textures, CoverIsPaddedNotScaledWithItsCoordinates) {
 
 TEST_F(Textures, CoverIsFlippedIntoTheLastRowsAndPremultiplied) {
     // 3 x 3: top row red, half-transparent green, blue; then white.
+    glEnable(GL_TEXTURE_2D);
     const PaddedTexture cover = coverFrom(lvtest::makePNG(3, 3, [](int x, int y) {
         if (y > 0) return RGBA{255, 255, 255, 255};
         return x == 0 ? RGBA{255, 0, 0, 255} : x == 1 ? RGBA{0, 200, 0, 128} : RGBA{0, 0, 255, 255};
     }));
     ASSERT_NE(cover.texID, 0u);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)) << "the next frame's untextured shapes would sample the cover";
     const TextureImage t = readTexture(cover.texID);
     ASSERT_EQ(t.width, 4);
     ASSERT_EQ(t.height, 4);
@@ -115,6 +117,14 @@ TEST_F(Textures, UnusableArtworkGivesNoTexture) {
     // 8193 pixels pad to 16384, a row the 16-bit bitmap cannot hold; 8192 fits.
     EXPECT_EQ(coverFrom(solidPNG(8193, 1)).texID, 0u);
     EXPECT_NE(coverFrom(solidPNG(8192, 1)).texID, 0u);
+    EXPECT_EQ(createBitmapContext(1ul << (sizeof(long) * 8 - 2), 1), nullptr) << "4 x width wraps round to 0";
+    // A picture the driver refuses leaves no texture behind to draw as a white box.
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    std::vector<unsigned char> row(size_t(maxSize) * 8, 0);
+    GLuint id = 0;
+    copyBitmapDataToTexture(unsigned(maxSize) * 2, 1, true, row.data(), &id);
+    EXPECT_EQ(id, 0u);
     // The format code is advisory: the bytes say what they are.
     EXPECT_NE(coverFrom(solidPNG(4, 4), kCoverArtJPEG).texID, 0u);
 }

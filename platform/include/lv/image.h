@@ -12,7 +12,8 @@
  *
  * Failure. decodeImage returns false, with `out` emptied and lastError()
  * naming the cause, when the bytes are not a JPEG or PNG, are corrupt or
- * truncated, or describe a picture larger than kMaxSide on a side or
+ * truncated, hold more than 500 progressive JPEG scans (a decoding-time
+ * bomb), or describe a picture larger than kMaxSide on a side or
  * kMaxPixels in all; such sizes are refused before any pixel memory is
  * taken. Nothing is printed, nothing is left allocated.
  */

@@ -20,9 +20,10 @@
  * iTunesUtilities.cpp) and tests; one thread at a time.
  *
  * Failure. drawTextLine returns false and leaves the bitmap as it was when
- * the arguments are unusable (null bitmap, non-positive size, a row length
- * shorter than the width) or the text engine cannot start; lastError() then
- * names the cause. An empty text draws nothing and returns true.
+ * the arguments are unusable (null bitmap, non-positive bitmap or pixel
+ * size, a row length shorter than the width) or the text engine cannot
+ * start; lastError() then names the cause. An empty text draws nothing and
+ * returns true.
  */
 #ifndef LV_TEXT_H
 #define LV_TEXT_H
@@ -43,7 +44,7 @@ bool drawTextLine(unsigned char* rgba, int width, int height, int bytesPerRow, d
 
 // The line's logical size in pixels (advance width, ascent and descent from
 // the font) and how many of its characters no installed font could show.
-// False when the engine cannot start.
+// False when the engine cannot start or the pixel size is not positive.
 struct TextMetrics {
     double width = 0, ascent = 0, descent = 0;
     int unknownGlyphs = 0;
