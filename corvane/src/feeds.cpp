@@ -130,20 +130,4 @@ bool LiveFeed::fill(Clock::time_point now, uint8_t frame[FrameServer::FRAME_SIZE
     return true;
 }
 
-int listCaptureSources() {
-    lv::CaptureServerInfo server;
-    std::string error;
-    if (!lv::queryCaptureSources(server, error)) {
-        say(error);
-        return 1;
-    }
-    std::printf("Sources of %s (--capture NAME; * marks the default):\n", server.serverName.c_str());
-    for (const lv::CaptureSource& s : server.sources) {
-        std::printf("%s %s\n      %s%s\n", s.name == server.defaultMonitor ? "*" : " ", s.name.c_str(),
-                    s.description.c_str(), s.monitor ? " (what the output plays)" : " (an input)");
-    }
-    if (server.sources.empty()) std::printf("  (none)\n");
-    return 0;
-}
-
 }  // namespace corvane

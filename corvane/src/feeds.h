@@ -114,7 +114,4 @@ private:
     lv::CaptureStream mCapture;
 };
 
-// The sources --capture can read, on stdout. Exit status for main.
-int listCaptureSources();
-
 }  // namespace corvane

@@ -22,6 +22,7 @@
 #include "frame_server.h"
 #include "lv/media.h"
 #include "options.h"
+#include "player.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
     using namespace corvane;
     using std::chrono::microseconds;
 
-    Options o;
+    corvane::Options o;   // the player's Options is in scope too (player.h)
     std::string error;
     if (!parseOptions(argc, argv, o, error)) {
         say(error);
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (o.help) {
-        std::fputs(usageText(), stdout);
+        std::fputs(corvane::usageText(), stdout);
         return 0;
     }
     if (o.version) {
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     lv::setMediaVerbose(o.verbose);
-    if (o.listSources) return listCaptureSources();
+    if (o.listSources) return ::listCaptureSources("corvane");
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

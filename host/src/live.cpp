@@ -9,6 +9,7 @@
 #include <SDL_syswm.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -132,8 +133,9 @@ int runLive(const Options& o) {
     };
 
     // The plug-in draws on an X11 window; on Wayland desktops SDL gets one
-    // from XWayland.
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    // from XWayland. Overriding: SDL_VIDEODRIVER=wayland, set for other
+    // programs, would otherwise win and leave no window to draw on.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         say(std::string("no display: use --render (") + SDL_GetError() + ")");
@@ -206,6 +208,8 @@ int runLive(const Options& o) {
     data.numSpectrumChannels = 2;
     PlaybackBuffer::Snapshot snap;
     bool paused = false, minimized = false, quit = false, lastKeyRepeat = false;
+    constexpr std::chrono::milliseconds FRAME_FLOOR{16};
+    PlaybackBuffer::Clock::time_point lastFrame{};
     int status = 0;
 
     auto togglePause = [&] {
@@ -277,6 +281,15 @@ int runLive(const Options& o) {
             }
         }
         if (quit) break;
+        // A plug-in that draws paces itself (a frame at most every 16 ms) and
+        // is never kept waiting here; one that draws nothing (no OpenGL on
+        // this display) returns at once, and must not make this loop spin.
+        const auto sinceFrame = PlaybackBuffer::Clock::now() - lastFrame;
+        if (sinceFrame < FRAME_FLOOR) {
+            SDL_WaitEventTimeout(
+                nullptr, int(std::chrono::ceil<std::chrono::milliseconds>(FRAME_FLOOR - sinceFrame).count()));
+            continue;
+        }
 
         buffer.snapshot(PlaybackBuffer::Clock::now(), snap);
         if (snap.over) break;
@@ -302,7 +315,7 @@ int runLive(const Options& o) {
         } else {
             analyzer.compute(snap.window, data.spectrumData, data.waveformData);
         }
-        // The plug-in paces itself (at least 16 ms a frame) and presents.
+        lastFrame = PlaybackBuffer::Clock::now();
         host.render(data, UInt32(snap.trackPosition * 1000 / 44100));
     }
 

@@ -40,11 +40,12 @@ Live sound:
                        music, so give the files to corvane, not here
 
 Rendering a video (no window, no sound device needed; runs as fast as the
-machine draws, and the same input always gives the same frames):
+machine draws, and the same input always gives the same frames; Ctrl+C
+stops early and keeps a playable video of what was drawn):
   --render OUT.mp4     H.264 video with AAC sound (.mp4, .mkv or .mov)
   --frames DIR         numbered PNG frames instead (DIR/frame-000000.png ...),
                        with the sound in DIR/audio.wav
-  --fps N              frames per second (default 60)
+  --fps N              frames per second, 1 to 60 (default 60)
   --duration SECONDS   stop after this much of the music
   --crf N              video quality, 0 (lossless) to 51 (default 18)
   --preset NAME        x264 speed: ultrafast ... veryslow (default veryfast)
@@ -123,8 +124,11 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
             o.sizeGiven = true;
         } else if (name == "--fps") {
             if (!value(v)) return false;
-            if (!parseIntIn(v, 1, 240, o.fps)) {
-                error = "--fps takes a whole number from 1 to 240, not \"" + v + "\"";
+            // The plug-in starts a frame at most every 16 ms of its clock; asked
+            // for more, its clock would run ahead of the video's.
+            if (!parseIntIn(v, 1, 60, o.fps)) {
+                error = "--fps takes a whole number from 1 to 60 (the visualizer draws at most 60 frames a second), "
+                        "not \"" + v + "\"";
                 return false;
             }
         } else if (name == "--duration") {

@@ -29,10 +29,12 @@ bool PlaybackBuffer::push(const float* frames, size_t count) {
 }
 
 void PlaybackBuffer::startTrack(const lv::TrackMeta& meta) {
+    TrackStart start{0, 0, meta};   // the cover is copied before the sound device can be kept waiting
     std::lock_guard<std::mutex> lock(mMutex);
     mSkipping = false;
-    mStarts.push_back({mConsumed + (long long)mQueued, int(mTracks.size())});
-    mTracks.push_back(meta);
+    start.position = mConsumed + (long long)mQueued;
+    start.track = mTracksStarted++;
+    mStarts.push_back(std::move(start));
     mChanged.notify_all();
 }
 
@@ -98,11 +100,13 @@ void PlaybackBuffer::snapshot(Clock::time_point now, Snapshot& out) {
     out.over = mFinished && a >= mEnd;
     out.track = -1;
     out.trackPosition = 0;
-    for (const TrackStart& s : mStarts) {
-        if (s.position > a) break;
-        out.track = s.track;
-        out.trackPosition = a - s.position;
+    size_t heard = 0;
+    for (size_t i = 0; i < mStarts.size() && mStarts[i].position <= a; ++i) {
+        heard = i;
+        out.track = mStarts[i].track;
+        out.trackPosition = a - mStarts[i].position;
     }
+    mStarts.erase(mStarts.begin(), mStarts.begin() + long(heard));
     const long long oldest = mConsumed - (long long)mHistoryFrames;
     for (int i = 0; i < WINDOW_FRAMES; ++i) {
         long long p = a - WINDOW_FRAMES + i;
@@ -118,7 +122,9 @@ void PlaybackBuffer::snapshot(Clock::time_point now, Snapshot& out) {
 
 lv::TrackMeta PlaybackBuffer::trackMeta(int track) const {
     std::lock_guard<std::mutex> lock(mMutex);
-    return track >= 0 && size_t(track) < mTracks.size() ? mTracks[size_t(track)] : lv::TrackMeta{};
+    for (const TrackStart& s : mStarts)
+        if (s.track == track) return s.meta;
+    return lv::TrackMeta{};
 }
 
 bool PlaybackBuffer::waitForFirstTrack() {

@@ -59,6 +59,7 @@ public:
 
     // main thread
     void snapshot(Clock::time_point now, Snapshot& out);
+    // The track of the last snapshot, or one after it.
     lv::TrackMeta trackMeta(int track) const;
     // Blocks until the first track starts (true) or nothing will (false).
     bool waitForFirstTrack();
@@ -73,6 +74,7 @@ private:
     struct TrackStart {
         long long position;
         int track;
+        lv::TrackMeta meta;
     };
 
     void writeHistory(const float* frames, size_t count);   // at mConsumed, which it advances
@@ -94,8 +96,10 @@ private:
     Clock::time_point mAnchorTime{};
     long long mLastAudible = 0;
 
+    // From the track heard on (those before it are forgotten: a looping
+    // demo would otherwise keep a cover picture for every pass).
     std::vector<TrackStart> mStarts;
-    std::vector<lv::TrackMeta> mTracks;
+    int mTracksStarted = 0;
     bool mSkipping = false;
     bool mFinished = false;
     long long mEnd = 0;

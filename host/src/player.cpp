@@ -16,11 +16,11 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
     return host.load(error);
 }
 
-int listCaptureSources() {
+int listCaptureSources(const char* program) {
     lv::CaptureServerInfo server;
     std::string error;
     if (!lv::queryCaptureSources(server, error)) {
-        std::fprintf(stderr, "lumenvortex: %s\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\n", program, error.c_str());
         return 1;
     }
     std::printf("Sources of %s (--capture NAME; * marks the default):\n", server.serverName.c_str());

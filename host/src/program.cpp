@@ -31,7 +31,6 @@ bool Program::next(lv::TrackMeta& meta) {
         const std::string& path = mPaths[mNextIndex++];
         if (mDecoder.open(path)) {
             meta = mDecoder.meta();
-            mPlayedThisPass = true;
             ++mPlayed;
             return true;
         }
@@ -53,6 +52,8 @@ size_t Program::read(float* out, size_t frames) {
     if (!mDecoder.isOpen()) return 0;
     size_t n = mDecoder.read(out, frames);
     mFramesOut += (long long)n;
+    // Only sound counts: files that open but hold none would loop for ever.
+    if (n > 0) mPlayedThisPass = true;
     if (n == 0 && mDecoder.failed()) {
         ++mFailed;
         mWarn(mDecoder.error() + "; going on with the next track");

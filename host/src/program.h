@@ -41,7 +41,7 @@ private:
     int mPlayed = 0;
     int mFailed = 0;
     long long mFramesOut = 0;
-    bool mPlayedThisPass = false;
+    bool mPlayedThisPass = false;   // some track of this pass gave sound
     lv::AudioDecoder mDecoder;
     std::unique_ptr<DemoSong> mDemo;
     size_t mDemoPos = 0;

@@ -3,6 +3,7 @@
 // (or PNGs) together with the music. Nothing waits on the wall clock, so a
 // render runs as fast as the machine draws, and the same input and options
 // give the same frames.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,29 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr long long RATE = 44100;
+
+// Ctrl+C or SIGTERM during a long render: the loop stops and the file is
+// finished with what was drawn, rather than left without its index. A
+// second signal ends the process at once.
+volatile sig_atomic_t gStopSignal = 0;
+
+void onStopSignal(int sig) { gStopSignal = sig; }
+
+struct StopSignals {
+    struct sigaction previous[2];
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous[0]);
+        sigaction(SIGTERM, &action, &previous[1]);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &previous[0], nullptr);
+        sigaction(SIGTERM, &previous[1], nullptr);
+    }
+};
 
 // The plug-in's time. Frame pacing and pauses sleep on it, which only moves
 // it on; the renderer sets it forward to each frame's time.
@@ -302,7 +326,8 @@ int runRender(const Options& o) {
         estimateMs = limitFrames * 1000 / RATE;
     const long long estimatedVideoFrames = estimateMs >= 0 ? (estimateMs * o.fps + 999) / 1000 : -1;
 
-    // Where the frames go.
+    // Where the frames go. From here on a stop signal finishes them.
+    StopSignals stopSignals;
     lv::VideoWriter video;
     lv::WavWriter wav;
     bool toVideo = !o.renderPath.empty(), toFrames = !o.framesDir.empty();
@@ -370,10 +395,17 @@ int runRender(const Options& o) {
     long long trackStart = 0;
     long long frame = 0;
     bool broken = false;
+    long long soundLimit = limitFrames;   // --duration, or where a stop signal came
+    int stoppedBy = 0;
 
     for (;; ++frame) {
         const long long position = frame * RATE / o.fps;   // the sample heard at this frame
         if (limitFrames >= 0 && position >= limitFrames) break;
+        if (gStopSignal) {
+            stoppedBy = gStopSignal;
+            soundLimit = position;
+            break;
+        }
         music.decodeTo(position + 1);
         if (position >= music.end()) break;   // the music is over
         // Sound up to this frame's time goes out with it.
@@ -413,8 +445,8 @@ int runRender(const Options& o) {
     }
     // The sound's tail after the last frame's start.
     if (!broken) {
-        if (limitFrames >= 0) music.decodeTo(limitFrames);
-        long long soundEnd = limitFrames >= 0 ? std::min(limitFrames, music.end()) : music.end();
+        if (soundLimit >= 0) music.decodeTo(soundLimit);
+        long long soundEnd = soundLimit >= 0 ? std::min(soundLimit, music.end()) : music.end();
         if (soundEnd > audioWritten)
             sinks.audio(&music.frames[size_t(audioWritten - music.start) * 2], size_t(soundEnd - audioWritten));
         audioWritten = std::max(audioWritten, soundEnd);
@@ -440,7 +472,10 @@ int runRender(const Options& o) {
         broken = true;
     }
     if (broken) return 1;
-    if (frame == 0) {
+    if (stoppedBy)
+        say(std::string("stopped by ") + (stoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM") + " after " +
+            timeText(double(audioWritten) / double(RATE)) + "; what was drawn is kept");
+    else if (frame == 0) {
         say("nothing could be played");
         return 1;
     }
@@ -463,5 +498,6 @@ int runRender(const Options& o) {
         }
         std::fprintf(stderr, "lumenvortex: the plug-in \"%s\" asked: %s\n", host.mPluginName.c_str(), asked.c_str());
     }
+    if (stoppedBy) return 128 + stoppedBy;
     return program.tracksFailed() > 0 && program.framesDelivered() == 0 ? 1 : 0;
 }

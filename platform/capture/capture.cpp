@@ -213,6 +213,12 @@ std::string CaptureStream::error() const {
 bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string& error) {
     stop();
     Impl& d = *mImpl;
+    {
+        // Cleared before the stream exists: the server may fail it as soon as it runs.
+        std::lock_guard<std::mutex> lock(d.errorMutex);
+        d.error.clear();
+        d.failed = false;
+    }
     d.sink = std::move(sink);
     if (!d.connection.connect("Lumenvortex", error)) {
         d.connection.close();
@@ -252,7 +258,6 @@ bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string&
         stop();
         return false;
     }
-    d.failed = false;
     return true;
 }
 

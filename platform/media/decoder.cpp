@@ -2,6 +2,7 @@
 #include "lv/media.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 extern "C" {
@@ -25,6 +26,8 @@ namespace {
 // packets in a row without a single good one means the file is not worth
 // playing on.
 constexpr int kMaxConsecutiveBadPackets = 64;
+// Frames converted at a time (1.5 s at 44.1 kHz, 512 KB).
+constexpr int kMaxConvertFrames = 1 << 16;
 
 std::string avError(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -190,10 +193,12 @@ struct AudioDecoder::Impl {
     bool demuxDone = false;    // no more packets
     bool decoderDone = false;  // decoder drained
     bool resamplerDone = false;
+    bool resamplerHolds = false;   // converted output left in the resampler by a big frame
     int badPackets = 0;
     size_t framesOut = 0;
     std::vector<float> pending;   // converted samples not yet handed out
     size_t pendingPos = 0;        // in floats
+    const uint8_t* noInput[64] = {};   // a plane pointer for each channel the resampler takes
 
     ~Impl() { close(); }
 
@@ -213,22 +218,36 @@ struct AudioDecoder::Impl {
         demuxDone = decoderDone = resamplerDone = true;
     }
 
-    // Converts `in` (or flushes the resampler when null) onto `pending`.
-    void convert(const AVFrame* in) {
+    // Converts onto `pending`: a decoded frame, else (null) what the
+    // resampler still holds, or with `flush` its last samples at the end.
+    // Each call makes at most kMaxConvertFrames; the rest waits in the
+    // resampler, so a header with an absurdly low sample rate cannot turn
+    // one packet into gigabytes. Returns the frames made.
+    int convert(const AVFrame* in, bool flush = false) {
         int inCount = in ? in->nb_samples : 0;
-        int capacity = swr_get_out_samples(swr, inCount);
-        if (capacity <= 0) return;
+        int bound = swr_get_out_samples(swr, inCount);
+        if (bound <= 0) return 0;
+        int capacity = std::min(bound, kMaxConvertFrames);
         size_t base = pending.size();
         pending.resize(base + size_t(capacity) * kMediaChannels);
         uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(pending.data() + base)};
-        int got = swr_convert(swr, outPlanes, capacity, in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
-                              inCount);
+        // No input but not null: null would tell the resampler the stream is over.
+        const uint8_t** input = in ? const_cast<const uint8_t**>(in->extended_data) : flush ? nullptr : noInput;
+        int got = swr_convert(swr, outPlanes, capacity, input, inCount);
         if (got < 0) {
             pending.resize(base);
             fail("cannot play " + meta.path + ": resampling failed (" + avError(got) + ")");
-            return;
+            return 0;
         }
         pending.resize(base + size_t(got) * kMediaChannels);
+        if (bound > capacity) resamplerHolds = true;
+        // Damaged float data must not reach the speakers or the AAC encoder
+        // (which refuses NaN), and lossy decoders overshoot full scale.
+        for (size_t i = base; i < pending.size(); ++i) {
+            float& v = pending[i];
+            v = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+        }
+        return got;
     }
 
     // Receives every frame the decoder has ready.
@@ -262,10 +281,13 @@ struct AudioDecoder::Impl {
                 pendingPos = 0;
             }
             if (failed) return false;
+            if (resamplerHolds && !decoderDone) {   // output of earlier input comes first
+                if (convert(nullptr) > 0) continue;
+                resamplerHolds = false;
+            }
             if (decoderDone) {
                 if (resamplerDone) return false;
-                convert(nullptr);
-                resamplerDone = true;
+                if (convert(nullptr, true) == 0) resamplerDone = true;
                 continue;
             }
             if (demuxDone) {

@@ -1,6 +1,7 @@
 // Playlists, stand-in titles and cover pictures beside the music.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,14 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Bigger than any scan of a sleeve; a file named cover.jpg that is not one
+// must not be read into memory for every track of its folder.
+constexpr std::uintmax_t kMaxCoverBytes = 64u << 20;
+
 bool readWholeFile(const fs::path& path, std::vector<unsigned char>& out) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec || size > kMaxCoverBytes) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

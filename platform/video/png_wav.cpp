@@ -16,6 +16,7 @@ bool writePng(const std::string& path, const unsigned char* rgba, int width, int
     image.width = png_uint_32(width);
     image.height = png_uint_32(height);
     image.format = PNG_FORMAT_RGBA;
+    errno = 0;   // a value left from earlier would name the wrong cause
     if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, width * 4, nullptr)) {
         error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : image.message);
         png_image_free(&image);

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "host_test_support.h"
 #include "lv/media.h"
 #include "fft_analyzer.h"
+#include "program.h"
 #include "test_pictures.h"
 
 using hosttest::TempDir;
@@ -38,6 +42,74 @@ TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
         for (int ch = 0; ch < 2; ++ch)
             EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], 23) << file << " ch " << ch;
     }
+}
+
+namespace {
+
+// A 32-bit float stereo WAV, as damaged or odd as the samples and rate make it.
+void writeFloatWav(const std::string& path, int rate, const std::vector<float>& stereo) {
+    std::string bytes = "RIFF....WAVEfmt ";
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) bytes += char((v >> (8 * i)) & 0xFF);
+    };
+    put(16, 4), put(3, 2), put(2, 2), put(uint32_t(rate), 4), put(uint32_t(rate) * 8, 4), put(8, 2), put(32, 2);
+    bytes += "data";
+    put(uint32_t(stereo.size() * 4), 4);
+    bytes.append(reinterpret_cast<const char*>(stereo.data()), stereo.size() * 4);
+    const uint32_t riff = uint32_t(bytes.size() - 8);
+    std::memcpy(&bytes[4], &riff, 4);
+    hosttest::writeFile(path, bytes);
+}
+
+std::vector<float> decodeAll(const std::string& path) {
+    lv::AudioDecoder d;
+    EXPECT_TRUE(d.open(path)) << d.error();
+    std::vector<float> pcm, chunk(4096 * 2);
+    for (size_t n; (n = d.read(chunk.data(), 4096)) > 0;) pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + long(n) * 2);
+    return pcm;
+}
+
+}  // namespace
+
+TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
+    TempDir dir;
+    // NaN and infinities (which the AAC encoder refuses) become silence,
+    // overshoots full scale.
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> damaged = {nan, inf, -inf, 4.0f, -3.0f, 0.25f};
+    std::vector<float> samples;
+    for (int i = 0; i < 1000; ++i) samples.insert(samples.end(), damaged.begin(), damaged.end());
+    writeFloatWav(dir / "damaged.wav", 44100, samples);
+    const std::vector<float> pcm = decodeAll(dir / "damaged.wav");
+    ASSERT_EQ(pcm.size(), samples.size());
+    EXPECT_EQ(std::vector<float>(pcm.begin(), pcm.begin() + 6), std::vector<float>({0.0f, 0.0f, 0.0f, 1.0f, -1.0f, 0.25f}));
+
+    // Ten samples a second: each packet becomes over a hundred thousand
+    // frames, handed out a piece at a time and all of them in order.
+    std::vector<float> slow(100 * 2);
+    for (size_t i = 0; i < slow.size(); ++i) slow[i] = 0.5f * float(std::sin(double(i / 2) * 2.0 * M_PI / 20.0));
+    writeFloatWav(dir / "slow.wav", 10, slow);
+    const std::vector<float> stretched = decodeAll(dir / "slow.wav");
+    EXPECT_NEAR(double(stretched.size() / 2), 441000.0, 441000.0 * 0.01);
+    // A 0.5 Hz sine: its peak a quarter period (0.5 s) in, its trough at 1.5 s.
+    ASSERT_GT(stretched.size(), size_t(44100 * 2 * 2));
+    EXPECT_NEAR(stretched[22050 * 2], 0.5f, 0.05f);
+    EXPECT_NEAR(stretched[66150 * 2], -0.5f, 0.05f);
+}
+
+TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
+    TempDir dir;
+    writeFloatWav(dir / "empty.wav", 44100, {});   // opens, then gives nothing
+    Program program({dir / "empty.wav"}, true);
+    std::vector<std::string> warnings;
+    program.mWarn = [&](const std::string& m) { warnings.push_back(m); };
+    lv::TrackMeta meta;
+    float frames[64];
+    int opened = 0;
+    for (; opened < 3 && program.next(meta); ++opened) EXPECT_EQ(program.read(frames, 32), 0u);
+    EXPECT_EQ(opened, 1) << "a pass without sound must end the loop";
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("empty.wav"), std::string::npos) << warnings[0];
 }
 
 TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPicture) {

@@ -48,6 +48,7 @@ TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     EXPECT_EQ(at(50), 1048 + 2205);
     EXPECT_EQ(s.track, 1);
     EXPECT_EQ(b.trackMeta(s.track).title, "two");
+    EXPECT_EQ(b.trackMeta(0).title, "") << "a track no longer heard is let go (a looping list would pile up covers)";
     EXPECT_EQ(s.trackPosition, 1048 + 2205 - 3000);
     EXPECT_FALSE(s.over);
     // Never past what the device has been given, never backwards; the end is

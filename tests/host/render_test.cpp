@@ -2,6 +2,7 @@
 // sees it, the same frames every time, damaged files in the list, and the
 // messages of a player that cannot do what it was asked.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -87,6 +88,33 @@ TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
     EXPECT_NE(nothing.err.find("nothing could be played"), std::string::npos) << nothing.err;
 }
 
+TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
+    TempDir dir;
+    hosttest::AudioSpec spec;   // ten minutes: far longer than the test waits
+    spec.sampleRate = 8000;
+    spec.channels = 1;
+    spec.seconds = 600.0;
+    spec.frequency = 0.0;
+    std::string error;
+    ASSERT_TRUE(hosttest::makeAudioFile(dir / "long.flac", spec, error)) << error;
+    hosttest::Child render({player(), "--render", dir / "cut.mp4", "--frames", dir / "cut", "--size", "64x64",
+                            dir / "long.flac"},
+                           {}, dir / "log");
+    ASSERT_TRUE(hosttest::waitFor([&] { return fs::exists(dir / "cut/frame-000002.png"); }, 60.0))
+        << hosttest::readFile(dir / "log");
+    render.signal(SIGINT);
+    ASSERT_EQ(render.wait(60.0), 128 + SIGINT) << hosttest::readFile(dir / "log");
+    EXPECT_NE(hosttest::readFile(dir / "log").find("stopped by Ctrl+C"), std::string::npos);
+
+    long long frames = 0;
+    for (const auto& e : fs::directory_iterator(dir / "cut")) frames += e.path().extension() == ".png";
+    const std::string video = probe(dir / "cut.mp4", "stream=codec_name,nb_read_frames");
+    EXPECT_NE(video.find("codec_name=h264\nnb_read_frames=" + std::to_string(frames)), std::string::npos) << video;
+    EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
+    // The sound stops where the pictures do.
+    EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * 44100 / 60) * 4u);
+}
+
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     auto help = run({player(), "--help"});
     EXPECT_EQ(help.status, 0);
@@ -104,6 +132,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     } cases[] = {
         {{player(), "--colour"}, {}, 2, "--help"},
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
+        // Faster than the plug-in draws: its clock would run ahead of the video.
+        {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},

@@ -127,6 +127,10 @@ bool Child::running() {
 
 int Child::wait(double timeoutSeconds) { return waitFor([&] { return !running(); }, timeoutSeconds) ? mStatus : -1; }
 
+void Child::signal(int sig) {
+    if (running()) kill(mPid, sig);
+}
+
 void Child::stop() {
     if (mPid <= 0) return;
     kill(mPid, SIGTERM);

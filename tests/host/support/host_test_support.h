@@ -71,6 +71,7 @@ public:
     bool running();
     // Waits up to `timeoutSeconds` for the exit; -1 if still running.
     int wait(double timeoutSeconds);
+    void signal(int sig);
     void stop();   // SIGTERM, then SIGKILL if it lingers
 
 private:
