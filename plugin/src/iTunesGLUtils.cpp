@@ -4,6 +4,8 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+
 AGLContext gGLContext = nullptr;
 CGrafPtr gGraphicsPort = nullptr;
 Rect gCanvasRect = {0, 0, 0, 0};
@@ -52,11 +54,23 @@ void setupViewport(bool /*fullscreen*/) {
     glViewport(gCanvasXOriginOffset, gCanvasYOriginOffset, width, height);
 }
 
+namespace {
+
+// The host cannot see why its window stays black: a failed context set-up
+// is the one thing the plug-in says out loud.
+void reportSetupFailure(int status) {
+    if (status != 0)
+        std::fprintf(stderr, "Lumenvortex: no GL context on the host's port (set-up step %d failed): %s\n", status,
+                     lvgl::lastError());
+}
+
+}  // namespace
+
 void setupGraphics() {
     // A show without a hide before it would otherwise leave the old context
     // behind with no one to destroy it.
     if (gGLContext) disposeGraphics();
-    setupAGL(gAntialias);
+    reportSetupFailure(setupAGL(gAntialias));
     setupViewport(gFullscreen);
 }
 
@@ -73,7 +87,7 @@ void reshapeGraphics(Rect /*drawRect*/) {
 void toggleAntialiasing() {
     gAntialias = !gAntialias;
     disposeGraphics();
-    setupAGL(gAntialias);
+    reportSetupFailure(setupAGL(gAntialias));
     setupViewport(gFullscreen);
 }
 
