@@ -1,5 +1,7 @@
 #include "track_record.h"
 
+#include "lv/utf.h"
+
 #include <cstring>
 #include <vector>
 
@@ -69,33 +71,7 @@ void setUniStr255(ITUniStr255& out, const std::string& utf8) {
 }
 
 std::string uniStr255ToUtf8(const ITUniStr255& in) {
-    std::string out;
-    unsigned len = in[0] > 255 ? 255 : in[0];
-    for (unsigned i = 1; i <= len; ++i) {
-        char32_t cp = in[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i < len && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return lv::utf16ToUtf8(reinterpret_cast<const char16_t*>(&in[1]), in[0] > 255 ? 255 : in[0]);
 }
 
 void makeTrackRecord(const lv::TrackMeta& meta, ITTrackInfo& out) {

@@ -74,24 +74,6 @@ Engine& engine() {
     return e;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 PangoLayout* makeLayout(PangoContext* pctx, const char* family, double pixelSize) {
     PangoLayout* layout = pango_layout_new(pctx);
     PangoFontDescription* desc = pango_font_description_new();
@@ -107,26 +89,6 @@ PangoLayout* makeLayout(PangoContext* pctx, const char* family, double pixelSize
 }  // namespace
 
 const char* lastError() { return gError.c_str(); }
-
-std::string utf16ToUtf8(const char16_t* text, size_t length) {
-    std::string out;
-    if (!text) return out;
-    out.reserve(length * 3);
-    for (size_t i = 0; i < length; ++i) {
-        uint32_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00));
-            ++i;
-        } else if ((u >= 0xD800 && u <= 0xDFFF) || u == 0) {
-            // A lone surrogate is not text, and a NUL would end the string
-            // early for the engine.
-            appendUtf8(out, 0xFFFD);
-        } else {
-            appendUtf8(out, u);
-        }
-    }
-    return out;
-}
 
 std::string resolvedFamily(const char* family) {
     Engine& e = engine();
@@ -152,7 +114,7 @@ bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style
     if (!e.fontMap || !out || !(style.pixelSize > 0)) return false;
     PangoContext* pctx = pango_font_map_create_context(e.fontMap);
     PangoLayout* layout = makeLayout(pctx, style.family, style.pixelSize);
-    const std::string utf8 = utf16ToUtf8(text, length);
+    const std::string utf8 = lv::utf16ToUtf8(text, length);
     pango_layout_set_text(layout, utf8.data(), int(utf8.size()));
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
@@ -208,7 +170,7 @@ bool drawTextLine(unsigned char* rgba, int width, int height, int bytesPerRow, d
     cairo_font_options_destroy(options);
     pango_cairo_update_context(cr, pctx);
 
-    const std::string utf8 = utf16ToUtf8(text, length);
+    const std::string utf8 = lv::utf16ToUtf8(text, length);
     PangoLayout* layout = makeLayout(pctx, style.family, style.pixelSize);
     pango_layout_set_text(layout, utf8.data(), int(utf8.size()));
     const double baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;

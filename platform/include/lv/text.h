@@ -31,6 +31,8 @@
 #include <cstddef>
 #include <string>
 
+#include "lv/utf.h"
+
 namespace lvtext {
 
 struct TextStyle {
@@ -52,7 +54,7 @@ struct TextMetrics {
 bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out);
 
 // The UTF-8 form of UTF-16 text, lone surrogates and U+0000 replaced by U+FFFD.
-std::string utf16ToUtf8(const char16_t* text, size_t length);
+using lv::utf16ToUtf8;
 
 // The family name that `family` resolves to for Latin text here (for
 // diagnostics and tests), or "" when the engine cannot start.
