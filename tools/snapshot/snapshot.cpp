@@ -11,7 +11,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <png.h>
 
 #include <cmath>
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "lumenvortexApplet.h"
+#include "lv/video_out.h"
 
 namespace {
 
@@ -85,27 +85,6 @@ void scriptedSpectrum(int frame, unsigned char out[2][512]) {
         out[0][bin] = (unsigned char)byte;
         out[1][bin] = (unsigned char)(byte * 9 / 10);
     }
-}
-
-bool writePNG(const std::string& path, const std::vector<unsigned char>& rgbaTopDown) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, WIDTH, HEIGHT, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int row = 0; row < HEIGHT; row++)
-        png_write_row(png, const_cast<png_bytep>(&rgbaTopDown[(size_t)row * WIDTH * 4]));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
 }
 
 // The frame as a person sees it: opaque, row 0 at the top.
@@ -195,8 +174,9 @@ int main(int argc, char** argv) {
         }
 
         std::string path = outDir + "/mode-" + std::to_string(mode) + ".png";
-        if (!writePNG(path, readFrame())) {
-            std::fprintf(stderr, "lv-snapshot: cannot write %s: check the folder is writable\n", path.c_str());
+        std::string error;
+        if (!lv::writePng(path, readFrame().data(), WIDTH, HEIGHT, error)) {
+            std::fprintf(stderr, "lv-snapshot: %s: check the folder is writable\n", error.c_str());
             return 1;
         }
         std::printf("mode %d: frame %ld, %d particles, %d wells, noise flow %s -> %s\n", mode, frame,
