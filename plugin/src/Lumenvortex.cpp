@@ -6,6 +6,7 @@
 #include <GL/glu.h>
 
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "LumenvortexHost.h"
@@ -44,7 +45,8 @@ SoundsSourceCorvane* gCorvaneSource = nullptr;
 
 void SendFullScreenOptions(const LVPort* port) {
     int width = 0, height = 0, depth = 0;
-    if (gFullScreenOptionsSent || !lvgl::screenInfo(port, &width, &height, &depth)) return;
+    std::string notYet;   // no screen to tell of yet: the next show tries again
+    if (gFullScreenOptionsSent || !lvgl::screenInfo(port, &width, &height, &depth, notYet)) return;
     gFullScreenOptionsSent = true;
     PlayerSetFullScreenOptions(gITunesAppCookie, gITunesAppProc, 8, 32, SInt16(depth), SInt16(width),
                                SInt16(height));
@@ -171,7 +173,8 @@ void ProcessRenderData(const RenderVisualData* renderData) {
 
     glFinish();
     glFlush();
-    lvgl::swapBuffers(gGLContext);   // the one place a frame is presented
+    std::string lost;   // a frame that cannot be presented is dropped; the next one tries again
+    lvgl::swapBuffers(gGLContext, lost);   // the one place a frame is presented
 }
 
 void ProcessTrackChange(const ITTrackInfo* trackInfo) {

@@ -37,8 +37,11 @@ Box nameInk(const std::u16string& name, const std::u16string& artist, const std:
     std::vector<unsigned char> rgba(512 * 128 * 4, 0);
     const lvtext::TextStyle style{"GillSans", 18};
     int baseline = 18;
+    std::string error;
     for (const std::u16string* line : {&album, &artist, &name}) {
-        lvtext::drawTextLine(rgba.data(), 512, 128, 512 * 4, 1, baseline, line->data(), line->size(), style);
+        EXPECT_TRUE(lvtext::drawTextLine(rgba.data(), 512, 128, 512 * 4, 1, baseline, line->data(), line->size(),
+                                         style, error))
+            << error;
         baseline += 18;
     }
     Box b;
