@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr UInt32 kMessageMajorVersion = 10;
-constexpr UInt32 kMessageMinorVersion = 5;
 constexpr char kPluginFile[] = "Lumenvortex.so";
 
 std::string executableFolder() {
@@ -84,8 +82,8 @@ bool PluginHost::start(std::string& error) {
     }
     PluginMessageInfo info;
     std::memset(&info, 0, sizeof info);
-    info.u.initMessage.majorVersion = kMessageMajorVersion;
-    info.u.initMessage.minorVersion = kMessageMinorVersion;
+    info.u.initMessage.majorVersion = kPlayerMessageMajorVersion;
+    info.u.initMessage.minorVersion = kPlayerMessageMinorVersion;
     info.u.initMessage.appCookie = this;
     info.u.initMessage.appProc = &PluginHost::appProc;
     OSStatus status = mEntry(FourCC("init"), &info, nullptr);
@@ -95,8 +93,8 @@ bool PluginHost::start(std::string& error) {
     }
     VisualPluginMessageInfo vinfo;
     std::memset(&vinfo, 0, sizeof vinfo);
-    vinfo.u.initMessage.messageMajorVersion = kMessageMajorVersion;
-    vinfo.u.initMessage.messageMinorVersion = kMessageMinorVersion;
+    vinfo.u.initMessage.messageMajorVersion = kPlayerMessageMajorVersion;
+    vinfo.u.initMessage.messageMinorVersion = kPlayerMessageMinorVersion;
     vinfo.u.initMessage.appVersion.majorRev = 1;
     vinfo.u.initMessage.appCookie = this;
     vinfo.u.initMessage.appProc = &PluginHost::appProc;

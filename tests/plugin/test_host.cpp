@@ -123,10 +123,10 @@ OSStatus TestHost::appProc(void* appCookie, OSType message, PlayerMessageInfo* i
 OSStatus TestHost::init(OSStatus registerStatus) {
     mRegisterStatus = registerStatus;
     auto entryInfo = zeroed<PluginMessageInfo>();
-    entryInfo.u.initMessage = {10, 5, this, appProc, 0, nullptr};
+    entryInfo.u.initMessage = {kPlayerMessageMajorVersion, kPlayerMessageMinorVersion, this, appProc, 0, nullptr};
     const OSStatus status = mEntry(FourCC("init"), &entryInfo, nullptr);
     auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.initMessage = {10, 5, {}, this, appProc, 0, nullptr};
+    info.u.initMessage = {kPlayerMessageMajorVersion, kPlayerMessageMinorVersion, {}, this, appProc, 0, nullptr};
     if (mHandler) send(FourCC("init"), &info);
     return status;
 }
