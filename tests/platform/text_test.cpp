@@ -95,6 +95,10 @@ TEST(Text, MalformedUtf16IsReplacedAndUnusableArgumentsLeaveTheBitmapAlone) {
         {{0xD800, u'a'}, "\xEF\xBF\xBD" "a"},  {{u'a', 0xDC00}, "a\xEF\xBF\xBD"},
         {{0xD800}, "\xEF\xBF\xBD"},            {{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80"},
         {{u'a', 0, u'b'}, "a\xEF\xBF\xBD" "b"},
+        // The ends of the surrogate ranges, and their neighbours outside them.
+        {{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"}, {{0xDBFF, 0xDC00}, "\xF4\x8F\xB0\x80"},
+        {{0xD800, 0xDC00}, "\xF0\x90\x80\x80"}, {{0xDBFF, u'a'}, "\xEF\xBF\xBD" "a"},
+        {{0xDFFF, 0xDBFF}, "\xEF\xBF\xBD\xEF\xBF\xBD"}, {{0xD7FF, 0xE000}, "\xED\x9F\xBF\xEE\x80\x80"},
     };
     for (const auto& [in, want] : cases) EXPECT_EQ(lvtext::utf16ToUtf8(in.data(), in.size()), want);
     Bitmap b(100, 40);

@@ -96,6 +96,13 @@ TEST(PluginHost, EveryEventAndEveryUnknownMessageIsReportedUnhandled) {
         EXPECT_EQ(host.key('a', 1), unimpErr);   // mouse down
         auto info = lvhost::zeroed<VisualPluginMessageInfo>();
         EXPECT_EQ(host.send(FourCC("vevt"), &info), unimpErr);   // no event record
+        // Messages that carry a record are refused without one, track
+        // messages also without the track record in it.
+        for (OSType t : {FourCC("init"), FourCC("show"), FourCC("swin"), FourCC("vrnd"), FourCC("vply"),
+                         FourCC("ctrk")})
+            EXPECT_EQ(host.send(t, nullptr), paramErr) << std::hex << t;
+        EXPECT_EQ(host.send(FourCC("vply"), &info), paramErr);
+        EXPECT_EQ(host.send(FourCC("ctrk"), &info), paramErr);
         for (OSType t : {FourCC("xyzw"), FourCC("vpp1"), FourCC("INIT"), FourCC("shoW")})
             EXPECT_EQ(host.send(t, &info), unimpErr) << std::hex << t;
         for (OSType t : {FourCC("clr "), FourCC("cnfg"), FourCC("setp"), FourCC("von "), FourCC("voff"),
