@@ -42,15 +42,15 @@ void playMusic(TestHost& host, int frames) {
 TEST(EndToEnd, ShowRenderTrackChangeKeysHideShow) {
     lvhost::runWithHost([](TestHost& host) {
         ASSERT_EQ(host.show(kWidth, kHeight), noErr);
-        host.mCoverBytes = lvtest::makeJPEG(300, 300, [](int x, int y) { return lvtest::quadrant(x, y, 300, 300); });
-        host.mCoverFormat = FourCC("JPEG");
+        host.mCoverArt = lvtest::makeJPEG(300, 300, [](int x, int y) { return lvtest::quadrant(x, y, 300, 300); });
+        host.mCoverArtFormat = FourCC("JPEG");
         playMusic(host, 300);
         EXPECT_EQ(host.mPort.frameCount, 300u);
         EXPECT_GT(litPixels(host.canvasPixels()), 500) << "the scene draws nothing visible";
         host.writeCanvasPNG("plugin_e2e_frame300.png");
 
         ASSERT_EQ(host.play(lvhost::makeTrack(u"Lumen Drift", u"Lumenvortex", u"Demo")), noErr);
-        EXPECT_EQ(host.mCoverArtCount, 1);
+        EXPECT_EQ(host.mCoverRequests, 1);
         playMusic(host, 30);
         host.writeCanvasPNG("plugin_e2e_overlay.png");
         // The cover in the lower left: 64 x 64 at 20 pixels from the edges,
@@ -68,7 +68,7 @@ TEST(EndToEnd, ShowRenderTrackChangeKeysHideShow) {
         for (char k : {'m', 'h', 'a', 's', 'p', 'p', '+', '-', 'r', 'c', 'c'}) EXPECT_EQ(host.key(k), unimpErr);
         // Antialiasing: a new context, and the overlay's textures made again in it.
         EXPECT_EQ(host.key('Q'), unimpErr);
-        EXPECT_EQ(host.mCoverArtCount, 2);
+        EXPECT_EQ(host.mCoverRequests, 2);
         host.renderFrames(1, 16);
         EXPECT_TRUE(near(host.canvasPixel(22, coverTop + 2), 230, 0, 0));
         host.writeCanvasPNG("plugin_e2e_antialiased.png");
@@ -79,7 +79,7 @@ TEST(EndToEnd, ShowRenderTrackChangeKeysHideShow) {
         EXPECT_EQ(host.mPort.frameCount, hiddenFrames);
 
         ASSERT_EQ(host.show(kWidth, kHeight), noErr);
-        EXPECT_EQ(host.mCoverArtCount, 3);
+        EXPECT_EQ(host.mCoverRequests, 3);
         playMusic(host, 60);
         EXPECT_EQ(host.mPort.frameCount, 60u);
         EXPECT_GT(litPixels(host.canvasPixels()), 500);

@@ -59,14 +59,14 @@ TEST(Overlay, CoverAndNameSitInTheLowerLeftOrTheNameAtTheEdgeWithoutCover) {
             if (cover) {
                 // Wider than high, so that the padding differs across (96 of
                 // 128) and down (40 of 64): each coordinate needs its own.
-                host.mCoverBytes = lvtest::makePNG(96, 40, [](int x, int y) { return lvtest::quadrant(x, y, 96, 40); });
-                host.mCoverFormat = kCoverArtPNG;
+                host.mCoverArt = lvtest::makePNG(96, 40, [](int x, int y) { return lvtest::quadrant(x, y, 96, 40); });
+                host.mCoverArtFormat = kCoverArtPNG;
             }
             ASSERT_EQ(host.show(kWidth, kHeight), noErr);
             host.renderFrames(1);
             host.play(lvhost::makeTrack(u"Track Name", u"Artist", u"Album"));
             host.renderFrames(1);
-            EXPECT_EQ(host.mCoverArtCount, 1);
+            EXPECT_EQ(host.mCoverRequests, 1);
             host.writeCanvasPNG(cover ? "plugin_overlay_cover.png" : "plugin_overlay_no_cover.png");
             // Cover: the whole picture, upright, in the 64 x 64 square from
             // (20, 616) to (84, 680), and nothing of it outside.
@@ -104,10 +104,10 @@ TEST(Overlay, FadesOverItsLastTwoSeconds) {
     runWithHost([](TestHost& host) {
         // Left half white, right half black: their difference in the frame is
         // the cover's opacity, whatever lies behind.
-        host.mCoverBytes = lvtest::makePNG(64, 64, [](int x, int) {
+        host.mCoverArt = lvtest::makePNG(64, 64, [](int x, int) {
             return x < 32 ? RGBA{255, 255, 255, 255} : RGBA{0, 0, 0, 255};
         });
-        host.mCoverFormat = kCoverArtPNG;
+        host.mCoverArtFormat = kCoverArtPNG;
         ASSERT_EQ(host.show(kWidth, kHeight), noErr);
         host.renderFrames(3);
         host.changeTrack(lvhost::makeTrack(u"Fading", u"Out", u"Slowly"));
