@@ -123,13 +123,10 @@ void DrawTrackOverlay(long elapsed) {
     if (gAlbumCoverTexture.texID != 0) {
         const PaddedTexture& cover = gAlbumCoverTexture;
         const int coverTop = height - 84;
-        const float v = float(cover.actualHeight) / float(cover.paddedHeight);
-        const float vTop = cover.upsideDown ? 0.0f : 1.0f;
-        const float vBottom = cover.upsideDown ? v : 1.0f - v;
-        const float uRight = float(cover.actualWidth) / float(cover.paddedWidth);
         glBindTexture(GL_TEXTURE_2D, cover.texID);
         glColor4f(1.0f, 1.0f, 1.0f, 0.9f * fade);
-        Quad(20, float(coverTop), 84, float(coverTop + 64), 0, vTop, uRight, vBottom);
+        Quad(20, float(coverTop), 84, float(coverTop + 64), cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
+             cover.GetBottomV());
         nameX = 94;
         nameY = float(coverTop + (64 - nameHeight) / 2 - 2);
     } else {
