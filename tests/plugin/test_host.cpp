@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 
-
 namespace lvhost {
 
 void runIsolated(const std::function<void()>& body) {
