@@ -49,10 +49,8 @@ struct Context {
 
 namespace {
 
-std::string gError;
-
-bool fail(const std::string& message) {
-    gError = message;
+bool fail(std::string& error, const char* message) {
+    error = message;
     return false;
 }
 
@@ -118,17 +116,17 @@ bool windowAttributes(const LVPort* port, XWindowAttributes* attrs) {
     return ok && !gXErrorSeen;
 }
 
-EGLDisplay openDisplay(const LVPort* port) {
+EGLDisplay openDisplay(const LVPort* port, std::string& error) {
     auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (!getPlatformDisplay) {
-        fail("EGL lacks eglGetPlatformDisplayEXT: install libegl-mesa0");
+        fail(error, "EGL lacks eglGetPlatformDisplayEXT: install libegl-mesa0");
         return EGL_NO_DISPLAY;
     }
     EGLDisplay display = EGL_NO_DISPLAY;
     if (port->kind == LV_PORT_X11_WINDOW) {
         if (!port->x11Display) {
-            fail("X11 window port without a Display: open the display before show");
+            fail(error, "X11 window port without a Display: open the display before show");
             return EGL_NO_DISPLAY;
         }
         display = getPlatformDisplay(EGL_PLATFORM_X11_KHR, port->x11Display, nullptr);
@@ -136,7 +134,7 @@ EGLDisplay openDisplay(const LVPort* port) {
         display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     }
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
-        fail(port->kind == LV_PORT_X11_WINDOW
+        fail(error, port->kind == LV_PORT_X11_WINDOW
                  ? "cannot start EGL on the X11 display: check DISPLAY and install libegl-mesa0"
                  : "cannot open Mesa's surfaceless EGL display: install libegl-mesa0 and libgl1-mesa-dri");
         return EGL_NO_DISPLAY;
@@ -227,44 +225,42 @@ bool makeCanvas(Context* c, int w, int h, int samples) {
 
 bool isCurrent(const Context* c) { return eglGetCurrentContext() == c->context; }
 
-bool ensureCurrent(Context* c) { return isCurrent(c) || makeCurrent(c); }
+bool ensureCurrent(Context* c, std::string& error) { return isCurrent(c) || makeCurrent(c, error); }
 
 }  // namespace
 
-const char* lastError() { return gError.c_str(); }
-
-bool portSize(const LVPort* port, int* width, int* height) {
-    if (!port) return fail("no port: the host must pass an LVPort with show");
+bool portSize(const LVPort* port, int* width, int* height, std::string& error) {
+    if (!port) return fail(error, "no port: the host must pass an LVPort with show");
     int w = 0, h = 0;
     if (port->kind == LV_PORT_OFFSCREEN) {
         w = port->width;
         h = port->height;
     } else if (port->kind == LV_PORT_X11_WINDOW) {
         XWindowAttributes attrs;
-        if (!windowAttributes(port, &attrs)) return fail("the port's X11 window cannot be queried: it may be gone");
+        if (!windowAttributes(port, &attrs)) return fail(error, "the port's X11 window cannot be queried: it may be gone");
         w = attrs.width;
         h = attrs.height;
     } else {
-        return fail("unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
+        return fail(error, "unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
     }
-    if (w <= 0 || h <= 0) return fail("the port is empty: give it a positive width and height");
+    if (w <= 0 || h <= 0) return fail(error, "the port is empty: give it a positive width and height");
     *width = w;
     *height = h;
     return true;
 }
 
-bool screenInfo(const LVPort* port, int* width, int* height, int* depth) {
+bool screenInfo(const LVPort* port, int* width, int* height, int* depth, std::string& error) {
     if (port && port->kind == LV_PORT_OFFSCREEN) {
-        if (port->width <= 0 || port->height <= 0) return fail("the port is empty: give it a positive width and height");
+        if (port->width <= 0 || port->height <= 0) return fail(error, "the port is empty: give it a positive width and height");
         *width = port->width;
         *height = port->height;
         *depth = 32;
         return true;
     }
     if (port && port->kind != LV_PORT_X11_WINDOW)
-        return fail("unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
+        return fail(error, "unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
     Display* dpy = port ? static_cast<Display*>(port->x11Display) : XOpenDisplay(nullptr);
-    if (!dpy) return fail("no X display: set DISPLAY or use an offscreen port");
+    if (!dpy) return fail(error, "no X display: set DISPLAY or use an offscreen port");
     const int screen = DefaultScreen(dpy);
     *width = DisplayWidth(dpy, screen);
     *height = DisplayHeight(dpy, screen);
@@ -273,19 +269,19 @@ bool screenInfo(const LVPort* port, int* width, int* height, int* depth) {
     return true;
 }
 
-PixelFormat* choosePixelFormat(const LVPort* port, bool multisample) {
+PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string& error) {
     if (!port) {
-        fail("no port: the host must pass an LVPort with show");
+        fail(error, "no port: the host must pass an LVPort with show");
         return nullptr;
     }
     if (port->kind != LV_PORT_X11_WINDOW && port->kind != LV_PORT_OFFSCREEN) {
-        fail("unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
+        fail(error, "unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
         return nullptr;
     }
-    EGLDisplay display = openDisplay(port);
+    EGLDisplay display = openDisplay(port, error);
     if (display == EGL_NO_DISPLAY) return nullptr;
     if (!eglBindAPI(EGL_OPENGL_API)) {
-        fail("EGL cannot bind desktop OpenGL: install libgl1-mesa-dri");
+        fail(error, "EGL cannot bind desktop OpenGL: install libgl1-mesa-dri");
         return nullptr;
     }
     EGLint surfaceType = EGL_PBUFFER_BIT;
@@ -293,7 +289,7 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample) {
     if (port->kind == LV_PORT_X11_WINDOW) {
         XWindowAttributes attrs;
         if (!windowAttributes(port, &attrs)) {
-            fail("the port's X11 window cannot be queried: it may be gone");
+            fail(error, "the port's X11 window cannot be queried: it may be gone");
             return nullptr;
         }
         surfaceType = EGL_WINDOW_BIT;
@@ -304,12 +300,12 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample) {
     EGLConfig probe;
     if (multisample && !chooseConfig(display, EGL_PBUFFER_BIT, 4, 0, &probe) &&
         !chooseConfig(display, EGL_WINDOW_BIT, 4, 0, &probe)) {
-        fail("the driver has no 4-sample formats: antialiasing is not available");
+        fail(error, "the driver has no 4-sample formats: antialiasing is not available");
         return nullptr;
     }
     EGLConfig config;
     if (!chooseConfig(display, surfaceType, 0, visual, &config)) {
-        fail("no RGBA / depth-24 OpenGL format for this port: install libgl1-mesa-dri");
+        fail(error, "no RGBA / depth-24 OpenGL format for this port: install libgl1-mesa-dri");
         return nullptr;
     }
     auto* f = new PixelFormat;
@@ -322,9 +318,9 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample) {
 
 void destroyPixelFormat(PixelFormat* format) { delete format; }
 
-Context* createContext(const PixelFormat* format) {
+Context* createContext(const PixelFormat* format, std::string& error) {
     if (!format) {
-        fail("no pixel format: choose one first");
+        fail(error, "no pixel format: choose one first");
         return nullptr;
     }
     eglBindAPI(EGL_OPENGL_API);
@@ -332,7 +328,7 @@ Context* createContext(const PixelFormat* format) {
                             EGL_NONE};
     EGLContext ctx = eglCreateContext(format->display, format->config, EGL_NO_CONTEXT, attrs);
     if (ctx == EGL_NO_CONTEXT) {
-        fail("EGL cannot create a compatibility-profile OpenGL context");
+        fail(error, "EGL cannot create a compatibility-profile OpenGL context");
         return nullptr;
     }
     auto* c = new Context;
@@ -344,8 +340,8 @@ Context* createContext(const PixelFormat* format) {
     return c;
 }
 
-bool setDrawable(Context* c, LVPort* port) {
-    if (!c) return fail("no context: create one first");
+bool setDrawable(Context* c, LVPort* port, std::string& error) {
+    if (!c) return fail(error, "no context: create one first");
     if (c->surface != EGL_NO_SURFACE) {
         if (isCurrent(c)) eglMakeCurrent(c->display, EGL_NO_SURFACE, EGL_NO_SURFACE, c->context);
         eglDestroySurface(c->display, c->surface);
@@ -353,19 +349,19 @@ bool setDrawable(Context* c, LVPort* port) {
     }
     c->port = nullptr;
     if (!port) return true;
-    if (port->kind != c->kind) return fail("the port is not of the kind the pixel format was chosen for");
+    if (port->kind != c->kind) return fail(error, "the port is not of the kind the pixel format was chosen for");
     int w, h;
-    if (!portSize(port, &w, &h)) return false;
+    if (!portSize(port, &w, &h, error)) return false;
     if (port->kind == LV_PORT_X11_WINDOW) {
         EGLNativeWindowType window = static_cast<EGLNativeWindowType>(port->x11Window);
         c->surface = eglCreateWindowSurface(c->display, c->config, window, nullptr);
-        if (c->surface == EGL_NO_SURFACE) return fail("EGL cannot make a surface on the X11 window");
+        if (c->surface == EGL_NO_SURFACE) return fail(error, "EGL cannot make a surface on the X11 window");
     }
     c->port = port;
     return true;
 }
 
-bool makeCurrent(Context* c) {
+bool makeCurrent(Context* c, std::string& error) {
     if (!c) {
         EGLDisplay current = eglGetCurrentDisplay();
         if (current != EGL_NO_DISPLAY) eglMakeCurrent(current, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -374,27 +370,27 @@ bool makeCurrent(Context* c) {
     // Offscreen contexts, and any context not yet attached, live without a
     // surface: everything they draw goes to the canvas.
     if (!eglMakeCurrent(c->display, c->surface, c->surface, c->context))
-        return fail("EGL cannot make the context current");
-    if (!loadFboApi()) return fail("the driver has no framebuffer objects (OpenGL 3.0): install libgl1-mesa-dri");
+        return fail(error, "EGL cannot make the context current");
+    if (!loadFboApi()) return fail(error, "the driver has no framebuffer objects (OpenGL 3.0): install libgl1-mesa-dri");
     if (c->canvasFbo) gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
     return true;
 }
 
-bool updateContext(Context* c) {
-    if (!c) return fail("no context: create one first");
-    if (!c->port) return fail("the context has no port: attach it first");
+bool updateContext(Context* c, std::string& error) {
+    if (!c) return fail(error, "no context: create one first");
+    if (!c->port) return fail(error, "the context has no port: attach it first");
     int pw, ph;
-    if (!portSize(c->port, &pw, &ph)) return false;
+    if (!portSize(c->port, &pw, &ph, error)) return false;
     int rect[4] = {0, 0, pw, ph};
     if (c->bufferRectEnabled) std::copy_n(c->bufferRect, 4, rect);
-    if (rect[2] <= 0 || rect[3] <= 0) return fail("the canvas rectangle is empty: give the canvas a positive size");
-    if (!ensureCurrent(c)) return false;
+    if (rect[2] <= 0 || rect[3] <= 0) return fail(error, "the canvas rectangle is empty: give the canvas a positive size");
+    if (!ensureCurrent(c, error)) return false;
     GLint maxSize = 0, maxDims[2] = {0, 0}, maxSamples = 0;
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxDims);
     glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
     if (rect[2] > std::min(maxSize, maxDims[0]) || rect[3] > std::min(maxSize, maxDims[1]))
-        return fail("the canvas is larger than the driver can draw: make the window smaller");
+        return fail(error, "the canvas is larger than the driver can draw: make the window smaller");
     int samples = std::min(c->wantSamples, int(maxSamples));
     if (c->canvasFbo && c->canvasWidth == rect[2] && c->canvasHeight == rect[3] &&
         c->canvasSamples == samples) {
@@ -405,40 +401,40 @@ bool updateContext(Context* c) {
     deleteCanvas(c);
     // Multisampling falls back to a plain canvas where the driver refuses it.
     if (!makeCanvas(c, rect[2], rect[3], samples) && (samples == 0 || !makeCanvas(c, rect[2], rect[3], 0)))
-        return fail("the driver cannot make a canvas framebuffer of this size");
+        return fail(error, "the driver cannot make a canvas framebuffer of this size");
     std::copy_n(rect, 4, c->canvasRect);
     return true;
 }
 
-bool setSwapInterval(Context* c, int interval) {
-    if (!c) return fail("no context: create one first");
+bool setSwapInterval(Context* c, int interval, std::string& error) {
+    if (!c) return fail(error, "no context: create one first");
     if (c->kind != LV_PORT_X11_WINDOW) return true;
-    if (!ensureCurrent(c)) return false;
-    if (!eglSwapInterval(c->display, interval)) return fail("EGL refuses the swap interval");
+    if (!ensureCurrent(c, error)) return false;
+    if (!eglSwapInterval(c->display, interval)) return fail(error, "EGL refuses the swap interval");
     return true;
 }
 
-bool enableBufferRect(Context* c) {
-    if (!c) return fail("no context: create one first");
+bool enableBufferRect(Context* c, std::string& error) {
+    if (!c) return fail(error, "no context: create one first");
     c->bufferRectEnabled = true;
     return true;
 }
 
-bool setBufferRect(Context* c, const int rect[4]) {
-    if (!c) return fail("no context: create one first");
-    if (rect[2] <= 0 || rect[3] <= 0) return fail("the buffer rectangle is empty: give the canvas a positive size");
+bool setBufferRect(Context* c, const int rect[4], std::string& error) {
+    if (!c) return fail(error, "no context: create one first");
+    if (rect[2] <= 0 || rect[3] <= 0) return fail(error, "the buffer rectangle is empty: give the canvas a positive size");
     std::copy_n(rect, 4, c->bufferRect);
     return true;
 }
 
-bool getBufferRect(const Context* c, int rect[4]) {
-    if (!c || !c->port) return fail("the context has no port: attach it first");
+bool getBufferRect(const Context* c, int rect[4], std::string& error) {
+    if (!c || !c->port) return fail(error, "the context has no port: attach it first");
     if (c->bufferRectEnabled) {
         std::copy_n(c->bufferRect, 4, rect);
         return true;
     }
     int w, h;
-    if (!portSize(c->port, &w, &h)) return false;
+    if (!portSize(c->port, &w, &h, error)) return false;
     rect[0] = rect[1] = 0;
     rect[2] = w;
     rect[3] = h;
@@ -447,10 +443,10 @@ bool getBufferRect(const Context* c, int rect[4]) {
 
 int canvasSamples(const Context* c) { return c ? c->canvasSamples : 0; }
 
-bool swapBuffers(Context* c) {
-    if (!c) return fail("no context: send show first");
-    if (!c->port || !c->canvasFbo) return fail("the context has no canvas: attach it to a port and update it");
-    if (!ensureCurrent(c)) return false;
+bool swapBuffers(Context* c, std::string& error) {
+    if (!c) return fail(error, "no context: send show first");
+    if (!c->port || !c->canvasFbo) return fail(error, "the context has no canvas: attach it to a port and update it");
+    if (!ensureCurrent(c, error)) return false;
     const int w = c->canvasWidth, h = c->canvasHeight;
     const int x0 = c->canvasRect[0], y0 = c->canvasRect[1];
 
@@ -477,7 +473,7 @@ bool swapBuffers(Context* c) {
         glClear(GL_COLOR_BUFFER_BIT);
         gFbo.bindFramebuffer(GL_READ_FRAMEBUFFER, source);
         gFbo.blitFramebuffer(0, 0, w, h, x0, y0, x0 + w, y0 + h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-        ok = eglSwapBuffers(c->display, c->surface) || fail("EGL cannot present the frame to the window");
+        ok = eglSwapBuffers(c->display, c->surface) || fail(error, "EGL cannot present the frame to the window");
     } else {
         LVPort* port = c->port;
         if (port->pixels && port->width > 0 && port->height > 0) {
@@ -509,7 +505,8 @@ bool swapBuffers(Context* c) {
 
 void destroyContext(Context* c) {
     if (!c) return;
-    if (c->canvasFbo && ensureCurrent(c)) deleteCanvas(c);
+    std::string ignored;   // a canvas that cannot be reached goes with the context
+    if (c->canvasFbo && ensureCurrent(c, ignored)) deleteCanvas(c);
     if (isCurrent(c)) eglMakeCurrent(c->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (c->surface != EGL_NO_SURFACE) eglDestroySurface(c->display, c->surface);
     eglDestroyContext(c->display, c->context);

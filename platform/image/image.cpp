@@ -19,25 +19,23 @@
 namespace lvimage {
 namespace {
 
-std::string gError;
-
-bool sizeAcceptable(unsigned long w, unsigned long h) {
+bool sizeAcceptable(unsigned long w, unsigned long h, std::string& error) {
     if (w == 0 || h == 0) {
-        gError = "the picture has no pixels";
+        error = "the picture has no pixels";
         return false;
     }
     if (w > unsigned(kMaxSide) || h > unsigned(kMaxSide) || size_t(w) * h > kMaxPixels) {
-        gError = "the picture is too large: at most 32767 pixels a side and 64 megapixels in all";
+        error = "the picture is too large: at most 32767 pixels a side and 64 megapixels in all";
         return false;
     }
     return true;
 }
 
-bool allocate(Image* out, int w, int h) noexcept {
+bool allocate(Image* out, int w, int h, std::string& error) noexcept {
     try {
         out->rgba.assign(size_t(w) * h * 4, 0);
     } catch (...) {
-        gError = "out of memory for the picture's pixels";
+        error = "out of memory for the picture's pixels";
         return false;
     }
     out->width = w;
@@ -80,7 +78,7 @@ void jpegProgress(j_common_ptr cinfo) {
     longjmp(err->jump, 1);
 }
 
-bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
+bool decodeJpeg(const uint8_t* data, size_t size, Image* out, std::string& error) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     std::memset(&err, 0, sizeof err);
@@ -94,14 +92,14 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         std::free(cmykRow);
-        gError = std::string("corrupt JPEG: ") + err.message;
+        error = std::string("corrupt JPEG: ") + err.message;
         return false;
     }
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, data, (unsigned long)size);
     jpeg_read_header(&cinfo, TRUE);
-    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height)) {
+    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height, error)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -109,7 +107,7 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&cinfo);
     const int w = int(cinfo.output_width), h = int(cinfo.output_height);
-    if (!allocate(out, w, h)) {
+    if (!allocate(out, w, h, error)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -117,7 +115,7 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
         cmykRow = static_cast<unsigned char*>(std::malloc(size_t(w) * 4));
         if (!cmykRow) {
             jpeg_destroy_decompress(&cinfo);
-            gError = "out of memory decoding a JPEG";
+            error = "out of memory decoding a JPEG";
             return false;
         }
     }
@@ -150,7 +148,7 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     jpeg_destroy_decompress(&cinfo);
     std::free(cmykRow);
     if (ended) {
-        gError = "truncated JPEG: the data ends before the picture does";
+        error = "truncated JPEG: the data ends before the picture does";
         return false;
     }
     return true;
@@ -180,11 +178,11 @@ void pngFatal(png_structp png, png_const_charp message) {
 
 void pngWarning(png_structp, png_const_charp) {}
 
-bool decodePng(const uint8_t* data, size_t size, Image* out) {
+bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error) {
     PngSource src{data, size, 0, {0}};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &src, pngFatal, pngWarning);
     if (!png) {
-        gError = "out of memory decoding a PNG";
+        error = "out of memory decoding a PNG";
         return false;
     }
     png_infop info = png_create_info_struct(png);
@@ -192,14 +190,14 @@ bool decodePng(const uint8_t* data, size_t size, Image* out) {
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
         std::free(rows);
-        gError = std::string("corrupt PNG: ") + (src.message[0] ? src.message : "out of memory");
+        error = std::string("corrupt PNG: ") + (src.message[0] ? src.message : "out of memory");
         return false;
     }
     png_set_read_fn(png, &src, pngRead);
     png_set_user_limits(png, kMaxSide, kMaxSide);
     png_read_info(png, info);
     const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    if (!sizeAcceptable(w, h)) {
+    if (!sizeAcceptable(w, h, error)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -214,10 +212,10 @@ bool decodePng(const uint8_t* data, size_t size, Image* out) {
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(w) * 4) {
         png_destroy_read_struct(&png, &info, nullptr);
-        gError = "unsupported PNG pixel layout";
+        error = "unsupported PNG pixel layout";
         return false;
     }
-    if (!allocate(out, int(w), int(h))) {
+    if (!allocate(out, int(w), int(h), error)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -234,29 +232,22 @@ bool decodePng(const uint8_t* data, size_t size, Image* out) {
 
 }  // namespace
 
-const char* lastError() { return gError.c_str(); }
-
-Format sniffFormat(const uint8_t* data, size_t size) {
-    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (!data) return Format::Unknown;
-    if (size >= 8 && std::memcmp(data, kPng, 8) == 0) return Format::PNG;
-    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return Format::JPEG;
-    return Format::Unknown;
-}
-
-bool decodeImage(const uint8_t* data, size_t size, Image* out) {
-    if (!out) return false;
+bool decodeImage(const uint8_t* data, size_t size, Image* out, std::string& error) {
+    if (!out) {
+        error = "no picture to decode into: pass an Image";
+        return false;
+    }
     *out = Image();
     bool ok = false;
-    switch (sniffFormat(data, size)) {
-    case Format::JPEG:
-        ok = decodeJpeg(data, size, out);
+    switch (lv::sniffImageFormat(data, size)) {
+    case lv::ImageFormat::Jpeg:
+        ok = decodeJpeg(data, size, out, error);
         break;
-    case Format::PNG:
-        ok = decodePng(data, size, out);
+    case lv::ImageFormat::Png:
+        ok = decodePng(data, size, out, error);
         break;
-    case Format::Unknown:
-        gError = "not a JPEG or PNG picture";
+    case lv::ImageFormat::NoImage:
+        error = "not a JPEG or PNG picture";
         break;
     }
     if (!ok) *out = Image();

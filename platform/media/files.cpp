@@ -63,13 +63,6 @@ void collect(const fs::path& dir, std::vector<std::string>& out, std::vector<std
 
 }  // namespace
 
-ImageFormat sniffImageFormat(const unsigned char* bytes, size_t size) {
-    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    if (bytes && size >= 8 && std::memcmp(bytes, png, 8) == 0) return ImageFormat::Png;
-    if (bytes && size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) return ImageFormat::Jpeg;
-    return ImageFormat::NoImage;
-}
-
 CoverImage findCoverBeside(const std::string& audioPath) {
     std::error_code ec;
     fs::path dir = fs::path(audioPath).parent_path();

@@ -12,8 +12,6 @@
 namespace lvtext {
 namespace {
 
-std::string gError;
-
 // "GillSans" is the name the overlay asks for; Gillius ADF is the nearest
 // face a Debian system has. The rule is appended to the system's own
 // configuration, so every other family keeps its usual fallbacks.
@@ -39,6 +37,7 @@ struct Engine {
     FcConfig* config = nullptr;
     PangoFontMap* fontMap = nullptr;
     bool tried = false;
+    std::string startError;   // why the engine could not start, for every later call
 
     ~Engine() {
         if (fontMap) g_object_unref(fontMap);
@@ -52,26 +51,33 @@ Engine& engine() {
     e.tried = true;
     FcConfig* config = FcInitLoadConfig();
     if (!config) {
-        gError = "fontconfig cannot load its configuration: install fontconfig-config";
+        e.startError = "fontconfig cannot load its configuration: install fontconfig-config";
         return e;
     }
     if (!FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(kFontRules), FcTrue) ||
         !FcConfigBuildFonts(config)) {
         FcConfigDestroy(config);
-        gError = "fontconfig cannot build its font list: install fonts-dejavu-core";
+        e.startError = "fontconfig cannot build its font list: install fonts-dejavu-core";
         return e;
     }
     PangoFontMap* map = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
     if (!map || !PANGO_IS_FC_FONT_MAP(map)) {
         if (map) g_object_unref(map);
         FcConfigDestroy(config);
-        gError = "Pango has no fontconfig font map: install libpango-1.0-0 with its FreeType backend";
+        e.startError = "Pango has no fontconfig font map: install libpango-1.0-0 with its FreeType backend";
         return e;
     }
     pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(map), config);
     e.config = config;
     e.fontMap = map;
     return e;
+}
+
+constexpr char kNoSize[] = "the text has no size: give the style a positive pixel size";
+
+bool fail(std::string& error, const std::string& message) {
+    error = message;
+    return false;
 }
 
 PangoLayout* makeLayout(PangoContext* pctx, const char* family, double pixelSize) {
@@ -87,8 +93,6 @@ PangoLayout* makeLayout(PangoContext* pctx, const char* family, double pixelSize
 }
 
 }  // namespace
-
-const char* lastError() { return gError.c_str(); }
 
 std::string resolvedFamily(const char* family) {
     Engine& e = engine();
@@ -109,9 +113,12 @@ std::string resolvedFamily(const char* family) {
     return name;
 }
 
-bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out) {
+bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out,
+                     std::string& error) {
+    if (!out) return fail(error, "nowhere to put the metrics: pass a TextMetrics");
+    if (!(style.pixelSize > 0)) return fail(error, kNoSize);
     Engine& e = engine();
-    if (!e.fontMap || !out || !(style.pixelSize > 0)) return false;
+    if (!e.fontMap) return fail(error, e.startError);
     PangoContext* pctx = pango_font_map_create_context(e.fontMap);
     PangoLayout* layout = makeLayout(pctx, style.family, style.pixelSize);
     const std::string utf8 = lv::utf16ToUtf8(text, length);
@@ -129,24 +136,18 @@ bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style
 }
 
 bool drawTextLine(unsigned char* rgba, int width, int height, int bytesPerRow, double x, double baselineFromTop,
-                  const char16_t* text, size_t length, const TextStyle& style) {
-    if (!rgba || width <= 0 || height <= 0 || bytesPerRow < int64_t(width) * 4) {
-        gError = "no bitmap to draw into: pass a positive size and rows of at least width * 4 bytes";
-        return false;
-    }
-    if (!(style.pixelSize > 0)) {
-        gError = "the text has no size: give the style a positive pixel size";
-        return false;
-    }
+                  const char16_t* text, size_t length, const TextStyle& style, std::string& error) {
+    if (!rgba || width <= 0 || height <= 0 || bytesPerRow < int64_t(width) * 4)
+        return fail(error, "no bitmap to draw into: pass a positive size and rows of at least width * 4 bytes");
+    if (!(style.pixelSize > 0)) return fail(error, kNoSize);
     if (!text || length == 0) return true;
     Engine& e = engine();
-    if (!e.fontMap) return false;
+    if (!e.fontMap) return fail(error, e.startError);
 
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
-        gError = "Cairo cannot make a surface of this size: out of memory";
-        return false;
+        return fail(error, "Cairo cannot make a surface of this size: out of memory");
     }
     // Cairo keeps premultiplied pixels as native-endian 32-bit ARGB words;
     // the bitmap keeps them as R, G, B, A bytes.

@@ -69,6 +69,109 @@ struct VideoWriter::Impl {
         return false;
     }
 
+    bool outOfMemory(std::string& error) { return fail(error, "cannot write " + path + ": out of memory"); }
+
+    // A stream for `codec` with its encoder context; the caller sets the
+    // context up and opens it.
+    bool addStream(const AVCodec* codec, AVStream** stream, AVCodecContext** ctx, std::string& error) {
+        *stream = avformat_new_stream(oc, nullptr);
+        *ctx = avcodec_alloc_context3(codec);
+        if (!*stream || !*ctx) return outOfMemory(error);
+        if (oc->oformat->flags & AVFMT_GLOBALHEADER) (*ctx)->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        return true;
+    }
+
+    // libx264 if FFmpeg was built with it, else its own H.264 encoder.
+    bool openVideo(std::string& error) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+        if (!codec) return fail(error, "cannot write " + path + ": this FFmpeg has no H.264 encoder (install libx264)");
+        if (!addStream(codec, &videoStream, &video, error)) return false;
+        video->width = options.width;
+        video->height = options.height;
+        video->time_base = AVRational{1, options.fps};
+        video->framerate = AVRational{options.fps, 1};
+        video->pix_fmt = AV_PIX_FMT_YUV420P;
+        video->gop_size = options.fps * 2;   // a key frame every two seconds for seeking
+        video->color_range = AVCOL_RANGE_MPEG;
+        video->colorspace = AVCOL_SPC_BT709;
+        video->color_primaries = AVCOL_PRI_BT709;
+        video->color_trc = AVCOL_TRC_BT709;
+        AVDictionary* settings = nullptr;
+        if (std::strcmp(codec->name, "libx264") == 0) {
+            av_dict_set(&settings, "preset", options.preset.c_str(), 0);
+            av_dict_set(&settings, "crf", std::to_string(options.crf).c_str(), 0);
+        }
+        int rc = avcodec_open2(video, codec, &settings);
+        av_dict_free(&settings);
+        if (rc < 0)
+            return fail(error, "cannot write " + path + ": the H.264 encoder refused the settings (" + avError(rc) + ")");
+        if (avcodec_parameters_from_context(videoStream->codecpar, video) < 0) return outOfMemory(error);
+        videoStream->time_base = video->time_base;
+        videoStream->avg_frame_rate = video->framerate;
+        return true;
+    }
+
+    // FFmpeg's AAC encoder, planar float.
+    bool openAudio(std::string& error) {
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!codec) return fail(error, "cannot write " + path + ": this FFmpeg has no AAC encoder");
+        if (!addStream(codec, &audioStream, &audio, error)) return false;
+        audio->sample_rate = kRate;
+        audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        if (av_channel_layout_copy(&audio->ch_layout, &stereo) < 0) return outOfMemory(error);
+        audio->bit_rate = options.audioBitRate;
+        audio->time_base = AVRational{1, kRate};
+        int rc = avcodec_open2(audio, codec, nullptr);
+        if (rc < 0)
+            return fail(error, "cannot write " + path + ": the AAC encoder refused the settings (" + avError(rc) + ")");
+        if (avcodec_parameters_from_context(audioStream->codecpar, audio) < 0) return outOfMemory(error);
+        audioStream->time_base = audio->time_base;
+        return true;
+    }
+
+    // The picture and sound frames the encoders are fed from, and the
+    // converter from the caller's RGBA.
+    bool makeFrames(std::string& error) {
+        yuv = av_frame_alloc();
+        audioFrame = av_frame_alloc();
+        fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4096);
+        if (!yuv || !audioFrame || !fifo) return outOfMemory(error);
+        yuv->format = AV_PIX_FMT_YUV420P;
+        yuv->width = options.width;
+        yuv->height = options.height;
+        audioFrame->format = AV_SAMPLE_FMT_FLTP;
+        audioFrame->sample_rate = kRate;
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        if (av_channel_layout_copy(&audioFrame->ch_layout, &stereo) < 0) return outOfMemory(error);
+        audioFrame->nb_samples = audio->frame_size > 0 ? audio->frame_size : 1024;
+        if (av_frame_get_buffer(yuv, 0) < 0 || av_frame_get_buffer(audioFrame, 0) < 0) return outOfMemory(error);
+
+        sws = sws_getContext(options.width, options.height, AV_PIX_FMT_RGBA, options.width, options.height,
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        if (!sws) return fail(error, "cannot write " + path + ": cannot convert RGBA to YUV 4:2:0");
+        // BT.709 limited range, as the streams are tagged.
+        const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(sws, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+        return true;
+    }
+
+    bool startFile(std::string& error) {
+        if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+            int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
+            if (rc < 0) return fail(error, "cannot write " + path + ": " + avError(rc));
+        }
+        AVDictionary* muxerOptions = nullptr;
+        // The index up front lets players start before the whole file arrives.
+        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+        int rc = avformat_write_header(oc, &muxerOptions);
+        av_dict_free(&muxerOptions);
+        if (rc < 0) return fail(error, "cannot write " + path + ": " + avError(rc));
+        headerWritten = true;
+        return true;
+    }
+
     // Sends one frame (null: flush) and writes every packet that comes out.
     bool encode(AVCodecContext* ctx, AVStream* st, AVFrame* frame, std::string& error) {
         int rc = avcodec_send_frame(ctx, frame);
@@ -124,94 +227,17 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     if (rc < 0 || !d.oc)
         return d.fail(error, "cannot write " + path + ": unknown container; name the file .mp4, .mkv or .mov");
     d.packet = av_packet_alloc();
-
-    // Video: libx264 if FFmpeg was built with it, else its own H.264 encoder.
-    const AVCodec* vcodec = avcodec_find_encoder_by_name("libx264");
-    if (!vcodec) vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
-    if (!vcodec) return d.fail(error, "cannot write " + path + ": this FFmpeg has no H.264 encoder (install libx264)");
-    d.videoStream = avformat_new_stream(d.oc, nullptr);
-    d.video = avcodec_alloc_context3(vcodec);
-    d.video->width = options.width;
-    d.video->height = options.height;
-    d.video->time_base = AVRational{1, options.fps};
-    d.video->framerate = AVRational{options.fps, 1};
-    d.video->pix_fmt = AV_PIX_FMT_YUV420P;
-    d.video->gop_size = options.fps * 2;   // a key frame every two seconds for seeking
-    d.video->color_range = AVCOL_RANGE_MPEG;
-    d.video->colorspace = AVCOL_SPC_BT709;
-    d.video->color_primaries = AVCOL_PRI_BT709;
-    d.video->color_trc = AVCOL_TRC_BT709;
-    if (d.oc->oformat->flags & AVFMT_GLOBALHEADER) d.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* vopts = nullptr;
-    if (std::strcmp(vcodec->name, "libx264") == 0) {
-        av_dict_set(&vopts, "preset", options.preset.c_str(), 0);
-        av_dict_set(&vopts, "crf", std::to_string(options.crf).c_str(), 0);
-    }
-    rc = avcodec_open2(d.video, vcodec, &vopts);
-    av_dict_free(&vopts);
-    if (rc < 0) return d.fail(error, "cannot write " + path + ": the H.264 encoder refused the settings (" +
-                                         avError(rc) + ")");
-    avcodec_parameters_from_context(d.videoStream->codecpar, d.video);
-    d.videoStream->time_base = d.video->time_base;
-    d.videoStream->avg_frame_rate = d.video->framerate;
-
-    // Sound: FFmpeg's AAC encoder, planar float.
-    const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!acodec) return d.fail(error, "cannot write " + path + ": this FFmpeg has no AAC encoder");
-    d.audioStream = avformat_new_stream(d.oc, nullptr);
-    d.audio = avcodec_alloc_context3(acodec);
-    d.audio->sample_rate = kRate;
-    d.audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    av_channel_layout_copy(&d.audio->ch_layout, &stereo);
-    d.audio->bit_rate = options.audioBitRate;
-    d.audio->time_base = AVRational{1, kRate};
-    if (d.oc->oformat->flags & AVFMT_GLOBALHEADER) d.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(d.audio, acodec, nullptr);
-    if (rc < 0) return d.fail(error, "cannot write " + path + ": the AAC encoder refused the settings (" +
-                                         avError(rc) + ")");
-    avcodec_parameters_from_context(d.audioStream->codecpar, d.audio);
-    d.audioStream->time_base = d.audio->time_base;
-
-    for (const auto& [key, value] : options.metadata) av_dict_set(&d.oc->metadata, key.c_str(), value.c_str(), 0);
-
-    d.yuv = av_frame_alloc();
-    d.yuv->format = AV_PIX_FMT_YUV420P;
-    d.yuv->width = options.width;
-    d.yuv->height = options.height;
-    d.audioFrame = av_frame_alloc();
-    d.audioFrame->format = AV_SAMPLE_FMT_FLTP;
-    d.audioFrame->sample_rate = kRate;
-    av_channel_layout_copy(&d.audioFrame->ch_layout, &stereo);
-    d.audioFrame->nb_samples = d.audio->frame_size > 0 ? d.audio->frame_size : 1024;
-    d.fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4096);
-    if (av_frame_get_buffer(d.yuv, 0) < 0 || av_frame_get_buffer(d.audioFrame, 0) < 0 || !d.fifo)
-        return d.fail(error, "cannot write " + path + ": out of memory");
-
-    d.sws = sws_getContext(options.width, options.height, AV_PIX_FMT_RGBA, options.width, options.height,
-                           AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-    if (!d.sws) return d.fail(error, "cannot write " + path + ": cannot convert RGBA to YUV 4:2:0");
-    // BT.709 limited range, as the streams are tagged.
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(d.sws, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
-
-    if (!(d.oc->oformat->flags & AVFMT_NOFILE)) {
-        rc = avio_open(&d.oc->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) return d.fail(error, "cannot write " + path + ": " + avError(rc));
-    }
-    AVDictionary* mopts = nullptr;
-    // The index up front lets players start before the whole file arrives.
-    av_dict_set(&mopts, "movflags", "+faststart", 0);
-    rc = avformat_write_header(d.oc, &mopts);
-    av_dict_free(&mopts);
-    if (rc < 0) return d.fail(error, "cannot write " + path + ": " + avError(rc));
-    d.headerWritten = true;
-    return true;
+    if (!d.packet) return d.outOfMemory(error);
+    if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;
+    for (const auto& [key, value] : options.metadata)
+        if (av_dict_set(&d.oc->metadata, key.c_str(), value.c_str(), 0) < 0) return d.outOfMemory(error);
+    return d.startFile(error);
 }
 
 bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
     Impl& d = *mImpl;
     if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
+    if (!rgba) return d.fail(error, "cannot write " + d.path + ": no picture given for the frame");
     int rc = av_frame_make_writable(d.yuv);
     if (rc < 0) return d.fail(error, "cannot encode " + d.path + ": " + avError(rc));
     const uint8_t* src[1] = {rgba};
@@ -224,6 +250,10 @@ bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
 bool VideoWriter::writeAudio(const float* frames, size_t count, std::string& error) {
     Impl& d = *mImpl;
     if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
+    if (count == 0) return true;
+    // The sound FIFO counts in ints; callers hand over seconds, not hours.
+    if (!frames || count > size_t(kRate) * 60)
+        return d.fail(error, "cannot write " + d.path + ": pass at most a minute of sound at a time");
     std::vector<float> left(count), right(count);
     for (size_t i = 0; i < count; ++i) {
         left[i] = frames[2 * i];

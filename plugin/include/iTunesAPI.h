@@ -1,6 +1,7 @@
 // The visual plug-in interface: the records that cross between a host and the
 // plug-in, and the request functions the plug-in uses to call the host.
-// Shared by the plug-in and by hosts (our player, the test host).
+// Shared by the plug-in and by hosts (plugin/host/plugin_module.h); with
+// LumenvortexHost.h and MacMemory.h it is all a host includes.
 //
 // Layouts. The records follow the interface's 32-bit little-endian layout
 // where the build is 32-bit (asserted below). On x86-64 every record keeps
@@ -55,6 +56,11 @@ constexpr OSType FourCC(const char (&s)[5]) {
 }
 
 enum : OSStatus { noErr = 0, unimpErr = -4, paramErr = -50 };
+
+// The version of the message interface this side speaks: stamped on every
+// request the plug-in sends and offered by hosts with "init".
+constexpr UInt32 kPlayerMessageMajorVersion = 10;
+constexpr UInt32 kPlayerMessageMinorVersion = 5;
 
 struct NumVersion {
     UInt8 nonRelRev;

@@ -6,6 +6,7 @@
 #include <GL/glu.h>
 
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "LumenvortexHost.h"
@@ -44,7 +45,8 @@ SoundsSourceCorvane* gCorvaneSource = nullptr;
 
 void SendFullScreenOptions(const LVPort* port) {
     int width = 0, height = 0, depth = 0;
-    if (gFullScreenOptionsSent || !lvgl::screenInfo(port, &width, &height, &depth)) return;
+    std::string notYet;   // no screen to tell of yet: the next show tries again
+    if (gFullScreenOptionsSent || !lvgl::screenInfo(port, &width, &height, &depth, notYet)) return;
     gFullScreenOptionsSent = true;
     PlayerSetFullScreenOptions(gITunesAppCookie, gITunesAppProc, 8, 32, SInt16(depth), SInt16(width),
                                SInt16(height));
@@ -121,13 +123,10 @@ void DrawTrackOverlay(long elapsed) {
     if (gAlbumCoverTexture.texID != 0) {
         const PaddedTexture& cover = gAlbumCoverTexture;
         const int coverTop = height - 84;
-        const float v = float(cover.actualHeight) / float(cover.paddedHeight);
-        const float vTop = cover.upsideDown ? 0.0f : 1.0f;
-        const float vBottom = cover.upsideDown ? v : 1.0f - v;
-        const float uRight = float(cover.actualWidth) / float(cover.paddedWidth);
         glBindTexture(GL_TEXTURE_2D, cover.texID);
         glColor4f(1.0f, 1.0f, 1.0f, 0.9f * fade);
-        Quad(20, float(coverTop), 84, float(coverTop + 64), 0, vTop, uRight, vBottom);
+        Quad(20, float(coverTop), 84, float(coverTop + 64), cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
+             cover.GetBottomV());
         nameX = 94;
         nameY = float(coverTop + (64 - nameHeight) / 2 - 2);
     } else {
@@ -171,7 +170,8 @@ void ProcessRenderData(const RenderVisualData* renderData) {
 
     glFinish();
     glFlush();
-    lvgl::swapBuffers(gGLContext);   // the one place a frame is presented
+    std::string lost;   // a frame that cannot be presented is dropped; the next one tries again
+    lvgl::swapBuffers(gGLContext, lost);   // the one place a frame is presented
 }
 
 void ProcessTrackChange(const ITTrackInfo* trackInfo) {

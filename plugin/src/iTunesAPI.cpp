@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr UInt32 kPlayerMessageMajorVersion = 10;
-constexpr UInt32 kPlayerMessageMinorVersion = 5;
 constexpr UInt32 kITTrackInfoSizeMax = sizeof(ITTrackInfo);   // 4692
 
 void stampHeader(PlayerMessageInfo* info) {

@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <string>
 
 AGLContext gGLContext = nullptr;
 CGrafPtr gGraphicsPort = nullptr;
@@ -14,33 +15,42 @@ bool gAntialias = false;
 int gCanvasXOriginOffset = 0;
 int gCanvasYOriginOffset = 0;
 
-int setupAGL(bool antialias) {
+// The platform layer says what went wrong in words; the window system's
+// set-up counted steps. This is the one place where one becomes the other.
+int setupAGL(bool antialias, std::string& error) {
     lvgl::PixelFormat* format = nullptr;
-    if (antialias) format = lvgl::choosePixelFormat(gGraphicsPort, true);
-    if (!format) format = lvgl::choosePixelFormat(gGraphicsPort, false);
+    if (antialias) format = lvgl::choosePixelFormat(gGraphicsPort, true, error);
+    if (!format) format = lvgl::choosePixelFormat(gGraphicsPort, false, error);
     if (!format) return 1;
 
-    gGLContext = lvgl::createContext(format);
+    gGLContext = lvgl::createContext(format, error);
     if (!gGLContext) {
         lvgl::destroyPixelFormat(format);
         return 2;
     }
     int status = 0;
-    if (!lvgl::setDrawable(gGLContext, gGraphicsPort))
+    if (!lvgl::setDrawable(gGLContext, gGraphicsPort, error))
         status = 3;
-    else if (!lvgl::makeCurrent(gGLContext))
+    else if (!lvgl::makeCurrent(gGLContext, error))
         status = 4;
-    else if (!lvgl::updateContext(gGLContext))
+    else if (!lvgl::updateContext(gGLContext, error))
         status = 5;
-    else if (!lvgl::setSwapInterval(gGLContext, 1))   // swaps wait for the vertical retrace
+    else if (!lvgl::setSwapInterval(gGLContext, 1, error))   // swaps wait for the vertical retrace
         status = 6;
     lvgl::destroyPixelFormat(format);
     return status;
 }
 
+int setupAGL(bool antialias) {
+    std::string error;
+    return setupAGL(antialias, error);
+}
+
 void setupViewport(bool /*fullscreen*/) {
+    // Each step that fails leaves the previous viewport; the frame still draws.
+    std::string error;
     int portWidth = 0, portHeight = 0;
-    if (!lvgl::portSize(gGraphicsPort, &portWidth, &portHeight)) return;
+    if (!lvgl::portSize(gGraphicsPort, &portWidth, &portHeight, error)) return;
     gCanvasXOriginOffset = 0;
     gCanvasYOriginOffset = 0;
 
@@ -48,9 +58,9 @@ void setupViewport(bool /*fullscreen*/) {
     const int width = gCanvasRect.right - gCanvasRect.left;
     const int height = gCanvasRect.bottom - gCanvasRect.top;
     const int bufferRect[4] = {gCanvasRect.left, portHeight - gCanvasRect.bottom, width, height};
-    if (!lvgl::enableBufferRect(gGLContext)) return;
-    if (!lvgl::setBufferRect(gGLContext, bufferRect)) return;
-    if (!lvgl::updateContext(gGLContext)) return;
+    if (!lvgl::enableBufferRect(gGLContext, error)) return;
+    if (!lvgl::setBufferRect(gGLContext, bufferRect, error)) return;
+    if (!lvgl::updateContext(gGLContext, error)) return;
     glViewport(gCanvasXOriginOffset, gCanvasYOriginOffset, width, height);
 }
 
@@ -58,10 +68,12 @@ namespace {
 
 // The host cannot see why its window stays black: a failed context set-up
 // is the one thing the plug-in says out loud.
-void reportSetupFailure(int status) {
+void setupAndReport(bool antialias) {
+    std::string error;
+    const int status = setupAGL(antialias, error);
     if (status != 0)
         std::fprintf(stderr, "Lumenvortex: no GL context on the host's port (set-up step %d failed): %s\n", status,
-                     lvgl::lastError());
+                     error.c_str());
 }
 
 }  // namespace
@@ -70,7 +82,7 @@ void setupGraphics() {
     // A show without a hide before it would otherwise leave the old context
     // behind with no one to destroy it.
     if (gGLContext) disposeGraphics();
-    reportSetupFailure(setupAGL(gAntialias));
+    setupAndReport(gAntialias);
     setupViewport(gFullscreen);
 }
 
@@ -87,25 +99,30 @@ void reshapeGraphics(Rect /*drawRect*/) {
 void toggleAntialiasing() {
     gAntialias = !gAntialias;
     disposeGraphics();
-    reportSetupFailure(setupAGL(gAntialias));
+    setupAndReport(gAntialias);
     setupViewport(gFullscreen);
 }
 
 void disposeGraphics() {
-    lvgl::makeCurrent(nullptr);
+    std::string ignored;   // releasing nothing cannot fail
+    lvgl::makeCurrent(nullptr, ignored);
     if (gGLContext) {
-        lvgl::setDrawable(gGLContext, nullptr);
+        lvgl::setDrawable(gGLContext, nullptr, ignored);
         lvgl::destroyContext(gGLContext);
     }
     gGLContext = nullptr;
 }
 
-bool setCurrentContext() { return !lvgl::makeCurrent(gGLContext); }
+bool setCurrentContext() {
+    std::string ignored;   // callers only need to know whether it worked
+    return !lvgl::makeCurrent(gGLContext, ignored);
+}
 
 Rect getCanvasSurroundingRect() {
     Rect bounds = {0, 0, 0, 0};
     int width = 0, height = 0;
-    if (lvgl::portSize(gGraphicsPort, &width, &height)) {
+    std::string ignored;   // no port: the empty rectangle says it
+    if (lvgl::portSize(gGraphicsPort, &width, &height, ignored)) {
         bounds.bottom = SInt16(height);
         bounds.right = SInt16(width);
     }

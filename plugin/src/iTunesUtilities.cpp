@@ -61,8 +61,10 @@ void DrawWithATSUI(BitmapContext* ctx, float posX, float posY, const unsigned sh
     style.pixelSize = size;
     std::copy_n(ctx->fillColor, 4, style.rgba);
     // A missing font is not an error: the engine falls back to other faces.
+    // Nor is a text engine that cannot start: the line stays blank.
+    std::string ignored;
     lvtext::drawTextLine(ctx->data, int(ctx->width), int(ctx->height), int(ctx->bytesPerRow), x,
-                         double(ctx->height) - y, text.data(), text.size(), style);
+                         double(ctx->height) - y, text.data(), text.size(), style, ignored);
 }
 
 int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasAlpha, unsigned char* bitmapData,
@@ -145,11 +147,13 @@ PaddedTexture CreateCoverArtTextureFromHandle(char** coverArtDataHdl, unsigned l
     if (!coverArtDataHdl || !*coverArtDataHdl) return result;
     HLock(coverArtDataHdl);
     lvimage::Image picture;
+    std::string ignored;   // artwork that cannot be decoded is left out of the overlay
     const bool decoded = lvimage::decodeImage(reinterpret_cast<const uint8_t*>(*coverArtDataHdl),
-                                              GetHandleSize(coverArtDataHdl), &picture);
+                                              GetHandleSize(coverArtDataHdl), &picture, ignored);
     HUnlock(coverArtDataHdl);
     // Sizes a signed 16-bit description cannot hold count as no artwork.
-    if (!decoded || picture.width <= 0 || picture.height <= 0 || picture.width > 32767 || picture.height > 32767)
+    if (!decoded || picture.width <= 0 || picture.height <= 0 || picture.width > lvimage::kMaxSide ||
+        picture.height > lvimage::kMaxSide)
         return result;
 
     const unsigned imageWidth = unsigned(picture.width), imageHeight = unsigned(picture.height);

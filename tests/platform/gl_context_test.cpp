@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "gl_test_env.h"
@@ -34,19 +35,20 @@ struct OffscreenPort {
 
 // The whole set-up chain; fails the test at the step that fails.
 lvgl::Context* attach(LVPort* port, bool multisample, const int* bufferRect = nullptr) {
-    lvgl::PixelFormat* format = lvgl::choosePixelFormat(port, multisample);
-    EXPECT_NE(format, nullptr) << lvgl::lastError();
+    std::string error;
+    lvgl::PixelFormat* format = lvgl::choosePixelFormat(port, multisample, error);
+    EXPECT_NE(format, nullptr) << error;
     if (!format) return nullptr;
-    lvgl::Context* c = lvgl::createContext(format);
+    lvgl::Context* c = lvgl::createContext(format, error);
     lvgl::destroyPixelFormat(format);
-    EXPECT_NE(c, nullptr) << lvgl::lastError();
+    EXPECT_NE(c, nullptr) << error;
     if (!c) return nullptr;
-    EXPECT_TRUE(lvgl::setDrawable(c, port)) << lvgl::lastError();
-    EXPECT_TRUE(lvgl::makeCurrent(c)) << lvgl::lastError();
+    EXPECT_TRUE(lvgl::setDrawable(c, port, error)) << error;
+    EXPECT_TRUE(lvgl::makeCurrent(c, error)) << error;
     if (bufferRect) {
-        EXPECT_TRUE(lvgl::enableBufferRect(c) && lvgl::setBufferRect(c, bufferRect));
+        EXPECT_TRUE(lvgl::enableBufferRect(c, error) && lvgl::setBufferRect(c, bufferRect, error)) << error;
     }
-    EXPECT_TRUE(lvgl::updateContext(c)) << lvgl::lastError();
+    EXPECT_TRUE(lvgl::updateContext(c, error)) << error;
     return c;
 }
 
@@ -72,9 +74,10 @@ TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
     const int rect[4] = {20, 30, 100, 50};   // from the bottom left: port rows 70..119
     lvgl::Context* c = attach(&p.port, false, rect);
     ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(lvgl::setSwapInterval(c, 1));
+    std::string error;
+    EXPECT_TRUE(lvgl::setSwapInterval(c, 1, error));
     drawFrame(100, 50, {255, 0, 0, 255}, {255, 255, 0, 255});
-    ASSERT_TRUE(lvgl::swapBuffers(c));
+    ASSERT_TRUE(lvgl::swapBuffers(c, error));
     EXPECT_EQ(p.port.frameCount, 1u);
     for (int y = 0; y < 150; ++y)
         for (int x = 0; x < 200; ++x) {
@@ -88,11 +91,11 @@ TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
     p.port.width = 60;
     p.port.height = 40;
     const std::vector<RGBA> before = p.pixels;
-    EXPECT_TRUE(lvgl::swapBuffers(c));
+    EXPECT_TRUE(lvgl::swapBuffers(c, error));
     EXPECT_TRUE(std::equal(before.begin() + 60 * 40, before.end(), p.pixels.begin() + 60 * 40));
     // Without pixels the frame is dropped but still counted.
     p.port.pixels = nullptr;
-    EXPECT_TRUE(lvgl::swapBuffers(c));
+    EXPECT_TRUE(lvgl::swapBuffers(c, error));
     EXPECT_EQ(p.port.frameCount, 3u);
     lvgl::destroyContext(c);
 }
@@ -110,7 +113,8 @@ TEST(GLContext, MultisamplingSmoothsEdgesWhereTheDriverHasIt) {
         glVertex2f(64, 0);
         glVertex2f(0, 64);
         glEnd();
-        lvgl::swapBuffers(c);
+        std::string error;
+        lvgl::swapBuffers(c, error);
         lvgl::destroyContext(c);
         return int(std::count_if(p.pixels.begin(), p.pixels.end(), [](RGBA q) { return q.r > 10 && q.r < 245; }));
     };
@@ -134,9 +138,10 @@ TEST(GLContextX11, FramesReachTheWindowAtTheBufferRectangle) {
     LVPort port{LV_PORT_X11_WINDOW, display, window, 0, 0, nullptr, 0};
     const int rect[4] = {20, 30, 100, 50};   // window rows 70..119 from the top
     lvgl::Context* c = attach(&port, false, rect);
+    std::string error;
     ASSERT_NE(c, nullptr);
     drawFrame(100, 50, {255, 0, 0, 255}, {0, 0, 255, 255});
-    ASSERT_TRUE(lvgl::swapBuffers(c)) << lvgl::lastError();
+    ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
     XSync(display, False);
     // Outside the canvas the window stays black.
     for (auto [x, y, want] : {std::tuple{20, 70, 0x0000FFul}, {119, 94, 0x0000FFul}, {20, 95, 0xFF0000ul},
@@ -149,7 +154,8 @@ TEST(GLContextX11, FramesReachTheWindowAtTheBufferRectangle) {
     lvgl::destroyContext(c);
     // A window that is gone fails without ending the process.
     port.x11Window = window + 12345;
-    EXPECT_EQ(lvgl::choosePixelFormat(&port, false), nullptr);
+    EXPECT_EQ(lvgl::choosePixelFormat(&port, false, error), nullptr);
+    EXPECT_NE(error.find("gone"), std::string::npos) << error;
     XDestroyWindow(display, window);
     XCloseDisplay(display);
 }

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 
 #include <jpeglib.h>
-#include <png.h>
+
+#include "lv/video_out.h"
 
 namespace lvtest {
 
@@ -49,31 +49,12 @@ std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool 
 }
 
 std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel) {
+    std::vector<RGBA> rgba(size_t(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) rgba[size_t(y) * width + x] = pixel(x, y);
     std::vector<uint8_t> out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
+    if (!lv::encodePng(out, reinterpret_cast<const unsigned char*>(rgba.data()), width, height, 4))
         ADD_FAILURE() << "libpng could not write the test picture";
-        return {};
-    }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto* bytes = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(p));
-            bytes->insert(bytes->end(), data, data + n);
-        },
-        [](png_structp) {});
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<RGBA> row(static_cast<size_t>(width));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) row[size_t(x)] = pixel(x, y);
-        png_write_row(png, reinterpret_cast<png_bytep>(row.data()));
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
     return out;
 }
 

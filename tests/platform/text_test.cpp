@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "lv/text.h"
@@ -14,8 +15,9 @@ struct Bitmap {
     std::vector<unsigned char> rgba;
     Bitmap(int w, int h) : width(w), height(h), rgba(size_t(w) * h * 4, 0) {}
     bool draw(const std::u16string& text, double x, double baseline, const lvtext::TextStyle& style) {
+        std::string error;
         return lvtext::drawTextLine(rgba.data(), width, height, width * 4, x, baseline, text.data(), text.size(),
-                                    style);
+                                    style, error);
     }
     // Bounding box of pixels whose alpha exceeds `threshold`: left, top, right, bottom (inclusive).
     std::vector<int> ink(int threshold = 0) const {
@@ -49,7 +51,8 @@ TEST(Text, InkSitsOnTheBaselineFromTheGivenPointInPremultipliedColour) {
     EXPECT_GT(box[3] - box[1] + 1, 10);   // cap height: about 0.7 em at 18 pixels
     EXPECT_LT(box[3] - box[1] + 1, 16);
     lvtext::TextMetrics m;
-    ASSERT_TRUE(lvtext::measureTextLine(u"HIH", 3, gill(), &m));
+    std::string error;
+    ASSERT_TRUE(lvtext::measureTextLine(u"HIH", 3, gill(), &m, error)) << error;
     EXPECT_GT(m.width, box[2] - 10);
     EXPECT_EQ(m.unknownGlyphs, 0);
 
@@ -75,7 +78,8 @@ TEST(Text, AnyScriptFindsGlyphsAndStartsAtTheGivenPoint) {
     };
     for (const std::u16string& text : samples) {
         lvtext::TextMetrics m;
-        ASSERT_TRUE(lvtext::measureTextLine(text.data(), text.size(), gill(), &m));
+        std::string error;
+        ASSERT_TRUE(lvtext::measureTextLine(text.data(), text.size(), gill(), &m, error)) << error;
         EXPECT_EQ(m.unknownGlyphs, 0) << lvtext::utf16ToUtf8(text.data(), text.size());
         Bitmap b(200, 40);
         ASSERT_TRUE(b.draw(text, 5, 30, gill()));
@@ -91,6 +95,10 @@ TEST(Text, MalformedUtf16IsReplacedAndUnusableArgumentsLeaveTheBitmapAlone) {
         {{0xD800, u'a'}, "\xEF\xBF\xBD" "a"},  {{u'a', 0xDC00}, "a\xEF\xBF\xBD"},
         {{0xD800}, "\xEF\xBF\xBD"},            {{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80"},
         {{u'a', 0, u'b'}, "a\xEF\xBF\xBD" "b"},
+        // The ends of the surrogate ranges, and their neighbours outside them.
+        {{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"}, {{0xDBFF, 0xDC00}, "\xF4\x8F\xB0\x80"},
+        {{0xD800, 0xDC00}, "\xF0\x90\x80\x80"}, {{0xDBFF, u'a'}, "\xEF\xBF\xBD" "a"},
+        {{0xDFFF, 0xDBFF}, "\xEF\xBF\xBD\xEF\xBF\xBD"}, {{0xD7FF, 0xE000}, "\xED\x9F\xBF\xEE\x80\x80"},
     };
     for (const auto& [in, want] : cases) EXPECT_EQ(lvtext::utf16ToUtf8(in.data(), in.size()), want);
     Bitmap b(100, 40);
@@ -98,10 +106,14 @@ TEST(Text, MalformedUtf16IsReplacedAndUnusableArgumentsLeaveTheBitmapAlone) {
     EXPECT_GE(b.ink()[2], 0);
 
     const std::vector<unsigned char> before = b.rgba;
-    EXPECT_FALSE(lvtext::drawTextLine(nullptr, 100, 40, 400, 0, 10, u"H", 1, gill()));
-    EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 100, 0, 10, u"H", 1, gill())) << "rows too short";
-    EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 400, 0, 10, u"H", 1, {"GillSans", -18})) << "no size";
-    EXPECT_STRNE(lvtext::lastError(), "");
+    std::string error;
+    EXPECT_FALSE(lvtext::drawTextLine(nullptr, 100, 40, 400, 0, 10, u"H", 1, gill(), error));
+    EXPECT_NE(error.find("no bitmap"), std::string::npos) << error;
+    EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 100, 0, 10, u"H", 1, gill(), error)) << "rows too short";
+    EXPECT_FALSE(lvtext::drawTextLine(b.rgba.data(), 100, 40, 400, 0, 10, u"H", 1, {"GillSans", -18}, error));
+    EXPECT_NE(error.find("no size"), std::string::npos) << error;
+    lvtext::TextMetrics m;
+    EXPECT_FALSE(lvtext::measureTextLine(u"H", 1, {"GillSans", 0}, &m, error));
     // Text far outside the bitmap is cut, not written past it.
     EXPECT_TRUE(b.draw(u"HHHHHHHHHHHHHHHH", -300, 500, gill()));
     EXPECT_EQ(b.rgba, before);

@@ -21,8 +21,8 @@ namespace {
 bool isCoverRed(RGBA p) { return p.r > 190 && p.g < 60 && p.b < 60; }
 
 void offerRedCover(TestHost& host) {
-    host.mCoverBytes = lvtest::makePNG(8, 8, lvtest::solid({255, 0, 0, 255}));
-    host.mCoverFormat = kCoverArtPNG;
+    host.mCoverArt = lvtest::makePNG(8, 8, lvtest::solid({255, 0, 0, 255}));
+    host.mCoverArtFormat = kCoverArtPNG;
 }
 
 std::vector<int> fullScreenOptions(const TestHost& host) {
@@ -45,7 +45,7 @@ TEST(PluginHost, RegistrationRecordAndFullScreenOptionsAsTheHostReceivesThem) {
         ASSERT_TRUE(host.loaded());
         EXPECT_EQ(host.mAttachCorvane(5555), 0) << "no applet before init";
         EXPECT_EQ(host.init(), noErr);
-        EXPECT_EQ(host.mRegisterCount, 1);
+        EXPECT_EQ(host.requests(FourCC("rvis")), 1);
         const PlayerMessageInfo& m = host.mRegisterRecord;
         EXPECT_EQ(std::vector<size_t>({m.messageMajorVersion, m.messageMinorVersion, m.messageInfoSize}),
                   std::vector<size_t>({10, 5, sizeof(PlayerMessageInfo)}));
@@ -64,13 +64,13 @@ TEST(PluginHost, RegistrationRecordAndFullScreenOptionsAsTheHostReceivesThem) {
 
         // Without a display the full-screen options wait for the first show,
         // which tells the screen's size, and are sent once.
-        EXPECT_EQ(host.mFullScreenOptionsCount, 0);
+        EXPECT_EQ(host.requests(FourCC("sfop")), 0);
         ASSERT_EQ(host.show(320, 240), noErr);
-        EXPECT_EQ(host.mFullScreenOptionsCount, 1);
+        EXPECT_EQ(host.requests(FourCC("sfop")), 1);
         EXPECT_EQ(fullScreenOptions(host), std::vector<int>({8, 32, 32, 320, 240}));
         host.hide();
         host.show(320, 240);
-        EXPECT_EQ(host.mFullScreenOptionsCount, 1);
+        EXPECT_EQ(host.requests(FourCC("sfop")), 1);
     });
     // On an X display they are sent at init, from X's screen.
     lvhost::runIsolated([] {
@@ -80,7 +80,7 @@ TEST(PluginHost, RegistrationRecordAndFullScreenOptionsAsTheHostReceivesThem) {
         TestHost host;
         ASSERT_TRUE(host.loaded());
         host.init();
-        EXPECT_EQ(host.mFullScreenOptionsCount, 1);
+        EXPECT_EQ(host.requests(FourCC("sfop")), 1);
         EXPECT_EQ(fullScreenOptions(host), std::vector<int>({8, 32, 24, 1024, 768}));
     });
 }
@@ -96,12 +96,20 @@ TEST(PluginHost, EveryEventAndEveryUnknownMessageIsReportedUnhandled) {
         EXPECT_EQ(host.key('a', 1), unimpErr);   // mouse down
         auto info = lvhost::zeroed<VisualPluginMessageInfo>();
         EXPECT_EQ(host.send(FourCC("vevt"), &info), unimpErr);   // no event record
+        // Messages that carry a record are refused without one, track
+        // messages also without the track record in it.
+        for (OSType t : {FourCC("init"), FourCC("show"), FourCC("swin"), FourCC("vrnd"), FourCC("vply"),
+                         FourCC("ctrk")})
+            EXPECT_EQ(host.send(t, nullptr), paramErr) << std::hex << t;
+        EXPECT_EQ(host.send(FourCC("vply"), &info), paramErr);
+        EXPECT_EQ(host.send(FourCC("ctrk"), &info), paramErr);
         for (OSType t : {FourCC("xyzw"), FourCC("vpp1"), FourCC("INIT"), FourCC("shoW")})
             EXPECT_EQ(host.send(t, &info), unimpErr) << std::hex << t;
         for (OSType t : {FourCC("clr "), FourCC("cnfg"), FourCC("setp"), FourCC("von "), FourCC("voff"),
                          FourCC("vpau"), FourCC("vunp"), FourCC("vstp")})
             EXPECT_EQ(host.send(t, &info), noErr) << std::hex << t;
-        EXPECT_EQ(host.mOtherRequestCount, 0);
+        EXPECT_EQ(host.requests(FourCC("rvis")) + host.requests(FourCC("sfop")), long(host.mRequests.size()))
+            << "the plug-in asks the host nothing else here";
         host.renderFrames(2);
         EXPECT_EQ(host.mPort.frameCount, 2u);
     });
@@ -112,7 +120,7 @@ TEST(PluginHost, UpperCaseQTogglesAntialiasingLikeLowerCase) {
         offerRedCover(host);
         ASSERT_EQ(host.show(320, 240), noErr);
         host.play(lvhost::makeTrack(u"Name", u"Artist", u"Album"));
-        ASSERT_EQ(host.mCoverArtCount, 1);
+        ASSERT_EQ(host.mCoverRequests, 1);
         host.renderFrames(1);
         // The plug-in leaves its context current with its canvas bound, so
         // the host can see how it draws.
@@ -126,7 +134,7 @@ TEST(PluginHost, UpperCaseQTogglesAntialiasingLikeLowerCase) {
             // The overlay's textures were made again in the new context.
             EXPECT_TRUE(isCoverRed(host.canvasPixel(50, 240 - 50))) << q;
         }
-        EXPECT_EQ(host.mCoverArtCount, 3);
+        EXPECT_EQ(host.mCoverRequests, 3);
     });
 }
 
@@ -134,9 +142,9 @@ TEST(PluginHost, PlayBeforeTheFirstShowIsKeptForIt) {
     runWithHost([](TestHost& host) {
         offerRedCover(host);
         EXPECT_EQ(host.play(lvhost::makeTrack(u"Early", u"Bird", u"Album")), noErr);
-        EXPECT_EQ(host.mCoverArtCount, 0) << "nothing is built without a context";
+        EXPECT_EQ(host.mCoverRequests, 0) << "nothing is built without a context";
         ASSERT_EQ(host.show(400, 300), noErr);
-        EXPECT_EQ(host.mCoverArtCount, 1);
+        EXPECT_EQ(host.mCoverRequests, 1);
         host.renderFrames(1);
         EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
         // The name, white, beside the cover.
@@ -155,17 +163,17 @@ TEST(PluginHost, ChangeTrackBeforeAnyShowDoesNothing) {
         offerRedCover(host);
         EXPECT_EQ(host.changeTrack(lvhost::makeTrack(u"Early", u"Bird", u"Album")), noErr);
         ASSERT_EQ(host.show(400, 300), noErr);
-        EXPECT_EQ(host.mCoverArtCount, 0);
+        EXPECT_EQ(host.mCoverRequests, 0);
         host.renderFrames(1);
         EXPECT_FALSE(isCoverRed(host.canvasPixel(30, 300 - 30)));
 
         // After the show it rebuilds from its own record, which a later show
         // does not remember: only play messages are kept.
         host.changeTrack(lvhost::makeTrack(u"Later", u"Bird", u"Album"));
-        EXPECT_EQ(host.mCoverArtCount, 1);
+        EXPECT_EQ(host.mCoverRequests, 1);
         host.hide();
         host.show(400, 300);
-        EXPECT_EQ(host.mCoverArtCount, 1);
+        EXPECT_EQ(host.mCoverRequests, 1);
         host.renderFrames(1);
         const RGBA p = host.canvasPixel(30, 300 - 30);
         EXPECT_FALSE(isCoverRed(p));
@@ -192,12 +200,12 @@ TEST(PluginHost, HiddenOrWithoutAUsablePortThePluginDrawsNothing) {
         // ports that cannot be drawn on; the next good show is multisampled.
         EXPECT_EQ(host.key('q'), unimpErr);
         EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
-        EXPECT_EQ(host.showOn(nullptr, Rect{0, 0, 100, 100}), noErr);
+        EXPECT_EQ(host.show(nullptr, Rect{0, 0, 100, 100}), noErr);
         EXPECT_EQ(host.render(), noErr);
         EXPECT_EQ(host.idle(), noErr);
         LVPort empty{};
         empty.kind = LV_PORT_OFFSCREEN;
-        EXPECT_EQ(host.showOn(&empty, Rect{0, 0, 100, 100}), noErr);
+        EXPECT_EQ(host.show(&empty, Rect{0, 0, 100, 100}), noErr);
         EXPECT_EQ(host.render(), noErr);
         EXPECT_EQ(empty.frameCount, 0u);
         ASSERT_EQ(host.show(200, 150), noErr);

@@ -29,7 +29,7 @@ struct Box {
 };
 
 bool white(RGBA p) { return p.r > 200 && p.g > 200 && p.b > 200; }
-bool green(RGBA p) { return p.g > 200 && p.r < 60 && p.b < 60; }
+bool near(RGBA p, RGBA q) { return std::abs(p.r - q.r) < 40 && std::abs(p.g - q.g) < 40 && std::abs(p.b - q.b) < 40; }
 
 // Where the name texture's text is opaque, laid out as the plug-in lays it:
 // "GillSans" 18 at x 1, baselines 18, 36, 54 rows from the top of 512 x 128.
@@ -37,8 +37,11 @@ Box nameInk(const std::u16string& name, const std::u16string& artist, const std:
     std::vector<unsigned char> rgba(512 * 128 * 4, 0);
     const lvtext::TextStyle style{"GillSans", 18};
     int baseline = 18;
+    std::string error;
     for (const std::u16string* line : {&album, &artist, &name}) {
-        lvtext::drawTextLine(rgba.data(), 512, 128, 512 * 4, 1, baseline, line->data(), line->size(), style);
+        EXPECT_TRUE(lvtext::drawTextLine(rgba.data(), 512, 128, 512 * 4, 1, baseline, line->data(), line->size(),
+                                         style, error))
+            << error;
         baseline += 18;
     }
     Box b;
@@ -54,19 +57,25 @@ TEST(Overlay, CoverAndNameSitInTheLowerLeftOrTheNameAtTheEdgeWithoutCover) {
     for (bool cover : {true, false}) {
         runWithHost([cover](TestHost& host) {
             if (cover) {
-                host.mCoverBytes = lvtest::makePNG(64, 64, lvtest::solid({0, 255, 0, 255}));
-                host.mCoverFormat = kCoverArtPNG;
+                // Wider than high, so that the padding differs across (96 of
+                // 128) and down (40 of 64): each coordinate needs its own.
+                host.mCoverArt = lvtest::makePNG(96, 40, [](int x, int y) { return lvtest::quadrant(x, y, 96, 40); });
+                host.mCoverArtFormat = kCoverArtPNG;
             }
             ASSERT_EQ(host.show(kWidth, kHeight), noErr);
             host.renderFrames(1);
             host.play(lvhost::makeTrack(u"Track Name", u"Artist", u"Album"));
             host.renderFrames(1);
-            EXPECT_EQ(host.mCoverArtCount, 1);
+            EXPECT_EQ(host.mCoverRequests, 1);
             host.writeCanvasPNG(cover ? "plugin_overlay_cover.png" : "plugin_overlay_no_cover.png");
-            // Cover: 64 x 64 from (20, 616) to (84, 680).
-            for (auto [x, y, inside] : {std::tuple{20, 616, true}, {83, 616, true}, {20, 679, true}, {83, 679, true},
-                                        {19, 640, false}, {84, 640, false}, {50, 615, false}, {50, 680, false}})
-                EXPECT_EQ(green(host.canvasPixel(x, y)), cover && inside) << x << ", " << y;
+            // Cover: the whole picture, upright, in the 64 x 64 square from
+            // (20, 616) to (84, 680), and nothing of it outside.
+            const RGBA red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255}, full{255, 255, 255, 255};
+            for (auto [x, y, colour, inside] :
+                 {std::tuple{21, 617, red, true}, {82, 617, green, true}, {21, 678, blue, true}, {82, 678, full, true},
+                  {48, 644, red, true}, {55, 644, green, true}, {48, 651, blue, true}, {55, 651, full, true},
+                  {19, 630, red, false}, {84, 630, green, false}, {30, 615, red, false}, {30, 680, blue, false}})
+                EXPECT_EQ(near(host.canvasPixel(x, y), colour), cover && inside) << x << ", " << y;
 
             // Name: the texture's quad at (94, 619), or (20, 626) without cover.
             const Box want = nameInk(u"Track Name", u"Artist", u"Album");
@@ -95,10 +104,10 @@ TEST(Overlay, FadesOverItsLastTwoSeconds) {
     runWithHost([](TestHost& host) {
         // Left half white, right half black: their difference in the frame is
         // the cover's opacity, whatever lies behind.
-        host.mCoverBytes = lvtest::makePNG(64, 64, [](int x, int) {
+        host.mCoverArt = lvtest::makePNG(64, 64, [](int x, int) {
             return x < 32 ? RGBA{255, 255, 255, 255} : RGBA{0, 0, 0, 255};
         });
-        host.mCoverFormat = kCoverArtPNG;
+        host.mCoverArtFormat = kCoverArtPNG;
         ASSERT_EQ(host.show(kWidth, kHeight), noErr);
         host.renderFrames(3);
         host.changeTrack(lvhost::makeTrack(u"Fading", u"Out", u"Slowly"));

@@ -1,6 +1,5 @@
 #include "test_host.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-
-#include "MacMemory.h"
 
 namespace lvhost {
 
@@ -68,75 +65,26 @@ ITTrackInfo makeTrack(const std::u16string& name, const std::u16string& artist, 
 TestHost::TestHost() {
     // The module lands beside the test programs in build/bin.
     const auto path = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "Lumenvortex.so";
-    mModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!mModule) {
-        ADD_FAILURE() << "cannot load " << path << ": " << dlerror() << " (build the Lumenvortex target)";
+    std::string error;
+    if (!loadFrom(path, error)) {
+        ADD_FAILURE() << error << " (build the Lumenvortex target)";
         return;
     }
-    mEntry = reinterpret_cast<decltype(mEntry)>(dlsym(mModule, "iTunesPluginMainMachO"));
-    auto setClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(mModule, "LumenvortexSetClock"));
-    mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(mModule, "LumenvortexAttachCorvane"));
-    if (!mEntry || !setClock || !mAttachCorvane) {
-        ADD_FAILURE() << "Lumenvortex.so lacks its exported entry points";
-        mEntry = nullptr;
-        return;
-    }
-    setClock([](void* self) { return static_cast<TestHost*>(self)->mMicros; },
-             [](void* self, long long micros) { static_cast<TestHost*>(self)->mMicros += std::max(micros, 0LL); },
-             this);
+    const bool extensions =
+        mAttachCorvane && setClock([](void* self) { return static_cast<TestHost*>(self)->mMicros; },
+                                   [](void* self, long long micros) {
+                                       static_cast<TestHost*>(self)->mMicros += std::max(micros, 0LL);
+                                   },
+                                   this);
+    if (!extensions) ADD_FAILURE() << "Lumenvortex.so lacks its host extensions";
 }
 
-TestHost::~TestHost() {
-    if (mShown) hide();
-}
+TestHost::~TestHost() { hide(); }
 
-OSStatus TestHost::appProc(void* appCookie, OSType message, PlayerMessageInfo* info) {
-    auto* host = static_cast<TestHost*>(appCookie);
-    switch (message) {
-    case FourCC("rvis"):
-        ++host->mRegisterCount;
-        host->mRegisterRecord = *info;
-        host->mHandler = info->u.registerVisualPluginMessage.handler;
-        host->mHandlerRefCon = info->u.registerVisualPluginMessage.registerRefCon;
-        return host->mRegisterStatus;
-    case FourCC("sfop"):
-        ++host->mFullScreenOptionsCount;
-        host->mFullScreenOptions = info->u.setFullScreenOptionsMessage;
-        return noErr;
-    case FourCC("covr"): {
-        ++host->mCoverArtCount;
-        Handle h = nullptr;
-        if (!host->mCoverBytes.empty()) {
-            h = NewHandle(host->mCoverBytes.size());
-            std::memcpy(*h, host->mCoverBytes.data(), host->mCoverBytes.size());
-        }
-        info->u.getCurrentTrackCoverArtMessage.coverArt = h;
-        info->u.getCurrentTrackCoverArtMessage.coverArtFormat = host->mCoverFormat;
-        return host->mCoverStatus;
-    }
-    default:
-        ++host->mOtherRequestCount;
-        return unimpErr;
-    }
-}
-
-OSStatus TestHost::init(OSStatus registerStatus) {
-    mRegisterStatus = registerStatus;
-    auto entryInfo = zeroed<PluginMessageInfo>();
-    entryInfo.u.initMessage = {10, 5, this, appProc, 0, nullptr};
-    const OSStatus status = mEntry(FourCC("init"), &entryInfo, nullptr);
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.initMessage = {10, 5, {}, this, appProc, 0, nullptr};
-    if (mHandler) send(FourCC("init"), &info);
+OSStatus TestHost::init() {
+    const OSStatus status = registerPlugin();
+    if (mHandler) initHandler();
     return status;
-}
-
-OSStatus TestHost::send(OSType message, VisualPluginMessageInfo* info) {
-    if (!mHandler) {
-        ADD_FAILURE() << "no handler registered: send init first";
-        return unimpErr;
-    }
-    return mHandler(message, info, mHandlerRefCon);
 }
 
 OSStatus TestHost::show(int portWidth, int portHeight, Rect canvas, UInt32 options) {
@@ -145,22 +93,8 @@ OSStatus TestHost::show(int portWidth, int portHeight, Rect canvas, UInt32 optio
     mPixels.resize(size_t(portWidth) * portHeight * 4);
     for (size_t i = 0; i < mPixels.size(); i += 4) std::memcpy(&mPixels[i], &kUntouched, 4);
     mPort = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, portWidth, portHeight, mPixels.data(), 0};
-    return showOn(&mPort, canvas, options);
-}
-
-OSStatus TestHost::showOn(LVPort* port, Rect canvas, UInt32 options) {
     mCanvas = canvas;
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.showWindowMessage.port = port;
-    info.u.showWindowMessage.drawRect = canvas;
-    info.u.showWindowMessage.options = options;
-    mShown = true;
-    return send(FourCC("show"), &info);
-}
-
-OSStatus TestHost::hide() {
-    mShown = false;
-    return send(FourCC("hide"), nullptr);
+    return PluginModule::show(&mPort, canvas, options);
 }
 
 OSStatus TestHost::render(uint8_t spectrumLevel) {
@@ -170,9 +104,7 @@ OSStatus TestHost::render(uint8_t spectrumLevel) {
     for (int channel = 0; channel < 2; ++channel)
         for (int bin = 0; bin < 512; ++bin)
             data.spectrumData[channel][bin] = uint8_t(spectrumLevel * std::exp(-bin / 64.0));
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.renderMessage.renderData = &data;
-    return send(FourCC("vrnd"), &info);
+    return PluginModule::render(data, 0);
 }
 
 void TestHost::renderFrames(int frames, int millisEach) {
@@ -180,36 +112,6 @@ void TestHost::renderFrames(int frames, int millisEach) {
         advanceMillis(millisEach);
         ASSERT_EQ(render(), noErr) << "frame " << i;
     }
-}
-
-OSStatus TestHost::idle() {
-    auto info = zeroed<VisualPluginMessageInfo>();
-    return send(FourCC("null"), &info);
-}
-
-OSStatus TestHost::play(const ITTrackInfo& track) {
-    ITTrackInfo copy = track;
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.playMessage.trackInfoUnicode = &copy;
-    const OSStatus status = send(FourCC("vply"), &info);
-    std::memset(&copy, 0xEE, sizeof copy);   // the plug-in must have kept its own copy
-    return status;
-}
-
-OSStatus TestHost::changeTrack(const ITTrackInfo& track) {
-    ITTrackInfo copy = track;
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.changeTrackMessage.trackInfoUnicode = &copy;
-    return send(FourCC("ctrk"), &info);
-}
-
-OSStatus TestHost::key(char c, UInt16 what) {
-    auto event = zeroed<EventRecord>();
-    event.what = what;
-    event.message = UInt32(uint8_t(c));
-    auto info = zeroed<VisualPluginMessageInfo>();
-    info.u.eventMessage.event = &event;
-    return send(FourCC("vevt"), &info);
 }
 
 lvtest::RGBA TestHost::pixel(int x, int y) const {

@@ -23,14 +23,17 @@
  * Who calls it. The plug-in's context code (plugin/src/iTunesGLUtils.cpp)
  * and tests; all on one thread, the host's.
  *
- * Failure. Every step returns null or false and changes nothing else;
- * lastError() then says what went wrong and what to do about it. Nothing is
- * printed. EGL displays are opened once and kept for the life of the
- * process: hosts and other contexts may share them, so they are never
- * terminated here.
+ * Failure. Every step that can fail takes `error` last and returns null or
+ * false with `error` saying what went wrong and what to do about it ("no
+ * context: create one first"); nothing else changes. On success `error` is
+ * left as it was. Nothing is printed. EGL displays are opened once and kept
+ * for the life of the process: hosts and other contexts may share them, so
+ * they are never terminated here.
  */
 #ifndef LV_GL_CONTEXT_H
 #define LV_GL_CONTEXT_H
+
+#include <string>
 
 #include "lv/port.h"
 
@@ -43,38 +46,38 @@ struct Context;
 // `multisample` four samples per pixel. Null when the port is missing or of
 // an unknown kind, when its window system cannot be reached, or when no such
 // format exists (for `multisample`: when the driver cannot multisample).
-PixelFormat* choosePixelFormat(const LVPort* port, bool multisample);
+PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string& error);
 void destroyPixelFormat(PixelFormat* format);
 
 // A new unshared context in that format. Null on failure.
-Context* createContext(const PixelFormat* format);
+Context* createContext(const PixelFormat* format, std::string& error);
 
 // Attaches the context to a port (null detaches). The port must be of the
 // kind the format was chosen for, with a positive size. The port stays the
 // host's; it must outlive the attachment.
-bool setDrawable(Context* context, LVPort* port);
+bool setDrawable(Context* context, LVPort* port, std::string& error);
 
 // Makes the context current on this thread (null: none) and binds its canvas.
-bool makeCurrent(Context* context);
+bool makeCurrent(Context* context, std::string& error);
 
 // Takes over the port's current size and the buffer rectangle: (re)makes the
 // canvas framebuffer. The context must be attached. Fails when the canvas
 // cannot be made (too large for the driver, or empty).
-bool updateContext(Context* context);
+bool updateContext(Context* context, std::string& error);
 
 // Buffer swaps wait for `interval` vertical retraces (windows only; offscreen
 // ports have nothing to wait for and accept any value).
-bool setSwapInterval(Context* context, int interval);
+bool setSwapInterval(Context* context, int interval, std::string& error);
 
 // The buffer rectangle: x, y from the port's BOTTOM left, width, height, as
 // window systems count. Takes effect at the next updateContext.
-bool enableBufferRect(Context* context);
-bool setBufferRect(Context* context, const int rect[4]);
+bool enableBufferRect(Context* context, std::string& error);
+bool setBufferRect(Context* context, const int rect[4], std::string& error);
 // The rectangle in effect (the whole port without one). False without a port.
-bool getBufferRect(const Context* context, int rect[4]);
+bool getBufferRect(const Context* context, int rect[4], std::string& error);
 
 // Presents the canvas (see above). False when nothing could be presented.
-bool swapBuffers(Context* context);
+bool swapBuffers(Context* context, std::string& error);
 
 // Releases the context and everything it made. Safe with null.
 void destroyContext(Context* context);
@@ -84,16 +87,13 @@ int canvasSamples(const Context* context);
 
 // The port's bounds: width and height in pixels (offscreen: the struct's
 // fields; window: the window's current size). False for a bad port.
-bool portSize(const LVPort* port, int* width, int* height);
+bool portSize(const LVPort* port, int* width, int* height, std::string& error);
 
 // The screen a port shows on: its size in pixels and its depth in bits per
 // pixel. With a null port: the default screen of the X display named by
 // DISPLAY, false when there is none. An X11 window port: its display's
 // default screen. An offscreen port: the port's own size and 32.
-bool screenInfo(const LVPort* port, int* width, int* height, int* depth);
-
-// What the last failing call of this layer ran into, and the fix.
-const char* lastError();
+bool screenInfo(const LVPort* port, int* width, int* height, int* depth, std::string& error);
 
 }  // namespace lvgl
 

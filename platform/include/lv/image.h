@@ -1,8 +1,8 @@
 /* Image decoding: JPEG (libjpeg-turbo) and PNG (libpng) bytes in memory to
  * RGBA pixels.
  *
- * What it does. Recognises the format from the bytes themselves (not from a
- * name or a type code), decodes the whole picture and returns it as straight
+ * What it does. Recognises the format from the bytes themselves
+ * (lv::sniffImageFormat), decodes the whole picture and returns it as straight
  * (not premultiplied) RGBA, one byte per channel, row 0 at the top, rows
  * tightly packed. Grey, palette, CMYK and 16-bit sources are converted;
  * pictures without alpha come out opaque.
@@ -10,11 +10,11 @@
  * Who calls it. The plug-in's cover-art texture (plugin/src/
  * iTunesUtilities.cpp) and tests.
  *
- * Failure. decodeImage returns false, with `out` emptied and lastError()
- * naming the cause, when the bytes are not a JPEG or PNG, are corrupt or
- * truncated, hold more than 500 progressive JPEG scans (a decoding-time
- * bomb), or describe a picture larger than kMaxSide on a side or
- * kMaxPixels in all; such sizes are refused before any pixel memory is
+ * Failure. decodeImage returns false, with `out` emptied and `error` naming
+ * the cause ("corrupt PNG: ..."), when the bytes are not a JPEG or PNG, are
+ * corrupt or truncated, hold more than 500 progressive JPEG scans (a
+ * decoding-time bomb), or describe a picture larger than kMaxSide on a side
+ * or kMaxPixels in all; such sizes are refused before any pixel memory is
  * taken. Nothing is printed, nothing is left allocated.
  */
 #ifndef LV_IMAGE_H
@@ -22,11 +22,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-namespace lvimage {
+#include "lv/image_format.h"
 
-enum class Format { Unknown, JPEG, PNG };
+namespace lvimage {
 
 constexpr int kMaxSide = 32767;              // what a signed 16-bit size can describe
 constexpr size_t kMaxPixels = size_t(1) << 26;   // 64 megapixels, 256 MB of RGBA
@@ -37,9 +38,7 @@ struct Image {
     std::vector<uint8_t> rgba;   // width * height * 4
 };
 
-Format sniffFormat(const uint8_t* data, size_t size);
-bool decodeImage(const uint8_t* data, size_t size, Image* out);
-const char* lastError();
+bool decodeImage(const uint8_t* data, size_t size, Image* out, std::string& error);
 
 }  // namespace lvimage
 

@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "lv/image_format.h"   // ImageFormat, sniffImageFormat
+
 namespace lv {
 
 constexpr int kMediaSampleRate = 44100;
 constexpr int kMediaChannels = 2;
-
-enum class ImageFormat { NoImage, Jpeg, Png };
 
 // Encoded picture bytes as they were found (or as made): JPEG or PNG only.
 struct CoverImage {
@@ -46,9 +46,6 @@ struct TrackMeta {
     long long durationMs = -1;   // -1 when the container does not say
     CoverImage cover;            // attached picture, else a picture file beside the track
 };
-
-// JPEG or PNG by the bytes' signature; NoImage for anything else.
-ImageFormat sniffImageFormat(const unsigned char* bytes, size_t size);
 
 // cover.jpg, cover.png, folder.jpg, folder.png (any letter case) in the
 // track's folder, in that order of preference. Empty when none is readable.

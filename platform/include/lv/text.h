@@ -19,11 +19,12 @@
  * Who calls it. The plug-in's track-name texture (plugin/src/
  * iTunesUtilities.cpp) and tests; one thread at a time.
  *
- * Failure. drawTextLine returns false and leaves the bitmap as it was when
- * the arguments are unusable (null bitmap, non-positive bitmap or pixel
- * size, a row length shorter than the width) or the text engine cannot
- * start; lastError() then names the cause. An empty text draws nothing and
- * returns true.
+ * Failure. drawTextLine and measureTextLine return false with `error`
+ * naming the cause, and leave the bitmap as it was, when the arguments are
+ * unusable (null bitmap or result, non-positive bitmap or pixel size, a row
+ * length shorter than the width) or the text engine cannot start ("fontconfig
+ * cannot load its configuration: install fontconfig-config"). An empty text
+ * draws nothing and returns true.
  */
 #ifndef LV_TEXT_H
 #define LV_TEXT_H
@@ -42,7 +43,7 @@ struct TextStyle {
 };
 
 bool drawTextLine(unsigned char* rgba, int width, int height, int bytesPerRow, double x, double baselineFromTop,
-                  const char16_t* text, size_t length, const TextStyle& style);
+                  const char16_t* text, size_t length, const TextStyle& style, std::string& error);
 
 // The line's logical size in pixels (advance width, ascent and descent from
 // the font) and how many of its characters no installed font could show.
@@ -51,7 +52,8 @@ struct TextMetrics {
     double width = 0, ascent = 0, descent = 0;
     int unknownGlyphs = 0;
 };
-bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out);
+bool measureTextLine(const char16_t* text, size_t length, const TextStyle& style, TextMetrics* out,
+                     std::string& error);
 
 // The UTF-8 form of UTF-16 text, lone surrogates and U+0000 replaced by U+FFFD.
 using lv::utf16ToUtf8;
@@ -59,8 +61,6 @@ using lv::utf16ToUtf8;
 // The family name that `family` resolves to for Latin text here (for
 // diagnostics and tests), or "" when the engine cannot start.
 std::string resolvedFamily(const char* family);
-
-const char* lastError();
 
 }  // namespace lvtext
 

@@ -7,6 +7,8 @@
 // stand in one for one for the window system's steps counted by setupAGL.
 #pragma once
 
+#include <string>
+
 #include "iTunesAPI.h"
 #include "lv/gl_context.h"
 #include "lv/port.h"
@@ -26,8 +28,10 @@ extern int gCanvasYOriginOffset;
 // Makes gGLContext on gGraphicsPort. 0 on success, else the step that failed:
 // 1 no pixel format, 2 no context, 3 cannot attach to the port, 4 cannot make
 // it current, 5 cannot take over the port's size, 6 swap interval refused.
-// After failures 3 to 6 the new context stays in gGLContext.
+// After failures 3 to 6 the new context stays in gGLContext. The second
+// form also says, in `error`, what the failing step ran into.
 int setupAGL(bool antialias);
+int setupAGL(bool antialias, std::string& error);
 // Confines drawing to gCanvasRect inside the port and sets the viewport to
 // (0, 0, canvas width, canvas height). Stops quietly at a failing step.
 void setupViewport(bool fullscreen);
