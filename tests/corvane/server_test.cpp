@@ -8,7 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -79,6 +83,48 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     EXPECT_GE(patternJumps(resumed), 1) << "the stall should have cost it frames";
     close(stalled);
     close(steady);
+}
+
+TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
+    constexpr int kRate = 100;
+    Corvane server({"--pattern", "--mute", "--rate", std::to_string(kRate), "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    const int reader = cvtest::connectClient(port);
+    ASSERT_GE(reader, 0);
+
+    // Four clients that send as fast as loopback takes it, and come back
+    // whenever they are cut off.
+    std::atomic<bool> done{false};
+    std::atomic<int> cutOff{0};
+    std::vector<std::thread> flooders;
+    for (int i = 0; i < 4; ++i)
+        flooders.emplace_back([&] {
+            const std::vector<uint8_t> junk(64 * 1024, 'x');
+            int fd = cvtest::connectClient(port);
+            while (!done && fd >= 0) {
+                pollfd p{fd, POLLOUT, 0};
+                poll(&p, 1, 10);
+                if (send(fd, junk.data(), junk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0 || errno == EAGAIN) continue;
+                ++cutOff;
+                close(fd);
+                fd = cvtest::connectClient(port);
+            }
+            if (fd >= 0) close(fd);
+        });
+
+    // Frames counted over several seconds: a stalled server would send a
+    // handful, a working one nearly all.
+    const Clock::time_point start = Clock::now();
+    std::vector<uint8_t> stream = readAll(reader, 4.0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    done = true;
+    for (std::thread& t : flooders) t.join();
+    close(reader);
+    EXPECT_GT(double(stream.size() / FRAME), kRate * seconds * 0.3) << "the sending clients held the server up";
+    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
+        ASSERT_TRUE(uniform(&stream[at])) << "frame at byte " << at << " is cut";
+    EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 
 TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
