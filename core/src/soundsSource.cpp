@@ -43,16 +43,23 @@ SoundsSourceCorvane::~SoundsSourceCorvane() {
 void SoundsSourceCorvane::update() {
     if (!mValid) return;
 
-    // Never wait: a stalled server must leave the frame loop running on the last frame.
-    ssize_t got = recv(mSocketFD, mRawDataBuffer + mRawDataBufferOffset,
-                       FRAME_SIZE - mRawDataBufferOffset, MSG_DONTWAIT);
-    if (got <= 0) return;  // closed, nothing yet, or an error: keep what we have
+    // Everything waiting is read, so that a pause (the server's or ours) is
+    // made up at once rather than trailed for the rest of the session: each
+    // whole frame is applied as it completes and the newest stays. Reads
+    // never wait, and stop after MAX_BYTES_PER_UPDATE so that a flood cannot
+    // hold up a frame; the rest is read on the next call.
+    for (int budget = MAX_BYTES_PER_UPDATE; budget > 0;) {
+        ssize_t got = recv(mSocketFD, mRawDataBuffer + mRawDataBufferOffset,
+                           FRAME_SIZE - mRawDataBufferOffset, MSG_DONTWAIT);
+        if (got <= 0) return;  // closed, nothing more yet, or an error: keep what we have
 
-    mRawDataBufferOffset += (int)got;
-    if (mRawDataBufferOffset > FRAME_SIZE) throw std::out_of_range("CorvaneInstance");
-    if (mRawDataBufferOffset == FRAME_SIZE) {
-        frameCompleted();
-        mRawDataBufferOffset = 0;
+        budget -= (int)got;
+        mRawDataBufferOffset += (int)got;
+        if (mRawDataBufferOffset > FRAME_SIZE) throw std::out_of_range("CorvaneInstance");
+        if (mRawDataBufferOffset == FRAME_SIZE) {
+            frameCompleted();
+            mRawDataBufferOffset = 0;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // The network spectrum source against a real TCP server on the loopback
-// interface: framing across reads, one frame per update, a closing server, a
-// silent server and no server at all.
+// interface: framing across reads, catching up after a pause, a closing
+// server, a silent server and no server at all.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -62,13 +62,13 @@ std::vector<unsigned char> frames(int n) {
 int left(const SoundsSource& s) { return s.getLeftSpectrumData()[300]; }
 int right(const SoundsSource& s) { return s.getRightSpectrumData()[511]; }
 
-TEST(SceneNetworkSource, FramesArriveWholeOnePerUpdate) {
+TEST(SceneNetworkSource, FramesArriveWholeAndAPauseIsMadeUpAtOnce) {
     LoopbackServer server;
     ASSERT_GT(server.port, 0);
     SoundsSourceCorvane source("ignored.example", server.port);
     ASSERT_TRUE(source.isValid());
     ASSERT_TRUE(server.accept());
-    auto bytes = frames(3);
+    auto bytes = frames(30);
 
     // Frame 1 in three pieces, each read by its own update.
     size_t cuts[] = {0, 100, 700, 1024};
@@ -79,15 +79,19 @@ TEST(SceneNetworkSource, FramesArriveWholeOnePerUpdate) {
     }
     EXPECT_EQ(right(source), 101);
 
-    // Two frames waiting: one per call.
-    server.send(bytes, 1024, 2048, source.mSocketFD);
+    // After a pause the frames that piled up are read at once: the very next
+    // update shows the newest whole one, and the part of the next frame
+    // behind it waits, still aligned, for its last byte.
+    server.send(bytes, 1024, 28 * 1024 + 300, source.mSocketFD);
     source.update();
-    EXPECT_EQ(left(source), 2);
-    EXPECT_EQ(right(source), 102);
+    EXPECT_EQ(left(source), 29);
+    EXPECT_EQ(right(source), 129);
+    server.send(bytes, 29 * 1024 + 300, 1024 - 300, source.mSocketFD);
     source.update();
-    EXPECT_EQ(left(source), 3);
+    EXPECT_EQ(left(source), 30);
+    EXPECT_EQ(right(source), 130);
     source.update();   // nothing more is coming: the call comes straight back
-    EXPECT_EQ(left(source), 3);
+    EXPECT_EQ(left(source), 30);
 }
 
 TEST(SceneNetworkSource, ServerClosingMidFrameKeepsTheLastWholeFrame) {
