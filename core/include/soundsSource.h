@@ -30,7 +30,7 @@ public:
 };
 
 // The connection is made once, to 127.0.0.1 (the host argument is not
-// consulted). update() never blocks: a stalled server leaves the frame loop
+// consulted), waiting at most CONNECT_TIMEOUT_MS. update() never blocks: a stalled server leaves the frame loop
 // running on the last complete frame. It reads all that is waiting (up to
 // MAX_BYTES_PER_UPDATE) and shows the newest whole frame, so the spectrum
 // never lags behind the server. The socket closes with the source.
@@ -40,6 +40,9 @@ public:
     // About four seconds of frames at 60 a second: more than a socket holds
     // after a pause, little enough to read well within a frame.
     static const int MAX_BYTES_PER_UPDATE = 256 * FRAME_SIZE;
+    // A loopback handshake takes microseconds; past this the server is not
+    // taking connections, and the source stays invalid.
+    static const int CONNECT_TIMEOUT_MS = 500;
 
     SoundsSourceCorvane(const char* host, int port);
     ~SoundsSourceCorvane() override;

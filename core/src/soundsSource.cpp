@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -20,12 +22,31 @@ void SoundsSourceiTunes::updateSpectrumData(const unsigned char (*spectrumData)[
     std::memcpy(mRightSpectrumData, spectrumData[1], sizeof mRightSpectrumData);
 }
 
+namespace {
+
+// A server whose listen backlog is full drops the handshake, and a plain
+// connect retries it for minutes on the caller's (the frame's) thread; so the
+// socket is non-blocking and the handshake gets a bound.
+bool connectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
+    if (connect(fd, (const sockaddr*)&address, sizeof address) == 0) return true;
+    if (errno != EINPROGRESS) return false;
+    pollfd p{fd, POLLOUT, 0};
+    int ready;
+    do ready = poll(&p, 1, timeoutMs);
+    while (ready < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ready > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+}  // namespace
+
 SoundsSourceCorvane::SoundsSourceCorvane(const char* /*host: always the loopback*/, int port)
     : mSocketFD(-1), mValid(false), mRawDataBufferOffset(0) {
     std::memset(mRawDataBuffer, 0, sizeof mRawDataBuffer);
     if (port < 1 || port > 65535) return;  // nothing could listen there; stay silent
 
-    mSocketFD = socket(AF_INET, SOCK_STREAM, 0);
+    mSocketFD = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (mSocketFD < 0) return;
 
     sockaddr_in address;
@@ -33,7 +54,7 @@ SoundsSourceCorvane::SoundsSourceCorvane(const char* /*host: always the loopback
     address.sin_family = AF_INET;
     address.sin_port = htons((uint16_t)port);
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (connect(mSocketFD, (const sockaddr*)&address, sizeof address) >= 0) mValid = true;
+    mValid = connectWithin(mSocketFD, address, CONNECT_TIMEOUT_MS);
 }
 
 SoundsSourceCorvane::~SoundsSourceCorvane() {

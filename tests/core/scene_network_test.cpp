@@ -9,6 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "soundsSource.h"
@@ -115,6 +119,37 @@ TEST(SceneNetworkSource, SilentServerNeverHoldsUpTheFrame) {
     ASSERT_TRUE(server.accept());
     for (int i = 0; i < 3; i++) source.update();   // each must return, not wait
     EXPECT_EQ(left(source), 0);
+}
+
+TEST(SceneNetworkSource, AServerThatAcceptsNoOneLeavesTheSourceInvalidAtOnce) {
+    // Backlog 0 holds one waiting connection; past it the kernel drops the
+    // handshake, and a plain connect would retry it for two minutes.
+    LoopbackServer server;
+    ASSERT_EQ(listen(server.listener, 0), 0);
+    const int waiting = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)server.port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(waiting, (sockaddr*)&a, sizeof a), 0);
+
+    auto made = std::make_shared<std::promise<std::unique_ptr<SoundsSourceCorvane>>>();
+    std::thread([made, port = server.port] {
+        made->set_value(std::make_unique<SoundsSourceCorvane>(nullptr, port));
+    }).detach();
+    auto source = made->get_future();
+    const bool returned = source.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "connecting held the frame up";
+    if (!returned)   // let the blocked connect through, so the test ends
+        while (source.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            if (int peer = accept4(server.listener, nullptr, nullptr, SOCK_NONBLOCK); peer >= 0) close(peer);
+    std::unique_ptr<SoundsSourceCorvane> s = source.get();
+    if (returned) {
+        EXPECT_FALSE(s->isValid());
+        s->update();
+        EXPECT_EQ(left(*s), 0);
+    }
+    close(waiting);
 }
 
 TEST(SceneNetworkSource, NoServerLeavesTheSourceInvalidAndSilent) {
