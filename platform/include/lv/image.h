@@ -2,7 +2,9 @@
  * RGBA pixels.
  *
  * What it does. Recognises the format from the bytes themselves (not from a
- * name or a type code), decodes the whole picture and returns it as straight
+ * name or a type code), decodes the whole picture (a JPEG longer than 1024
+ * pixels on a side comes out scaled down by 1/2 to 1/8, as far as it takes
+ * to fit, which costs far less) and returns it as straight
  * (not premultiplied) RGBA, one byte per channel, row 0 at the top, rows
  * tightly packed. Grey, palette, CMYK and 16-bit sources are converted;
  * pictures without alpha come out opaque.
@@ -12,10 +14,13 @@
  *
  * Failure. decodeImage returns false, with `out` emptied and lastError()
  * naming the cause, when the bytes are not a JPEG or PNG, are corrupt or
- * truncated, hold more than 500 progressive JPEG scans (a decoding-time
- * bomb), or describe a picture larger than kMaxSide on a side or
- * kMaxPixels in all; such sizes are refused before any pixel memory is
- * taken. Nothing is printed, nothing is left allocated.
+ * truncated, hold progressive JPEG scans far beyond what a picture needs
+ * (more than 500, more than 8 M block passes, or more than 128 MB of
+ * coefficients: decoding-time bombs), or describe a picture larger than
+ * kMaxSide on a side or kMaxPixels in all; such sizes are refused before
+ * any pixel memory is taken. A PNG's chunks other than its pixels (text,
+ * colour profiles) are skipped unread. Nothing is printed, nothing is left
+ * allocated.
  */
 #ifndef LV_IMAGE_H
 #define LV_IMAGE_H
