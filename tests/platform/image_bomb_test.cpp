@@ -123,14 +123,16 @@ TEST(ImageBomb, ProgressiveScansBeyondAPicturesWorthAreRefused) {
 
 TEST(ImageBomb, LargeJpegsComeOutScaledDownTheRightWayUp) {
     const int w = 2400, h = 1600;
-    const std::vector<uint8_t> jpeg = lvtest::makeJPEG(w, h, [&](int x, int y) { return lvtest::quadrant(x, y, w, h); });
+    const std::vector<uint8_t> jpeg =
+        lvtest::makeJPEG(w, h, [&](int x, int y) { return lvtest::quadrant(x, y, w, h); });
     lvimage::Image img;
     ASSERT_TRUE(lvimage::decodeImage(jpeg.data(), jpeg.size(), &img));
     EXPECT_EQ(img.width, 600);
     EXPECT_EQ(img.height, 400);
     auto is = [&](int x, int y, RGBA want) {
         const uint8_t* p = &img.rgba[(size_t(y) * size_t(img.width) + size_t(x)) * 4];
-        return std::abs(p[0] - want.r) < 12 && std::abs(p[1] - want.g) < 12 && std::abs(p[2] - want.b) < 12 && p[3] == 255;
+        return std::abs(p[0] - want.r) < 12 && std::abs(p[1] - want.g) < 12 && std::abs(p[2] - want.b) < 12 &&
+               p[3] == 255;
     };
     EXPECT_TRUE(is(10, 10, {255, 0, 0, 255}));
     EXPECT_TRUE(is(589, 10, {0, 255, 0, 255}));
