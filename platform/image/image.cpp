@@ -110,12 +110,24 @@ void jpegProgress(j_common_ptr common) {
     longjmp(err->jump, 1);
 }
 
-// Bytes of coefficients a multi-scan JPEG holds while it is decoded.
-size_t jpegScanMemory(const jpeg_decompress_struct& cinfo) {
+// After the header: false (with gError) for a multi-scan JPEG whose
+// coefficients would not fit kJpegScanMemory; else the scale it decodes at.
+bool planJpegDecode(jpeg_decompress_struct& cinfo) {
     size_t blocks = 0;
     for (int i = 0; i < cinfo.num_components; ++i)
         blocks += size_t(cinfo.comp_info[i].width_in_blocks) * cinfo.comp_info[i].height_in_blocks;
-    return blocks * DCTSIZE2 * sizeof(JCOEF);
+    const size_t scanMemory = blocks * DCTSIZE2 * sizeof(JCOEF);
+    if (jpeg_has_multiple_scans(&cinfo) && scanMemory > kJpegScanMemory) {
+        gError = "the JPEG is too large to decode: its scans need " + std::to_string(scanMemory >> 20) +
+                 " MB, and at most " + std::to_string(kJpegScanMemory >> 20) + " MB are allowed";
+        return false;
+    }
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 1;
+    const unsigned longest = std::max(cinfo.image_width, cinfo.image_height);
+    while (cinfo.scale_denom < 8 && (longest + cinfo.scale_denom - 1) / cinfo.scale_denom > kMaxDecodedSide)
+        cinfo.scale_denom *= 2;
+    return true;
 }
 
 bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
@@ -141,22 +153,10 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out) {
     cinfo.mem->max_memory_to_use = long(kJpegScanMemory + (size_t(16) << 20));
     jpeg_mem_src(&cinfo, data, (unsigned long)size);
     jpeg_read_header(&cinfo, TRUE);
-    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height)) {
+    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height) || !planJpegDecode(cinfo)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    if (jpeg_has_multiple_scans(&cinfo) && jpegScanMemory(cinfo) > kJpegScanMemory) {
-        gError = "the JPEG is too large to decode: its progressive scans need " +
-                 std::to_string(jpegScanMemory(cinfo) >> 20) + " MB, and at most " +
-                 std::to_string(kJpegScanMemory >> 20) + " MB are allowed";
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = 1;
-    const unsigned longest = std::max(cinfo.image_width, cinfo.image_height);
-    while (cinfo.scale_denom < 8 && (longest + cinfo.scale_denom - 1) / cinfo.scale_denom > kMaxDecodedSide)
-        cinfo.scale_denom *= 2;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&cinfo);
