@@ -20,6 +20,12 @@ namespace {
 // enough that a stalled reader is noticed quickly.
 constexpr int kClientSendBuffer = 16 * 1024;
 
+// What a client may send before it is taken for one that will not stop, and
+// how much of it is read per pump. Well-behaved clients send nothing; this
+// leaves room for a stray request line or two.
+constexpr size_t kMaxClientInput = 64 * 1024;
+constexpr size_t kClientReadChunk = 4 * 1024;
+
 bool setNonBlocking(int fd) {
     int flags = fcntl(fd, F_GETFL, 0);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -92,7 +98,7 @@ void FrameServer::acceptClients() {
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        mClients.push_back(Client{fd, {}, 0});
+        mClients.push_back(Client{fd, {}, 0, true, 0});
     }
 }
 
@@ -108,23 +114,27 @@ void FrameServer::broadcast(const uint8_t* frame) {
 }
 
 bool FrameServer::drain(Client& c) {
-    // Clients never speak; whatever they send is read and discarded. The end
-    // of their stream only says they will send nothing more (a half-close):
-    // they may still be reading, so they stay, and a real hang-up shows when
-    // a send fails. Reading everything also matters at the end: closing a
-    // socket with unread bytes resets the connection, and the frames still
-    // on their way to the client would be lost.
-    uint8_t scratch[512];
-    for (;;) {
-        ssize_t n = recv(c.fd, scratch, sizeof scratch, 0);
-        if (n > 0) continue;
-        if (n == 0) {
-            c.reading = false;
-            return true;
-        }
-        if (errno == EINTR) continue;
-        return errno == EAGAIN || errno == EWOULDBLOCK;
+    // Clients never speak; whatever they send is read and discarded, one
+    // bounded read per pump, so that a client that sends without end cannot
+    // hold the frame loop (it is dropped once it has sent kMaxClientInput).
+    // The end of their stream only says they will send nothing more (a
+    // half-close): they may still be reading, so they stay, and a real
+    // hang-up shows when a send fails. Reading what was sent also matters at
+    // the end: closing a socket with unread bytes resets the connection, and
+    // the frames still on their way to the client would be lost.
+    uint8_t scratch[kClientReadChunk];
+    ssize_t n;
+    do n = recv(c.fd, scratch, sizeof scratch, 0);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        c.received += size_t(n);
+        return c.received <= kMaxClientInput;
     }
+    if (n == 0) {
+        c.reading = false;
+        return true;
+    }
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 bool FrameServer::flush(Client& c) {

@@ -14,7 +14,8 @@
 //
 // Hang-ups. A client that closes its connection (or whose connection fails)
 // is dropped and forgotten. A client that only shuts down its sending side
-// still reads, and keeps getting frames.
+// still reads, and keeps getting frames. A client that keeps sending is
+// dropped: its bytes are read a little per pump, never all of them at once.
 //
 // Failure: start() returns false and fills error() with what to do when the
 // port cannot be bound. Past MAX_CLIENTS, a new connection is closed at once.
@@ -63,11 +64,12 @@ private:
         std::vector<uint8_t> queue;   // whole frames, minus what was already sent of the first
         size_t sent = 0;              // bytes of queue already written
         bool reading = true;          // false once the client shut down its side
+        size_t received = 0;          // bytes it sent, all discarded
     };
 
     void acceptClients();
     bool flush(Client& c);            // false: the client is gone
-    bool drain(Client& c);            // false: the connection failed
+    bool drain(Client& c);            // false: the connection failed, or it would not stop sending
 
     int mListenFd = -1;
     int mPort = 0;

@@ -6,6 +6,7 @@
 // released by hand in the error branch.
 #include "lv/image.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>   // before jpeglib.h, which uses FILE
 #include <cstdlib>
@@ -67,15 +68,64 @@ void jpegWarning(j_common_ptr cinfo, int level) {
 }
 
 // A progressive stream may hold any number of scans, each a pass over the
-// whole picture, so a few kilobytes of empty scans can keep the decoder busy
-// for minutes. Real pictures have about ten.
+// whole picture (or one colour of it), so a few kilobytes of empty scans can
+// keep the decoder busy for minutes. Real pictures have about ten. The work
+// is bounded by the scans and by the blocks they pass over, together: a
+// normal progression of the largest picture kJpegScanMemory admits passes
+// over some five million blocks.
 constexpr int kMaxJpegScans = 500;
+constexpr long long kMaxJpegScanBlocks = 8LL << 20;
+// A multi-scan JPEG keeps every block's coefficients until its last scan,
+// whatever size it is decoded at: 128 bytes a block, claimed by the header.
+constexpr size_t kJpegScanMemory = size_t(128) << 20;
+// Larger JPEGs are decoded scaled down by libjpeg (by 1/2 to 1/8) so that no
+// side is longer than this where it can be: a cover is drawn 64 pixels wide.
+constexpr unsigned kMaxDecodedSide = 1024;
 
-void jpegProgress(j_common_ptr cinfo) {
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+// libjpeg's progress record, with the work done so far.
+struct JpegProgress {
+    jpeg_progress_mgr mgr;   // first: libjpeg sees only this
+    int scan = 0;
+    long long blocks = 0;
+};
+
+void jpegProgress(j_common_ptr common) {
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    auto* progress = reinterpret_cast<JpegProgress*>(cinfo->progress);
+    if (cinfo->input_scan_number == progress->scan) return;
+    // A new scan has started; its size is known from its header.
+    progress->scan = cinfo->input_scan_number;
+    progress->blocks += (long long)cinfo->MCUs_per_row * cinfo->MCU_rows_in_scan * cinfo->blocks_in_MCU;
     auto* err = reinterpret_cast<JpegError*>(cinfo->err);
-    std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxJpegScans);
+    if (progress->scan > kMaxJpegScans)
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxJpegScans);
+    else if (progress->blocks > kMaxJpegScanBlocks)
+        std::snprintf(err->message, sizeof err->message,
+                      "%d scans over a %u x %u picture, far more work than a picture needs", progress->scan,
+                      cinfo->image_width, cinfo->image_height);
+    else
+        return;
     longjmp(err->jump, 1);
+}
+
+// After the header: false (with `error` said) for a multi-scan JPEG whose
+// coefficients would not fit kJpegScanMemory; else the scale it decodes at.
+bool planJpegDecode(jpeg_decompress_struct& cinfo, std::string& error) {
+    size_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i)
+        blocks += size_t(cinfo.comp_info[i].width_in_blocks) * cinfo.comp_info[i].height_in_blocks;
+    const size_t scanMemory = blocks * DCTSIZE2 * sizeof(JCOEF);
+    if (jpeg_has_multiple_scans(&cinfo) && scanMemory > kJpegScanMemory) {
+        error = "the JPEG is too large to decode: its scans need " + std::to_string(scanMemory >> 20) +
+                 " MB, and at most " + std::to_string(kJpegScanMemory >> 20) + " MB are allowed";
+        return false;
+    }
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 1;
+    const unsigned longest = std::max(cinfo.image_width, cinfo.image_height);
+    while (cinfo.scale_denom < 8 && (longest + cinfo.scale_denom - 1) / cinfo.scale_denom > kMaxDecodedSide)
+        cinfo.scale_denom *= 2;
+    return true;
 }
 
 bool decodeJpeg(const uint8_t* data, size_t size, Image* out, std::string& error) {
@@ -85,8 +135,8 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out, std::string& error
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = jpegFatal;
     err.mgr.emit_message = jpegWarning;
-    jpeg_progress_mgr progress{};
-    progress.progress_monitor = jpegProgress;
+    JpegProgress progress{};
+    progress.mgr.progress_monitor = jpegProgress;
     JSAMPROW row[1];
     unsigned char* volatile cmykRow = nullptr;   // volatile: read after a longjmp
     if (setjmp(err.jump)) {
@@ -96,10 +146,12 @@ bool decodeJpeg(const uint8_t* data, size_t size, Image* out, std::string& error
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
+    cinfo.progress = &progress.mgr;
+    // libjpeg's own backstop, a little above the check below for its other needs.
+    cinfo.mem->max_memory_to_use = long(kJpegScanMemory + (size_t(16) << 20));
     jpeg_mem_src(&cinfo, data, (unsigned long)size);
     jpeg_read_header(&cinfo, TRUE);
-    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height, error)) {
+    if (!sizeAcceptable(cinfo.image_width, cinfo.image_height, error) || !planJpegDecode(cinfo, error)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -178,6 +230,9 @@ void pngFatal(png_structp png, png_const_charp message) {
 
 void pngWarning(png_structp, png_const_charp) {}
 
+constexpr png_uint_32 kPngChunkCacheMax = 32;
+constexpr png_alloc_size_t kPngChunkMallocMax = 1 << 20;
+
 bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error) {
     PngSource src{data, size, 0, {0}};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &src, pngFatal, pngWarning);
@@ -195,6 +250,13 @@ bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error)
     }
     png_set_read_fn(png, &src, pngRead);
     png_set_user_limits(png, kMaxSide, kMaxSide);
+    // Only the pixels are used. Every other chunk (text, colour profiles,
+    // unknown ones) is skipped without being inflated or kept, since a file
+    // of compressed text can take minutes and gigabytes to unpack, and no
+    // chunk may ask for much memory.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_cache_max(png, kPngChunkCacheMax);
+    png_set_chunk_malloc_max(png, kPngChunkMallocMax);
     png_read_info(png, info);
     const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     if (!sizeAcceptable(w, h, error)) {

@@ -64,6 +64,14 @@ int leadingInt(const std::string& s) {
 
 // Pictures that are neither JPEG nor PNG (BMP, GIF, WebP, TIFF in some tag
 // formats) are decoded and stored again as PNG, the plug-in's two formats.
+// A few bytes of such a picture can claim hundreds of megapixels, so FFmpeg
+// is told to refuse more than kMaxReencodedPixels from the picture's header,
+// before it allocates them; and since a cover is drawn 64 pixels wide and a
+// large PNG takes seconds to encode, the PNG is no larger than
+// kMaxReencodedSide on a side.
+constexpr int64_t kMaxReencodedPixels = 4096 * 4096;
+constexpr int kMaxReencodedSide = 1024;
+
 CoverImage reencodeAsPng(const AVPacket& pkt, AVCodecID codecId) {
     CoverImage out;
     const AVCodec* dec = avcodec_find_decoder(codecId);
@@ -75,19 +83,21 @@ CoverImage reencodeAsPng(const AVPacket& pkt, AVCodecID codecId) {
     AVFrame* rgba = av_frame_alloc();
     AVPacket* encoded = av_packet_alloc();
     SwsContext* sws = nullptr;
+    if (dctx) dctx->max_pixels = kMaxReencodedPixels;
     if (dctx && frame && rgba && encoded && avcodec_open2(dctx, dec, nullptr) >= 0 &&
         avcodec_send_packet(dctx, &pkt) >= 0 && avcodec_send_packet(dctx, nullptr) >= 0 &&
         avcodec_receive_frame(dctx, frame) >= 0 && frame->width > 0 && frame->height > 0) {
-        sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width, frame->height,
-                             AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        const double shrink = std::min(1.0, double(kMaxReencodedSide) / std::max(frame->width, frame->height));
         rgba->format = AV_PIX_FMT_RGBA;
-        rgba->width = frame->width;
-        rgba->height = frame->height;
+        rgba->width = std::max(1, int(std::lround(frame->width * shrink)));
+        rgba->height = std::max(1, int(std::lround(frame->height * shrink)));
+        sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), rgba->width, rgba->height,
+                             AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr);
         ectx = avcodec_alloc_context3(enc);
         if (sws && ectx && av_frame_get_buffer(rgba, 0) >= 0) {
             sws_scale(sws, frame->data, frame->linesize, 0, frame->height, rgba->data, rgba->linesize);
-            ectx->width = frame->width;
-            ectx->height = frame->height;
+            ectx->width = rgba->width;
+            ectx->height = rgba->height;
             ectx->pix_fmt = AV_PIX_FMT_RGBA;
             ectx->time_base = AVRational{1, 1};
             if (avcodec_open2(ectx, enc, nullptr) >= 0 && avcodec_send_frame(ectx, rgba) >= 0 &&
@@ -137,7 +147,12 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
         fmt = nullptr;
         return false;
     }
-    rc = avformat_find_stream_info(fmt, nullptr);
+    // Attached pictures are decoded here too, to learn their pixel format:
+    // the same bound as for re-encoding them, before a bomb is allocated.
+    std::vector<AVDictionary*> streamOptions(fmt->nb_streams, nullptr);
+    for (AVDictionary*& options : streamOptions) av_dict_set_int(&options, "max_pixels", kMaxReencodedPixels, 0);
+    rc = avformat_find_stream_info(fmt, streamOptions.data());
+    for (AVDictionary*& options : streamOptions) av_dict_free(&options);
     if (rc < 0) {
         error = "cannot play " + path + ": " + avError(rc) + " while reading its streams (is the file damaged?)";
         return false;

@@ -54,8 +54,8 @@ void SendFullScreenOptions(const LVPort* port) {
 
 // After a new context: the overlay's texture ids named textures of the
 // context just destroyed, so they are dropped (not deleted) and, when a play
-// message left a track record, built again. Ids kept from the old context
-// would bind empty textures here and draw the overlay as white boxes.
+// or track change left a track record, built again. Ids kept from the old
+// context would bind empty textures here and draw the overlay as white boxes.
 void RebuildTrackTextures() {
     gTrackNameTexture = PaddedTexture();
     gAlbumCoverTexture = PaddedTexture();
@@ -284,6 +284,9 @@ OSStatus VisualPluginHandler(OSType message, VisualPluginMessageInfo* messageInf
         if (noRecord) return paramErr;
         const ITTrackInfo* trackInfo = messageInfo->u.changeTrackMessage.trackInfoUnicode;
         if (!trackInfo) return paramErr;
+        // Kept as a play's is: every later context shows this track's name.
+        std::memcpy(&gLastTrackInfo, trackInfo, sizeof gLastTrackInfo);
+        gLastTrackInfoIsValid = true;
         if (gAppletInitialized && gGLContext) ProcessTrackChange(trackInfo);
         return noErr;
     }

@@ -1,6 +1,6 @@
 // The network spectrum source against a real TCP server on the loopback
-// interface: framing across reads, one frame per update, a closing server, a
-// silent server and no server at all.
+// interface: framing across reads, catching up after a pause, a closing
+// server, a silent server and no server at all.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,6 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "soundsSource.h"
@@ -62,13 +66,13 @@ std::vector<unsigned char> frames(int n) {
 int left(const SoundsSource& s) { return s.getLeftSpectrumData()[300]; }
 int right(const SoundsSource& s) { return s.getRightSpectrumData()[511]; }
 
-TEST(SceneNetworkSource, FramesArriveWholeOnePerUpdate) {
+TEST(SceneNetworkSource, FramesArriveWholeAndAPauseIsMadeUpAtOnce) {
     LoopbackServer server;
     ASSERT_GT(server.port, 0);
     SoundsSourceCorvane source("ignored.example", server.port);
     ASSERT_TRUE(source.isValid());
     ASSERT_TRUE(server.accept());
-    auto bytes = frames(3);
+    auto bytes = frames(30);
 
     // Frame 1 in three pieces, each read by its own update.
     size_t cuts[] = {0, 100, 700, 1024};
@@ -79,15 +83,19 @@ TEST(SceneNetworkSource, FramesArriveWholeOnePerUpdate) {
     }
     EXPECT_EQ(right(source), 101);
 
-    // Two frames waiting: one per call.
-    server.send(bytes, 1024, 2048, source.mSocketFD);
+    // After a pause the frames that piled up are read at once: the very next
+    // update shows the newest whole one, and the part of the next frame
+    // behind it waits, still aligned, for its last byte.
+    server.send(bytes, 1024, 28 * 1024 + 300, source.mSocketFD);
     source.update();
-    EXPECT_EQ(left(source), 2);
-    EXPECT_EQ(right(source), 102);
+    EXPECT_EQ(left(source), 29);
+    EXPECT_EQ(right(source), 129);
+    server.send(bytes, 29 * 1024 + 300, 1024 - 300, source.mSocketFD);
     source.update();
-    EXPECT_EQ(left(source), 3);
+    EXPECT_EQ(left(source), 30);
+    EXPECT_EQ(right(source), 130);
     source.update();   // nothing more is coming: the call comes straight back
-    EXPECT_EQ(left(source), 3);
+    EXPECT_EQ(left(source), 30);
 }
 
 TEST(SceneNetworkSource, ServerClosingMidFrameKeepsTheLastWholeFrame) {
@@ -111,6 +119,37 @@ TEST(SceneNetworkSource, SilentServerNeverHoldsUpTheFrame) {
     ASSERT_TRUE(server.accept());
     for (int i = 0; i < 3; i++) source.update();   // each must return, not wait
     EXPECT_EQ(left(source), 0);
+}
+
+TEST(SceneNetworkSource, AServerThatAcceptsNoOneLeavesTheSourceInvalidAtOnce) {
+    // Backlog 0 holds one waiting connection; past it the kernel drops the
+    // handshake, and a plain connect would retry it for two minutes.
+    LoopbackServer server;
+    ASSERT_EQ(listen(server.listener, 0), 0);
+    const int waiting = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)server.port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(waiting, (sockaddr*)&a, sizeof a), 0);
+
+    auto made = std::make_shared<std::promise<std::unique_ptr<SoundsSourceCorvane>>>();
+    std::thread([made, port = server.port] {
+        made->set_value(std::make_unique<SoundsSourceCorvane>(nullptr, port));
+    }).detach();
+    auto source = made->get_future();
+    const bool returned = source.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "connecting held the frame up";
+    if (!returned)   // let the blocked connect through, so the test ends
+        while (source.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            if (int peer = accept4(server.listener, nullptr, nullptr, SOCK_NONBLOCK); peer >= 0) close(peer);
+    std::unique_ptr<SoundsSourceCorvane> s = source.get();
+    if (returned) {
+        EXPECT_FALSE(s->isValid());
+        s->update();
+        EXPECT_EQ(left(*s), 0);
+    }
+    close(waiting);
 }
 
 TEST(SceneNetworkSource, NoServerLeavesTheSourceInvalidAndSilent) {

@@ -1,6 +1,7 @@
-// corvane as a process, read by raw loopback clients: pacing and framing
-// under a stalled reader, clean shutdown, music decoded into the two
-// channels' spectra, and the command line's errors.
+// corvane as a process, read by raw loopback clients: pacing, framing and
+// the queue bound under a stalled reader, clients that flood it, the client
+// cap, clean shutdown, music decoded into the two channels' spectra, and the
+// command line's errors.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,7 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -25,14 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 // Every frame of the test pattern is one byte value repeated.
 bool uniform(const uint8_t* frame) { return std::all_of(frame, frame + FRAME, [&](uint8_t b) { return b == frame[0]; }); }
-
-// Frames in `bytes` whose value is not the one after the previous frame's.
-int patternJumps(const std::vector<uint8_t>& bytes) {
-    int jumps = 0;
-    for (size_t at = FRAME; at + FRAME <= bytes.size(); at += FRAME)
-        jumps += uint8_t(bytes[at - FRAME] + 1) != bytes[at];
-    return jumps;
-}
 
 // Reads whatever arrives for `seconds`.
 std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
@@ -51,34 +48,77 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
     // A small receive buffer, so that the stall reaches the server quickly.
+    const Clock::time_point connected = Clock::now();
     const int stalled = cvtest::connectClient(port, 4096);
     const int steady = cvtest::connectClient(port);
     ASSERT_GE(stalled, 0);
     ASSERT_GE(steady, 0);
 
-    // The stalled client reads nothing for 1.5 s; the steady one reads all
-    // along. Its first half second fills the stalled client's buffers.
-    std::vector<uint8_t> stream = readAll(steady, 0.5);
-    const size_t windowStart = stream.size();
-    const Clock::time_point windowTime = Clock::now();
-    std::vector<uint8_t> window = readAll(steady, 1.0);
-    const double seconds = std::chrono::duration<double>(Clock::now() - windowTime).count();
-    stream.insert(stream.end(), window.begin(), window.end());
-    const double rate = double(stream.size() - windowStart) / FRAME / seconds;
-    EXPECT_GT(rate, kRate * 0.5) << "the steady client was held up";
-    EXPECT_LT(rate, kRate * 1.5);
+    // The stalled client reads nothing while the steady one reads for three
+    // seconds. Frames counted over them: far more than a held-up server
+    // sends, and never more than the server's ticks.
+    std::vector<uint8_t> stream = readAll(steady, 3.0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - connected).count();
+    const double frames = double(stream.size() / FRAME);
+    EXPECT_GT(frames, kRate * seconds * 0.3) << "the steady client was held up";
+    EXPECT_LE(frames, kRate * seconds + 8);
     for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
         ASSERT_TRUE(uniform(&stream[at])) << "steady client's frame at byte " << at << " is cut";
 
     // Resumed: everything from the first byte of the connection on is whole
-    // frames, and some were dropped for it while it stalled.
+    // frames; what was kept for it is its queue and the kernel's buffers,
+    // then it skips to the present.
     std::vector<uint8_t> resumed = readAll(stalled, 0.5);
     ASSERT_GT(resumed.size(), 100 * FRAME);
     for (size_t at = 0; at + FRAME <= resumed.size(); at += FRAME)
         ASSERT_TRUE(uniform(&resumed[at])) << "stalled client's frame at byte " << at << " is cut";
-    EXPECT_GE(patternJumps(resumed), 1) << "the stall should have cost it frames";
+    size_t kept = 1;
+    while (kept * FRAME < resumed.size() && uint8_t(resumed[(kept - 1) * FRAME] + 1) == resumed[kept * FRAME]) ++kept;
+    EXPECT_LE(kept, 8u + 64u) << "frames kept for a stalled client: its queue of 8 and some 64 KiB in the kernel";
     close(stalled);
     close(steady);
+}
+
+TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
+    constexpr int kRate = 100;
+    Corvane server({"--pattern", "--mute", "--rate", std::to_string(kRate), "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    const int reader = cvtest::connectClient(port);
+    ASSERT_GE(reader, 0);
+
+    // Four clients that send as fast as loopback takes it, and come back
+    // whenever they are cut off.
+    std::atomic<bool> done{false};
+    std::atomic<int> cutOff{0};
+    std::vector<std::thread> flooders;
+    for (int i = 0; i < 4; ++i)
+        flooders.emplace_back([&] {
+            const std::vector<uint8_t> junk(64 * 1024, 'x');
+            int fd = cvtest::connectClient(port);
+            while (!done && fd >= 0) {
+                pollfd p{fd, POLLOUT, 0};
+                poll(&p, 1, 10);
+                if (send(fd, junk.data(), junk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0 || errno == EAGAIN) continue;
+                ++cutOff;
+                close(fd);
+                fd = cvtest::connectClient(port);
+            }
+            if (fd >= 0) close(fd);
+        });
+
+    // Frames counted over several seconds: a stalled server would send a
+    // handful, a working one nearly all.
+    const Clock::time_point start = Clock::now();
+    std::vector<uint8_t> stream = readAll(reader, 4.0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    done = true;
+    for (std::thread& t : flooders) t.join();
+    close(reader);
+    EXPECT_GT(double(stream.size() / FRAME), kRate * seconds * 0.3) << "the sending clients held the server up";
+    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
+        ASSERT_TRUE(uniform(&stream[at])) << "frame at byte " << at << " is cut";
+    EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 
 TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
@@ -104,6 +144,35 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
     std::vector<uint8_t> bytes = readAll(quiet, 0.3);
     EXPECT_GT(bytes.size(), 50 * FRAME);
     close(quiet);
+}
+
+TEST(CorvaneServer, SixtyFourClientsAtATimeAndTheNextIsTurnedAway) {
+    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    uint8_t frame[FRAME];
+    std::vector<int> clients;
+    for (int i = 0; i < 64; ++i) {
+        clients.push_back(cvtest::connectClient(port));
+        ASSERT_EQ(cvtest::readFor(clients.back(), frame, FRAME, 5.0), FRAME) << "client " << i;
+    }
+    // One too many: its connection ends before a single byte.
+    const int extra = cvtest::connectClient(port);
+    bool closed = false;
+    EXPECT_EQ(cvtest::readFor(extra, frame, FRAME, 5.0, &closed), 0u);
+    EXPECT_TRUE(closed);
+    close(extra);
+    // One leaves, and its place is free again.
+    close(clients.back());
+    clients.pop_back();
+    size_t got = 0;
+    for (int attempt = 0; attempt < 50 && got < FRAME; ++attempt) {
+        const int next = cvtest::connectClient(port);
+        got = cvtest::readFor(next, frame, FRAME, 1.0);
+        close(next);
+    }
+    EXPECT_EQ(got, FRAME) << "the place of a client that left was not freed";
+    for (int fd : clients) close(fd);
 }
 
 TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {

@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -158,26 +159,36 @@ TEST(PluginHost, PlayBeforeTheFirstShowIsKeptForIt) {
     });
 }
 
-TEST(PluginHost, ChangeTrackBeforeAnyShowDoesNothing) {
+TEST(PluginHost, ChangeTrackIsKeptForEveryLaterContextLikePlay) {
     runWithHost([](TestHost& host) {
         offerRedCover(host);
         EXPECT_EQ(host.changeTrack(lvhost::makeTrack(u"Early", u"Bird", u"Album")), noErr);
+        EXPECT_EQ(host.mCoverRequests, 0) << "nothing is built without a context";
         ASSERT_EQ(host.show(400, 300), noErr);
-        EXPECT_EQ(host.mCoverRequests, 0);
-        host.renderFrames(1);
-        EXPECT_FALSE(isCoverRed(host.canvasPixel(30, 300 - 30)));
-
-        // After the show it rebuilds from its own record, which a later show
-        // does not remember: only play messages are kept.
-        host.changeTrack(lvhost::makeTrack(u"Later", u"Bird", u"Album"));
         EXPECT_EQ(host.mCoverRequests, 1);
+
+        // Play a track with a narrow name, then change to one with a wide
+        // name: the name drawn in each new context (show after hide, q) is
+        // the wide one, beside the new cover.
+        host.play(lvhost::makeTrack(u"i", u"", u""));
+        host.changeTrack(lvhost::makeTrack(u"WWWWWWWWWWWWWWWW", u"", u""));
+        auto nameRightEdge = [&] {
+            host.renderFrames(1);
+            int right = -1;
+            for (int y = 300 - 84; y < 300; ++y)
+                for (int x = 94; x < 400; ++x) {
+                    const RGBA p = host.canvasPixel(x, y);
+                    if (p.r > 200 && p.g > 200 && p.b > 200) right = std::max(right, x);
+                }
+            return right;
+        };
+        EXPECT_GT(nameRightEdge(), 250);
         host.hide();
         host.show(400, 300);
-        EXPECT_EQ(host.mCoverRequests, 1);
-        host.renderFrames(1);
-        const RGBA p = host.canvasPixel(30, 300 - 30);
-        EXPECT_FALSE(isCoverRed(p));
-        EXPECT_FALSE(p.r > 200 && p.g > 200 && p.b > 200) << "a stale texture id draws as a white box";
+        EXPECT_GT(nameRightEdge(), 250) << "after hide and show";
+        host.key('q');
+        EXPECT_GT(nameRightEdge(), 250) << "after q";
+        EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
     });
 }
 

@@ -2,7 +2,10 @@
  * RGBA pixels.
  *
  * What it does. Recognises the format from the bytes themselves
- * (lv::sniffImageFormat), decodes the whole picture and returns it as straight
+ * (lv::sniffImageFormat, not a name or a type code), decodes the whole
+ * picture (a JPEG longer than 1024 pixels on a side comes out scaled down by
+ * 1/2 to 1/8, as far as it takes to fit, which costs far less) and returns
+ * it as straight
  * (not premultiplied) RGBA, one byte per channel, row 0 at the top, rows
  * tightly packed. Grey, palette, CMYK and 16-bit sources are converted;
  * pictures without alpha come out opaque.
@@ -10,12 +13,15 @@
  * Who calls it. The plug-in's cover-art texture (plugin/src/
  * iTunesUtilities.cpp) and tests.
  *
- * Failure. decodeImage returns false, with `out` emptied and `error` naming
- * the cause ("corrupt PNG: ..."), when the bytes are not a JPEG or PNG, are
- * corrupt or truncated, hold more than 500 progressive JPEG scans (a
- * decoding-time bomb), or describe a picture larger than kMaxSide on a side
- * or kMaxPixels in all; such sizes are refused before any pixel memory is
- * taken. Nothing is printed, nothing is left allocated.
+ * Failure. decodeImage returns false, with `out` emptied and `error`
+ * naming the cause ("corrupt PNG: ..."), when the bytes are not a JPEG or
+ * PNG, are corrupt or truncated, hold progressive JPEG scans far beyond what a picture needs
+ * (more than 500, more than 8 M block passes, or more than 128 MB of
+ * coefficients: decoding-time bombs), or describe a picture larger than
+ * kMaxSide on a side or kMaxPixels in all; such sizes are refused before
+ * any pixel memory is taken. A PNG's chunks other than its pixels (text,
+ * colour profiles) are skipped unread. Nothing is printed, nothing is left
+ * allocated.
  */
 #ifndef LV_IMAGE_H
 #define LV_IMAGE_H

@@ -1,0 +1,144 @@
+// Covers the player must re-encode (BMP, GIF, TIFF) that claim far more
+// pixels than their few bytes hold: refused before FFmpeg decodes them, and
+// honest ones re-encoded no larger than a cover needs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "lv/media.h"
+
+namespace {
+
+void le(std::string& s, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += char((v >> (8 * i)) & 0xFF);
+}
+
+// 8-bit run-length BMP whose only code ends the picture: every pixel is made up.
+std::string bmp(int w, int h) {
+    std::string s = "BM";
+    const uint32_t offset = 14 + 40 + 1024;
+    le(s, offset + 2, 4), le(s, 0, 4), le(s, offset, 4);
+    le(s, 40, 4), le(s, uint32_t(w), 4), le(s, uint32_t(h), 4), le(s, 1, 2), le(s, 8, 2);
+    le(s, 1, 4), le(s, 2, 4), le(s, 2835, 4), le(s, 2835, 4), le(s, 256, 4), le(s, 0, 4);
+    for (int i = 0; i < 256; ++i) le(s, uint32_t(i * 0x010101), 4);
+    return s + std::string("\x00\x01", 2);
+}
+
+// A GIF screen of w x h whose one image holds nothing but the end code.
+std::string gif(int w, int h) {
+    std::string s = "GIF89a";
+    le(s, uint32_t(w), 2), le(s, uint32_t(h), 2);
+    s += std::string("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9);   // two colours
+    s += ',';
+    le(s, 0, 4), le(s, uint32_t(w), 2), le(s, uint32_t(h), 2);
+    return s + std::string("\x00\x02\x01\x2c\x00;", 6);
+}
+
+// A grey TIFF of w x h in one PackBits strip of two bytes.
+std::string tiff(int w, int h) {
+    std::string s = "II*";
+    s += '\0';
+    le(s, 8, 4);
+    const uint32_t tags[][3] = {{256, 4, uint32_t(w)}, {257, 4, uint32_t(h)}, {258, 3, 8},        {259, 3, 32773},
+                                {262, 3, 1},           {273, 4, 0},           {277, 3, 1},        {278, 4, uint32_t(h)},
+                                {279, 4, 2}};
+    const uint32_t count = sizeof tags / sizeof tags[0], data = 8 + 2 + count * 12 + 4;
+    le(s, count, 2);
+    for (const auto& t : tags) le(s, t[0], 2), le(s, t[1], 2), le(s, 1, 4), le(s, t[0] == 273 ? data : t[2], 4);
+    le(s, 0, 4);
+    return s + std::string("\x81\x00", 2);
+}
+
+// A second of silence in a WAV whose ID3 chunk holds `picture` as the cover.
+std::string wavWithCover(const std::string& mime, const std::string& picture) {
+    std::string apic = std::string(1, '\0') + mime + '\0' + char(3) + '\0' + picture;
+    std::string frame = "APIC";
+    for (int i = 3; i >= 0; --i) frame += char((apic.size() >> (8 * i)) & 0xFF);
+    frame += std::string(2, '\0') + apic;
+    std::string tag = "ID3\x03";
+    tag += std::string(2, '\0');
+    for (int i = 3; i >= 0; --i) tag += char((frame.size() >> (7 * i)) & 0x7F);
+    tag += frame;
+    if (tag.size() % 2) tag += '\0';
+    std::string body = "WAVEfmt ";
+    le(body, 16, 4), le(body, 1, 2), le(body, 2, 2), le(body, 44100, 4), le(body, 44100 * 4, 4), le(body, 4, 2),
+        le(body, 16, 2);
+    body += "data";
+    le(body, 44100 * 4, 4);
+    body += std::string(44100 * 4, '\0');
+    body += "id3 ";
+    le(body, uint32_t(tag.size()), 4);
+    std::string wav = "RIFF";
+    le(wav, uint32_t(body.size() + tag.size()), 4);
+    return wav + body + tag;
+}
+
+long statusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field) + 1);
+    return -1;
+}
+
+// Resident memory `body` adds at its peak, in MB; -1 when the kernel's
+// high-water mark cannot be reset.
+long peakGrowthMb(const std::function<void()>& body) {
+    std::ofstream reset("/proc/self/clear_refs");
+    if (!(reset << "5" << std::flush)) return -1;
+    const long before = statusKb("VmRSS:");
+    body();
+    return (statusKb("VmHWM:") - before) / 1024;
+}
+
+struct Probed {
+    lv::TrackMeta meta;
+    long peakMb = -1;
+};
+
+Probed probe(const std::string& mime, const std::string& picture) {
+    char path[] = "/tmp/cover-bomb-XXXXXX";
+    const int fd = mkstemp(path);
+    const std::string wav = wavWithCover(mime, picture);
+    EXPECT_EQ(write(fd, wav.data(), wav.size()), ssize_t(wav.size()));
+    close(fd);
+    Probed p;
+    std::string error;
+    p.peakMb = peakGrowthMb([&] { EXPECT_TRUE(lv::probeTrack(path, p.meta, error)) << error; });
+    unlink(path);
+    return p;
+}
+
+// Width and height from a PNG's header.
+std::pair<int, int> pngSize(const std::vector<unsigned char>& png) {
+    auto be = [&](size_t at) {
+        return int(png[at]) << 24 | int(png[at + 1]) << 16 | int(png[at + 2]) << 8 | png[at + 3];
+    };
+    return png.size() >= 24 ? std::pair{be(16), be(20)} : std::pair{0, 0};
+}
+
+}  // namespace
+
+TEST(CoverBomb, PicturesClaimingHugeSizesAreRefusedAndHonestOnesShrunk) {
+    struct Case {
+        const char* mime;
+        std::function<std::string(int, int)> make;
+    };
+    for (const Case& c : {Case{"image/bmp", bmp}, Case{"image/gif", gif}, Case{"image/tiff", tiff}}) {
+        const Probed bomb = probe(c.mime, c.make(8000, 8000));
+        EXPECT_TRUE(bomb.meta.cover.empty()) << c.mime << ": " << pngSize(bomb.meta.cover.bytes).first << " wide";
+        if (bomb.peakMb >= 0) {
+            EXPECT_LT(bomb.peakMb, 64) << c.mime << ": MB taken at the peak";
+        }
+
+        // Within bounds: re-encoded as PNG, shrunk to a cover's size, its shape kept.
+        const Probed honest = probe(c.mime, c.make(2000, 1000));
+        ASSERT_EQ(honest.meta.cover.format, lv::ImageFormat::Png) << c.mime;
+        EXPECT_EQ(pngSize(honest.meta.cover.bytes), std::pair(1024, 512)) << c.mime;
+    }
+}
