@@ -28,7 +28,7 @@
 #include "lv/capture.h"
 #include "playback_buffer.h"
 #include "program.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace corvane {
 

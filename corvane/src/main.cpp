@@ -22,7 +22,7 @@
 #include "frame_server.h"
 #include "lv/media.h"
 #include "options.h"
-#include "player.h"
+#include "capture_sources.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     using namespace corvane;
     using std::chrono::microseconds;
 
-    corvane::Options o;   // the player's Options is in scope too (player.h)
+    Options o;
     std::string error;
     if (!parseOptions(argc, argv, o, error)) {
         say(error);
@@ -52,15 +52,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (o.help) {
-        std::fputs(corvane::usageText(), stdout);
+        std::fputs(usageText(), stdout);
         return 0;
     }
     if (o.version) {
-        std::printf("corvane 1.0.0\n");
+        std::printf("corvane %s\n", programVersion());
         return 0;
     }
     lv::setMediaVerbose(o.verbose);
-    if (o.listSources) return ::listCaptureSources("corvane");
+    if (o.listSources) return listCaptureSources("corvane");
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

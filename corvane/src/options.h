@@ -4,14 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "audio_constants.h"
+
 namespace corvane {
 
-constexpr int DEFAULT_PORT = 7737;
 constexpr double DEFAULT_RATE = 60.0;
 
 struct Options {
     std::vector<std::string> inputs;   // files and folders; none: the demo song
-    int port = DEFAULT_PORT;           // 0: any free port
+    int port = DEFAULT_CORVANE_PORT;          // 0: any free port
     double rate = DEFAULT_RATE;        // frames a second
     bool mute = false;                 // real-time pace without the sound device
     bool loop = false;

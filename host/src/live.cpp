@@ -20,7 +20,7 @@
 #include "playback_buffer.h"
 #include "plugin_host.h"
 #include "program.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace {
 
@@ -106,6 +106,7 @@ int runLive(const Options& o) {
             return 1;
         }
         program = std::make_unique<Program>(paths, o.loop);
+        program->mWarn = say;
         decoder = std::thread([&] {
             std::vector<float> chunk(4096 * 2);
             lv::TrackMeta meta;
@@ -316,7 +317,7 @@ int runLive(const Options& o) {
             analyzer.compute(snap.window, data.spectrumData, data.waveformData);
         }
         lastFrame = PlaybackBuffer::Clock::now();
-        host.render(data, UInt32(snap.trackPosition * 1000 / 44100));
+        host.render(data, UInt32(snap.trackPosition * 1000 / SAMPLE_RATE));
     }
 
     host.hide();

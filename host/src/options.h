@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "audio_constants.h"
+
 struct Options {
     std::vector<std::string> inputs;   // files and folders; none: the demo song
     bool capture = false;
@@ -29,9 +31,6 @@ struct Options {
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };
-
-// The Corvane server's port when --source corvane names none.
-constexpr int DEFAULT_CORVANE_PORT = 7737;
 
 // False with `error` set on a bad command line (the caller points at --help).
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);

@@ -12,7 +12,7 @@
 
 #include "host_test_support.h"
 #include "lv/capture.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     hosttest::PulseDaemon daemon;
@@ -46,7 +46,7 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
         pa_simple_free(out);
     });
     // Wait for a loud stretch to come round through the monitor; take its last window.
-    constexpr size_t kWindow = SpectrumAnalyzer::WINDOW_FRAMES * 2;
+    constexpr size_t kWindow = WINDOW_FRAMES * 2;
     std::vector<float> window;
     const bool heard = hosttest::waitFor(
         [&] {

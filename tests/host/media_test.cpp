@@ -10,7 +10,7 @@
 
 #include "host_test_support.h"
 #include "lv/media.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 #include "program.h"
 #include "test_pictures.h"
 
@@ -38,7 +38,7 @@ TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
         // 1 kHz comes out at 1 kHz, in both channels (mono spread to both).
         SpectrumAnalyzer analyzer;
         uint8_t spectrum[2][512], waveform[2][512];
-        analyzer.compute(&pcm[44100 * 2 - SpectrumAnalyzer::WINDOW_FRAMES * 2], spectrum, waveform);
+        analyzer.compute(&pcm[44100 * 2 - WINDOW_FRAMES * 2], spectrum, waveform);
         for (int ch = 0; ch < 2; ++ch)
             EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], 23) << file << " ch " << ch;
     }

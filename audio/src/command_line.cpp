@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include "audio_constants.h"
+
+const char* programVersion() { return LV_VERSION; }
+
 bool CommandLine::next() {
     while (++mIndex < mArgc) {
         mArg = mArgv[mIndex];

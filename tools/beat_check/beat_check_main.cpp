@@ -13,7 +13,7 @@
 
 #include "lumenvortexApplet.h"
 #include "program.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 int main(int argc, char** argv) {
     float gain = Sounds::DEFAULT_MULTI;
@@ -70,17 +70,17 @@ int main(int argc, char** argv) {
         analyzer.mBytesPerDb = bytesPerDb;
         analyzer.mTiltDbPerOctave = tilt;
         unsigned char spectrum[2][512], waveform[2][512];
-        float window[SpectrumAnalyzer::WINDOW_FRAMES * 2];
+        float window[WINDOW_FRAMES * 2];
         double sumLevel[5] = {}, overThreshold[5] = {}, sumBytes[5] = {};
         double sumMaxed = 0, sum255 = 0;
         int maxMaxed = 0, frames = 0;
         int beatsBefore[5] = {};
         for (int s = 0; s < 5; ++s) beatsBefore[s] = sounds.soundSections[size_t(s)]->numBeats;
         for (long long f = 0;; ++f) {
-            long long pos = f * 44100 / fps;
+            long long pos = f * SAMPLE_RATE / fps;
             if (pos >= total) break;
-            for (int i = 0; i < SpectrumAnalyzer::WINDOW_FRAMES; ++i) {
-                long long p = pos - SpectrumAnalyzer::WINDOW_FRAMES + i;
+            for (int i = 0; i < WINDOW_FRAMES; ++i) {
+                long long p = pos - WINDOW_FRAMES + i;
                 window[2 * i] = p >= 0 ? music[size_t(p) * 2] : 0.0f;
                 window[2 * i + 1] = p >= 0 ? music[size_t(p) * 2 + 1] : 0.0f;
             }
@@ -104,12 +104,12 @@ int main(int argc, char** argv) {
                 marks += sec->numBeats != before[s] ? char('0' + s) : '.';
             }
             if (timeline && marks != ".....")
-                std::printf("%7.2f s  %s  levels %5.1f %5.1f %5.1f %5.1f %5.1f\n", double(pos) / 44100.0,
+                std::printf("%7.2f s  %s  levels %5.1f %5.1f %5.1f %5.1f %5.1f\n", double(pos) / SAMPLE_RATE,
                             marks.c_str(), sounds.soundSections[0]->average[0], sounds.soundSections[1]->average[0],
                             sounds.soundSections[2]->average[0], sounds.soundSections[3]->average[0],
                             sounds.soundSections[4]->average[0]);
         }
-        double seconds = double(total) / 44100.0;
+        double seconds = double(total) / SAMPLE_RATE;
         std::printf("%s (%.1f s, gain %.3f)\n", meta.title.c_str(), seconds, gain);
         std::printf("  section  threshold  beats  every(s)  mean level  frames over  mean byte\n");
         for (int s = 0; s < 5; ++s) {

@@ -8,11 +8,11 @@
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace {
 
-constexpr int N = SpectrumAnalyzer::WINDOW_FRAMES;
+constexpr int N = WINDOW_FRAMES;
 
 std::vector<float> tone(double hz, float left, float right) {
     std::vector<float> w(size_t(N) * 2);
