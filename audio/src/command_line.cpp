@@ -59,3 +59,68 @@ bool parseNumberIn(const std::string& text, double lo, double hi, double& out) {
     out = v;
     return true;
 }
+
+OptionRule flagOption(const std::string& name, bool& target, const std::string& alias) {
+    return {name, alias, OptionRule::Takes::NOTHING, [&target](const std::string&) { return target = true; }, ""};
+}
+
+OptionRule textOption(const std::string& name, std::string& target) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [&target](const std::string& v) {
+                target = v;
+                return true;
+            },
+            ""};
+}
+
+OptionRule intOption(const std::string& name, int lo, int hi, int& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [lo, hi, &target](const std::string& v) { return parseIntIn(v, lo, hi, target); }, wants};
+}
+
+OptionRule numberOption(const std::string& name, double lo, double hi, double& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [lo, hi, &target](const std::string& v) { return parseNumberIn(v, lo, hi, target); }, wants};
+}
+
+std::vector<OptionRule> commonOptionRules(CommonOptions& o) {
+    OptionRule capture{"--capture", "", OptionRule::Takes::OPTIONAL_VALUE,
+                       [&o](const std::string& v) {
+                           o.capture = true;
+                           o.captureSource = v;
+                           return true;
+                       },
+                       ""};
+    return {flagOption("--help", o.help, "-h"), flagOption("--version", o.version),
+            flagOption("--loop", o.loop),       flagOption("--verbose", o.verbose),
+            flagOption("--list-sources", o.listSources), capture};
+}
+
+bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table, std::vector<std::string>& inputs,
+                     std::string& error) {
+    CommandLine args(argc, argv);
+    while (args.next()) {
+        if (args.isInput()) {
+            inputs.push_back(args.arg());
+            continue;
+        }
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& r : table) {
+            bool whole = r.takes == OptionRule::Takes::NOTHING;
+            const std::string& written = whole ? args.arg() : args.name();
+            if (written == r.name || (!r.alias.empty() && written == r.alias)) rule = &r;
+        }
+        if (!rule) {
+            error = "unknown option " + args.arg();
+            return false;
+        }
+        std::string value;
+        if (rule->takes == OptionRule::Takes::VALUE && !args.value(value, error)) return false;
+        if (rule->takes == OptionRule::Takes::OPTIONAL_VALUE) value = args.optionalValue();
+        if (!rule->set(value)) {
+            error = rule->name + " takes " + rule->wants + ", not \"" + value + "\"";
+            return false;
+        }
+    }
+    return true;
+}

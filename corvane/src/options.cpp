@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include "command_line.h"
 
 namespace corvane {
 
@@ -57,48 +56,14 @@ Watching it: run the player with the network source, e.g.
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    CommandLine args(argc, argv);
-    while (args.next()) {
-        const std::string& a = args.arg();
-        const std::string& name = args.name();
-        auto value = [&](std::string& out) { return args.value(out, error); };
-        std::string v;
-        if (args.isInput()) {
-            o.inputs.push_back(a);
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "--mute") {
-            o.mute = true;
-        } else if (a == "--loop") {
-            o.loop = true;
-        } else if (a == "--pattern") {
-            o.pattern = true;
-        } else if (a == "--verbose") {
-            o.verbose = true;
-        } else if (a == "--list-sources") {
-            o.listSources = true;
-        } else if (name == "--capture") {
-            o.capture = true;
-            o.captureSource = args.optionalValue();
-        } else if (name == "--port") {
-            if (!value(v)) return false;
-            if (!parseIntIn(v, 0, 65535, o.port)) {
-                error = "--port takes a port number from 1 to 65535 (or 0 for any free one), not \"" + v + "\"";
-                return false;
-            }
-        } else if (name == "--rate") {
-            if (!value(v)) return false;
-            if (!parseNumberIn(v, 1.0, 1000.0, o.rate)) {
-                error = "--rate takes frames a second from 1 to 1000 (like 60), not \"" + v + "\"";
-                return false;
-            }
-        } else {
-            error = "unknown option " + a;
-            return false;
-        }
-    }
+    std::vector<OptionRule> table = commonOptionRules(o);
+    table.insert(table.end(), {
+        flagOption("--mute", o.mute),
+        flagOption("--pattern", o.pattern),
+        intOption("--port", 0, 65535, o.port, "a port number from 1 to 65535 (or 0 for any free one)"),
+        numberOption("--rate", 1.0, 1000.0, o.rate, "frames a second from 1 to 1000 (like 60)"),
+    });
+    if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
     if (o.capture && !o.inputs.empty()) {
         error = "--capture serves the sound the computer plays; it takes no files (a source name goes right after it)";
         return false;

@@ -5,12 +5,9 @@
 #include <vector>
 
 #include "audio_constants.h"
+#include "command_line.h"
 
-struct Options {
-    std::vector<std::string> inputs;   // files and folders; none: the demo song
-    bool capture = false;
-    std::string captureSource;         // empty: the default output's monitor
-    bool listSources = false;
+struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4
     std::string framesDir;             // --frames DIR
@@ -21,13 +18,9 @@ struct Options {
     double durationSeconds = -1.0;     // --duration: render at most this much
     int crf = 18;
     std::string preset = "veryfast";
-    bool loop = false;
     bool noAudio = false;
     bool fullscreen = false;
-    bool verbose = false;
     std::string pluginPath;
-    bool help = false;
-    bool version = false;
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };
