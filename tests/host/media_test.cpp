@@ -8,25 +8,25 @@
 #include <filesystem>
 #include <limits>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 #include "lv/media.h"
 #include "spectrum_analyzer.h"
 #include "program.h"
 #include "test_pictures.h"
 
-using hosttest::TempDir;
+using lvtest::TempDir;
 
 TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
     TempDir dir;
     const std::tuple<std::string, int, int> cases[] = {{"a.flac", 44100, 2}, {"b.mp3", 44100, 2}, {"c.opus", 48000, 1},
                                                        {"d.m4a", 48000, 2},  {"e.ogg", 22050, 2}, {"f.wav", 32000, 1}};
     for (const auto& [file, rate, channels] : cases) {
-        hosttest::AudioSpec spec;
-        spec.sampleRate = rate;
-        spec.channels = channels;
-        spec.seconds = 2.0;
+        lvtest::ToneFile tone;
+        tone.sampleRate = rate;
+        tone.channels = channels;
+        tone.seconds = 2.0;
         std::string error;
-        ASSERT_TRUE(hosttest::makeAudioFile(dir / file, spec, error)) << error;
+        ASSERT_TRUE(lvtest::makeAudioFile(dir / file, tone, error)) << error;
         lv::AudioDecoder d;
         ASSERT_TRUE(d.open(dir / file)) << d.error();
         std::vector<float> pcm, chunk(4096 * 2);
@@ -58,7 +58,7 @@ void writeFloatWav(const std::string& path, int rate, const std::vector<float>& 
     bytes.append(reinterpret_cast<const char*>(stereo.data()), stereo.size() * 4);
     const uint32_t riff = uint32_t(bytes.size() - 8);
     std::memcpy(&bytes[4], &riff, 4);
-    hosttest::writeFile(path, bytes);
+    lvtest::writeFile(path, bytes);
 }
 
 std::vector<float> decodeAll(const std::string& path) {
@@ -117,7 +117,7 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     std::filesystem::create_directories(dir / "music/B side");
     for (const char* name : {"music/02 two.mp3", "music/01 one.FLAC", "music/B side/01 three.ogg", "music/notes.txt",
                              "music/cover.jpg", "loose.wav"})
-        hosttest::writeFile(dir / name, "x");
+        lvtest::writeFile(dir / name, "x");
     std::vector<std::string> problems;
     const auto list = lv::expandPlaylist({dir / "loose.wav", dir / "music", dir / "missing.mp3"}, problems);
     EXPECT_EQ(list, std::vector<std::string>({dir / "loose.wav", dir / "music/01 one.FLAC", dir / "music/02 two.mp3",
@@ -126,10 +126,10 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     EXPECT_NE(problems[0].find("missing.mp3"), std::string::npos);
 
     std::string error;
-    ASSERT_TRUE(hosttest::makeAudioFile(dir / "music/03 Night Drive.wav", {}, error)) << error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "music/03 Night Drive.wav", {}, error)) << error;
     const std::vector<uint8_t> folderJpg = lvtest::makeJPEG(16, 16, lvtest::solid({10, 20, 30, 255}));
-    hosttest::writeFile(dir / "music/Folder.JPG", std::string(folderJpg.begin(), folderJpg.end()));
-    hosttest::writeFile(dir / "music/cover.jpg", "not a picture");   // passed over
+    lvtest::writeFile(dir / "music/Folder.JPG", std::string(folderJpg.begin(), folderJpg.end()));
+    lvtest::writeFile(dir / "music/cover.jpg", "not a picture");   // passed over
     lv::TrackMeta meta;
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error)) << error;
     EXPECT_EQ(meta.title, "03 Night Drive");
@@ -138,7 +138,7 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     EXPECT_EQ(meta.cover.bytes, folderJpg);
     // cover.png wins over folder.jpg.
     const std::vector<uint8_t> coverPng = lvtest::makePNG(16, 16, lvtest::solid({1, 2, 3, 255}));
-    hosttest::writeFile(dir / "music/cover.png", std::string(coverPng.begin(), coverPng.end()));
+    lvtest::writeFile(dir / "music/cover.png", std::string(coverPng.begin(), coverPng.end()));
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error));
     EXPECT_EQ(meta.cover.bytes, coverPng);
 }

@@ -7,15 +7,15 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 
 namespace fs = std::filesystem;
-using hosttest::run;
-using hosttest::TempDir;
+using lvtest::run;
+using lvtest::TempDir;
 
 namespace {
 
-std::string player() { return hosttest::binary("lumenvortex"); }
+std::string player() { return lvtest::binary("lumenvortex"); }
 
 std::string probe(const std::string& file, const std::string& entries) {
     return run({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries", entries, "-of",
@@ -24,10 +24,10 @@ std::string probe(const std::string& file, const std::string& entries) {
 }
 
 void makeTone(const std::string& path, double seconds) {
-    hosttest::AudioSpec spec;
-    spec.seconds = seconds;
+    lvtest::ToneFile tone;
+    tone.seconds = seconds;
     std::string error;
-    ASSERT_TRUE(hosttest::makeAudioFile(path, spec, error)) << error;
+    ASSERT_TRUE(lvtest::makeAudioFile(path, tone, error)) << error;
 }
 
 }  // namespace
@@ -64,18 +64,18 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
     EXPECT_TRUE(fs::exists(frame("a", 44)));
     EXPECT_FALSE(fs::exists(frame("a", 45)));
     for (int i = 0; i < 45; ++i) {
-        const std::string a = hosttest::readFile(frame("a", i));
+        const std::string a = lvtest::readFile(frame("a", i));
         ASSERT_FALSE(a.empty());
-        ASSERT_EQ(a, hosttest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
+        ASSERT_EQ(a, lvtest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
     }
-    EXPECT_NE(hosttest::readFile(frame("a", 0)), hosttest::readFile(frame("a", 44))) << "the picture never moved";
+    EXPECT_NE(lvtest::readFile(frame("a", 0)), lvtest::readFile(frame("a", 44))) << "the picture never moved";
     // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
     EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + 66150u * 4u);
 }
 
 TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
     TempDir dir;
-    hosttest::writeFile(dir / "01 broken.mp3", "no music in here\n");
+    lvtest::writeFile(dir / "01 broken.mp3", "no music in here\n");
     makeTone(dir / "02 fine.flac", 2.0);
     auto r = run({player(), "--render", dir / "out.mp4", "--size", "160x100", "--fps", "30", dir.path()});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -90,21 +90,21 @@ TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
 
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
-    hosttest::AudioSpec spec;   // ten minutes: far longer than the test waits
-    spec.sampleRate = 8000;
-    spec.channels = 1;
-    spec.seconds = 600.0;
-    spec.frequency = 0.0;
+    lvtest::ToneFile tone;   // ten minutes: far longer than the test waits
+    tone.sampleRate = 8000;
+    tone.channels = 1;
+    tone.seconds = 600.0;
+    tone.frequency = 0.0;
     std::string error;
-    ASSERT_TRUE(hosttest::makeAudioFile(dir / "long.flac", spec, error)) << error;
-    hosttest::Child render({player(), "--render", dir / "cut.mp4", "--frames", dir / "cut", "--size", "64x64",
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "long.flac", tone, error)) << error;
+    lvtest::Child render({player(), "--render", dir / "cut.mp4", "--frames", dir / "cut", "--size", "64x64",
                             dir / "long.flac"},
                            {}, dir / "log");
-    ASSERT_TRUE(hosttest::waitFor([&] { return fs::exists(dir / "cut/frame-000002.png"); }, 60.0))
-        << hosttest::readFile(dir / "log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return fs::exists(dir / "cut/frame-000002.png"); }, 60.0))
+        << lvtest::readFile(dir / "log");
     render.signal(SIGINT);
-    ASSERT_EQ(render.wait(60.0), 128 + SIGINT) << hosttest::readFile(dir / "log");
-    EXPECT_NE(hosttest::readFile(dir / "log").find("stopped by Ctrl+C"), std::string::npos);
+    ASSERT_EQ(render.wait(60.0), 128 + SIGINT) << lvtest::readFile(dir / "log");
+    EXPECT_NE(lvtest::readFile(dir / "log").find("stopped by Ctrl+C"), std::string::npos);
 
     long long frames = 0;
     for (const auto& e : fs::directory_iterator(dir / "cut")) frames += e.path().extension() == ".png";

@@ -1,15 +1,18 @@
-// What the player's tests share: media files made with the ffmpeg tool, the
-// player run as a process, and a real PulseAudio daemon started and stopped
-// by the test itself. Pictures and the private Xvfb come from
-// tests/platform (test_pictures.h, test_xserver.h).
+// What the tests of the two programs (the player and the spectrum server)
+// share: media files made with the ffmpeg tool or the video layer's WAV
+// writer, the programs run as processes, and a real PulseAudio daemon
+// started and stopped by the test itself. Pictures and the private Xvfb
+// come from tests/platform (test_pictures.h, test_xserver.h).
 //
 //   TempDir                    a fresh folder, removed with everything in it
-//   makeAudioFile(path, spec)  a sine (or silence) with tags and an attached
+//   makeAudioFile(path, tone)  a sine (or silence) with tags and an attached
 //                              picture; the file's extension picks container
 //                              and codec (.flac .mp3 .opus .m4a .ogg .wav)
-//   run(args, env)             the player or a tool as a child process, its
+//   writeWav(path, stereo)     samples as they are, through lv::WavWriter
+//   run(args, env)             a program or a tool as a child process, its
 //                              output and exit status
-//   Child                      a child left running (the player in a window)
+//   Child                      a child left running (the player in a window,
+//                              the server)
 //   PulseDaemon                pulseaudio on a private socket, with a null sink
 #pragma once
 
@@ -17,7 +20,9 @@
 #include <utility>
 #include <vector>
 
-namespace hosttest {
+#include "lv/media.h"
+
+namespace lvtest {
 
 class TempDir {
 public:
@@ -32,8 +37,9 @@ private:
     std::string mPath;
 };
 
-struct AudioSpec {
-    int sampleRate = 44100;
+// A sine tone file to make.
+struct ToneFile {
+    int sampleRate = lv::kMediaSampleRate;
     int channels = 2;
     double seconds = 1.0;
     double frequency = 1000.0;   // 0: silence
@@ -43,7 +49,10 @@ struct AudioSpec {
 };
 
 // False with ffmpeg's message on failure (a missing encoder, say).
-bool makeAudioFile(const std::string& path, const AudioSpec& spec, std::string& error);
+bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& error);
+
+// Interleaved stereo at the media sample rate as a 16-bit WAV file.
+void writeWav(const std::string& path, const std::vector<float>& stereo);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
@@ -69,6 +78,8 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     bool running();
+    // The exit status once it has ended (128 + signal when killed); -1 before.
+    int status() const { return mStatus; }
     // Waits up to `timeoutSeconds` for the exit; -1 if still running.
     int wait(double timeoutSeconds);
     void signal(int sig);
@@ -107,4 +118,4 @@ private:
     std::string mError;
 };
 
-}  // namespace hosttest
+}  // namespace lvtest
