@@ -38,9 +38,9 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
         pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, "lvtest", "tone", &format, nullptr,
                                        nullptr, &err);
         if (!out) return;
-        std::vector<float> samples(44100 * 2 * 2);
+        std::vector<float> samples(SAMPLE_RATE * 2 * 2);
         for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / 44100.0));
+            samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
         pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
         pa_simple_drain(out, &err);
         pa_simple_free(out);
@@ -61,10 +61,10 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     ASSERT_TRUE(heard) << "nothing loud came through the monitor";
     EXPECT_FALSE(capture.failed()) << capture.error();
     SpectrumAnalyzer analyzer;
-    uint8_t spectrum[2][512], waveform[2][512];
+    uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
     analyzer.compute(window.data(), spectrum, waveform);
     for (int ch = 0; ch < 2; ++ch)
-        EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], 23) << "channel " << ch;
+        EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << "channel " << ch;
 
     // The player's side of it.
     const std::string player = lvtest::binary("lumenvortex");

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "audio_constants.h"
 #include "program_test_support.h"
+#include "test_pictures.h"
 
 namespace fs = std::filesystem;
 using lvtest::run;
@@ -70,7 +72,40 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
     }
     EXPECT_NE(lvtest::readFile(frame("a", 0)), lvtest::readFile(frame("a", 44))) << "the picture never moved";
     // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
-    EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + 66150u * 4u);
+    EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + SAMPLE_RATE * 3 / 2 * 4u);
+}
+
+// The plug-in's clock against the video's: the track overlay (the cover 20
+// pixels from the left and bottom) shows for five seconds of plug-in time
+// from the start, so at 30 fps it is there at frame 30 and gone by frame 165.
+// A clock off by a thousand either way (ms taken for us) fails one of them.
+TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
+    TempDir dir;
+    lvtest::ToneFile tone;
+    tone.seconds = 6.0;
+    tone.picture = lvtest::makePNG(64, 64, lvtest::solid({0, 255, 0, 255}));
+    std::string error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "green.flac", tone, error)) << error;
+    constexpr int W = 160, H = 120;
+    auto r = run({player(), "--frames", dir / "f", "--size", "160x120", "--fps", "30", "--duration", "5.6",
+                  dir / "green.flac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto coverShows = [&](int frame) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/f/frame-%06d.png", frame);
+        const std::string rgb = run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / name, "-f", "rawvideo", "-pix_fmt",
+                                     "rgb24", "-"}).out;
+        EXPECT_EQ(rgb.size(), size_t(W) * H * 3) << name;
+        if (rgb.size() != size_t(W) * H * 3) return false;
+        long sum[3] = {0, 0, 0};
+        for (int y = H - 74; y < H - 30; ++y)
+            for (int x = 30; x < 74; ++x)
+                for (int k = 0; k < 3; ++k) sum[k] += (unsigned char)rgb[(size_t(y) * W + x) * 3 + k];
+        const long n = 44 * 44;
+        return sum[1] / n > 180 && sum[0] / n < 80 && sum[2] / n < 80;
+    };
+    EXPECT_TRUE(coverShows(30)) << "no cover one second in";
+    EXPECT_FALSE(coverShows(165)) << "the cover still shows 5.5 seconds in";
 }
 
 TEST(Render, DamagedFilesAreSkippedAndTheRestPlays) {
@@ -112,7 +147,7 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     EXPECT_NE(video.find("codec_name=h264\nnb_read_frames=" + std::to_string(frames)), std::string::npos) << video;
     EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
     // The sound stops where the pictures do.
-    EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * 44100 / 60) * 4u);
+    EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
 }
 
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
@@ -131,9 +166,12 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         std::string says;
     } cases[] = {
         {{player(), "--colour"}, {}, 2, "--help"},
+        // H.264 takes even sizes only: refused, not rounded behind the user's back.
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
+        {{player(), "--render", dir / "x.mp4", "--size", "320x201"}, {}, 2, "even"},
         // Faster than the plug-in draws: its clock would run ahead of the video.
         {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
+        {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
