@@ -18,8 +18,9 @@ using lvtest::TempDir;
 
 TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
     TempDir dir;
-    const std::tuple<std::string, int, int> cases[] = {{"a.flac", SAMPLE_RATE, 2}, {"b.mp3", SAMPLE_RATE, 2}, {"c.opus", 48000, 1},
-                                                       {"d.m4a", 48000, 2},  {"e.ogg", 22050, 2}, {"f.wav", 32000, 1}};
+    const std::tuple<std::string, int, int> cases[] = {{"a.flac", SAMPLE_RATE, 2}, {"b.mp3", SAMPLE_RATE, 2},
+                                                       {"c.opus", 48000, 1},       {"d.m4a", 48000, 2},
+                                                       {"e.ogg", 22050, 2},        {"f.wav", 32000, 1}};
     for (const auto& [file, rate, channels] : cases) {
         lvtest::ToneFile tone;
         tone.sampleRate = rate;
@@ -46,7 +47,8 @@ TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
 
 namespace {
 
-// A 32-bit float stereo WAV, as damaged or odd as the samples and rate make it.
+// A 32-bit float stereo WAV, as damaged or odd as the samples and rate make
+// it: lv::WavWriter writes only clean 16-bit sound at the media rate.
 void writeFloatWav(const std::string& path, int rate, const std::vector<float>& stereo) {
     std::string bytes = "RIFF....WAVEfmt ";
     auto put = [&](uint32_t v, int n) {
