@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CommandLine {
@@ -72,6 +73,10 @@ struct CommonOptions {
     bool version = false;
 };
 std::vector<OptionRule> commonOptionRules(CommonOptions& options);
+
+// `text` with each "{NAME}" replaced by its value: usage texts that name
+// the constants' values from their one home.
+std::string fillIn(std::string text, const std::vector<std::pair<std::string, std::string>>& values);
 
 // Reads the arguments by `table`, files and folders into `inputs`. False
 // with `error` set for an unknown option or a missing or refused value.

@@ -96,6 +96,14 @@ std::vector<OptionRule> commonOptionRules(CommonOptions& o) {
             flagOption("--list-sources", o.listSources), capture};
 }
 
+std::string fillIn(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        const std::string key = "{" + name + "}";
+        for (size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+    }
+    return text;
+}
+
 bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table, std::vector<std::string>& inputs,
                      std::string& error) {
     CommandLine args(argc, argv);

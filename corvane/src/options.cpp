@@ -4,14 +4,14 @@
 namespace corvane {
 
 const char* usageText() {
-    return R"(Usage: corvane [OPTIONS] [FILE|FOLDER ...]
+    static const std::string text = fillIn(R"(Usage: corvane [OPTIONS] [FILE|FOLDER ...]
 
 The Corvane spectrum server. Plays music and streams its spectrum to every
 visualizer that connects to it over TCP on 127.0.0.1 (this machine only).
 
-Each frame is 1024 bytes with no header: 512 bytes of the left channel's
-spectrum, then 512 of the right, one byte (0-255) per frequency bin, bin 0
-first, bins 43 Hz apart. Frames follow one another on the connection; a
+Each frame is {FRAME} bytes with no header: {BINS} bytes of the left channel's
+spectrum, then {BINS} of the right, one byte (0-255) per frequency bin, bin 0
+first, bins {BIN_HZ} Hz apart. Frames follow one another on the connection; a
 client finds them by counting bytes from the start. A client that stops
 reading has whole frames dropped for it, never parts of one, and never holds
 up the others.
@@ -23,7 +23,7 @@ Without files the built-in demo song "Lumen Drift" plays, over and over.
 corvane exits when the music is over (unless --loop), or on Ctrl+C.
 
 Serving:
-  --port N             the TCP port on 127.0.0.1 (default 7737); 0 picks a
+  --port N             the TCP port on 127.0.0.1 (default {PORT}); 0 picks a
                        free one. The port is printed on start:
                        "corvane: listening on 127.0.0.1:PORT"
   --rate HZ            frames a second to every client (default 60)
@@ -51,7 +51,12 @@ Diagnostics:
 Watching it: run the player with the network source, e.g.
   corvane song.mp3 &
   lumenvortex --source corvane
-)";
+)",
+                                           {{"FRAME", std::to_string(2 * SPECTRUM_BINS)},
+                                            {"BINS", std::to_string(SPECTRUM_BINS)},
+                                            {"BIN_HZ", std::to_string(SAMPLE_RATE / WINDOW_FRAMES)},
+                                            {"PORT", std::to_string(DEFAULT_CORVANE_PORT)}});
+    return text.c_str();
 }
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {

@@ -12,7 +12,7 @@ bool parseSize(const std::string& s, int& w, int& h) {
 }  // namespace
 
 const char* usageText() {
-    return R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
+    static const std::string text = fillIn(R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
 
 Plays music and shows the Lumenvortex visualizer in a window. Files play in
 the order given; a folder plays the audio files inside it (and its
@@ -35,7 +35,7 @@ Live sound:
   --list-sources       list the sources --capture can read, and exit
   --source corvane[:PORT]
                        show the spectrum a Corvane server streams on this
-                       computer (default port 7737); the server plays the
+                       computer (default port {PORT}); the server plays the
                        music, so give the files to corvane, not here
 
 Rendering a video (no window, no sound device needed; runs as fast as the
@@ -72,7 +72,9 @@ Environment:
                        the program
   PULSE_SERVER         the sound server for --capture
   DISPLAY              the X display (Wayland desktops: through XWayland)
-)";
+)",
+                                           {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)}});
+    return text.c_str();
 }
 
 namespace {
