@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "audio_constants.h"
@@ -89,16 +90,17 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
 // pixels from the left and bottom) shows for five seconds of plug-in time
 // from the start, so at 30 fps it is there at frame 30 and gone by frame 165.
 // A clock off by a thousand either way (ms taken for us) fails one of them.
+// The cover's four coloured quarters are a picture no scene makes by chance.
 TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
     TempDir dir;
     lvtest::ToneFile tone;
     tone.seconds = 6.0;
-    tone.picture = lvtest::makePNG(64, 64, lvtest::solid({0, 255, 0, 255}));
+    tone.picture = lvtest::makePNG(64, 64, [](int x, int y) { return lvtest::quadrant(x, y, 64, 64); });
     std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "green.flac", tone, error)) << error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "cover.flac", tone, error)) << error;
     constexpr int W = 160, H = 120;
     auto r = run({player(), "--frames", dir / "f", "--size", "160x120", "--fps", "30", "--duration", "5.6",
-                  dir / "green.flac"});
+                  dir / "cover.flac"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto coverShows = [&](int frame) {
         char name[32];
@@ -107,12 +109,14 @@ TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
                                      "rgb24", "-"}).out;
         EXPECT_EQ(rgb.size(), size_t(W) * H * 3) << name;
         if (rgb.size() != size_t(W) * H * 3) return false;
-        long sum[3] = {0, 0, 0};
-        for (int y = H - 74; y < H - 30; ++y)
-            for (int x = 30; x < 74; ++x)
-                for (int k = 0; k < 3; ++k) sum[k] += (unsigned char)rgb[(size_t(y) * W + x) * 3 + k];
-        const long n = 44 * 44;
-        return sum[1] / n > 180 && sum[0] / n < 80 && sum[2] / n < 80;
+        // Each quarter's middle against its colour: red, green / blue, white.
+        const int quarters[4][5] = {{36, H - 68, 255, 0, 0}, {68, H - 68, 0, 255, 0},
+                                    {36, H - 36, 0, 0, 255}, {68, H - 36, 255, 255, 255}};
+        for (const auto& [x, y, red, green, blue] : quarters) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(&rgb[(size_t(y) * W + x) * 3]);
+            if (std::abs(p[0] - red) > 60 || std::abs(p[1] - green) > 60 || std::abs(p[2] - blue) > 60) return false;
+        }
+        return true;
     };
     EXPECT_TRUE(coverShows(30)) << "no cover one second in";
     EXPECT_FALSE(coverShows(165)) << "the cover still shows 5.5 seconds in";
