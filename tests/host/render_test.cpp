@@ -159,6 +159,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         std::string says;
     } cases[] = {
         {{player(), "--colour"}, {}, 2, "--help"},
+        {{player(), "--render", dir / "x.mp4", "--fps"}, {}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
         {{player(), "--render", dir / "x.mp4", "--size", "320x201"}, {}, 2, "even"},
