@@ -50,9 +50,9 @@ std::string binary(const std::string& name) {
     return std::string(dir ? dir : ".") + "/bin/" + name;
 }
 
-bool waitForImpl(bool (*ready)(void*), void* user, double timeoutSeconds) {
+bool waitFor(const std::function<bool()>& ready, double timeoutSeconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (!ready(user)) {
+    while (!ready()) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -16,6 +16,7 @@
 //   PulseDaemon                pulseaudio on a private socket, with a null sink
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,11 +95,7 @@ private:
 std::string binary(const std::string& name);
 
 // Waits (polling) until `ready` is true or `timeoutSeconds` pass.
-bool waitForImpl(bool (*ready)(void*), void* user, double timeoutSeconds);
-template <class F>
-bool waitFor(F ready, double timeoutSeconds) {
-    return waitForImpl([](void* u) { return (*static_cast<F*>(u))(); }, &ready, timeoutSeconds);
-}
+bool waitFor(const std::function<bool()>& ready, double timeoutSeconds);
 
 // PulseAudio, started for the test alone: private runtime folder and socket,
 // no autospawn, a null sink "lvtest" whose monitor is the default source to
