@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture_sources.h"
+
 namespace corvane {
 namespace {
 
@@ -23,8 +25,8 @@ bool PatternFeed::fill(Clock::time_point, uint8_t frame[FrameServer::FRAME_SIZE]
 void SpectrumFeed::analyse(Clock::time_point now, uint8_t* frame) {
     mBuffer.snapshot(now, mSnapshot);
     mAnalyzer.compute(mSnapshot.window, mSpectrum, mWaveform);
-    std::memcpy(frame, mSpectrum[0], 512);
-    std::memcpy(frame + 512, mSpectrum[1], 512);
+    std::memcpy(frame, mSpectrum[0], SPECTRUM_BINS);
+    std::memcpy(frame + SPECTRUM_BINS, mSpectrum[1], SPECTRUM_BINS);
 }
 
 // ---------------------------------------------------------------- music
@@ -100,18 +102,16 @@ std::string MusicFeed::describe() const {
 bool LiveFeed::start(std::string& error) {
     lv::CaptureServerInfo server;
     if (!lv::queryCaptureSources(server, error)) return false;
-    std::string name = mSourceName.empty() ? server.defaultMonitor : mSourceName;
-    const lv::CaptureSource* found = nullptr;
-    for (const lv::CaptureSource& s : server.sources)
-        if (s.name == name) found = &s;
+    const lv::CaptureSource* found = findCaptureSource(server, mSourceName);
     if (!found) {
+        const std::string name = mSourceName.empty() ? server.defaultMonitor : mSourceName;
         error = name.empty() ? "the sound server has no output to capture; name a source (corvane --list-sources)"
                              : "unknown capture source \"" + name + "\"; corvane --list-sources lists them";
         return false;
     }
     mDescription = found->description;
     if (!mCapture.start(
-            name,
+            found->name,
             [this](const float* frames, int count) {
                 mBuffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
             },

@@ -5,8 +5,9 @@
 //   PatternFeed  the framing test signal: every byte of frame k is k mod 256
 //   MusicFeed    files (or the demo song) decoded on a thread of their own,
 //                played through the sound device (or silently at the same
-//                pace), and the spectrum of the 1024 samples heard at the tick
-//   LiveFeed     the spectrum of the newest 1024 samples of a PulseAudio
+//                pace), and the spectrum of the WINDOW_FRAMES samples heard at
+//                the tick
+//   LiveFeed     the spectrum of the newest WINDOW_FRAMES samples of a PulseAudio
 //                source (by default the default output's monitor)
 //
 // Failure: start() returns false with a message that says what to do;
@@ -24,13 +25,17 @@
 #include <vector>
 
 #include "frame_server.h"
+#include "audio_constants.h"
 #include "lv/audio_out.h"
 #include "lv/capture.h"
 #include "playback_buffer.h"
 #include "program.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace corvane {
+
+// A frame on the wire is the two channels' spectra, one after the other.
+static_assert(FrameServer::FRAME_SIZE == 2 * SPECTRUM_BINS);
 
 using Clock = std::chrono::steady_clock;
 
@@ -72,8 +77,8 @@ protected:
     PlaybackBuffer mBuffer;
     PlaybackBuffer::Snapshot mSnapshot;
     SpectrumAnalyzer mAnalyzer;
-    uint8_t mSpectrum[2][512];
-    uint8_t mWaveform[2][512];
+    uint8_t mSpectrum[2][SPECTRUM_BINS];
+    uint8_t mWaveform[2][WAVEFORM_SAMPLES];
 };
 
 class MusicFeed : public SpectrumFeed {

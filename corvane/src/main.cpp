@@ -22,7 +22,7 @@
 #include "frame_server.h"
 #include "lv/media.h"
 #include "options.h"
-#include "player.h"
+#include "capture_sources.h"
 
 namespace {
 
@@ -38,15 +38,11 @@ std::string rateText(double rate) {
     return text;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    using namespace corvane;
-    using std::chrono::microseconds;
-
-    corvane::Options o;   // the player's Options is in scope too (player.h)
+// The answer to --help, --version, --list-sources and a bad command line:
+// the exit status, or -1 to go on and serve.
+int answerCommandLine(int argc, char** argv, corvane::Options& o) {
     std::string error;
-    if (!parseOptions(argc, argv, o, error)) {
+    if (!corvane::parseOptions(argc, argv, o, error)) {
         say(error);
         std::fprintf(stderr, "corvane --help lists the options\n");
         return 2;
@@ -56,12 +52,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (o.version) {
-        std::printf("corvane 1.0.0\n");
+        std::printf("corvane %s\n", programVersion());
         return 0;
     }
     lv::setMediaVerbose(o.verbose);
-    if (o.listSources) return ::listCaptureSources("corvane");
+    if (o.listSources) return listCaptureSources("corvane");
+    return -1;
+}
 
+// Blocks SIGINT and SIGTERM (the caller unblocks them on this thread once
+// the other threads have started) and installs their handler.
+sigset_t takeStopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -75,46 +76,36 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);   // the sound device's library keeps its hands off them
+    return stopSignals;
+}
 
-    FrameServer server;
-    if (!server.start(o.port)) {
-        say(server.error());
-        return 1;
+// The feed the command line asks for; nullptr when there is nothing to play
+// (said why).
+std::unique_ptr<corvane::Feed> makeFeed(const corvane::Options& o) {
+    using namespace corvane;
+    if (o.pattern) return std::make_unique<PatternFeed>();
+    if (o.capture) return std::make_unique<LiveFeed>(o.captureSource);
+    std::vector<std::string> problems;
+    std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
+    for (const std::string& p : problems) say(p);
+    if (!o.inputs.empty() && paths.empty()) {
+        say("nothing to play: give audio files or folders that exist, or none for the demo song");
+        return nullptr;
     }
+    // The demo alone is a test signal for visualizers: it goes on until stopped.
+    return std::make_unique<MusicFeed>(paths, o.loop || paths.empty(), o.mute);
+}
 
-    std::unique_ptr<Feed> feed;
-    if (o.pattern) {
-        feed = std::make_unique<PatternFeed>();
-    } else if (o.capture) {
-        feed = std::make_unique<LiveFeed>(o.captureSource);
-    } else {
-        std::vector<std::string> problems;
-        std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
-        for (const std::string& p : problems) say(p);
-        if (!o.inputs.empty() && paths.empty()) {
-            say("nothing to play: give audio files or folders that exist, or none for the demo song");
-            return 1;
-        }
-        // The demo alone is a test signal for visualizers: it goes on until stopped.
-        feed = std::make_unique<MusicFeed>(paths, o.loop || paths.empty(), o.mute);
-    }
-    if (!feed->start(error)) {
-        say(error);
-        return 1;
-    }
-    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-
-    std::printf("corvane: listening on 127.0.0.1:%d\n", server.port());
-    std::fflush(stdout);
-    say("sending " + feed->describe() + " at " + rateText(o.rate) + " frames a second");
-
+// The frame loop, until a stop signal or the end of the feed: the exit status.
+int serve(corvane::FrameServer& server, corvane::Feed& feed, double rate) {
+    using namespace corvane;
+    using std::chrono::microseconds;
     const Clock::time_point start = Clock::now();
     auto tickTime = [&](long long tick) {
-        return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(tick) / o.rate));
+        return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(tick) / rate));
     };
     long long tick = 0;
     size_t clients = 0;
-    int status = 0;
     uint8_t frame[FrameServer::FRAME_SIZE];
     while (!gStopRequested) {
         const Clock::time_point now = Clock::now();
@@ -127,11 +118,10 @@ int main(int argc, char** argv) {
             // up the grid again at the present rather than send a burst of
             // stale frames.
             if (now - due > 4 * (tickTime(1) - start))
-                tick = (long long)std::floor(std::chrono::duration<double>(now - start).count() * o.rate);
-            if (!feed->fill(now, frame)) {
-                say(feed->done());
-                status = feed->failed() ? 1 : 0;
-                break;
+                tick = (long long)std::floor(std::chrono::duration<double>(now - start).count() * rate);
+            if (!feed.fill(now, frame)) {
+                say(feed.done());
+                return feed.failed() ? 1 : 0;
             }
             server.broadcast(frame);
             ++tick;
@@ -142,7 +132,34 @@ int main(int argc, char** argv) {
             say(clients == 1 ? "1 client connected" : std::to_string(clients) + " clients connected");
         }
     }
+    return 0;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    corvane::Options o;
+    if (int status = answerCommandLine(argc, argv, o); status >= 0) return status;
+    sigset_t stopSignals = takeStopSignals();
+
+    corvane::FrameServer server;
+    if (!server.start(o.port)) {
+        say(server.error());
+        return 1;
+    }
+    std::unique_ptr<corvane::Feed> feed = makeFeed(o);
+    if (!feed) return 1;
+    std::string error;
+    if (!feed->start(error)) {
+        say(error);
+        return 1;
+    }
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+
+    std::printf("corvane: listening on 127.0.0.1:%d\n", server.port());
+    std::fflush(stdout);
+    say("sending " + feed->describe() + " at " + rateText(o.rate) + " frames a second");
+    int status = serve(server, *feed, o.rate);
     feed->stop();
     server.stop();
     if (gStopRequested) say("stopped");

@@ -1,18 +1,17 @@
 #include "options.h"
 
-#include "command_line.h"
 
 namespace corvane {
 
 const char* usageText() {
-    return R"(Usage: corvane [OPTIONS] [FILE|FOLDER ...]
+    static const std::string text = fillIn(R"(Usage: corvane [OPTIONS] [FILE|FOLDER ...]
 
 The Corvane spectrum server. Plays music and streams its spectrum to every
 visualizer that connects to it over TCP on 127.0.0.1 (this machine only).
 
-Each frame is 1024 bytes with no header: 512 bytes of the left channel's
-spectrum, then 512 of the right, one byte (0-255) per frequency bin, bin 0
-first, bins 43 Hz apart. Frames follow one another on the connection; a
+Each frame is {FRAME} bytes with no header: {BINS} bytes of the left channel's
+spectrum, then {BINS} of the right, one byte (0-255) per frequency bin, bin 0
+first, bins {BIN_HZ} Hz apart. Frames follow one another on the connection; a
 client finds them by counting bytes from the start. A client that stops
 reading has whole frames dropped for it, never parts of one, and never holds
 up the others.
@@ -24,7 +23,7 @@ Without files the built-in demo song "Lumen Drift" plays, over and over.
 corvane exits when the music is over (unless --loop), or on Ctrl+C.
 
 Serving:
-  --port N             the TCP port on 127.0.0.1 (default 7737); 0 picks a
+  --port N             the TCP port on 127.0.0.1 (default {PORT}); 0 picks a
                        free one. The port is printed on start:
                        "corvane: listening on 127.0.0.1:PORT"
   --rate HZ            frames a second to every client (default 60)
@@ -52,53 +51,24 @@ Diagnostics:
 Watching it: run the player with the network source, e.g.
   corvane song.mp3 &
   lumenvortex --source corvane
-)";
+)",
+                                           {{"FRAME", std::to_string(2 * SPECTRUM_BINS)},
+                                            {"BINS", std::to_string(SPECTRUM_BINS)},
+                                            {"BIN_HZ", std::to_string(SAMPLE_RATE / WINDOW_FRAMES)},
+                                            {"PORT", std::to_string(DEFAULT_CORVANE_PORT)}});
+    return text.c_str();
 }
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    CommandLine args(argc, argv);
-    while (args.next()) {
-        const std::string& a = args.arg();
-        const std::string& name = args.name();
-        auto value = [&](std::string& out) { return args.value(out, error); };
-        std::string v;
-        if (args.isInput()) {
-            o.inputs.push_back(a);
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "--mute") {
-            o.mute = true;
-        } else if (a == "--loop") {
-            o.loop = true;
-        } else if (a == "--pattern") {
-            o.pattern = true;
-        } else if (a == "--verbose") {
-            o.verbose = true;
-        } else if (a == "--list-sources") {
-            o.listSources = true;
-        } else if (name == "--capture") {
-            o.capture = true;
-            o.captureSource = args.optionalValue();
-        } else if (name == "--port") {
-            if (!value(v)) return false;
-            if (!parseIntIn(v, 0, 65535, o.port)) {
-                error = "--port takes a port number from 1 to 65535 (or 0 for any free one), not \"" + v + "\"";
-                return false;
-            }
-        } else if (name == "--rate") {
-            if (!value(v)) return false;
-            if (!parseNumberIn(v, 1.0, 1000.0, o.rate)) {
-                error = "--rate takes frames a second from 1 to 1000 (like 60), not \"" + v + "\"";
-                return false;
-            }
-        } else {
-            error = "unknown option " + a;
-            return false;
-        }
-    }
+    std::vector<OptionRule> table = commonOptionRules(o);
+    table.insert(table.end(), {
+        flagOption("--mute", o.mute),
+        flagOption("--pattern", o.pattern),
+        intOption("--port", 0, 65535, o.port, "a port number from 1 to 65535 (or 0 for any free one)"),
+        numberOption("--rate", 1.0, 1000.0, o.rate, "frames a second from 1 to 1000 (like 60)"),
+    });
+    if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
     if (o.capture && !o.inputs.empty()) {
         error = "--capture serves the sound the computer plays; it takes no files (a source name goes right after it)";
         return false;

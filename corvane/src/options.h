@@ -4,24 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "audio_constants.h"
+#include "command_line.h"
+
 namespace corvane {
 
-constexpr int DEFAULT_PORT = 7737;
 constexpr double DEFAULT_RATE = 60.0;
 
-struct Options {
-    std::vector<std::string> inputs;   // files and folders; none: the demo song
-    int port = DEFAULT_PORT;           // 0: any free port
+struct Options : CommonOptions {
+    int port = DEFAULT_CORVANE_PORT;   // 0: any free port
     double rate = DEFAULT_RATE;        // frames a second
     bool mute = false;                 // real-time pace without the sound device
-    bool loop = false;
-    bool capture = false;
-    std::string captureSource;         // empty: the default output's monitor
-    bool listSources = false;
     bool pattern = false;              // the framing test signal instead of music
-    bool verbose = false;
-    bool help = false;
-    bool version = false;
 };
 
 // False with `error` set on a bad command line (the caller points at --help).

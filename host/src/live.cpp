@@ -5,6 +5,11 @@
 // Threads: this one (SDL events, the plug-in's messages, the spectrum), the
 // decoding thread, and the device's (or capture's) thread. They meet only in
 // PlaybackBuffer.
+//
+// Clean-up is by owners, declared in the order things start: the sound
+// sources, the window, the plug-in, the sound device, the session. Each
+// stops in its destructor, so any way out of runLive() undoes what was done
+// so far, in reverse order.
 #include <SDL.h>
 #include <SDL_syswm.h>
 
@@ -12,15 +17,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 
+#include "capture_sources.h"
 #include "lv/audio_out.h"
 #include "lv/capture.h"
-#include "player.h"
 #include "playback_buffer.h"
+#include "player.h"
 #include "plugin_host.h"
 #include "program.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace {
 
@@ -40,292 +47,384 @@ UInt16 eventModifiers(Uint16 mod) {
 
 void say(const std::string& m) { std::fprintf(stderr, "lumenvortex: %s\n", m.c_str()); }
 
-void setTitle(SDL_Window* window, const lv::TrackMeta& meta) {
-    std::string title = meta.title;
-    if (!meta.artist.empty()) title += " \xE2\x80\x94 " + meta.artist;   // em dash
-    title += " \xC2\xB7 Lumenvortex";
-    SDL_SetWindowTitle(window, title.c_str());
+// Where the sound comes from, and the threads that bring it: files (or the
+// demo) on a decoding thread, live capture, or nothing at all when a Corvane
+// server plays the music and only the render messages drive frames.
+class LiveSound {
+public:
+    LiveSound() = default;
+    ~LiveSound() { stop(); }
+    LiveSound(const LiveSound&) = delete;
+    LiveSound& operator=(const LiveSound&) = delete;
+
+    // 0 once the first track is known; else the exit status, said why.
+    int open(const Options& o);
+    void stop() {
+        mQuitting = true;
+        mBuffer.close();
+        if (mDecoder.joinable()) mDecoder.join();
+        mCapture.stop();
+    }
+
+    PlaybackBuffer mBuffer;
+    lv::CaptureStream mCapture;
+    std::unique_ptr<Program> mProgram;   // files or the demo only
+    lv::TrackMeta mFirst;
+
+private:
+    int openCapture(const std::string& sourceName);
+    int openMusic(const Options& o);
+
+    std::thread mDecoder;
+    std::atomic<bool> mQuitting{false};
+};
+
+int LiveSound::open(const Options& o) {
+    if (o.corvanePort) {
+        mFirst.title = "Corvane";
+        mFirst.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
+        mFirst.album = "Spectrum server";
+        mBuffer.startTrack(mFirst);
+        return 0;
+    }
+    return o.capture ? openCapture(o.captureSource) : openMusic(o);
 }
 
-}  // namespace
-
-int runLive(const Options& o) {
-    // Where the sound comes from: files (or the demo), or live capture.
-    PlaybackBuffer buffer;
-    std::unique_ptr<Program> program;
-    std::thread decoder;
-    std::atomic<bool> quitting{false};
-    lv::CaptureStream capture;
-    lv::TrackMeta first;
-    if (o.corvanePort) {
-        // The server plays the music and streams its spectrum; here nothing
-        // is decoded or played, and the render messages only drive frames.
-        first.title = "Corvane";
-        first.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
-        first.album = "Spectrum server";
-        buffer.startTrack(first);
-    } else if (o.capture) {
-        lv::CaptureServerInfo server;
-        std::string error;
-        if (!lv::queryCaptureSources(server, error)) {
-            say(error);
-            return 1;
-        }
-        std::string source = o.captureSource.empty() ? server.defaultMonitor : o.captureSource;
-        const lv::CaptureSource* found = nullptr;
-        for (const auto& s : server.sources)
-            if (s.name == source) found = &s;
-        if (!found) {
-            if (source.empty())
-                say("the sound server has no output to capture; name a source:");
-            else
-                say("unknown capture source \"" + source + "\"; the sources are:");
-            for (const auto& s : server.sources)
-                std::fprintf(stderr, "  %s  (%s)\n", s.name.c_str(), s.description.c_str());
-            return 2;
-        }
-        first.title = "Live sound";
-        first.artist = found->description;
-        first.album = server.serverName;
-        buffer.startTrack(first);
-        if (!capture.start(
-                source,
-                [&buffer](const float* frames, int count) {
-                    buffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
-                },
-                error)) {
-            say(error);
-            return 1;
-        }
-    } else {
-        std::vector<std::string> problems;
-        std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
-        for (const std::string& p : problems) say(p);
-        if (!o.inputs.empty() && paths.empty()) {
-            say("nothing to play");
-            return 1;
-        }
-        program = std::make_unique<Program>(paths, o.loop);
-        decoder = std::thread([&] {
-            std::vector<float> chunk(4096 * 2);
-            lv::TrackMeta meta;
-            while (!quitting && program->next(meta)) {
-                buffer.startTrack(meta);
-                for (;;) {
-                    size_t n = program->read(chunk.data(), 4096);
-                    if (n == 0 || !buffer.push(chunk.data(), n)) break;
-                }
-            }
-            buffer.finish();
-        });
-        if (!buffer.waitForFirstTrack()) {
-            decoder.join();
-            say("nothing could be played");
-            return 1;
-        }
-        first = buffer.trackMeta(0);
+int LiveSound::openCapture(const std::string& sourceName) {
+    lv::CaptureServerInfo server;
+    std::string error;
+    if (!lv::queryCaptureSources(server, error)) {
+        say(error);
+        return 1;
     }
-    auto stopSources = [&] {
-        quitting = true;
-        buffer.close();
-        if (decoder.joinable()) decoder.join();
-        capture.stop();
+    const lv::CaptureSource* found = findCaptureSource(server, sourceName);
+    if (!found) {
+        std::string source = sourceName.empty() ? server.defaultMonitor : sourceName;
+        if (source.empty())
+            say("the sound server has no output to capture; name a source:");
+        else
+            say("unknown capture source \"" + source + "\"; the sources are:");
+        for (const auto& s : server.sources)
+            std::fprintf(stderr, "  %s  (%s)\n", s.name.c_str(), s.description.c_str());
+        return 2;
+    }
+    mFirst.title = "Live sound";
+    mFirst.artist = found->description;
+    mFirst.album = server.serverName;
+    mBuffer.startTrack(mFirst);
+    auto sink = [this](const float* frames, int count) {
+        mBuffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
     };
+    if (!mCapture.start(found->name, sink, error)) {
+        say(error);
+        return 1;
+    }
+    return 0;
+}
 
+int LiveSound::openMusic(const Options& o) {
+    std::vector<std::string> problems;
+    std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
+    for (const std::string& p : problems) say(p);
+    if (!o.inputs.empty() && paths.empty()) {
+        say("nothing to play");
+        return 1;
+    }
+    mProgram = std::make_unique<Program>(paths, o.loop);
+    mProgram->mWarn = say;
+    mDecoder = std::thread([this] {
+        std::vector<float> chunk(4096 * 2);
+        lv::TrackMeta meta;
+        while (!mQuitting && mProgram->next(meta)) {
+            mBuffer.startTrack(meta);
+            for (;;) {
+                size_t n = mProgram->read(chunk.data(), 4096);
+                if (n == 0 || !mBuffer.push(chunk.data(), n)) break;
+            }
+        }
+        mBuffer.finish();
+    });
+    if (!mBuffer.waitForFirstTrack()) {
+        say("nothing could be played");
+        return 1;
+    }
+    mFirst = mBuffer.trackMeta(0);
+    return 0;
+}
+
+// SDL's video and the X11 window the plug-in draws on, without a GL context
+// of SDL's: the plug-in makes its own.
+class LiveWindow {
+public:
+    LiveWindow() = default;
+    ~LiveWindow() {
+        if (mWindow) SDL_DestroyWindow(mWindow);
+        if (mVideoStarted) SDL_Quit();
+    }
+    LiveWindow(const LiveWindow&) = delete;
+    LiveWindow& operator=(const LiveWindow&) = delete;
+
+    // False with `error` set to the whole message.
+    bool open(const Options& o, std::string& error);
+    void setTitle(const lv::TrackMeta& meta);
+
+    SDL_Window* mWindow = nullptr;
+    LVPort mPort{};
+
+private:
+    bool mVideoStarted = false;
+};
+
+bool LiveWindow::open(const Options& o, std::string& error) {
     // The plug-in draws on an X11 window; on Wayland desktops SDL gets one
     // from XWayland. Overriding: SDL_VIDEODRIVER=wayland, set for other
     // programs, would otherwise win and leave no window to draw on.
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-        say(std::string("no display: use --render (") + SDL_GetError() + ")");
-        stopSources();
-        return 1;
+        error = std::string("no display: use --render (") + SDL_GetError() + ")";
+        return false;
     }
-
-    // The window, without a GL context of SDL's: the plug-in makes its own.
+    mVideoStarted = true;
     Uint32 flags = SDL_WINDOW_RESIZABLE | (o.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    SDL_Window* window = SDL_CreateWindow("Lumenvortex", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, o.width,
-                                          o.height, flags);
+    mWindow = SDL_CreateWindow("Lumenvortex", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, o.width, o.height, flags);
     SDL_SysWMinfo wm;
     SDL_VERSION(&wm.version);
-    if (!window || !SDL_GetWindowWMInfo(window, &wm) || wm.subsystem != SDL_SYSWM_X11) {
-        say(std::string("no display: use --render (no X11 window: ") + (window ? "not an X11 display" : SDL_GetError()) +
-            ")");
-        if (window) SDL_DestroyWindow(window);
-        stopSources();
-        SDL_Quit();
+    if (!mWindow || !SDL_GetWindowWMInfo(mWindow, &wm) || wm.subsystem != SDL_SYSWM_X11) {
+        error = std::string("no display: use --render (no X11 window: ") +
+                (mWindow ? "not an X11 display" : SDL_GetError()) + ")";
+        return false;
+    }
+    SDL_SetWindowMinimumSize(mWindow, 64, 64);
+    mPort.kind = LV_PORT_X11_WINDOW;
+    mPort.x11Display = wm.info.x11.display;
+    mPort.x11Window = wm.info.x11.window;
+    return true;
+}
+
+void LiveWindow::setTitle(const lv::TrackMeta& meta) {
+    std::string title = meta.title;
+    if (!meta.artist.empty()) title += " \xE2\x80\x94 " + meta.artist;   // em dash
+    title += " \xC2\xB7 Lumenvortex";
+    SDL_SetWindowTitle(mWindow, title.c_str());
+}
+
+// The plug-in on show in the window with the sound playing: the event loop
+// and the frames. Made once all of those have started; its destructor hides
+// the plug-in and cleans it up.
+class LiveSession {
+public:
+    LiveSession(const Options& o, LiveSound& sound, LiveWindow& window, PluginHost& host, lv::AudioOut& audio);
+    ~LiveSession() {
+        mHost.hide();
+        mHost.cleanup();
+        mHost.mOnFullScreen = nullptr;
+    }
+    LiveSession(const LiveSession&) = delete;
+    LiveSession& operator=(const LiveSession&) = delete;
+
+    // Until the music is over, the user quits or capture fails: the status.
+    int run();
+
+private:
+    void handle(const SDL_Event& e);
+    void handleWindowEvent(const SDL_WindowEvent& e);
+    void handleText(const char* text);
+    // One frame, if one is due; false when play is over.
+    bool frame();
+    void setFullscreen(bool on);
+    void togglePause();
+    void skip();
+
+    const Options& o;
+    LiveSound& mSound;
+    LiveWindow& mWindow;
+    PluginHost& mHost;
+    lv::AudioOut& mAudio;
+    int mWidth, mHeight;
+    int mCurrentTrack = 0;
+    lv::TrackMeta mCurrentMeta;
+    SpectrumAnalyzer mAnalyzer;
+    RenderVisualData mData{};
+    PlaybackBuffer::Snapshot mSnap;
+    bool mFullscreen, mPaused = false, mMinimized = false, mQuit = false, mLastKeyRepeat = false;
+    PlaybackBuffer::Clock::time_point mLastFrame{};
+    int mStatus = 0;
+};
+
+LiveSession::LiveSession(const Options& options, LiveSound& sound, LiveWindow& window, PluginHost& host,
+                         lv::AudioOut& audio)
+    : o(options), mSound(sound), mWindow(window), mHost(host), mAudio(audio), mWidth(options.width),
+      mHeight(options.height), mCurrentMeta(sound.mFirst), mFullscreen(options.fullscreen) {
+    mHost.mOnFullScreen = [this](bool on) { setFullscreen(on); };
+    mData.numWaveformChannels = 2;
+    mData.numSpectrumChannels = 2;
+    SDL_GetWindowSize(mWindow.mWindow, &mWidth, &mHeight);
+    mHost.play(mCurrentMeta);
+    mHost.show(&mWindow.mPort, mWidth, mHeight);
+}
+
+void LiveSession::setFullscreen(bool on) {
+    mFullscreen = on;
+    SDL_SetWindowFullscreen(mWindow.mWindow, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
+void LiveSession::togglePause() {
+    mPaused = !mPaused;
+    mAudio.setPaused(mPaused);
+    mSound.mBuffer.setPaused(mPaused);
+    mHost.setPaused(mPaused);
+}
+
+void LiveSession::skip() {
+    if (!o.capture && !o.corvanePort) mSound.mBuffer.skip();
+}
+
+void LiveSession::handleWindowEvent(const SDL_WindowEvent& e) {
+    if (e.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        mWidth = e.data1;
+        mHeight = e.data2;
+        if (mHost.shown()) mHost.setWindow(&mWindow.mPort, mWidth, mHeight);
+    } else if (e.event == SDL_WINDOWEVENT_MINIMIZED) {
+        mMinimized = true;
+        mHost.hide();
+    } else if (e.event == SDL_WINDOWEVENT_RESTORED || e.event == SDL_WINDOWEVENT_SHOWN) {
+        if (mMinimized && !mHost.shown()) {
+            // The record of the track playing now, so the new context builds
+            // its overlay from it.
+            mHost.play(mCurrentMeta);
+            SDL_GetWindowSize(mWindow.mWindow, &mWidth, &mHeight);
+            mHost.show(&mWindow.mPort, mWidth, mHeight);
+        }
+        mMinimized = false;
+    }
+}
+
+void LiveSession::handleText(const char* text) {
+    SDL_Keymod mod = SDL_GetModState();
+    if (mod & (KMOD_CTRL | KMOD_GUI)) return;
+    for (const char* p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80) break;   // the plug-in's keys are all ASCII
+        if (c == 'f' || c == 'F') {
+            if (!mLastKeyRepeat) setFullscreen(!mFullscreen);
+        } else if (c == 'n' || c == 'N') {
+            if (!mLastKeyRepeat) skip();
+        } else if (c == ' ') {
+            if (!mLastKeyRepeat) togglePause();
+        } else if (mHost.shown()) {
+            mHost.key(c, mLastKeyRepeat, eventModifiers(mod));
+        }
+    }
+}
+
+void LiveSession::handle(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_QUIT:
+            mQuit = true;
+            break;
+        case SDL_WINDOWEVENT:
+            handleWindowEvent(e.window);
+            break;
+        case SDL_KEYDOWN: {
+            SDL_Keycode k = e.key.keysym.sym;
+            mLastKeyRepeat = e.key.repeat != 0;
+            if (k == SDLK_ESCAPE || (k == SDLK_q && (e.key.keysym.mod & KMOD_CTRL))) mQuit = true;
+            else if (k == SDLK_F11 && !e.key.repeat) setFullscreen(!mFullscreen);
+            else if (k == SDLK_RIGHT && !e.key.repeat) skip();
+            break;
+        }
+        case SDL_TEXTINPUT:
+            handleText(e.text.text);
+            break;
+        default:
+            break;
+    }
+}
+
+bool LiveSession::frame() {
+    // A plug-in that draws paces itself (a frame at most every 16 ms) and is
+    // never kept waiting here; one that draws nothing (no OpenGL on this
+    // display) returns at once, and must not make this loop spin.
+    constexpr std::chrono::milliseconds FRAME_FLOOR{16};
+    const auto sinceFrame = PlaybackBuffer::Clock::now() - mLastFrame;
+    if (sinceFrame < FRAME_FLOOR) {
+        SDL_WaitEventTimeout(nullptr,
+                             int(std::chrono::ceil<std::chrono::milliseconds>(FRAME_FLOOR - sinceFrame).count()));
+        return true;
+    }
+    mSound.mBuffer.snapshot(PlaybackBuffer::Clock::now(), mSnap);
+    if (mSnap.over) return false;
+    if (mSnap.track >= 0 && mSnap.track != mCurrentTrack) {
+        mCurrentTrack = mSnap.track;
+        mCurrentMeta = mSound.mBuffer.trackMeta(mCurrentTrack);
+        mWindow.setTitle(mCurrentMeta);
+        if (mHost.shown()) mHost.changeTrack(mCurrentMeta);
+        else mHost.play(mCurrentMeta);
+    }
+    if (mSound.mCapture.failed()) {
+        say(mSound.mCapture.error());
+        mStatus = 1;
+        return false;
+    }
+    if (mMinimized || !mHost.shown()) {
+        SDL_WaitEventTimeout(nullptr, 50);
+        return true;
+    }
+    if (mPaused) {
+        std::memset(mData.spectrumData, 0, sizeof mData.spectrumData);
+        std::memset(mData.waveformData, 128, sizeof mData.waveformData);
+    } else {
+        mAnalyzer.compute(mSnap.window, mData.spectrumData, mData.waveformData);
+    }
+    mLastFrame = PlaybackBuffer::Clock::now();
+    mHost.render(mData, UInt32(mSnap.trackPosition * 1000 / SAMPLE_RATE));
+    return true;
+}
+
+int LiveSession::run() {
+    while (!mQuit) {
+        SDL_Event e;
+        while (SDL_PollEvent(&e)) handle(e);
+        if (mQuit || !frame()) break;
+    }
+    return mStatus;
+}
+
+}  // namespace
+
+int runLive(const Options& o) {
+    LiveSound sound;
+    if (int status = sound.open(o)) return status;
+    LiveWindow window;
+    std::string error;
+    if (!window.open(o, error)) {
+        say(error);
         return 1;
     }
-    SDL_SetWindowMinimumSize(window, 64, 64);
-    setTitle(window, first);
-    LVPort port{};
-    port.kind = LV_PORT_X11_WINDOW;
-    port.x11Display = wm.info.x11.display;
-    port.x11Window = wm.info.x11.window;
-
+    window.setTitle(sound.mFirst);
     PluginHost host;
-    std::string error;
     if (!loadPlugin(host, o, error) || !host.start(error)) {
         say(error);
-        SDL_DestroyWindow(window);
-        stopSources();
-        SDL_Quit();
         return 1;
     }
-    bool fullscreen = o.fullscreen;
-    auto setFullscreen = [&](bool on) {
-        fullscreen = on;
-        SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    };
-    host.mOnFullScreen = setFullscreen;
-
     if (o.corvanePort && !host.attachCorvane(o.corvanePort))
         say("no Corvane server on 127.0.0.1:" + std::to_string(o.corvanePort) +
             ": showing silence (start corvane first, then run this again)");
-
     lv::AudioOut audio;
     if (!o.capture && !o.corvanePort) {
         audio.start(
-            [&buffer, &audio](float* out, int frames) {
-                buffer.pull(out, size_t(frames), PlaybackBuffer::Clock::now(), audio.latencyFrames());
+            [&sound, &audio](float* out, int frames) {
+                sound.mBuffer.pull(out, size_t(frames), PlaybackBuffer::Clock::now(), audio.latencyFrames());
             },
             o.noAudio);
         if (audio.silent() && !o.noAudio) say(audio.warning());
     }
-
-    int width = o.width, height = o.height;
-    SDL_GetWindowSize(window, &width, &height);
-    int currentTrack = 0;
-    lv::TrackMeta currentMeta = first;
-    host.play(first);
-    host.show(&port, width, height);
-
-    SpectrumAnalyzer analyzer;
-    RenderVisualData data;
-    std::memset(&data, 0, sizeof data);
-    data.numWaveformChannels = 2;
-    data.numSpectrumChannels = 2;
-    PlaybackBuffer::Snapshot snap;
-    bool paused = false, minimized = false, quit = false, lastKeyRepeat = false;
-    constexpr std::chrono::milliseconds FRAME_FLOOR{16};
-    PlaybackBuffer::Clock::time_point lastFrame{};
-    int status = 0;
-
-    auto togglePause = [&] {
-        paused = !paused;
-        audio.setPaused(paused);
-        buffer.setPaused(paused);
-        host.setPaused(paused);
-    };
-    auto skip = [&] {
-        if (!o.capture && !o.corvanePort) buffer.skip();
-    };
-
-    while (!quit) {
-        SDL_Event e;
-        while (SDL_PollEvent(&e)) {
-            switch (e.type) {
-                case SDL_QUIT:
-                    quit = true;
-                    break;
-                case SDL_WINDOWEVENT:
-                    if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                        width = e.window.data1;
-                        height = e.window.data2;
-                        if (host.shown()) host.setWindow(&port, width, height);
-                    } else if (e.window.event == SDL_WINDOWEVENT_MINIMIZED) {
-                        minimized = true;
-                        host.hide();
-                    } else if (e.window.event == SDL_WINDOWEVENT_RESTORED ||
-                               e.window.event == SDL_WINDOWEVENT_SHOWN) {
-                        if (minimized && !host.shown()) {
-                            // The record of the track playing now, so the new
-                            // context builds its overlay from it.
-                            host.play(currentMeta);
-                            SDL_GetWindowSize(window, &width, &height);
-                            host.show(&port, width, height);
-                        }
-                        minimized = false;
-                    }
-                    break;
-                case SDL_KEYDOWN: {
-                    SDL_Keycode k = e.key.keysym.sym;
-                    Uint16 mod = e.key.keysym.mod;
-                    lastKeyRepeat = e.key.repeat != 0;
-                    if (k == SDLK_ESCAPE || (k == SDLK_q && (mod & KMOD_CTRL))) quit = true;
-                    else if (k == SDLK_F11 && !e.key.repeat) setFullscreen(!fullscreen);
-                    else if (k == SDLK_RIGHT && !e.key.repeat) skip();
-                    break;
-                }
-                case SDL_TEXTINPUT: {
-                    SDL_Keymod mod = SDL_GetModState();
-                    if (mod & (KMOD_CTRL | KMOD_GUI)) break;
-                    for (const char* p = e.text.text; *p; ++p) {
-                        unsigned char c = static_cast<unsigned char>(*p);
-                        if (c >= 0x80) break;   // the plug-in's keys are all ASCII
-                        if (c == 'f' || c == 'F') {
-                            if (!lastKeyRepeat) setFullscreen(!fullscreen);
-                        } else if (c == 'n' || c == 'N') {
-                            if (!lastKeyRepeat) skip();
-                        } else if (c == ' ') {
-                            if (!lastKeyRepeat) togglePause();
-                        } else if (host.shown()) {
-                            host.key(c, lastKeyRepeat, eventModifiers(mod));
-                        }
-                    }
-                    break;
-                }
-                default:
-                    break;
-            }
-        }
-        if (quit) break;
-        // A plug-in that draws paces itself (a frame at most every 16 ms) and
-        // is never kept waiting here; one that draws nothing (no OpenGL on
-        // this display) returns at once, and must not make this loop spin.
-        const auto sinceFrame = PlaybackBuffer::Clock::now() - lastFrame;
-        if (sinceFrame < FRAME_FLOOR) {
-            SDL_WaitEventTimeout(
-                nullptr, int(std::chrono::ceil<std::chrono::milliseconds>(FRAME_FLOOR - sinceFrame).count()));
-            continue;
-        }
-
-        buffer.snapshot(PlaybackBuffer::Clock::now(), snap);
-        if (snap.over) break;
-        if (snap.track >= 0 && snap.track != currentTrack) {
-            currentTrack = snap.track;
-            currentMeta = buffer.trackMeta(currentTrack);
-            setTitle(window, currentMeta);
-            if (host.shown()) host.changeTrack(currentMeta);
-            else host.play(currentMeta);
-        }
-        if (capture.failed()) {
-            say(capture.error());
-            status = 1;
-            break;
-        }
-        if (minimized || !host.shown()) {
-            SDL_WaitEventTimeout(nullptr, 50);
-            continue;
-        }
-        if (paused) {
-            std::memset(data.spectrumData, 0, sizeof data.spectrumData);
-            std::memset(data.waveformData, 128, sizeof data.waveformData);
-        } else {
-            analyzer.compute(snap.window, data.spectrumData, data.waveformData);
-        }
-        lastFrame = PlaybackBuffer::Clock::now();
-        host.render(data, UInt32(snap.trackPosition * 1000 / 44100));
-    }
-
-    host.hide();
-    host.cleanup();
+    int status = LiveSession(o, sound, window, host, audio).run();
+    // The decoding thread must be done before its count is read.
     audio.stop();
-    stopSources();
-    SDL_DestroyWindow(window);
-    SDL_Quit();
-    if (program && program->framesDelivered() == 0) {
+    sound.stop();
+    if (sound.mProgram && sound.mProgram->framesDelivered() == 0) {
         say("nothing could be played");
         return 1;
     }

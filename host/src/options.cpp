@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include "command_line.h"
 
 namespace {
 
@@ -13,7 +12,7 @@ bool parseSize(const std::string& s, int& w, int& h) {
 }  // namespace
 
 const char* usageText() {
-    return R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
+    static const std::string text = fillIn(R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
 
 Plays music and shows the Lumenvortex visualizer in a window. Files play in
 the order given; a folder plays the audio files inside it (and its
@@ -36,7 +35,7 @@ Live sound:
   --list-sources       list the sources --capture can read, and exit
   --source corvane[:PORT]
                        show the spectrum a Corvane server streams on this
-                       computer (default port 7737); the server plays the
+                       computer (default port {PORT}); the server plays the
                        music, so give the files to corvane, not here
 
 Rendering a video (no window, no sound device needed; runs as fast as the
@@ -73,89 +72,50 @@ Environment:
                        the program
   PULSE_SERVER         the sound server for --capture
   DISPLAY              the X display (Wayland desktops: through XWayland)
-)";
+)",
+                                           {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)}});
+    return text.c_str();
 }
+
+namespace {
+
+std::vector<OptionRule> optionTable(Options& o) {
+    std::vector<OptionRule> table = commonOptionRules(o);
+    using Takes = OptionRule::Takes;
+    auto source = [&o](const std::string& v) {
+        const std::string prefix = "corvane";
+        int port = DEFAULT_CORVANE_PORT;
+        bool ok = v.compare(0, prefix.size(), prefix) == 0 &&
+                  (v.size() == prefix.size() ||
+                   (v[prefix.size()] == ':' && parseIntIn(v.substr(prefix.size() + 1), 1, 65535, port)));
+        if (ok) o.corvanePort = port;
+        return ok;
+    };
+    auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
+    table.insert(table.end(), {
+        flagOption("--no-audio", o.noAudio),
+        flagOption("--fullscreen", o.fullscreen),
+        {"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"},
+        {"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"},
+        // The plug-in starts a frame at most every 16 ms of its clock; asked
+        // for more, its clock would run ahead of the video's.
+        intOption("--fps", 1, 60, o.fps,
+                  "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)"),
+        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0"),
+        intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51"),
+        textOption("--preset", o.preset),
+        textOption("--render", o.renderPath),
+        textOption("--frames", o.framesDir),
+        textOption("--plugin", o.pluginPath),
+    });
+    return table;
+}
+
+}  // namespace
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    CommandLine args(argc, argv);
-    while (args.next()) {
-        const std::string& a = args.arg();
-        const std::string& name = args.name();
-        auto value = [&](std::string& out) { return args.value(out, error); };
-        std::string v;
-        if (args.isInput()) {
-            o.inputs.push_back(a);
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "--loop") {
-            o.loop = true;
-        } else if (a == "--no-audio") {
-            o.noAudio = true;
-        } else if (a == "--fullscreen") {
-            o.fullscreen = true;
-        } else if (a == "--verbose") {
-            o.verbose = true;
-        } else if (a == "--list-sources") {
-            o.listSources = true;
-        } else if (name == "--capture") {
-            o.capture = true;
-            o.captureSource = args.optionalValue();
-        } else if (name == "--source") {
-            if (!value(v)) return false;
-            const std::string prefix = "corvane";
-            int port = DEFAULT_CORVANE_PORT;
-            bool ok = v.compare(0, prefix.size(), prefix) == 0 &&
-                      (v.size() == prefix.size() ||
-                       (v[prefix.size()] == ':' && parseIntIn(v.substr(prefix.size() + 1), 1, 65535, port)));
-            if (!ok) {
-                error = "--source takes corvane or corvane:PORT (a port from 1 to 65535), not \"" + v + "\"";
-                return false;
-            }
-            o.corvanePort = port;
-        } else if (name == "--size") {
-            if (!value(v)) return false;
-            if (!parseSize(v, o.width, o.height)) {
-                error = "--size takes WIDTHxHEIGHT, each 64 to 8192 (like 1280x720), not \"" + v + "\"";
-                return false;
-            }
-            o.sizeGiven = true;
-        } else if (name == "--fps") {
-            if (!value(v)) return false;
-            // The plug-in starts a frame at most every 16 ms of its clock; asked
-            // for more, its clock would run ahead of the video's.
-            if (!parseIntIn(v, 1, 60, o.fps)) {
-                error = "--fps takes a whole number from 1 to 60 (the visualizer draws at most 60 frames a second), "
-                        "not \"" + v + "\"";
-                return false;
-            }
-        } else if (name == "--duration") {
-            if (!value(v)) return false;
-            if (!parseNumberIn(v, 1e-3, 1e7, o.durationSeconds)) {
-                error = "--duration takes a number of seconds above 0, not \"" + v + "\"";
-                return false;
-            }
-        } else if (name == "--crf") {
-            if (!value(v)) return false;
-            if (!parseIntIn(v, 0, 51, o.crf)) {
-                error = "--crf takes a whole number from 0 to 51, not \"" + v + "\"";
-                return false;
-            }
-        } else if (name == "--preset") {
-            if (!value(o.preset)) return false;
-        } else if (name == "--render") {
-            if (!value(o.renderPath)) return false;
-        } else if (name == "--frames") {
-            if (!value(o.framesDir)) return false;
-        } else if (name == "--plugin") {
-            if (!value(o.pluginPath)) return false;
-        } else {
-            error = "unknown option " + a;
-            return false;
-        }
-    }
+    if (!readCommandLine(argc, argv, optionTable(o), o.inputs, error)) return false;
     if (o.capture && !o.inputs.empty()) {
         error = "--capture shows the sound the computer plays; it takes no files (a source name goes right after it)";
         return false;

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
-struct Options {
-    std::vector<std::string> inputs;   // files and folders; none: the demo song
-    bool capture = false;
-    std::string captureSource;         // empty: the default output's monitor
-    bool listSources = false;
+#include "audio_constants.h"
+#include "command_line.h"
+
+struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4
     std::string framesDir;             // --frames DIR
@@ -19,19 +18,12 @@ struct Options {
     double durationSeconds = -1.0;     // --duration: render at most this much
     int crf = 18;
     std::string preset = "veryfast";
-    bool loop = false;
     bool noAudio = false;
     bool fullscreen = false;
-    bool verbose = false;
     std::string pluginPath;
-    bool help = false;
-    bool version = false;
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };
-
-// The Corvane server's port when --source corvane names none.
-constexpr int DEFAULT_CORVANE_PORT = 7737;
 
 // False with `error` set on a bad command line (the caller points at --help).
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);

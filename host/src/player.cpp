@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "lv/capture.h"
+#include "capture_sources.h"
 #include "lv/media.h"
 #include "plugin_host.h"
 
@@ -14,23 +14,6 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
         return false;
     }
     return host.load(error);
-}
-
-int listCaptureSources(const char* program) {
-    lv::CaptureServerInfo server;
-    std::string error;
-    if (!lv::queryCaptureSources(server, error)) {
-        std::fprintf(stderr, "%s: %s\n", program, error.c_str());
-        return 1;
-    }
-    std::printf("Sources of %s (--capture NAME; * marks the default):\n", server.serverName.c_str());
-    for (const auto& s : server.sources) {
-        bool isDefault = s.name == server.defaultMonitor;
-        std::printf("%s %s\n      %s%s\n", isDefault ? "*" : " ", s.name.c_str(), s.description.c_str(),
-                    s.monitor ? " (what the output plays)" : " (an input)");
-    }
-    if (server.sources.empty()) std::printf("  (none)\n");
-    return 0;
 }
 
 int runPlayer(int argc, char** argv) {
@@ -45,11 +28,11 @@ int runPlayer(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::printf("lumenvortex 1.0.0\n");
+        std::printf("lumenvortex %s\n", programVersion());
         return 0;
     }
     lv::setMediaVerbose(options.verbose);
-    if (options.listSources) return listCaptureSources();
+    if (options.listSources) return listCaptureSources("lumenvortex");
     if (options.renders()) return runRender(options);
     return runLive(options);
 }

@@ -11,9 +11,6 @@ class PluginHost;
 int runLive(const Options& options);
 // --render / --frames: video or PNG frames on a virtual clock, no window.
 int runRender(const Options& options);
-// --list-sources, of the player and of the spectrum server; errors are
-// prefixed with `program`.
-int listCaptureSources(const char* program = "lumenvortex");
 // Everything main() does: parse, then one of the above.
 int runPlayer(int argc, char** argv);
 

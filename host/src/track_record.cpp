@@ -89,5 +89,5 @@ void makeTrackRecord(const lv::TrackMeta& meta, ITTrackInfo& out) {
     out.year = UInt16(meta.year > 0 && meta.year < 65536 ? meta.year : 0);
     out.totalTimeInMS = meta.durationMs > 0 ? UInt32(meta.durationMs) : 0;
     out.stopTimeInMS = out.totalTimeInMS;
-    out.sampleRateFixed = UInt32(44100) << 16;
+    out.sampleRateFixed = UInt32(lv::kMediaSampleRate) << 16;
 }

@@ -23,8 +23,8 @@ bool holdsOneFrame(const SoundsSource& source) {
     const unsigned char* left = source.getLeftSpectrumData();
     const unsigned char* right = source.getRightSpectrumData();
     const unsigned char v = left[0];
-    return std::all_of(left, left + 512, [&](unsigned char b) { return b == v; }) &&
-           std::all_of(right, right + 512, [&](unsigned char b) { return b == v; });
+    return std::all_of(left, left + SPECTRUM_BINS, [&](unsigned char b) { return b == v; }) &&
+           std::all_of(right, right + SPECTRUM_BINS, [&](unsigned char b) { return b == v; });
 }
 
 // A loopback port nobody listens on.
@@ -80,6 +80,6 @@ TEST(CorvaneSource, WithoutAServerStaysInvalidAndSilent) {
     for (int i = 0; i < 10; ++i) source.update();
     const unsigned char* left = source.getLeftSpectrumData();
     const unsigned char* right = source.getRightSpectrumData();
-    EXPECT_TRUE(std::all_of(left, left + 512, [](unsigned char b) { return b == 0; }));
-    EXPECT_TRUE(std::all_of(right, right + 512, [](unsigned char b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(left, left + SPECTRUM_BINS, [](unsigned char b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(right, right + SPECTRUM_BINS, [](unsigned char b) { return b == 0; }));
 }

@@ -10,12 +10,12 @@
 #include <mutex>
 #include <thread>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 #include "lv/capture.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
-    hosttest::PulseDaemon daemon;
+    lvtest::PulseDaemon daemon;
     // Up when a client finds the null sink's monitor as the default source.
     ASSERT_TRUE(daemon.ok()) << daemon.error();
     std::string error;
@@ -33,22 +33,22 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
         << error;
     // Two seconds of 1 kHz played into the null sink, in the background.
     std::thread tone([] {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, 2};
+        pa_sample_spec format{PA_SAMPLE_FLOAT32NE, SAMPLE_RATE, 2};
         int err = 0;
-        pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, "lvtest", "tone", &spec, nullptr,
+        pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, "lvtest", "tone", &format, nullptr,
                                        nullptr, &err);
         if (!out) return;
-        std::vector<float> samples(44100 * 2 * 2);
+        std::vector<float> samples(SAMPLE_RATE * 2 * 2);
         for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / 44100.0));
+            samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
         pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
         pa_simple_drain(out, &err);
         pa_simple_free(out);
     });
     // Wait for a loud stretch to come round through the monitor; take its last window.
-    constexpr size_t kWindow = SpectrumAnalyzer::WINDOW_FRAMES * 2;
+    constexpr size_t kWindow = WINDOW_FRAMES * 2;
     std::vector<float> window;
-    const bool heard = hosttest::waitFor(
+    const bool heard = lvtest::waitFor(
         [&] {
             std::lock_guard<std::mutex> lock(m);
             if (captured.size() < kWindow) return false;
@@ -61,21 +61,21 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     ASSERT_TRUE(heard) << "nothing loud came through the monitor";
     EXPECT_FALSE(capture.failed()) << capture.error();
     SpectrumAnalyzer analyzer;
-    uint8_t spectrum[2][512], waveform[2][512];
+    uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
     analyzer.compute(window.data(), spectrum, waveform);
     for (int ch = 0; ch < 2; ++ch)
-        EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], 23) << "channel " << ch;
+        EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << "channel " << ch;
 
     // The player's side of it.
-    const std::string player = hosttest::binary("lumenvortex");
-    auto list = hosttest::run({player, "--list-sources"});
+    const std::string player = lvtest::binary("lumenvortex");
+    auto list = lvtest::run({player, "--list-sources"});
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_NE(list.out.find("* lvtest.monitor"), std::string::npos) << list.out;
-    auto unknown = hosttest::run({player, "--capture", "no.such.source"});
+    auto unknown = lvtest::run({player, "--capture", "no.such.source"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("unknown capture source \"no.such.source\""), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.err.find("lvtest.monitor"), std::string::npos) << unknown.err;
-    auto none = hosttest::run({player, "--list-sources"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
+    auto none = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("no sound server"), std::string::npos) << none.err;
 }

@@ -8,45 +8,47 @@
 #include <filesystem>
 #include <limits>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 #include "lv/media.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 #include "program.h"
 #include "test_pictures.h"
 
-using hosttest::TempDir;
+using lvtest::TempDir;
 
 TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
     TempDir dir;
-    const std::tuple<std::string, int, int> cases[] = {{"a.flac", 44100, 2}, {"b.mp3", 44100, 2}, {"c.opus", 48000, 1},
-                                                       {"d.m4a", 48000, 2},  {"e.ogg", 22050, 2}, {"f.wav", 32000, 1}};
+    const std::tuple<std::string, int, int> cases[] = {{"a.flac", SAMPLE_RATE, 2}, {"b.mp3", SAMPLE_RATE, 2},
+                                                       {"c.opus", 48000, 1},       {"d.m4a", 48000, 2},
+                                                       {"e.ogg", 22050, 2},        {"f.wav", 32000, 1}};
     for (const auto& [file, rate, channels] : cases) {
-        hosttest::AudioSpec spec;
-        spec.sampleRate = rate;
-        spec.channels = channels;
-        spec.seconds = 2.0;
+        lvtest::ToneFile tone;
+        tone.sampleRate = rate;
+        tone.channels = channels;
+        tone.seconds = 2.0;
         std::string error;
-        ASSERT_TRUE(hosttest::makeAudioFile(dir / file, spec, error)) << error;
+        ASSERT_TRUE(lvtest::makeAudioFile(dir / file, tone, error)) << error;
         lv::AudioDecoder d;
         ASSERT_TRUE(d.open(dir / file)) << d.error();
         std::vector<float> pcm, chunk(4096 * 2);
         for (size_t n; (n = d.read(chunk.data(), 4096)) > 0;) pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + long(n) * 2);
         EXPECT_FALSE(d.failed()) << file << ": " << d.error();
         // Two seconds at 44.1 kHz, give or take the codec's padding.
-        EXPECT_NEAR(double(pcm.size() / 2), 88200.0, 88200.0 * 0.04) << file;
-        ASSERT_GT(pcm.size(), size_t(44100 * 2));
+        EXPECT_NEAR(double(pcm.size() / 2), 2.0 * SAMPLE_RATE, 2.0 * SAMPLE_RATE * 0.04) << file;
+        ASSERT_GT(pcm.size(), size_t(SAMPLE_RATE * 2));
         // 1 kHz comes out at 1 kHz, in both channels (mono spread to both).
         SpectrumAnalyzer analyzer;
-        uint8_t spectrum[2][512], waveform[2][512];
-        analyzer.compute(&pcm[44100 * 2 - SpectrumAnalyzer::WINDOW_FRAMES * 2], spectrum, waveform);
+        uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
+        analyzer.compute(&pcm[SAMPLE_RATE * 2 - WINDOW_FRAMES * 2], spectrum, waveform);
         for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], 23) << file << " ch " << ch;
+            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << file << " ch " << ch;
     }
 }
 
 namespace {
 
-// A 32-bit float stereo WAV, as damaged or odd as the samples and rate make it.
+// A 32-bit float stereo WAV, as damaged or odd as the samples and rate make
+// it: lv::WavWriter writes only clean 16-bit sound at the media rate.
 void writeFloatWav(const std::string& path, int rate, const std::vector<float>& stereo) {
     std::string bytes = "RIFF....WAVEfmt ";
     auto put = [&](uint32_t v, int n) {
@@ -58,7 +60,7 @@ void writeFloatWav(const std::string& path, int rate, const std::vector<float>& 
     bytes.append(reinterpret_cast<const char*>(stereo.data()), stereo.size() * 4);
     const uint32_t riff = uint32_t(bytes.size() - 8);
     std::memcpy(&bytes[4], &riff, 4);
-    hosttest::writeFile(path, bytes);
+    lvtest::writeFile(path, bytes);
 }
 
 std::vector<float> decodeAll(const std::string& path) {
@@ -79,7 +81,7 @@ TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     const std::vector<float> damaged = {nan, inf, -inf, 4.0f, -3.0f, 0.25f};
     std::vector<float> samples;
     for (int i = 0; i < 1000; ++i) samples.insert(samples.end(), damaged.begin(), damaged.end());
-    writeFloatWav(dir / "damaged.wav", 44100, samples);
+    writeFloatWav(dir / "damaged.wav", SAMPLE_RATE, samples);
     const std::vector<float> pcm = decodeAll(dir / "damaged.wav");
     ASSERT_EQ(pcm.size(), samples.size());
     EXPECT_EQ(std::vector<float>(pcm.begin(), pcm.begin() + 6), std::vector<float>({0.0f, 0.0f, 0.0f, 1.0f, -1.0f, 0.25f}));
@@ -90,16 +92,16 @@ TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     for (size_t i = 0; i < slow.size(); ++i) slow[i] = 0.5f * float(std::sin(double(i / 2) * 2.0 * M_PI / 20.0));
     writeFloatWav(dir / "slow.wav", 10, slow);
     const std::vector<float> stretched = decodeAll(dir / "slow.wav");
-    EXPECT_NEAR(double(stretched.size() / 2), 441000.0, 441000.0 * 0.01);
+    EXPECT_NEAR(double(stretched.size() / 2), 10.0 * SAMPLE_RATE, 10.0 * SAMPLE_RATE * 0.01);
     // A 0.5 Hz sine: its peak a quarter period (0.5 s) in, its trough at 1.5 s.
-    ASSERT_GT(stretched.size(), size_t(44100 * 2 * 2));
-    EXPECT_NEAR(stretched[22050 * 2], 0.5f, 0.05f);
-    EXPECT_NEAR(stretched[66150 * 2], -0.5f, 0.05f);
+    ASSERT_GT(stretched.size(), size_t(SAMPLE_RATE * 2 * 2));
+    EXPECT_NEAR(stretched[SAMPLE_RATE / 2 * 2], 0.5f, 0.05f);
+    EXPECT_NEAR(stretched[SAMPLE_RATE * 3 / 2 * 2], -0.5f, 0.05f);
 }
 
 TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
     TempDir dir;
-    writeFloatWav(dir / "empty.wav", 44100, {});   // opens, then gives nothing
+    writeFloatWav(dir / "empty.wav", SAMPLE_RATE, {});   // opens, then gives nothing
     Program program({dir / "empty.wav"}, true);
     std::vector<std::string> warnings;
     program.mWarn = [&](const std::string& m) { warnings.push_back(m); };
@@ -117,7 +119,7 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     std::filesystem::create_directories(dir / "music/B side");
     for (const char* name : {"music/02 two.mp3", "music/01 one.FLAC", "music/B side/01 three.ogg", "music/notes.txt",
                              "music/cover.jpg", "loose.wav"})
-        hosttest::writeFile(dir / name, "x");
+        lvtest::writeFile(dir / name, "x");
     std::vector<std::string> problems;
     const auto list = lv::expandPlaylist({dir / "loose.wav", dir / "music", dir / "missing.mp3"}, problems);
     EXPECT_EQ(list, std::vector<std::string>({dir / "loose.wav", dir / "music/01 one.FLAC", dir / "music/02 two.mp3",
@@ -126,10 +128,10 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     EXPECT_NE(problems[0].find("missing.mp3"), std::string::npos);
 
     std::string error;
-    ASSERT_TRUE(hosttest::makeAudioFile(dir / "music/03 Night Drive.wav", {}, error)) << error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "music/03 Night Drive.wav", {}, error)) << error;
     const std::vector<uint8_t> folderJpg = lvtest::makeJPEG(16, 16, lvtest::solid({10, 20, 30, 255}));
-    hosttest::writeFile(dir / "music/Folder.JPG", std::string(folderJpg.begin(), folderJpg.end()));
-    hosttest::writeFile(dir / "music/cover.jpg", "not a picture");   // passed over
+    lvtest::writeFile(dir / "music/Folder.JPG", std::string(folderJpg.begin(), folderJpg.end()));
+    lvtest::writeFile(dir / "music/cover.jpg", "not a picture");   // passed over
     lv::TrackMeta meta;
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error)) << error;
     EXPECT_EQ(meta.title, "03 Night Drive");
@@ -138,7 +140,7 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     EXPECT_EQ(meta.cover.bytes, folderJpg);
     // cover.png wins over folder.jpg.
     const std::vector<uint8_t> coverPng = lvtest::makePNG(16, 16, lvtest::solid({1, 2, 3, 255}));
-    hosttest::writeFile(dir / "music/cover.png", std::string(coverPng.begin(), coverPng.end()));
+    lvtest::writeFile(dir / "music/cover.png", std::string(coverPng.begin(), coverPng.end()));
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error));
     EXPECT_EQ(meta.cover.bytes, coverPng);
 }

@@ -40,8 +40,8 @@ TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     };
     EXPECT_EQ(at(0), 2048 - 1000);
     // The window ends with the frame heard: its samples are the positions.
-    EXPECT_EQ(s.window[(PlaybackBuffer::WINDOW_FRAMES - 1) * 2], 1047.0f);
-    EXPECT_EQ(s.window[(PlaybackBuffer::WINDOW_FRAMES - 1) * 2 + 1], -1047.0f);
+    EXPECT_EQ(s.window[(WINDOW_FRAMES - 1) * 2], 1047.0f);
+    EXPECT_EQ(s.window[(WINDOW_FRAMES - 1) * 2 + 1], -1047.0f);
     EXPECT_EQ(s.track, 0);
     EXPECT_EQ(b.trackMeta(s.track).title, "one");
     EXPECT_EQ(at(10), 1048 + 441);

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 #include "MacMemory.h"
 #include "plugin_host.h"
 #include "test_pictures.h"
@@ -16,7 +16,7 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     PluginHost host;
     long long micros = 0;
     std::string error;
-    ASSERT_TRUE(host.loadFrom(hosttest::binary("Lumenvortex.so"), error)) << error;
+    ASSERT_TRUE(host.loadFrom(lvtest::binary("Lumenvortex.so"), error)) << error;
     ASSERT_TRUE(host.setClock([](void* u) { return *static_cast<long long*>(u); },
                               [](void* u, long long d) { *static_cast<long long*>(u) += std::max(d, 0LL); }, &micros));
     ASSERT_TRUE(host.start(error)) << error;
@@ -36,7 +36,7 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     renderFrames(1);
     ASSERT_GT(port.frameCount, 0u) << "the plug-in drew nothing";
 
-    hosttest::TempDir dir;
+    lvtest::TempDir dir;
     struct Case {
         std::string file;
         std::vector<uint8_t> picture;
@@ -46,12 +46,12 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     const Case cases[] = {{"green.flac", lvtest::makePNG(64, 64, lvtest::solid({0, 255, 0, 255})), kCoverArtPNG, 1},
                           {"blue.mp3", lvtest::makeJPEG(64, 64, lvtest::solid({0, 0, 255, 255})), kCoverArtJPEG, 2}};
     for (const Case& c : cases) {
-        hosttest::AudioSpec spec;
+        lvtest::ToneFile tone;
         // Outside the Basic Multilingual Plane too: the record is UTF-16.
-        spec.tags = {{"title", "Caf\xC3\xA9 \xE2\x98\x83 \xF0\x9F\x8E\xB5"}, {"artist", "Gr\xC3\xBCn"},
+        tone.tags = {{"title", "Caf\xC3\xA9 \xE2\x98\x83 \xF0\x9F\x8E\xB5"}, {"artist", "Gr\xC3\xBCn"},
                      {"album", "Farben"}, {"track", "3/12"}, {"date", "2019-05-01"}};
-        spec.picture = c.picture;
-        ASSERT_TRUE(hosttest::makeAudioFile(dir / c.file, spec, error)) << error;
+        tone.picture = c.picture;
+        ASSERT_TRUE(lvtest::makeAudioFile(dir / c.file, tone, error)) << error;
         lv::TrackMeta meta;
         ASSERT_TRUE(lv::probeTrack(dir / c.file, meta, error)) << error;
         EXPECT_EQ(std::vector<int>({meta.trackNumber, meta.year}), std::vector<int>({3, 2019})) << c.file;
@@ -65,11 +65,10 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
         EXPECT_EQ(r.name[0], 9);   // "Café ☃ " is 7 units, the note a surrogate pair
         EXPECT_EQ(r.name[8], 0xD83C);
         EXPECT_EQ(r.name[9], 0xDFB5);
-        EXPECT_EQ(uniStr255ToUtf8(r.name), spec.tags[0].second);
+        EXPECT_EQ(uniStr255ToUtf8(r.name), tone.tags[0].second);
         EXPECT_EQ(uniStr255ToUtf8(r.artist), "Gr\xC3\xBCn");
         EXPECT_EQ(uniStr255ToUtf8(r.album), "Farben");
         EXPECT_EQ(uniStr255ToUtf8(r.fileName), c.file);
-        EXPECT_EQ(r.recordLength, sizeof(ITTrackInfo));
         EXPECT_EQ(host.mCoverRequests, coverRequests + 1);
         EXPECT_EQ(host.mLastCoverFormat, c.format);
         EXPECT_EQ(host.mLastCoverAnswer, c.picture) << c.file;

@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "host_test_support.h"
+#include "program_test_support.h"
 #include "test_xserver.h"
 
 namespace {
@@ -63,10 +63,10 @@ void press(Display* d, KeySym sym) {
 TEST(Window, KeysReachThePluginAndEscQuits) {
     lvtest::XServer x;
     ASSERT_TRUE(x.running()) << x.error();
-    hosttest::TempDir dir;
+    lvtest::TempDir dir;
     // SDL_VIDEODRIVER as a Wayland desktop sets it for other programs: the
     // player still takes an X11 window (XWayland's there).
-    hosttest::Child player({hosttest::binary("lumenvortex"), "--no-audio", "--loop", "--size", "320x200"},
+    lvtest::Child player({lvtest::binary("lumenvortex"), "--no-audio", "--loop", "--size", "320x200"},
                            {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=wayland"}, dir / "player.log");
     Display* d = XOpenDisplay(x.display().c_str());
     ASSERT_NE(d, nullptr);
@@ -77,20 +77,20 @@ TEST(Window, KeysReachThePluginAndEscQuits) {
     ASSERT_TRUE(XTestQueryExtension(d, &event, &error, &major, &minor));
 
     Window w = 0;
-    ASSERT_TRUE(hosttest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
-        << hosttest::readFile(dir / "player.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
+        << lvtest::readFile(dir / "player.log");
     // The first mode's background fades in from black to a palette colour.
-    ASSERT_TRUE(hosttest::waitFor([&] { return background(d, w) != ~0ul && !nearBlack(background(d, w)); }, 30.0))
-        << hosttest::readFile(dir / "player.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return background(d, w) != ~0ul && !nearBlack(background(d, w)); }, 30.0))
+        << lvtest::readFile(dir / "player.log");
 
     XSetInputFocus(d, w, RevertToParent, CurrentTime);
     XSync(d, False);
     press(d, XK_m);
     press(d, XK_m);
-    EXPECT_TRUE(hosttest::waitFor([&] { return nearBlack(background(d, w)); }, 30.0))
+    EXPECT_TRUE(lvtest::waitFor([&] { return nearBlack(background(d, w)); }, 30.0))
         << "background still " << std::hex << background(d, w) << " after m, m\n"
-        << hosttest::readFile(dir / "player.log");
+        << lvtest::readFile(dir / "player.log");
     press(d, XK_Escape);
-    EXPECT_EQ(player.wait(20.0), 0) << hosttest::readFile(dir / "player.log");
+    EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(dir / "player.log");
     XCloseDisplay(d);
 }

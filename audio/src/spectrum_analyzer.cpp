@@ -1,4 +1,4 @@
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 #include <fftw3.h>
 
@@ -11,7 +11,7 @@ namespace {
 // time. Executing a plan on its own arrays is safe from any thread.
 std::mutex gPlannerMutex;
 
-constexpr float BIN_HZ = 44100.0f / SpectrumAnalyzer::WINDOW_FRAMES;
+constexpr float BIN_HZ = float(SAMPLE_RATE) / WINDOW_FRAMES;
 }  // namespace
 
 static_assert(sizeof(fftwf_complex) == 2 * sizeof(float));
@@ -30,7 +30,7 @@ SpectrumAnalyzer::SpectrumAnalyzer() {
     }
     // A sine of amplitude A centred on a bin gives |X| = A * sum(w) / 2.
     mNorm = 2.0f / sum;
-    std::fill(&mMagnitudes[0][0], &mMagnitudes[0][0] + 2 * NUM_BINS, 0.0f);
+    std::fill(&mMagnitudes[0][0], &mMagnitudes[0][0] + 2 * SPECTRUM_BINS, 0.0f);
 }
 
 SpectrumAnalyzer::~SpectrumAnalyzer() {
@@ -52,18 +52,18 @@ uint8_t SpectrumAnalyzer::toByte(float magnitude, int bin) const {
     return uint8_t(b + 0.5f);
 }
 
-void SpectrumAnalyzer::compute(const float* frames, uint8_t spectrum[2][512], uint8_t waveform[2][512]) {
+void SpectrumAnalyzer::compute(const float* frames, uint8_t spectrum[2][SPECTRUM_BINS], uint8_t waveform[2][WAVEFORM_SAMPLES]) {
     for (int ch = 0; ch < 2; ++ch) {
         for (int i = 0; i < WINDOW_FRAMES; ++i) mIn[i] = frames[2 * i + ch] * mWindow[i];
         fftwf_execute_dft_r2c(mPlan, mIn, reinterpret_cast<fftwf_complex*>(mOut));
-        for (int k = 0; k < NUM_BINS; ++k) {
+        for (int k = 0; k < SPECTRUM_BINS; ++k) {
             float m = std::sqrt(mOut[k][0] * mOut[k][0] + mOut[k][1] * mOut[k][1]) * mNorm;
             mMagnitudes[ch][k] = m;
             spectrum[ch][k] = toByte(m, k);
         }
-        // The newest 512 samples, 0..255 around 128.
-        const float* tail = frames + 2 * (WINDOW_FRAMES - 512);
-        for (int i = 0; i < 512; ++i) {
+        // The newest samples, 0..255 around 128.
+        const float* tail = frames + 2 * (WINDOW_FRAMES - WAVEFORM_SAMPLES);
+        for (int i = 0; i < WAVEFORM_SAMPLES; ++i) {
             float s = std::clamp(tail[2 * i + ch], -1.0f, 1.0f);
             waveform[ch][i] = uint8_t(std::lround(128.0f + s * 127.0f));
         }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 Program::Program(std::vector<std::string> paths, bool loop) : mPaths(std::move(paths)), mLoop(loop) {
-    mWarn = [](const std::string& m) { std::fprintf(stderr, "lumenvortex: %s\n", m.c_str()); };
+    mWarn = [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); };
 }
 
 bool Program::next(lv::TrackMeta& meta) {

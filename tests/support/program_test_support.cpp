@@ -1,4 +1,4 @@
-#include "host_test_support.h"
+#include "program_test_support.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,16 +13,19 @@
 #include <iterator>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "lv/capture.h"
+#include "lv/video_out.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 
-namespace hosttest {
+namespace lvtest {
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "lvhost-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "lvtest-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     mPath = made ? made : pattern;
 }
@@ -47,33 +50,40 @@ std::string binary(const std::string& name) {
     return std::string(dir ? dir : ".") + "/bin/" + name;
 }
 
-bool waitForImpl(bool (*ready)(void*), void* user, double timeoutSeconds) {
+bool waitFor(const std::function<bool()>& ready, double timeoutSeconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (!ready(user)) {
+    while (!ready()) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
 }
 
-bool makeAudioFile(const std::string& path, const AudioSpec& spec, std::string& error) {
+bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& error) {
     TempDir dir;
-    std::string wave = std::to_string(spec.amplitude) + "*sin(2*PI*" + std::to_string(spec.frequency) + "*t)";
-    for (int c = 1; c < spec.channels; ++c) wave += "|" + wave.substr(0, wave.find('|'));
+    std::string wave = std::to_string(tone.amplitude) + "*sin(2*PI*" + std::to_string(tone.frequency) + "*t)";
+    for (int c = 1; c < tone.channels; ++c) wave += "|" + wave.substr(0, wave.find('|'));
     std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                     "aevalsrc=" + wave + ":s=" + std::to_string(spec.sampleRate) +
-                                         ":d=" + std::to_string(spec.seconds)};
-    if (!spec.picture.empty()) {
-        const std::string picture = dir / (spec.picture[1] == 'P' ? "cover.png" : "cover.jpg");
-        writeFile(picture, std::string(spec.picture.begin(), spec.picture.end()));
+                                     "aevalsrc=" + wave + ":s=" + std::to_string(tone.sampleRate) +
+                                         ":d=" + std::to_string(tone.seconds)};
+    if (!tone.picture.empty()) {
+        const std::string picture = dir / (tone.picture[1] == 'P' ? "cover.png" : "cover.jpg");
+        writeFile(picture, std::string(tone.picture.begin(), tone.picture.end()));
         args.insert(args.end(), {"-i", picture, "-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v",
                                  "attached_pic"});
     }
-    for (const auto& [key, value] : spec.tags) args.insert(args.end(), {"-metadata", key + "=" + value});
+    for (const auto& [key, value] : tone.tags) args.insert(args.end(), {"-metadata", key + "=" + value});
     args.push_back(path);
     const RunResult r = run(args);
     if (r.status != 0) error = "ffmpeg could not make " + path + ": " + r.err;
     return r.status == 0;
+}
+
+void writeWav(const std::string& path, const std::vector<float>& stereo) {
+    lv::WavWriter wav;
+    std::string error;
+    const bool ok = wav.open(path, error) && wav.write(stereo.data(), stereo.size() / 2, error) && wav.close(error);
+    if (!ok) ADD_FAILURE() << "cannot write " << path << ": " << error;
 }
 
 RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env, double timeoutSeconds) {
@@ -145,7 +155,8 @@ PulseDaemon::PulseDaemon()
     : mChild({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
               "--disable-shm=true", "--use-pid-file=false", "--log-target=stderr",
               "--load=module-native-protocol-unix socket=" + mDir.path() + "/native auth-anonymous=1",
-              "--load=module-null-sink sink_name=lvtest rate=44100 sink_properties=device.description=LvTest"},
+              "--load=module-null-sink sink_name=lvtest rate=" + std::to_string(lv::kMediaSampleRate) +
+                  " sink_properties=device.description=LvTest"},
              {"HOME=" + mDir.path(), "XDG_RUNTIME_DIR=" + mDir.path(), "PULSE_RUNTIME_PATH=" + mDir.path(),
               "PULSE_STATE_PATH=" + mDir.path(), "DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "PULSE_SERVER="},
              mDir / "daemon.log") {
@@ -166,4 +177,4 @@ PulseDaemon::~PulseDaemon() {
     unsetenv("PULSE_SERVER");
 }
 
-}  // namespace hosttest
+}  // namespace lvtest

@@ -3,7 +3,8 @@
 // cannot be played is skipped with a message and the next one is tried.
 //
 // Used by one thread at a time (the decoding thread of live play, or the
-// offline renderer). Messages go to `mWarn` (stderr by default).
+// offline renderer). Messages go to `mWarn` (stderr by default; each
+// program sets its own, which names it).
 #pragma once
 
 #include <functional>

@@ -1,23 +1,29 @@
-// What the player's tests share: media files made with the ffmpeg tool, the
-// player run as a process, and a real PulseAudio daemon started and stopped
-// by the test itself. Pictures and the private Xvfb come from
-// tests/platform (test_pictures.h, test_xserver.h).
+// What the tests of the two programs (the player and the spectrum server)
+// share: media files made with the ffmpeg tool or the video layer's WAV
+// writer, the programs run as processes, and a real PulseAudio daemon
+// started and stopped by the test itself. Pictures and the private Xvfb
+// come from tests/platform (test_pictures.h, test_xserver.h).
 //
 //   TempDir                    a fresh folder, removed with everything in it
-//   makeAudioFile(path, spec)  a sine (or silence) with tags and an attached
+//   makeAudioFile(path, tone)  a sine (or silence) with tags and an attached
 //                              picture; the file's extension picks container
 //                              and codec (.flac .mp3 .opus .m4a .ogg .wav)
-//   run(args, env)             the player or a tool as a child process, its
+//   writeWav(path, stereo)     samples as they are, through lv::WavWriter
+//   run(args, env)             a program or a tool as a child process, its
 //                              output and exit status
-//   Child                      a child left running (the player in a window)
+//   Child                      a child left running (the player in a window,
+//                              the server)
 //   PulseDaemon                pulseaudio on a private socket, with a null sink
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace hosttest {
+#include "lv/media.h"
+
+namespace lvtest {
 
 class TempDir {
 public:
@@ -32,8 +38,9 @@ private:
     std::string mPath;
 };
 
-struct AudioSpec {
-    int sampleRate = 44100;
+// A sine tone file to make.
+struct ToneFile {
+    int sampleRate = lv::kMediaSampleRate;
     int channels = 2;
     double seconds = 1.0;
     double frequency = 1000.0;   // 0: silence
@@ -43,7 +50,10 @@ struct AudioSpec {
 };
 
 // False with ffmpeg's message on failure (a missing encoder, say).
-bool makeAudioFile(const std::string& path, const AudioSpec& spec, std::string& error);
+bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& error);
+
+// Interleaved stereo at the media sample rate as a 16-bit WAV file.
+void writeWav(const std::string& path, const std::vector<float>& stereo);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
@@ -69,6 +79,8 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     bool running();
+    // The exit status once it has ended (128 + signal when killed); -1 before.
+    int status() const { return mStatus; }
     // Waits up to `timeoutSeconds` for the exit; -1 if still running.
     int wait(double timeoutSeconds);
     void signal(int sig);
@@ -83,11 +95,7 @@ private:
 std::string binary(const std::string& name);
 
 // Waits (polling) until `ready` is true or `timeoutSeconds` pass.
-bool waitForImpl(bool (*ready)(void*), void* user, double timeoutSeconds);
-template <class F>
-bool waitFor(F ready, double timeoutSeconds) {
-    return waitForImpl([](void* u) { return (*static_cast<F*>(u))(); }, &ready, timeoutSeconds);
-}
+bool waitFor(const std::function<bool()>& ready, double timeoutSeconds);
 
 // PulseAudio, started for the test alone: private runtime folder and socket,
 // no autospawn, a null sink "lvtest" whose monitor is the default source to
@@ -107,4 +115,4 @@ private:
     std::string mError;
 };
 
-}  // namespace hosttest
+}  // namespace lvtest

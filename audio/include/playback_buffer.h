@@ -8,7 +8,7 @@
 //                    history with its position, and the time of the pull
 //                    anchors the estimate of what is being heard
 //   capture thread   played(): captured frames go straight to the history
-//   main thread      snapshot(): a copy of the 1024 frames being heard now,
+//   main thread      snapshot(): a copy of the WINDOW_FRAMES frames being heard now,
 //                    the track they belong to and whether the music is
 //                    over; skip(), setPaused(), close()
 //
@@ -18,7 +18,7 @@
 //
 // What is heard: frames handed to the device at time t start to sound about
 // latencyFrames later, so the frame heard at `now` is
-//   (position of the pull) - latencyFrames + (now - t) * 44100,
+//   (position of the pull) - latencyFrames + (now - t) * SAMPLE_RATE,
 // never beyond the last frame pulled and never going backwards. Positions
 // count frames from the start of play (silence of underruns included).
 #pragma once
@@ -28,12 +28,12 @@
 #include <mutex>
 #include <vector>
 
+#include "audio_constants.h"
 #include "lv/media.h"
 
 class PlaybackBuffer {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int WINDOW_FRAMES = 1024;
 
     struct Snapshot {
         float window[WINDOW_FRAMES * 2];   // interleaved stereo, oldest first, ending at `position`

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-constexpr double RATE = 44100.0;
-}
-
 PlaybackBuffer::PlaybackBuffer(size_t queueFrames, size_t historyFrames)
     : mQueue(queueFrames * 2, 0.0f),
       mQueueFrames(queueFrames),
@@ -85,7 +81,7 @@ void PlaybackBuffer::played(const float* frames, size_t count, Clock::time_point
 long long PlaybackBuffer::audibleLocked(Clock::time_point now) {
     if (mPaused) return mLastAudible;
     double since = std::chrono::duration<double>(now - mAnchorTime).count();
-    long long a = mAnchorPosition + (long long)(std::max(0.0, since) * RATE);
+    long long a = mAnchorPosition + (long long)(std::max(0.0, since) * SAMPLE_RATE);
     a = std::min(a, mConsumed);
     a = std::max(a, mLastAudible);
     mLastAudible = a;

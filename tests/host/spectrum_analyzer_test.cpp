@@ -8,16 +8,16 @@
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
-#include "fft_analyzer.h"
+#include "spectrum_analyzer.h"
 
 namespace {
 
-constexpr int N = SpectrumAnalyzer::WINDOW_FRAMES;
+constexpr int N = WINDOW_FRAMES;
 
 std::vector<float> tone(double hz, float left, float right) {
     std::vector<float> w(size_t(N) * 2);
     for (int i = 0; i < N; ++i) {
-        const float s = float(std::sin(2.0 * M_PI * hz * i / 44100.0));
+        const float s = float(std::sin(2.0 * M_PI * hz * i / double(SAMPLE_RATE)));
         w[size_t(i) * 2] = s * left;
         w[size_t(i) * 2 + 1] = s * right;
     }
@@ -28,13 +28,13 @@ std::vector<float> tone(double hz, float left, float right) {
 
 TEST(Spectrum, ToneLandsInItsBinOnADecibelScaleWithHeadroom) {
     SpectrumAnalyzer analyzer;
-    uint8_t spectrum[2][512], loud[2][512], waveform[2][512];
-    // bin = hz / (44100 / 1024)
+    uint8_t spectrum[2][SPECTRUM_BINS], loud[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
+    // bin = hz / (SAMPLE_RATE / WINDOW_FRAMES)
     for (auto [hz, bin] : {std::pair{1000.0, 23}, {440.0, 10}, {5000.0, 116}, {10000.0, 232}}) {
         analyzer.compute(tone(hz, 0.5f, 0.5f).data(), spectrum, waveform);
         analyzer.compute(tone(hz, 1.0f, 1.0f).data(), loud, waveform);
         for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + 512) - spectrum[ch], bin) << hz << " Hz";
+            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], bin) << hz << " Hz";
         // A clean tone is a narrow line, not a smear over the section.
         EXPECT_GT(spectrum[0][bin] - spectrum[0][bin + 6], 60) << hz << " Hz";
         // 6 dB less is the same number of steps lower wherever the tone sits,
@@ -42,13 +42,19 @@ TEST(Spectrum, ToneLandsInItsBinOnADecibelScaleWithHeadroom) {
         EXPECT_NEAR(loud[0][bin] - spectrum[0][bin], 6.02 * SpectrumAnalyzer::BYTES_PER_DB, 1.5) << hz << " Hz";
         EXPECT_LT(loud[0][bin], 255) << hz << " Hz";
     }
+    // The absolute scale: a full-scale 1 kHz tone reads 165 in its bin. The
+    // byte holds the bin's frequency through the tilt, so bins spaced for
+    // another sample rate (48 kHz: 166) or a shifted floor show here.
+    analyzer.compute(tone(1000, 1.0f, 1.0f).data(), loud, waveform);
+    EXPECT_EQ(loud[0][23], 165);
+    EXPECT_EQ(loud[1][23], 165);
     // Channels stay apart; silence is zero.
     analyzer.compute(tone(1000, 0.5f, 0.0f).data(), spectrum, waveform);
     EXPECT_GT(spectrum[0][23], 100);
-    EXPECT_EQ(*std::max_element(spectrum[1], spectrum[1] + 512), 0);
+    EXPECT_EQ(*std::max_element(spectrum[1], spectrum[1] + SPECTRUM_BINS), 0);
     EXPECT_EQ(waveform[1][100], 128);
     analyzer.compute(tone(1000, 0.0f, 0.0f).data(), spectrum, waveform);
-    EXPECT_EQ(*std::max_element(&spectrum[0][0], &spectrum[0][0] + 2 * 512), 0);
+    EXPECT_EQ(*std::max_element(&spectrum[0][0], &spectrum[0][0] + 2 * SPECTRUM_BINS), 0);
 }
 
 // The demo exists to show the visualizer off: its spectrum, run through the
@@ -64,26 +70,26 @@ TEST(Spectrum, DemoSongBeatsInEveryUpperSection) {
     for (SoundSection* s : sounds.soundSections) s->lastBeatTimer = int32_t(millis());
 
     SpectrumAnalyzer analyzer;
-    uint8_t spectrum[2][512], waveform[2][512];
+    uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
     std::vector<float> window(size_t(N) * 2, 0.0f);
     const long long total = (long long)song.samples.size() / 2;
     long long frames = 0, topBytes = 0;
-    for (long long end = 0; end < total; end = ++frames * 44100 / 60) {
+    for (long long end = 0; end < total; end = ++frames * SAMPLE_RATE / 60) {
         for (long long i = 0, p = end - N; i < N; ++i, ++p)
             for (int ch = 0; ch < 2; ++ch) window[size_t(i) * 2 + ch] = p >= 0 ? song.samples[size_t(p) * 2 + ch] : 0.0f;
         analyzer.compute(window.data(), spectrum, waveform);
-        topBytes += std::count(&spectrum[0][0], &spectrum[0][0] + 2 * 512, 255);
+        topBytes += std::count(&spectrum[0][0], &spectrum[0][0] + 2 * SPECTRUM_BINS, 255);
         source.updateSpectrumData(spectrum);
         clock.advanceMicros(1000000 / 60);
         sounds.exist();
     }
-    const double seconds = double(total) / 44100.0;
+    const double seconds = double(total) / SAMPLE_RATE;
     for (int s = 2; s <= 4; ++s) {
         const int beats = sounds.soundSections[size_t(s)]->numBeats;
         EXPECT_GE(beats, int(seconds / 6.0)) << "section " << s;
         EXPECT_LE(beats, int(seconds / 1.2)) << "section " << s;
     }
-    EXPECT_LT(double(topBytes) / double(frames * 1024), 0.01);
+    EXPECT_LT(double(topBytes) / double(frames * 2 * SPECTRUM_BINS), 0.01);
     sounds.setSource(nullptr);
     setClockSource(nullptr);
 }

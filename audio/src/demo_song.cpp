@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int SR = 44100;
+constexpr int SR = SAMPLE_RATE;
 constexpr float TAU = 6.28318530718f;
 constexpr double BEAT_SECONDS = 60.0 / DEMO_BPM;
 constexpr double STEP_SECONDS = BEAT_SECONDS / 4.0;   // a sixteenth

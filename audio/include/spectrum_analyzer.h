@@ -29,12 +29,12 @@
 
 #include <cstdint>
 
+#include "audio_constants.h"
+
 struct fftwf_plan_s;
 
 class SpectrumAnalyzer {
 public:
-    static constexpr int WINDOW_FRAMES = 1024;
-    static constexpr int NUM_BINS = 512;
     static constexpr float FLOOR_DB = -65.0f;
     static constexpr float BYTES_PER_DB = 2.55f;
     static constexpr float TILT_DB_PER_OCTAVE = 3.0f;
@@ -52,13 +52,13 @@ public:
 
     // `frames`: WINDOW_FRAMES interleaved stereo frames, oldest first.
     // Writes the spectrum of each channel and, for hosts that send it too, a
-    // 512-sample waveform (128 = silence).
-    void compute(const float* frames, uint8_t spectrum[2][512], uint8_t waveform[2][512]);
+    // waveform of the newest samples (128 = silence).
+    void compute(const float* frames, uint8_t spectrum[2][SPECTRUM_BINS], uint8_t waveform[2][WAVEFORM_SAMPLES]);
 
     // Byte for a magnitude at bin `bin` (1.0 = full-scale sine).
     uint8_t toByte(float magnitude, int bin) const;
 
-    // Bin magnitudes of the last compute(), per channel (NUM_BINS each).
+    // Bin magnitudes of the last compute(), per channel (SPECTRUM_BINS each).
     const float* magnitudes(int channel) const { return mMagnitudes[channel]; }
 
 private:
@@ -67,5 +67,5 @@ private:
     float (*mOut)[2];        // fftwf_complex, WINDOW_FRAMES / 2 + 1
     float mWindow[WINDOW_FRAMES];
     float mNorm;
-    float mMagnitudes[2][NUM_BINS];
+    float mMagnitudes[2][SPECTRUM_BINS];
 };

@@ -12,10 +12,11 @@
 
 #include <vector>
 
+#include "audio_constants.h"
 #include "lv/media.h"
 
 struct DemoSong {
-    std::vector<float> samples;   // interleaved stereo, 44.1 kHz
+    std::vector<float> samples;   // interleaved stereo at SAMPLE_RATE
     lv::TrackMeta meta;           // title, artist, album, duration, cover
 };
 

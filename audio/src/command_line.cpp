@@ -1,0 +1,134 @@
+#include "command_line.h"
+
+#include <cstdlib>
+
+#include "audio_constants.h"
+
+const char* programVersion() { return LV_VERSION; }
+
+bool CommandLine::next() {
+    while (++mIndex < mArgc) {
+        mArg = mArgv[mIndex];
+        if (!mEndOfOptions && mArg == "--") {
+            mEndOfOptions = true;
+            continue;
+        }
+        mName = isInput() ? mArg : mArg.substr(0, mArg.find('='));
+        return true;
+    }
+    return false;
+}
+
+bool CommandLine::isInput() const { return mEndOfOptions || mArg.empty() || mArg[0] != '-' || mArg == "-"; }
+
+bool CommandLine::value(std::string& out, std::string& error) {
+    size_t eq = mArg.find('=');
+    if (eq != std::string::npos) {
+        out = mArg.substr(eq + 1);
+        return true;
+    }
+    if (mIndex + 1 >= mArgc) {
+        error = mArg + " needs a value";
+        return false;
+    }
+    out = mArgv[++mIndex];
+    return true;
+}
+
+std::string CommandLine::optionalValue() {
+    size_t eq = mArg.find('=');
+    if (eq != std::string::npos) return mArg.substr(eq + 1);
+    if (mIndex + 1 < mArgc && mArgv[mIndex + 1][0] != '-') return mArgv[++mIndex];
+    return "";
+}
+
+bool parseIntIn(const std::string& text, int lo, int hi, int& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (*end || v < lo || v > hi) return false;
+    out = int(v);
+    return true;
+}
+
+bool parseNumberIn(const std::string& text, double lo, double hi, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (*end || !(v >= lo && v <= hi)) return false;
+    out = v;
+    return true;
+}
+
+OptionRule flagOption(const std::string& name, bool& target, const std::string& alias) {
+    return {name, alias, OptionRule::Takes::NOTHING, [&target](const std::string&) { return target = true; }, ""};
+}
+
+OptionRule textOption(const std::string& name, std::string& target) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [&target](const std::string& v) {
+                target = v;
+                return true;
+            },
+            ""};
+}
+
+OptionRule intOption(const std::string& name, int lo, int hi, int& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [lo, hi, &target](const std::string& v) { return parseIntIn(v, lo, hi, target); }, wants};
+}
+
+OptionRule numberOption(const std::string& name, double lo, double hi, double& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE,
+            [lo, hi, &target](const std::string& v) { return parseNumberIn(v, lo, hi, target); }, wants};
+}
+
+std::vector<OptionRule> commonOptionRules(CommonOptions& o) {
+    OptionRule capture{"--capture", "", OptionRule::Takes::OPTIONAL_VALUE,
+                       [&o](const std::string& v) {
+                           o.capture = true;
+                           o.captureSource = v;
+                           return true;
+                       },
+                       ""};
+    return {flagOption("--help", o.help, "-h"), flagOption("--version", o.version),
+            flagOption("--loop", o.loop),       flagOption("--verbose", o.verbose),
+            flagOption("--list-sources", o.listSources), capture};
+}
+
+std::string fillIn(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        const std::string key = "{" + name + "}";
+        for (size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+    }
+    return text;
+}
+
+bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table, std::vector<std::string>& inputs,
+                     std::string& error) {
+    CommandLine args(argc, argv);
+    while (args.next()) {
+        if (args.isInput()) {
+            inputs.push_back(args.arg());
+            continue;
+        }
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& r : table) {
+            bool whole = r.takes == OptionRule::Takes::NOTHING;
+            const std::string& written = whole ? args.arg() : args.name();
+            if (written == r.name || (!r.alias.empty() && written == r.alias)) rule = &r;
+        }
+        if (!rule) {
+            error = "unknown option " + args.arg();
+            return false;
+        }
+        std::string value;
+        if (rule->takes == OptionRule::Takes::VALUE && !args.value(value, error)) return false;
+        if (rule->takes == OptionRule::Takes::OPTIONAL_VALUE) value = args.optionalValue();
+        if (!rule->set(value)) {
+            error = rule->name + " takes " + rule->wants + ", not \"" + value + "\"";
+            return false;
+        }
+    }
+    return true;
+}
