@@ -20,6 +20,7 @@
 #include "progress.h"
 #include "sink_thread.h"
 #include "spectrum_analyzer.h"
+#include "video_tags.h"
 
 namespace fs = std::filesystem;
 
@@ -105,6 +106,7 @@ private:
     long long mAudioWritten = 0;
     long long mTrackStart = 0;
     long long mSoundLimit = -1;             // --duration, or where a stop signal came
+    std::vector<lv::VideoChapter> mChapters;   // where each track began
     int mStoppedBy = 0;
 };
 
@@ -161,8 +163,9 @@ bool OfflineRender::openOutputs() {
         vo.fps = o.fps;
         vo.crf = o.crf;
         vo.preset = o.preset;
-        if (mPaths.empty()) vo.metadata = {{"title", mFirst.title}, {"artist", mFirst.artist}, {"album", mFirst.album}};
+        describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
         vo.metadata.push_back({"comment", "Lumenvortex"});
+        mChapters.push_back({0, mFirst.title});
         if (!mVideo.open(o.renderPath, vo, error)) {
             say(error);
             return false;
@@ -230,6 +233,7 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     while (!music.changes.empty() && music.changes.front().position <= position) {
         latest = std::move(music.changes.front().meta);
         mTrackStart = music.changes.front().position;
+        mChapters.push_back({mTrackStart * 1000 / SAMPLE_RATE, latest.title});
         begun = true;
         music.changes.pop_front();
     }
@@ -287,10 +291,13 @@ int OfflineRender::run() {
 // Closes the files and says what was written.
 int OfflineRender::finish(bool broken, double took) {
     std::string closeError;
+    if (mToVideo && mChapters.size() > 1) mVideo.setChapters(mChapters);
     if (mToVideo && !mVideo.close(closeError) && !broken) {
         say(closeError);
         broken = true;
     }
+    if (mToVideo)
+        for (const std::string& w : mVideo.warnings()) say(w);
     if (mToFrames && !mWav.close(closeError) && !broken) {
         say(closeError);
         broken = true;

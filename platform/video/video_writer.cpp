@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lv/image_format.h"
 #include "lv/video_out.h"
 
 extern "C" {
@@ -20,10 +21,46 @@ namespace {
 
 constexpr int kRate = 44100;
 
+// Where a container keeps a cover picture: an attached picture in the
+// MP4 family (the mov muxer writes it as the iTunes 'covr' item), a file
+// attachment in Matroska; QuickTime MOV, WebM and the rest keep none.
+enum class CoverPlace { None, AttachedPicture, Attachment };
+
+CoverPlace coverPlace(const AVOutputFormat* format) {
+    const std::string name = format->name;
+    if (name == "mp4" || name == "ipod") return CoverPlace::AttachedPicture;
+    if (name == "matroska") return CoverPlace::Attachment;
+    return CoverPlace::None;
+}
+
 std::string avError(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);
     return buffer;
+}
+
+// The cover's size, by decoding it: the mov muxer needs the dimensions of an
+// attached picture, and a cover that does not decode is better left out.
+bool pictureSize(const std::vector<unsigned char>& bytes, AVCodecID id, int& width, int& height) {
+    const AVCodec* codec = avcodec_find_decoder(id);
+    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool ok = ctx && packet && frame && bytes.size() < size_t(INT32_MAX) && avcodec_open2(ctx, codec, nullptr) >= 0 &&
+              av_new_packet(packet, int(bytes.size())) >= 0;
+    if (ok) {
+        std::memcpy(packet->data, bytes.data(), bytes.size());
+        ok = avcodec_send_packet(ctx, packet) >= 0 && avcodec_send_packet(ctx, nullptr) >= 0 &&
+             avcodec_receive_frame(ctx, frame) >= 0 && frame->width > 0 && frame->height > 0;
+    }
+    if (ok) {
+        width = frame->width;
+        height = frame->height;
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&ctx);
+    return ok;
 }
 
 }  // namespace
@@ -45,6 +82,9 @@ struct VideoWriter::Impl {
     long long audioPts = 0;
     bool headerWritten = false;
     bool broken = false;
+    AVStream* coverStream = nullptr;   // an attached picture, its one packet sent after the header
+    std::vector<VideoChapter> chapters;
+    std::vector<std::string> warnings;
 
     ~Impl() { release(); }
 
@@ -70,6 +110,8 @@ struct VideoWriter::Impl {
     }
 
     bool outOfMemory(std::string& error) { return fail(error, "cannot write " + path + ": out of memory"); }
+
+    void warn(const std::string& what) { warnings.push_back(path + ": " + what + "; the video is written without it"); }
 
     // A stream for `codec` with its encoder context; the caller sets the
     // context up and opens it.
@@ -187,6 +229,101 @@ struct VideoWriter::Impl {
         }
     }
 
+    // The cover as a stream of its own, added after the video and the sound
+    // so that players take stream 0 for the picture to show. Everything is
+    // allocated before the stream, which cannot be taken back once made.
+    void addCover() {
+        if (options.cover.empty()) return;
+        const CoverPlace place = coverPlace(oc->oformat);
+        if (place == CoverPlace::None) return;
+        const ImageFormat format = sniffImageFormat(options.cover.data(), options.cover.size());
+        if (format == ImageFormat::NoImage) return warn("the cover is neither JPEG nor PNG");
+        const bool jpeg = format == ImageFormat::Jpeg;
+        const AVCodecID id = jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_PNG;
+        int width = 0, height = 0;
+        if (!pictureSize(options.cover, id, width, height)) return warn("the cover does not decode");
+        uint8_t* data = nullptr;
+        AVDictionary* tags = nullptr;
+        if (place == CoverPlace::Attachment) {
+            data = static_cast<uint8_t*>(av_mallocz(options.cover.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!data || av_dict_set(&tags, "filename", jpeg ? "cover.jpg" : "cover.png", 0) < 0 ||
+                av_dict_set(&tags, "mimetype", jpeg ? "image/jpeg" : "image/png", 0) < 0) {
+                av_free(data);
+                av_dict_free(&tags);
+                return warn("no memory for the cover");
+            }
+            std::memcpy(data, options.cover.data(), options.cover.size());
+        }
+        AVStream* st = avformat_new_stream(oc, nullptr);
+        if (!st) {
+            av_free(data);
+            av_dict_free(&tags);
+            return warn("no memory for the cover");
+        }
+        st->codecpar->codec_id = id;
+        st->codecpar->width = width;
+        st->codecpar->height = height;
+        if (place == CoverPlace::Attachment) {
+            st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+            st->codecpar->extradata = data;
+            st->codecpar->extradata_size = int(options.cover.size());
+            st->metadata = tags;
+        } else {
+            st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+            st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+            coverStream = st;
+        }
+    }
+
+    // An attached picture's one packet: the muxer keeps it for the index.
+    void writeCover() {
+        if (!coverStream) return;
+        if (av_new_packet(packet, int(options.cover.size())) < 0) return warn("no memory for the cover");
+        std::memcpy(packet->data, options.cover.data(), options.cover.size());
+        packet->stream_index = coverStream->index;
+        packet->pts = packet->dts = 0;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        // Not through the interleaver: no other packet of this stream follows.
+        int rc = av_write_frame(oc, packet);
+        av_packet_unref(packet);
+        if (rc < 0) warn("cannot write the cover (" + avError(rc) + ")");
+    }
+
+    // The chapter table the muxers read in the trailer (MP4 writes it as a
+    // text track, Matroska as its Chapters). Each mark ends where the next
+    // one begins, the last at the end of the video. Built whole or not at all.
+    void addChapters() {
+        if (chapters.empty()) return;
+        const long long endMs = std::max(videoPts * 1000 / options.fps, audioPts * 1000 / kRate);
+        const size_t n = chapters.size();
+        auto** table = static_cast<AVChapter**>(av_calloc(n, sizeof(AVChapter*)));
+        bool ok = table != nullptr;
+        for (size_t i = 0; ok && i < n; ++i) {
+            table[i] = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+            if (!table[i]) {
+                ok = false;
+                break;
+            }
+            AVChapter& c = *table[i];
+            c.id = int64_t(i) + 1;
+            c.time_base = AVRational{1, 1000};
+            c.start = chapters[i].startMs;
+            c.end = std::max<int64_t>(c.start, i + 1 < n ? chapters[i + 1].startMs : endMs);
+            if (av_dict_set(&c.metadata, "title", chapters[i].title.c_str(), 0) < 0) ok = false;
+        }
+        if (!ok) {
+            for (size_t i = 0; table && i < n; ++i)
+                if (table[i]) {
+                    av_dict_free(&table[i]->metadata);
+                    av_freep(&table[i]);
+                }
+            av_freep(&table);
+            return warn("no memory for the chapters");
+        }
+        oc->chapters = table;
+        oc->nb_chapters = unsigned(n);
+    }
+
     // Encodes whole AAC frames from the FIFO; with `flush` the short rest too.
     bool drainAudio(bool flush, std::string& error) {
         int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
@@ -213,6 +350,10 @@ VideoWriter::~VideoWriter() {
 
 long long VideoWriter::framesWritten() const { return mImpl->videoPts; }
 
+const std::vector<std::string>& VideoWriter::warnings() const { return mImpl->warnings; }
+
+void VideoWriter::setChapters(std::vector<VideoChapter> chapters) { mImpl->chapters = std::move(chapters); }
+
 bool VideoWriter::open(const std::string& path, const VideoOptions& options, std::string& error) {
     mImpl = std::make_unique<Impl>();
     Impl& d = *mImpl;
@@ -230,8 +371,12 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     if (!d.packet) return d.outOfMemory(error);
     if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;
     for (const auto& [key, value] : options.metadata)
-        if (av_dict_set(&d.oc->metadata, key.c_str(), value.c_str(), 0) < 0) return d.outOfMemory(error);
-    return d.startFile(error);
+        if (!value.empty() && av_dict_set(&d.oc->metadata, key.c_str(), value.c_str(), 0) < 0)
+            d.warn("no memory for the " + key + " tag");
+    d.addCover();
+    if (!d.startFile(error)) return false;
+    d.writeCover();
+    return true;
 }
 
 bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
@@ -272,6 +417,7 @@ bool VideoWriter::close(std::string& error) {
     if (ok) ok = d.encode(d.audio, d.audioStream, nullptr, error);
     if (ok) ok = d.encode(d.video, d.videoStream, nullptr, error);
     if (ok) {
+        d.addChapters();
         int rc = av_write_trailer(d.oc);
         if (rc < 0) ok = d.fail(error, "cannot finish " + d.path + ": " + avError(rc));
     }

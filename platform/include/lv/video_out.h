@@ -9,7 +9,9 @@
  * Failures: every call returns false with `error` set ("cannot write
  * out/demo.mp4: Permission denied"); after a failure the writer accepts no
  * more and close() releases what it holds. Same input, same options: same
- * bytes out.
+ * bytes out. The music's identity (tags, cover, chapters) is a nicety: what
+ * of it cannot be written is left out with a line in warnings(), and the
+ * video is written all the same.
  */
 #pragma once
 
@@ -21,6 +23,13 @@
 
 namespace lv {
 
+// A mark where a track begins, from the start of the video; it lasts until
+// the next one, the last until the end.
+struct VideoChapter {
+    long long startMs = 0;
+    std::string title;   // UTF-8
+};
+
 struct VideoOptions {
     int width = 1280;    // even (4:2:0 chroma)
     int height = 720;
@@ -28,7 +37,10 @@ struct VideoOptions {
     int crf = 18;                     // x264 constant quality: 18 looks like the source
     std::string preset = "veryfast";  // x264 speed / size trade
     int audioBitRate = 192000;
-    std::vector<std::pair<std::string, std::string>> metadata;   // title, artist, comment ...
+    std::vector<std::pair<std::string, std::string>> metadata;   // title, artist, comment ... (UTF-8)
+    // JPEG or PNG bytes: the container's cover picture where it has one
+    // (MP4: an attached picture; Matroska: a cover.jpg/.png attachment).
+    std::vector<unsigned char> cover;
 };
 
 class VideoWriter {
@@ -44,10 +56,16 @@ public:
     bool writeFrame(const unsigned char* rgba, std::string& error);
     // Interleaved stereo frames at 44.1 kHz, in order.
     bool writeAudio(const float* frames, size_t count, std::string& error);
+    // Chapter marks, in order, written when the file is finished (MP4, MOV
+    // and Matroska keep them; other containers drop them).
+    void setChapters(std::vector<VideoChapter> chapters);
     // Flushes the encoders and finishes the file.
     bool close(std::string& error);
 
     long long framesWritten() const;
+    // What of the tags, cover and chapters could not be written, one
+    // sentence each; the video itself is fine.
+    const std::vector<std::string>& warnings() const;
 
     struct Impl;
 
