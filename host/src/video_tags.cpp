@@ -25,12 +25,17 @@ void describeMusic(lv::VideoOptions& options, const lv::TrackMeta& first, const 
     std::vector<std::string> titles{first.title};
     auto at = std::find(paths.begin(), paths.end(), first.path);
     long long startMs = first.durationMs;
+    size_t length = first.title.size();
+    // A long list stops being read once the title is full: one more title
+    // is enough to say that more follow.
     for (auto it = at == paths.end() ? at : at + 1; it != paths.end(); ++it) {
         if (limitMs >= 0 && startMs >= limitMs) break;
         lv::TrackMeta meta;
         std::string error;
         if (!lv::probeTrack(*it, meta, error)) continue;   // skipped by the render too
         titles.push_back(meta.title);
+        length += 2 + meta.title.size();
+        if (length > kMaxTitleBytes) break;
         // Past a track of unknown length every later one may still be heard.
         startMs = startMs < 0 || meta.durationMs < 0 ? -1 : startMs + meta.durationMs;
     }
