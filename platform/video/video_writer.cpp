@@ -39,28 +39,40 @@ std::string avError(int code) {
     return buffer;
 }
 
-// The cover's size, by decoding it: the mov muxer needs the dimensions of an
-// attached picture, and a cover that does not decode is better left out.
-bool pictureSize(const std::vector<unsigned char>& bytes, AVCodecID id, int& width, int& height) {
-    const AVCodec* codec = avcodec_find_decoder(id);
-    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    bool ok = ctx && packet && frame && bytes.size() < size_t(INT32_MAX) && avcodec_open2(ctx, codec, nullptr) >= 0 &&
-              av_new_packet(packet, int(bytes.size())) >= 0;
-    if (ok) {
-        std::memcpy(packet->data, bytes.data(), bytes.size());
-        ok = avcodec_send_packet(ctx, packet) >= 0 && avcodec_send_packet(ctx, nullptr) >= 0 &&
-             avcodec_receive_frame(ctx, frame) >= 0 && frame->width > 0 && frame->height > 0;
+// The cover's size from its header: the mov muxer needs the dimensions of an
+// attached picture. Never decoded here, so a picture that claims a huge
+// size in a few bytes costs nothing; the bytes go out as they came in.
+bool pictureSize(const std::vector<unsigned char>& b, ImageFormat format, int& width, int& height) {
+    auto be16 = [&](size_t at) { return int(b[at]) << 8 | int(b[at + 1]); };
+    if (format == ImageFormat::Png) {   // the IHDR chunk comes first
+        if (b.size() < 24 || std::memcmp(&b[12], "IHDR", 4) != 0 || b[16] || b[17] || b[20] || b[21]) return false;
+        width = be16(18);
+        height = be16(22);
+        return width > 0 && height > 0;
     }
-    if (ok) {
-        width = frame->width;
-        height = frame->height;
+    // JPEG: the segments up to the frame header (SOF0..SOF15 but DHT, JPG, DAC).
+    for (size_t at = 2; at + 4 <= b.size();) {
+        if (b[at] != 0xFF) return false;
+        const int marker = b[at + 1];
+        if (marker == 0xFF) {   // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {   // no length
+            at += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return false;   // the scan began with no frame header
+        const size_t length = size_t(be16(at + 2));
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            if (length < 7 || at + 9 > b.size()) return false;
+            height = be16(at + 5);
+            width = be16(at + 7);
+            return width > 0 && height > 0;
+        }
+        at += 2 + length;
     }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&ctx);
-    return ok;
+    return false;
 }
 
 }  // namespace
@@ -241,7 +253,7 @@ struct VideoWriter::Impl {
         const bool jpeg = format == ImageFormat::Jpeg;
         const AVCodecID id = jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_PNG;
         int width = 0, height = 0;
-        if (!pictureSize(options.cover, id, width, height)) return warn("the cover does not decode");
+        if (!pictureSize(options.cover, format, width, height)) return warn("the cover's header is damaged");
         uint8_t* data = nullptr;
         AVDictionary* tags = nullptr;
         if (place == CoverPlace::Attachment) {
