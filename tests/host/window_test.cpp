@@ -6,7 +6,6 @@
 // rests. Then the window's decisions on their own, on a clock of the test's.
 #include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
