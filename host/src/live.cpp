@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "capture_sources.h"
+#include "desktop.h"
 #include "lv/audio_out.h"
 #include "lv/capture.h"
 #include "playback_buffer.h"
@@ -203,10 +204,9 @@ bool LiveWindow::open(const Options& o, std::string& error) {
 }
 
 void LiveWindow::setTitle(const lv::TrackMeta& meta) {
-    std::string title = meta.title;
-    if (!meta.artist.empty()) title += " \xE2\x80\x94 " + meta.artist;   // em dash
-    title += " \xC2\xB7 Lumenvortex";
-    SDL_SetWindowTitle(mWindow, title.c_str());
+    const std::string title = desktop::windowTitle(meta);
+    SDL_SetWindowTitle(mWindow, title.c_str());   // for SDL's own record; X11 gets it below
+    desktop::setX11Title(mPort.x11Display, mPort.x11Window, title);
 }
 
 // The plug-in on show in the window with the sound playing: the event loop
@@ -232,6 +232,8 @@ private:
     void handleText(const char* text);
     // One frame, if one is due; false when play is over.
     bool frame();
+    // Hides or shows the pointer, and with --verbose reports the frame rate.
+    void afterFrame(bool drew);
     void setFullscreen(bool on);
     void togglePause();
     void skip();
@@ -249,6 +251,9 @@ private:
     PlaybackBuffer::Snapshot mSnap;
     bool mFullscreen, mPaused = false, mMinimized = false, mQuit = false, mLastKeyRepeat = false;
     PlaybackBuffer::Clock::time_point mLastFrame{};
+    desktop::Clock::time_point mLastMotion = desktop::Clock::now();
+    bool mPointerShown = true;
+    desktop::FrameRateMeter mFrameRate{desktop::Clock::now()};
     int mStatus = 0;
 };
 
@@ -337,6 +342,9 @@ void LiveSession::handle(const SDL_Event& e) {
         case SDL_TEXTINPUT:
             handleText(e.text.text);
             break;
+        case SDL_MOUSEMOTION:
+            mLastMotion = desktop::Clock::now();
+            break;
         default:
             break;
     }
@@ -382,11 +390,27 @@ bool LiveSession::frame() {
     return true;
 }
 
+void LiveSession::afterFrame(bool drew) {
+    const auto now = desktop::Clock::now();
+    const bool shown = desktop::pointerShown(mFullscreen, now - mLastMotion);
+    if (shown != mPointerShown) {
+        SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+        mPointerShown = shown;
+    }
+    if (const std::optional<double> fps = mFrameRate.tick(now, drew); fps && o.verbose) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%.1f fps", *fps);
+        say(line);
+    }
+}
+
 int LiveSession::run() {
     while (!mQuit) {
         SDL_Event e;
         while (SDL_PollEvent(&e)) handle(e);
+        const auto lastFrame = mLastFrame;
         if (mQuit || !frame()) break;
+        afterFrame(mLastFrame != lastFrame);
     }
     return mStatus;
 }

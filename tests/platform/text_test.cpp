@@ -1,5 +1,6 @@
 // Text into RGBA bitmaps: font resolution and fallback, where the ink lands,
-// premultiplied colour, any script, bad UTF-16 and unusable arguments.
+// premultiplied colour, any script with its shaping and direction, colour
+// emoji, bad UTF-16 and unusable arguments.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,6 +76,7 @@ TEST(Text, AnyScriptFindsGlyphsAndStartsAtTheGivenPoint) {
         u"\u0645\u0631\u062D\u0628\u0627",  // Arabic, right to left
         u"\u05E9\u05DC\u05D5\u05DD",        // Hebrew, right to left
         u"Caf\u00E9 \u00FC\u00DF",          // Latin with marks
+        u"\u03A9\u03BC\u03AD\u03B3\u03B1",  // Greek
     };
     for (const std::u16string& text : samples) {
         lvtext::TextMetrics m;
@@ -117,4 +119,51 @@ TEST(Text, MalformedUtf16IsReplacedAndUnusableArgumentsLeaveTheBitmapAlone) {
     // Text far outside the bitmap is cut, not written past it.
     EXPECT_TRUE(b.draw(u"HHHHHHHHHHHHHHHH", -300, 500, gill()));
     EXPECT_EQ(b.rgba, before);
+}
+
+
+// Shaping and direction, not just glyphs: beh written four times joins into
+// one unbroken stroke along the baseline, where the isolated letters leave
+// gaps; and in "beh beh beh, alef" the alef, the only tall letter and the
+// last one read, stands at the left end of the line.
+TEST(Text, ArabicIsJoinedAndRunsRightToLeft) {
+    auto columns = [](const std::u16string& text, int fromRow, int toRow) {
+        Bitmap b(160, 50);
+        EXPECT_TRUE(b.draw(text, 5, 35, gill()));
+        std::vector<bool> inked(160, false);
+        for (int y = fromRow; y <= toRow; ++y)
+            for (int x = 0; x < 160; ++x) inked[x] = inked[x] || b.rgba[(size_t(y) * 160 + x) * 4 + 3] > 100;
+        return inked;
+    };
+    auto gaps = [](const std::vector<bool>& inked) {
+        const auto first = std::find(inked.begin(), inked.end(), true);
+        const auto last = std::find(inked.rbegin(), inked.rend(), true).base();
+        return first < last ? std::count(first, last, false) : -1L;
+    };
+    EXPECT_EQ(gaps(columns(u"\u0628\u0628\u0628\u0628", 28, 35)), 0) << "joined";
+    EXPECT_GT(gaps(columns(u"\u0628 \u0628 \u0628 \u0628", 28, 35)), 3) << "isolated";
+
+    const std::vector<bool> all = columns(u"\u0628\u0628\u0628 \u0627", 0, 49);
+    const std::vector<bool> tall = columns(u"\u0628\u0628\u0628 \u0627", 0, 24);
+    const long left = std::find(all.begin(), all.end(), true) - all.begin();
+    const long right = all.rend() - std::find(all.rbegin(), all.rend(), true);
+    const long tallRight = tall.rend() - std::find(tall.rbegin(), tall.rend(), true);
+    ASSERT_GT(tallRight, 0) << "no alef drawn";
+    EXPECT_LT(tallRight - left, (right - left) / 3) << "the alef is not at the left end of " << left << " to " << right;
+}
+
+// A colour glyph is not filled: a palm tree (U+1F334) drawn in black keeps
+// its olive leaves and orange trunk (fonts-noto-color-emoji).
+TEST(Text, ColourEmojiKeepTheirOwnColours) {
+    Bitmap b(60, 40);
+    ASSERT_TRUE(b.draw(u"\U0001F334", 5, 30, gill(0, 0, 0)));
+    int leaves = 0, trunk = 0;
+    for (size_t i = 0; i < b.rgba.size(); i += 4) {
+        const unsigned char* p = &b.rgba[i];
+        ASSERT_LE(std::max({p[0], p[1], p[2]}), p[3]) << "premultiplied";
+        leaves += p[1] > p[0] && p[1] > p[2] + 40;
+        trunk += p[0] > p[1] + 40 && p[1] > p[2] + 40;
+    }
+    EXPECT_GT(leaves, 20) << "no colour emoji font: install fonts-noto-color-emoji";
+    EXPECT_GT(trunk, 5);
 }

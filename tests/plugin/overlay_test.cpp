@@ -100,6 +100,34 @@ TEST(Overlay, CoverAndNameSitInTheLowerLeftOrTheNameAtTheEdgeWithoutCover) {
     }
 }
 
+// The name texture is tinted white when drawn: a colour glyph's own colours
+// must come through it, not a grey silhouette (fonts-noto-color-emoji).
+TEST(Overlay, ColourEmojiInTheNameKeepTheirColours) {
+    runWithHost([](TestHost& host) {
+        ASSERT_EQ(host.show(kWidth, kHeight), noErr);
+        host.renderFrames(1);
+        const std::u16string name = u"\U0001F334 Palm";
+        host.play(lvhost::makeTrack(name, u"", u""));
+        host.renderFrames(1);
+        host.writeCanvasPNG("plugin_overlay_emoji.png");
+        std::vector<unsigned char> want(512 * 128 * 4, 0);
+        std::string error;
+        ASSERT_TRUE(lvtext::drawTextLine(want.data(), 512, 128, 512 * 4, 1, 54, name.data(), name.size(),
+                                         {"GillSans", 18}, error))
+            << error;
+        int coloured = 0, shown = 0;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 512; ++x) {
+                const unsigned char* p = &want[(size_t(y) * 512 + x) * 4];
+                if (p[3] < 255 || std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) < 80) continue;
+                ++coloured;
+                shown += near(host.canvasPixel(20 + x, 626 + y), RGBA{p[0], p[1], p[2], 255});
+            }
+        EXPECT_GT(coloured, 20) << "the emoji is drawn without its colours";
+        EXPECT_EQ(shown, coloured) << "its colours are lost on the way to the screen";
+    });
+}
+
 TEST(Overlay, FadesOverItsLastTwoSeconds) {
     runWithHost([](TestHost& host) {
         // Left half white, right half black: their difference in the frame is

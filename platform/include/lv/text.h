@@ -4,7 +4,9 @@
  * size and draws it, filled with one colour, onto an RGBA bitmap with the
  * left end of its baseline at a given point. Any script works: fontconfig
  * supplies glyphs that the family lacks (CJK, Arabic, Hebrew, ...), and
- * right-to-left runs are shaped and ordered by Pango. The family "GillSans"
+ * right-to-left runs are shaped and ordered by Pango. Colour glyphs (emoji
+ * from fonts-noto-color-emoji, a bitmap font Cairo scales down) keep their
+ * own colours; the fill colour applies to the rest. The family "GillSans"
  * resolves to Gillius ADF (a Gill Sans lookalike, fonts-adf-gillius) and
  * falls back to sans-serif; the rule lives in a private fontconfig setup of
  * this layer and changes nothing for the rest of the process.
