@@ -14,16 +14,19 @@
 namespace {
 
 constexpr long long kFrameBytes = 2 * SPECTRUM_BINS;
-// Read per tick at most: four seconds of frames, a few milliseconds' work.
-constexpr size_t kReadBudget = 256 * 1024;
+// Read per tick at most: four seconds of frames, a few milliseconds' work;
+// and a few track lines, which come once a song (a peer that floods the
+// track port costs a frame no more than that).
+constexpr size_t kFrameReadBudget = 256 * 1024;
+constexpr size_t kTrackReadBudget = 4 * TRACK_LINE_MAX;
 
-// Reads what waits on `fd`, up to the budget, handing each piece to `take`.
-// False when the connection has ended or failed.
+// Reads what waits on `fd`, up to `budget` bytes, handing each piece to
+// `take`. False when the connection has ended or failed.
 template <class Take>
-bool readWaiting(int fd, Take take) {
+bool readWaiting(int fd, size_t budget, Take take) {
     char buffer[16 * 1024];
-    for (size_t budget = kReadBudget; budget > 0;) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (budget > 0) {
+        ssize_t n = recv(fd, buffer, std::min(sizeof buffer, budget), MSG_DONTWAIT);
         if (n > 0) {
             take(buffer, size_t(n));
             budget -= std::min(budget, size_t(n));
@@ -124,7 +127,7 @@ void CorvaneLink::tick(Clock::time_point now) {
 
 void CorvaneLink::readFrames(Clock::time_point now) {
     const long long before = mFrames.bytes / kFrameBytes;
-    const bool alive = readWaiting(mFrames.fd, [&](const char*, size_t n) { mFrames.bytes += (long long)n; });
+    const bool alive = readWaiting(mFrames.fd, kFrameReadBudget, [&](const char*, size_t n) { mFrames.bytes += (long long)n; });
     if (mFrames.bytes / kFrameBytes > before) frameArrived(now);
     if (!alive) {
         // The server has gone, and the source's connection with it.
@@ -148,12 +151,14 @@ void CorvaneLink::frameArrived(Clock::time_point now) {
 }
 
 void CorvaneLink::readTracks() {
-    auto line = [this](std::string_view text) {
-        lv::TrackMeta meta;
-        if (parseTrackLine(text, meta) && mHooks.onTrack) mHooks.onTrack(meta);
-    };
-    if (!readWaiting(mTracks.fd, [&](const char* data, size_t n) { mLines.feed(data, n, line); })) {
+    // Only the newest good line of those read now matters: the ones before
+    // it would be replaced before a frame could show them.
+    lv::TrackMeta newest;
+    bool any = false;
+    auto line = [&](std::string_view text) { any = parseTrackLine(text, newest) || any; };
+    if (!readWaiting(mTracks.fd, kTrackReadBudget, [&](const char* data, size_t n) { mLines.feed(data, n, line); })) {
         mTracks.close();
         mLines.reset();
     }
+    if (any && mHooks.onTrack) mHooks.onTrack(newest);
 }

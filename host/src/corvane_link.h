@@ -11,7 +11,8 @@
 //     it connects again about once a RETRY, and as soon as a whole frame
 //     comes on the new connection it attaches a fresh source;
 //   - the track channel (the frame port + 1, track_line.h) tells what plays:
-//     each good line becomes onTrack(meta), bad ones are ignored.
+//     the newest good line of each tick becomes onTrack(meta), bad ones are
+//     ignored.
 //
 // Who calls it: the plug-in's thread, tick() once a frame. tick() never
 // waits: connects are non-blocking and finished by later ticks, reads take
