@@ -4,49 +4,20 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include "corvane_process.h"
 #include "track_line.h"
 
 namespace {
 
-// Lines from one connection, however the bytes are cut.
-class LineClient {
-public:
-    explicit LineClient(int port) : mFd(cvtest::connectClient(port)) {}
-    ~LineClient() {
-        if (mFd >= 0) close(mFd);
-    }
-    bool connected() const { return mFd >= 0; }
-    // The next line, newline included; "" when none comes in `seconds`.
-    std::string next(double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-        for (;;) {
-            const size_t newline = mBuffer.find('\n');
-            if (newline != std::string::npos) {
-                std::string line = mBuffer.substr(0, newline + 1);
-                mBuffer.erase(0, newline + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd p{mFd, POLLIN, 0};
-            char chunk[512];
-            ssize_t n;
-            if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0 || (n = recv(mFd, chunk, sizeof chunk, 0)) <= 0)
-                return "";
-            mBuffer.append(chunk, size_t(n));
-        }
-    }
-
-private:
-    int mFd;
-    std::string mBuffer;
-};
+// The next `size` bytes of a connection as text ("" past `seconds`).
+std::string readText(int fd, size_t size, double seconds) {
+    std::string text(size, '\0');
+    text.resize(cvtest::readFor(fd, reinterpret_cast<uint8_t*>(text.data()), size, seconds));
+    return text;
+}
 
 lv::TrackMeta meta(const std::string& title, const std::string& artist, const std::string& album) {
     lv::TrackMeta m;
@@ -81,20 +52,22 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineAndLateClientsGetTheCurrentOne) {
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
     EXPECT_NE(server.errors().find("track names on 127.0.0.1:" + std::to_string(port + 1)), std::string::npos);
-    LineClient early(port + TRACK_PORT_OFFSET);
-    ASSERT_TRUE(early.connected());
-    const std::string line1 = early.next(10.0);
-    EXPECT_EQ(line1, "{\"title\":\"Say \\\"Hi\\\"\\t\\\\ Caf\xC3\xA9 \xF0\x9F\x8E\xB5\",\"artist\":\"Ana\",\"album\":\"Nuit\"}\n");
+    const std::string line1 =
+        "{\"title\":\"Say \\\"Hi\\\"\\t\\\\ Caf\xC3\xA9 \xF0\x9F\x8E\xB5\",\"artist\":\"Ana\",\"album\":\"Nuit\"}\n";
+    const std::string line2 = "{\"title\":\"Second\",\"artist\":\"B\",\"album\":\"\"}\n";
+    const int early = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+    ASSERT_EQ(readText(early, line1.size(), 10.0), line1);
     lv::TrackMeta got;
-    ASSERT_TRUE(parseTrackLine(line1, got)) << line1;
+    ASSERT_TRUE(parseTrackLine(line1, got));
     expectTrack(got, meta(title, "Ana", "Nuit"), line1);
 
     // The change, to the client already there; then at once to a new one.
-    const std::string line2 = early.next(10.0);
-    EXPECT_EQ(line2, "{\"title\":\"Second\",\"artist\":\"B\",\"album\":\"\"}\n");
-    LineClient late(port + TRACK_PORT_OFFSET);
-    EXPECT_EQ(late.next(2.0), line2);
-    EXPECT_EQ(early.next(0.3), "") << "a line without a change";
+    EXPECT_EQ(readText(early, line2.size(), 10.0), line2);
+    const int late = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+    EXPECT_EQ(readText(late, line2.size(), 2.0), line2);
+    EXPECT_EQ(readText(early, 1, 0.3), "") << "a line without a change";
+    close(early);
+    close(late);
 }
 
 TEST(CorvaneTracks, ATakenTrackPortLeavesTheFramesGoing) {
