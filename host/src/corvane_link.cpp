@@ -127,7 +127,8 @@ void CorvaneLink::tick(Clock::time_point now) {
 
 void CorvaneLink::readFrames(Clock::time_point now) {
     const long long before = mFrames.bytes / kFrameBytes;
-    const bool alive = readWaiting(mFrames.fd, kFrameReadBudget, [&](const char*, size_t n) { mFrames.bytes += (long long)n; });
+    const bool alive =
+        readWaiting(mFrames.fd, kFrameReadBudget, [&](const char*, size_t n) { mFrames.bytes += (long long)n; });
     if (mFrames.bytes / kFrameBytes > before) frameArrived(now);
     if (!alive) {
         // The server has gone, and the source's connection with it.
@@ -145,7 +146,7 @@ void CorvaneLink::frameArrived(Clock::time_point now) {
         if (mAttached) ++mAttaches;
     }
     if (mAttached && mSilenceSaid) {
-        mHooks.say("corvane on " + where() + " sends again");
+        mHooks.say("corvane on " + where() + " is sending: showing its spectrum");
         mSilenceSaid = false;
     }
 }

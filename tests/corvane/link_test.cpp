@@ -91,7 +91,7 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         ASSERT_EQ(second.waitForPort(), port);
         ASSERT_TRUE(play(10.0, flowing)) << "no source attached once the server came back";
         EXPECT_EQ(link.attaches(), 2);
-        EXPECT_EQ(countHaving(said, "sends again"), 2);
+        EXPECT_EQ(countHaving(said, "is sending"), 2);
         EXPECT_EQ(said.size(), 4u) << ::testing::PrintToString(said);
         EXPECT_EQ(host.mPort.frameCount, frames) << "the plug-in missed frames while the server was away";
     });

@@ -44,7 +44,7 @@ TEST(CorvanePlayer, StartedBeforeTheServerPicksItUpAndShowsItsTrack) {
 
     cvtest::Corvane server({"--pattern", "--mute", "--port", std::to_string(port)});
     ASSERT_EQ(server.waitForPort(), port);
-    EXPECT_TRUE(lvtest::waitFor([&] { return logHas("sends again"); }, 20.0)) << lvtest::readFile(log);
+    EXPECT_TRUE(lvtest::waitFor([&] { return logHas("is sending"); }, 20.0)) << lvtest::readFile(log);
     Display* d = XOpenDisplay(x.display().c_str());
     ASSERT_NE(d, nullptr);
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });   // windows come and go
