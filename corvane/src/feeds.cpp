@@ -15,6 +15,12 @@ void say(const std::string& m) { std::fprintf(stderr, "corvane: %s\n", m.c_str()
 // ---------------------------------------------------------------- pattern
 
 bool PatternFeed::fill(Clock::time_point, uint8_t frame[FrameServer::FRAME_SIZE]) {
+    if (mFrameIndex == 0) {
+        lv::TrackMeta meta;
+        meta.title = "Framing test pattern";
+        meta.artist = "corvane";
+        nowPlaying(meta);
+    }
     std::memset(frame, int(mFrameIndex % 256), FrameServer::FRAME_SIZE);
     ++mFrameIndex;
     return true;
@@ -74,7 +80,9 @@ bool MusicFeed::fill(Clock::time_point now, uint8_t frame[FrameServer::FRAME_SIZ
     }
     if (mSnapshot.track >= 0 && mSnapshot.track != mCurrentTrack) {
         mCurrentTrack = mSnapshot.track;
-        announce(mBuffer.trackMeta(mCurrentTrack));
+        const lv::TrackMeta meta = mBuffer.trackMeta(mCurrentTrack);
+        announce(meta);
+        nowPlaying(meta);
     }
     return true;
 }
@@ -110,6 +118,11 @@ bool LiveFeed::start(std::string& error) {
         return false;
     }
     mDescription = found->description;
+    lv::TrackMeta meta;
+    meta.title = "Live sound";
+    meta.artist = found->description;
+    meta.album = server.serverName;
+    nowPlaying(meta);
     if (!mCapture.start(
             found->name,
             [this](const float* frames, int count) {

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -52,7 +53,15 @@ public:
     const std::string& done() const { return mDone; }
     bool failed() const { return mFailed; }
 
+    // Told what plays: by start() or the first fill(), then at each change;
+    // always on the thread that calls them.
+    std::function<void(const lv::TrackMeta&)> mOnTrack;
+
 protected:
+    void nowPlaying(const lv::TrackMeta& meta) {
+        if (mOnTrack) mOnTrack(meta);
+    }
+
     std::string mDone;
     bool mFailed = false;
 };

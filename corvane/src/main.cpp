@@ -8,6 +8,9 @@
 // unblocked on this one alone, so they always land here and cut the wait of
 // the loop short; the loop then stops the sound, closes every connection and
 // exits 0. A second signal ends the process at once.
+//
+// Beside the frames, the track server tells what plays on the next port
+// (track_server.h); it is pumped in the same loop and never waits.
 #include <pthread.h>
 #include <signal.h>
 
@@ -23,6 +26,8 @@
 #include "lv/media.h"
 #include "options.h"
 #include "capture_sources.h"
+#include "track_line.h"
+#include "track_server.h"
 
 namespace {
 
@@ -96,8 +101,25 @@ std::unique_ptr<corvane::Feed> makeFeed(const corvane::Options& o) {
     return std::make_unique<MusicFeed>(paths, o.loop || paths.empty(), o.mute);
 }
 
+// The frame server on `port` and the track server above it. With port 0 the
+// two are looked for together (a free port says nothing of the next one).
+// Without the track server the frames still go out: said, not fatal.
+bool startServers(corvane::FrameServer& frames, corvane::TrackServer& tracks, int port) {
+    constexpr int kAttempts = 32;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!frames.start(port)) {
+            say(frames.error());
+            return false;
+        }
+        if (tracks.start(frames.port() + TRACK_PORT_OFFSET)) return true;
+        if (port != 0) break;
+    }
+    say(tracks.error() + ": visualizers get the frames without track names (choose another --port for both)");
+    return true;
+}
+
 // The frame loop, until a stop signal or the end of the feed: the exit status.
-int serve(corvane::FrameServer& server, corvane::Feed& feed, double rate) {
+int serve(corvane::FrameServer& server, corvane::TrackServer& tracks, corvane::Feed& feed, double rate) {
     using namespace corvane;
     using std::chrono::microseconds;
     const Clock::time_point start = Clock::now();
@@ -113,6 +135,7 @@ int serve(corvane::FrameServer& server, corvane::Feed& feed, double rate) {
         if (now < due) {
             // Capped so that a slow rate still looks at the stop flag often.
             server.pump(std::min(std::chrono::ceil<microseconds>(due - now), microseconds(100000)));
+            tracks.pump();
         } else {
             // Woken far too late (the machine was suspended or starved): take
             // up the grid again at the present rather than send a burst of
@@ -126,6 +149,7 @@ int serve(corvane::FrameServer& server, corvane::Feed& feed, double rate) {
             server.broadcast(frame);
             ++tick;
             server.pump(microseconds(0));
+            tracks.pump();
         }
         if (server.clientCount() != clients) {
             clients = server.clientCount();
@@ -143,12 +167,11 @@ int main(int argc, char** argv) {
     sigset_t stopSignals = takeStopSignals();
 
     corvane::FrameServer server;
-    if (!server.start(o.port)) {
-        say(server.error());
-        return 1;
-    }
+    corvane::TrackServer tracks;
+    if (!startServers(server, tracks, o.port)) return 1;
     std::unique_ptr<corvane::Feed> feed = makeFeed(o);
     if (!feed) return 1;
+    feed->mOnTrack = [&tracks](const lv::TrackMeta& meta) { tracks.setTrack(meta); };
     std::string error;
     if (!feed->start(error)) {
         say(error);
@@ -159,9 +182,11 @@ int main(int argc, char** argv) {
     std::printf("corvane: listening on 127.0.0.1:%d\n", server.port());
     std::fflush(stdout);
     say("sending " + feed->describe() + " at " + rateText(o.rate) + " frames a second");
-    int status = serve(server, *feed, o.rate);
+    if (tracks.port()) say("track names on 127.0.0.1:" + std::to_string(tracks.port()));
+    int status = serve(server, tracks, *feed, o.rate);
     feed->stop();
     server.stop();
+    tracks.stop();
     if (gStopRequested) say("stopped");
     return status;
 }

@@ -16,6 +16,10 @@ client finds them by counting bytes from the start. A client that stops
 reading has whole frames dropped for it, never parts of one, and never holds
 up the others.
 
+What plays goes out beside the frames, on the next port (the frame port + 1):
+its title, artist and album as one line of UTF-8 JSON when a client connects,
+and again at every track change.
+
 Files play in the order given; a folder plays the audio files inside it (and
 its subfolders) sorted by name; files that cannot be played are skipped.
 Anything FFmpeg reads plays: mp3, flac, ogg, opus, m4a/aac, wav and more.

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "capture_sources.h"
+#include "corvane_link.h"
 #include "desktop.h"
 #include "lv/audio_out.h"
 #include "lv/capture.h"
@@ -60,6 +61,9 @@ public:
 
     // 0 once the first track is known; else the exit status, said why.
     int open(const Options& o);
+    // With a Corvane server: the plug-in's source on it, kept there across
+    // the server's restarts, and its track names as track changes.
+    void linkCorvane(PluginHost& host, int port);
     void stop() {
         mQuitting = true;
         mBuffer.close();
@@ -70,6 +74,7 @@ public:
     PlaybackBuffer mBuffer;
     lv::CaptureStream mCapture;
     std::unique_ptr<Program> mProgram;   // files or the demo only
+    std::unique_ptr<CorvaneLink> mCorvane;   // --source corvane only; ticked once a frame
     lv::TrackMeta mFirst;
 
 private:
@@ -89,6 +94,17 @@ int LiveSound::open(const Options& o) {
         return 0;
     }
     return o.capture ? openCapture(o.captureSource) : openMusic(o);
+}
+
+void LiveSound::linkCorvane(PluginHost& host, int port) {
+    CorvaneLink::Hooks hooks;
+    hooks.attach = [&host, port] { return host.attachCorvane(port); };
+    // Nothing else starts tracks here: each one the server names is the next
+    // track heard, and the frame loop sends it to the plug-in.
+    hooks.onTrack = [this](const lv::TrackMeta& meta) { mBuffer.startTrack(meta); };
+    hooks.say = say;
+    mCorvane = std::make_unique<CorvaneLink>(port, std::move(hooks));
+    mCorvane->start(CorvaneLink::Clock::now());
 }
 
 int LiveSound::openCapture(const std::string& sourceName) {
@@ -361,6 +377,7 @@ bool LiveSession::frame() {
                              int(std::chrono::ceil<std::chrono::milliseconds>(FRAME_FLOOR - sinceFrame).count()));
         return true;
     }
+    if (mSound.mCorvane) mSound.mCorvane->tick(PlaybackBuffer::Clock::now());
     mSound.mBuffer.snapshot(PlaybackBuffer::Clock::now(), mSnap);
     if (mSnap.over) return false;
     if (mSnap.track >= 0 && mSnap.track != mCurrentTrack) {
@@ -432,9 +449,7 @@ int runLive(const Options& o) {
         say(error);
         return 1;
     }
-    if (o.corvanePort && !host.attachCorvane(o.corvanePort))
-        say("no Corvane server on 127.0.0.1:" + std::to_string(o.corvanePort) +
-            ": showing silence (start corvane first, then run this again)");
+    if (o.corvanePort) sound.linkCorvane(host, o.corvanePort);
     lv::AudioOut audio;
     if (!o.capture && !o.corvanePort) {
         audio.start(

@@ -42,6 +42,9 @@ private:
     lvtest::Child mChild;
 };
 
+// A loopback port nobody listens on (at the moment of asking).
+int unusedPort();
+
 // -1 when the connection fails. receiveBuffer > 0 is set before connecting.
 int connectClient(int port, int receiveBuffer = 0);
 

@@ -1,12 +1,8 @@
 // The core's network source against a real corvane: the frames it applies
 // are the server's, whole; a server that dies leaves the last one in place;
 // without a server the source stays invalid and silent.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,19 +21,6 @@ bool holdsOneFrame(const SoundsSource& source) {
     const unsigned char v = left[0];
     return std::all_of(left, left + SPECTRUM_BINS, [&](unsigned char b) { return b == v; }) &&
            std::all_of(right, right + SPECTRUM_BINS, [&](unsigned char b) { return b == v; });
-}
-
-// A loopback port nobody listens on.
-int unusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
 }
 
 }  // namespace
@@ -75,7 +58,7 @@ TEST(CorvaneSource, AppliesTheServersFramesWholeAndKeepsTheLastWhenItDies) {
 }
 
 TEST(CorvaneSource, WithoutAServerStaysInvalidAndSilent) {
-    SoundsSourceCorvane source("127.0.0.1", unusedPort());
+    SoundsSourceCorvane source("127.0.0.1", cvtest::unusedPort());
     EXPECT_FALSE(source.isValid());
     for (int i = 0; i < 10; ++i) source.update();
     const unsigned char* left = source.getLeftSpectrumData();

@@ -22,31 +22,8 @@
 
 namespace {
 
-// _NET_WM_NAME, as UTF-8; "" when the window has none.
-std::string netWmName(Display* d, Window w) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string name;
-    if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False, AnyPropertyType, &type,
-                           &format, &count, &after, &data) == Success && data) {
-        if (format == 8) name.assign(reinterpret_cast<char*>(data), count);
-        XFree(data);
-    }
-    return name;
-}
-
-Window findWindow(Display* d, Window w, const std::string& part) {
-    if (netWmName(d, w).find(part) != std::string::npos) return w;
-    Window root, parent, *children = nullptr, found = 0;
-    unsigned n = 0;
-    if (XQueryTree(d, w, &root, &parent, &children, &n)) {
-        for (unsigned i = 0; i < n && !found; ++i) found = findWindow(d, children[i], part);
-        if (children) XFree(children);
-    }
-    return found;
-}
+Window findWindow(Display* d, Window w, const std::string& part) { return lvtest::findWindowNamed(d, w, part); }
+using lvtest::netWmName;
 
 // The colour most pixels have: the background, whatever flies over it.
 // ~0 when the window cannot be read.

@@ -1,5 +1,7 @@
 #include "test_xserver.h"
 
+#include <X11/Xlib.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -47,6 +49,31 @@ XServer::~XServer() {
         kill(mPid, SIGTERM);
         waitpid(mPid, nullptr, 0);
     }
+}
+
+std::string netWmName(Display* d, unsigned long w) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string name;
+    if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False, AnyPropertyType, &type,
+                           &format, &count, &after, &data) == Success && data) {
+        if (format == 8) name.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+    }
+    return name;
+}
+
+unsigned long findWindowNamed(Display* d, unsigned long w, const std::string& part) {
+    if (netWmName(d, w).find(part) != std::string::npos) return w;
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned n = 0;
+    if (XQueryTree(d, w, &root, &parent, &children, &n)) {
+        for (unsigned i = 0; i < n && !found; ++i) found = findWindowNamed(d, children[i], part);
+        if (children) XFree(children);
+    }
+    return found;
 }
 
 }  // namespace lvtest

@@ -6,7 +6,17 @@
 
 #include <sys/types.h>
 
+struct _XDisplay;   // Xlib's Display, without Xlib's macros in every test
+
 namespace lvtest {
+
+// A window's _NET_WM_NAME, as UTF-8; "" when it has none.
+std::string netWmName(_XDisplay* display, unsigned long window);
+
+// The first window at or below `window` whose _NET_WM_NAME holds `part`; 0
+// when there is none. The player's titles are UTF-8, which XFetchName cannot
+// read once they leave Latin-1.
+unsigned long findWindowNamed(_XDisplay* display, unsigned long window, const std::string& part);
 
 class XServer {
 public:

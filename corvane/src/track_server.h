@@ -1,0 +1,70 @@
+// TrackServer: what is playing, for visualizers that want to show it. The
+// frame stream has no room for text, so the track's title, artist and album
+// go out beside it, on the frame port + 1, as one line of UTF-8 JSON
+// (track_line.h):
+//
+//   {"title":"Lumen Drift","artist":"Lumenvortex","album":"Demo"}\n
+//
+// Every client gets the current line as soon as it connects and a new line
+// at every track change. Clients only read; what they send is discarded. A
+// client that falls behind skips to the newest line (only what plays now
+// matters), never getting half of one; a client that ends its side of the
+// connection is forgotten, so clients that come and go never fill the table.
+//
+// Used by the corvane program on its main thread: setTrack() when the feed
+// says what plays, pump() in the frame loop (it never waits).
+//
+// Failure: start() returns false and fills error() with what to do. Past
+// MAX_CLIENTS a new connection is closed at once.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "lv/media.h"
+
+namespace corvane {
+
+class TrackServer {
+public:
+    static constexpr size_t MAX_CLIENTS = 64;
+
+    TrackServer() = default;
+    ~TrackServer() { stop(); }
+    TrackServer(const TrackServer&) = delete;
+    TrackServer& operator=(const TrackServer&) = delete;
+
+    // Listens on 127.0.0.1:port (0 picks a free port; port() tells which).
+    bool start(int port);
+    int port() const { return mPort; }
+    const std::string& error() const { return mError; }
+
+    void setTrack(const lv::TrackMeta& meta);
+    // Accepts, writes, notices hang-ups; returns at once.
+    void pump();
+    void stop();
+
+    size_t clientCount() const { return mClients.size(); }
+
+private:
+    struct Client {
+        int fd;
+        std::string pending;   // the rest of the line being sent, then at most the newest one
+        size_t sent = 0;       // bytes of `pending` already written
+        size_t received = 0;   // bytes it sent, all discarded
+    };
+
+    void acceptClients();
+    void queue(Client& c);
+    bool flush(Client& c);   // false: the client is gone
+    bool drain(Client& c);   // false: it hung up, failed, or would not stop sending
+
+    int mListenFd = -1;
+    int mPort = 0;
+    std::string mLine;   // the current track's line
+    std::vector<Client> mClients;
+    std::string mError;
+};
+
+}  // namespace corvane

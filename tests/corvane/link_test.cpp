@@ -1,0 +1,98 @@
+// The player's link to corvane (host/src/corvane_link) with the real plug-in
+// module in this process and real corvane processes on one port: a player
+// started before the server, the server killed and started again.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "corvane_link.h"
+#include "corvane_process.h"
+#include "test_host.h"
+#include "track_record.h"
+
+namespace {
+
+using Clock = CorvaneLink::Clock;
+
+long countHaving(const std::vector<std::string>& lines, const std::string& part) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+}
+
+}  // namespace
+
+TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
+    lvhost::runIsolated([] {
+        unsetenv("DISPLAY");   // the offscreen port on headless EGL
+        const int port = cvtest::unusedPort();
+        lvhost::TestHost host;
+        ASSERT_TRUE(host.loaded());
+        host.init();
+        ASSERT_EQ(host.show(160, 120), noErr);
+
+        std::vector<std::string> said;
+        CorvaneLink::Hooks hooks;
+        hooks.attach = [&] { return host.attachCorvane(port); };
+        // What the player does with a track line: "ctrk" with its record.
+        hooks.onTrack = [&](const lv::TrackMeta& meta) {
+            ITTrackInfo record;
+            makeTrackRecord(meta, record);
+            host.changeTrack(record);
+        };
+        hooks.say = [&](const std::string& m) { said.push_back(m); };
+        CorvaneLink link(port, hooks);
+        link.start(Clock::now());
+
+        // The player's frames: the link's tick, then a render message; until
+        // `done`, or false after `seconds`.
+        unsigned long frames = 0;
+        auto play = [&](double seconds, const std::function<bool()>& done) {
+            const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                              std::chrono::duration<double>(seconds));
+            while (Clock::now() < end) {
+                link.tick(Clock::now());
+                host.advanceMillis(16);
+                EXPECT_EQ(host.render(), noErr);
+                ++frames;
+                if (done && done()) return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(8));
+            }
+            return false;
+        };
+        auto flowing = [&] { return link.attached() && link.receiving(Clock::now()); };
+
+        // Started before the server: silence, said once over several retries.
+        play(2.5, nullptr);
+        EXPECT_FALSE(link.attached());
+        EXPECT_EQ(said.size(), 1u);
+        EXPECT_EQ(countHaving(said, "no Corvane server on 127.0.0.1:" + std::to_string(port)), 1);
+
+        const std::vector<std::string> server{"--pattern", "--mute", "--port", std::to_string(port)};
+        {
+            cvtest::Corvane first(server);
+            ASSERT_EQ(first.waitForPort(), port);
+            ASSERT_TRUE(play(10.0, flowing)) << "no source attached once the server appeared";
+            EXPECT_EQ(link.attaches(), 1);
+            // Its track line, through "ctrk", is what the overlay shows.
+            ASSERT_TRUE(play(5.0, [&] { return host.mLastTrackRecord.name[0] != 0; }));
+            EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), "Framing test pattern");
+            first.signal(SIGKILL);
+            ASSERT_EQ(first.wait(10.0), 128 + SIGKILL);
+        }
+
+        // Gone for three seconds: said once, however often it retries.
+        play(3.0, nullptr);
+        EXPECT_FALSE(link.attached());
+        EXPECT_EQ(countHaving(said, "no frames from corvane"), 1) << said.back();
+
+        // Back on the same port: a fresh source, and frames flow again.
+        cvtest::Corvane second(server);
+        ASSERT_EQ(second.waitForPort(), port);
+        ASSERT_TRUE(play(10.0, flowing)) << "no source attached once the server came back";
+        EXPECT_EQ(link.attaches(), 2);
+        EXPECT_EQ(countHaving(said, "is sending"), 2);
+        EXPECT_EQ(said.size(), 4u) << ::testing::PrintToString(said);
+        EXPECT_EQ(host.mPort.frameCount, frames) << "the plug-in missed frames while the server was away";
+    });
+}
