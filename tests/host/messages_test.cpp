@@ -4,9 +4,13 @@
 // text against the combinations the command line refuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "program_test_support.h"
+#include "progress.h"
 
 namespace fs = std::filesystem;
 using lvtest::run;
@@ -63,4 +67,46 @@ TEST(Messages, AFileCutShortIsNamedWithWhereItStoppedAgainstItsStatedLength) {
     // Cut by --duration is not cut short.
     EXPECT_EQ(run({player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "10", "--duration", "1",
                    dir / "cut.mp3"}).status, 0);
+}
+
+// A render whose frames slow from 10 to 70 ms as its scene fills (two
+// minutes in all), with one frame that stalls for a second, timed on a clock
+// the test moves. Off a terminal a plain line comes every 10 s; the time
+// left in each is near what the frames would take at the pace of the
+// moment, where the average since the start promises far less.
+TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
+    constexpr long long total = 3000;
+    auto frameSeconds = [](long long i) { return (i == 1500 ? 1.0 : 0.0) + 0.010 + 0.00002 * double(i); };
+    double clock = 0.0;
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    {
+        Progress progress(total, 60, {false, 10.0, [&] { return clock; }, out});
+        for (long long i = 0; i < total; ++i) {
+            clock += frameSeconds(i);
+            progress.update(i + 1);
+        }
+    }
+    std::fclose(out);
+    std::istringstream lines(std::string(text, size));
+    std::free(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        long long done = 0;
+        int minutes = 0, seconds = 0, leftMinutes = 0, leftSeconds = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "lumenvortex: rendered %lld of 3000 frames (%*d %%) in %d:%d", &done,
+                              &minutes, &seconds), 3) << line;
+        EXPECT_EQ(minutes * 60 + seconds, 10 * (count + 1)) << line;
+        const size_t about = line.find(", about ");
+        ASSERT_NE(about, std::string::npos) << line;
+        ASSERT_EQ(std::sscanf(line.c_str() + about, ", about %d:%d left", &leftMinutes, &leftSeconds), 2) << line;
+        const double left = leftMinutes * 60 + leftSeconds;
+        const double atPaceNow = double(total - done) * frameSeconds(done);
+        const double sinceStart = double(total - done) * (minutes * 60 + seconds) / double(done);
+        EXPECT_GT(left, 0.8 * atPaceNow) << line;
+        EXPECT_LT(left, 1.3 * atPaceNow + 1.0) << line << ": the stall swung it";
+        EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
+    }
+    EXPECT_GE(count, 11);
 }
