@@ -3,6 +3,7 @@
 // their header states, the render's progress and its end, and the help
 // text against the combinations the command line refuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,14 +21,22 @@ namespace {
 
 std::string player() { return lvtest::binary("lumenvortex"); }
 
-// corvane on the files, silent at the music's own pace, until the music is
-// over: its messages.
-std::string corvaneSays(const std::vector<std::string>& files) {
-    std::vector<std::string> args = {lvtest::binary("corvane"), "--port", "0", "--mute"};
+// The two programs on the same files, the player rendering a small video
+// and corvane silent at the music's own pace until it is over, each run
+// under `wrapper` (a command to run it with, or none).
+lvtest::RunResult renderSays(const TempDir& dir, const std::vector<std::string>& files,
+                             const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> args = wrapper;
+    args.insert(args.end(), {player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "10"});
     args.insert(args.end(), files.begin(), files.end());
-    const lvtest::RunResult r = run(args, {}, 60.0);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return r.err;
+    return run(args);
+}
+
+lvtest::RunResult corvaneSays(const std::vector<std::string>& files, const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> args = wrapper;
+    args.insert(args.end(), {lvtest::binary("corvane"), "--port", "0", "--mute"});
+    args.insert(args.end(), files.begin(), files.end());
+    return run(args, {}, 60.0);
 }
 
 // The line that names `name`, without the program's name in front.
@@ -40,6 +49,73 @@ std::string lineAbout(const std::string& text, const std::string& name) {
 }
 
 }  // namespace
+
+// Each file that cannot be played gets a sentence that says what is wrong
+// with it, the same in both programs, with "skipping it" since a playable
+// file follows; the render lists them at the end and exits with 3.
+TEST(Messages, EachUnplayableFileIsSaidWhatIsWrongWithItInTheSameWordsByBothPrograms) {
+    TempDir dir;
+    lvtest::writeFile(dir / "empty.mp3", "");
+    lvtest::writeFile(dir / "notes.mp3", "#EXTM3U\nsong one.mp3\nsong two.mp3\n");
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+    lvtest::writeFile(dir / "noise.mp3", noise);
+    // A WAV whose sound is coded in a way (format tag 0x1234) no FFmpeg knows.
+    std::string alien = "RIFF";
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) alien += char((v >> (8 * i)) & 0xFF);
+    };
+    put(36 + 8000, 4), alien += "WAVEfmt ", put(16, 4), put(0x1234, 2), put(2, 2), put(44100, 4), put(176400, 4);
+    put(4, 2), put(16, 2), alien += "data", put(8000, 4);
+    lvtest::writeFile(dir / "alien.wav", alien + std::string(8000, '\0'));
+    lvtest::ToneFile tone;
+    tone.seconds = 0.5;
+    std::string error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "good.flac", tone, error)) << error;
+    const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3",
+                                            dir / "alien.wav", dir / "good.flac"};
+    const struct {
+        const char* file;
+        const char* says;
+    } cases[] = {{"empty.mp3", "the file is empty"},
+                 {"notes.mp3", "it holds text, not audio"},
+                 {"noise.mp3", "not an audio file FFmpeg can read"},
+                 {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"}};
+    const auto render = renderSays(dir, files);
+    const auto server = corvaneSays(files);
+    EXPECT_EQ(render.status, 3) << render.err;
+    EXPECT_EQ(server.status, 0) << server.err;
+    EXPECT_NE(render.err.find("4 files did not play in full:"), std::string::npos) << render.err;
+    for (const auto& c : cases) {
+        const std::string line = lineAbout(render.err, c.file);
+        EXPECT_EQ(line.rfind("cannot play " + dir / c.file + ": " + c.says, 0), 0u) << line;
+        EXPECT_NE(line.find("; skipping it"), std::string::npos) << line;
+        EXPECT_EQ(lineAbout(server.err, c.file), line);
+    }
+}
+
+// Root reads any file; without the capability to override file modes it
+// meets a file with no read permission as a user would.
+TEST(Messages, AFileThisUserMayNotReadIsSaidSo) {
+    TempDir dir;
+    lvtest::writeFile(dir / "locked.mp3", "ID3");
+    fs::permissions(dir / "locked.mp3", fs::perms::none);
+    std::vector<std::string> wrapper;
+    if (geteuid() == 0) {
+        wrapper = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                   "--inh-caps=-dac_override,-dac_read_search"};
+        std::vector<std::string> probe = wrapper;
+        probe.insert(probe.end(), {"/bin/cat", dir / "locked.mp3"});
+        if (run(probe).status == 0) GTEST_SKIP() << "running as root, and setpriv cannot drop the right to read any file";
+    }
+    const std::string says = "cannot play " + dir / "locked.mp3" + ": permission denied";
+    const auto render = renderSays(dir, {dir / "locked.mp3"}, wrapper);
+    EXPECT_EQ(render.status, 1);
+    EXPECT_EQ(lineAbout(render.err, "locked.mp3").rfind(says, 0), 0u) << render.err;
+    const auto server = corvaneSays({dir / "locked.mp3"}, wrapper);
+    EXPECT_EQ(server.status, 1);
+    EXPECT_EQ(lineAbout(server.err, "locked.mp3").rfind(says, 0), 0u) << server.err;
+}
 
 // Twenty seconds of mp3 cut to its first 64 KB (about four seconds): the
 // header still states 0:20. The render says where the sound stopped, sums
@@ -54,19 +130,19 @@ TEST(Messages, AFileCutShortIsNamedWithWhereItStoppedAgainstItsStatedLength) {
     tone.seconds = 0.5;
     ASSERT_TRUE(lvtest::makeAudioFile(dir / "after.flac", tone, error)) << error;
 
-    const auto r = run({player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "10", dir / "cut.mp3",
-                        dir / "after.flac"});
+    const auto r = renderSays(dir, {dir / "cut.mp3", dir / "after.flac"});
     EXPECT_EQ(r.status, 3) << r.err;
     const std::string warning = lineAbout(r.err, "cut.mp3");
     EXPECT_NE(warning.find("stops at 0:0"), std::string::npos) << warning;
     EXPECT_NE(warning.find("0:20"), std::string::npos) << warning;
     EXPECT_NE(r.err.find("1 file did not play in full:\n  " + dir / "cut.mp3"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("wrote "), std::string::npos) << "the video is kept all the same";
-    EXPECT_EQ(lineAbout(corvaneSays({dir / "cut.mp3", dir / "after.flac"}), "cut.mp3"), warning);
+    const auto server = corvaneSays({dir / "cut.mp3", dir / "after.flac"});
+    EXPECT_EQ(server.status, 0) << server.err;
+    EXPECT_EQ(lineAbout(server.err, "cut.mp3"), warning);
 
     // Cut by --duration is not cut short.
-    EXPECT_EQ(run({player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "10", "--duration", "1",
-                   dir / "cut.mp3"}).status, 0);
+    EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
 }
 
 // A render whose frames slow from 10 to 70 ms as its scene fills (two
