@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -185,4 +186,30 @@ TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
         EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
     }
     EXPECT_GE(count, 11);
+}
+
+// --help states what the command line decides, and the command line keeps
+// to it: each combination the help rules out is refused as a mistake (2).
+TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
+    std::string help;
+    for (char c : run({player(), "--help"}).out)   // one line, however it wraps
+        if (!std::isspace(static_cast<unsigned char>(c)) || (!help.empty() && help.back() != ' '))
+            help += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    for (const char* said : {"given with --render, the one render makes both",
+                             "--render and --frames go with neither --capture nor --source corvane",
+                             "--capture takes no files", "--source corvane takes neither files nor --capture",
+                             "2 a mistake on the command line", "3 a render finished, but files were skipped",
+                             "a plain line about every 10 seconds"})
+        EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
+    TempDir dir;
+    const std::vector<std::vector<std::string>> refused = {
+        {"--source", "corvane", "--render", dir / "x.mp4"}, {"--source", "corvane", "--frames", dir / "f"},
+        {"--capture", "--render", dir / "x.mp4"},            {"--capture", "--frames", dir / "f"},
+        {"x.mp3", "--capture"},                              {"--source", "corvane", "x.mp3"},
+        {"--source", "corvane", "--capture"}};
+    for (std::vector<std::string> args : refused) {
+        args.insert(args.begin(), player());
+        const auto r = run(args);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << args[2] << " " << args[3 % args.size()] << ": " << r.err;
+    }
 }
