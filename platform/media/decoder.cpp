@@ -59,7 +59,7 @@ std::string fileProblem(const std::string& path) {
         return errno == ENOENT ? "there is no such file" : std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "it is a folder, not a file";
     if (S_ISREG(st.st_mode) && st.st_size == 0) return "the file is empty";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == EACCES || errno == EPERM
                    ? "permission denied: this user may not read it (see its owner and mode with ls -l)"
@@ -72,7 +72,7 @@ std::string fileProblem(const std::string& path) {
 // sound: the first bytes are all printable or white space.
 bool looksLikeText(const std::string& path) {
     char head[512];
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     const ssize_t n = ::read(fd, head, sizeof head);
     ::close(fd);
@@ -481,7 +481,10 @@ bool AudioDecoder::open(const std::string& path) {
         d.failed = true;
         return false;
     }
-    if (d.fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) d.statedMs = d.meta.durationMs;
+    // The audio stream's own length: a video beside it may run longer.
+    if (d.fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE && st->duration != AV_NOPTS_VALUE &&
+        st->duration > 0)
+        d.statedMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
     // Only the audio stream is read; the demuxer may drop the rest early.
     for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
         if (int(i) != d.stream) d.fmt->streams[i]->discard = AVDISCARD_ALL;

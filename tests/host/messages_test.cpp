@@ -142,8 +142,13 @@ TEST(Messages, AFileCutShortIsNamedWithWhereItStoppedAgainstItsStatedLength) {
     EXPECT_EQ(server.status, 0) << server.err;
     EXPECT_EQ(lineAbout(server.err, "cut.mp3"), warning);
 
-    // Cut by --duration is not cut short.
+    // Cut by --duration is not cut short, nor is sound that ends before the
+    // picture beside it.
     EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=4:s=64x64", "-f", "lavfi", "-i",
+                   "sine=d=1", "-c:v", "libx264", "-c:a", "aac", dir / "clip.mp4"}).status, 0);
+    const auto clip = renderSays(dir, {dir / "clip.mp4"});
+    EXPECT_EQ(clip.status, 0) << clip.err;
 }
 
 // A render whose frames slow from 10 to 70 ms as its scene fills (two
