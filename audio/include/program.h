@@ -29,6 +29,9 @@ public:
     int tracksPlayed() const { return mPlayed; }
     int tracksFailed() const { return mFailed; }
     long long framesDelivered() const { return mFramesOut; }
+    // The files that did not play to their end (skipped, or stopped short),
+    // each once, with the warning that said why.
+    const std::vector<std::string>& notPlayedInFull() const { return mNotInFull; }
     // Length of the whole list if every track plays to its end, in ms; -1
     // when some length is unknown. Reads the tags of every file.
     long long estimateTotalMs() const;
@@ -42,9 +45,14 @@ private:
     int mPlayed = 0;
     int mFailed = 0;
     long long mFramesOut = 0;
+    long long mTrackFramesOut = 0;
+    std::vector<std::string> mNotInFull;
     bool mPlayedThisPass = false;   // some track of this pass gave sound
     lv::AudioDecoder mDecoder;
     std::unique_ptr<DemoSong> mDemo;
     size_t mDemoPos = 0;
     bool mDemoOpen = false;
+
+    // Warns about the file just opened (or tried) that did not play in full.
+    void report(const std::string& warning, bool skipped);
 };

@@ -32,11 +32,18 @@ bool Program::next(lv::TrackMeta& meta) {
         if (mDecoder.open(path)) {
             meta = mDecoder.meta();
             ++mPlayed;
+            mTrackFramesOut = 0;
             return true;
         }
-        ++mFailed;
-        mWarn(mDecoder.error() + (mNextIndex < mPaths.size() || mLoop ? "; skipping it" : ""));
+        report(mDecoder.error(), true);
     }
+}
+
+void Program::report(const std::string& warning, bool skipped) {
+    ++mFailed;
+    const bool more = mNextIndex < mPaths.size() || mLoop;
+    mWarn(warning + (!more ? "" : skipped ? "; skipping it" : "; going on with the next track"));
+    if (std::find(mNotInFull.begin(), mNotInFull.end(), warning) == mNotInFull.end()) mNotInFull.push_back(warning);
 }
 
 size_t Program::read(float* out, size_t frames) {
@@ -52,11 +59,11 @@ size_t Program::read(float* out, size_t frames) {
     if (!mDecoder.isOpen()) return 0;
     size_t n = mDecoder.read(out, frames);
     mFramesOut += (long long)n;
+    mTrackFramesOut += (long long)n;
     // Only sound counts: files that open but hold none would loop for ever.
     if (n > 0) mPlayedThisPass = true;
     if (n == 0 && mDecoder.failed()) {
-        ++mFailed;
-        mWarn(mDecoder.error() + "; going on with the next track");
+        report(mDecoder.error(), mTrackFramesOut == 0);
         mDecoder.close();
     }
     return n;

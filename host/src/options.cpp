@@ -42,12 +42,15 @@ Rendering a video (no window, no sound device needed; runs as fast as the
 machine draws, and the same input always gives the same frames; Ctrl+C
 stops early and keeps a playable video of what was drawn):
   --render OUT.mp4     H.264 video with AAC sound (.mp4, .mkv or .mov)
-  --frames DIR         numbered PNG frames instead (DIR/frame-000000.png ...),
-                       with the sound in DIR/audio.wav
+  --frames DIR         numbered PNG frames (DIR/frame-000000.png ...), with
+                       the sound in DIR/audio.wav; given with --render, the
+                       one render makes both
   --fps N              frames per second, 1 to 60 (default 60)
   --duration SECONDS   stop after this much of the music
   --crf N              video quality, 0 (lossless) to 51 (default 18)
   --preset NAME        x264 speed: ultrafast ... veryslow (default veryfast)
+  A render plays the list once (--loop is left out). Off a terminal (a log,
+  CI) its progress is a plain line about every 10 seconds.
 
 Other:
   --plugin PATH        the visualizer plug-in to load (default: Lumenvortex.so
@@ -67,13 +70,29 @@ Keys in the window:
   r reset particles and gain, i show the track again, / help panel,
   q antialiasing on/off
 
+Options that do not go together: --capture takes no files; --source corvane
+takes neither files nor --capture (the server plays the music: give them to
+corvane); and a render draws files or the demo song, so --render and
+--frames go with neither --capture nor --source corvane.
+
+Exit status:
+  0                    done
+  1                    failed, said why (nothing could be played, say)
+  2                    a mistake on the command line
+  {NOT_ALL}                    a render finished, but files were skipped or stopped
+                       before the end their header states; they are listed
+                       at the end
+  128+N                a render stopped by signal N (130 for Ctrl+C); what
+                       was drawn is kept
+
 Environment:
   LUMENVORTEX_PLUGIN   the plug-in file (or its folder) when none is beside
                        the program
   PULSE_SERVER         the sound server for --capture
   DISPLAY              the X display (Wayland desktops: through XWayland)
 )",
-                                           {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)}});
+                                           {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)},
+                                            {"NOT_ALL", std::to_string(EXIT_NOT_ALL_PLAYED)}});
     return text.c_str();
 }
 

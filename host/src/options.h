@@ -7,6 +7,10 @@
 #include "audio_constants.h"
 #include "command_line.h"
 
+// The exit status of a render that finished, but with files that were
+// skipped or stopped short (1 is a failure, 2 a bad command line).
+constexpr int EXIT_NOT_ALL_PLAYED = 3;
+
 struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4

@@ -312,13 +312,16 @@ int OfflineRender::finish(bool broken, double took) {
         return 1;
     }
     const double speed = took > 0 ? seconds / took : 0.0;
+    const std::string tookText = timeText(took);
     std::error_code ec;
     if (mToVideo)
-        std::printf("wrote %s (%lld frames at %d fps, %s, rendered at %.2fx real time)\n",
-                    fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, timeText(seconds).c_str(), speed);
+        std::printf("wrote %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
+                    fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, timeText(seconds).c_str(),
+                    tookText.c_str(), speed);
     if (mToFrames)
-        std::printf("wrote %lld frames and audio.wav to %s (%d fps, %s, rendered at %.2fx real time)\n", mFrame,
-                    fs::absolute(o.framesDir, ec).c_str(), o.fps, timeText(seconds).c_str(), speed);
+        std::printf("wrote %lld frames and audio.wav to %s (%d fps, %s, rendered in %s at %.2fx real time)\n",
+                    mFrame, fs::absolute(o.framesDir, ec).c_str(), o.fps, timeText(seconds).c_str(),
+                    tookText.c_str(), speed);
     if (o.verbose) {
         std::string asked;
         for (OSType r : mHost.mRequests) {
@@ -327,8 +330,16 @@ int OfflineRender::finish(bool broken, double took) {
         }
         std::fprintf(stderr, "lumenvortex: the plug-in \"%s\" asked: %s\n", mHost.mPluginName.c_str(), asked.c_str());
     }
+    // Said again at the end, where the log of a long render is read.
+    const std::vector<std::string>& notInFull = mProgram->notPlayedInFull();
+    if (!notInFull.empty()) {
+        std::string list = notInFull.size() == 1 ? std::string("1 file did not play in full:")
+                                                 : std::to_string(notInFull.size()) + " files did not play in full:";
+        for (const std::string& warning : notInFull) list += "\n  " + warning;
+        say(list);
+    }
     if (mStoppedBy) return 128 + mStoppedBy;
-    return mProgram->tracksFailed() > 0 && mProgram->framesDelivered() == 0 ? 1 : 0;
+    return notInFull.empty() ? 0 : EXIT_NOT_ALL_PLAYED;
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // AudioDecoder and probeTrack over libavformat / libavcodec / libswresample.
 #include "lv/media.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -28,11 +33,76 @@ namespace {
 constexpr int kMaxConsecutiveBadPackets = 64;
 // Frames converted at a time (1.5 s at 44.1 kHz, 512 KB).
 constexpr int kMaxConvertFrames = 1 << 16;
+// Codecs pad and headers round: sound that ends within a second (or 2 % of
+// a long track) of the length the header states counts as whole.
+constexpr long long kShortfallToleranceMs = 1000;
+constexpr long long kShortfallToleranceParts = 50;
 
 std::string avError(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);
     return buffer;
+}
+
+std::string clockText(long long ms) {
+    const long long s = (ms + 500) / 1000;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%lld:%02lld", s / 60, s % 60);
+    return buffer;
+}
+
+// What the operating system says about the file before FFmpeg sees it: a
+// sentence, or empty when the file is there and can be read.
+std::string fileProblem(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? "there is no such file" : std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "it is a folder, not a file";
+    if (S_ISREG(st.st_mode) && st.st_size == 0) return "the file is empty";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM
+                   ? "permission denied: this user may not read it (see its owner and mode with ls -l)"
+                   : std::strerror(errno);
+    ::close(fd);
+    return {};
+}
+
+// Text (a playlist, notes, a web page saved under a music name) rather than
+// sound: the first bytes are all printable or white space.
+bool looksLikeText(const std::string& path) {
+    char head[512];
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (n <= 0) return false;
+    for (ssize_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(head[i]);
+        if (c < 0x20 && c != '\n' && c != '\r' && c != '\t') return false;
+        if (c == 0x7F) return false;
+    }
+    return true;
+}
+
+// Why FFmpeg could not take the file as media at all.
+std::string unopenableReason(const std::string& path, int rc) {
+    // Probing a file that matches no format ends in "invalid data", or in
+    // "invalid argument" when its name picked a format that then finds
+    // nothing of its own.
+    if (rc != AVERROR_INVALIDDATA && rc != AVERROR(EINVAL)) return avError(rc);
+    if (looksLikeText(path)) return "it holds text, not audio";
+    return "not an audio file FFmpeg can read (damaged or of an unknown format)";
+}
+
+// An audio stream for which this build has no decoder: its codec's name.
+std::string undecodableCodec(AVFormatContext* fmt) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVCodecParameters* par = fmt->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->codec_id != AV_CODEC_ID_NONE)
+            return avcodec_get_name(par->codec_id);
+    }
+    return {};
 }
 
 std::string tag(AVDictionary* dict, const char* key) {
@@ -138,12 +208,13 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
                 TrackMeta& meta, std::string& error) {
     fmt = nullptr;
     audioStream = -1;
+    if (std::string problem = fileProblem(path); !problem.empty()) {
+        error = "cannot play " + path + ": " + problem;
+        return false;
+    }
     int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr);
     if (rc < 0) {
-        if (rc == AVERROR_INVALIDDATA)
-            error = "cannot play " + path + ": not an audio file FFmpeg can read (damaged or of an unknown format)";
-        else
-            error = "cannot open " + path + ": " + avError(rc);
+        error = "cannot play " + path + ": " + unopenableReason(path, rc);
         fmt = nullptr;
         return false;
     }
@@ -159,9 +230,13 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
     }
     audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
     if (audioStream < 0) {
-        error = audioStream == AVERROR_DECODER_NOT_FOUND
-                    ? "cannot play " + path + ": FFmpeg has no decoder for its audio"
-                    : "cannot play " + path + ": it holds no audio";
+        if (audioStream != AVERROR_DECODER_NOT_FOUND) {
+            error = "cannot play " + path + ": it holds no audio";
+        } else {
+            const std::string codec = undecodableCodec(fmt);
+            error = "cannot play " + path + ": its audio is in a format this build of FFmpeg cannot decode (" +
+                    (codec.empty() ? std::string("one FFmpeg does not know") : codec) + ")";
+        }
         return false;
     }
     AVStream* st = fmt->streams[audioStream];
@@ -211,6 +286,9 @@ struct AudioDecoder::Impl {
     bool resamplerHolds = false;   // converted output left in the resampler by a big frame
     int badPackets = 0;
     size_t framesOut = 0;
+    long long statedMs = -1;   // the header's length, when it is more than a guess from the bit rate
+    std::string brokeOff;      // why the sound ended in the middle, once some had come out
+    bool ended = false;        // read() has seen the end and judged it
     std::vector<float> pending;   // converted samples not yet handed out
     size_t pendingPos = 0;        // in floats
     const uint8_t* noInput[64] = {};   // a plane pointer for each channel the resampler takes
@@ -231,6 +309,38 @@ struct AudioDecoder::Impl {
         failed = true;
         error = why;
         demuxDone = decoderDone = resamplerDone = true;
+    }
+
+    // Unreadable data: the file cannot be played at all when nothing came of
+    // it yet; after a good stretch the track ends there, with what is
+    // already decoded still handed out.
+    void breakOff(const std::string& reason) {
+        if (framesOut == 0 && pending.size() == pendingPos) {
+            fail("cannot play " + meta.path + ": " + reason);
+        } else if (brokeOff.empty()) {
+            brokeOff = reason;
+            demuxDone = true;
+        }
+    }
+
+    // At the end of the sound: a track that broke off, or stopped well
+    // before the length its header states, is failed() with a sentence that
+    // says where.
+    void judgeEnd() {
+        if (ended || failed) return;
+        ended = true;
+        if (framesOut == 0) {
+            fail("cannot play " + meta.path + ": no audio could be decoded from it");
+            return;
+        }
+        const long long playedMs = (long long)framesOut * 1000 / kMediaSampleRate;
+        const bool cutShort = statedMs > 0 && statedMs - playedMs > std::max(kShortfallToleranceMs,
+                                                                             statedMs / kShortfallToleranceParts);
+        if (brokeOff.empty() && !cutShort) return;
+        failed = true;
+        error = meta.path + " stops at " + clockText(playedMs) +
+                (statedMs > 0 ? " of the " + clockText(statedMs) + " its header states" : std::string()) + ": " +
+                (brokeOff.empty() ? "the file is cut short (an interrupted download or copy?)" : brokeOff);
     }
 
     // Converts onto `pending`: a decoded frame, else (null) what the
@@ -276,9 +386,8 @@ struct AudioDecoder::Impl {
             }
             if (rc < 0) {
                 // A frame the decoder could not finish: count it with the bad packets.
-                if (++badPackets > kMaxConsecutiveBadPackets) {
-                    fail("cannot play " + meta.path + ": the audio data is damaged (" + avError(rc) + ")");
-                }
+                if (++badPackets > kMaxConsecutiveBadPackets)
+                    breakOff("the audio data is damaged (" + avError(rc) + ")");
                 return;
             }
             badPackets = 0;
@@ -318,24 +427,14 @@ struct AudioDecoder::Impl {
             }
             if (rc < 0) {
                 if (rc == AVERROR_INVALIDDATA && ++badPackets <= kMaxConsecutiveBadPackets) continue;
-                if (framesOut == 0 && pending.empty()) {
-                    fail("cannot play " + meta.path + ": " + avError(rc) + " while reading (is the file damaged?)");
-                    return false;
-                }
-                // Data after a good stretch is unreadable: end the track there.
-                failed = true;
-                error = meta.path + " breaks off: " + avError(rc);
-                demuxDone = true;
+                breakOff(avError(rc) + " while reading (is the file damaged?)");
                 continue;
             }
             if (packet->stream_index == stream) {
                 rc = avcodec_send_packet(codec, packet);
                 if (rc < 0 && rc != AVERROR(EAGAIN)) {
-                    if (++badPackets > kMaxConsecutiveBadPackets) {
-                        av_packet_unref(packet);
-                        fail("cannot play " + meta.path + ": the audio data is damaged (" + avError(rc) + ")");
-                        return false;
-                    }
+                    if (++badPackets > kMaxConsecutiveBadPackets)
+                        breakOff("the audio data is damaged (" + avError(rc) + ")");
                 } else {
                     drainDecoder();
                 }
@@ -382,6 +481,10 @@ bool AudioDecoder::open(const std::string& path) {
         d.failed = true;
         return false;
     }
+    // The audio stream's own length: a video beside it may run longer.
+    if (d.fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE && st->duration != AV_NOPTS_VALUE &&
+        st->duration > 0)
+        d.statedMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
     // Only the audio stream is read; the demuxer may drop the rest early.
     for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
         if (int(i) != d.stream) d.fmt->streams[i]->discard = AVDISCARD_ALL;
@@ -418,10 +521,7 @@ size_t AudioDecoder::read(float* out, size_t frames) {
         done += n;
     }
     d.framesOut += done;
-    if (done == 0 && d.framesOut == 0 && !d.failed) {
-        d.failed = true;
-        d.error = "cannot play " + d.meta.path + ": no audio could be decoded from it";
-    }
+    if (done < frames) d.judgeEnd();
     return done;
 }
 

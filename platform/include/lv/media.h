@@ -8,9 +8,13 @@
  * from expandPlaylist.
  *
  * Failures: AudioDecoder::open returns false and error() says why in words a
- * person can act on ("cannot open x.mp3: No such file or directory"); a file
- * that breaks off while playing ends early with failed() true and error()
- * set. Nothing here prints, throws or aborts.
+ * person can act on: "cannot play x.mp3: " and the file is empty, cannot be
+ * read by this user, holds text (or nothing FFmpeg reads) rather than audio,
+ * or holds audio this build cannot decode. A file whose sound breaks off, or
+ * stops short of the length its header states (a download cut short), ends
+ * with failed() true once read() has returned less than asked, and error()
+ * says where: "x.mp3 stops at 0:19 of the 1:18 its header states: ...".
+ * Nothing here prints, throws or aborts.
  */
 #pragma once
 
@@ -83,7 +87,8 @@ public:
     void close();
 
     // Up to `frames` stereo frames into `out` (2 floats each). Returns the
-    // number written; 0 means the track is over (check failed()).
+    // number written; fewer than asked means the track is over (check
+    // failed(): the sound may have stopped before the track's end).
     size_t read(float* out, size_t frames);
 
     bool isOpen() const;

@@ -1,0 +1,220 @@
+// What the player and the spectrum server tell a user about the files they
+// were given: files that cannot be played, files that stop before the end
+// their header states, the render's progress and its end, and the help
+// text against the combinations the command line refuses.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "program_test_support.h"
+#include "progress.h"
+
+namespace fs = std::filesystem;
+using lvtest::run;
+using lvtest::TempDir;
+
+namespace {
+
+std::string player() { return lvtest::binary("lumenvortex"); }
+
+// The two programs on the same files, the player rendering a small video
+// and corvane silent at the music's own pace until it is over, each run
+// under `wrapper` (a command to run it with, or none).
+lvtest::RunResult renderSays(const TempDir& dir, const std::vector<std::string>& files,
+                             const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> args = wrapper;
+    args.insert(args.end(), {player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "10"});
+    args.insert(args.end(), files.begin(), files.end());
+    return run(args);
+}
+
+lvtest::RunResult corvaneSays(const std::vector<std::string>& files, const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> args = wrapper;
+    args.insert(args.end(), {lvtest::binary("corvane"), "--port", "0", "--mute"});
+    args.insert(args.end(), files.begin(), files.end());
+    return run(args, {}, 60.0);
+}
+
+// The line that names `name`, without the program's name in front.
+std::string lineAbout(const std::string& text, const std::string& name) {
+    const size_t at = text.find(name);
+    if (at == std::string::npos) return "(nothing about " + name + " in:\n" + text + ")";
+    const size_t begin = text.rfind('\n', at) + 1, end = text.find('\n', at);
+    const std::string line = text.substr(begin, end - begin);
+    return line.substr(line.find(": ") + 2);
+}
+
+}  // namespace
+
+// Each file that cannot be played gets a sentence that says what is wrong
+// with it, the same in both programs, with "skipping it" since a playable
+// file follows; the render lists them at the end and exits with 3.
+TEST(Messages, EachUnplayableFileIsSaidWhatIsWrongWithItInTheSameWordsByBothPrograms) {
+    TempDir dir;
+    lvtest::writeFile(dir / "empty.mp3", "");
+    lvtest::writeFile(dir / "notes.mp3", "#EXTM3U\nsong one.mp3\nsong two.mp3\n");
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+    lvtest::writeFile(dir / "noise.mp3", noise);
+    // A WAV whose sound is coded in a way (format tag 0x1234) no FFmpeg knows.
+    std::string alien = "RIFF";
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) alien += char((v >> (8 * i)) & 0xFF);
+    };
+    put(36 + 8000, 4), alien += "WAVEfmt ", put(16, 4), put(0x1234, 2), put(2, 2), put(44100, 4), put(176400, 4);
+    put(4, 2), put(16, 2), alien += "data", put(8000, 4);
+    lvtest::writeFile(dir / "alien.wav", alien + std::string(8000, '\0'));
+    lvtest::ToneFile tone;
+    tone.seconds = 0.5;
+    std::string error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "good.flac", tone, error)) << error;
+    const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3",
+                                            dir / "alien.wav", dir / "good.flac"};
+    const struct {
+        const char* file;
+        const char* says;
+    } cases[] = {{"empty.mp3", "the file is empty"},
+                 {"notes.mp3", "it holds text, not audio"},
+                 {"noise.mp3", "not an audio file FFmpeg can read"},
+                 {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"}};
+    const auto render = renderSays(dir, files);
+    const auto server = corvaneSays(files);
+    EXPECT_EQ(render.status, 3) << render.err;
+    EXPECT_EQ(server.status, 0) << server.err;
+    EXPECT_NE(render.err.find("4 files did not play in full:"), std::string::npos) << render.err;
+    for (const auto& c : cases) {
+        const std::string line = lineAbout(render.err, c.file);
+        EXPECT_EQ(line.rfind("cannot play " + dir / c.file + ": " + c.says, 0), 0u) << line;
+        EXPECT_NE(line.find("; skipping it"), std::string::npos) << line;
+        EXPECT_EQ(lineAbout(server.err, c.file), line);
+    }
+}
+
+// Root reads any file; without the capability to override file modes it
+// meets a file with no read permission as a user would.
+TEST(Messages, AFileThisUserMayNotReadIsSaidSo) {
+    TempDir dir;
+    lvtest::writeFile(dir / "locked.mp3", "ID3");
+    fs::permissions(dir / "locked.mp3", fs::perms::none);
+    std::vector<std::string> wrapper;
+    if (geteuid() == 0) {
+        wrapper = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                   "--inh-caps=-dac_override,-dac_read_search"};
+        std::vector<std::string> probe = wrapper;
+        probe.insert(probe.end(), {"/bin/cat", dir / "locked.mp3"});
+        if (run(probe).status == 0) GTEST_SKIP() << "running as root, and setpriv cannot drop the right to read any file";
+    }
+    const std::string says = "cannot play " + dir / "locked.mp3" + ": permission denied";
+    const auto render = renderSays(dir, {dir / "locked.mp3"}, wrapper);
+    EXPECT_EQ(render.status, 1);
+    EXPECT_EQ(lineAbout(render.err, "locked.mp3").rfind(says, 0), 0u) << render.err;
+    const auto server = corvaneSays({dir / "locked.mp3"}, wrapper);
+    EXPECT_EQ(server.status, 1);
+    EXPECT_EQ(lineAbout(server.err, "locked.mp3").rfind(says, 0), 0u) << server.err;
+}
+
+// Twenty seconds of mp3 cut to its first 64 KB (about four seconds): the
+// header still states 0:20. The render says where the sound stopped, sums
+// up at the end and exits with 3; corvane gives the same warning.
+TEST(Messages, AFileCutShortIsNamedWithWhereItStoppedAgainstItsStatedLength) {
+    TempDir dir;
+    lvtest::ToneFile tone;
+    tone.seconds = 20.0;
+    std::string error;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "whole.mp3", tone, error)) << error;
+    lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
+    tone.seconds = 0.5;
+    ASSERT_TRUE(lvtest::makeAudioFile(dir / "after.flac", tone, error)) << error;
+
+    const auto r = renderSays(dir, {dir / "cut.mp3", dir / "after.flac"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::string warning = lineAbout(r.err, "cut.mp3");
+    EXPECT_NE(warning.find("stops at 0:0"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("0:20"), std::string::npos) << warning;
+    EXPECT_NE(r.err.find("1 file did not play in full:\n  " + dir / "cut.mp3"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("wrote "), std::string::npos) << "the video is kept all the same";
+    const auto server = corvaneSays({dir / "cut.mp3", dir / "after.flac"});
+    EXPECT_EQ(server.status, 0) << server.err;
+    EXPECT_EQ(lineAbout(server.err, "cut.mp3"), warning);
+
+    // Cut by --duration is not cut short, nor is sound that ends before the
+    // picture beside it.
+    EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=4:s=64x64", "-f", "lavfi", "-i",
+                   "sine=d=1", "-c:v", "libx264", "-c:a", "aac", dir / "clip.mp4"}).status, 0);
+    const auto clip = renderSays(dir, {dir / "clip.mp4"});
+    EXPECT_EQ(clip.status, 0) << clip.err;
+}
+
+// A render whose frames slow from 10 to 70 ms as its scene fills (two
+// minutes in all), with one frame that stalls for a second, timed on a clock
+// the test moves. Off a terminal a plain line comes every 10 s; the time
+// left in each is near what the frames would take at the pace of the
+// moment, where the average since the start promises far less.
+TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
+    constexpr long long total = 3000;
+    auto frameSeconds = [](long long i) { return (i == 1500 ? 1.0 : 0.0) + 0.010 + 0.00002 * double(i); };
+    double clock = 0.0;
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    {
+        Progress progress(total, 60, {false, 10.0, [&] { return clock; }, out});
+        for (long long i = 0; i < total; ++i) {
+            clock += frameSeconds(i);
+            progress.update(i + 1);
+        }
+    }
+    std::fclose(out);
+    std::istringstream lines(std::string(text, size));
+    std::free(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        long long done = 0;
+        int minutes = 0, seconds = 0, leftMinutes = 0, leftSeconds = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "lumenvortex: rendered %lld of 3000 frames (%*d %%) in %d:%d", &done,
+                              &minutes, &seconds), 3) << line;
+        EXPECT_EQ(minutes * 60 + seconds, 10 * (count + 1)) << line;
+        const size_t about = line.find(", about ");
+        ASSERT_NE(about, std::string::npos) << line;
+        ASSERT_EQ(std::sscanf(line.c_str() + about, ", about %d:%d left", &leftMinutes, &leftSeconds), 2) << line;
+        const double left = leftMinutes * 60 + leftSeconds;
+        const double atPaceNow = double(total - done) * frameSeconds(done);
+        const double sinceStart = double(total - done) * (minutes * 60 + seconds) / double(done);
+        EXPECT_GT(left, 0.8 * atPaceNow) << line;
+        EXPECT_LT(left, 1.3 * atPaceNow + 1.0) << line << ": the stall swung it";
+        EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
+    }
+    EXPECT_GE(count, 11);
+}
+
+// --help states what the command line decides, and the command line keeps
+// to it: each combination the help rules out is refused as a mistake (2).
+TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
+    std::string help;
+    for (char c : run({player(), "--help"}).out)   // one line, however it wraps
+        if (!std::isspace(static_cast<unsigned char>(c)) || (!help.empty() && help.back() != ' '))
+            help += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    for (const char* said : {"given with --render, the one render makes both",
+                             "--render and --frames go with neither --capture nor --source corvane",
+                             "--capture takes no files", "--source corvane takes neither files nor --capture",
+                             "2 a mistake on the command line", "3 a render finished, but files were skipped",
+                             "a plain line about every 10 seconds"})
+        EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
+    TempDir dir;
+    const std::vector<std::vector<std::string>> refused = {
+        {"--source", "corvane", "--render", dir / "x.mp4"}, {"--source", "corvane", "--frames", dir / "f"},
+        {"--capture", "--render", dir / "x.mp4"},            {"--capture", "--frames", dir / "f"},
+        {"x.mp3", "--capture"},                              {"--source", "corvane", "x.mp3"},
+        {"--source", "corvane", "--capture"}};
+    for (std::vector<std::string> args : refused) {
+        args.insert(args.begin(), player());
+        const auto r = run(args);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << args[2] << " " << args[3 % args.size()] << ": " << r.err;
+    }
+}
