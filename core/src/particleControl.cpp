@@ -29,7 +29,7 @@ void billboardQuad(float r) {
 
 ParticleControl::ParticleControl(int initialTotal)
     : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
-      showRibbon(true) {}
+      showRibbon(true), mFastStep(true) {}
 
 void ParticleControl::exist() {
     if (total != count) adjustAmount();
@@ -76,6 +76,12 @@ void ParticleControl::simulate() {
         if (!flow) p.setGravForce();
     }
 
+    if (mFastStep) {
+        mFieldStep.repel(*this);
+        mFieldStep.moveAll(*this, flow);
+        return;
+    }
+
     repelAllParticles();
 
     for (Particle& p : myList) {
@@ -87,6 +93,7 @@ void ParticleControl::simulate() {
 }
 
 void ParticleControl::render() {
+    if (mFieldStep.linesPending) mFieldStep.drawLines();
     if (gMode.flatShade()) {
         renderAllParticlesFlatShade();
     } else {

@@ -1,0 +1,77 @@
+// The particle field's fast frame step. The particles stay plain records in
+// the population's list; for the pair repulsion this step gathers what the
+// pass reads (position and charge) into packed arrays, runs the pass with
+// the widest vector instructions the CPU has, and writes the accelerations
+// back once. The noise flow and the per-particle steps share the work with
+// one persistent worker thread when the field is large.
+//
+// Same input, same frames: nothing here depends on the instruction set or on
+// the number of threads. Every pair's arithmetic is IEEE single precision
+// with no fused multiply-add and no approximate reciprocal; a row's sum is
+// kept in PAIR_LANES lanes (particle j in lane j % PAIR_LANES, in increasing
+// j) and folded by a fixed tree; the rows are cut into PAIR_CHUNKS fixed
+// chunks, each summing its pushes on later particles apart, and the chunks
+// are added in chunk order. The result is not the literal pass's bit for bit
+// (its sums run in another order), only within float rounding of it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class ParticleControl;
+
+class FieldStep {
+public:
+    // Lanes of a row's sum, whatever the vector width (16 floats = AVX-512).
+    static const int PAIR_LANES = 16;
+    // Row chunks of the pair pass; fixed so that the sums do not depend on
+    // how many threads take them.
+    static const int PAIR_CHUNKS = 4;
+    // Below this many particles the hand-off to the worker costs more than
+    // it saves.
+    static const int THREAD_MIN_PARTICLES = 1024;
+
+    // A proximity line's end: position and colour, as glInterleavedArrays-
+    // free client arrays (stride 7 floats).
+    struct LineVertex {
+        float x, y, z;
+        float r, g, b, a;
+    };
+
+    // Packed copies of the list, padded to whole lane blocks.
+    std::vector<float> px, py, pz, pq;
+    std::vector<float> rowT;                  // strength x invM x Q of each particle
+    std::vector<float> rowX, rowY, rowZ;      // each particle's sum over later particles
+    std::vector<float> colX[PAIR_CHUNKS], colY[PAIR_CHUNKS], colZ[PAIR_CHUNKS];
+    int chunkBegin[PAIR_CHUNKS + 1] = {};
+    // The lines mode's lines of this frame, in the literal pass's order.
+    std::vector<LineVertex> lines[PAIR_CHUNKS];
+    bool linesPending = false;
+    // Threads used for large fields: 1 or 2 (default: 2 where the machine has them).
+    int mThreads;
+
+    FieldStep();
+    // The repulsion pass: charges, pushes, damped newest history velocity
+    // and (lines mode) the lines, as ParticleControl::repelAllParticles().
+    void repel(ParticleControl& field);
+    // The per-particle steps after it: pull to the centre, noise drift (with
+    // `flow`), move, history.
+    void moveAll(ParticleControl& field, bool flow);
+    // Draws the lines collected by the last repulsion pass with one call,
+    // then forgets them.
+    void drawLines();
+
+private:
+    void gather(ParticleControl& field);
+    void planChunks(int n);
+    void runChunks(bool lines);
+    void scatter(ParticleControl& field);
+};
+
+// The instruction sets the pair pass can run on this CPU, best first
+// ("AVX3", "AVX2", "SSE4", ...), and the one it runs now.
+std::vector<std::string> fieldStepTargets();
+std::string fieldStepTarget();
+// Makes the pair pass run on one of them; "" goes back to the best. False
+// (and nothing changed) for a name not in fieldStepTargets().
+bool forceFieldStepTarget(const std::string& name);

@@ -1,0 +1,231 @@
+// The fast field step around the vectorised pair pass: gathering the list
+// into packed arrays, cutting the rows into fixed chunks, sharing chunks and
+// particles with the worker thread, writing the results back, and drawing
+// the collected proximity lines.
+#include "fieldStep.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "GLInit.h"
+#include "lumenvortexApplet.h"
+#include "particleControl.h"
+
+namespace lvfield {
+void repelChunk(FieldStep& s, int chunk, int n, bool lines);
+}
+
+namespace {
+
+// Particles per task of the per-particle steps: enough to make the atomic
+// hand-out cheap, few enough that two threads finish together.
+const int MOVE_BLOCK = 64;
+
+// One persistent helper thread. forEach(count, task) runs task(k) for every
+// k in [0, count) exactly once, on the calling thread and the helper, and
+// returns when all are done. Which thread runs which k varies from frame to
+// frame, so tasks must write disjoint results.
+class Worker {
+public:
+    Worker() : mThread([this] { loop(); }) {}
+    ~Worker() {
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mQuit = true;
+        }
+        mWake.notify_one();
+        mThread.join();
+    }
+
+    void forEach(int count, const std::function<void(int)>& task) {
+        mNext.store(0);
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mTask = &task;
+            mCount = count;
+            mBusy = true;
+            mGeneration++;
+        }
+        mWake.notify_one();
+        drain(task, count);
+        std::unique_lock<std::mutex> lock(mMutex);
+        mDone.wait(lock, [this] { return !mBusy; });
+        mTask = nullptr;
+    }
+
+private:
+    void drain(const std::function<void(int)>& task, int count) {
+        for (int k = mNext.fetch_add(1); k < count; k = mNext.fetch_add(1)) task(k);
+    }
+
+    void loop() {
+        unsigned seen = 0;
+        std::unique_lock<std::mutex> lock(mMutex);
+        for (;;) {
+            mWake.wait(lock, [&] { return mQuit || mGeneration != seen; });
+            if (mQuit) return;
+            seen = mGeneration;
+            const std::function<void(int)>* task = mTask;
+            int count = mCount;
+            lock.unlock();
+            drain(*task, count);
+            lock.lock();
+            mBusy = false;
+            mDone.notify_one();
+        }
+    }
+
+    std::mutex mMutex;
+    std::condition_variable mWake, mDone;
+    const std::function<void(int)>* mTask = nullptr;
+    int mCount = 0;
+    unsigned mGeneration = 0;
+    bool mBusy = false;
+    bool mQuit = false;
+    std::atomic<int> mNext{0};
+    std::thread mThread;   // last: starts after the members it reads exist
+};
+
+// Made on first use by a two-thread step, lives until the process ends.
+Worker& worker() {
+    static Worker w;
+    return w;
+}
+
+void runTasks(bool threaded, int count, const std::function<void(int)>& task) {
+    if (threaded) {
+        worker().forEach(count, task);
+    } else {
+        for (int k = 0; k < count; k++) task(k);
+    }
+}
+
+void resizeZeroed(std::vector<float>& v, size_t n) {
+    v.assign(n, 0.0f);
+}
+
+}  // namespace
+
+FieldStep::FieldStep() : mThreads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
+
+void FieldStep::repel(ParticleControl& field) {
+    bool lines = gMode.renderProximityLines();
+    gather(field);
+    runChunks(lines);
+    scatter(field);
+    linesPending = lines;
+}
+
+// The charges of the frame, as the literal pass sets them, and the packed
+// copies the pair pass reads.
+void FieldStep::gather(ParticleControl& field) {
+    int n = (int)field.myList.size();
+    size_t padded = (size_t)(n + PAIR_LANES - 1) / PAIR_LANES * PAIR_LANES;
+    float strength = gMode.particleRepelStrength();
+    for (std::vector<float>* v : {&px, &py, &pz, &pq, &rowT, &rowX, &rowY, &rowZ}) resizeZeroed(*v, padded);
+    for (int c = 0; c < PAIR_CHUNKS; c++) {
+        resizeZeroed(colX[c], padded);
+        resizeZeroed(colY[c], padded);
+        resizeZeroed(colZ[c], padded);
+        lines[c].clear();
+    }
+    for (int i = 0; i < n; i++) {
+        Particle& p = field.myList[(size_t)i];
+        p.Q = p.myLevel / (-10.0f) - 0.1f;
+        p.M = -p.Q;
+        p.invM = 1.0f / p.M;
+        px[(size_t)i] = p.loc.x;
+        py[(size_t)i] = p.loc.y;
+        pz[(size_t)i] = p.loc.z;
+        pq[(size_t)i] = p.Q;
+        rowT[(size_t)i] = strength * (p.invM * p.Q);
+    }
+    planChunks(n);
+}
+
+// Chunk boundaries with about equal numbers of pairs, from n alone.
+void FieldStep::planChunks(int n) {
+    double total = (double)n * (n - 1) / 2, done = 0;
+    int c = 1;
+    chunkBegin[0] = 0;
+    for (int r = 0; r < n && c < PAIR_CHUNKS; r++) {
+        done += n - 1 - r;
+        while (c < PAIR_CHUNKS && done >= total * c / PAIR_CHUNKS) chunkBegin[c++] = r + 1;
+    }
+    while (c <= PAIR_CHUNKS) chunkBegin[c++] = n;
+}
+
+void FieldStep::runChunks(bool withLines) {
+    int n = chunkBegin[PAIR_CHUNKS];
+    bool threaded = mThreads > 1 && n >= THREAD_MIN_PARTICLES;
+    runTasks(threaded, PAIR_CHUNKS, [&](int c) { lvfield::repelChunk(*this, c, n, withLines); });
+}
+
+// acc = acc - the pushes of earlier rows (chunk by chunk) + this row's sum;
+// and the newest history velocity damped, as the literal pass does.
+void FieldStep::scatter(ParticleControl& field) {
+    size_t n = field.myList.size();
+    for (size_t i = 0; i < n; i++) {
+        Particle& p = field.myList[i];
+        Vector3D a = p.acc;
+        for (int c = 0; c < PAIR_CHUNKS; c++) {
+            a.x = a.x - colX[c][i];
+            a.y = a.y - colY[c][i];
+            a.z = a.z - colZ[c][i];
+        }
+        a.x = a.x + rowX[i];
+        a.y = a.y + rowY[i];
+        a.z = a.z + rowZ[i];
+        p.acc = a;
+        p.xv[0] *= p.damp;
+        p.yv[0] *= p.damp;
+        p.zv[0] *= p.damp;
+    }
+    for (int c = 1; c < PAIR_CHUNKS; c++) {
+        lines[0].insert(lines[0].end(), lines[c].begin(), lines[c].end());
+        lines[c].clear();
+    }
+}
+
+// The particles' steps after the pass, each particle on its own, so blocks
+// of them can run on either thread. The noise tables are built (and the C
+// library generator reseeded) by the first sample: that one runs alone first.
+void FieldStep::moveAll(ParticleControl& field, bool flow) {
+    int n = (int)field.myList.size();
+    auto step = [&](int i) {
+        Particle& p = field.myList[(size_t)i];
+        p.pullTowardsCenter();
+        if (flow) p.perlinDrift();
+        p.move();
+        p.setMoveHistory();
+    };
+    int first = 0;
+    if (flow && perlin.mStart && n > 0) step(first++);
+    int blocks = (n - first + MOVE_BLOCK - 1) / MOVE_BLOCK;
+    bool threaded = mThreads > 1 && n >= THREAD_MIN_PARTICLES;
+    runTasks(threaded, blocks, [&](int b) {
+        int end = std::min(n, first + (b + 1) * MOVE_BLOCK);
+        for (int i = first + b * MOVE_BLOCK; i < end; i++) step(i);
+    });
+}
+
+// After drawing, the current colour is the last line's, as after the
+// literal pass's immediate-mode lines.
+void FieldStep::drawLines() {
+    std::vector<LineVertex>& v = lines[0];
+    linesPending = false;
+    if (v.empty()) return;
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, sizeof(LineVertex), &v[0].x);
+    glColorPointer(4, GL_FLOAT, sizeof(LineVertex), &v[0].r);
+    glDrawArrays(GL_LINES, 0, (GLsizei)v.size());
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    const LineVertex& last = v.back();
+    glColor4f(last.r, last.g, last.b, last.a);
+    v.clear();
+}

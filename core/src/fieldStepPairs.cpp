@@ -1,0 +1,169 @@
+// The vectorised pair repulsion of the fast field step, compiled once per
+// instruction set (Highway's foreach_target) and picked at run time.
+//
+// Each lane does exactly the literal pass's arithmetic for one pair, in the
+// same order, with exactly rounded IEEE operations only (division, no
+// reciprocal estimate, no fused multiply-add), so a lane's result is the
+// same on every target. What differs per target is only how many of the
+// PAIR_LANES lanes one vector holds; the lanes are summed the same way on
+// all of them.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "fieldStepPairs.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "fieldStep.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lvfield {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Squared distance under which the lines mode draws a line, and the line's
+// opacity at zero distance.
+constexpr float LINE_R2 = 1500.0f;
+constexpr float LINE_ALPHA = 0.15f;
+
+// The lines of one lane block, in lane (= j) order, as the literal pass
+// draws them.
+void collectLines(FieldStep& s, int chunk, int i, int j0, const float* r2, int n) {
+    for (int l = 0; l < FieldStep::PAIR_LANES; l++) {
+        int j = j0 + l;
+        if (j <= i || j >= n || !(r2[l] < LINE_R2)) continue;
+        float a = (r2[l] / (-LINE_R2) + 1) * LINE_ALPHA;
+        s.lines[chunk].push_back({s.px[i], s.py[i], s.pz[i], 1, 1, 1, a});
+        s.lines[chunk].push_back({s.px[j], s.py[j], s.pz[j], 1, 1, 1, a});
+    }
+}
+
+// Rows [chunkBegin[chunk], chunkBegin[chunk + 1]): row i's pushes on the
+// particles after it, summed per lane into rowX/Y/Z[i], and their opposites
+// summed into this chunk's colX/Y/Z, in increasing i.
+void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
+    const hn::ScalableTag<float> d;
+    constexpr size_t N = hn::MaxLanes(d);
+    constexpr size_t K = FieldStep::PAIR_LANES / N;   // vectors per lane block
+    static_assert(FieldStep::PAIR_LANES % N == 0, "a vector must divide the lane block");
+    using V = hn::Vec<decltype(d)>;
+
+    const float* X = s.px.data();
+    const float* Y = s.py.data();
+    const float* Z = s.pz.data();
+    const float* Q = s.pq.data();
+    float* cx = s.colX[chunk].data();
+    float* cy = s.colY[chunk].data();
+    float* cz = s.colZ[chunk].data();
+    const V one = hn::Set(d, 1.0f);
+    const V nf = hn::Set(d, (float)n);
+    const int blocks = (n + FieldStep::PAIR_LANES - 1) / FieldStep::PAIR_LANES;
+    HWY_ALIGN float r2Lanes[FieldStep::PAIR_LANES];
+    HWY_ALIGN float fold[3][FieldStep::PAIR_LANES];
+
+    for (int i = s.chunkBegin[chunk]; i < s.chunkBegin[chunk + 1]; i++) {
+        const V xi = hn::Set(d, X[i]), yi = hn::Set(d, Y[i]), zi = hn::Set(d, Z[i]);
+        const V t = hn::Set(d, s.rowT[i]);
+        const V iv = hn::Set(d, (float)i);
+        V sx[K], sy[K], sz[K];
+        for (size_t k = 0; k < K; k++) sx[k] = sy[k] = sz[k] = hn::Zero(d);
+
+        const int first = (i + 1) / FieldStep::PAIR_LANES;
+        for (int b = first; b < blocks; b++) {
+            const bool edge = b == first || b == blocks - 1;
+            bool anyLine = false;
+            for (size_t k = 0; k < K; k++) {
+                const size_t j = (size_t)b * FieldStep::PAIR_LANES + k * N;
+                V dx = hn::Sub(xi, hn::LoadU(d, X + j));
+                V dy = hn::Sub(yi, hn::LoadU(d, Y + j));
+                V dz = hn::Sub(zi, hn::LoadU(d, Z + j));
+                const V r2 = hn::Add(hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy)), hn::Mul(dz, dz));
+                // Closer than 1: the raw difference (factor exactly 1).
+                V f = hn::Mul(hn::Div(hn::LoadU(d, Q + j), r2), t);
+                f = hn::IfThenElse(hn::Gt(r2, one), f, one);
+                if (edge) {
+                    const V jv = hn::Iota(d, (float)j);
+                    f = hn::IfThenElseZero(hn::And(hn::Gt(jv, iv), hn::Lt(jv, nf)), f);
+                }
+                dx = hn::Mul(dx, f);
+                dy = hn::Mul(dy, f);
+                dz = hn::Mul(dz, f);
+                sx[k] = hn::Add(sx[k], dx);
+                sy[k] = hn::Add(sy[k], dy);
+                sz[k] = hn::Add(sz[k], dz);
+                hn::StoreU(hn::Add(hn::LoadU(d, cx + j), dx), d, cx + j);
+                hn::StoreU(hn::Add(hn::LoadU(d, cy + j), dy), d, cy + j);
+                hn::StoreU(hn::Add(hn::LoadU(d, cz + j), dz), d, cz + j);
+                if (lines) {
+                    hn::Store(r2, d, r2Lanes + k * N);
+                    anyLine = anyLine || !hn::AllFalse(d, hn::Lt(r2, hn::Set(d, LINE_R2)));
+                }
+            }
+            if (anyLine) collectLines(s, chunk, i, b * FieldStep::PAIR_LANES, r2Lanes, n);
+        }
+
+        // The fixed tree: the upper half of the lanes onto the lower half,
+        // down to one, the same on every vector width.
+        for (size_t k = 0; k < K; k++) {
+            hn::Store(sx[k], d, fold[0] + k * N);
+            hn::Store(sy[k], d, fold[1] + k * N);
+            hn::Store(sz[k], d, fold[2] + k * N);
+        }
+        for (int half = FieldStep::PAIR_LANES / 2; half >= 1; half /= 2) {
+            for (int c = 0; c < 3; c++) {
+                for (int l = 0; l < half; l++) fold[c][l] = fold[c][l] + fold[c][l + half];
+            }
+        }
+        s.rowX[i] = fold[0][0];
+        s.rowY[i] = fold[1][0];
+        s.rowZ[i] = fold[2][0];
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lvfield
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lvfield {
+HWY_EXPORT(RepelChunk);
+
+void repelChunk(FieldStep& s, int chunk, int n, bool lines) {
+    HWY_DYNAMIC_DISPATCH(RepelChunk)(s, chunk, n, lines);
+}
+}  // namespace lvfield
+
+namespace {
+int64_t gForcedTarget = 0;   // 0: whatever the CPU has
+}
+
+std::vector<std::string> fieldStepTargets() {
+    std::vector<std::string> names;
+    hwy::SetSupportedTargetsForTest(0);
+    for (int64_t t : hwy::SupportedAndGeneratedTargets()) names.push_back(hwy::TargetName(t));
+    hwy::SetSupportedTargetsForTest(gForcedTarget);
+    return names;
+}
+
+// Dispatch takes the best of the supported targets, the first listed.
+std::string fieldStepTarget() {
+    std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    return targets.empty() ? std::string() : hwy::TargetName(targets.front());
+}
+
+bool forceFieldStepTarget(const std::string& name) {
+    int64_t chosen = 0;
+    if (!name.empty()) {
+        hwy::SetSupportedTargetsForTest(0);
+        for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+            if (name == hwy::TargetName(t)) chosen = t;
+        }
+        if (chosen == 0) {
+            hwy::SetSupportedTargetsForTest(gForcedTarget);
+            return false;
+        }
+    }
+    gForcedTarget = chosen;
+    hwy::SetSupportedTargetsForTest(chosen);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+    return true;
+}
+#endif
