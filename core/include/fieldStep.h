@@ -44,6 +44,9 @@ public:
     std::vector<float> rowX, rowY, rowZ;      // each particle's sum over later particles
     std::vector<float> colX[PAIR_CHUNKS], colY[PAIR_CHUNKS], colZ[PAIR_CHUNKS];
     int chunkBegin[PAIR_CHUNKS + 1] = {};
+    // The noise flow: the three sample points of each particle and the
+    // three octave sums taken there.
+    std::vector<float> noiseIn[3][3], drift[3];
     // The lines mode's lines of this frame, in the literal pass's order.
     std::vector<LineVertex> lines[PAIR_CHUNKS];
     bool linesPending = false;
@@ -66,6 +69,7 @@ private:
     void planChunks(int n);
     void runChunks(bool lines);
     void scatter(ParticleControl& field);
+    void sampleDrift(ParticleControl& field, bool threaded);
 };
 
 // The instruction sets the pair pass can run on this CPU, best first

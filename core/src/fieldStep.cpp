@@ -4,6 +4,7 @@
 // the collected proximity lines.
 #include "fieldStep.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -16,6 +17,8 @@
 
 namespace lvfield {
 void repelChunk(FieldStep& s, int chunk, int n, bool lines);
+void noiseSums(const Perlin& noise, const float* x, const float* y, const float* z, float* out, int begin,
+               int end);
 }
 
 namespace {
@@ -190,25 +193,64 @@ void FieldStep::scatter(ParticleControl& field) {
     }
 }
 
+// The noise flow's three octave sums of every particle, at the points
+// Particle::perlinDrift() samples, with the vectorised noise (the same
+// values, bit for bit).
+void FieldStep::sampleDrift(ParticleControl& field, bool threaded) {
+    int n = (int)field.myList.size();
+    size_t padded = (size_t)(n + PAIR_LANES - 1) / PAIR_LANES * PAIR_LANES;
+    for (int s = 0; s < 3; s++) {
+        for (int c = 0; c < 3; c++) resizeZeroed(noiseIn[s][c], padded);
+        resizeZeroed(drift[s], padded);
+    }
+    float t = gFrameStartTime;
+    for (int i = 0; i < n; i++) {
+        const Particle& p = field.myList[(size_t)i];
+        float x = p.loc.x * 0.002f, y = p.loc.y * 0.002f, z = p.loc.z * 0.002f;
+        const float phase[3] = {(float)p.index / 1000 + t, (float)p.index / 500 + t, (float)p.index / 250 + t};
+        const float in[3][3] = {{x, y, phase[0]}, {y, z, phase[1]}, {z, x, phase[2]}};
+        for (int s = 0; s < 3; s++) {
+            for (int c = 0; c < 3; c++) noiseIn[s][c][(size_t)i] = in[s][c];
+        }
+    }
+    int blocks = (int)padded / MOVE_BLOCK + ((int)padded % MOVE_BLOCK != 0);
+    runTasks(threaded, blocks, [&](int b) {
+        int begin = b * MOVE_BLOCK, end = std::min((int)padded, begin + MOVE_BLOCK);
+        for (int s = 0; s < 3; s++) {
+            lvfield::noiseSums(perlin, noiseIn[s][0].data(), noiseIn[s][1].data(), noiseIn[s][2].data(),
+                               drift[s].data(), begin, end);
+        }
+    });
+}
+
 // The particles' steps after the pass, each particle on its own, so blocks
-// of them can run on either thread. The noise tables are built (and the C
-// library generator reseeded) by the first sample: that one runs alone first.
+// of them can run on either thread. The drift is Particle::perlinDrift()'s
+// from the sums sampled above. The noise tables are built (and the C
+// library generator reseeded) by the first sample, as in the literal step:
+// no other random draw comes between.
 void FieldStep::moveAll(ParticleControl& field, bool flow) {
     int n = (int)field.myList.size();
-    auto step = [&](int i) {
-        Particle& p = field.myList[(size_t)i];
-        p.pullTowardsCenter();
-        if (flow) p.perlinDrift();
-        p.move();
-        p.setMoveHistory();
-    };
-    int first = 0;
-    if (flow && perlin.mStart && n > 0) step(first++);
-    int blocks = (n - first + MOVE_BLOCK - 1) / MOVE_BLOCK;
     bool threaded = mThreads > 1 && n >= THREAD_MIN_PARTICLES;
+    if (flow && n > 0) {
+        if (perlin.mStart) {
+            float origin[3] = {0, 0, 0};
+            perlin.noise3(origin);
+        }
+        sampleDrift(field, threaded);
+    }
+    int blocks = (n + MOVE_BLOCK - 1) / MOVE_BLOCK;
     runTasks(threaded, blocks, [&](int b) {
-        int end = std::min(n, first + (b + 1) * MOVE_BLOCK);
-        for (int i = first + b * MOVE_BLOCK; i < end; i++) step(i);
+        int end = std::min(n, (b + 1) * MOVE_BLOCK);
+        for (int i = b * MOVE_BLOCK; i < end; i++) {
+            Particle& p = field.myList[(size_t)i];
+            p.pullTowardsCenter();
+            if (flow) {
+                float s = 0.2f * p.myLevel;
+                p.acc.add(Vector3D(drift[0][(size_t)i] * s, drift[1][(size_t)i] * s, drift[2][(size_t)i] * s));
+            }
+            p.move();
+            p.setMoveHistory();
+        }
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "field_scenario.h"
@@ -116,3 +117,36 @@ TEST(FieldFastStep, ProximityLinesAreTheLiteralOnes) {
 }
 
 }  // namespace
+
+// After the pass, the fast step's per-particle steps (with the vectorised
+// noise flow) must move every particle exactly as the literal loop does, on
+// every instruction set and with either thread count.
+TEST(FieldFastStep, NoiseFlowMovesEveryParticleAsTheLiteralStepDoes) {
+    lvscenario::growField(FieldStep::THREAD_MIN_PARTICLES + 100, 4, true, true, 4);
+    gFrameStartTime = 3.25f;
+    std::vector<Particle> before = particleControl.myList;
+    for (Particle& p : particleControl.myList) {
+        p.pullTowardsCenter();
+        p.perlinDrift();
+        p.move();
+        p.setMoveHistory();
+    }
+    std::vector<Particle> literal = particleControl.myList;
+
+    for (const std::string& target : fieldStepTargets()) {
+        ASSERT_TRUE(forceFieldStepTarget(target));
+        for (int threads : {1, 2}) {
+            particleControl.myList = before;
+            particleControl.mFieldStep.mThreads = threads;
+            particleControl.mFieldStep.moveAll(particleControl, true);
+            for (size_t i = 0; i < literal.size(); i++) {
+                const Particle& a = literal[i];
+                const Particle& b = particleControl.myList[i];
+                ASSERT_TRUE(a.loc.x == b.loc.x && a.loc.y == b.loc.y && a.loc.z == b.loc.z && a.vel.x == b.vel.x &&
+                            a.vel.y == b.vel.y && a.vel.z == b.vel.z && a.x[1] == b.x[1])
+                    << "particle " << i << " on " << target << " with " << threads << " thread(s)";
+            }
+        }
+    }
+    ASSERT_TRUE(forceFieldStepTarget(""));
+}

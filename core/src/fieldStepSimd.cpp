@@ -1,18 +1,20 @@
-// The vectorised pair repulsion of the fast field step, compiled once per
-// instruction set (Highway's foreach_target) and picked at run time.
+// The vectorised parts of the fast field step, the pair repulsion and the
+// noise flow's octave sums, compiled once per instruction set (Highway's
+// foreach_target) and picked at run time.
 //
-// Each lane does exactly the literal pass's arithmetic for one pair, in the
-// same order, with exactly rounded IEEE operations only (division, no
-// reciprocal estimate, no fused multiply-add), so a lane's result is the
-// same on every target. What differs per target is only how many of the
-// PAIR_LANES lanes one vector holds; the lanes are summed the same way on
-// all of them.
+// Each lane does exactly the literal code's arithmetic for one pair or one
+// sample, in the same order, with exactly rounded IEEE operations only
+// (division, no reciprocal estimate, no fused multiply-add), so a lane's
+// result is the same on every target. What differs per target is only how
+// many of the PAIR_LANES lanes one vector holds; the lanes are summed the
+// same way on all of them.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "fieldStepPairs.cpp"
+#define HWY_TARGET_INCLUDE "fieldStepSimd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
 #include "fieldStep.h"
+#include "perlin.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lvfield {
@@ -118,6 +120,102 @@ void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
     }
 }
 
+// Perlin::noise3 for a vector of points, operation for operation.
+template <class D, class V = hn::Vec<D>>
+struct Lattice {
+    hn::Vec<hn::RebindToSigned<D>> b0, b1;
+    V r0, r1;
+    Lattice(D d, V x) {
+        const hn::RebindToSigned<D> di;
+        const auto mask = hn::Set(di, Perlin::SAMPLE_SIZE - 1);
+        V t = hn::Add(x, hn::Set(d, 4096.0f));
+        // Far outside any scene (or not a number): lattice cell 0, as the
+        // scalar noise does.
+        t = hn::IfThenElseZero(hn::And(hn::Gt(t, hn::Set(d, -2147483520.0f)), hn::Lt(t, hn::Set(d, 2147483520.0f))),
+                               t);
+        const auto ti = hn::ConvertTo(di, t);
+        b0 = hn::And(ti, mask);
+        b1 = hn::And(hn::Add(b0, hn::Set(di, 1)), mask);
+        r0 = hn::Sub(t, hn::ConvertTo(d, ti));
+        r1 = hn::Sub(r0, hn::Set(d, 1.0f));
+    }
+};
+
+template <class D, class V = hn::Vec<D>>
+V sCurve(D d, V t) {
+    return hn::Mul(hn::Mul(t, t), hn::Sub(hn::Set(d, 3.0f), hn::Mul(hn::Set(d, 2.0f), t)));
+}
+
+template <class V>
+V lerp(V t, V a, V b) {
+    return hn::Add(a, hn::Mul(t, hn::Sub(b, a)));
+}
+
+// The gradient at lattice entry `at` dotted with (rx, ry, rz).
+template <class D, class VI, class V = hn::Vec<D>>
+V gradDot(D d, const Perlin& noise, VI at, V rx, V ry, V rz) {
+    const float* g = &noise.g3[0][0];
+    const VI i3 = hn::Add(at, hn::Add(at, at));
+    V gx = hn::GatherIndex(d, g, i3);
+    V gy = hn::GatherIndex(d, g + 1, i3);
+    V gz = hn::GatherIndex(d, g + 2, i3);
+    return hn::Add(hn::Add(hn::Mul(rx, gx), hn::Mul(ry, gy)), hn::Mul(rz, gz));
+}
+
+template <class D, class V = hn::Vec<D>>
+V noise3(D d, const Perlin& noise, V x, V y, V z) {
+    const hn::RebindToSigned<D> di;
+    const Lattice<D> lx(d, x), ly(d, y), lz(d, z);
+    const auto i = hn::GatherIndex(di, noise.p, lx.b0);
+    const auto j = hn::GatherIndex(di, noise.p, lx.b1);
+    const auto b00 = hn::GatherIndex(di, noise.p, hn::Add(i, ly.b0));
+    const auto b10 = hn::GatherIndex(di, noise.p, hn::Add(j, ly.b0));
+    const auto b01 = hn::GatherIndex(di, noise.p, hn::Add(i, ly.b1));
+    const auto b11 = hn::GatherIndex(di, noise.p, hn::Add(j, ly.b1));
+    const V sx = sCurve(d, lx.r0), sy = sCurve(d, ly.r0), sz = sCurve(d, lz.r0);
+
+    V u = gradDot(d, noise, hn::Add(b00, lz.b0), lx.r0, ly.r0, lz.r0);
+    V v = gradDot(d, noise, hn::Add(b10, lz.b0), lx.r1, ly.r0, lz.r0);
+    V a = lerp(sx, u, v);
+    u = gradDot(d, noise, hn::Add(b01, lz.b0), lx.r0, ly.r1, lz.r0);
+    v = gradDot(d, noise, hn::Add(b11, lz.b0), lx.r1, ly.r1, lz.r0);
+    V b = lerp(sx, u, v);
+    const V c = lerp(sy, a, b);
+
+    u = gradDot(d, noise, hn::Add(b00, lz.b1), lx.r0, ly.r0, lz.r1);
+    v = gradDot(d, noise, hn::Add(b10, lz.b1), lx.r1, ly.r0, lz.r1);
+    a = lerp(sx, u, v);
+    u = gradDot(d, noise, hn::Add(b01, lz.b1), lx.r0, ly.r1, lz.r1);
+    v = gradDot(d, noise, hn::Add(b11, lz.b1), lx.r1, ly.r1, lz.r1);
+    b = lerp(sx, u, v);
+    const V e = lerp(sy, a, b);
+    return lerp(sz, c, e);
+}
+
+// out[k] = noise.perlin_noise_3D({x[k], y[k], z[k]}) for k in [begin, end),
+// a whole number of lane blocks. The tables must be built.
+void NoiseSums(const Perlin& noise, const float* x, const float* y, const float* z, float* out, int begin,
+               int end) {
+    const hn::ScalableTag<float> d;
+    const size_t N = hn::Lanes(d);
+    const auto freq = hn::Set(d, noise.mFrequency), two = hn::Set(d, 2.0f);
+    for (size_t k = (size_t)begin; k < (size_t)end; k += N) {
+        auto vx = hn::Mul(hn::LoadU(d, x + k), freq);
+        auto vy = hn::Mul(hn::LoadU(d, y + k), freq);
+        auto vz = hn::Mul(hn::LoadU(d, z + k), freq);
+        auto result = hn::Zero(d);
+        float amp = noise.mAmplitude;
+        for (int octave = 0; octave < noise.mOctaves; octave++) {
+            result = hn::Add(result, hn::Mul(noise3(d, noise, vx, vy, vz), hn::Set(d, amp)));
+            vx = hn::Mul(vx, two);
+            vy = hn::Mul(vy, two);
+            vz = hn::Mul(vz, two);
+            amp *= 0.5f;
+        }
+        hn::StoreU(result, d, out + k);
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lvfield
 HWY_AFTER_NAMESPACE();
@@ -125,6 +223,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lvfield {
 HWY_EXPORT(RepelChunk);
+HWY_EXPORT(NoiseSums);
+
+void noiseSums(const Perlin& noise, const float* x, const float* y, const float* z, float* out, int begin,
+               int end) {
+    HWY_DYNAMIC_DISPATCH(NoiseSums)(noise, x, y, z, out, begin, end);
+}
 
 void repelChunk(FieldStep& s, int chunk, int n, bool lines) {
     HWY_DYNAMIC_DISPATCH(RepelChunk)(s, chunk, n, lines);
