@@ -38,8 +38,17 @@ public:
         float r, g, b, a;
     };
 
+    // A well as its pull on particles reads it.
+    struct WellTerms {
+        float x, y, z, radius, Q, M;
+    };
+
     // Packed copies of the list, padded to whole lane blocks.
     std::vector<float> px, py, pz, pq;
+    std::vector<float> ax, ay, az;            // accelerations until written back
+    std::vector<float> lastQ, lastM;          // last frame's charge and mass, for the wells' pull
+    std::vector<WellTerms> wells;
+    float wellBaseSize = 0;
     std::vector<float> rowT;                  // strength x invM x Q of each particle
     std::vector<float> rowX, rowY, rowZ;      // each particle's sum over later particles
     std::vector<float> colX[PAIR_CHUNKS], colY[PAIR_CHUNKS], colZ[PAIR_CHUNKS];
@@ -54,9 +63,11 @@ public:
     int mThreads;
 
     FieldStep();
-    // The repulsion pass: charges, pushes, damped newest history velocity
-    // and (lines mode) the lines, as ParticleControl::repelAllParticles().
-    void repel(ParticleControl& field);
+    // The frame's forces, as ParticleControl::simulate() runs them before
+    // the particles move: colour, level, the wells' pull (when the noise
+    // flow is off), then the repulsion pass with its charges, pushes, damped
+    // newest history velocity and (lines mode) lines.
+    void forces(ParticleControl& field, bool flow);
     // The per-particle steps after it: pull to the centre, noise drift (with
     // `flow`), move, history.
     void moveAll(ParticleControl& field, bool flow);
@@ -66,6 +77,7 @@ public:
 
 private:
     void gather(ParticleControl& field);
+    void pullWells(ParticleControl& field, bool threaded);
     void planChunks(int n);
     void runChunks(bool lines);
     void scatter(ParticleControl& field);

@@ -17,6 +17,7 @@
 
 namespace lvfield {
 void repelChunk(FieldStep& s, int chunk, int n, bool lines);
+void wellPull(FieldStep& s, int begin, int end);
 void noiseSums(const Perlin& noise, const float* x, const float* y, const float* z, float* out, int begin,
                int end);
 }
@@ -114,39 +115,72 @@ void resizeZeroed(std::vector<float>& v, size_t n) {
 
 FieldStep::FieldStep() : mThreads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
 
-void FieldStep::repel(ParticleControl& field) {
+void FieldStep::forces(ParticleControl& field, bool flow) {
     bool lines = gMode.renderProximityLines();
+    int n = (int)field.myList.size();
+    bool threaded = mThreads > 1 && n >= THREAD_MIN_PARTICLES;
     gather(field);
+    if (!flow) pullWells(field, threaded);
     runChunks(lines);
     scatter(field);
     linesPending = lines;
 }
 
-// The charges of the frame, as the literal pass sets them, and the packed
-// copies the pair pass reads.
+// One pass over the list: colour and level (the particle's own steps), then
+// the packed copies: position, acceleration, last frame's charge and mass
+// for the wells' pull, and this frame's charge as the literal pass sets it.
 void FieldStep::gather(ParticleControl& field) {
     int n = (int)field.myList.size();
     size_t padded = (size_t)(n + PAIR_LANES - 1) / PAIR_LANES * PAIR_LANES;
     float strength = gMode.particleRepelStrength();
-    for (std::vector<float>* v : {&px, &py, &pz, &pq, &rowT, &rowX, &rowY, &rowZ}) resizeZeroed(*v, padded);
+    for (std::vector<float>* v : {&px, &py, &pz, &pq, &ax, &ay, &az, &lastQ, &lastM, &rowT, &rowX, &rowY, &rowZ}) {
+        resizeZeroed(*v, padded);
+    }
     for (int c = 0; c < PAIR_CHUNKS; c++) {
         resizeZeroed(colX[c], padded);
         resizeZeroed(colY[c], padded);
         resizeZeroed(colZ[c], padded);
         lines[c].clear();
     }
-    for (int i = 0; i < n; i++) {
-        Particle& p = field.myList[(size_t)i];
+    for (size_t i = 0; i < (size_t)n; i++) {
+        Particle& p = field.myList[i];
+        p.getColor();
+        p.updateSoundLevel();
+        px[i] = p.loc.x;
+        py[i] = p.loc.y;
+        pz[i] = p.loc.z;
+        ax[i] = p.acc.x;
+        ay[i] = p.acc.y;
+        az[i] = p.acc.z;
+        lastQ[i] = p.Q;
+        lastM[i] = p.M;
         p.Q = p.myLevel / (-10.0f) - 0.1f;
         p.M = -p.Q;
         p.invM = 1.0f / p.M;
-        px[(size_t)i] = p.loc.x;
-        py[(size_t)i] = p.loc.y;
-        pz[(size_t)i] = p.loc.z;
-        pq[(size_t)i] = p.Q;
-        rowT[(size_t)i] = strength * (p.invM * p.Q);
+        pq[i] = p.Q;
+        rowT[i] = strength * (p.invM * p.Q);
     }
     planChunks(n);
+}
+
+// Particle::setGravForce() for every particle, vectorised over particles.
+// The wells' working values are left as the literal step leaves them: from
+// the last particle.
+void FieldStep::pullWells(ParticleControl& field, bool threaded) {
+    std::vector<Gravity>& list = *gravityControl.getList();
+    if (field.myList.empty() || list.empty()) return;
+    wells.clear();
+    for (const Gravity& g : list) wells.push_back({g.loc.x, g.loc.y, g.loc.z, g.radius, g.Q, g.M});
+    wellBaseSize = gravityControl.baseSize;
+    int padded = (int)px.size();
+    int blocks = (padded + MOVE_BLOCK - 1) / MOVE_BLOCK;
+    runTasks(threaded, blocks, [&](int b) {
+        lvfield::wellPull(*this, b * MOVE_BLOCK, std::min(padded, (b + 1) * MOVE_BLOCK));
+    });
+
+    Particle last = field.myList.back();
+    last.Q = lastQ[field.myList.size() - 1];
+    for (Gravity& g : list) g.calcGravForce(last);
 }
 
 // Chunk boundaries with about equal numbers of pairs, from n alone.
@@ -173,7 +207,7 @@ void FieldStep::scatter(ParticleControl& field) {
     size_t n = field.myList.size();
     for (size_t i = 0; i < n; i++) {
         Particle& p = field.myList[i];
-        Vector3D a = p.acc;
+        Vector3D a(ax[i], ay[i], az[i]);
         for (int c = 0; c < PAIR_CHUNKS; c++) {
             a.x = a.x - colX[c][i];
             a.y = a.y - colY[c][i];

@@ -120,6 +120,43 @@ void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
     }
 }
 
+// Gravity::calcGravForce() of every well on particles [begin, end) (whole
+// lane blocks), each divided by the particle's mass and added to its
+// acceleration in well order, as Particle::setGravForce() does.
+void WellPull(FieldStep& s, int begin, int end) {
+    const hn::ScalableTag<float> d;
+    const size_t N = hn::Lanes(d);
+    const auto zero = hn::Zero(d);
+    const auto base = hn::Set(d, s.wellBaseSize);
+    for (size_t k = (size_t)begin; k < (size_t)end; k += N) {
+        const auto x = hn::LoadU(d, s.px.data() + k), y = hn::LoadU(d, s.py.data() + k),
+                   z = hn::LoadU(d, s.pz.data() + k);
+        const auto q = hn::LoadU(d, s.lastQ.data() + k), m = hn::LoadU(d, s.lastM.data() + k);
+        auto ax = hn::LoadU(d, s.ax.data() + k), ay = hn::LoadU(d, s.ay.data() + k),
+             az = hn::LoadU(d, s.az.data() + k);
+        for (const FieldStep::WellTerms& w : s.wells) {
+            auto dx = hn::Sub(hn::Set(d, w.x), x);
+            auto dy = hn::Sub(hn::Set(d, w.y), y);
+            auto dz = hn::Sub(hn::Set(d, w.z), z);
+            const auto len = hn::Sqrt(hn::Add(hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy)), hn::Mul(dz, dz)));
+            const auto R = hn::Add(len, hn::Set(d, w.radius / (-5.0f)));
+            const auto E = hn::Div(q, hn::Mul(R, R));
+            const auto F = hn::Mul(E, hn::Set(d, w.Q));
+            auto A = hn::Mul(hn::Div(F, hn::Set(d, 0.0001f + w.M)), hn::Sub(hn::Set(d, 500.0f), R));
+            A = hn::Div(A, hn::Set(d, 15.0f));
+            const auto k2 = hn::IfThenElse(hn::Gt(R, base), A, hn::Sub(base, R));
+            // At a shifted distance of exactly 0 the raw difference.
+            const auto scale = hn::IfThenElse(hn::Eq(R, zero), hn::Set(d, 1.0f), hn::Neg(k2));
+            ax = hn::Add(ax, hn::Div(hn::Mul(dx, scale), m));
+            ay = hn::Add(ay, hn::Div(hn::Mul(dy, scale), m));
+            az = hn::Add(az, hn::Div(hn::Mul(dz, scale), m));
+        }
+        hn::StoreU(ax, d, s.ax.data() + k);
+        hn::StoreU(ay, d, s.ay.data() + k);
+        hn::StoreU(az, d, s.az.data() + k);
+    }
+}
+
 // Perlin::noise3 for a vector of points, operation for operation.
 template <class D, class V = hn::Vec<D>>
 struct Lattice {
@@ -224,6 +261,11 @@ HWY_AFTER_NAMESPACE();
 namespace lvfield {
 HWY_EXPORT(RepelChunk);
 HWY_EXPORT(NoiseSums);
+HWY_EXPORT(WellPull);
+
+void wellPull(FieldStep& s, int begin, int end) {
+    HWY_DYNAMIC_DISPATCH(WellPull)(s, begin, end);
+}
 
 void noiseSums(const Perlin& noise, const float* x, const float* y, const float* z, float* out, int begin,
                int end) {

@@ -70,16 +70,15 @@ void ParticleControl::simulate() {
 
     // The wells' pull uses the charge and mass of last frame's repulsion pass.
     bool flow = gMode.perlinFlow();
+    if (mFastStep) {
+        mFieldStep.forces(*this, flow);
+        mFieldStep.moveAll(*this, flow);
+        return;
+    }
     for (Particle& p : myList) {
         p.getColor();
         p.updateSoundLevel();
         if (!flow) p.setGravForce();
-    }
-
-    if (mFastStep) {
-        mFieldStep.repel(*this);
-        mFieldStep.moveAll(*this, flow);
-        return;
     }
 
     repelAllParticles();
