@@ -40,8 +40,10 @@ void collectLines(FieldStep& s, int chunk, int i, int j0, const float* r2, int n
 
 // Rows [chunkBegin[chunk], chunkBegin[chunk + 1]): row i's pushes on the
 // particles after it, summed per lane into rowX/Y/Z[i], and their opposites
-// summed into this chunk's colX/Y/Z, in increasing i.
-void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
+// summed into this chunk's colX/Y/Z, in increasing i. The lines test is a
+// template parameter: the modes without lines keep it out of the loop.
+template <bool kLines>
+void RepelRows(FieldStep& s, int chunk, int n) {
     const hn::ScalableTag<float> d;
     constexpr size_t N = hn::MaxLanes(d);
     constexpr size_t K = FieldStep::PAIR_LANES / N;   // vectors per lane block
@@ -94,12 +96,12 @@ void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
                 hn::StoreU(hn::Add(hn::LoadU(d, cx + j), dx), d, cx + j);
                 hn::StoreU(hn::Add(hn::LoadU(d, cy + j), dy), d, cy + j);
                 hn::StoreU(hn::Add(hn::LoadU(d, cz + j), dz), d, cz + j);
-                if (lines) {
+                if (kLines) {
                     hn::Store(r2, d, r2Lanes + k * N);
                     anyLine = anyLine || !hn::AllFalse(d, hn::Lt(r2, hn::Set(d, LINE_R2)));
                 }
             }
-            if (anyLine) collectLines(s, chunk, i, b * FieldStep::PAIR_LANES, r2Lanes, n);
+            if (kLines && anyLine) collectLines(s, chunk, i, b * FieldStep::PAIR_LANES, r2Lanes, n);
         }
 
         // The fixed tree: the upper half of the lanes onto the lower half,
@@ -117,6 +119,14 @@ void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
         s.rowX[i] = fold[0][0];
         s.rowY[i] = fold[1][0];
         s.rowZ[i] = fold[2][0];
+    }
+}
+
+void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
+    if (lines) {
+        RepelRows<true>(s, chunk, n);
+    } else {
+        RepelRows<false>(s, chunk, n);
     }
 }
 
