@@ -1,9 +1,10 @@
 // The particle field's fast frame step. The particles stay plain records in
-// the population's list; for the pair repulsion this step gathers what the
-// pass reads (position and charge) into packed arrays, runs the pass with
-// the widest vector instructions the CPU has, and writes the accelerations
-// back once. The noise flow and the per-particle steps share the work with
-// one persistent worker thread when the field is large.
+// the population's list; in one pass over it this step gathers what the
+// forces read (position, charge, acceleration) into packed arrays, runs the
+// wells' pull, the pair repulsion and the noise flow's octave sums with the
+// widest vector instructions the CPU has, and writes the accelerations back
+// once. When the field is large, one persistent worker thread takes part of
+// every stage.
 //
 // Same input, same frames: nothing here depends on the instruction set or on
 // the number of threads. Every pair's arithmetic is IEEE single precision
@@ -31,8 +32,8 @@ public:
     // it saves.
     static const int THREAD_MIN_PARTICLES = 1024;
 
-    // A proximity line's end: position and colour, as glInterleavedArrays-
-    // free client arrays (stride 7 floats).
+    // A proximity line's end: position and colour, drawn as GL client
+    // arrays with a stride of 7 floats.
     struct LineVertex {
         float x, y, z;
         float r, g, b, a;
@@ -84,10 +85,10 @@ private:
     void sampleDrift(ParticleControl& field, bool threaded);
 };
 
-// The instruction sets the pair pass can run on this CPU, best first
-// ("AVX3", "AVX2", "SSE4", ...), and the one it runs now.
+// The instruction sets the fast step can run on this CPU, best first
+// ("AVX3", "AVX2", "SSE4", "SSSE3", "SCALAR"), and the one it runs now.
 std::vector<std::string> fieldStepTargets();
 std::string fieldStepTarget();
-// Makes the pair pass run on one of them; "" goes back to the best. False
+// Makes the fast step run on one of them; "" goes back to the best. False
 // (and nothing changed) for a name not in fieldStepTargets().
 bool forceFieldStepTarget(const std::string& name);
