@@ -104,6 +104,9 @@ void ParticleControl::render() {
 // Every unordered pair once. Both members get the same push with opposite
 // signs, not divided by either mass; particle i's sum stays in a local and is
 // written back once. Lines use the positions before this frame's move.
+// The frame uses the fast pass (fieldStep.h) unless mFastStep is off; this
+// one stays, in the plain order of the pairs, as the reference the fast
+// pass is tested against and timed beside.
 void ParticleControl::repelAllParticles() {
     bool lines = gMode.renderProximityLines();
     float strength = gMode.particleRepelStrength();
