@@ -53,6 +53,7 @@ public:
     std::vector<float> rowT;                  // strength x invM x Q of each particle
     std::vector<float> rowX, rowY, rowZ;      // each particle's sum over later particles
     std::vector<float> colX[PAIR_CHUNKS], colY[PAIR_CHUNKS], colZ[PAIR_CHUNKS];
+    std::vector<float> lanes[PAIR_CHUNKS];    // each row's lane sums while the pass runs
     int chunkBegin[PAIR_CHUNKS + 1] = {};
     // The noise flow: the three sample points of each particle and the
     // three octave sums taken there.

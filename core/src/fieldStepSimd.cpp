@@ -13,6 +13,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <algorithm>
+
 #include "fieldStep.h"
 #include "perlin.h"
 
@@ -38,10 +40,19 @@ void collectLines(FieldStep& s, int chunk, int i, int j0, const float* r2, int n
     }
 }
 
+// Lane blocks of particles j per tile: the tile's positions, charges and
+// column sums (7 x 256 floats) stay in the first-level cache while every
+// row of the chunk passes over them.
+constexpr int TILE_BLOCKS = 16;
+
 // Rows [chunkBegin[chunk], chunkBegin[chunk + 1]): row i's pushes on the
 // particles after it, summed per lane into rowX/Y/Z[i], and their opposites
-// summed into this chunk's colX/Y/Z, in increasing i. The lines test is a
-// template parameter: the modes without lines keep it out of the loop.
+// summed into this chunk's colX/Y/Z, in increasing i. The particles j are
+// taken a tile at a time, all rows over one tile before the next: every
+// lane and every column still sums in increasing order, so the tiles change
+// nothing but the speed. With lines the tile is the whole row, which keeps
+// the lines in the literal pass's order. The lines test is a template
+// parameter: the modes without lines keep it out of the loop.
 template <bool kLines>
 void RepelRows(FieldStep& s, int chunk, int n) {
     const hn::ScalableTag<float> d;
@@ -49,6 +60,7 @@ void RepelRows(FieldStep& s, int chunk, int n) {
     constexpr size_t K = FieldStep::PAIR_LANES / N;   // vectors per lane block
     static_assert(FieldStep::PAIR_LANES % N == 0, "a vector must divide the lane block");
     using V = hn::Vec<decltype(d)>;
+    constexpr size_t L = FieldStep::PAIR_LANES;
 
     const float* X = s.px.data();
     const float* Y = s.py.data();
@@ -59,66 +71,82 @@ void RepelRows(FieldStep& s, int chunk, int n) {
     float* cz = s.colZ[chunk].data();
     const V one = hn::Set(d, 1.0f);
     const V nf = hn::Set(d, (float)n);
-    const int blocks = (n + FieldStep::PAIR_LANES - 1) / FieldStep::PAIR_LANES;
-    HWY_ALIGN float r2Lanes[FieldStep::PAIR_LANES];
-    HWY_ALIGN float fold[3][FieldStep::PAIR_LANES];
+    const int blocks = (n + (int)L - 1) / (int)L;
+    const int rowBegin = s.chunkBegin[chunk], rowEnd = s.chunkBegin[chunk + 1];
+    if (rowBegin >= rowEnd) return;
+    HWY_ALIGN float r2Lanes[L];
+    // Each row's lane sums between tiles: x, y, z lanes per row.
+    std::vector<float>& part = s.lanes[chunk];
+    part.assign((size_t)(rowEnd - rowBegin) * 3 * L, 0.0f);
 
-    for (int i = s.chunkBegin[chunk]; i < s.chunkBegin[chunk + 1]; i++) {
-        const V xi = hn::Set(d, X[i]), yi = hn::Set(d, Y[i]), zi = hn::Set(d, Z[i]);
-        const V t = hn::Set(d, s.rowT[i]);
-        const V iv = hn::Set(d, (float)i);
-        V sx[K], sy[K], sz[K];
-        for (size_t k = 0; k < K; k++) sx[k] = sy[k] = sz[k] = hn::Zero(d);
-
-        const int first = (i + 1) / FieldStep::PAIR_LANES;
-        for (int b = first; b < blocks; b++) {
-            const bool edge = b == first || b == blocks - 1;
-            bool anyLine = false;
+    const int tileBlocks = kLines ? blocks : TILE_BLOCKS;
+    for (int tile = (rowBegin + 1) / (int)L; tile < blocks; tile += tileBlocks) {
+        const int tileEnd = std::min(blocks, tile + tileBlocks);
+        for (int i = rowBegin; i < rowEnd; i++) {
+            const int first = (i + 1) / (int)L;
+            if (first >= tileEnd) break;   // later rows start later still
+            const V xi = hn::Set(d, X[i]), yi = hn::Set(d, Y[i]), zi = hn::Set(d, Z[i]);
+            const V t = hn::Set(d, s.rowT[i]);
+            const V iv = hn::Set(d, (float)i);
+            float* pi = part.data() + (size_t)(i - rowBegin) * 3 * L;
+            V sx[K], sy[K], sz[K];
             for (size_t k = 0; k < K; k++) {
-                const size_t j = (size_t)b * FieldStep::PAIR_LANES + k * N;
-                V dx = hn::Sub(xi, hn::LoadU(d, X + j));
-                V dy = hn::Sub(yi, hn::LoadU(d, Y + j));
-                V dz = hn::Sub(zi, hn::LoadU(d, Z + j));
-                const V r2 = hn::Add(hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy)), hn::Mul(dz, dz));
-                // Closer than 1: the raw difference (factor exactly 1).
-                V f = hn::Mul(hn::Div(hn::LoadU(d, Q + j), r2), t);
-                f = hn::IfThenElse(hn::Gt(r2, one), f, one);
-                if (edge) {
-                    const V jv = hn::Iota(d, (float)j);
-                    f = hn::IfThenElseZero(hn::And(hn::Gt(jv, iv), hn::Lt(jv, nf)), f);
-                }
-                dx = hn::Mul(dx, f);
-                dy = hn::Mul(dy, f);
-                dz = hn::Mul(dz, f);
-                sx[k] = hn::Add(sx[k], dx);
-                sy[k] = hn::Add(sy[k], dy);
-                sz[k] = hn::Add(sz[k], dz);
-                hn::StoreU(hn::Add(hn::LoadU(d, cx + j), dx), d, cx + j);
-                hn::StoreU(hn::Add(hn::LoadU(d, cy + j), dy), d, cy + j);
-                hn::StoreU(hn::Add(hn::LoadU(d, cz + j), dz), d, cz + j);
-                if (kLines) {
-                    hn::Store(r2, d, r2Lanes + k * N);
-                    anyLine = anyLine || !hn::AllFalse(d, hn::Lt(r2, hn::Set(d, LINE_R2)));
-                }
+                sx[k] = hn::LoadU(d, pi + k * N);
+                sy[k] = hn::LoadU(d, pi + L + k * N);
+                sz[k] = hn::LoadU(d, pi + 2 * L + k * N);
             }
-            if (kLines && anyLine) collectLines(s, chunk, i, b * FieldStep::PAIR_LANES, r2Lanes, n);
+            for (int b = std::max(first, tile); b < tileEnd; b++) {
+                const bool edge = b == first || b == blocks - 1;
+                bool anyLine = false;
+                for (size_t k = 0; k < K; k++) {
+                    const size_t j = (size_t)b * L + k * N;
+                    V dx = hn::Sub(xi, hn::LoadU(d, X + j));
+                    V dy = hn::Sub(yi, hn::LoadU(d, Y + j));
+                    V dz = hn::Sub(zi, hn::LoadU(d, Z + j));
+                    const V r2 = hn::Add(hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy)), hn::Mul(dz, dz));
+                    // Closer than 1: the raw difference (factor exactly 1).
+                    V f = hn::Mul(hn::Div(hn::LoadU(d, Q + j), r2), t);
+                    f = hn::IfThenElse(hn::Gt(r2, one), f, one);
+                    if (edge) {
+                        const V jv = hn::Iota(d, (float)j);
+                        f = hn::IfThenElseZero(hn::And(hn::Gt(jv, iv), hn::Lt(jv, nf)), f);
+                    }
+                    dx = hn::Mul(dx, f);
+                    dy = hn::Mul(dy, f);
+                    dz = hn::Mul(dz, f);
+                    sx[k] = hn::Add(sx[k], dx);
+                    sy[k] = hn::Add(sy[k], dy);
+                    sz[k] = hn::Add(sz[k], dz);
+                    hn::StoreU(hn::Add(hn::LoadU(d, cx + j), dx), d, cx + j);
+                    hn::StoreU(hn::Add(hn::LoadU(d, cy + j), dy), d, cy + j);
+                    hn::StoreU(hn::Add(hn::LoadU(d, cz + j), dz), d, cz + j);
+                    if (kLines) {
+                        hn::Store(r2, d, r2Lanes + k * N);
+                        anyLine = anyLine || !hn::AllFalse(d, hn::Lt(r2, hn::Set(d, LINE_R2)));
+                    }
+                }
+                if (kLines && anyLine) collectLines(s, chunk, i, b * (int)L, r2Lanes, n);
+            }
+            for (size_t k = 0; k < K; k++) {
+                hn::StoreU(sx[k], d, pi + k * N);
+                hn::StoreU(sy[k], d, pi + L + k * N);
+                hn::StoreU(sz[k], d, pi + 2 * L + k * N);
+            }
         }
+    }
 
-        // The fixed tree: the upper half of the lanes onto the lower half,
-        // down to one, the same on every vector width.
-        for (size_t k = 0; k < K; k++) {
-            hn::Store(sx[k], d, fold[0] + k * N);
-            hn::Store(sy[k], d, fold[1] + k * N);
-            hn::Store(sz[k], d, fold[2] + k * N);
-        }
-        for (int half = FieldStep::PAIR_LANES / 2; half >= 1; half /= 2) {
+    // The fixed tree: the upper half of the lanes onto the lower half, down
+    // to one, the same on every vector width.
+    for (int i = rowBegin; i < rowEnd; i++) {
+        float* pi = part.data() + (size_t)(i - rowBegin) * 3 * L;
+        for (int half = (int)L / 2; half >= 1; half /= 2) {
             for (int c = 0; c < 3; c++) {
-                for (int l = 0; l < half; l++) fold[c][l] = fold[c][l] + fold[c][l + half];
+                for (int l = 0; l < half; l++) pi[c * L + l] = pi[c * L + l] + pi[c * L + l + half];
             }
         }
-        s.rowX[i] = fold[0][0];
-        s.rowY[i] = fold[1][0];
-        s.rowZ[i] = fold[2][0];
+        s.rowX[i] = pi[0];
+        s.rowY[i] = pi[L];
+        s.rowZ[i] = pi[2 * L];
     }
 }
 
