@@ -40,6 +40,24 @@ void collectLines(FieldStep& s, int chunk, int i, int j0, const float* r2, int n
     }
 }
 
+// Each row's lane sums folded into its sum by a fixed tree: the upper half
+// of the lanes onto the lower half, down to one, the same on every vector
+// width.
+void foldRows(FieldStep& s, int chunk) {
+    constexpr int L = FieldStep::PAIR_LANES;
+    for (int i = s.chunkBegin[chunk]; i < s.chunkBegin[chunk + 1]; i++) {
+        float* pi = s.lanes[chunk].data() + (size_t)(i - s.chunkBegin[chunk]) * 3 * L;
+        for (int half = L / 2; half >= 1; half /= 2) {
+            for (int c = 0; c < 3; c++) {
+                for (int l = 0; l < half; l++) pi[c * L + l] = pi[c * L + l] + pi[c * L + l + half];
+            }
+        }
+        s.rowX[i] = pi[0];
+        s.rowY[i] = pi[L];
+        s.rowZ[i] = pi[2 * L];
+    }
+}
+
 // Lane blocks of particles j per tile: the tile's positions, charges and
 // column sums (7 x 256 floats) stay in the first-level cache while every
 // row of the chunk passes over them.
@@ -135,19 +153,7 @@ void RepelRows(FieldStep& s, int chunk, int n) {
         }
     }
 
-    // The fixed tree: the upper half of the lanes onto the lower half, down
-    // to one, the same on every vector width.
-    for (int i = rowBegin; i < rowEnd; i++) {
-        float* pi = part.data() + (size_t)(i - rowBegin) * 3 * L;
-        for (int half = (int)L / 2; half >= 1; half /= 2) {
-            for (int c = 0; c < 3; c++) {
-                for (int l = 0; l < half; l++) pi[c * L + l] = pi[c * L + l] + pi[c * L + l + half];
-            }
-        }
-        s.rowX[i] = pi[0];
-        s.rowY[i] = pi[L];
-        s.rowZ[i] = pi[2 * L];
-    }
+    foldRows(s, chunk);
 }
 
 void RepelChunk(FieldStep& s, int chunk, int n, bool lines) {
