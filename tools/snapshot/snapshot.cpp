@@ -55,18 +55,23 @@ public:
         if (!step && !lvgl::setDrawable(mContext, &port)) step = "cannot attach the port";
         if (!step && !lvgl::makeCurrent(mContext)) step = "cannot make the context current";
         if (!step && !lvgl::updateContext(mContext)) step = "no canvas";
-        if (!step) {
-            glViewport(0, 0, WIDTH, HEIGHT);   // the canvas is the whole port
-            return true;
-        }
+        if (step) return fail(step, error);
+        glViewport(0, 0, WIDTH, HEIGHT);   // the canvas is the whole port
+        return true;
+    }
+
+    // Presents the frame: the port's pixels then hold it, row 0 at the top.
+    bool present(std::string& error) {
+        return lvgl::swapBuffers(mContext) || fail("cannot read the frame back", error);
+    }
+
+private:
+    // The one place that asks the GL layer what went wrong.
+    static bool fail(const char* step, std::string& error) {
         error = std::string(step) + ": " + lvgl::lastError();
         return false;
     }
 
-    // Presents the frame: the port's pixels then hold it, row 0 at the top.
-    bool present() { return lvgl::swapBuffers(mContext); }
-
-private:
     lvgl::PixelFormat* mFormat = nullptr;
     lvgl::Context* mContext = nullptr;
 };
@@ -125,8 +130,8 @@ int main(int argc, char** argv) {
             if (n == frame) glDisable(GL_SCISSOR_TEST);
             run.frame((int)n);
         }
-        if (!screen.present()) {
-            std::fprintf(stderr, "lv-snapshot: cannot read the frame back: %s\n", lvgl::lastError());
+        if (!screen.present(error)) {
+            std::fprintf(stderr, "lv-snapshot: %s\n", error.c_str());
             return 1;
         }
 
