@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "fieldStep.h"
 #include "particle.h"
 
 class ParticleControl {
@@ -17,6 +18,10 @@ public:
     int minCount;
     bool showOrb;
     bool showRibbon;
+    // The frame step: the packed, vectorised one (the default), or the
+    // literal one, which the tests and the benchmark hold the fast one to.
+    bool mFastStep;
+    FieldStep mFieldStep;
 
     explicit ParticleControl(int initialTotal);
     void exist();
@@ -24,10 +29,14 @@ public:
     void iterateList();
     // iterateList() is simulate() then render(): the frame's state changes,
     // then its drawing. Split so the simulation can be run and timed alone.
-    // (The proximity lines belong to the repulsion pass and so to simulate(),
-    // in the modes that draw them.)
+    // (The literal pass draws the proximity lines during the pass, in
+    // simulate(); the fast one collects them there and render() draws them
+    // first, so the drawing order is the same.)
     void simulate();
     void render();
+    // The literal pair pass, one pair at a time in list order. Kept as the
+    // reference for the fast pass (fieldStep.h): the tests compare the two
+    // from the same state and the benchmark times both.
     void repelAllParticles();
     void renderAllParticlesNoFlatShade();
     void renderAllParticlesFlatShade();

@@ -29,7 +29,7 @@ void billboardQuad(float r) {
 
 ParticleControl::ParticleControl(int initialTotal)
     : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
-      showRibbon(true) {}
+      showRibbon(true), mFastStep(true) {}
 
 void ParticleControl::exist() {
     if (total != count) adjustAmount();
@@ -70,6 +70,11 @@ void ParticleControl::simulate() {
 
     // The wells' pull uses the charge and mass of last frame's repulsion pass.
     bool flow = gMode.perlinFlow();
+    if (mFastStep) {
+        mFieldStep.forces(*this, flow);
+        mFieldStep.moveAll(*this, flow);
+        return;
+    }
     for (Particle& p : myList) {
         p.getColor();
         p.updateSoundLevel();
@@ -87,6 +92,7 @@ void ParticleControl::simulate() {
 }
 
 void ParticleControl::render() {
+    if (mFieldStep.linesPending) mFieldStep.drawLines();
     if (gMode.flatShade()) {
         renderAllParticlesFlatShade();
     } else {
@@ -98,6 +104,9 @@ void ParticleControl::render() {
 // Every unordered pair once. Both members get the same push with opposite
 // signs, not divided by either mass; particle i's sum stays in a local and is
 // written back once. Lines use the positions before this frame's move.
+// The frame uses the fast pass (fieldStep.h) unless mFastStep is off; this
+// one stays, in the plain order of the pairs, as the reference the fast
+// pass is tested against and timed beside.
 void ParticleControl::repelAllParticles() {
     bool lines = gMode.renderProximityLines();
     float strength = gMode.particleRepelStrength();
