@@ -31,7 +31,7 @@
 #include "lv/capture.h"
 #include "playback_buffer.h"
 #include "program.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 namespace corvane {
 

@@ -29,7 +29,7 @@
 #include "player.h"
 #include "plugin_host.h"
 #include "program.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "program.h"
 #include "progress.h"
 #include "sink_thread.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 #include "video_tags.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 
 #include "program_test_support.h"
 #include "lv/capture.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     lvtest::PulseDaemon daemon;

@@ -10,7 +10,7 @@
 
 #include "program_test_support.h"
 #include "lv/media.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 #include "program.h"
 #include "test_pictures.h"
 

@@ -15,7 +15,7 @@
 #include "audio_constants.h"
 #include "lumenvortexApplet.h"
 #include "program.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 namespace {
 

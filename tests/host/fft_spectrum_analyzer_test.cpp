@@ -8,7 +8,7 @@
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 namespace {
 

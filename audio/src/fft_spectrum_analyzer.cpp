@@ -1,4 +1,4 @@
-#include "spectrum_analyzer.h"
+#include "fft_spectrum_analyzer.h"
 
 #include <fftw3.h>
 
