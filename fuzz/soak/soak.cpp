@@ -10,7 +10,7 @@
 //
 // Usage: lv-soak [--seconds N] [--seed S]   (defaults: 60 s, seed 1)
 // Prints the messages sent, the frames drawn and the resident memory after
-// the first show and at the end.
+// the first show, every minute and at the end.
 #include <dlfcn.h>
 
 #include <chrono>
@@ -330,7 +330,17 @@ int main(int argc, char** argv) {
     const long rssStart = residentKiB();
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end && soak.failures == 0) soak.step();
+    // A line a minute on long runs: memory that keeps growing shows as it grows.
+    auto report = start + std::chrono::minutes(1);
+    for (auto now = start; now < end && soak.failures == 0; now = std::chrono::steady_clock::now()) {
+        soak.step();
+        if (now >= report) {
+            std::printf("lv-soak: %ld messages, %lu frames, RSS %.1f MiB\n", soak.messages, soak.frames,
+                        residentKiB() / 1024.0);
+            std::fflush(stdout);
+            report += std::chrono::minutes(1);
+        }
+    }
     soak.finish();
     const long rssEnd = residentKiB();
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
