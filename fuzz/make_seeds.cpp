@@ -29,7 +29,7 @@ std::vector<uint8_t> frame(uint8_t seed) {
 
 // One stream of three frames cut up in ways the reader must put together:
 // whole frames, a frame in pieces, several frames in one write, a tail left
-// over when the server goes away.
+// over when the server goes away; and a stream that repeats a frame.
 std::vector<FramesInput> frameStreams() {
     std::vector<uint8_t> stream;
     for (uint8_t s : {uint8_t(1), uint8_t(90), uint8_t(200)}) {
@@ -47,6 +47,9 @@ std::vector<FramesInput> frameStreams() {
         }
         return in;
     };
+    // The same frame twice: a reader may show either copy.
+    FramesInput repeated;
+    repeated.steps = {{frame(7), 1}, {frame(7), 0}, {std::vector<uint8_t>(2, 9), 1}};
     return {
         cut({1024, 1024, 1024}, 1, 0),
         cut({1, 1023, 500, 500, 24, 1024}, 1, 0),
@@ -54,6 +57,7 @@ std::vector<FramesInput> frameStreams() {
         cut({2500}, 0, kFramesCloseAtEnd),
         cut({1024, 700}, 2, kFramesCloseAtEnd),
         cut({0, 0, 1024}, 3, 0),
+        repeated,
     };
 }
 
