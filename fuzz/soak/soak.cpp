@@ -38,12 +38,23 @@ T zeroed() {
     return t;
 }
 
-long residentKiB() {
+// A line of /proc/self/status in KiB ("VmRSS", "RssAnon"), -1 if missing.
+long statusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ":";
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
     return -1;
+}
+
+// Resident memory, and the part of it that is the process's own (not mapped
+// files such as the fonts that text in a new script brings in).
+std::string resident() {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f MiB (%.1f MiB anonymous)", statusKiB("VmRSS") / 1024.0,
+                  statusKiB("RssAnon") / 1024.0);
+    return text;
 }
 
 class Soak {
@@ -327,7 +338,7 @@ int main(int argc, char** argv) {
     unsetenv("DISPLAY");   // offscreen ports only: no window may open
     Soak soak(seed);
     if (!soak.load()) return 1;
-    const long rssStart = residentKiB();
+    const std::string rssStart = resident();
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
     // A line a minute on long runs: memory that keeps growing shows as it grows.
@@ -335,17 +346,16 @@ int main(int argc, char** argv) {
     for (auto now = start; now < end && soak.failures == 0; now = std::chrono::steady_clock::now()) {
         soak.step();
         if (now >= report) {
-            std::printf("lv-soak: %ld messages, %lu frames, RSS %.1f MiB\n", soak.messages, soak.frames,
-                        residentKiB() / 1024.0);
+            std::printf("lv-soak: %ld messages, %lu frames, RSS %s\n", soak.messages, soak.frames, resident().c_str());
             std::fflush(stdout);
             report += std::chrono::minutes(1);
         }
     }
     soak.finish();
-    const long rssEnd = residentKiB();
+    const std::string rssEnd = resident();
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("lv-soak: %.0f s, seed %u: %ld messages sent, %lu frames drawn, RSS %.1f MiB at start, %.1f MiB at end\n",
-                took, seed, soak.messages, soak.frames, rssStart / 1024.0, rssEnd / 1024.0);
+    std::printf("lv-soak: %.0f s, seed %u: %ld messages sent, %lu frames drawn, RSS %s at start, %s at end\n", took,
+                seed, soak.messages, soak.frames, rssStart.c_str(), rssEnd.c_str());
     if (soak.failures) {
         std::printf("lv-soak: %d unexpected answers (see above)\n", soak.failures);
         return 1;
