@@ -54,6 +54,16 @@ inline void freshScene(int mode = 0) {
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
+// The same scene for the physics, with no GL context: wells and particles
+// are stepped through their own operations, and what those draw on the way
+// goes to libglvnd's no-op dispatch, which is what GL calls reach while no
+// context is current.
+inline void freshField(int mode = 0, bool flow = false) {
+    resetScene();
+    setMode(mode, flow);
+    silence();
+}
+
 struct FbVertex {
     float x, y, z;   // window coordinates: scene + kCanvas / 2
     float r, g, b, a;

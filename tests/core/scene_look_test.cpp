@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "gl_test_env.h"
 #include "lumenvortexApplet.h"
@@ -104,21 +105,68 @@ TEST_F(SceneLook, RandomPaletteColourTakesColumnThenRow) {
     FAIL() << "the palette is too uniform to tell rows from columns";
 }
 
-TEST_F(SceneLook, BackgroundEasesFivePercentAndClearsWithIt) {
+TEST_F(SceneLook, PaletteCyclesClampsAndRecoloursAroundTheOldHueBase) {
+    for (int step = 1; step <= 4; step++) {
+        colors.setIndex();
+        EXPECT_EQ(colors.index, step % 4);
+    }
+    const unsigned char* fire = imageData[0];
+    color first = colors.getColor(-5, false), last = colors.getColor(1000, true);
+    EXPECT_EQ((std::array<int, 3>{first.red, first.green, first.blue}), (std::array<int, 3>{fire[0], fire[1], fire[2]}));
+    EXPECT_EQ((std::array<int, 3>{last.red, last.green, last.blue}),
+              (std::array<int, 3>{fire[1197], fire[1198], fire[1199]}));
+    EXPECT_EQ(0, memcmp(imageData[1], imageData[2], 1200));   // purples twice over
+
+    // In the hue mode a palette change recolours the particles around the
+    // base in force, then draws the next base.
+    while (gMode.currentMode() != 5) gMode.nextMode();
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    colors.mHSBHueBase = 200;
+    srand(3);
+    float brightness = random(1.0f), hue = 200 + random(-3.0f, 3.0f);
+    random(1.0f), random(-3.0f, 3.0f);   // the second colour
+    float base = random(360.0f);
+    srand(3);
+    colors.setIndex();
+    color expect = color::hsbf(hue, 1, brightness);
+    const Particle& p = particleControl.myList[0];
+    EXPECT_FLOAT_EQ(p.rd * 255, expect.red);
+    EXPECT_FLOAT_EQ(p.bd * 255, expect.blue);
+    EXPECT_EQ(colors.mHSBHueBase, base);
+}
+
+TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
     lvtest::requireGL();
-    bgControl.rr = bgControl.gg = bgControl.bb = 0;
-    bgControl.rrDest = 255;
-    bgControl.ggDest = 0;
-    bgControl.bbDest = 128;
+    for (auto [mode, target] : {std::pair{2, 0.0f}, {3, 0.8f}, {4, 0.0f}}) {   // black and white; flat
+        while (gMode.currentMode() != mode) gMode.nextMode();
+        bgControl.setColor();
+        EXPECT_EQ((std::array<float, 3>{target, target, target}),
+                  (std::array<float, 3>{bgControl.rrDest, bgControl.ggDest, bgControl.bbDest}))
+            << mode;
+    }
+    while (gMode.currentMode() != 0) gMode.nextMode();
+    srand(11);
+    const unsigned char* px = imageData[colors.index] + 3 * (int)random(12.0f);   // row 0, dark
+    srand(11);
+    bgControl.setColor();
+    EXPECT_EQ((std::array<float, 3>{(float)px[0], (float)px[1], (float)px[2]}),
+              (std::array<float, 3>{bgControl.rrDest, bgControl.ggDest, bgControl.bbDest}));
+
+    // 5 % of the way each frame, every channel towards its own target.
+    bgControl.rr = 0, bgControl.rrDest = 255;
+    bgControl.gg = 100, bgControl.ggDest = 20;
+    bgControl.bb = 50, bgControl.bbDest = 150;
     bgControl.exist();
     EXPECT_FLOAT_EQ(bgControl.rr, 12.75f);
+    EXPECT_FLOAT_EQ(bgControl.gg, 96.0f);
+    EXPECT_FLOAT_EQ(bgControl.bb, 55.0f);
     bgControl.exist();
     EXPECT_NEAR(bgControl.rr, 24.8625f, 1e-4);
-
     lvtest::RGBA p = lvtest::pixel(100, 100);
     EXPECT_NEAR(p.r, 25, 1);
-    EXPECT_EQ(p.g, 0);
-    EXPECT_NEAR(p.b, 12, 1);
+    EXPECT_NEAR(p.g, 92, 1);
+    EXPECT_NEAR(p.b, 60, 1);
 }
 
 TEST_F(SceneLook, DistanceTargetIsRedrawnOnlyWhenTheWellCountChanges) {
