@@ -37,8 +37,15 @@ protected:
 };
 
 TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {
+    srand(7);
+    float z = random(-2, 2), y = random(-2, 2), x = random(-2, 2);
+    srand(7);
     gravityControl.total = 4;
-    for (int frame = 1; frame <= 4; frame++) {
+    gravityControl.adjustAmount();
+    EXPECT_EQ(x, at(0).loc.x);   // made near the origin, the first draw on z
+    EXPECT_EQ(y, at(0).loc.y);
+    EXPECT_EQ(z, at(0).loc.z);
+    for (int frame = 2; frame <= 4; frame++) {
         gravityControl.exist();
         ASSERT_EQ(frame, gravityControl.count);
         EXPECT_EQ(frame - 1, gravityControl.myList.back().index);
@@ -58,6 +65,7 @@ TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {
 TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
     gravityControl.total = 3;
     for (int frame = 0; frame < 3; frame++) gravityControl.exist();
+    float x, y, z;
     for (int band = 0; band < 20; band++) setBand(band, 2.0f * band);   // every band tells itself apart
     gravityControl.exist();
     for (int i = 0; i < 3; i++) {
@@ -73,6 +81,17 @@ TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
     setBand(5, 9);   // louder than the decayed level: taken at once
     gravityControl.exist();
     EXPECT_EQ(9.0f, at(0).myLevel);
+    gravityControl.exist();   // an equal reading decays
+    EXPECT_FLOAT_EQ(8.325f, at(0).myLevel);
+
+    // A beat scatters the wells: three draws each, the first on z.
+    srand(9);
+    z = random(-400, 400), y = random(-400, 400), x = random(-400, 400);
+    srand(9);
+    gravityControl.repositionAll();
+    EXPECT_EQ(x, at(0).loc.x);
+    EXPECT_EQ(y, at(0).loc.y);
+    EXPECT_EQ(z, at(0).loc.z);
 }
 
 TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistance) {

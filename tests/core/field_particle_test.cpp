@@ -174,7 +174,7 @@ TEST_F(Particles, PairsPushApartScaledOrRawWithinOne) {
         freshField(1, flow);
         const float strength = flow ? 0.2f : 1.0f;
         place({{Vector3D(0, 0, 0), 0}, {Vector3D(10, 0, 0), 10}, {Vector3D(0, 0.5f, 0), 0}});
-        for (int i = 0; i < 3; i++) at(i).xv[0] = 1;
+        for (int i = 0; i < 3; i++) at(i).xv[0] = at(i).yv[0] = at(i).zv[0] = 1;
         particleControl.repelAllParticles();
         EXPECT_FLOAT_EQ(-1.1f, at(1).Q);
         EXPECT_FLOAT_EQ(1.1f, at(1).M);
@@ -186,7 +186,7 @@ TEST_F(Particles, PairsPushApartScaledOrRawWithinOne) {
         EXPECT_FLOAT_EQ(-0.5f * f12, at(1).acc.y);
         EXPECT_FLOAT_EQ(-10 * f12, at(2).acc.x);
         EXPECT_FLOAT_EQ(0.5f + 0.5f * f12, at(2).acc.y);
-        for (int i = 0; i < 3; i++) EXPECT_FLOAT_EQ(0.96f, at(i).xv[0]) << i;
+        for (int i = 0; i < 3; i++) EXPECT_FLOAT_EQ(0.96f * 0.96f * 0.96f, at(i).xv[0] * at(i).yv[0] * at(i).zv[0]);
     }
 }
 
