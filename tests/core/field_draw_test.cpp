@@ -46,6 +46,11 @@ float maxX(const std::vector<FbVertex>& v) {
     for (const FbVertex& f : v) m = std::max(m, f.x);
     return m - kCanvas / 2;
 }
+float minRadius(const std::vector<FbVertex>& v) {
+    float m = 1e9f;
+    for (const FbVertex& f : v) m = std::min(m, std::hypot(f.x - kCanvas / 2, f.y - kCanvas / 2));
+    return m;
+}
 
 // The halo: a square of side 2 x radius tinted (200, 175, 255), or white in
 // black and white, at opacity 5 x radius held to 0..255; the core a white
@@ -73,8 +78,8 @@ TEST_F(FieldDraw, WellHaloSizeTintAndCappedOpacity) {
 }
 
 // Flat shade: d eases 20 % towards 25 - distance / 20 - 20 M; a white disc
-// of radius d - level and a grey ring of outer radius level + 0.75 d whose
-// opacity falls with the level.
+// of radius d - level and a grey ring from 0.75 to 1 times level + 0.75 d
+// whose opacity (on the 0..255 scale) falls with the level.
 TEST_F(FieldDraw, FlatWellDiscAndRingFollowTheEasedSize) {
     setMode(3);
     Gravity& g = well(1, 100);
@@ -87,6 +92,7 @@ TEST_F(FieldDraw, FlatWellDiscAndRingFollowTheEasedSize) {
         ASSERT_FALSE(disc.empty() || ring.empty());
         EXPECT_NEAR(d - 1, maxX(disc), 1e-4f);
         EXPECT_NEAR(1 + 0.75f * d, maxX(ring), 1e-4f);
+        EXPECT_NEAR(0.75f * (1 + 0.75f * d), minRadius(ring), 1e-4f);   // a band, not a disc
         EXPECT_NEAR(215 / 255.0f, ring[0].r, 1e-3f);
         EXPECT_NEAR(250 / 255.0f / 255, ring[0].a, 1e-5f);
     }

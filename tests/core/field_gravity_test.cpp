@@ -16,9 +16,7 @@ protected:
         freshField(0);
         gravityControl.baseSize = 50;
     }
-
-    // Wells 0, 1, ... at these places, at rest, sounding these levels, with
-    // the charge and mass a frame gives them.
+    // Wells 0, 1, ... here, at rest, at these levels, charged as a frame leaves them.
     void place(std::initializer_list<std::pair<Vector3D, float>> wells) {
         gravityControl.total = (int)wells.size();
         while (gravityControl.count != gravityControl.total) gravityControl.adjustAmount();
@@ -34,38 +32,40 @@ protected:
         }
     }
     Gravity& at(int i) { return gravityControl.myList[i]; }
+    // Three draws of random(-r, r) from seed 7, the first for z.
+    static Vector3D drawnZYX(float r) {
+        srand(7);
+        float z = random(-r, r), y = random(-r, r);
+        Vector3D v(random(-r, r), y, z);
+        srand(7);
+        return v;
+    }
 };
 
 TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {
-    srand(7);
-    float z = random(-2, 2), y = random(-2, 2), x = random(-2, 2);
-    srand(7);
-    gravityControl.total = 4;
+    Vector3D start = drawnZYX(2);
+    gravityControl.total = 80;
     gravityControl.adjustAmount();
-    EXPECT_EQ(x, at(0).loc.x);   // made near the origin, the first draw on z
-    EXPECT_EQ(y, at(0).loc.y);
-    EXPECT_EQ(z, at(0).loc.z);
+    EXPECT_EQ(50, gravityControl.total);
+    EXPECT_VEC(start, at(0).loc);   // made near the origin
     for (int frame = 2; frame <= 4; frame++) {
         gravityControl.exist();
         ASSERT_EQ(frame, gravityControl.count);
         EXPECT_EQ(frame - 1, gravityControl.myList.back().index);
     }
-    gravityControl.total = 80;
-    gravityControl.exist();
-    EXPECT_EQ(50, gravityControl.total);
-    EXPECT_EQ(5, gravityControl.count);
     gravityControl.total = -3;
-    for (int expectLast : {3, 2, 1}) {   // the newest goes first
+    for (int last : {2, 1, 0}) {   // the newest goes first
         gravityControl.exist();
-        EXPECT_EQ(expectLast, gravityControl.myList.back().index);
+        EXPECT_EQ(last, gravityControl.myList.back().index);
     }
     EXPECT_EQ(0, gravityControl.total);
+    Vector3D scattered = drawnZYX(400);
+    gravityControl.repositionAll();
+    EXPECT_VEC(scattered, at(0).loc);
 }
 
 TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
-    gravityControl.total = 3;
-    for (int frame = 0; frame < 3; frame++) gravityControl.exist();
-    float x, y, z;
+    place({{Vector3D(), 0}, {Vector3D(), 0}, {Vector3D(), 0}});
     for (int band = 0; band < 20; band++) setBand(band, 2.0f * band);   // every band tells itself apart
     gravityControl.exist();
     for (int i = 0; i < 3; i++) {
@@ -74,53 +74,38 @@ TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
         EXPECT_FLOAT_EQ(50 * level / 15 + 25, at(i).radius) << i;
     }
     silence();
-    gravityControl.exist();
-    EXPECT_FLOAT_EQ(9.25f, at(0).myLevel);   // 7.5 % off per frame
-    gravityControl.exist();
-    EXPECT_FLOAT_EQ(8.55625f, at(0).myLevel);
-    setBand(5, 9);   // louder than the decayed level: taken at once
+    for (float level : {9.25f, 8.55625f}) {   // 7.5 % off per frame
+        gravityControl.exist();
+        EXPECT_FLOAT_EQ(level, at(0).myLevel);
+    }
+    setBand(5, 9);   // above the decayed level: taken at once; then equal: decays
     gravityControl.exist();
     EXPECT_EQ(9.0f, at(0).myLevel);
-    gravityControl.exist();   // an equal reading decays
+    gravityControl.exist();
     EXPECT_FLOAT_EQ(8.325f, at(0).myLevel);
-
-    // A beat scatters the wells: three draws each, the first on z.
-    srand(9);
-    z = random(-400, 400), y = random(-400, 400), x = random(-400, 400);
-    srand(9);
-    gravityControl.repositionAll();
-    EXPECT_EQ(x, at(0).loc.x);
-    EXPECT_EQ(y, at(0).loc.y);
-    EXPECT_EQ(z, at(0).loc.z);
 }
 
-TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistance) {
+TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistanceAndArePulledHome) {
     place({{Vector3D(0, 0, 0), 7}, {Vector3D(10, 0, 0), 14}});   // Q 1 and 2
     at(0).repelGravities();
     at(1).repelGravities();
-    EXPECT_FLOAT_EQ(1.0f, at(0).Q);
     EXPECT_FLOAT_EQ(0.1f, at(0).M);
-    // 50 x other Q / R along the difference: 50 x 2 / 100 and 50 x 1 / 100.
-    EXPECT_FLOAT_EQ(-10.0f, at(0).acc.x);
-    EXPECT_FLOAT_EQ(5.0f, at(1).acc.x);
-    EXPECT_EQ(0.0f, at(0).acc.y + at(0).acc.z);
+    // 50 x the other's Q / R along the difference: 50 x 2 / 100 and 50 x 1 / 100.
+    EXPECT_VEC(Vector3D(-10, 0, 0), at(0).acc);
+    EXPECT_VEC(Vector3D(5, 0, 0), at(1).acc);
 
     // Within squared distance 1 (1 itself included) the raw difference.
     for (Vector3D other : {Vector3D(1, 0, 0), Vector3D(0.5f, 0, 0.5f)}) {
         place({{Vector3D(0, 0, 0), 7}, {other, 14}});
         at(0).repelGravities();
-        EXPECT_EQ(-other.x, at(0).acc.x);
-        EXPECT_EQ(-other.z, at(0).acc.z);
+        EXPECT_VEC(Vector3D::sub(Vector3D(), other), at(0).acc);
     }
 
-    // Alone, a well feels only the pull home.
-    place({{Vector3D(300, -400, 0), 7}});
+    place({{Vector3D(300, -400, 0), 7}});   // alone: only the pull home
     at(0).repelGravities();
-    EXPECT_EQ(0.0f, at(0).acc.magnitude());
     at(0).pullTowardsCenter();
     EXPECT_FLOAT_EQ(500.0f, at(0).distance);
-    EXPECT_FLOAT_EQ(-3.0f, at(0).acc.x);
-    EXPECT_FLOAT_EQ(4.0f, at(0).acc.y);
+    EXPECT_VEC(Vector3D(-3, 4, 0), at(0).acc);
 }
 
 TEST_F(Wells, MoveDampsThenLimitsThenMoves) {
@@ -129,18 +114,12 @@ TEST_F(Wells, MoveDampsThenLimitsThenMoves) {
     g.vel = Vector3D(1, 0, 0);
     g.acc = Vector3D(1, -2, 0.5f);
     g.move();
-    EXPECT_FLOAT_EQ(1.9f, g.vel.x);   // (2, -2, 0.5) x 0.95
-    EXPECT_FLOAT_EQ(-1.9f, g.vel.y);
-    EXPECT_FLOAT_EQ(0.475f, g.vel.z);
-    EXPECT_FLOAT_EQ(11.9f, g.loc.x);
-    EXPECT_FLOAT_EQ(18.1f, g.loc.y);
-    EXPECT_FLOAT_EQ(30.475f, g.loc.z);
-    EXPECT_EQ(0.0f, g.acc.magnitude());
-
+    EXPECT_VEC(Vector3D(1.9f, -1.9f, 0.475f), g.vel);   // (2, -2, 0.5) x 0.95
+    EXPECT_VEC(Vector3D(11.9f, 18.1f, 30.475f), g.loc);
+    EXPECT_VEC(Vector3D(), g.acc);
     g.vel = Vector3D(6, 8, 0);   // 9.5 after damping: cut to 5
     g.move();
-    EXPECT_FLOAT_EQ(3.0f, g.vel.x);
-    EXPECT_FLOAT_EQ(4.0f, g.vel.y);
+    EXPECT_VEC(Vector3D(3, 4, 0), g.vel);
 }
 
 TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {
@@ -148,19 +127,17 @@ TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {
     particleControl.total = 1;
     particleControl.adjustAmount();
     Particle& p = particleControl.myList[0];
-    auto forceAt = [&](float x) {
-        p.loc = Vector3D(x, 0, 0);
-        return at(0).calcGravForce(p).x;
+    auto forceAt = [&](Vector3D l) {
+        p.loc = l;
+        return at(0).calcGravForce(p);
     };
-    EXPECT_EQ(0.0f, forceAt(60));           // R = 50 = baseSize: the core boundary
-    EXPECT_FLOAT_EQ(900.0f, forceAt(30));   // inside: out by (baseSize - R) x |d|
-    EXPECT_FLOAT_EQ(-10.0f, forceAt(10));   // R exactly 0: the raw difference
+    EXPECT_VEC(Vector3D(), forceAt(Vector3D(60, 0, 0)));          // R = 50 = baseSize: the core boundary
+    EXPECT_VEC(Vector3D(900, 0, 0), forceAt(Vector3D(30, 0, 0)));  // inside: out by (baseSize - R) x |d|
+    EXPECT_VEC(Vector3D(-10, 0, 0), forceAt(Vector3D(10, 0, 0)));  // R exactly 0: the raw difference
     // R 190: -0.25 / 190^2 x Q / (0.0001 + M) x (500 - 190) / 15, times -|d|.
     const float Q = 7.5f / 7, A = -0.25f / (190.0f * 190) * Q / (0.0001f + Q / 10) * 310 / 15;
-    EXPECT_FLOAT_EQ(200 * A, forceAt(200));
-    EXPECT_GT(forceAt(700), 0.0f);   // pushed off beyond 500
-    p.loc = Vector3D(0, 0, 200);
-    EXPECT_FLOAT_EQ(200 * A, at(0).calcGravForce(p).z);
+    EXPECT_VEC(Vector3D(0, 0, 200 * A), forceAt(Vector3D(0, 0, 200)));
+    EXPECT_GT(forceAt(Vector3D(700, 0, 0)).x, 0.0f);   // pushed off beyond 500
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ protected:
     void SetUp() override {
         freshField(1);
         particleControl.total = 0;
-        gravityControl.baseSize = 50;
     }
-
     // The population made exactly these particles, at rest, at these levels.
     void place(std::initializer_list<std::pair<Vector3D, float>> where) {
         particleControl.total = (int)where.size();
@@ -33,8 +31,8 @@ protected:
         }
     }
     Particle& at(int i) { return particleControl.myList[i]; }
-    Particle make(int index = 0, int total = 525) {
-        particleControl.total = total;
+    Particle make(int index = 0) {
+        particleControl.total = 525;
         return Particle(index, &particleControl, &particleControl.myList, gravityControl.getList(), Vector3D(),
                         Vector3D(), Vector3D());
     }
@@ -44,61 +42,49 @@ TEST_F(Particles, CountFollowsTheClampedTargetOneParticlePerFrame) {
     srand(7);
     float z = random(-5, 5), y = random(-5, 5), x = random(-5, 5);
     srand(7);
-    particleControl.total = 3;
+    particleControl.total = 6000;
     particleControl.adjustAmount();
-    EXPECT_EQ(x, at(0).loc.x);   // three draws, the first on z
-    EXPECT_EQ(y, at(0).loc.y);
-    EXPECT_EQ(z, at(0).loc.z);
+    EXPECT_EQ(5000, particleControl.total);
+    EXPECT_VEC(Vector3D(x, y, z), at(0).loc);   // three draws, the first on z
     for (int frame = 2; frame <= 3; frame++) {
         particleControl.exist();
         ASSERT_EQ(frame, particleControl.count);
         EXPECT_EQ(frame - 1, particleControl.myList.back().index);
     }
-    particleControl.total = 6000;
-    particleControl.exist();
-    EXPECT_EQ(5000, particleControl.total);
-    EXPECT_EQ(4, particleControl.count);
     particleControl.total = -5;
-    for (int expectLast : {2, 1, 0}) {   // the newest goes first
+    for (int last : {1, 0}) {   // the newest goes first
         particleControl.exist();
-        EXPECT_EQ(expectLast, particleControl.myList.back().index);
+        EXPECT_EQ(last, particleControl.myList.back().index);
     }
     EXPECT_EQ(0, particleControl.total);
-}
 
-TEST_F(Particles, FirstTrailVelocitiesSpreadOverACircle) {
-    Particle first = make(0, 525), quarter = make(131, 525);
-    EXPECT_FLOAT_EQ(0.1f, first.xv[0]);
-    EXPECT_EQ(0.0f, first.yv[0] + first.zv[0]);
-    const float angle = 2 * 3.14159265f / 525 * 131;   // just under a quarter turn
+    // The first trail velocities of one target's particles spread over a circle.
+    const float angle = 2 * 3.14159265f / 525 * 131;   // particle 131: just under a quarter turn
+    Particle first = make(0), quarter = make(131);
+    EXPECT_VEC(Vector3D(0.1f, 0, 0), Vector3D(first.xv[0], first.yv[0], first.zv[0]));
     EXPECT_NEAR(0.1f * std::cos(angle), quarter.xv[0], 1e-7f);
     EXPECT_NEAR(0.1f * std::sin(angle), quarter.yv[0], 1e-7f);
-    EXPECT_NEAR(0.1f * std::sin(angle), quarter.zv[0], 1e-7f);
-    EXPECT_EQ(0.0f, quarter.xv[1] + quarter.x[23] + quarter.pn[23]);
+    EXPECT_EQ(quarter.yv[0], quarter.zv[0]);
 }
 
 TEST_F(Particles, ColourTakesThePaletteAndEasesOnePercentPerChannel) {
     Particle p = make();
-    for (unsigned seed = 1;; seed++) {   // a pixel whose channels differ
-        srand(seed);
-        color c = colors.getRandomColor();
-        if (c.red == c.green || c.green == c.blue || c.red == c.blue) continue;
-        p.rr = 0.5f;
-        srand(seed);
-        p.setColor();
-        EXPECT_FLOAT_EQ(c.red / 255.0f, p.rd);
-        EXPECT_FLOAT_EQ(c.green / 255.0f, p.gd);
-        EXPECT_FLOAT_EQ(c.blue / 255.0f, p.bd);
-        EXPECT_EQ(0.5f, p.rr);   // fades there, does not jump
-        break;
-    }
-    p.rr = 0, p.rd = 1;
-    p.gg = 1, p.gd = 0.5f;
-    p.bb = 0.2f, p.bd = 0;
+    unsigned seed = 0;
+    color c;
+    do {   // a pixel whose channels differ
+        srand(++seed);
+        c = colors.getRandomColor();
+    } while (c.red == c.green || c.green == c.blue || c.red == c.blue);
+    p.rr = 0.5f;
+    srand(seed);
+    p.setColor();
+    EXPECT_VEC(Vector3D(c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f), Vector3D(p.rd, p.gd, p.bd));
+    EXPECT_EQ(0.5f, p.rr);   // fades there, does not jump
+
+    p.rr = 0, p.gg = 1, p.bb = 0.2f;
+    p.rd = 1, p.gd = 0.5f, p.bd = 0;
     p.getColor();
-    EXPECT_FLOAT_EQ(0.01f, p.rr);
-    EXPECT_FLOAT_EQ(0.995f, p.gg);
-    EXPECT_FLOAT_EQ(0.198f, p.bb);
+    EXPECT_VEC(Vector3D(0.01f, 0.995f, 0.198f), Vector3D(p.rr, p.gg, p.bb));
     p.getColor();
     EXPECT_FLOAT_EQ(0.0199f, p.rr);
 }
@@ -113,10 +99,10 @@ TEST_F(Particles, LevelFollowsBandIndexMod100Plus3) {
     Particle p = make(7);
     p.updateSoundLevel();
     silence();
-    p.updateSoundLevel();
-    EXPECT_FLOAT_EQ(8.0f, p.myLevel);   // 20 % off per frame
-    p.updateSoundLevel();
-    EXPECT_FLOAT_EQ(6.4f, p.myLevel);
+    for (float level : {8.0f, 6.4f}) {   // 20 % off per frame
+        p.updateSoundLevel();
+        EXPECT_FLOAT_EQ(level, p.myLevel);
+    }
 }
 
 // One frame of the population with two loud wells: without the flow the
@@ -126,43 +112,32 @@ TEST_F(Particles, WellsPullWithoutTheFlowAndTheNoiseCarriesWithIt) {
     for (bool flow : {false, true}) {
         freshField(1, flow);
         gravityControl.total = 2;
-        gravityControl.adjustAmount();
-        gravityControl.adjustAmount();
         for (int i = 0; i < 2; i++) {
+            gravityControl.adjustAmount();
             Gravity& g = gravityControl.myList[i];
             g.loc = Vector3D(0, i * 300.0f, 0);
-            g.myLevel = 7.5f;
-            g.radius = 50;
-            g.Q = 7.5f / 7;
-            g.M = g.Q / 10;
+            g.myLevel = 7.5f, g.radius = 50, g.Q = 7.5f / 7, g.M = g.Q / 10;
         }
         gravityControl.baseSize = 50;
         place({{Vector3D(200, 10, -30), 0}});
         Particle& p = at(0);
-        p.index = 5;   // a non-zero noise phase
+        p.index = 5;   // a non-zero noise phase; hears band 8
         setBand(8, 5);
         gFrameStartTime = 1.25f;
 
-        Vector3D expect = Vector3D(-2, -0.1f, 0.3f);   // the pull home
+        Vector3D expect(-2, -0.1f, 0.3f);   // the pull home
         if (!flow) {
-            for (Gravity& g : gravityControl.myList) {
-                Vector3D f = g.calcGravForce(p);
-                f.div(0.25f);   // a new particle's mass
-                expect.add(f);
-            }
+            for (Gravity& g : gravityControl.myList) expect.add(Vector3D::div(g.calcGravForce(p), 0.25f));
         } else {
-            const float t = 1.25f;
-            float a[3][3] = {{200 * 0.002f, 10 * 0.002f, 5 / 1000.0f + t},
-                             {10 * 0.002f, -30 * 0.002f, 5 / 500.0f + t},
-                             {-30 * 0.002f, 200 * 0.002f, 5 / 250.0f + t}};
-            expect.add(Vector3D::mult(Vector3D(perlin.perlin_noise_3D(a[0]), perlin.perlin_noise_3D(a[1]),
-                                               perlin.perlin_noise_3D(a[2])),
-                                      0.2f * 5));
+            float a[3][3] = {{200 * 0.002f, 10 * 0.002f, 5 / 1000.0f + 1.25f},
+                             {10 * 0.002f, -30 * 0.002f, 5 / 500.0f + 1.25f},
+                             {-30 * 0.002f, 200 * 0.002f, 5 / 250.0f + 1.25f}};
+            for (float* v : a) v[0] = perlin.perlin_noise_3D(v) * 0.2f * 5;
+            expect.add(Vector3D(a[0][0], a[1][0], a[2][0]));
         }
         particleControl.iterateList();
-        EXPECT_NEAR(expect.x * 0.96f, p.vel.x, 1e-5f) << "flow " << flow;
-        EXPECT_NEAR(expect.y * 0.96f, p.vel.y, 1e-5f) << "flow " << flow;
-        EXPECT_NEAR(expect.z * 0.96f, p.vel.z, 1e-5f) << "flow " << flow;
+        expect.mult(0.96f);
+        EXPECT_NEAR(0.0f, Vector3D::distance(expect, p.vel), 1e-5f) << "flow " << flow;
     }
 }
 
@@ -176,17 +151,12 @@ TEST_F(Particles, PairsPushApartScaledOrRawWithinOne) {
         place({{Vector3D(0, 0, 0), 0}, {Vector3D(10, 0, 0), 10}, {Vector3D(0, 0.5f, 0), 0}});
         for (int i = 0; i < 3; i++) at(i).xv[0] = at(i).yv[0] = at(i).zv[0] = 1;
         particleControl.repelAllParticles();
-        EXPECT_FLOAT_EQ(-1.1f, at(1).Q);
-        EXPECT_FLOAT_EQ(1.1f, at(1).M);
-        EXPECT_FLOAT_EQ(1 / 1.1f, at(1).invM);
+        EXPECT_VEC(Vector3D(-1.1f, 1.1f, 1 / 1.1f), Vector3D(at(1).Q, at(1).M, at(1).invM));
         const float f01 = strength * 1.1f / 100, f12 = strength * 0.1f / 100.25f;
-        EXPECT_FLOAT_EQ(-10 * f01, at(0).acc.x);
-        EXPECT_FLOAT_EQ(-0.5f, at(0).acc.y);   // raw: no strength, no charge
-        EXPECT_FLOAT_EQ(10 * f01 + 10 * f12, at(1).acc.x);
-        EXPECT_FLOAT_EQ(-0.5f * f12, at(1).acc.y);
-        EXPECT_FLOAT_EQ(-10 * f12, at(2).acc.x);
-        EXPECT_FLOAT_EQ(0.5f + 0.5f * f12, at(2).acc.y);
-        for (int i = 0; i < 3; i++) EXPECT_FLOAT_EQ(0.96f * 0.96f * 0.96f, at(i).xv[0] * at(i).yv[0] * at(i).zv[0]);
+        EXPECT_VEC(Vector3D(-10 * f01, -0.5f, 0), at(0).acc);   // raw: no strength, no charge
+        EXPECT_VEC(Vector3D(10 * f01 + 10 * f12, -0.5f * f12, 0), at(1).acc);
+        EXPECT_VEC(Vector3D(-10 * f12, 0.5f + 0.5f * f12, 0), at(2).acc);
+        for (int i = 0; i < 3; i++) EXPECT_VEC(Vector3D(0.96f, 0.96f, 0.96f), Vector3D(at(i).xv[0], at(i).yv[0], at(i).zv[0]));
     }
 }
 
@@ -194,21 +164,15 @@ TEST_F(Particles, PullHomeThenMoveDampsLimitsAndMoves) {
     place({{Vector3D(100, -50, 20), 0}});
     Particle& p = at(0);
     p.pullTowardsCenter();
-    EXPECT_FLOAT_EQ(-1.0f, p.acc.x);
-    EXPECT_FLOAT_EQ(0.5f, p.acc.y);
-    EXPECT_FLOAT_EQ(-0.2f, p.acc.z);
+    EXPECT_VEC(Vector3D(-1, 0.5f, -0.2f), p.acc);
     p.vel = Vector3D(3, 1.5f, -3);
     p.move();
-    EXPECT_FLOAT_EQ(1.92f, p.vel.x);   // (2, 2, -3.2) x 0.96
-    EXPECT_FLOAT_EQ(1.92f, p.vel.y);
-    EXPECT_FLOAT_EQ(-3.072f, p.vel.z);
-    EXPECT_FLOAT_EQ(101.92f, p.loc.x);
-    EXPECT_FLOAT_EQ(-48.08f, p.loc.y);
-    EXPECT_FLOAT_EQ(16.928f, p.loc.z);
-    EXPECT_EQ(0.0f, p.acc.magnitude());
+    EXPECT_VEC(Vector3D(1.92f, 1.92f, -3.072f), p.vel);   // (2, 2, -3.2) x 0.96
+    EXPECT_VEC(Vector3D(101.92f, -48.08f, 16.928f), p.loc);
+    EXPECT_VEC(Vector3D(), p.acc);
     p.vel = Vector3D(20, 0, 0);   // 19.2 after damping: cut to 15
     p.move();
-    EXPECT_FLOAT_EQ(15.0f, p.vel.x);
+    EXPECT_VEC(Vector3D(15, 0, 0), p.vel);
 }
 
 // Thirty frames of distinct values in all seven arrays: entry j holds frame
@@ -227,15 +191,10 @@ TEST_F(Particles, TrailKeepsTheLast24FramesInEveryArray) {
         }
         for (int j : {0, 1, 2, 12, 22, 23}) {
             const float f = 30.0f - j;
-            float pos[3] = {f, 100 + f, 200 + f};
-            for (float& v : pos)
-                for (int n = 0; n < j; n++) v = v + v * k;
-            EXPECT_FLOAT_EQ(pos[0], p.x[j]) << j;
-            EXPECT_FLOAT_EQ(pos[1], p.y[j]) << j;
-            EXPECT_FLOAT_EQ(pos[2], p.z[j]) << j;
-            EXPECT_EQ(300 + f, p.xv[j]) << j;
-            EXPECT_EQ(400 + f, p.yv[j]) << j;
-            EXPECT_EQ(500 + f, p.zv[j]) << j;
+            Vector3D pos(f, 100 + f, 200 + f);
+            for (int n = 0; n < j; n++) pos = Vector3D(pos.x + pos.x * k, pos.y + pos.y * k, pos.z + pos.z * k);
+            EXPECT_VEC(pos, Vector3D(p.x[j], p.y[j], p.z[j])) << j;
+            EXPECT_VEC(Vector3D(300 + f, 400 + f, 500 + f), Vector3D(p.xv[j], p.yv[j], p.zv[j])) << j;
             EXPECT_EQ(f, p.pn[j]) << j;
         }
     }
