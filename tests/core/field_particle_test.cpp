@@ -156,7 +156,8 @@ TEST_F(Particles, PairsPushApartScaledOrRawWithinOne) {
         EXPECT_VEC(Vector3D(-10 * f01, -0.5f, 0), at(0).acc);   // raw: no strength, no charge
         EXPECT_VEC(Vector3D(10 * f01 + 10 * f12, -0.5f * f12, 0), at(1).acc);
         EXPECT_VEC(Vector3D(-10 * f12, 0.5f + 0.5f * f12, 0), at(2).acc);
-        for (int i = 0; i < 3; i++) EXPECT_VEC(Vector3D(0.96f, 0.96f, 0.96f), Vector3D(at(i).xv[0], at(i).yv[0], at(i).zv[0]));
+        for (int i = 0; i < 3; i++)
+            EXPECT_VEC(Vector3D(0.96f, 0.96f, 0.96f), Vector3D(at(i).xv[0], at(i).yv[0], at(i).zv[0])) << i;
     }
 }
 

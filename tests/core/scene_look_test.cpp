@@ -76,9 +76,11 @@ TEST_F(SceneLook, PaletteCyclesClampsAndPicksColumnThenRow) {
     for (unsigned seed = 1; seed < 1000; seed++) {
         srand(seed);
         int column = rand() % 20, row = rand() % 20;
-        if (rgb(imageData[0] + 3 * (row * 20 + column)) == rgb(imageData[0] + 3 * (column * 20 + row))) continue;
+        const unsigned char* right = imageData[0] + 3 * (row * 20 + column);
+        const unsigned char* swapped = imageData[0] + 3 * (column * 20 + row);
+        if (rgb(right) == rgb(swapped)) continue;
         srand(seed);
-        EXPECT_EQ(rgb(colors.getRandomColor()), rgb(imageData[0] + 3 * (row * 20 + column))) << seed;
+        EXPECT_EQ(rgb(colors.getRandomColor()), rgb(right)) << seed;
         return;
     }
     FAIL() << "the palette is too uniform to tell rows from columns";
