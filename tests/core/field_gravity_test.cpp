@@ -1,9 +1,8 @@
-// Gravity wells on the real scene and GL test bed: the count walking to its
-// target, level and radius, the motion step, the force law and the
-// billboard's opacity.
+// Gravity wells as physics, with no GL context: the count walking to its
+// target, the band each well follows, the push between wells, the pull home,
+// the motion step and the force law on particles. What wells draw is checked
+// in field_draw_test.cpp.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "field_scene.h"
 
@@ -13,88 +12,132 @@ namespace {
 
 class Wells : public ::testing::Test {
 protected:
-    void SetUp() override { freshScene(0); }
-
-    // Well 0 alone, at the origin, at rest and sounding `level`.
-    Gravity& placeWell(float level) {
-        gravityControl.total = 1;
-        if (gravityControl.count == 0) gravityControl.adjustAmount();
-        Gravity& g = gravityControl.myList[0];
-        g.loc = g.vel = g.acc = Vector3D();
-        g.myLevel = level;
-        g.radius = 50 * level / 15 + 25;
-        return g;
+    void SetUp() override {
+        freshField(0);
+        gravityControl.baseSize = 50;
+    }
+    // Wells 0, 1, ... here, at rest, at these levels, charged as a frame leaves them.
+    void place(std::initializer_list<std::pair<Vector3D, float>> wells) {
+        gravityControl.total = (int)wells.size();
+        while (gravityControl.count != gravityControl.total) gravityControl.adjustAmount();
+        int i = 0;
+        for (auto [l, level] : wells) {
+            Gravity& g = at(i++);
+            g.loc = l;
+            g.vel = g.acc = Vector3D();
+            g.myLevel = level;
+            g.Q = level / 7;
+            g.M = g.Q / 10;
+            g.radius = 50 * level / 15 + 25;
+        }
+    }
+    Gravity& at(int i) { return gravityControl.myList[i]; }
+    // Three draws of random(-r, r) from seed 7, the first for z.
+    static Vector3D drawnZYX(float r) {
+        srand(7);
+        float z = random(-r, r), y = random(-r, r);
+        Vector3D v(random(-r, r), y, z);
+        srand(7);
+        return v;
     }
 };
 
 TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {
-    gravityControl.total = 4;
-    for (int frame = 1; frame <= 4; frame++) {
+    Vector3D start = drawnZYX(2);
+    gravityControl.total = 80;
+    gravityControl.adjustAmount();
+    EXPECT_EQ(50, gravityControl.total);
+    EXPECT_VEC(start, at(0).loc);   // made near the origin
+    for (int frame = 2; frame <= 4; frame++) {
         gravityControl.exist();
         ASSERT_EQ(frame, gravityControl.count);
         EXPECT_EQ(frame - 1, gravityControl.myList.back().index);
     }
-    gravityControl.total = 1;
-    for (int expectLast : {2, 1, 0}) {   // the newest goes first
+    gravityControl.total = -3;
+    for (int last : {2, 1, 0}) {   // the newest goes first
         gravityControl.exist();
-        EXPECT_EQ(expectLast, gravityControl.myList.back().index);
+        EXPECT_EQ(last, gravityControl.myList.back().index);
     }
-    gravityControl.total = 80;
-    gravityControl.exist();
-    EXPECT_EQ(50, gravityControl.total);
+    EXPECT_EQ(0, gravityControl.total);
+    Vector3D scattered = drawnZYX(400);
+    gravityControl.repositionAll();
+    EXPECT_VEC(scattered, at(0).loc);
 }
 
-TEST_F(Wells, LevelSetsTheRadiusAndTheRadiusTheOpacity) {
-    gravityControl.total = 1;
+TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
+    place({{Vector3D(), 0}, {Vector3D(), 0}, {Vector3D(), 0}});
+    for (int band = 0; band < 20; band++) setBand(band, 2.0f * band);   // every band tells itself apart
     gravityControl.exist();
-    setBand(5, 20);   // well 0's band
-    gravityControl.exist();
-    EXPECT_EQ(20.0f, gravityControl.myList[0].myLevel);
-    EXPECT_NEAR(91.6667f, gravityControl.myList[0].radius, 1e-3f);   // 50 x 20 / 15 + 25
+    for (int i = 0; i < 3; i++) {
+        float level = 2.0f * (3 * i + 5);   // wells 0, 1, 2 hear bands 5, 8, 11
+        EXPECT_EQ(level, at(i).myLevel) << i;
+        EXPECT_FLOAT_EQ(50 * level / 15 + 25, at(i).radius) << i;
+    }
     silence();
+    for (float level : {9.25f, 8.55625f}) {   // 7.5 % off per frame
+        gravityControl.exist();
+        EXPECT_FLOAT_EQ(level, at(0).myLevel);
+    }
+    setBand(5, 9);   // above the decayed level: taken at once; then equal: decays
     gravityControl.exist();
-    EXPECT_FLOAT_EQ(18.5f, gravityControl.myList[0].myLevel);
-
-    // Halo tinted (200, 175, 255) at opacity 5 x radius (at most 255), drawn
-    // additively over black with white sprites: the pixel is tint x alpha.
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    placeWell(0).render();   // radius 25: alpha 125
-    lvtest::RGBA px = lvtest::pixel(kCanvas / 2 + 15, kCanvas / 2);
-    EXPECT_NEAR(200 * 125 / 255, px.r, 2);
-    EXPECT_NEAR(175 * 125 / 255, px.g, 2);
-    EXPECT_NEAR(125, px.b, 2);
-    EXPECT_EQ(0, lvtest::pixel(kCanvas / 2 + 30, kCanvas / 2).r);
-    glClear(GL_COLOR_BUFFER_BIT);
-    placeWell(7.8f).render();   // radius 51: alpha 255
-    EXPECT_NEAR(200, lvtest::pixel(kCanvas / 2 + 40, kCanvas / 2).r, 2);
+    EXPECT_EQ(9.0f, at(0).myLevel);
+    gravityControl.exist();
+    EXPECT_FLOAT_EQ(8.325f, at(0).myLevel);
 }
 
-TEST_F(Wells, MoveDampsBeforeItLimits) {
-    Gravity& g = placeWell(0);
-    g.vel = Vector3D(6, 8, 0);
+TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistanceAndArePulledHome) {
+    place({{Vector3D(0, 0, 0), 7}, {Vector3D(10, 0, 0), 14}});   // Q 1 and 2
+    at(0).repelGravities();
+    at(1).repelGravities();
+    EXPECT_FLOAT_EQ(0.1f, at(0).M);
+    // 50 x the other's Q / R along the difference: 50 x 2 / 100 and 50 x 1 / 100.
+    EXPECT_VEC(Vector3D(-10, 0, 0), at(0).acc);
+    EXPECT_VEC(Vector3D(5, 0, 0), at(1).acc);
+
+    // Within squared distance 1 (1 itself included) the raw difference.
+    for (Vector3D other : {Vector3D(1, 0, 0), Vector3D(0.5f, 0, 0.5f)}) {
+        place({{Vector3D(0, 0, 0), 7}, {other, 14}});
+        at(0).repelGravities();
+        EXPECT_VEC(Vector3D::sub(Vector3D(), other), at(0).acc);
+    }
+
+    place({{Vector3D(300, -400, 0), 7}});   // alone: only the pull home
+    at(0).repelGravities();
+    at(0).pullTowardsCenter();
+    EXPECT_FLOAT_EQ(500.0f, at(0).distance);
+    EXPECT_VEC(Vector3D(-3, 4, 0), at(0).acc);
+}
+
+TEST_F(Wells, MoveDampsThenLimitsThenMoves) {
+    place({{Vector3D(10, 20, 30), 0}});
+    Gravity& g = at(0);
+    g.vel = Vector3D(1, 0, 0);
+    g.acc = Vector3D(1, -2, 0.5f);
     g.move();
-    EXPECT_FLOAT_EQ(3.0f, g.vel.x);
-    EXPECT_FLOAT_EQ(4.0f, g.vel.y);
-    EXPECT_FLOAT_EQ(3.0f, g.loc.x);
+    EXPECT_VEC(Vector3D(1.9f, -1.9f, 0.475f), g.vel);   // (2, -2, 0.5) x 0.95
+    EXPECT_VEC(Vector3D(11.9f, 18.1f, 30.475f), g.loc);
+    EXPECT_VEC(Vector3D(), g.acc);
+    g.vel = Vector3D(6, 8, 0);   // 9.5 after damping: cut to 5
+    g.move();
+    EXPECT_VEC(Vector3D(3, 4, 0), g.vel);
 }
 
 TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {
-    Gravity& g = placeWell(7.5f);   // radius 50: R = |d| - 10
-    gravityControl.baseSize = 50;
-    g.repelGravities();
+    place({{Vector3D(0, 0, 0), 7.5f}});   // radius 50: R = |d| - 10
     particleControl.total = 1;
     particleControl.adjustAmount();
     Particle& p = particleControl.myList[0];
-    auto forceAt = [&](float x) {
-        p.loc = Vector3D(x, 0, 0);
-        return g.calcGravForce(p).x;
+    auto forceAt = [&](Vector3D l) {
+        p.loc = l;
+        return at(0).calcGravForce(p);
     };
-    EXPECT_EQ(0.0f, forceAt(60));           // R = 50 = baseSize: the core boundary
-    EXPECT_FLOAT_EQ(900.0f, forceAt(30));   // inside: out by (baseSize - R) x |d|
-    EXPECT_FLOAT_EQ(-10.0f, forceAt(10));   // R exactly 0: the raw difference
-    EXPECT_LT(forceAt(200), 0.0f);          // pulled in
-    EXPECT_GT(forceAt(700), 0.0f);          // pushed off beyond 500
+    EXPECT_VEC(Vector3D(), forceAt(Vector3D(60, 0, 0)));          // R = 50 = baseSize: the core boundary
+    EXPECT_VEC(Vector3D(900, 0, 0), forceAt(Vector3D(30, 0, 0)));  // inside: out by (baseSize - R) x |d|
+    EXPECT_VEC(Vector3D(-10, 0, 0), forceAt(Vector3D(10, 0, 0)));  // R exactly 0: the raw difference
+    // R 190: -0.25 / 190^2 x Q / (0.0001 + M) x (500 - 190) / 15, times -|d|.
+    const float Q = 7.5f / 7, A = -0.25f / (190.0f * 190) * Q / (0.0001f + Q / 10) * 310 / 15;
+    EXPECT_VEC(Vector3D(0, 0, 200 * A), forceAt(Vector3D(0, 0, 200)));
+    EXPECT_GT(forceAt(Vector3D(700, 0, 0)).x, 0.0f);   // pushed off beyond 500
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Particles and their population on the real scene and GL test bed: counts,
-// the trail, the pair repulsion, and what GL receives for proximity lines
-// and ribbons (read back through feedback mode).
+// Particles and their population as physics, with no GL context: the count
+// walking to its target, colour and level, the wells' pull against the noise
+// flow, the pair repulsion, the motion step and the 24-entry trail. What
+// particles draw is checked in field_draw_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,135 +15,188 @@ namespace {
 class Particles : public ::testing::Test {
 protected:
     void SetUp() override {
-        freshScene(1);
+        freshField(1);
         particleControl.total = 0;
     }
-
-    // The population made exactly these particles, silent and at rest.
-    void place(std::initializer_list<Vector3D> where) {
+    // The population made exactly these particles, at rest, at these levels.
+    void place(std::initializer_list<std::pair<Vector3D, float>> where) {
         particleControl.total = (int)where.size();
         while (particleControl.count != particleControl.total) particleControl.adjustAmount();
         int i = 0;
-        for (const Vector3D& l : where) {
+        for (auto [l, level] : where) {
             Particle& p = at(i++);
             p.loc = l;
             p.vel = p.acc = Vector3D();
-            p.myLevel = 0;
+            p.myLevel = level;
         }
     }
     Particle& at(int i) { return particleControl.myList[i]; }
-    Particle make(Vector3D l = Vector3D()) {
+    Particle make(int index = 0) {
         particleControl.total = 525;
-        return Particle(0, &particleControl, &particleControl.myList, gravityControl.getList(), Vector3D(),
-                        Vector3D(), l);
+        return Particle(index, &particleControl, &particleControl.myList, gravityControl.getList(), Vector3D(),
+                        Vector3D(), Vector3D());
     }
-    Feedback fb;
 };
 
 TEST_F(Particles, CountFollowsTheClampedTargetOneParticlePerFrame) {
-    particleControl.total = 3;
-    for (int frame = 1; frame <= 3; frame++) {
+    srand(7);
+    float z = random(-5, 5), y = random(-5, 5), x = random(-5, 5);
+    srand(7);
+    particleControl.total = 6000;
+    particleControl.adjustAmount();
+    EXPECT_EQ(5000, particleControl.total);
+    EXPECT_VEC(Vector3D(x, y, z), at(0).loc);   // three draws, the first on z
+    for (int frame = 2; frame <= 3; frame++) {
         particleControl.exist();
         ASSERT_EQ(frame, particleControl.count);
+        EXPECT_EQ(frame - 1, particleControl.myList.back().index);
     }
-    particleControl.total = 6000;
-    particleControl.exist();
-    EXPECT_EQ(5000, particleControl.total);
-}
-
-TEST_F(Particles, TrailShiftsAndSpreadsOrGathers) {
-    // Older points spread about the origin by 2.5 % a frame...
-    Particle p = make(Vector3D(100, 0, 0));
-    p.vel = Vector3D(15, 0, 0);
-    p.myLevel = 3;
-    p.setMoveHistory();
-    p.setMoveHistory();
-    EXPECT_EQ(100.0f, p.x[0]);
-    EXPECT_FLOAT_EQ(102.5f, p.x[1]);
-    EXPECT_EQ(15.0f, p.xv[1]);   // velocities and weights shift unscaled
-    EXPECT_FLOAT_EQ(0.2f, p.pn[1]);
-    // ... and draw inwards by 5 % in stroke mode.
-    setMode(6);
-    Particle q = make(Vector3D(100, 0, 0));
-    q.setMoveHistory();
-    q.setMoveHistory();
-    EXPECT_FLOAT_EQ(95.0f, q.x[1]);
-}
-
-TEST_F(Particles, PairPushIsAThousandthOfTheDistanceOverTheMass) {
-    place({Vector3D(0, 0, 0), Vector3D(10, 0, 0)});
-    particleControl.repelAllParticles();
-    EXPECT_FLOAT_EQ(0.1f, at(0).M);
-    EXPECT_FLOAT_EQ(-0.01f, at(0).acc.x);   // 0.001 x d at strength 1, M 0.1
-    EXPECT_FLOAT_EQ(0.01f, at(1).acc.x);
-}
-
-TEST_F(Particles, ProximityLinesFadeWithSquaredDistance) {
-    setMode(4);
-    const float d750 = std::sqrt(750.0f);
-    float d1500 = std::sqrt(1500.0f);
-    while (d1500 * d1500 < 1500.0f) d1500 = std::nextafter(d1500, 100.0f);
-    place({Vector3D(0, 0, 0), Vector3D(d750, 0, 0), Vector3D(0, 60, 0), Vector3D(d1500, 60, 0)});
-    fb.begin();
-    particleControl.repelAllParticles();
-    std::vector<FbVertex> v = fb.end();
-    ASSERT_EQ(1, fb.lines);   // the pair at 1500 squared is already too far
-    EXPECT_NEAR(0.075f, v[0].a, 1e-4f);
-    EXPECT_NEAR(100.0f + d750, v[1].x, 1e-3f);
-}
-
-// One ribbon through a trail laid along x, every entry moving at `v`.
-Particle trail(Particle p, Vector3D v) {
-    for (int i = 0; i < 24; i++) {
-        p.x[i] = -100 + 8.0f * i;
-        p.y[i] = p.z[i] = 0;
-        p.xv[i] = v.x;
-        p.yv[i] = v.y;
-        p.zv[i] = v.z;
-        p.pn[i] = 1;
+    particleControl.total = -5;
+    for (int last : {1, 0}) {   // the newest goes first
+        particleControl.exist();
+        EXPECT_EQ(last, particleControl.myList.back().index);
     }
+    EXPECT_EQ(0, particleControl.total);
+
+    // The first trail velocities of one target's particles spread over a circle.
+    const float angle = 2 * 3.14159265f / 525 * 131;   // particle 131: just under a quarter turn
+    Particle first = make(0), quarter = make(131);
+    EXPECT_VEC(Vector3D(0.1f, 0, 0), Vector3D(first.xv[0], first.yv[0], first.zv[0]));
+    EXPECT_NEAR(0.1f * std::cos(angle), quarter.xv[0], 1e-7f);
+    EXPECT_NEAR(0.1f * std::sin(angle), quarter.yv[0], 1e-7f);
+    EXPECT_EQ(quarter.yv[0], quarter.zv[0]);
+}
+
+TEST_F(Particles, ColourTakesThePaletteAndEasesOnePercentPerChannel) {
+    Particle p = make();
+    unsigned seed = 0;
+    color c;
+    do {   // a pixel whose channels differ
+        srand(++seed);
+        c = colors.getRandomColor();
+    } while (c.red == c.green || c.green == c.blue || c.red == c.blue);
     p.rr = 0.5f;
-    return p;
+    srand(seed);
+    p.setColor();
+    EXPECT_VEC(Vector3D(c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f), Vector3D(p.rd, p.gd, p.bd));
+    EXPECT_EQ(0.5f, p.rr);   // fades there, does not jump
+
+    p.rr = 0, p.gg = 1, p.bb = 0.2f;
+    p.rd = 1, p.gd = 0.5f, p.bd = 0;
+    p.getColor();
+    EXPECT_VEC(Vector3D(0.01f, 0.995f, 0.198f), Vector3D(p.rr, p.gg, p.bb));
+    p.getColor();
+    EXPECT_FLOAT_EQ(0.0199f, p.rr);
 }
 
-TEST_F(Particles, RibbonOpacityFollowsTheTruncatedSpeed) {
-    Particle slow = trail(make(), Vector3D(0.9f, -0.9f, 0.5f));   // speed truncates to 0
-    Particle fast = trail(make(), Vector3D(2.5f, -2.0f, 1.0f));   // speed 5
-    auto maxAlpha = [&](Particle& p) {
-        fb.begin();
-        p.renderRibbon();
-        float m = 0;
-        for (const FbVertex& f : fb.end()) m = std::fmax(m, f.a);
-        return m;
-    };
-    for (int mode : {0, 2, 5, 6}) {
-        setMode(mode);
-        EXPECT_EQ(0.0f, maxAlpha(slow)) << "mode " << mode;
+TEST_F(Particles, LevelFollowsBandIndexMod100Plus3) {
+    for (int band = 0; band < 110; band++) setBand(band, band);
+    for (auto [index, band] : {std::pair{7, 10}, {107, 10}, {99, 102}, {100, 3}}) {
+        Particle p = make(index);
+        p.updateSoundLevel();
+        EXPECT_EQ((float)band, p.myLevel) << index;
     }
-    setMode(0);
-    EXPECT_NEAR(5.0f / 50 * 23 / 24, maxAlpha(fast), 1e-5f);
+    Particle p = make(7);
+    p.updateSoundLevel();
+    silence();
+    for (float level : {8.0f, 6.4f}) {   // 20 % off per frame
+        p.updateSoundLevel();
+        EXPECT_FLOAT_EQ(level, p.myLevel);
+    }
 }
 
-// The batch drawing must give the single strip's geometry and colours; only
-// the direction's inverse square root is approximate (about 0.2 %).
-TEST_F(Particles, BatchRibbonsMatchTheSingleStrip) {
-    for (int mode : {0, 3, 6}) {
+// One frame of the population with two loud wells: without the flow the
+// wells pull (their sum over the particle's mass), with it the noise
+// carries instead, by 0.2 x level times three samples of the 3-D octave sum.
+TEST_F(Particles, WellsPullWithoutTheFlowAndTheNoiseCarriesWithIt) {
+    for (bool flow : {false, true}) {
+        freshField(1, flow);
+        gravityControl.total = 2;
+        for (int i = 0; i < 2; i++) {
+            gravityControl.adjustAmount();
+            Gravity& g = gravityControl.myList[i];
+            g.loc = Vector3D(0, i * 300.0f, 0);
+            g.myLevel = 7.5f, g.radius = 50, g.Q = 7.5f / 7, g.M = g.Q / 10;
+        }
+        gravityControl.baseSize = 50;
+        place({{Vector3D(200, 10, -30), 0}});
+        Particle& p = at(0);
+        p.index = 5;   // a non-zero noise phase; hears band 8
+        setBand(8, 5);
+        gFrameStartTime = 1.25f;
+
+        Vector3D expect(-2, -0.1f, 0.3f);   // the pull home
+        if (!flow) {
+            for (Gravity& g : gravityControl.myList) expect.add(Vector3D::div(g.calcGravForce(p), 0.25f));
+        } else {
+            float a[3][3] = {{200 * 0.002f, 10 * 0.002f, 5 / 1000.0f + 1.25f},
+                             {10 * 0.002f, -30 * 0.002f, 5 / 500.0f + 1.25f},
+                             {-30 * 0.002f, 200 * 0.002f, 5 / 250.0f + 1.25f}};
+            for (float* v : a) v[0] = perlin.perlin_noise_3D(v) * 0.2f * 5;
+            expect.add(Vector3D(a[0][0], a[1][0], a[2][0]));
+        }
+        particleControl.iterateList();
+        expect.mult(0.96f);
+        EXPECT_NEAR(0.0f, Vector3D::distance(expect, p.vel), 1e-5f) << "flow " << flow;
+    }
+}
+
+// Particle i takes t x (the later one's charge) / R2 along the difference,
+// the later one the same with the opposite sign; within squared distance 1
+// the raw difference. Every newest trail velocity is damped once.
+TEST_F(Particles, PairsPushApartScaledOrRawWithinOne) {
+    for (bool flow : {false, true}) {
+        freshField(1, flow);
+        const float strength = flow ? 0.2f : 1.0f;
+        place({{Vector3D(0, 0, 0), 0}, {Vector3D(10, 0, 0), 10}, {Vector3D(0, 0.5f, 0), 0}});
+        for (int i = 0; i < 3; i++) at(i).xv[0] = at(i).yv[0] = at(i).zv[0] = 1;
+        particleControl.repelAllParticles();
+        EXPECT_VEC(Vector3D(-1.1f, 1.1f, 1 / 1.1f), Vector3D(at(1).Q, at(1).M, at(1).invM));
+        const float f01 = strength * 1.1f / 100, f12 = strength * 0.1f / 100.25f;
+        EXPECT_VEC(Vector3D(-10 * f01, -0.5f, 0), at(0).acc);   // raw: no strength, no charge
+        EXPECT_VEC(Vector3D(10 * f01 + 10 * f12, -0.5f * f12, 0), at(1).acc);
+        EXPECT_VEC(Vector3D(-10 * f12, 0.5f + 0.5f * f12, 0), at(2).acc);
+        for (int i = 0; i < 3; i++)
+            EXPECT_VEC(Vector3D(0.96f, 0.96f, 0.96f), Vector3D(at(i).xv[0], at(i).yv[0], at(i).zv[0])) << i;
+    }
+}
+
+TEST_F(Particles, PullHomeThenMoveDampsLimitsAndMoves) {
+    place({{Vector3D(100, -50, 20), 0}});
+    Particle& p = at(0);
+    p.pullTowardsCenter();
+    EXPECT_VEC(Vector3D(-1, 0.5f, -0.2f), p.acc);
+    p.vel = Vector3D(3, 1.5f, -3);
+    p.move();
+    EXPECT_VEC(Vector3D(1.92f, 1.92f, -3.072f), p.vel);   // (2, 2, -3.2) x 0.96
+    EXPECT_VEC(Vector3D(101.92f, -48.08f, 16.928f), p.loc);
+    EXPECT_VEC(Vector3D(), p.acc);
+    p.vel = Vector3D(20, 0, 0);   // 19.2 after damping: cut to 15
+    p.move();
+    EXPECT_VEC(Vector3D(15, 0, 0), p.vel);
+}
+
+// Thirty frames of distinct values in all seven arrays: entry j holds frame
+// 30 - j, positions scaled about the origin once per frame since, velocities
+// and weights as recorded. Entry 23, the tail, included.
+TEST_F(Particles, TrailKeepsTheLast24FramesInEveryArray) {
+    for (int mode : {1, 6}) {
         setMode(mode);
-        Particle p = trail(make(), Vector3D(3.5f, -1.25f, 2.0f));
-        p.xv[5] = p.yv[5] = p.zv[5] = 0;
-        fb.begin();
-        p.renderRibbon();
-        std::vector<FbVertex> one = fb.end();
-        particleControl.myList.assign(1, p);
-        particleControl.count = 1;
-        fb.begin();
-        particleControl.renderAllRibbons();
-        std::vector<FbVertex> all = fb.end();
-        ASSERT_EQ(one.size(), all.size()) << "mode " << mode;
-        for (size_t i = 0; i < one.size(); i++) {
-            EXPECT_NEAR(one[i].x, all[i].x, 0.05f) << "mode " << mode << " vertex " << i;
-            EXPECT_NEAR(one[i].y, all[i].y, 0.05f) << "mode " << mode << " vertex " << i;
-            EXPECT_EQ(one[i].a, all[i].a);
+        const float k = mode == 6 ? -0.05f : 0.025f;   // stroke mode draws inwards
+        Particle p = make();
+        for (int frame = 1; frame <= 30; frame++) {
+            p.loc = Vector3D(frame, 100 + frame, 200 + frame);
+            p.vel = Vector3D(300 + frame, 400 + frame, 500 + frame);
+            p.myLevel = 15.0f * frame;
+            p.setMoveHistory();
+        }
+        for (int j : {0, 1, 2, 12, 22, 23}) {
+            const float f = 30.0f - j;
+            Vector3D pos(f, 100 + f, 200 + f);
+            for (int n = 0; n < j; n++) pos = Vector3D(pos.x + pos.x * k, pos.y + pos.y * k, pos.z + pos.z * k);
+            EXPECT_VEC(pos, Vector3D(p.x[j], p.y[j], p.z[j])) << j;
+            EXPECT_VEC(Vector3D(300 + f, 400 + f, 500 + f), Vector3D(p.xv[j], p.yv[j], p.zv[j])) << j;
+            EXPECT_EQ(f, p.pn[j]) << j;
         }
     }
 }

@@ -8,6 +8,7 @@
 
 #include <GL/gl.h>
 
+#include <utility>
 #include <vector>
 
 #include "GLInit.h"
@@ -53,6 +54,27 @@ inline void freshScene(int mode = 0) {
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
+
+// The same scene for the physics, with no GL context: wells and particles
+// are stepped through their own operations, and what those draw on the way
+// goes to libglvnd's no-op dispatch, which is what GL calls reach while no
+// context is current.
+inline void freshField(int mode = 0, bool flow = false) {
+    resetScene();
+    setMode(mode, flow);
+    silence();
+}
+
+// A vector equal to `want` within 4 ulps in each component.
+inline ::testing::AssertionResult sameVec(const Vector3D& want, const Vector3D& got) {
+    using F = ::testing::internal::FloatingPoint<float>;
+    for (auto [w, g] : {std::pair{want.x, got.x}, {want.y, got.y}, {want.z, got.z}})
+        if (!F(w).AlmostEquals(F(g)))
+            return ::testing::AssertionFailure() << "want (" << want.x << ", " << want.y << ", " << want.z
+                                                 << "), got (" << got.x << ", " << got.y << ", " << got.z << ")";
+    return ::testing::AssertionSuccess();
+}
+#define EXPECT_VEC(want, got) EXPECT_TRUE(fieldtest::sameVec(want, got))
 
 struct FbVertex {
     float x, y, z;   // window coordinates: scene + kCanvas / 2

@@ -1,20 +1,11 @@
-// The compiled-in artwork: every array holds its texture, and the help
-// panel is white type on a translucent black backdrop.
+// The compiled-in help panel: white type on a translucent black backdrop.
 #include <gtest/gtest.h>
 
 #include <utility>
 
 #include "imageBinaries.h"
 
-TEST(KitArtwork, ArraySizesAndTheHelpPanelsPixels) {
-    EXPECT_EQ(orbImageSize, 128u * 128 * 4);
-    EXPECT_EQ(haloOrbImageSize, 128u * 128 * 4);
-    EXPECT_EQ(rainbowImageSize, 128u * 128 * 4);
-    EXPECT_EQ(haloImageSize, 128u * 128 * 4);
-    EXPECT_EQ(rainbowBlurImageSize, 512u * 512 * 4);
-    EXPECT_EQ(gradientBarImageSize, 196608u);
-    EXPECT_EQ(infoPanelImageSize, 262145u);   // the image and one spare byte
-
+TEST(KitArtwork, HelpPanelIsWhiteTypeOnTranslucentBlack) {
     auto px = [](int x, int y) { return infoPanelImage + 4 * (256 * y + x); };
     for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}, {128, 64}, {4, 140}}) {
         const unsigned char* p = px(x, y);

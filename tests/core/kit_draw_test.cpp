@@ -6,7 +6,6 @@
 
 #include <vector>
 
-#include "GLInit.h"
 #include "gl_test_env.h"
 #include "libp5.h"
 #include "lumenvortexApplet.h"
@@ -35,17 +34,6 @@ protected:
 };
 
 bool lit(int x, int y) { return lvtest::pixel(x, y).r > 128; }
-
-// The first and last lit pixel along row y between x0 and x1.
-std::pair<int, int> litSpan(int y, int x0, int x1) {
-    int first = -1, last = -1;
-    for (int x = x0; x <= x1; ++x) {
-        if (!lit(x, y)) continue;
-        if (first < 0) first = x;
-        last = x;
-    }
-    return {first, last};
-}
 
 }  // namespace
 
@@ -88,26 +76,4 @@ TEST_F(KitDraw, ImageDrawsRowZeroAtTheTopAndCleansUp) {
     glGetFloatv(GL_CURRENT_COLOR, current);
     EXPECT_EQ(current[0] + current[1] + current[2] + current[3], 4.0f);
     glDisable(GL_TEXTURE_2D);
-}
-
-TEST_F(KitDraw, EllipseTakesARadiusAndRingsAreBands) {
-    initEllipse();
-    renderEllipse(100, 100, 0, 10, color(255, 255, 255), 255);
-    auto span = litSpan(100, 80, 120);
-    EXPECT_NEAR(span.first, 90, 1);   // radius 10, not diameter 10
-    EXPECT_NEAR(span.second, 109, 1);
-
-    glClear(GL_COLOR_BUFFER_BIT);
-    renderRing(100, 100, 0, 40, color(255, 255, 255), 255);
-    span = litSpan(100, 100, 150);    // from the centre outwards
-    EXPECT_NEAR(span.first, 130, 1);  // inner edge at 0.75 x 40
-    EXPECT_NEAR(span.second, 139, 1);
-
-    // Opacity is on the 0..255 scale.
-    glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    renderEllipse(100, 100, 0, 10, color(255, 255, 255), 127.5f);
-    glDisable(GL_BLEND);
-    EXPECT_NEAR(lvtest::pixel(100, 100).r, 128, 2);
 }

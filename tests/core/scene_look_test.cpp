@@ -1,15 +1,24 @@
-// The scene's look: the mode table and its GL state, the palette chooser, the
-// eased background and the camera, on a fresh scene and a virtual clock.
+// The scene's look: each mode's GL state, the palette chooser, the eased
+// background and the camera, on a fresh scene and a virtual clock.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "gl_test_env.h"
 #include "lumenvortexApplet.h"
 
 namespace {
+
+using RGB = std::array<float, 3>;
+RGB rgb(const unsigned char* p) { return {(float)p[0], (float)p[1], (float)p[2]}; }
+RGB rgb(color c) { return {(float)c.red, (float)c.green, (float)c.blue}; }
+RGB target() { return {bgControl.rrDest, bgControl.ggDest, bgControl.bbDest}; }
+void toMode(int mode) {
+    while (gMode.currentMode() != mode) gMode.nextMode();
+}
 
 class SceneLook : public ::testing::Test {
 protected:
@@ -29,111 +38,107 @@ protected:
     }
 };
 
-TEST_F(SceneLook, ModesCycleAndTheFlowFollowsTheThirdDraw) {
-    for (int step = 1; step <= 7; step++) {
-        gMode.nextMode();
-        int mode = step % 7;
-        ASSERT_EQ(gMode.currentMode(), mode);
-        EXPECT_FLOAT_EQ(gMode.maxParticleSize(), (mode == 3 || mode == 4) ? 0.75f : 1.5f) << mode;
-    }
-
-    // From mode 0 the palette advance draws the hue base, the background its
-    // pixel, and only then the flow (below 0.34). The seeds make any earlier
-    // draw give the other answer.
-    unsigned flowOn = 0, flowOff = 0;
-    for (unsigned seed = 2; seed < 100000 && (!flowOn || !flowOff); seed++) {
-        srand(seed);
-        float d[3] = {random(1.0f), random(1.0f), random(1.0f)};
-        if (!flowOn && d[2] < 0.34f && d[0] >= 0.34f && d[1] >= 0.34f) flowOn = seed;
-        if (!flowOff && d[2] >= 0.34f && d[0] < 0.34f && d[1] < 0.34f) flowOff = seed;
-    }
-    ASSERT_TRUE(flowOn && flowOff);
-    for (bool on : {true, false}) {
-        resetScene();
-        gMode.setPerlinFlow(!on);
-        srand(on ? flowOn : flowOff);
-        gMode.nextMode();
-        EXPECT_EQ(gMode.perlinFlow(), on);
-        EXPECT_FLOAT_EQ(gMode.particleRepelStrength(), on ? 0.2f : 1.0f);
-    }
-}
-
+// Flat modes test and write depth and clear it; the others add glows up
+// without depth.
 TEST_F(SceneLook, EachModeSetsItsDepthAndBlendState) {
     lvtest::requireGL();
     for (int mode = 0; mode < 7; mode++, gMode.nextMode()) {
-        // Mark the depth buffer, then see whether the mode's set-up clears it.
-        glDepthMask(GL_TRUE);
+        glDepthMask(GL_TRUE);   // mark the depth buffer: does the set-up clear it?
         glClearDepth(0.25);
         glClear(GL_DEPTH_BUFFER_BIT);
         glClearDepth(1.0);
         glBlendFunc(GL_ONE, GL_ZERO);
         gMode.setupGL();
-
         float depth = -1;
         glReadPixels(20, 20, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
-        GLint src = 0, dst = 0;
-        glGetIntegerv(GL_BLEND_SRC, &src);
-        glGetIntegerv(GL_BLEND_DST, &dst);
+        GLint blend[2] = {0, 0};
+        glGetIntegerv(GL_BLEND_SRC, &blend[0]);
+        glGetIntegerv(GL_BLEND_DST, &blend[1]);
         bool flat = mode == 3 || mode == 5;
         EXPECT_EQ(glIsEnabled(GL_DEPTH_TEST), flat ? GL_TRUE : GL_FALSE) << mode;
         EXPECT_EQ(glIsEnabled(GL_BLEND), flat ? GL_FALSE : GL_TRUE) << mode;
         EXPECT_NEAR(depth, flat ? 1.0f : 0.25f, 1e-3) << mode;
-        if (!flat) {
-            EXPECT_EQ((std::array<GLint, 2>{src, dst}), (std::array<GLint, 2>{GL_SRC_ALPHA, GL_ONE})) << mode;
-        }
+        EXPECT_TRUE(flat || (blend[0] == GL_SRC_ALPHA && blend[1] == GL_ONE)) << mode;
     }
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-TEST_F(SceneLook, RandomPaletteColourTakesColumnThenRow) {
-    auto pixel = [](int n) {
-        const unsigned char* p = imageData[0] + 3 * n;
-        return std::array<int, 3>{p[0], p[1], p[2]};
-    };
-    colors.index = 0;
+TEST_F(SceneLook, PaletteCyclesClampsAndPicksColumnThenRow) {
+    for (int step = 1; step <= 4; step++) {
+        colors.setIndex();
+        EXPECT_EQ(colors.index, step % 4);
+    }
+    EXPECT_EQ(rgb(colors.getColor(-5, false)), rgb(imageData[0]));
+    EXPECT_EQ(rgb(colors.getColor(1000, true)), rgb(imageData[0] + 3 * 399));
+    EXPECT_EQ(0, memcmp(imageData[1], imageData[2], 1200));   // purples twice over
+
     // A seed whose two draws name different pixels when read the other way round.
     for (unsigned seed = 1; seed < 1000; seed++) {
         srand(seed);
         int column = rand() % 20, row = rand() % 20;
-        if (pixel(row * 20 + column) == pixel(column * 20 + row)) continue;
+        const unsigned char* right = imageData[0] + 3 * (row * 20 + column);
+        const unsigned char* swapped = imageData[0] + 3 * (column * 20 + row);
+        if (rgb(right) == rgb(swapped)) continue;
         srand(seed);
-        color c = colors.getRandomColor();
-        EXPECT_EQ((std::array<int, 3>{c.red, c.green, c.blue}), pixel(row * 20 + column)) << seed;
+        EXPECT_EQ(rgb(colors.getRandomColor()), rgb(right)) << seed;
         return;
     }
     FAIL() << "the palette is too uniform to tell rows from columns";
 }
 
-TEST_F(SceneLook, BackgroundEasesFivePercentAndClearsWithIt) {
+// In the hue mode a palette change recolours the particles around the base
+// in force, and only then draws the next base.
+TEST_F(SceneLook, PaletteChangeRecoloursAroundTheOldHueBase) {
+    toMode(5);
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    colors.mHSBHueBase = 200;
+    srand(3);
+    float brightness = random(1.0f), hue = 200 + random(-3.0f, 3.0f);
+    random(1.0f), random(-3.0f, 3.0f);   // the second colour
+    float base = random(360.0f);
+    srand(3);
+    colors.setIndex();
+    const Particle& p = particleControl.myList[0];
+    RGB got = {p.rd * 255, p.gd * 255, p.bd * 255}, want = rgb(color::hsbf(hue, 1, brightness));
+    for (int i = 0; i < 3; i++) EXPECT_NEAR(want[i], got[i], 1e-3f);
+    EXPECT_EQ(colors.mHSBHueBase, base);
+}
+
+TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
     lvtest::requireGL();
-    bgControl.rr = bgControl.gg = bgControl.bb = 0;
-    bgControl.rrDest = 255;
-    bgControl.ggDest = 0;
-    bgControl.bbDest = 128;
+    for (auto [mode, level] : {std::pair{2, 0.0f}, {3, 0.8f}, {4, 0.0f}}) {   // black and white; flat
+        toMode(mode);
+        bgControl.setColor();
+        EXPECT_EQ((RGB{level, level, level}), target()) << mode;
+    }
+    toMode(0);
+    srand(11);
+    const unsigned char* px = imageData[colors.index] + 3 * (int)random(12.0f);   // row 0, dark
+    srand(11);
+    bgControl.setColor();
+    EXPECT_EQ(rgb(px), target());
+
+    // 5 % of the way each frame, every channel towards its own target.
+    bgControl.rr = 0, bgControl.gg = 100, bgControl.bb = 50;
+    bgControl.rrDest = 255, bgControl.ggDest = 20, bgControl.bbDest = 150;
     bgControl.exist();
-    EXPECT_FLOAT_EQ(bgControl.rr, 12.75f);
+    EXPECT_EQ((RGB{12.75f, 96, 55}), (RGB{bgControl.rr, bgControl.gg, bgControl.bb}));
     bgControl.exist();
     EXPECT_NEAR(bgControl.rr, 24.8625f, 1e-4);
-
     lvtest::RGBA p = lvtest::pixel(100, 100);
-    EXPECT_NEAR(p.r, 25, 1);
-    EXPECT_EQ(p.g, 0);
-    EXPECT_NEAR(p.b, 12, 1);
+    EXPECT_EQ((RGB{25, 92, 60}), (RGB{(float)p.r, (float)p.g, (float)p.b}));
 }
 
 TEST_F(SceneLook, DistanceTargetIsRedrawnOnlyWhenTheWellCountChanges) {
-    gravityControl.total = 3;
-    pov.findPosition();
-    EXPECT_GE(pov.targetD, 310.0f);
-    EXPECT_LE(pov.targetD, 660.0f);
-    float first = pov.targetD;
-    pov.findPosition();
-    EXPECT_EQ(pov.targetD, first);
-
-    gravityControl.total = 5;
-    pov.findPosition();
-    EXPECT_GE(pov.targetD, 350.0f);
-    EXPECT_LE(pov.targetD, 700.0f);
+    for (int wells : {3, 3, 5}) {   // 250..600 plus 20 a well
+        gravityControl.total = wells;
+        float before = pov.targetD;
+        pov.findPosition();
+        EXPECT_GE(pov.targetD, 250.0f + 20 * wells);
+        EXPECT_LE(pov.targetD, 600.0f + 20 * wells);
+        EXPECT_TRUE(wells != 3 || before == 0 || pov.targetD == before);
+    }
     EXPECT_EQ(pov.lastGravityTotalForDOffset, 5);
 }
 
@@ -141,10 +146,7 @@ TEST_F(SceneLook, SpinDecaysToItsFloorAndHolds) {
     for (float start : {0.01f, -0.01f}) {
         pov.rv = start;
         int frames = 0;
-        while (std::fabs(pov.rv) > POV::RANDOM_ROTATION_MIN && frames < 1000) {
-            pov.setPosition();
-            frames++;
-        }
+        for (; std::fabs(pov.rv) > POV::RANDOM_ROTATION_MIN && frames < 1000; frames++) pov.setPosition();
         EXPECT_NEAR(frames, 230, 2) << start;
         float floor = pov.rv;
         EXPECT_EQ(floor > 0, start > 0);

@@ -133,6 +133,8 @@ Bytes rainbowImage() {
     return radialImage(128, hue, alpha);
 }
 
+// No texture is made from the faint ring and nothing draws it; it is kept
+// because it is one of the seven images the plug-in carries compiled in.
 Bytes haloImage() {
     Profile alpha({{0, 0}, {40, 0}, {42, 15}, {48, 9}, {56, 3}, {64, 0}});
     return radialImage(128, [](double) { return WHITE; }, alpha);
