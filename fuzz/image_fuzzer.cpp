@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(picture.rgba.empty());
         return 0;
     }
-    FUZZ_CHECK(lvimage::sniffFormat(data, size) != lvimage::Format::Unknown);
+    FUZZ_CHECK(lv::sniffImageFormat(data, size) != lv::ImageFormat::NoImage);
     FUZZ_CHECK(picture.width > 0 && picture.height > 0);
     FUZZ_CHECK(picture.width <= lvimage::kMaxSide && picture.height <= lvimage::kMaxSide);
     FUZZ_CHECK(size_t(picture.width) * size_t(picture.height) <= lvimage::kMaxPixels);
