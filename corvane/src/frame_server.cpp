@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "loopback_listener.h"
+
 namespace corvane {
 namespace {
 
@@ -26,11 +28,6 @@ constexpr int kClientSendBuffer = 16 * 1024;
 constexpr size_t kMaxClientInput = 64 * 1024;
 constexpr size_t kClientReadChunk = 4 * 1024;
 
-bool setNonBlocking(int fd) {
-    int flags = fcntl(fd, F_GETFL, 0);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
 }  // namespace
 
 FrameServer::FrameServer(size_t queueFrames) : mQueueFrames(queueFrames ? queueFrames : 1) {}
@@ -43,32 +40,16 @@ bool FrameServer::start(int port) {
         mError = "no port " + std::to_string(port) + ": choose one from 1 to 65535, or 0 for any free port";
         return false;
     }
-    mListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int why = 0;
+    mListenFd = listenOnLoopback(port, &mPort, &why, mError);
     if (mListenFd < 0) {
-        mError = std::string("cannot create a socket: ") + std::strerror(errno);
-        return false;
-    }
-    int one = 1;
-    setsockopt(mListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(mListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(mListenFd, 16) < 0 ||
-        !setNonBlocking(mListenFd)) {
-        const int why = errno;
-        mError = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(why);
         if (why == EADDRINUSE)
             mError += " (another corvane, or another program, has port " + std::to_string(port) +
                       "); choose another with --port N, or --port 0 for any free port";
         else if (why == EACCES)
             mError += " (ports below 1024 need root); choose another with --port N";
-        stop();
         return false;
     }
-    socklen_t len = sizeof addr;
-    getsockname(mListenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    mPort = ntohs(addr.sin_port);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "loopback_listener.h"
 #include "track_line.h"
 
 namespace corvane {
@@ -27,26 +28,9 @@ bool TrackServer::start(int port) {
         mError = "no port " + std::to_string(port) + " for track names";
         return false;
     }
-    mListenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (mListenFd < 0) {
-        mError = std::string("cannot create a socket: ") + std::strerror(errno);
-        return false;
-    }
-    int one = 1;
-    setsockopt(mListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(mListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(mListenFd, 16) < 0) {
-        mError = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-        stop();
-        return false;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(mListenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    mPort = ntohs(addr.sin_port);
-    return true;
+    int why = 0;
+    mListenFd = listenOnLoopback(port, &mPort, &why, mError);
+    return mListenFd >= 0;
 }
 
 void TrackServer::stop() {
