@@ -11,8 +11,6 @@
 // Usage: lv-soak [--seconds N] [--seed S]   (defaults: 60 s, seed 1)
 // Prints the messages sent, the frames drawn and the resident memory after
 // the first show, every minute and at the end.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +22,9 @@
 #include <vector>
 
 #include "LumenvortexHost.h"
-#include "MacMemory.h"
 #include "iTunesAPI.h"
 #include "lv/port.h"
+#include "plugin_module.h"
 #include "samples.h"
 
 namespace {
@@ -71,8 +69,6 @@ public:
     int failures = 0;
 
 private:
-    static OSStatus appProc(void* cookie, OSType message, PlayerMessageInfo* info);
-
     int below(int n) { return int(mRandom() % unsigned(n)); }
     bool chance(int percent) { return below(100) < percent; }
 
@@ -92,76 +88,41 @@ private:
     std::vector<lvfuzz::Sample> mGoodCovers, mHostileCovers;
     std::vector<std::u16string> mStrings;
 
-    VisualPluginProcPtr mHandler = nullptr;
-    void* mRefCon = nullptr;
-    LumenvortexAttachCorvaneFn mAttachCorvane = nullptr;
+    PluginModule mModule;
     long long mMicros = 0;
-    std::vector<uint8_t> mCover;
-    OSStatus mCoverStatus = noErr;
 
     bool mShown = false;
     LVPort mPort{};
     std::vector<uint8_t> mPixels;
 };
 
-OSStatus Soak::appProc(void* cookie, OSType message, PlayerMessageInfo* info) {
-    auto* soak = static_cast<Soak*>(cookie);
-    switch (message) {
-    case FourCC("rvis"):
-        soak->mHandler = info->u.registerVisualPluginMessage.handler;
-        soak->mRefCon = info->u.registerVisualPluginMessage.registerRefCon;
-        return noErr;
-    case FourCC("sfop"):
-        return noErr;
-    case FourCC("covr"): {
-        Handle h = nullptr;
-        if (!soak->mCover.empty()) {
-            h = NewHandle(soak->mCover.size());
-            std::memcpy(*h, soak->mCover.data(), soak->mCover.size());
-        }
-        info->u.getCurrentTrackCoverArtMessage.coverArt = h;
-        info->u.getCurrentTrackCoverArtMessage.coverArtFormat = FourCC("JPEG");
-        return soak->mCoverStatus;
-    }
-    default:
-        return unimpErr;
-    }
-}
-
 bool Soak::load() {
     const auto path = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "Lumenvortex.so";
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        std::fprintf(stderr, "lv-soak: cannot load %s: %s (build the Lumenvortex target)\n", path.c_str(), dlerror());
+    std::string error;
+    if (!mModule.loadFrom(path, error)) {
+        std::fprintf(stderr, "lv-soak: cannot load %s: %s (build the Lumenvortex target)\n", path.c_str(),
+                     error.c_str());
         return false;
     }
-    auto entry = reinterpret_cast<OSStatus (*)(OSType, PluginMessageInfo*, void*)>(dlsym(module, "iTunesPluginMainMachO"));
-    auto setClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(module, "LumenvortexSetClock"));
-    mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(module, "LumenvortexAttachCorvane"));
-    if (!entry || !setClock || !mAttachCorvane) {
-        std::fprintf(stderr, "lv-soak: %s lacks its exported entry points\n", path.c_str());
+    if (!mModule.setClock([](void* self) { return static_cast<Soak*>(self)->mMicros; },
+                          [](void* self, long long us) { static_cast<Soak*>(self)->mMicros += us > 0 ? us : 0; },
+                          this) ||
+        !mModule.mAttachCorvane) {
+        std::fprintf(stderr, "lv-soak: %s lacks its host extensions\n", path.c_str());
         return false;
     }
-    setClock([](void* self) { return static_cast<Soak*>(self)->mMicros; },
-             [](void* self, long long us) { static_cast<Soak*>(self)->mMicros += us > 0 ? us : 0; }, this);
-    auto entryInfo = zeroed<PluginMessageInfo>();
-    entryInfo.u.initMessage = {10, 5, this, appProc, 0, nullptr};
-    ++messages;
-    expect("entry point init", entry(FourCC("init"), &entryInfo, nullptr), noErr);
-    if (!mHandler) {
-        std::fprintf(stderr, "lv-soak: the plug-in registered no handler\n");
+    messages += 2;   // "init" to the entry point, then to the handler
+    if (!mModule.start(error)) {
+        std::fprintf(stderr, "lv-soak: %s\n", error.c_str());
         return false;
     }
-    auto init = zeroed<VisualPluginMessageInfo>();
-    init.u.initMessage = {10, 5, {}, this, appProc, 0, nullptr};
-    expect("init", send(FourCC("init"), &init), noErr);
     show();
     return failures == 0;
 }
 
 OSStatus Soak::send(OSType message, VisualPluginMessageInfo* info) {
     ++messages;
-    return mHandler(message, info, mRefCon);
+    return mModule.send(message, info);
 }
 
 void Soak::expect(const char* what, OSStatus got, OSStatus wanted) {
@@ -226,10 +187,11 @@ void Soak::fillString(UniChar* field) {
 
 void Soak::track() {
     const int kind = below(10);
-    if (kind < 6) mCover = mGoodCovers[size_t(below(int(mGoodCovers.size())))].bytes;
-    else if (kind < 9) mCover = mHostileCovers[size_t(below(int(mHostileCovers.size())))].bytes;
-    else mCover.clear();
-    mCoverStatus = chance(5) ? OSStatus(-1) : noErr;
+    if (kind < 6) mModule.mCoverArt = mGoodCovers[size_t(below(int(mGoodCovers.size())))].bytes;
+    else if (kind < 9) mModule.mCoverArt = mHostileCovers[size_t(below(int(mHostileCovers.size())))].bytes;
+    else mModule.mCoverArt.clear();
+    mModule.mCoverArtFormat = FourCC("JPEG");
+    mModule.mCoverArtStatus = chance(5) ? OSStatus(-1) : noErr;
     auto record = zeroed<ITTrackInfo>();
     record.recordLength = sizeof record;
     fillString(record.name);
@@ -293,8 +255,8 @@ void Soak::oddMessage() {
         break;
     default:
         // A Corvane server that is not there, then the host's data again.
-        mAttachCorvane(1 + below(1023));
-        mAttachCorvane(0);
+        mModule.attachCorvane(1 + below(1023));
+        mModule.attachCorvane(0);
         break;
     }
 }

@@ -238,13 +238,13 @@ OSStatus PluginModule::answerCoverArt(PlayerGetCurrentTrackCoverArtMessage& c) {
     c.coverArtFormat = 0;
     mLastCoverAnswer.clear();
     mLastCoverFormat = 0;
-    if (mCoverArt.empty()) return noErr;   // no art: a null handle
+    if (mCoverArt.empty()) return mCoverArtStatus;   // no art: a null handle
     Handle h = NewHandle(mCoverArt.size());
-    if (!h) return noErr;
+    if (!h) return mCoverArtStatus;
     std::memcpy(*h, mCoverArt.data(), mCoverArt.size());
     c.coverArt = h;   // the plug-in disposes of it
     c.coverArtFormat = mCoverArtFormat;
     mLastCoverAnswer = mCoverArt;
     mLastCoverFormat = mCoverArtFormat;
-    return noErr;
+    return mCoverArtStatus;
 }

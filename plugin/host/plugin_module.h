@@ -69,9 +69,11 @@ public:
 
     bool shown() const { return mShown; }
 
-    // What the host answers to "covr" and "sful".
+    // What the host answers to "covr" and "sful". A status other than noErr
+    // comes with the handle all the same: hosts are not always consistent.
     std::vector<unsigned char> mCoverArt;
     OSType mCoverArtFormat = 0;
+    OSStatus mCoverArtStatus = noErr;
     std::function<void(bool)> mOnFullScreen;
 
     // What crossed the boundary, for diagnostics and tests.
