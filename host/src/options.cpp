@@ -55,7 +55,8 @@ stops early and keeps a playable video of what was drawn):
 Other:
   --plugin PATH        the visualizer plug-in to load (default: Lumenvortex.so
                        beside this program, then $LUMENVORTEX_PLUGIN)
-  --verbose            FFmpeg's messages and what the plug-in asks for
+  --verbose            FFmpeg's messages, what the plug-in asks for and, in a
+                       window, the frame rate every 5 seconds
   -h, --help           this text
   --version            the version
 
