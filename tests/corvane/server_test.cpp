@@ -2,9 +2,7 @@
 // the queue bound under a stalled reader, clients that flood it, the client
 // cap, clean shutdown, music decoded into the two channels' spectra, and the
 // command line's errors.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -121,12 +119,13 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 
-TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
+// Far more short visits than the server takes clients at once, each with
+// whole frames from its first byte; after them the full 64 still fit, and
+// the 65th is turned away until one leaves.
+TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
-    // Far more short visits than the server takes clients at once: each one
-    // gets whole frames from its first byte, so none was turned away.
     uint8_t frame[FRAME];
     for (int visit = 0; visit < 100; ++visit) {
         const int fd = cvtest::connectClient(port);
@@ -137,25 +136,14 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
         if (visit % 2) shutdown(fd, SHUT_WR);
         close(fd);
     }
-    // A client that only half-closes still reads.
-    const int quiet = cvtest::connectClient(port);
-    ASSERT_GE(quiet, 0);
-    shutdown(quiet, SHUT_WR);
-    std::vector<uint8_t> bytes = readAll(quiet, 0.3);
-    EXPECT_GT(bytes.size(), 50 * FRAME);
-    close(quiet);
-}
-
-TEST(CorvaneServer, SixtyFourClientsAtATimeAndTheNextIsTurnedAway) {
-    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
-    const int port = server.waitForPort();
-    ASSERT_GT(port, 0);
-    uint8_t frame[FRAME];
     std::vector<int> clients;
     for (int i = 0; i < 64; ++i) {
         clients.push_back(cvtest::connectClient(port));
         ASSERT_EQ(cvtest::readFor(clients.back(), frame, FRAME, 5.0), FRAME) << "client " << i;
     }
+    // A client that only half-closes still reads.
+    shutdown(clients[0], SHUT_WR);
+    EXPECT_GT(readAll(clients[0], 0.3).size(), 50 * FRAME);
     // One too many: its connection ends before a single byte.
     const int extra = cvtest::connectClient(port);
     bool closed = false;
@@ -252,15 +240,9 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
     EXPECT_EQ(run({"--bogus"}), 2);
 
     // A port someone else holds: named, with the way out.
-    const int holder = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(holder, 1), 0);
-    socklen_t len = sizeof addr;
-    getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
-    const std::string port = std::to_string(ntohs(addr.sin_port));
+    const int holder = cvtest::holdPort(0);
+    ASSERT_GE(holder, 0);
+    const std::string port = std::to_string(cvtest::portOf(holder));
     EXPECT_EQ(run({"--pattern", "--port", port}, nullptr, &err), 1);
     close(holder);
     EXPECT_NE(err.find(port), std::string::npos) << err;
