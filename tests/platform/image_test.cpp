@@ -175,12 +175,15 @@ TEST(ImageBomb, CostlyPicturesAreRefusedOrDecodedSmallWithinAMemoryBudget) {
     if (lvtest::peakGrowthMb([] {}) < 0) GTEST_SKIP() << "no /proc/self/clear_refs: the memory taken was not checked";
 }
 
-TEST(ImageBomb, ProgressiveScansBeyondAPicturesWorthAreRefused) {
+TEST(ImageBomb, ProgressiveScansBeyondAPicturesWorthOrBeyondAnyPicturesAreRefused) {
     // 2048 x 2048 fits the memory budget, but 500 scans over its 65536 luma
     // blocks are some fifty times the work a real progression asks.
     const std::vector<uint8_t> bomb = jpegClaiming(2048, true, 500);
     lvimage::Image img;
     EXPECT_TRUE(refused(bomb.data(), bomb.size(), img, "scans"));
+    // However small the picture, 600 scans are no real progression.
+    const std::vector<uint8_t> small = jpegClaiming(16, true, 600);
+    EXPECT_TRUE(refused(small.data(), small.size(), img, "more than 500 scans"));
     // The same picture with its own ten scans decodes (scaled down).
     EXPECT_EQ(decode(jpegClaiming(2048, true, 10)).width, 1024);
 }
