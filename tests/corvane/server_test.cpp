@@ -29,6 +29,13 @@ using Clock = std::chrono::steady_clock;
 // Every frame of the test pattern is one byte value repeated.
 bool uniform(const uint8_t* frame) { return std::all_of(frame, frame + FRAME, [&](uint8_t b) { return b == frame[0]; }); }
 
+// Every frame of a stream read from its first byte is whole.
+::testing::AssertionResult wholeFrames(const std::vector<uint8_t>& stream) {
+    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
+        if (!uniform(&stream[at])) return ::testing::AssertionFailure() << "the frame at byte " << at << " is cut";
+    return ::testing::AssertionSuccess();
+}
+
 // Reads whatever arrives for `seconds`.
 std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
     std::vector<uint8_t> bytes(1 << 22);
@@ -60,16 +67,14 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     const double frames = double(stream.size() / FRAME);
     EXPECT_GT(frames, kRate * seconds * 0.3) << "the steady client was held up";
     EXPECT_LE(frames, kRate * seconds + 8);
-    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&stream[at])) << "steady client's frame at byte " << at << " is cut";
+    EXPECT_TRUE(wholeFrames(stream)) << "steady client";
 
     // Resumed: everything from the first byte of the connection on is whole
     // frames; what was kept for it is its queue and the kernel's buffers,
     // then it skips to the present.
     std::vector<uint8_t> resumed = readAll(stalled, 0.5);
     ASSERT_GT(resumed.size(), 100 * FRAME);
-    for (size_t at = 0; at + FRAME <= resumed.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&resumed[at])) << "stalled client's frame at byte " << at << " is cut";
+    ASSERT_TRUE(wholeFrames(resumed)) << "stalled client";
     size_t kept = 1;
     while (kept * FRAME < resumed.size() && uint8_t(resumed[(kept - 1) * FRAME] + 1) == resumed[kept * FRAME]) ++kept;
     EXPECT_LE(kept, 8u + 64u) << "frames kept for a stalled client: its queue of 8 and some 64 KiB in the kernel";
@@ -114,8 +119,7 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     for (std::thread& t : flooders) t.join();
     close(reader);
     EXPECT_GT(double(stream.size() / FRAME), kRate * seconds * 0.3) << "the sending clients held the server up";
-    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&stream[at])) << "frame at byte " << at << " is cut";
+    EXPECT_TRUE(wholeFrames(stream));
     EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 

@@ -37,13 +37,8 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineAndLateClientsGetTheCurrentOne) {
     // A quote, a backslash, a tab and characters beyond ASCII (one outside
     // the Basic Multilingual Plane).
     const std::string title = "Say \"Hi\"\t\\ Caf\xC3\xA9 \xF0\x9F\x8E\xB5";
-    lvtest::ToneFile first, second;
-    first.tags = {{"title", title}, {"artist", "Ana"}, {"album", "Nuit"}};
-    second.seconds = 3.0;
-    second.tags = {{"title", "Second"}, {"artist", "B"}};
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "1.flac", first, error)) << error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "2.flac", second, error)) << error;
+    lvtest::makeTone(dir / "1.flac", 1.0, {{"title", title}, {"artist", "Ana"}, {"album", "Nuit"}});
+    lvtest::makeTone(dir / "2.flac", 3.0, {{"title", "Second"}, {"artist", "B"}});
 
     cvtest::Corvane server({"--mute", "--port", "0", dir / "1.flac", dir / "2.flac"});
     const int port = server.waitForPort();

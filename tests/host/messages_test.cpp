@@ -72,13 +72,9 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     put(36 + 8000, 4), alien += "WAVEfmt ", put(16, 4), put(0x1234, 2), put(2, 2), put(44100, 4), put(176400, 4);
     put(4, 2), put(16, 2), alien += "data", put(8000, 4);
     lvtest::writeFile(dir / "alien.wav", alien + std::string(8000, '\0'));
-    lvtest::ToneFile tone;
-    tone.seconds = 20.0;
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "whole.mp3", tone, error)) << error;
+    lvtest::makeTone(dir / "whole.mp3", 20.0);
     lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
-    tone.seconds = 0.5;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "good.flac", tone, error)) << error;
+    lvtest::makeTone(dir / "good.flac", 0.5);
     const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3",
                                             dir / "alien.wav", dir / "cut.mp3",   dir / "good.flac"};
     const struct {

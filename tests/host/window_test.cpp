@@ -75,13 +75,8 @@ TEST(Window, KeysReachThePluginTheTitleNamesTheTrackThePointerHidesAtRestAndEscQ
     lvtest::XServer x;
     ASSERT_TRUE(x.running()) << x.error();
     lvtest::TempDir dir;
-    std::string error;
-    lvtest::ToneFile tone;
-    tone.seconds = 60;
-    tone.tags = {{"title", "Caf\u00E9 \u03A9mega \U0001F334"}, {"artist", "Bj\u00F6rk"}};
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "1.wav", tone, error)) << error;
-    tone.tags = {{"title", "D\u00E9j\u00E0 vu"}};
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "2.wav", tone, error)) << error;
+    lvtest::makeTone(dir / "1.wav", 60, {{"title", "Caf\u00E9 \u03A9mega \U0001F334"}, {"artist", "Bj\u00F6rk"}});
+    lvtest::makeTone(dir / "2.wav", 60, {{"title", "D\u00E9j\u00E0 vu"}});
     lvtest::Child player({lvtest::binary("lumenvortex"), "--no-audio", "--size", "320x200", dir / "1.wav", dir / "2.wav"},
                          {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=wayland"}, dir / "player.log");
     Display* d = XOpenDisplay(x.display().c_str());
@@ -89,9 +84,9 @@ TEST(Window, KeysReachThePluginTheTitleNamesTheTrackThePointerHidesAtRestAndEscQ
     // The player's windows come and go as it starts and stops; a request about
     // one that is gone is an answer, not a reason to end the test.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    int event, error1, major, minor;
-    ASSERT_TRUE(XTestQueryExtension(d, &event, &error1, &major, &minor));
-    ASSERT_TRUE(XFixesQueryExtension(d, &event, &error1));
+    int event, error, major, minor;
+    ASSERT_TRUE(XTestQueryExtension(d, &event, &error, &major, &minor));
+    ASSERT_TRUE(XFixesQueryExtension(d, &event, &error));
 
     Window w = 0;
     ASSERT_TRUE(lvtest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
