@@ -19,6 +19,14 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
+sockaddr_in loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
 std::vector<std::string> withProgram(const std::vector<std::string>& args) {
     std::vector<std::string> all{lvtest::binary("corvane")};
     all.insert(all.end(), args.begin(), args.end());
@@ -42,26 +50,33 @@ int Corvane::waitForPort(double timeoutSeconds) {
     return std::max(port, 0);
 }
 
-int unusedPort() {
+int holdPort(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr = loopback(port);
+    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, 1) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+int portOf(int fd) {
     sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
     return ntohs(addr.sin_port);
+}
+
+int unusedPort() {
+    const int fd = holdPort(0);
+    const int port = portOf(fd);
+    close(fd);
+    return port;
 }
 
 int connectClient(int port, int receiveBuffer) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    const sockaddr_in addr = loopback(port);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
     if (fd >= 0) close(fd);
     return -1;
 }

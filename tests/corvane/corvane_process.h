@@ -45,6 +45,11 @@ private:
 // A loopback port nobody listens on (at the moment of asking).
 int unusedPort();
 
+// A socket listening on loopback `port` (0: any free one), as another
+// program holding the port would; -1 when the port is taken.
+int holdPort(int port);
+int portOf(int fd);
+
 // -1 when the connection fails. receiveBuffer > 0 is set before connecting.
 int connectClient(int port, int receiveBuffer = 0);
 

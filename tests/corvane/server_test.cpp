@@ -2,9 +2,7 @@
 // the queue bound under a stalled reader, clients that flood it, the client
 // cap, clean shutdown, music decoded into the two channels' spectra, and the
 // command line's errors.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +28,13 @@ using Clock = std::chrono::steady_clock;
 
 // Every frame of the test pattern is one byte value repeated.
 bool uniform(const uint8_t* frame) { return std::all_of(frame, frame + FRAME, [&](uint8_t b) { return b == frame[0]; }); }
+
+// Every frame of a stream read from its first byte is whole.
+::testing::AssertionResult wholeFrames(const std::vector<uint8_t>& stream) {
+    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
+        if (!uniform(&stream[at])) return ::testing::AssertionFailure() << "the frame at byte " << at << " is cut";
+    return ::testing::AssertionSuccess();
+}
 
 // Reads whatever arrives for `seconds`.
 std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
@@ -62,16 +67,14 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     const double frames = double(stream.size() / FRAME);
     EXPECT_GT(frames, kRate * seconds * 0.3) << "the steady client was held up";
     EXPECT_LE(frames, kRate * seconds + 8);
-    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&stream[at])) << "steady client's frame at byte " << at << " is cut";
+    EXPECT_TRUE(wholeFrames(stream)) << "steady client";
 
     // Resumed: everything from the first byte of the connection on is whole
     // frames; what was kept for it is its queue and the kernel's buffers,
     // then it skips to the present.
     std::vector<uint8_t> resumed = readAll(stalled, 0.5);
     ASSERT_GT(resumed.size(), 100 * FRAME);
-    for (size_t at = 0; at + FRAME <= resumed.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&resumed[at])) << "stalled client's frame at byte " << at << " is cut";
+    ASSERT_TRUE(wholeFrames(resumed)) << "stalled client";
     size_t kept = 1;
     while (kept * FRAME < resumed.size() && uint8_t(resumed[(kept - 1) * FRAME] + 1) == resumed[kept * FRAME]) ++kept;
     EXPECT_LE(kept, 8u + 64u) << "frames kept for a stalled client: its queue of 8 and some 64 KiB in the kernel";
@@ -116,17 +119,17 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     for (std::thread& t : flooders) t.join();
     close(reader);
     EXPECT_GT(double(stream.size() / FRAME), kRate * seconds * 0.3) << "the sending clients held the server up";
-    for (size_t at = 0; at + FRAME <= stream.size(); at += FRAME)
-        ASSERT_TRUE(uniform(&stream[at])) << "frame at byte " << at << " is cut";
+    EXPECT_TRUE(wholeFrames(stream));
     EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 
-TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
+// Far more short visits than the server takes clients at once, each with
+// whole frames from its first byte; after them the full 64 still fit, and
+// the 65th is turned away until one leaves.
+TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
-    // Far more short visits than the server takes clients at once: each one
-    // gets whole frames from its first byte, so none was turned away.
     uint8_t frame[FRAME];
     for (int visit = 0; visit < 100; ++visit) {
         const int fd = cvtest::connectClient(port);
@@ -137,25 +140,14 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgotten) {
         if (visit % 2) shutdown(fd, SHUT_WR);
         close(fd);
     }
-    // A client that only half-closes still reads.
-    const int quiet = cvtest::connectClient(port);
-    ASSERT_GE(quiet, 0);
-    shutdown(quiet, SHUT_WR);
-    std::vector<uint8_t> bytes = readAll(quiet, 0.3);
-    EXPECT_GT(bytes.size(), 50 * FRAME);
-    close(quiet);
-}
-
-TEST(CorvaneServer, SixtyFourClientsAtATimeAndTheNextIsTurnedAway) {
-    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
-    const int port = server.waitForPort();
-    ASSERT_GT(port, 0);
-    uint8_t frame[FRAME];
     std::vector<int> clients;
     for (int i = 0; i < 64; ++i) {
         clients.push_back(cvtest::connectClient(port));
         ASSERT_EQ(cvtest::readFor(clients.back(), frame, FRAME, 5.0), FRAME) << "client " << i;
     }
+    // A client that only half-closes still reads.
+    shutdown(clients[0], SHUT_WR);
+    EXPECT_GT(readAll(clients[0], 0.3).size(), 50 * FRAME);
     // One too many: its connection ends before a single byte.
     const int extra = cvtest::connectClient(port);
     bool closed = false;
@@ -252,15 +244,9 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
     EXPECT_EQ(run({"--bogus"}), 2);
 
     // A port someone else holds: named, with the way out.
-    const int holder = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(holder, 1), 0);
-    socklen_t len = sizeof addr;
-    getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
-    const std::string port = std::to_string(ntohs(addr.sin_port));
+    const int holder = cvtest::holdPort(0);
+    ASSERT_GE(holder, 0);
+    const std::string port = std::to_string(cvtest::portOf(holder));
     EXPECT_EQ(run({"--pattern", "--port", port}, nullptr, &err), 1);
     close(holder);
     EXPECT_NE(err.find(port), std::string::npos) << err;

@@ -1,10 +1,7 @@
 // The track channel: corvane's lines on the frame port + 1 for real tagged
 // files played one after the other, what it does when that port is taken,
 // and the reading side (track_line.h) against hostile input.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "corvane_process.h"
@@ -40,13 +37,8 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineAndLateClientsGetTheCurrentOne) {
     // A quote, a backslash, a tab and characters beyond ASCII (one outside
     // the Basic Multilingual Plane).
     const std::string title = "Say \"Hi\"\t\\ Caf\xC3\xA9 \xF0\x9F\x8E\xB5";
-    lvtest::ToneFile first, second;
-    first.tags = {{"title", title}, {"artist", "Ana"}, {"album", "Nuit"}};
-    second.seconds = 3.0;
-    second.tags = {{"title", "Second"}, {"artist", "B"}};
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "1.flac", first, error)) << error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "2.flac", second, error)) << error;
+    lvtest::makeTone(dir / "1.flac", 1.0, {{"title", title}, {"artist", "Ana"}, {"album", "Nuit"}});
+    lvtest::makeTone(dir / "2.flac", 3.0, {{"title", "Second"}, {"artist", "B"}});
 
     cvtest::Corvane server({"--mute", "--port", "0", dir / "1.flac", dir / "2.flac"});
     const int port = server.waitForPort();
@@ -72,13 +64,8 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineAndLateClientsGetTheCurrentOne) {
 
 TEST(CorvaneTracks, ATakenTrackPortLeavesTheFramesGoing) {
     const int port = cvtest::unusedPort();
-    const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port + 1));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << "port " << port + 1 << " is busy";
-    ASSERT_EQ(listen(blocker, 1), 0);
+    const int blocker = cvtest::holdPort(port + 1);
+    ASSERT_GE(blocker, 0) << "port " << port + 1 << " is busy";
     cvtest::Corvane server({"--pattern", "--mute", "--port", std::to_string(port)});
     ASSERT_EQ(server.waitForPort(), port);
     const int client = cvtest::connectClient(port);

@@ -2,16 +2,14 @@
 // pixels than their few bytes hold: refused before FFmpeg decodes them, and
 // honest ones re-encoded no larger than a cover needs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 
 #include "lv/media.h"
+#include "program_test_support.h"
+#include "test_pictures.h"
 
 namespace {
 
@@ -79,38 +77,17 @@ std::string wavWithCover(const std::string& mime, const std::string& picture) {
     return wav + body + tag;
 }
 
-long statusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field) + 1);
-    return -1;
-}
-
-// Resident memory `body` adds at its peak, in MB; -1 when the kernel's
-// high-water mark cannot be reset.
-long peakGrowthMb(const std::function<void()>& body) {
-    std::ofstream reset("/proc/self/clear_refs");
-    if (!(reset << "5" << std::flush)) return -1;
-    const long before = statusKb("VmRSS:");
-    body();
-    return (statusKb("VmHWM:") - before) / 1024;
-}
-
 struct Probed {
     lv::TrackMeta meta;
     long peakMb = -1;
 };
 
 Probed probe(const std::string& mime, const std::string& picture) {
-    char path[] = "/tmp/cover-bomb-XXXXXX";
-    const int fd = mkstemp(path);
-    const std::string wav = wavWithCover(mime, picture);
-    EXPECT_EQ(write(fd, wav.data(), wav.size()), ssize_t(wav.size()));
-    close(fd);
+    lvtest::TempDir dir;
+    lvtest::writeFile(dir / "cover.wav", wavWithCover(mime, picture));
     Probed p;
     std::string error;
-    p.peakMb = peakGrowthMb([&] { EXPECT_TRUE(lv::probeTrack(path, p.meta, error)) << error; });
-    unlink(path);
+    p.peakMb = lvtest::peakGrowthMb([&] { EXPECT_TRUE(lv::probeTrack(dir / "cover.wav", p.meta, error)) << error; });
     return p;
 }
 

@@ -4,16 +4,14 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "program_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -44,52 +42,37 @@ struct SmallDisk {
     }
 };
 
-struct Result {
-    int status = -1;
-    std::string errors;
-};
-
-// The player with `args` (no quoting needed), its stderr kept.
-Result runPlayer(const std::string& args) {
-    const char* bin = std::getenv("LV_BINARY_DIR");
-    const std::string errPath = (fs::temp_directory_path() / ("full-disk-" + std::to_string(getpid()))).string();
-    const std::string player = (bin ? std::string(bin) + "/bin/" : "") + "lumenvortex";
-    const int status = std::system((player + " " + args + " 2>" + errPath).c_str());
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}};
-    std::stringstream err;
-    err << std::ifstream(errPath).rdbuf();
-    r.errors = err.str();
-    fs::remove(errPath);
-    return r;
+// The player writing `seconds` of 160 x 100 frames to `path` (a video or a folder).
+lvtest::RunResult render(const std::string& option, const std::string& path, const char* seconds) {
+    return lvtest::run({lvtest::binary("lumenvortex"), option, path, "--size", "160x100", "--duration", seconds});
 }
 
 bool wholePng(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = lvtest::readFile(file);
     return bytes.size() > 20 && bytes.compare(1, 3, "PNG") == 0 && bytes.compare(bytes.size() - 8, 4, "IEND") == 0;
 }
 
 }  // namespace
 
 TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
-    auto failsClearly = [](const Result& r, const std::string& file) {
-        EXPECT_EQ(r.status, 1) << r.errors;
-        EXPECT_NE(r.errors.find(file), std::string::npos) << r.errors;
-        EXPECT_NE(r.errors.find("No space left on device"), std::string::npos) << r.errors;
+    auto failsClearly = [](const lvtest::RunResult& r, const std::string& file) {
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     };
     SmallDisk disk;
     if (disk.path.empty()) {
         // /dev/full, under the video's name, still shows the message.
         const fs::path link = fs::temp_directory_path() / ("full-disk-" + std::to_string(getpid()) + ".mp4");
         fs::create_symlink("/dev/full", link);
-        failsClearly(runPlayer("--render " + link.string() + " --size 160x100 --duration 2"), link.string());
+        failsClearly(render("--render", link.string(), "2"), link.string());
         fs::remove(link);
         GTEST_SKIP() << disk.error << ": what a render keeps was not checked";
     }
 
     // A video: the file named, the cause said, exit 1, the bytes written left.
     const std::string video = disk.path + "/out.mp4";
-    failsClearly(runPlayer("--render " + video + " --size 160x100 --duration 20"), video);
+    failsClearly(render("--render", video, "20"), video);
     ASSERT_TRUE(fs::exists(video));
     EXPECT_GT(fs::file_size(video), 100'000u);
     fs::remove(video);
@@ -97,8 +80,7 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
     // Frames: those written before the disk filled stay, each whole, in an
     // unbroken run from the first.
     const fs::path frames = disk.path + "/frames";
-    const Result r = runPlayer("--frames " + frames.string() + " --size 160x100 --duration 20");
-    failsClearly(r, frames.string());
+    failsClearly(render("--frames", frames.string(), "20"), frames.string());
     int kept = 0;
     for (const auto& entry : fs::directory_iterator(frames))
         if (entry.path().extension() == ".png") {

@@ -16,35 +16,6 @@
 
 using lvtest::TempDir;
 
-TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
-    TempDir dir;
-    const std::tuple<std::string, int, int> cases[] = {{"a.flac", SAMPLE_RATE, 2}, {"b.mp3", SAMPLE_RATE, 2},
-                                                       {"c.opus", 48000, 1},       {"d.m4a", 48000, 2},
-                                                       {"e.ogg", 22050, 2},        {"f.wav", 32000, 1}};
-    for (const auto& [file, rate, channels] : cases) {
-        lvtest::ToneFile tone;
-        tone.sampleRate = rate;
-        tone.channels = channels;
-        tone.seconds = 2.0;
-        std::string error;
-        ASSERT_TRUE(lvtest::makeAudioFile(dir / file, tone, error)) << error;
-        lv::AudioDecoder d;
-        ASSERT_TRUE(d.open(dir / file)) << d.error();
-        std::vector<float> pcm, chunk(4096 * 2);
-        for (size_t n; (n = d.read(chunk.data(), 4096)) > 0;) pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + long(n) * 2);
-        EXPECT_FALSE(d.failed()) << file << ": " << d.error();
-        // Two seconds at 44.1 kHz, give or take the codec's padding.
-        EXPECT_NEAR(double(pcm.size() / 2), 2.0 * SAMPLE_RATE, 2.0 * SAMPLE_RATE * 0.04) << file;
-        ASSERT_GT(pcm.size(), size_t(SAMPLE_RATE * 2));
-        // 1 kHz comes out at 1 kHz, in both channels (mono spread to both).
-        SpectrumAnalyzer analyzer;
-        uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
-        analyzer.compute(&pcm[SAMPLE_RATE * 2 - WINDOW_FRAMES * 2], spectrum, waveform);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << file << " ch " << ch;
-    }
-}
-
 namespace {
 
 // A 32-bit float stereo WAV, as damaged or odd as the samples and rate make
@@ -68,10 +39,36 @@ std::vector<float> decodeAll(const std::string& path) {
     EXPECT_TRUE(d.open(path)) << d.error();
     std::vector<float> pcm, chunk(4096 * 2);
     for (size_t n; (n = d.read(chunk.data(), 4096)) > 0;) pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + long(n) * 2);
+    EXPECT_FALSE(d.failed()) << path << ": " << d.error();
     return pcm;
 }
 
 }  // namespace
+
+TEST(Media, EveryCommonFormatDecodesTo44kStereoWithTheToneInItsBin) {
+    TempDir dir;
+    const std::tuple<std::string, int, int> cases[] = {{"a.flac", SAMPLE_RATE, 2}, {"b.mp3", SAMPLE_RATE, 2},
+                                                       {"c.opus", 48000, 1},       {"d.m4a", 48000, 2},
+                                                       {"e.ogg", 22050, 2},        {"f.wav", 32000, 1}};
+    for (const auto& [file, rate, channels] : cases) {
+        lvtest::ToneFile tone;
+        tone.sampleRate = rate;
+        tone.channels = channels;
+        tone.seconds = 2.0;
+        std::string error;
+        ASSERT_TRUE(lvtest::makeAudioFile(dir / file, tone, error)) << error;
+        const std::vector<float> pcm = decodeAll(dir / file);
+        // Two seconds at 44.1 kHz, give or take the codec's padding.
+        EXPECT_NEAR(double(pcm.size() / 2), 2.0 * SAMPLE_RATE, 2.0 * SAMPLE_RATE * 0.04) << file;
+        ASSERT_GT(pcm.size(), size_t(SAMPLE_RATE * 2));
+        // 1 kHz comes out at 1 kHz, in both channels (mono spread to both).
+        SpectrumAnalyzer analyzer;
+        uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
+        analyzer.compute(&pcm[SAMPLE_RATE * 2 - WINDOW_FRAMES * 2], spectrum, waveform);
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << file << " ch " << ch;
+    }
+}
 
 TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     TempDir dir;
@@ -127,12 +124,12 @@ TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPict
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("missing.mp3"), std::string::npos);
 
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "music/03 Night Drive.wav", {}, error)) << error;
+    lvtest::makeTone(dir / "music/03 Night Drive.wav", 1.0);
     const std::vector<uint8_t> folderJpg = lvtest::makeJPEG(16, 16, lvtest::solid({10, 20, 30, 255}));
     lvtest::writeFile(dir / "music/Folder.JPG", std::string(folderJpg.begin(), folderJpg.end()));
     lvtest::writeFile(dir / "music/cover.jpg", "not a picture");   // passed over
     lv::TrackMeta meta;
+    std::string error;
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error)) << error;
     EXPECT_EQ(meta.title, "03 Night Drive");
     EXPECT_EQ(meta.artist, "");

@@ -53,8 +53,11 @@ std::string lineAbout(const std::string& text, const std::string& name) {
 
 // Each file that cannot be played gets a sentence that says what is wrong
 // with it, the same in both programs, with "skipping it" since a playable
-// file follows; the render lists them at the end and exits with 3.
-TEST(Messages, EachUnplayableFileIsSaidWhatIsWrongWithItInTheSameWordsByBothPrograms) {
+// file follows. Twenty seconds of mp3 cut to its first 64 KB (about four
+// seconds) still states 0:20 in its header: it is named with where the sound
+// stopped. The render lists them all at the end, keeps its video and exits
+// with 3.
+TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothPrograms) {
     TempDir dir;
     lvtest::writeFile(dir / "empty.mp3", "");
     lvtest::writeFile(dir / "notes.mp3", "#EXTM3U\nsong one.mp3\nsong two.mp3\n");
@@ -69,12 +72,11 @@ TEST(Messages, EachUnplayableFileIsSaidWhatIsWrongWithItInTheSameWordsByBothProg
     put(36 + 8000, 4), alien += "WAVEfmt ", put(16, 4), put(0x1234, 2), put(2, 2), put(44100, 4), put(176400, 4);
     put(4, 2), put(16, 2), alien += "data", put(8000, 4);
     lvtest::writeFile(dir / "alien.wav", alien + std::string(8000, '\0'));
-    lvtest::ToneFile tone;
-    tone.seconds = 0.5;
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "good.flac", tone, error)) << error;
+    lvtest::makeTone(dir / "whole.mp3", 20.0);
+    lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
+    lvtest::makeTone(dir / "good.flac", 0.5);
     const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3",
-                                            dir / "alien.wav", dir / "good.flac"};
+                                            dir / "alien.wav", dir / "cut.mp3",   dir / "good.flac"};
     const struct {
         const char* file;
         const char* says;
@@ -86,13 +88,27 @@ TEST(Messages, EachUnplayableFileIsSaidWhatIsWrongWithItInTheSameWordsByBothProg
     const auto server = corvaneSays(files);
     EXPECT_EQ(render.status, 3) << render.err;
     EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_NE(render.err.find("4 files did not play in full:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("5 files did not play in full:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
+    EXPECT_NE(render.out.find("wrote "), std::string::npos) << "the video is kept all the same";
     for (const auto& c : cases) {
         const std::string line = lineAbout(render.err, c.file);
         EXPECT_EQ(line.rfind("cannot play " + dir / c.file + ": " + c.says, 0), 0u) << line;
         EXPECT_NE(line.find("; skipping it"), std::string::npos) << line;
         EXPECT_EQ(lineAbout(server.err, c.file), line);
     }
+    const std::string warning = lineAbout(render.err, "cut.mp3");
+    EXPECT_NE(warning.find("stops at 0:0"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("0:20"), std::string::npos) << warning;
+    EXPECT_EQ(lineAbout(server.err, "cut.mp3"), warning);
+
+    // Cut by --duration is not cut short, nor is sound that ends before the
+    // picture beside it.
+    EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=4:s=64x64", "-f", "lavfi", "-i",
+                   "sine=d=1", "-c:v", "libx264", "-c:a", "aac", dir / "clip.mp4"}).status, 0);
+    const auto clip = renderSays(dir, {dir / "clip.mp4"});
+    EXPECT_EQ(clip.status, 0) << clip.err;
 }
 
 // Root reads any file; without the capability to override file modes it
@@ -116,39 +132,6 @@ TEST(Messages, AFileThisUserMayNotReadIsSaidSo) {
     const auto server = corvaneSays({dir / "locked.mp3"}, wrapper);
     EXPECT_EQ(server.status, 1);
     EXPECT_EQ(lineAbout(server.err, "locked.mp3").rfind(says, 0), 0u) << server.err;
-}
-
-// Twenty seconds of mp3 cut to its first 64 KB (about four seconds): the
-// header still states 0:20. The render says where the sound stopped, sums
-// up at the end and exits with 3; corvane gives the same warning.
-TEST(Messages, AFileCutShortIsNamedWithWhereItStoppedAgainstItsStatedLength) {
-    TempDir dir;
-    lvtest::ToneFile tone;
-    tone.seconds = 20.0;
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "whole.mp3", tone, error)) << error;
-    lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
-    tone.seconds = 0.5;
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "after.flac", tone, error)) << error;
-
-    const auto r = renderSays(dir, {dir / "cut.mp3", dir / "after.flac"});
-    EXPECT_EQ(r.status, 3) << r.err;
-    const std::string warning = lineAbout(r.err, "cut.mp3");
-    EXPECT_NE(warning.find("stops at 0:0"), std::string::npos) << warning;
-    EXPECT_NE(warning.find("0:20"), std::string::npos) << warning;
-    EXPECT_NE(r.err.find("1 file did not play in full:\n  " + dir / "cut.mp3"), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("wrote "), std::string::npos) << "the video is kept all the same";
-    const auto server = corvaneSays({dir / "cut.mp3", dir / "after.flac"});
-    EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_EQ(lineAbout(server.err, "cut.mp3"), warning);
-
-    // Cut by --duration is not cut short, nor is sound that ends before the
-    // picture beside it.
-    EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
-    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=4:s=64x64", "-f", "lavfi", "-i",
-                   "sine=d=1", "-c:v", "libx264", "-c:a", "aac", dir / "clip.mp4"}).status, 0);
-    const auto clip = renderSays(dir, {dir / "clip.mp4"});
-    EXPECT_EQ(clip.status, 0) << clip.err;
 }
 
 // A render whose frames slow from 10 to 70 ms as its scene fills (two

@@ -25,16 +25,6 @@ std::string tags(const std::string& file) { return probe(file, "format_tags=titl
 std::string streams(const std::string& file) { return probe(file, "stream=codec_name:stream_disposition=attached_pic"); }
 std::string chapters(const std::string& file) { return probe(file, "chapter=start_time,end_time:chapter_tags=title"); }
 
-void makeTone(const std::string& path, double seconds, std::vector<std::pair<std::string, std::string>> tags,
-              std::vector<unsigned char> picture = {}) {
-    lvtest::ToneFile tone;
-    tone.seconds = seconds;
-    tone.tags = std::move(tags);
-    tone.picture = std::move(picture);
-    std::string error;
-    ASSERT_TRUE(lvtest::makeAudioFile(path, tone, error)) << error;
-}
-
 const std::string kTitle = "Día de sol ☀️ 夏";
 
 }  // namespace
@@ -45,7 +35,7 @@ const std::string kTitle = "Día de sol ☀️ 夏";
 TEST(VideoTags, OneSongGivesTheVideoItsTitleArtistAlbumAndCover) {
     TempDir dir;
     const std::vector<unsigned char> cover = lvtest::makeJPEG(48, 32, lvtest::solid({200, 40, 90, 255}));
-    makeTone(dir / "song.flac", 0.5, {{"title", kTitle}, {"artist", "Zoë"}, {"album", "Été"}}, cover);
+    lvtest::makeTone(dir / "song.flac", 0.5, {{"title", kTitle}, {"artist", "Zoë"}, {"album", "Été"}}, cover);
     auto r = run({player(), "--render", dir / "song.mp4", "--size", "96x64", dir / "song.flac"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tags(dir / "song.mp4"), kTitle + ",Zoë,Été\n");
@@ -66,9 +56,9 @@ TEST(VideoTags, OneSongGivesTheVideoItsTitleArtistAlbumAndCover) {
 // Cut before the second song, only what is heard is named.
 TEST(VideoTags, APlayListGetsBothTitlesAndAChapterAtEachTrack) {
     TempDir dir;
-    makeTone(dir / "1.flac", 1.0, {{"title", kTitle}, {"artist", "Zoë"}, {"album", "Été"}},
+    lvtest::makeTone(dir / "1.flac", 1.0, {{"title", kTitle}, {"artist", "Zoë"}, {"album", "Été"}},
              lvtest::makePNG(16, 16, lvtest::solid({0, 90, 200, 255})));
-    makeTone(dir / "2.flac", 0.5, {{"title", "B"}, {"artist", "Other"}, {"album", "Else"}});
+    lvtest::makeTone(dir / "2.flac", 0.5, {{"title", "B"}, {"artist", "Other"}, {"album", "Else"}});
     for (const std::string name : {"list.mp4", "list.mkv"}) {
         SCOPED_TRACE(name);
         auto r = run({player(), "--render", dir / name, "--size", "96x64", dir / "1.flac", dir / "2.flac"});

@@ -69,14 +69,16 @@ void press(Display* d, KeySym sym) {
 
 }  // namespace
 
-TEST(Window, KeysReachThePluginAndEscQuits) {
+// One player, started as a Wayland desktop starts programs (SDL_VIDEODRIVER
+// set for them): it still takes an X11 window (XWayland's there).
+TEST(Window, KeysReachThePluginTheTitleNamesTheTrackThePointerHidesAtRestAndEscQuits) {
     lvtest::XServer x;
     ASSERT_TRUE(x.running()) << x.error();
     lvtest::TempDir dir;
-    // SDL_VIDEODRIVER as a Wayland desktop sets it for other programs: the
-    // player still takes an X11 window (XWayland's there).
-    lvtest::Child player({lvtest::binary("lumenvortex"), "--no-audio", "--loop", "--size", "320x200"},
-                           {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=wayland"}, dir / "player.log");
+    lvtest::makeTone(dir / "1.wav", 60, {{"title", "Caf\u00E9 \u03A9mega \U0001F334"}, {"artist", "Bj\u00F6rk"}});
+    lvtest::makeTone(dir / "2.wav", 60, {{"title", "D\u00E9j\u00E0 vu"}});
+    lvtest::Child player({lvtest::binary("lumenvortex"), "--no-audio", "--size", "320x200", dir / "1.wav", dir / "2.wav"},
+                         {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=wayland"}, dir / "player.log");
     Display* d = XOpenDisplay(x.display().c_str());
     ASSERT_NE(d, nullptr);
     // The player's windows come and go as it starts and stops; a request about
@@ -84,45 +86,7 @@ TEST(Window, KeysReachThePluginAndEscQuits) {
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     int event, error, major, minor;
     ASSERT_TRUE(XTestQueryExtension(d, &event, &error, &major, &minor));
-
-    Window w = 0;
-    ASSERT_TRUE(lvtest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
-        << lvtest::readFile(dir / "player.log");
-    // The first mode's background fades in from black to a palette colour.
-    ASSERT_TRUE(lvtest::waitFor([&] { return background(d, w) != ~0ul && !nearBlack(background(d, w)); }, 30.0))
-        << lvtest::readFile(dir / "player.log");
-
-    XSetInputFocus(d, w, RevertToParent, CurrentTime);
-    XSync(d, False);
-    press(d, XK_m);
-    press(d, XK_m);
-    EXPECT_TRUE(lvtest::waitFor([&] { return nearBlack(background(d, w)); }, 30.0))
-        << "background still " << std::hex << background(d, w) << " after m, m\n"
-        << lvtest::readFile(dir / "player.log");
-    press(d, XK_Escape);
-    EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(dir / "player.log");
-    XCloseDisplay(d);
-}
-
-TEST(Window, TitleNamesThePlayingTrackAndThePointerHidesAtRest) {
-    lvtest::XServer x;
-    ASSERT_TRUE(x.running()) << x.error();
-    lvtest::TempDir dir;
-    std::string error;
-    lvtest::ToneFile tone;
-    tone.seconds = 60;
-    tone.tags = {{"title", "Caf\u00E9 \u03A9mega \U0001F334"}, {"artist", "Bj\u00F6rk"}};
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "1.wav", tone, error)) << error;
-    tone.tags = {{"title", "D\u00E9j\u00E0 vu"}};
-    ASSERT_TRUE(lvtest::makeAudioFile(dir / "2.wav", tone, error)) << error;
-    lvtest::Child player({lvtest::binary("lumenvortex"), "--no-audio", "--size", "320x200", dir / "1.wav", dir / "2.wav"},
-                         {"DISPLAY=" + x.display()}, dir / "player.log");
-    Display* d = XOpenDisplay(x.display().c_str());
-    ASSERT_NE(d, nullptr);
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    int event, error1, major, minor;
-    ASSERT_TRUE(XTestQueryExtension(d, &event, &error1, &major, &minor));
-    ASSERT_TRUE(XFixesQueryExtension(d, &event, &error1));
+    ASSERT_TRUE(XFixesQueryExtension(d, &event, &error));
 
     Window w = 0;
     ASSERT_TRUE(lvtest::waitFor([&] { return (w = findWindow(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
@@ -144,10 +108,20 @@ TEST(Window, TitleNamesThePlayingTrackAndThePointerHidesAtRest) {
         EXPECT_TRUE(lvtest::waitFor([&] { return !pointerShows(d); }, 10.0)) << "still shown at rest";
     }
 
-    // The next track, without an artist and all Latin-1: WM_NAME is a plain
-    // STRING, which xprop turns into UTF-8 for the terminal.
+    // The first mode's background fades in from black to a palette colour;
+    // two presses of m bring the black-and-white mode's black.
+    ASSERT_TRUE(lvtest::waitFor([&] { return background(d, w) != ~0ul && !nearBlack(background(d, w)); }, 30.0))
+        << lvtest::readFile(dir / "player.log");
     XSetInputFocus(d, w, RevertToParent, CurrentTime);
     XSync(d, False);
+    press(d, XK_m);
+    press(d, XK_m);
+    EXPECT_TRUE(lvtest::waitFor([&] { return nearBlack(background(d, w)); }, 30.0))
+        << "background still " << std::hex << background(d, w) << " after m, m\n"
+        << lvtest::readFile(dir / "player.log");
+
+    // The next track, without an artist and all Latin-1: WM_NAME is a plain
+    // STRING, which xprop turns into UTF-8 for the terminal.
     press(d, XK_n);
     EXPECT_TRUE(lvtest::waitFor([&] { return netWmName(d, w).rfind("D\u00E9j\u00E0", 0) == 0; }, 30.0))
         << netWmName(d, w);

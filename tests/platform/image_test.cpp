@@ -1,6 +1,8 @@
-// Picture decoding: what comes out of real JPEG and PNG files, and that
-// damaged or absurd ones are refused without harm.
+// Picture decoding: what comes out of real JPEG and PNG files; damaged or
+// absurd ones refused without harm; pictures made to cost far more to decode
+// than their size suggests refused or decoded small, within a memory budget.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +14,8 @@
 using lvtest::RGBA;
 
 namespace {
+
+constexpr int kLargestDecodedSide = 1024;
 
 RGBA at(const lvimage::Image& img, int x, int y) {
     const uint8_t* p = &img.rgba[(size_t(y) * img.width + x) * 4];
@@ -43,6 +47,48 @@ lvimage::Image decode(const std::vector<uint8_t>& bytes) {
 
 RGBA gradient(int x, int y) { return {uint8_t(x * 8), uint8_t(y * 8), uint8_t(255 - x), uint8_t(x * 16 + y)}; }
 
+std::vector<uint8_t>::iterator findMarker(std::vector<uint8_t>& jpeg, uint8_t code, bool last = false) {
+    const uint8_t marker[] = {0xFF, code};
+    return last ? std::find_end(jpeg.begin(), jpeg.end(), marker, marker + 2)
+                : std::search(jpeg.begin(), jpeg.end(), marker, marker + 2);
+}
+
+// A small JPEG whose frame header claims `side` x `side` pixels; a
+// progressive one has its last scan repeated until it has `scans` of them.
+// The data runs out at once, so every scan is a pass over all the claimed
+// picture's blocks.
+std::vector<uint8_t> jpegClaiming(int side, bool progressive, int scans = 10) {
+    constexpr int kProgressionScans = 10;   // what makeJPEG writes
+    std::vector<uint8_t> jpeg = lvtest::makeJPEG(16, 16, lvtest::solid({90, 90, 90, 255}), false, progressive);
+    const auto frame = findMarker(jpeg, progressive ? 0xC2 : 0xC0);
+    frame[5] = frame[7] = uint8_t(side >> 8);
+    frame[6] = frame[8] = uint8_t(side & 0xFF);
+    const auto lastScan = findMarker(jpeg, 0xDA, true);
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.end() - 2);
+    for (int i = kProgressionScans; progressive && i < scans; ++i) out.insert(out.end(), lastScan, jpeg.end() - 2);
+    out.insert(out.end(), jpeg.end() - 2, jpeg.end());
+    return out;
+}
+
+// A 1 x 1 PNG with `count` zTXt chunks, each inflating to 7 MB.
+std::vector<uint8_t> pngWithTextBombs(int count) {
+    std::vector<uint8_t> png = lvtest::makePNG(1, 1, lvtest::solid({1, 2, 3, 255}));
+    const std::vector<uint8_t> text(7'000'000, 'a');
+    std::vector<uint8_t> packed(compressBound(uLong(text.size())));
+    uLongf packedSize = uLongf(packed.size());
+    compress2(packed.data(), &packedSize, text.data(), uLong(text.size()), 9);
+    std::vector<uint8_t> chunk = {0, 0, 0, 0, 'z', 'T', 'X', 't', 'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    chunk.insert(chunk.end(), packed.begin(), packed.begin() + long(packedSize));
+    const uint32_t length = uint32_t(chunk.size() - 8);
+    for (int i = 0; i < 4; ++i) chunk[size_t(i)] = uint8_t(length >> (24 - 8 * i));
+    const uint32_t crc = uint32_t(crc32(0, chunk.data() + 4, uInt(chunk.size() - 4)));
+    for (int i = 0; i < 4; ++i) chunk.push_back(uint8_t(crc >> (24 - 8 * i)));
+    std::vector<uint8_t> out(png.begin(), png.begin() + 8 + 25);   // signature, IHDR
+    for (int i = 0; i < count; ++i) out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), png.begin() + 8 + 25, png.end());
+    return out;
+}
+
 }  // namespace
 
 TEST(ImageDecode, PngKeepsEveryByteRowsTopFirst) {
@@ -54,14 +100,19 @@ TEST(ImageDecode, PngKeepsEveryByteRowsTopFirst) {
         for (int x = 0; x < 16; ++x) ASSERT_EQ(at(img, x, y), gradient(x, y)) << x << "," << y;
 }
 
-TEST(ImageDecode, JpegInRgbAndAdobeCmyk) {
-    const lvimage::Image rgb = decode(lvtest::makeJPEG(32, 24, [](int x, int y) { return lvtest::quadrant(x, y, 32, 24); }));
-    ASSERT_EQ(rgb.width, 32);
-    ASSERT_EQ(rgb.height, 24);
-    EXPECT_TRUE(near(at(rgb, 2, 2), {255, 0, 0, 255}, 12));
-    EXPECT_TRUE(near(at(rgb, 29, 2), {0, 255, 0, 255}, 12));
-    EXPECT_TRUE(near(at(rgb, 2, 21), {0, 0, 255, 255}, 12));
-    EXPECT_TRUE(near(at(rgb, 29, 21), {255, 255, 255, 255}, 12));
+// Large JPEGs come out scaled down, the right way up.
+TEST(ImageDecode, JpegInRgbAndAdobeCmykAndLargeOnesScaledDownTheRightWayUp) {
+    for (auto [w, h, outW, outH] : {std::tuple{32, 24, 32, 24}, {2400, 1600, 600, 400}}) {
+        const lvimage::Image rgb =
+            decode(lvtest::makeJPEG(w, h, [&](int x, int y) { return lvtest::quadrant(x, y, w, h); }));
+        ASSERT_EQ(rgb.width, outW);
+        ASSERT_EQ(rgb.height, outH);
+        const int l = 2, r = outW - 3, t = 2, b = outH - 3;
+        EXPECT_TRUE(near(at(rgb, l, t), {255, 0, 0, 255}, 12)) << w;
+        EXPECT_TRUE(near(at(rgb, r, t), {0, 255, 0, 255}, 12)) << w;
+        EXPECT_TRUE(near(at(rgb, l, b), {0, 0, 255, 255}, 12)) << w;
+        EXPECT_TRUE(near(at(rgb, r, b), {255, 255, 255, 255}, 12)) << w;
+    }
     // Stored inverted: cyan is no cyan byte and full others.
     const lvimage::Image cmyk = decode(lvtest::makeJPEG(16, 16, lvtest::solid({0, 255, 255, 255}), true));
     EXPECT_TRUE(near(at(cmyk, 8, 8), {0, 255, 255, 255}, 6));
@@ -85,27 +136,54 @@ TEST(ImageDecode, DamagedAndAbsurdPicturesAreRefused) {
     EXPECT_TRUE(refused(gif, sizeof gif, img, "not a JPEG or PNG"));
     EXPECT_TRUE(refused(nullptr, 0, img, "not a JPEG or PNG"));
 
-    // A JPEG whose frame header claims 30000 x 30000 pixels is refused before
-    // its 3.6 GB are allocated.
-    std::vector<uint8_t> huge = lvtest::makeJPEG(8, 8, gradient);
-    const uint8_t frameMarker[] = {0xFF, 0xC0};
-    const auto sof = std::search(huge.begin(), huge.end(), frameMarker, frameMarker + 2);
-    ASSERT_NE(sof, huge.end());
-    sof[5] = sof[7] = 30000 >> 8;
-    sof[6] = sof[8] = 30000 & 0xFF;
+    // 30000 x 30000 pixels are refused before their 3.6 GB are allocated.
+    const std::vector<uint8_t> huge = jpegClaiming(30000, false);
     EXPECT_TRUE(refused(huge.data(), huge.size(), img, "too large"));
-    // A progressive JPEG whose last scan comes again and again: each pass
-    // would cost a trip over the whole picture.
-    const std::vector<uint8_t> progressive = lvtest::makeJPEG(16, 16, gradient, false, true);
-    decode(progressive);
-    const uint8_t scanMarker[] = {0xFF, 0xDA};
-    const auto lastScan = std::find_end(progressive.begin(), progressive.end() - 2, scanMarker, scanMarker + 2);
-    std::vector<uint8_t> scans(progressive.begin(), lastScan);
-    for (int i = 0; i < 600; ++i) scans.insert(scans.end(), lastScan, progressive.end() - 2);
-    scans.insert(scans.end(), progressive.end() - 2, progressive.end());
-    EXPECT_TRUE(refused(scans.data(), scans.size(), img, "scans"));
     // Wider than a signed 16-bit size can say; the widest allowed still decodes.
     const std::vector<uint8_t> wide = lvtest::makePNG(40000, 1, gradient);
     EXPECT_TRUE(refused(wide.data(), wide.size(), img, ""));
     EXPECT_EQ(decode(lvtest::makePNG(lvimage::kMaxSide, 1, gradient)).width, lvimage::kMaxSide);
+}
+
+TEST(ImageBomb, CostlyPicturesAreRefusedOrDecodedSmallWithinAMemoryBudget) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {"progressive JPEG of 8192 x 8192 with 500 empty scans", jpegClaiming(8192, true, 500)},
+        {"baseline JPEG claiming 8192 x 8192", jpegClaiming(8192, false)},
+        {"1 x 1 PNG with 40 zTXt chunks of 7 MB each", pngWithTextBombs(40)},
+    };
+    for (const Case& c : cases) {
+        ASSERT_LT(c.bytes.size(), 300'000u) << c.what;
+        lvimage::Image img;
+        std::string error;
+        bool decoded = false;
+        const long growth =
+            lvtest::peakGrowthMb([&] { decoded = lvimage::decodeImage(c.bytes.data(), c.bytes.size(), &img, error); });
+        if (decoded) {
+            EXPECT_LE(img.width, kLargestDecodedSide) << c.what;
+            EXPECT_LE(img.height, kLargestDecodedSide) << c.what;
+        } else {
+            EXPECT_TRUE(img.rgba.empty()) << c.what;
+        }
+        if (growth >= 0) {
+            EXPECT_LT(growth, 64) << c.what << ": MB taken at the peak";
+        }
+    }
+    if (lvtest::peakGrowthMb([] {}) < 0) GTEST_SKIP() << "no /proc/self/clear_refs: the memory taken was not checked";
+}
+
+TEST(ImageBomb, ProgressiveScansBeyondAPicturesWorthOrBeyondAnyPicturesAreRefused) {
+    // 2048 x 2048 fits the memory budget, but 500 scans over its 65536 luma
+    // blocks are some fifty times the work a real progression asks.
+    const std::vector<uint8_t> bomb = jpegClaiming(2048, true, 500);
+    lvimage::Image img;
+    EXPECT_TRUE(refused(bomb.data(), bomb.size(), img, "scans"));
+    // However small the picture, 600 scans are no real progression.
+    const std::vector<uint8_t> small = jpegClaiming(16, true, 600);
+    EXPECT_TRUE(refused(small.data(), small.size(), img, "more than 500 scans"));
+    // The same picture with its own ten scans decodes (scaled down).
+    EXPECT_EQ(decode(jpegClaiming(2048, true, 10)).width, 1024);
 }

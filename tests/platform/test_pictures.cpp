@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include <jpeglib.h>
 
@@ -56,6 +58,25 @@ std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel) {
     if (!lv::encodePng(out, reinterpret_cast<const unsigned char*>(rgba.data()), width, height, 4))
         ADD_FAILURE() << "libpng could not write the test picture";
     return out;
+}
+
+namespace {
+
+long statusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field) + 1);
+    return -1;
+}
+
+}  // namespace
+
+long peakGrowthMb(const std::function<void()>& body) {
+    std::ofstream reset("/proc/self/clear_refs");
+    if (!(reset << "5" << std::flush)) return -1;
+    const long before = statusKb("VmRSS:");
+    body();
+    return (statusKb("VmHWM:") - before) / 1024;
 }
 
 }  // namespace lvtest

@@ -1,4 +1,5 @@
-// Pictures made in memory for tests: JPEG with libjpeg, PNG with libpng.
+// Pictures made in memory for tests (JPEG with libjpeg, PNG with libpng), and
+// what decoding one costs in memory.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ std::vector<uint8_t> makeJPEG(int width, int height, const PixelFn& pixel, bool 
                               bool progressive = false);
 // 8-bit RGBA.
 std::vector<uint8_t> makePNG(int width, int height, const PixelFn& pixel);
+
+// Resident memory `body` adds at its peak, in MB; -1 when the kernel's
+// high-water mark cannot be reset (no /proc/self/clear_refs).
+long peakGrowthMb(const std::function<void()>& body);
 
 inline PixelFn solid(RGBA colour) {
     return [colour](int, int) { return colour; };

@@ -52,11 +52,7 @@ TEST(HostRequests, RecordsGoOutStampedAndZeroedAndTheHostsStatusComesBack) {
     mine.u.registerVisualPluginMessage.options = 8;
     PlayerRegisterVisualPlugin(&r, record, &mine);
     EXPECT_EQ(r.last.u.registerVisualPluginMessage.options, 8u);
-    PlayerSetFullScreenOptions(&r, record, 8, 32, 24, 1920, 1080);
-    const PlayerSetFullScreenOptionsMessage& o = r.last.u.setFullScreenOptionsMessage;
-    EXPECT_EQ(std::vector<int>({o.minBitDepth, o.maxBitDepth, o.preferredBitDepth, o.desiredWidth, o.desiredHeight}),
-              std::vector<int>({8, 32, 24, 1920, 1080}));
-    EXPECT_EQ(r.codes, std::vector<OSType>({FourCC("rvis"), FourCC("rvis"), FourCC("sfop")}));
+    EXPECT_EQ(r.codes, std::vector<OSType>({FourCC("rvis"), FourCC("rvis")}));
     r.status = -1234;
     EXPECT_EQ(PlayerIdle(&r, record), -1234);
     EXPECT_TRUE(unionIsZero(r.last));

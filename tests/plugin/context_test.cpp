@@ -1,6 +1,6 @@
-// The plug-in's context on a port: the status of each failing step, the
-// buffer rectangle and viewport for a canvas inside a larger port, and
-// reshaping. Real Mesa contexts on offscreen ports.
+// The plug-in's context on a port: the status of each failing step, on real
+// Mesa contexts on offscreen ports. Where a canvas inside a larger port is
+// drawn, and its reshaping, are seen from the host (host_messages_test).
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -25,17 +25,6 @@ protected:
         disposeGraphics();
         gGraphicsPort = nullptr;
         gAntialias = false;
-    }
-    static std::vector<int> viewport() {
-        GLint v[4];
-        glGetIntegerv(GL_VIEWPORT, v);
-        return {v[0], v[1], v[2], v[3]};
-    }
-    static std::vector<int> bufferRect() {
-        int r[4] = {-1, -1, -1, -1};
-        std::string error;
-        EXPECT_TRUE(lvgl::getBufferRect(gGLContext, r, error)) << error;
-        return {r[0], r[1], r[2], r[3]};
     }
 };
 
@@ -73,33 +62,4 @@ TEST_F(PluginContext, SetupReportsTheStepThatFailed) {
     EXPECT_EQ(setupAGL(false, error), 0) << error;
     disposeGraphics();
     EXPECT_EQ(setupAGL(true), 0) << "antialiasing falls back to the plain format if need be";
-}
-
-TEST_F(PluginContext, CanvasInsideAPortGetsItsBufferRectangleAndViewport) {
-    Port p(900, 600);
-    gGraphicsPort = &p.port;
-    gCanvasRect = Rect{10, 20, 510, 820};
-    setupGraphics();
-    ASSERT_NE(gGLContext, nullptr);
-    EXPECT_EQ(bufferRect(), (std::vector<int>{20, 90, 800, 500}));
-    EXPECT_EQ(viewport(), (std::vector<int>{0, 0, 800, 500}));
-    EXPECT_EQ(gCanvasXOriginOffset, 0);
-    EXPECT_EQ(gCanvasYOriginOffset, 0);
-    const Rect bounds = getCanvasSurroundingRect();
-    EXPECT_EQ(std::vector<int>({bounds.top, bounds.left, bounds.bottom, bounds.right}),
-              std::vector<int>({0, 0, 600, 900}));
-
-    // The host moves the canvas: same context, new rectangle and viewport,
-    // and the projection the reshape leaves.
-    const AGLContext before = gGLContext;
-    gCanvasRect = Rect{0, 0, 300, 400};
-    reshapeGraphics(gCanvasRect);
-    EXPECT_EQ(gGLContext, before);
-    EXPECT_EQ(bufferRect(), (std::vector<int>{0, 300, 400, 300}));
-    EXPECT_EQ(viewport(), (std::vector<int>{0, 0, 400, 300}));
-    GLfloat m[16];
-    glGetFloatv(GL_PROJECTION_MATRIX, m);
-    EXPECT_FLOAT_EQ(m[0], 1.0f);
-    EXPECT_FLOAT_EQ(m[10], -0.2f);   // glOrtho(-1, 1, -1, 1, 0, 10)
-    EXPECT_FLOAT_EQ(m[14], -1.0f);
 }

@@ -139,57 +139,44 @@ TEST(PluginHost, UpperCaseQTogglesAntialiasingLikeLowerCase) {
     });
 }
 
-TEST(PluginHost, PlayBeforeTheFirstShowIsKeptForIt) {
-    runWithHost([](TestHost& host) {
-        offerRedCover(host);
-        EXPECT_EQ(host.play(lvhost::makeTrack(u"Early", u"Bird", u"Album")), noErr);
-        EXPECT_EQ(host.mCoverRequests, 0) << "nothing is built without a context";
-        ASSERT_EQ(host.show(400, 300), noErr);
-        EXPECT_EQ(host.mCoverRequests, 1);
-        host.renderFrames(1);
-        EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
-        // The name, white, beside the cover.
-        int white = 0;
-        for (int y = 300 - 84; y < 300 - 20; ++y)
-            for (int x = 94; x < 300; ++x) {
-                const RGBA p = host.canvasPixel(x, y);
-                white += p.r > 200 && p.g > 200 && p.b > 200;
-            }
-        EXPECT_GT(white, 30);
-    });
-}
+// A track announced before the first show ("vply", or "ctrk" alone) is drawn
+// once there is a context: the name white beside the red cover. After a play,
+// "ctrk" replaces what every later context draws (show after hide, q).
+TEST(PluginHost, PlayOrChangeTrackBeforeTheFirstShowIsKeptForEveryLaterContext) {
+    for (OSType early : {FourCC("vply"), FourCC("ctrk")}) {
+        runWithHost([early](TestHost& host) {
+            offerRedCover(host);
+            const ITTrackInfo track = lvhost::makeTrack(u"Early", u"Bird", u"Album");
+            EXPECT_EQ(early == FourCC("vply") ? host.play(track) : host.changeTrack(track), noErr);
+            EXPECT_EQ(host.mCoverRequests, 0) << "nothing is built without a context";
+            ASSERT_EQ(host.show(400, 300), noErr);
+            EXPECT_EQ(host.mCoverRequests, 1);
+            // The right edge of the white name beside the cover.
+            auto nameRightEdge = [&] {
+                host.renderFrames(1);
+                int right = -1;
+                for (int y = 300 - 84; y < 300; ++y)
+                    for (int x = 94; x < 400; ++x) {
+                        const RGBA p = host.canvasPixel(x, y);
+                        if (p.r > 200 && p.g > 200 && p.b > 200) right = std::max(right, x);
+                    }
+                return right;
+            };
+            EXPECT_GT(nameRightEdge(), 120) << "no name drawn";
+            EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
 
-TEST(PluginHost, ChangeTrackIsKeptForEveryLaterContextLikePlay) {
-    runWithHost([](TestHost& host) {
-        offerRedCover(host);
-        EXPECT_EQ(host.changeTrack(lvhost::makeTrack(u"Early", u"Bird", u"Album")), noErr);
-        EXPECT_EQ(host.mCoverRequests, 0) << "nothing is built without a context";
-        ASSERT_EQ(host.show(400, 300), noErr);
-        EXPECT_EQ(host.mCoverRequests, 1);
-
-        // Play a track with a narrow name, then change to one with a wide
-        // name: the name drawn in each new context (show after hide, q) is
-        // the wide one, beside the new cover.
-        host.play(lvhost::makeTrack(u"i", u"", u""));
-        host.changeTrack(lvhost::makeTrack(u"WWWWWWWWWWWWWWWW", u"", u""));
-        auto nameRightEdge = [&] {
-            host.renderFrames(1);
-            int right = -1;
-            for (int y = 300 - 84; y < 300; ++y)
-                for (int x = 94; x < 400; ++x) {
-                    const RGBA p = host.canvasPixel(x, y);
-                    if (p.r > 200 && p.g > 200 && p.b > 200) right = std::max(right, x);
-                }
-            return right;
-        };
-        EXPECT_GT(nameRightEdge(), 250);
-        host.hide();
-        host.show(400, 300);
-        EXPECT_GT(nameRightEdge(), 250) << "after hide and show";
-        host.key('q');
-        EXPECT_GT(nameRightEdge(), 250) << "after q";
-        EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
-    });
+            // A narrow name played, then changed to a wide one.
+            host.play(lvhost::makeTrack(u"i", u"", u""));
+            host.changeTrack(lvhost::makeTrack(u"WWWWWWWWWWWWWWWW", u"", u""));
+            EXPECT_GT(nameRightEdge(), 250);
+            host.hide();
+            host.show(400, 300);
+            EXPECT_GT(nameRightEdge(), 250) << "after hide and show";
+            host.key('q');
+            EXPECT_GT(nameRightEdge(), 250) << "after q";
+            EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
+        });
+    }
 }
 
 TEST(PluginHost, HiddenOrWithoutAUsablePortThePluginDrawsNothing) {
@@ -226,17 +213,26 @@ TEST(PluginHost, HiddenOrWithoutAUsablePortThePluginDrawsNothing) {
     });
 }
 
-TEST(PluginHost, SetWindowMovesTheCanvas) {
+// A canvas inside a larger port, then moved by "swin": drawn there and
+// nowhere else, the right way up, on a viewport of its own size.
+TEST(PluginHost, TheCanvasIsDrawnWhereTheHostPutsItAndSetWindowMovesIt) {
     runWithHost([](TestHost& host) {
-        ASSERT_EQ(host.show(300, 200), noErr);
-        host.renderFrames(1);
+        auto drawnOnlyIn = [&](Rect r) {   // top, left, bottom, right
+            std::fill(host.mPixels.begin(), host.mPixels.end(), 0);
+            host.renderFrames(1);
+            for (auto [x, y, drawn] : {std::tuple{r.left, r.top, true}, {r.right - 1, r.bottom - 1, true},
+                                       {r.left - 1, r.top, false}, {r.right, r.bottom - 1, false},
+                                       {r.left, r.top - 1, false}, {r.left, r.bottom, false}})
+                EXPECT_EQ(host.pixel(x, y) != RGBA{}, drawn) << x << ", " << y;
+            GLint v[4];
+            glGetIntegerv(GL_VIEWPORT, v);
+            EXPECT_EQ(std::vector<int>(v, v + 4), std::vector<int>({0, 0, r.right - r.left, r.bottom - r.top}));
+        };
+        ASSERT_EQ(host.show(300, 200, Rect{10, 20, 110, 220}), noErr);
+        drawnOnlyIn(Rect{10, 20, 110, 220});
         auto info = lvhost::zeroed<VisualPluginMessageInfo>();
-        info.u.setWindowMessage.drawRect = Rect{50, 100, 150, 250};
+        info.u.setWindowMessage.drawRect = Rect{60, 100, 190, 250};
         EXPECT_EQ(host.send(FourCC("swin"), &info), noErr);
-        std::fill(host.mPixels.begin(), host.mPixels.end(), 0);
-        host.renderFrames(1);
-        for (auto [x, y, drawn] : {std::tuple{100, 50, true}, {249, 149, true}, {99, 50, false}, {250, 149, false},
-                                   {100, 150, false}})
-            EXPECT_EQ(host.pixel(x, y) != RGBA{}, drawn) << x << ", " << y;
+        drawnOnlyIn(info.u.setWindowMessage.drawRect);
     });
 }

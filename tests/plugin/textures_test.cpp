@@ -1,6 +1,6 @@
-// The overlay's textures, built in a real GL context and read back: padding,
-// texture coordinates, the flipped and premultiplied cover, and artwork or
-// strings that must not be trusted.
+// The overlay's textures, built in a real GL context and read back: the
+// padded, flipped and premultiplied cover, and artwork or strings that must
+// not be trusted.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -59,31 +59,9 @@ TEST(TextureHelpers, PowersOfTwo) {
     for (auto [n, want] : cases) EXPECT_EQ(pow2Ceil(n), want) << n;
 }
 
-TEST_F(Textures, CoverIsPaddedNotScaledWithItsCoordinates) {
-    const PaddedTexture jpeg =
-        coverFrom(lvtest::makeJPEG(300, 300, [](int x, int y) { return lvtest::quadrant(x, y, 300, 300); }),
-                  kCoverArtJPEG);
-    ASSERT_NE(jpeg.texID, 0u);
-    EXPECT_EQ(std::vector<unsigned>({jpeg.paddedWidth, jpeg.paddedHeight, jpeg.actualWidth, jpeg.actualHeight}),
-              std::vector<unsigned>({512, 512, 300, 300}));
-    EXPECT_FALSE(jpeg.upsideDown);
-    const TextureImage t = readTexture(jpeg.texID);
-    EXPECT_EQ(t.width, 512);
-    EXPECT_EQ(t.height, 512);
-
-    const PaddedTexture wide = coverFrom(solidPNG(640, 480));
-    EXPECT_EQ(wide.paddedWidth, 1024u);
-    EXPECT_EQ(wide.paddedHeight, 512u);
-    EXPECT_EQ(std::vector<float>({wide.GetLeftU(), wide.GetRightU(), wide.GetTopV(), wide.GetBottomV()}),
-              std::vector<float>({0.0f, 0.625f, 1.0f, 0.0625f}));
-    for (PaddedTexture p : {jpeg, wide}) {
-        const GLuint id = p.texID;
-        p.DeleteTexture();
-        EXPECT_TRUE(p.texID == 0u && !glIsTexture(id));
-    }
-}
-
-TEST_F(Textures, CoverIsFlippedIntoTheLastRowsAndPremultiplied) {
+// Padded to powers of two, not scaled: where the overlay puts it is checked
+// on the screen (overlay_test).
+TEST_F(Textures, CoverIsPaddedFlippedIntoTheLastRowsAndPremultiplied) {
     // 3 x 3: top row red, half-transparent green, blue; then white.
     glEnable(GL_TEXTURE_2D);
     const PaddedTexture cover = coverFrom(lvtest::makePNG(3, 3, [](int x, int y) {
@@ -102,6 +80,9 @@ TEST_F(Textures, CoverIsFlippedIntoTheLastRowsAndPremultiplied) {
     EXPECT_EQ(t.at(0, 1), (RGBA{255, 255, 255, 255}));
     EXPECT_EQ(t.at(3, 1), (RGBA{0, 0, 0, 0})) << "padding is transparent";
     EXPECT_EQ(t.at(0, 0), (RGBA{0, 0, 0, 0}));
+    PaddedTexture deleted = cover;
+    deleted.DeleteTexture();
+    EXPECT_TRUE(deleted.texID == 0u && !glIsTexture(cover.texID));
 }
 
 TEST_F(Textures, UnusableArtworkGivesNoTexture) {

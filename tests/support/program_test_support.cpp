@@ -79,6 +79,16 @@ bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& e
     return r.status == 0;
 }
 
+void makeTone(const std::string& path, double seconds, std::vector<std::pair<std::string, std::string>> tags,
+              std::vector<unsigned char> picture) {
+    ToneFile tone;
+    tone.seconds = seconds;
+    tone.tags = std::move(tags);
+    tone.picture = std::move(picture);
+    std::string error;
+    if (!makeAudioFile(path, tone, error)) ADD_FAILURE() << error;
+}
+
 void writeWav(const std::string& path, const std::vector<float>& stereo) {
     lv::WavWriter wav;
     std::string error;

@@ -8,6 +8,7 @@
 //   makeAudioFile(path, tone)  a sine (or silence) with tags and an attached
 //                              picture; the file's extension picks container
 //                              and codec (.flac .mp3 .opus .m4a .ogg .wav)
+//   makeTone(path, seconds, tags, picture)  the same for the usual tone
 //   writeWav(path, stereo)     samples as they are, through lv::WavWriter
 //   run(args, env)             a program or a tool as a child process, its
 //                              output and exit status
@@ -51,6 +52,10 @@ struct ToneFile {
 
 // False with ffmpeg's message on failure (a missing encoder, say).
 bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& error);
+// A stereo 1 kHz tone of `seconds` with `tags` and a cover; a test failure
+// when it cannot be made.
+void makeTone(const std::string& path, double seconds, std::vector<std::pair<std::string, std::string>> tags = {},
+              std::vector<unsigned char> picture = {});
 
 // Interleaved stereo at the media sample rate as a 16-bit WAV file.
 void writeWav(const std::string& path, const std::vector<float>& stereo);
