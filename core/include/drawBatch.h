@@ -31,6 +31,9 @@ public:
     };
 
     std::vector<Vertex> verts;
+    // Triangles of the shared-vertex shapes (glows, discs, rings); empty for
+    // batches of quads and strips.
+    std::vector<GLuint> indices;
     // Strips drawn with one glMultiDrawArrays: first vertex and count of each.
     std::vector<GLint> firsts;
     std::vector<GLsizei> counts;
@@ -52,22 +55,28 @@ public:
     void facingQuad(const Vector3D& centre, float x0, float y0, float x1, float y1);
     // A square glow of half-size `half`, trimmed to an octagon around the part
     // of its texture that has any opacity (`reach`, a fraction of the half
-    // size, PImage::GetOpaqueReach()): six GL_TRIANGLES with the square's
-    // texture coordinates. Outside the octagon every texel read is fully
-    // transparent, and adding zero changes no pixel.
+    // size, PImage::GetOpaqueReach()): six indexed triangles with the
+    // square's texture coordinates. Outside the octagon every texel read is
+    // fully transparent, and adding zero changes no pixel.
     void facingGlow(const Vector3D& centre, float half, float reach);
     // The kit's unit disc and ring (GLInit's display lists) at `centre`,
-    // radius `dia`, facing the camera, as GL_TRIANGLES.
+    // radius `dia`, facing the camera: their vertices once, as indexed
+    // triangles.
     void disc(const Vector3D& centre, float dia);
     void ring(const Vector3D& centre, float dia);
+    // Ends a GL_QUAD_STRIP begun at the end of the last one: for
+    // drawStrips(), and as indexed triangles for draw(), split as GL splits a
+    // strip's quads (v2 v0 v3, v0 v1 v3).
     void endStrip();
 
-    // One call for the whole batch; `textured` sends the texture
-    // coordinates (the caller binds and enables the texture). The current
-    // colour is then the last vertex's, as the immediate calls leave it.
+    // One call for the whole batch (glDrawElements when it has indices);
+    // `textured` sends the texture coordinates (the caller binds and enables
+    // the texture). The current colour is then the last vertex's, as the
+    // immediate calls leave it.
     void draw(GLenum mode, bool textured);
     void drawStrips(GLenum mode, bool textured);
 
 private:
     void submit(GLenum mode, bool textured, bool strips);
+    void fan(GLuint base, int points);
 };

@@ -57,6 +57,7 @@ void DrawBatch::begin() {
     right = Vector3D(ca, 0, -sa);
     up = Vector3D(sa * sb, cb, ca * sb);
     verts.clear();
+    indices.clear();
     firsts.clear();
     counts.clear();
 }
@@ -86,11 +87,22 @@ void DrawBatch::facingQuad(const Vector3D& c, float x0, float y0, float x1, floa
     facing(c, x0, y1, 0, 1);
 }
 
+void DrawBatch::fan(GLuint base, int points) {
+    // GL_POLYGON's triangles: a fan from the first point.
+    for (int i = 1; i + 1 < points; i++) {
+        indices.push_back(base);
+        indices.push_back(base + i);
+        indices.push_back(base + i + 1);
+    }
+}
+
 void DrawBatch::facingGlow(const Vector3D& c, float half, float reach) {
+    GLuint base = static_cast<GLuint>(verts.size());
     if (reach >= 1) {
-        // Nothing to trim: the square as two triangles.
-        const float corner[6][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, -1}, {1, 1}, {-1, 1}};
+        // Nothing to trim: the square.
+        const float corner[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
         for (const auto& k : corner) facing(c, k[0] * half, k[1] * half, (k[0] + 1) * 0.5f, (k[1] + 1) * 0.5f);
+        fan(base, 4);
         return;
     }
     // The octagon around the circle of radius `reach`; with reach < 1 its
@@ -99,40 +111,40 @@ void DrawBatch::facingGlow(const Vector3D& c, float half, float reach) {
     const float k = 0.41421356f * reach;   // tan(22.5 degrees)
     const float p[8][2] = {{reach, -k}, {reach, k}, {k, reach}, {-k, reach},
                            {-reach, k}, {-reach, -k}, {-k, -reach}, {k, -reach}};
-    for (int i = 1; i < 7; i++) {
-        for (int j : {0, i, i + 1}) {
-            facing(c, p[j][0] * half, p[j][1] * half, (p[j][0] + 1) * 0.5f, (p[j][1] + 1) * 0.5f);
-        }
-    }
+    for (const auto& q : p) facing(c, q[0] * half, q[1] * half, (q[0] + 1) * 0.5f, (q[1] + 1) * 0.5f);
+    fan(base, 8);
 }
 
 void DrawBatch::disc(const Vector3D& c, float dia) {
     const UnitCircle& u = unitCircle();
-    // GL_POLYGON's fan from the first point.
-    for (int i = 1; i + 1 < CIRCLE_STEPS; i++) {
-        facing(c, dia * u.cx[0], dia * u.cy[0]);
-        facing(c, dia * u.cx[i], dia * u.cy[i]);
-        facing(c, dia * u.cx[i + 1], dia * u.cy[i + 1]);
-    }
+    GLuint base = static_cast<GLuint>(verts.size());
+    for (int i = 0; i < CIRCLE_STEPS; i++) facing(c, dia * u.cx[i], dia * u.cy[i]);
+    fan(base, CIRCLE_STEPS);
 }
 
 void DrawBatch::ring(const Vector3D& c, float dia) {
     const UnitCircle& u = unitCircle();
-    // Each quad of the band's strip as two triangles.
-    for (int i = 0; i < CIRCLE_STEPS; i++) {
+    GLuint base = static_cast<GLuint>(verts.size());
+    for (int i = 0; i <= CIRCLE_STEPS; i++) {
         facing(c, dia * u.cx[i], dia * u.cy[i]);
         facing(c, dia * u.ix[i], dia * u.iy[i]);
-        facing(c, dia * u.cx[i + 1], dia * u.cy[i + 1]);
-        facing(c, dia * u.ix[i], dia * u.iy[i]);
-        facing(c, dia * u.ix[i + 1], dia * u.iy[i + 1]);
-        facing(c, dia * u.cx[i + 1], dia * u.cy[i + 1]);
+    }
+    // Each quad of the band's strip as two triangles.
+    for (GLuint i = 0; i < CIRCLE_STEPS; i++) {
+        GLuint outer = base + 2 * i, inner = outer + 1;
+        for (GLuint v : {outer, inner, outer + 2, inner, inner + 2, outer + 2}) indices.push_back(v);
     }
 }
 
 void DrawBatch::endStrip() {
     GLint first = firsts.empty() ? 0 : firsts.back() + counts.back();
+    GLsizei count = static_cast<GLsizei>(verts.size()) - first;
     firsts.push_back(first);
-    counts.push_back(static_cast<GLsizei>(verts.size()) - first);
+    counts.push_back(count);
+    for (GLint i = first; i + 3 < first + count; i += 2) {
+        GLuint v = static_cast<GLuint>(i);
+        for (GLuint k : {v + 2, v, v + 3, v, v + 1, v + 3}) indices.push_back(k);
+    }
 }
 
 void DrawBatch::draw(GLenum mode, bool textured) { submit(mode, textured, false); }
@@ -156,6 +168,8 @@ void DrawBatch::submit(GLenum mode, bool textured, bool strips) {
     glDisableClientState(GL_NORMAL_ARRAY);
     if (strips) {
         glMultiDrawArrays(mode, firsts.data(), counts.data(), static_cast<GLsizei>(firsts.size()));
+    } else if (!indices.empty()) {
+        glDrawElements(mode, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT, indices.data());
     } else {
         glDrawArrays(mode, 0, static_cast<GLsizei>(verts.size()));
     }

@@ -327,7 +327,7 @@ void ParticleControl::renderFlatBatched() {
     shapes.draw(GL_TRIANGLES, false);
 }
 
-// Every particle's strip in one glMultiDrawArrays, the values from the same
+// Every particle's strip in one call, the values from the same
 // Particle::ribbonEntryValues as the immediate strips.
 void ParticleControl::renderRibbonsBatched() {
     RibbonLook look = RibbonLook::current();
@@ -345,7 +345,13 @@ void ParticleControl::renderRibbonsBatched() {
         }
         strips.endStrip();
     }
-    strips.drawStrips(GL_QUAD_STRIP, look.textured);
+    // Filled strips go as one list of triangles; outlined ones stay strips,
+    // whose quads GL outlines without their diagonals.
+    if (look.stroke) {
+        strips.drawStrips(GL_QUAD_STRIP, look.textured);
+    } else {
+        strips.draw(GL_TRIANGLES, look.textured);
+    }
 }
 
 void ParticleControl::setColors() {
