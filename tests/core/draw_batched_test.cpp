@@ -111,6 +111,34 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
     }
 }
 
+// One glow filling much of the canvas, drawn as the full square and as the
+// batched octagon: the corners left out held no opacity, so no pixel may
+// change by more than the rounding of a turned billboard, and those only
+// along edges, never the faint outer ring of the sprite.
+TEST(DrawBatched, TrimmedGlowKeepsAllItsLight) {
+    lvtest::requireGL(WIDTH, HEIGHT);
+    lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // the real sprites
+    run.applet.keyPressed('m');                   // mode 1: sprites only
+    gMode.setupGL();
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    Particle& p = particleControl.myList[0];
+    p.loc = Vector3D(0, 0, 0);
+    p.rr = p.gg = p.bb = 1;
+    p.myLevel = 150;   // half-size 150.5 units: about 95 pixels on this canvas
+    pov.xRot = 0.3f;
+    std::vector<uint8_t> square = drawOnly(false);
+    std::vector<uint8_t> octagon = drawOnly(true);
+    int changed = 0, worst = 0;
+    for (size_t i = 0; i < square.size(); i++) {
+        int d = std::abs((int)square[i] - (int)octagon[i]);
+        if (d) changed++;
+        if (d > worst) worst = d;
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_LT(changed, 200) << "of the glow's 30,000 or so pixels";
+}
+
 // The drawing moves nothing the field's hash sees, and draws the same random
 // numbers (none, in the seven modes) either way: the scripted run, with its
 // keys through four modes, a flow toggle and a recolouring, ends in the same
