@@ -47,6 +47,8 @@ public:
     void pullTowardsCenter();
     void move();
     void render();
+    // render()'s first step: d moves 20 % of the way to its target.
+    void easeSize();
     Vector3D calcGravForce(const Particle& p);
     void setRandomPosition();
 

@@ -113,12 +113,17 @@ public:
     int GetWidth() const { return mWidth; }
     int GetHeight() const { return mHeight; }
     GLuint GetTexID() const { return mTexID; }
+    // How far from the centre the picture has any opacity that linear
+    // filtering can reach, as a fraction of the half-size (1 when it reaches
+    // the edges): a sprite drawn from it can leave out what lies beyond.
+    float GetOpaqueReach() const { return mOpaqueReach; }
     void CreateDisplayList();
 
 protected:
     int mWidth;
     int mHeight;
     GLuint mTexID;
+    float mOpaqueReach;
 };
 
 // ---------------------------------------------------------------- drawing state

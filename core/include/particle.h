@@ -76,9 +76,13 @@ public:
     void setMoveHistory();
     void renderRibbon();
     // One history entry of a ribbon: colour, texture coordinates and the
-    // vertex pair P + O, P - O. The batch drawing takes the direction from
-    // the fast inverse square root (fastUnit), the single strip from sqrt.
+    // vertex pair P + O, P - O, sent to GL. The batch drawing takes the
+    // direction from the fast inverse square root (fastUnit), the single
+    // strip from sqrt.
     void ribbonEntry(int i, float per, const RibbonLook& look, bool fastUnit);
+    // The same entry as numbers, for the vertex arrays: sets xOff, yOff,
+    // zOff and returns the colour in `rgba`.
+    void ribbonEntryValues(int i, float per, const RibbonLook& look, bool fastUnit, float rgba[4]);
 
     float getQ() const { return Q; }
     Vector3D getLoc() const { return loc; }

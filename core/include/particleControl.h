@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "drawBatch.h"
 #include "fieldStep.h"
 #include "particle.h"
 
@@ -22,6 +23,10 @@ public:
     // literal one, which the tests and the benchmark hold the fast one to.
     bool mFastStep;
     FieldStep mFieldStep;
+    // The drawing: vertex arrays with one call per pass and texture (the
+    // default), or the immediate calls, which the tests hold the batches to.
+    bool mBatchedDraw;
+    DrawBatch mGlowBatch, mCoreBatch, mRibbonBatch;
 
     explicit ParticleControl(int initialTotal);
     void exist();
@@ -41,6 +46,10 @@ public:
     void renderAllParticlesNoFlatShade();
     void renderAllParticlesFlatShade();
     void renderAllRibbons();
+    // The batched passes (drawBatch.h): the same pictures as the three above.
+    void renderGlowsBatched();
+    void renderFlatBatched();
+    void renderRibbonsBatched();
     void setColors();
     void add() { total += 1; }
     void subtract() { total -= 1; }

@@ -95,9 +95,13 @@ void Gravity::move() {
     acc.setXYZ(0, 0, 0);
 }
 
-void Gravity::render() {
+void Gravity::easeSize() {
     float target = 25 - distance / 20 - 20 * M;
     d = d + (d - target) * (-0.2f);
+}
+
+void Gravity::render() {
+    easeSize();
 
     if (gMode.flatShade()) {
         color white(255, 255, 255);

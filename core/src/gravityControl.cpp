@@ -3,10 +3,10 @@
 // object, never to a well, and survive its reallocation.
 #include "gravityControl.h"
 
-#include "libp5.h"
+#include "lumenvortexApplet.h"
 
 GravityControl::GravityControl(int initialTotal)
-    : baseSize(250), count(0), total(initialTotal), showOrb(true) {}
+    : baseSize(250), count(0), total(initialTotal), showOrb(true), mBatchedDraw(true) {}
 
 void GravityControl::exist() {
     baseSize = 50;
@@ -30,14 +30,90 @@ void GravityControl::adjustAmount() {
     }
 }
 
+// A well's drawing reads only its own state, which the later wells' steps
+// do not touch, so drawing them all after the last step draws the same.
 void GravityControl::iterateList() {
     for (Gravity& g : myList) {
         if (g.gone) {
             total -= 1;
             continue;
         }
-        g.exist();
+        if (mBatchedDraw) {
+            g.step();
+        } else {
+            g.exist();
+        }
     }
+    if (mBatchedDraw) renderBatched();
+}
+
+void GravityControl::render() {
+    if (mBatchedDraw) {
+        renderBatched();
+        return;
+    }
+    for (Gravity& g : myList) {
+        if (!g.gone) g.render();
+    }
+}
+
+// Flat modes: each well's disc then ring, in list order, in one call, with
+// whatever texture and polygon state the frame has (as render() does).
+// Blended modes: the halos with one call, the cores with another. The halos
+// are trimmed to haloOrb's opacity, except when the last frame's stroked
+// ribbons left the polygon mode at lines: the immediate wells are then
+// outlined squares (whose edges read only transparent texels), and so are
+// these.
+void GravityControl::renderBatched() {
+    bool flat = gMode.flatShade();
+    bool glow = !flat && haloOrb && rainbow;
+    GLint polygonMode[2] = {GL_FILL, GL_FILL};
+    glGetIntegerv(GL_POLYGON_MODE, polygonMode);
+    bool trim = polygonMode[0] == GL_FILL && polygonMode[1] == GL_FILL;
+    float reach = haloOrb ? haloOrb->GetOpaqueReach() : 1;
+    bool bw = gMode.blackAndWhite();
+    mHaloBatch.begin();
+    mCoreBatch.begin();
+    mCoreBatch.colorBytes(255, 255, 255, 255);
+    for (Gravity& g : myList) {
+        if (g.gone) continue;
+        g.easeSize();
+        if (flat) {
+            mHaloBatch.colorFloats(1, 1, 1, 1 / 255.0f);
+            mHaloBatch.disc(g.loc, g.d - g.myLevel);
+            mHaloBatch.colorFloats(215 / 255.0f, 215 / 255.0f, 215 / 255.0f, ((255 - 5 * g.myLevel) / 255) / 255.0f);
+            mHaloBatch.ring(g.loc, g.myLevel + 0.75f * g.d);
+        } else if (glow) {
+            float a = 5 * g.radius;
+            if (a < 0) a = 0;
+            if (a > 255) a = 255;
+            int alpha = (int)a;
+            if (bw) {
+                mHaloBatch.colorBytes(255, 255, 255, (unsigned char)alpha);
+            } else {
+                mHaloBatch.colorBytes(200, 175, 255, (unsigned char)alpha);
+            }
+            if (trim) {
+                mHaloBatch.facingGlow(g.loc, g.radius, reach);
+            } else {
+                mHaloBatch.facingQuad(g.loc, -g.radius, -g.radius, -g.radius + 2 * g.radius, -g.radius + 2 * g.radius);
+            }
+            float x = -g.radius / 4, w = g.radius / 2;
+            mCoreBatch.facingQuad(g.loc, x, x, x + w, x + w);
+        }
+    }
+    if (flat) {
+        mHaloBatch.draw(GL_TRIANGLES, false);
+        return;
+    }
+    if (!glow) return;
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, haloOrb->GetTexID());
+    mHaloBatch.draw(trim ? GL_TRIANGLES : GL_QUADS, true);
+    glBindTexture(GL_TEXTURE_2D, rainbow->GetTexID());
+    mCoreBatch.draw(GL_QUADS, true);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glColor4ub(255, 255, 255, 255);
 }
 
 void GravityControl::repositionAll() {

@@ -308,7 +308,30 @@ unsigned char blue(const color& col) { return col.blue; }
 
 // ================================================================ images
 
-PImage::PImage(unsigned char* data, int aWidth, int aHeight) : mWidth(aWidth), mHeight(aHeight), mTexID(0) {
+namespace {
+
+// How far from the centre linear filtering can read a texel with any opacity:
+// the farthest such texel's centre plus a texel's diagonal, as a fraction of
+// the half-size; 1 (no trimming) when opacity reaches the edges.
+float opaqueReach(const unsigned char* rgba, int width, int height) {
+    if (!rgba || width <= 0 || height <= 0) return 1;
+    double farthest = 0;
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++) {
+            if (rgba[4 * (static_cast<size_t>(y) * width + x) + 3] == 0) continue;
+            double dx = (x + 0.5 - width * 0.5) / (width * 0.5);
+            double dy = (y + 0.5 - height * 0.5) / (height * 0.5);
+            farthest = std::fmax(farthest, std::sqrt(dx * dx + dy * dy));
+        }
+    }
+    double reach = farthest + std::sqrt(2.0) * 2.0 / std::fmin(width, height);
+    return reach >= 1 ? 1.0f : static_cast<float>(reach);
+}
+
+}  // namespace
+
+PImage::PImage(unsigned char* data, int aWidth, int aHeight)
+    : mWidth(aWidth), mHeight(aHeight), mTexID(0), mOpaqueReach(opaqueReach(data, aWidth, aHeight)) {
     glGenTextures(1, &mTexID);
     glBindTexture(GL_TEXTURE_2D, mTexID);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);

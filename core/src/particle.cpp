@@ -186,6 +186,17 @@ void Particle::setMoveHistory() {
     }
 }
 
+namespace {
+
+void setRGBA(float rgba[4], float r, float g, float b, float a) {
+    rgba[0] = r;
+    rgba[1] = g;
+    rgba[2] = b;
+    rgba[3] = a;
+}
+
+}  // namespace
+
 RibbonLook RibbonLook::current() {
     RibbonLook look;
     look.blackAndWhite = gMode.blackAndWhite();
@@ -207,7 +218,7 @@ void RibbonLook::applyGLState() const {
     glPolygonMode(GL_FRONT_AND_BACK, stroke ? GL_LINE : GL_FILL);
 }
 
-void Particle::ribbonEntry(int i, float per, const RibbonLook& look, bool fastUnit) {
+void Particle::ribbonEntryValues(int i, float per, const RibbonLook& look, bool fastUnit, float rgba[4]) {
     float s = sSinePer[i];
 
     // Components under 1 in size add nothing: a slow entry is transparent.
@@ -216,13 +227,13 @@ void Particle::ribbonEntry(int i, float per, const RibbonLook& look, bool fastUn
     float w;
     if (look.blackAndWhite) {
         w = 2 * s;
-        glColor4f(1, 1, 1, (float)speed / 500 * per * pn[i]);
+        setRGBA(rgba, 1, 1, 1, (float)speed / 500 * per * pn[i]);
     } else if (!look.flatShade) {
         w = 4 * s;
-        glColor4f(rr, gg, bb, (float)speed / 50 * per * pn[i]);
+        setRGBA(rgba, rr, gg, bb, (float)speed / 50 * per * pn[i]);
     } else if (look.simpleShade) {
         w = 4 * pn[i] * s;
-        glColor4f(rr, gg, bb, (float)speed / 50 * pn[i] * per);
+        setRGBA(rgba, rr, gg, bb, (float)speed / 50 * pn[i] * per);
     } else {
         // Flat red strip whose shade steps with the direction of travel.
         w = 1.5f * s;
@@ -235,7 +246,7 @@ void Particle::ribbonEntry(int i, float per, const RibbonLook& look, bool fastUn
                 std::abs((int)std::atan2(dz, dy));
         }
         float c = constrain((float)a / (3 * PI), 0.0f, 1.0f);
-        glColor4f(c * rr, 0, 0, 1);
+        setRGBA(rgba, c * rr, 0, 0, 1);
     }
 
     Vector3D v(xv[i], yv[i], zv[i]);
@@ -263,7 +274,12 @@ void Particle::ribbonEntry(int i, float per, const RibbonLook& look, bool fastUn
         yOff = v.y;
         zOff = v.z;
     }
+}
 
+void Particle::ribbonEntry(int i, float per, const RibbonLook& look, bool fastUnit) {
+    float c[4];
+    ribbonEntryValues(i, per, look, fastUnit, c);
+    glColor4f(c[0], c[1], c[2], c[3]);
     glTexCoord2f(0, per * 0.75f);
     glVertex3f(x[i] + xOff, y[i] + yOff, z[i] + zOff);
     glTexCoord2f(1, per * 0.75f);

@@ -29,7 +29,7 @@ void billboardQuad(float r) {
 
 ParticleControl::ParticleControl(int initialTotal)
     : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
-      showRibbon(true), mFastStep(true) {}
+      showRibbon(true), mFastStep(true), mBatchedDraw(true) {}
 
 void ParticleControl::exist() {
     if (total != count) adjustAmount();
@@ -93,6 +93,15 @@ void ParticleControl::simulate() {
 
 void ParticleControl::render() {
     if (mFieldStep.linesPending) mFieldStep.drawLines();
+    if (mBatchedDraw) {
+        if (gMode.flatShade()) {
+            renderFlatBatched();
+        } else {
+            renderGlowsBatched();
+        }
+        if (gMode.renderRibbons()) renderRibbonsBatched();
+        return;
+    }
     if (gMode.flatShade()) {
         renderAllParticlesFlatShade();
     } else {
@@ -241,6 +250,107 @@ void ParticleControl::renderAllRibbons() {
             p.ribbonEntry(i, per, look, true);
         }
         glEnd();
+    }
+}
+
+// Glows and cores as two calls, one per texture. The glows are trimmed to
+// the part of haloOrb that has any opacity (about 60 % of the square).
+void ParticleControl::renderGlowsBatched() {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glMatrixMode(GL_MODELVIEW);
+    glEnable(GL_TEXTURE_2D);
+
+    float maxSize = gMode.maxParticleSize();
+    float minSize = gMode.minParticleSize();
+    bool bw = gMode.blackAndWhite();
+    float reach = haloOrb ? haloOrb->GetOpaqueReach() : 1;
+
+    mGlowBatch.begin();
+    mCoreBatch.begin();
+    mGlowBatch.colorBytes(255, 255, 255, 255);
+    mCoreBatch.colorBytes(255, 255, 255, 255);
+    for (Particle& p : myList) {
+        float r = minSize + (maxSize - minSize) * p.myLevel;
+        if (!bw) {
+            mGlowBatch.colorBytes((GLubyte)(int)(p.rr * 255), (GLubyte)(int)(p.gg * 255), (GLubyte)(int)(p.bb * 255),
+                                  255);
+        }
+        mGlowBatch.facingGlow(p.loc, r, reach);
+        float c = r * 0.125f;
+        mCoreBatch.facingQuad(p.loc, -c, -c, c, c);
+    }
+
+    glBindTexture(GL_TEXTURE_2D, texName(haloOrb));
+    mGlowBatch.draw(GL_TRIANGLES, true);
+    glBindTexture(GL_TEXTURE_2D, texName(orb));
+    mCoreBatch.draw(GL_QUADS, true);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glColor4ub(255, 255, 255, 255);
+}
+
+// Rings and discs in one call, in the immediate order (depth ties go to the
+// first drawn), with the same random draws in the same order.
+void ParticleControl::renderFlatBatched() {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glMatrixMode(GL_MODELVIEW);
+    bool simple = gMode.simpleShade();
+    bool ribbons = gMode.renderRibbons();
+    float maxSize = gMode.maxParticleSize();
+    float minSize = gMode.minParticleSize();
+    glDisable(GL_TEXTURE_2D);
+
+    DrawBatch& shapes = mGlowBatch;
+    shapes.begin();
+    for (Particle& p : myList) {
+        float size = minSize + (maxSize - minSize) * p.myLevel;
+        if (!simple) {
+            shapes.colorFloats(1, 1, 1, 1 / 255.0f);
+            shapes.ring(p.loc, size / 3);
+        } else if (ribbons) {
+            unsigned char r = (unsigned char)(int)(p.rr * 255), g = (unsigned char)(int)(p.gg * 255),
+                          b = (unsigned char)(int)(p.bb * 255);
+            shapes.colorFloats(r / 255.0f, g / 255.0f, b / 255.0f, 1 / 255.0f);
+            shapes.ring(p.loc, size / 3);
+            shapes.disc(Vector3D(p.loc.x, p.loc.y, p.loc.z + 0.1f), size * 0.25f);
+        } else {
+            const float scales[3] = {0.75f, 0.5f, 0.25f};
+            const float alphas[3] = {25, 100, 50};
+            for (int k = 0; k < 3; k++) {
+                unsigned char b = (unsigned char)(int)random(255);
+                unsigned char g = (unsigned char)(int)random(255);
+                unsigned char r = (unsigned char)(int)random(255);
+                shapes.colorFloats(r / 255.0f, g / 255.0f, b / 255.0f, alphas[k] / 255.0f);
+                shapes.ring(p.loc, size * scales[k]);
+            }
+        }
+    }
+    shapes.draw(GL_TRIANGLES, false);
+}
+
+// Every particle's strip in one call, the values from the same
+// Particle::ribbonEntryValues as the immediate strips.
+void ParticleControl::renderRibbonsBatched() {
+    RibbonLook look = RibbonLook::current();
+    look.applyGLState();
+    DrawBatch& strips = mRibbonBatch;
+    strips.begin();
+    float c[4];
+    for (Particle& p : myList) {
+        for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
+            float per = (float)(23 - i) / 24;
+            p.ribbonEntryValues(i, per, look, true, c);
+            strips.colorFloats(c[0], c[1], c[2], c[3]);
+            strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
+            strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
+        }
+        strips.endStrip();
+    }
+    // Filled strips go as one list of triangles; outlined ones stay strips,
+    // whose quads GL outlines without their diagonals.
+    if (look.stroke) {
+        strips.drawStrips(GL_QUAD_STRIP, look.textured);
+    } else {
+        strips.draw(GL_TRIANGLES, look.textured);
     }
 }
 
