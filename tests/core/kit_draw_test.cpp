@@ -65,10 +65,9 @@ TEST_F(KitDraw, ImageDrawsRowZeroAtTheTopAndCleansUp) {
     EXPECT_TRUE(top.r > 240 && top.b < 15 && bottom.b > 240 && bottom.r < 15);
 
     GLint bound = -1;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(bound, 0);
     GLfloat current[4];
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     glGetFloatv(GL_CURRENT_COLOR, current);
-    EXPECT_EQ(current[0] + current[1] + current[2] + current[3], 4.0f);
+    EXPECT_TRUE(bound == 0 && current[0] + current[1] + current[2] + current[3] == 4.0f) << "left bound or tinted";
     glDisable(GL_TEXTURE_2D);
 }

@@ -83,12 +83,10 @@ TEST_F(SceneFrame, KeysTuneTheScene) {
     applet.keyPressed('r');
     EXPECT_EQ(sounds.multi, 0.5f);
     EXPECT_EQ(particleControl.total, 525);
-    for (char key : {'/', '?'}) {
-        applet.keyPressed(key);
-        EXPECT_NE(gLastInfoPanelInvocation, 0);
-        applet.keyPressed(key);
-        EXPECT_EQ(gLastInfoPanelInvocation, 0);
-    }
+    applet.keyPressed('/');
+    EXPECT_NE(gLastInfoPanelInvocation, 0);
+    applet.keyPressed('?');   // the same key, shifted
+    EXPECT_EQ(gLastInfoPanelInvocation, 0);
 }
 
 // Held down long enough, '+' once took the gain to where the wells' forces
