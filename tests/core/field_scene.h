@@ -8,7 +8,6 @@
 
 #include <GL/gl.h>
 
-#include <utility>
 #include <vector>
 
 #include "GLInit.h"
@@ -65,14 +64,21 @@ inline void freshField(int mode = 0, bool flow = false) {
     silence();
 }
 
+// A particle outside the list, as one of a 525 target makes it.
+inline Particle loose(int index = 0) {
+    particleControl.total = 525;
+    return Particle(index, &particleControl, &particleControl.myList, gravityControl.getList(), Vector3D(), Vector3D(),
+                    Vector3D());
+}
+
 // A vector equal to `want` within 4 ulps in each component.
 inline ::testing::AssertionResult sameVec(const Vector3D& want, const Vector3D& got) {
-    using F = ::testing::internal::FloatingPoint<float>;
-    for (auto [w, g] : {std::pair{want.x, got.x}, {want.y, got.y}, {want.z, got.z}})
-        if (!F(w).AlmostEquals(F(g)))
-            return ::testing::AssertionFailure() << "want (" << want.x << ", " << want.y << ", " << want.z
-                                                 << "), got (" << got.x << ", " << got.y << ", " << got.z << ")";
-    return ::testing::AssertionSuccess();
+    auto same = [](float w, float g) {
+        return ::testing::internal::FloatingPoint<float>(w).AlmostEquals(::testing::internal::FloatingPoint<float>(g));
+    };
+    if (same(want.x, got.x) && same(want.y, got.y) && same(want.z, got.z)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "want (" << want.x << ", " << want.y << ", " << want.z << "), got ("
+                                         << got.x << ", " << got.y << ", " << got.z << ")";
 }
 #define EXPECT_VEC(want, got) EXPECT_TRUE(fieldtest::sameVec(want, got))
 
@@ -96,16 +102,10 @@ public:
         std::vector<FbVertex> out;
         lines = 0;
         for (GLint i = 0; i < n;) {
-            GLint token = (GLint)mBuffer[i++], count = 1;
-            if (token == GL_POLYGON_TOKEN) {
-                count = (int)mBuffer[i++];
-            } else if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
-                count = 2;
-                lines++;
-            } else if (token == GL_PASS_THROUGH_TOKEN) {
-                i++;
-                continue;
-            }   // points, bitmaps and pixel rectangles carry one vertex
+            GLint token = (GLint)mBuffer[i++], count = 1;   // points, bitmaps, pixel rectangles: one vertex
+            if (token == GL_POLYGON_TOKEN || token == GL_PASS_THROUGH_TOKEN) count = (int)mBuffer[i++];
+            if (token == GL_PASS_THROUGH_TOKEN) continue;
+            if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) count = 2, lines++;
             for (int k = 0; k < count; k++, i += 11) {   // 3 + 4 + 4 floats a vertex
                 const float* f = &mBuffer[i];
                 out.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8]});

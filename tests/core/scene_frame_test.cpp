@@ -1,15 +1,25 @@
 // The applet on a real GL context and a virtual clock: frame pacing, the key
-// table, and several hundred frames driven by a scripted spectrum.
+// table, and the scene's look (each mode's GL state, the palette chooser, the
+// eased background and the camera).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <set>
 
 #include "gl_test_env.h"
 #include "lumenvortexApplet.h"
 
 namespace {
+
+using RGB = std::array<float, 3>;
+RGB rgb(const unsigned char* p) { return {(float)p[0], (float)p[1], (float)p[2]}; }
+RGB rgb(color c) { return {(float)c.red, (float)c.green, (float)c.blue}; }
+RGB target() { return {bgControl.rrDest, bgControl.ggDest, bgControl.bbDest}; }
+void toMode(int mode) {
+    while (gMode.currentMode() != mode) gMode.nextMode();
+}
 
 class SceneFrame : public ::testing::Test {
 protected:
@@ -37,6 +47,7 @@ protected:
         return clock.mMicros - t;
     }
 };
+class SceneLook : public SceneFrame {};
 
 TEST_F(SceneFrame, FramesStartAtLeast16MillisecondsApart) {
     applet.setup();
@@ -72,61 +83,145 @@ TEST_F(SceneFrame, KeysTuneTheScene) {
     applet.keyPressed('r');
     EXPECT_EQ(sounds.multi, 0.5f);
     EXPECT_EQ(particleControl.total, 525);
-    for (char key : {'/', '?'}) {
-        applet.keyPressed(key);
-        EXPECT_NE(gLastInfoPanelInvocation, 0);
-        applet.keyPressed(key);
-        EXPECT_EQ(gLastInfoPanelInvocation, 0);
-    }
+    applet.keyPressed('/');
+    EXPECT_NE(gLastInfoPanelInvocation, 0);
+    applet.keyPressed('?');   // the same key, shifted
+    EXPECT_EQ(gLastInfoPanelInvocation, 0);
 }
 
-// Several hundred frames with bursts in the upper sections: beats fire and the
-// scene reacts (palette, background target, camera spin, well count).
-TEST_F(SceneFrame, MusicDrivesTheScene) {
+// Held down long enough, '+' once took the gain to where the wells' forces
+// overflow float, and the field stayed NaN for good.
+TEST_F(SceneFrame, HoldingPlusLeavesTheFieldFinite) {
     SoundsSourceiTunes source;
-    applet.setSoundsSource(&source);
-    particleControl.total = 24;   // the reactions are the subject, not the field
-    applet.setup();
-    applet.setupPostGL(false);
-
     unsigned char spectrum[2][512];
-    std::set<int> palettes;
-    int backgroundChanges = 0;
-    float lastTarget[3] = {bgControl.rrDest, bgControl.ggDest, bgControl.bbDest};
-    for (int frame = 0; frame < 600; frame++) {
-        std::memset(spectrum, 12, sizeof spectrum);   // a low hum everywhere
-        spectrum[0][255] = spectrum[1][255] = 4;
-        // A burst every 70 frames, each section in turn louder than before.
-        if (frame % 70 < 3) {
-            int section = 2 + (frame / 70) % 3;
-            for (int i = Sounds::sectionIndex[section]; i < Sounds::sectionIndex[section + 1]; i++)
-                spectrum[0][i] = spectrum[1][i] = (unsigned char)(120 + frame / 10);
-        }
-        source.updateSpectrumData(spectrum);
-        applet.draw();
-
-        palettes.insert(colors.index);
-        float target[3] = {bgControl.rrDest, bgControl.ggDest, bgControl.bbDest};
-        backgroundChanges += std::memcmp(target, lastTarget, sizeof target) != 0;
-        std::memcpy(lastTarget, target, sizeof target);
-    }
-
-    for (int section = 2; section <= 4; section++)
-        EXPECT_GE(sounds.soundSections[section]->numBeats, 2) << section;
-    EXPECT_EQ(sounds.soundSections[0]->numBeats, 0);
-    EXPECT_GE(palettes.size(), 3u);
-    EXPECT_GE(backgroundChanges, 1);
-    EXPECT_NE(pov.rv, 0.0f);
-    EXPECT_GE(gravityControl.total, 1);
-
-    // Holding '+' for a long while must not throw the wells' forces out of
-    // float range, which would leave the field NaN for good.
+    std::memset(spectrum, 200, sizeof spectrum);
+    spectrum[0][255] = spectrum[1][255] = 4;   // the floor every band is measured from
+    source.updateSpectrumData(spectrum);
+    applet.setSoundsSource(&source);
+    particleControl.total = 24;
+    gravityControl.total = 3;
+    applet.setupPostGL(false);
     for (int i = 0; i < 400; i++) applet.keyPressed('+');
     for (int frame = 0; frame < 30; frame++) applet.draw();
     for (const Gravity& g : gravityControl.myList) EXPECT_TRUE(std::isfinite(g.loc.magnitude()));
     for (const Particle& p : particleControl.myList) EXPECT_TRUE(std::isfinite(p.loc.magnitude()));
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     applet.setSoundsSource(nullptr);
+}
+
+// Flat modes test and write depth and clear it; the others add glows up
+// without depth.
+TEST_F(SceneLook, EachModeSetsItsDepthAndBlendState) {
+    for (int mode = 0; mode < 7; mode++, gMode.nextMode()) {
+        glDepthMask(GL_TRUE);   // mark the depth buffer: does the set-up clear it?
+        glClearDepth(0.25);
+        glClear(GL_DEPTH_BUFFER_BIT);
+        glClearDepth(1.0);
+        glBlendFunc(GL_ONE, GL_ZERO);
+        gMode.setupGL();
+        float depth = -1;
+        glReadPixels(20, 20, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+        GLint src = 0, dst = 0;
+        glGetIntegerv(GL_BLEND_SRC, &src);
+        glGetIntegerv(GL_BLEND_DST, &dst);
+        bool flat = mode == 3 || mode == 5;
+        EXPECT_EQ(glIsEnabled(GL_DEPTH_TEST) != GL_FALSE, flat) << mode;
+        EXPECT_EQ(glIsEnabled(GL_BLEND) != GL_FALSE, !flat) << mode;
+        EXPECT_NEAR(depth, flat ? 1.0f : 0.25f, 1e-3) << mode;
+        EXPECT_TRUE(flat || (src == GL_SRC_ALPHA && dst == GL_ONE)) << mode;
+    }
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(SceneLook, PaletteCyclesClampsAndPicksColumnThenRow) {
+    for (int step = 1; step <= 4; step++) {
+        colors.setIndex();
+        EXPECT_EQ(colors.index, step % 4);
+    }
+    EXPECT_EQ(rgb(colors.getColor(-5, false)), rgb(imageData[0]));
+    EXPECT_EQ(rgb(colors.getColor(1000, true)), rgb(imageData[0] + 3 * 399));
+
+    // A seed whose two draws name different pixels when read the other way round.
+    for (unsigned seed = 1; seed < 1000; seed++) {
+        srand(seed);
+        int column = rand() % 20, row = rand() % 20;
+        const unsigned char* right = imageData[0] + 3 * (row * 20 + column);
+        const unsigned char* swapped = imageData[0] + 3 * (column * 20 + row);
+        if (rgb(right) == rgb(swapped)) continue;
+        srand(seed);
+        EXPECT_EQ(rgb(colors.getRandomColor()), rgb(right)) << seed;
+        return;
+    }
+    FAIL() << "the palette is too uniform to tell rows from columns";
+}
+
+// In the hue mode a palette change recolours the particles around the base
+// in force, and only then draws the next base.
+TEST_F(SceneLook, PaletteChangeRecoloursAroundTheOldHueBase) {
+    toMode(5);
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    colors.mHSBHueBase = 200;
+    srand(3);
+    float brightness = random(1.0f), hue = 200 + random(-3.0f, 3.0f);
+    random(1.0f), random(-3.0f, 3.0f);   // the second colour
+    float base = random(360.0f);
+    srand(3);
+    colors.setIndex();
+    const Particle& p = particleControl.myList[0];
+    RGB got = {p.rd * 255, p.gd * 255, p.bd * 255}, want = rgb(color::hsbf(hue, 1, brightness));
+    for (int i = 0; i < 3; i++) EXPECT_NEAR(want[i], got[i], 1e-3f);
+    EXPECT_EQ(colors.mHSBHueBase, base);
+}
+
+TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
+    for (auto [mode, level] : {std::pair{2, 0.0f}, {3, 0.8f}}) {   // black and white; flat
+        toMode(mode);
+        bgControl.setColor();
+        EXPECT_EQ((RGB{level, level, level}), target()) << mode;
+    }
+    toMode(0);
+    srand(11);
+    const unsigned char* px = imageData[colors.index] + 3 * (int)random(12.0f);   // row 0, dark
+    srand(11);
+    bgControl.setColor();
+    EXPECT_EQ(rgb(px), target());
+
+    // 5 % of the way each frame, every channel towards its own target.
+    bgControl.rr = 0, bgControl.gg = 100, bgControl.bb = 50;
+    bgControl.rrDest = 255, bgControl.ggDest = 20, bgControl.bbDest = 150;
+    bgControl.exist();
+    EXPECT_EQ((RGB{12.75f, 96, 55}), (RGB{bgControl.rr, bgControl.gg, bgControl.bb}));
+    bgControl.exist();
+    EXPECT_NEAR(bgControl.rr, 24.8625f, 1e-4);
+    lvtest::RGBA p = lvtest::pixel(100, 100);
+    EXPECT_EQ((RGB{25, 92, 60}), (RGB{(float)p.r, (float)p.g, (float)p.b}));
+}
+
+TEST_F(SceneLook, DistanceTargetIsRedrawnOnlyWhenTheWellCountChanges) {
+    for (int wells : {3, 3, 5}) {   // 250..600 plus 20 a well
+        gravityControl.total = wells;
+        float before = pov.targetD;
+        pov.findPosition();
+        EXPECT_TRUE(pov.targetD >= 250.0f + 20 * wells && pov.targetD <= 600.0f + 20 * wells) << pov.targetD;
+        EXPECT_TRUE(wells != 3 || before == 0 || pov.targetD == before);
+    }
+}
+
+TEST_F(SceneLook, SpinDecaysToItsFloorAndHolds) {
+    for (float start : {0.01f, -0.01f}) {
+        pov.rv = start;
+        int frames = 0;
+        for (; std::fabs(pov.rv) > POV::RANDOM_ROTATION_MIN && frames < 1000; frames++) pov.setPosition();
+        EXPECT_NEAR(frames, 230, 2) << start;
+        float floor = pov.rv;
+        EXPECT_EQ(floor > 0, start > 0);
+        pov.setPosition();
+        EXPECT_EQ(pov.rv, floor);
+    }
+    pov.rv = 0.001f;   // exactly at the floor: not slowed at all
+    pov.setPosition();
+    EXPECT_EQ(pov.rv, 0.001f);
 }
 
 }  // namespace
