@@ -135,7 +135,7 @@ TEST(GLContextX11, FramesReachTheWindowAtTheBufferRectangle) {
     const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 150, 0, 0, 0);
     XMapWindow(display, window);
     XSync(display, False);
-    LVPort port{LV_PORT_X11_WINDOW, display, window, 0, 0, nullptr, 0};
+    LVPort port{.kind = LV_PORT_X11_WINDOW, .x11Display = display, .x11Window = window};
     const int rect[4] = {20, 30, 100, 50};   // window rows 70..119 from the top
     lvgl::Context* c = attach(&port, false, rect);
     std::string error;
