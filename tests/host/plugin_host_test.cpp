@@ -26,7 +26,11 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     EXPECT_EQ(host.mRequests[0], FourCC("rvis"));
 
     std::vector<unsigned char> pixels(size_t(W) * H * 4);
-    LVPort port{.kind = LV_PORT_OFFSCREEN, .width = W, .height = H, .pixels = pixels.data()};
+    LVPort port{};
+    port.kind = LV_PORT_OFFSCREEN;
+    port.width = W;
+    port.height = H;
+    port.pixels = pixels.data();
     auto renderFrames = [&](int n) {
         RenderVisualData data{};
         data.numSpectrumChannels = 2;
