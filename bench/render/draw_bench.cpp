@@ -1,6 +1,8 @@
 // Drawing alone, without the encoder: the visualizer's frames at 1280x720 on
 // an offscreen port, as an offline render draws them (a virtual clock, so the
-// pacing never sleeps), with and without the pipelined read-back.
+// pacing never sleeps), with and without the pipelined read-back, and with
+// and without the glFinish the plug-in does before every swap (without it
+// the driver rasterises one frame while the next is built).
 //
 //   fps = frames per second of drawing; one benchmark iteration is one frame;
 //   CPU is the whole process's, the driver's rasterising threads included
@@ -53,7 +55,9 @@ struct Scene {
     long frame = 0;
     std::string error;
 
-    Scene(int particles, bool readBack) {
+    bool finish = true;
+
+    Scene(int particles, bool readBack, bool finishFrames) : finish(finishFrames) {
         resetScene();
         clock.install();
         port.kind = LV_PORT_OFFSCREEN;
@@ -90,13 +94,13 @@ struct Scene {
         source.updateSpectrumData(spectrum);
         clock.advanceMicros(FRAME_MICROS);
         applet.draw();
-        glFinish();
+        if (finish) glFinish();
         return lvgl::swapBuffers(context, error);
     }
 };
 
 void BM_Draw(benchmark::State& state) {
-    Scene scene(int(state.range(0)), state.range(1) != 0);
+    Scene scene(int(state.range(0)), state.range(1) != 0, state.range(2) != 0);
     if (!scene.context) {
         state.SkipWithError(("no GL context: " + scene.error).c_str());
         return;
@@ -105,12 +109,18 @@ void BM_Draw(benchmark::State& state) {
         if (!scene.drawFrame()) state.SkipWithError(scene.error.c_str());
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["particles"] = particleControl.count;
-    state.SetLabel(state.range(1) ? "pipelined read-back" : "no read-back");
+    state.SetLabel(std::string(state.range(1) ? "pipelined read-back" : "no read-back") +
+                   (state.range(2) ? "" : ", no glFinish"));
 }
 
 BENCHMARK(BM_Draw)
-    ->ArgNames({"particles", "readback"})
-    ->ArgsProduct({{525, 5000}, {0, 1}})
+    ->ArgNames({"particles", "readback", "finish"})
+    ->Args({525, 0, 1})
+    ->Args({5000, 0, 1})
+    ->Args({525, 1, 1})
+    ->Args({5000, 1, 1})
+    ->Args({525, 1, 0})
+    ->Args({5000, 1, 0})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()   // the driver's threads draw too
     ->UseRealTime();

@@ -1,5 +1,7 @@
 #include "sink_thread.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 
 namespace {
@@ -93,6 +95,7 @@ void SinkThread::put(Job&& job) {
 }
 
 void SinkThread::convertLoop() {
+    pthread_setname_np(pthread_self(), "lv-convert");   // for top -H and profilers
     for (;;) {
         Job job;
         {
@@ -123,6 +126,7 @@ void SinkThread::convertLoop() {
 }
 
 void SinkThread::writeLoop() {
+    pthread_setname_np(pthread_self(), "lv-write");
     for (;;) {
         Job job;
         {
