@@ -9,38 +9,47 @@
 //
 // The scene is the core's own global one, grown straight to the particle
 // count asked for (the key `a` would take one frame per particle to get
-// there), then run for a while on a scripted spectrum with beats so that
-// wells, palette and camera move as in a song before the clock starts.
+// there), and hears the built-in demo song, as `lumenvortex --render` does,
+// for a while before the clock starts.
 #include <benchmark/benchmark.h>
 
 #include <GL/gl.h>
 
-#include <cmath>
-#include <cstring>
 #include <string>
 
+#include "demo_song.h"
 #include "lumenvortexApplet.h"
 #include "lv/gl_context.h"
+#include "spectrum_analyzer.h"
 
 namespace {
 
 constexpr int WIDTH = 1280;
 constexpr int HEIGHT = 720;
-constexpr int WARM_UP_FRAMES = 120;
+constexpr int WARM_UP_FRAMES = 30;
 constexpr long long FRAME_MICROS = 1000000 / 60;
 
-// Bass heavier than treble, each band breathing at its own rate, and a burst
-// every 66 frames (more than the beat gap) so that the sections beat.
-void scriptedSpectrum(long frame, unsigned char out[2][512]) {
-    std::memset(out, 0, 2 * 512);
-    const bool burst = frame % 66 < 3;
-    for (int bin = 0; bin < 255; bin++) {
-        double v = (70.0 * std::exp(-bin / 90.0) + 12.0) * (0.6 + 0.4 * (1 + std::sin(frame * 0.05 + bin * 0.31)));
-        if (burst) v += bin >= 124 ? 60.0 : 35.0;
-        out[0][bin] = (unsigned char)std::min(255.0, v);
-        out[1][bin] = (unsigned char)(out[0][bin] * 9 / 10);
+// The built-in demo song's spectrum at video frame n, as an offline render
+// computes it: the 1024 frames heard before n / 60 s, round the song again
+// and again.
+struct DemoSpectrum {
+    DemoSong song = makeDemoSong();
+    SpectrumAnalyzer analyzer;
+    uint8_t spectrum[2][SPECTRUM_BINS];
+    uint8_t waveform[2][WAVEFORM_SAMPLES];
+    float window[WINDOW_FRAMES * 2];
+
+    void at(long frame) {
+        const long long songFrames = (long long)song.samples.size() / 2;
+        const long long end = (frame * SAMPLE_RATE / 60) % songFrames;
+        for (int i = 0; i < WINDOW_FRAMES; ++i) {
+            const long long p = end - WINDOW_FRAMES + i;
+            window[2 * i] = p < 0 ? 0.0f : song.samples[size_t(p) * 2];
+            window[2 * i + 1] = p < 0 ? 0.0f : song.samples[size_t(p) * 2 + 1];
+        }
+        analyzer.compute(window, spectrum, waveform);
     }
-}
+};
 
 // A host that takes the read-back frames and gives them straight back.
 void dropFrame(void*, const unsigned char*, int, int, long, unsigned long) {}
@@ -51,6 +60,7 @@ struct Scene {
     lvgl::Context* context = nullptr;
     VirtualClock clock;
     SoundsSourceiTunes source;
+    DemoSpectrum music;
     LumenvortexApplet applet;
     long frame = 0;
     std::string error;
@@ -89,9 +99,8 @@ struct Scene {
 
     // What the plug-in does for one render message.
     bool drawFrame() {
-        unsigned char spectrum[2][512];
-        scriptedSpectrum(frame++, spectrum);
-        source.updateSpectrumData(spectrum);
+        music.at(frame++);
+        source.updateSpectrumData(music.spectrum);
         clock.advanceMicros(FRAME_MICROS);
         applet.draw();
         if (finish) glFinish();
