@@ -278,8 +278,8 @@ int OfflineRender::run() {
         SinkThread::detach(mPort);
         sinks.finish();
         if (!broken && !sinks.failed() && sinks.framesDelivered() != mFrame) {
-            say("the plug-in handed over " + std::to_string(sinks.framesDelivered()) + " of " +
-                std::to_string(mFrame) + " frames");
+            say("the plug-in handed over only " + std::to_string(sinks.framesDelivered()) + " of its " +
+                std::to_string(mFrame) + " frames: use the player's own Lumenvortex.so");
             broken = true;
         }
         bar.clear();

@@ -52,7 +52,10 @@ void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, 
 void SinkThread::onFrameWait(void* user, unsigned long index) {
     auto* self = static_cast<SinkThread*>(user);
     std::unique_lock<std::mutex> lock(self->mMutex);
-    self->mCv.wait(lock, [&] { return self->mReleasedUpTo > index || self->mFailed || self->mEnded; });
+    // After a failure nothing more is read, except a frame being read right now.
+    self->mCv.wait(lock, [&] {
+        return self->mReleasedUpTo > index || self->mEnded || (self->mFailed && self->mReading != (long long)index);
+    });
 }
 
 void SinkThread::audio(const float* frames, size_t count) {
@@ -104,6 +107,7 @@ void SinkThread::convertLoop() {
             if (mToConvert.empty()) break;
             job = std::move(mToConvert.front());
             mToConvert.pop_front();
+            if (job.rgba) mReading = (long long)job.glIndex;
             if (job.rgba && mVideo) {   // a picture to convert into
                 mCv.wait(lock, [&] { return !mFreePictures.empty() || mFailed; });
                 if (!mFailed) {
@@ -116,6 +120,7 @@ void SinkThread::convertLoop() {
         if (!mFailed && !convert(job, error)) fail(error);
         std::lock_guard<std::mutex> lock(mMutex);
         if (job.rgba) mReleasedUpTo = job.glIndex + 1;
+        mReading = -1;
         job.rgba = nullptr;
         if (!mFailed) mToWrite.push_back(std::move(job));
         mCv.notify_all();

@@ -81,6 +81,7 @@ private:
     std::deque<Job> mToConvert, mToWrite;
     std::vector<std::unique_ptr<lv::VideoPicture>> mFreePictures;
     unsigned long mReleasedUpTo = 0;   // GL frames before this index are read
+    long long mReading = -1;           // the GL frame being read now, or -1
     bool mConvertDone = false, mDone = false, mEnded = false;
     std::atomic<bool> mFailed{false};
     std::string mError;
