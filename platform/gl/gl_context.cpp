@@ -203,7 +203,8 @@ EGLDisplay openHardwareDevice(PFNEGLGETPLATFORMDISPLAYEXTPROC getPlatformDisplay
         const char* file = hasExtension(extensions, "EGL_EXT_device_drm_render_node")
                                ? queryString(devices[i], EGL_DRM_RENDER_NODE_FILE_EXT)
                                : nullptr;
-        if (!file && hasExtension(extensions, "EGL_EXT_device_drm")) file = queryString(devices[i], EGL_DRM_DEVICE_FILE_EXT);
+        if (!file && hasExtension(extensions, "EGL_EXT_device_drm"))
+            file = queryString(devices[i], EGL_DRM_DEVICE_FILE_EXT);
         if (file) info.drmFile = file;
         infos.push_back(info);
     }
@@ -340,7 +341,8 @@ void deliver(Context* c, Context::Slot& s) {
     s.state = Context::Slot::FREE;
     if (waited == GL_TIMEOUT_EXPIRED || waited == GL_WAIT_FAILED || !port || !port->frameReady) return;
     gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
-    auto* bytes = static_cast<const unsigned char*>(gBuf.mapBufferRange(GL_PIXEL_PACK_BUFFER, 0, s.bytes, GL_MAP_READ_BIT));
+    auto* bytes = static_cast<const unsigned char*>(
+        gBuf.mapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(s.bytes), GL_MAP_READ_BIT));
     gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     if (!bytes) return;
     s.state = Context::Slot::OUT;
