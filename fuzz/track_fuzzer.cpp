@@ -149,7 +149,11 @@ void setUpHost() {
     FUZZ_CHECK(send(FourCC("init"), &init) == noErr);
 
     gHost.pixels.assign(size_t(kPortWidth) * kPortHeight * 4, 0);
-    gHost.port = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, kPortWidth, kPortHeight, gHost.pixels.data(), 0};
+    gHost.port = LVPort{};
+    gHost.port.kind = LV_PORT_OFFSCREEN;
+    gHost.port.width = kPortWidth;
+    gHost.port.height = kPortHeight;
+    gHost.port.pixels = gHost.pixels.data();
     auto show = zeroed<VisualPluginMessageInfo>();
     show.u.showWindowMessage.port = &gHost.port;
     show.u.showWindowMessage.drawRect = Rect{0, 0, kPortHeight, kPortWidth};

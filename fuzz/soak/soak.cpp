@@ -135,7 +135,11 @@ void Soak::expect(const char* what, OSStatus got, OSStatus wanted) {
 void Soak::show() {
     const int width = 64 + below(400), height = 64 + below(300);
     mPixels.assign(chance(10) ? 0 : size_t(width) * height * 4, 0);
-    mPort = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, width, height, mPixels.empty() ? nullptr : mPixels.data(), 0};
+    mPort = LVPort{};
+    mPort.kind = LV_PORT_OFFSCREEN;
+    mPort.width = width;
+    mPort.height = height;
+    mPort.pixels = mPixels.empty() ? nullptr : mPixels.data();
     const int left = below(width / 4), top = below(height / 4);
     auto info = zeroed<VisualPluginMessageInfo>();
     info.u.showWindowMessage.port = &mPort;

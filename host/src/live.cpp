@@ -283,6 +283,7 @@ LiveSession::LiveSession(const Options& options, LiveSound& sound, LiveWindow& w
     SDL_GetWindowSize(mWindow.mWindow, &mWidth, &mHeight);
     mHost.play(mCurrentMeta);
     mHost.show(&mWindow.mPort, mWidth, mHeight);
+    if (o.verbose && mWindow.mPort.renderer[0]) say(std::string("drawing with ") + mWindow.mPort.renderer);
 }
 
 void LiveSession::setFullscreen(bool on) {

@@ -96,8 +96,7 @@ private:
     lv::VideoWriter mVideo;
     lv::WavWriter mWav;
     bool mToVideo = false, mToFrames = false;
-    std::vector<unsigned char> mPixels;
-    LVPort mPort{};
+    LVPort mPort{};                         // frames go to the SinkThread (attach)
     long long mBase = 0;                    // the plug-in's time at frame 0
     SpectrumAnalyzer mAnalyzer;
     RenderVisualData mData{};
@@ -192,16 +191,15 @@ bool OfflineRender::startPlugin() {
         say(error);
         return false;
     }
-    mPixels.assign(size_t(o.width) * o.height * 4, 0);
     mPort.kind = LV_PORT_OFFSCREEN;
     mPort.width = o.width;
     mPort.height = o.height;
-    mPort.pixels = mPixels.data();
     // The track plays before the picture opens, as when a visualizer is
     // switched on during a song.
     mHost.play(mFirst);
     mHost.show(&mPort, o.width, o.height);
     mBase = mClock.micros;   // the show's start-up pause is behind us
+    if (o.verbose && mPort.renderer[0]) say(std::string("drawing with ") + mPort.renderer);
     mData.numWaveformChannels = 2;
     mData.numSpectrumChannels = 2;
     return true;
@@ -248,7 +246,11 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
         say("the plug-in drew no frame (no GL context? see the messages above): stopping");
         return Step::BROKEN;
     }
-    sinks.frame(mPixels.data());
+    // The picture reaches the sinks a couple of frames later, from the GL layer.
+    if (sinks.framesDelivered() == 0 && mPort.frameCount > LV_PORT_FRAMES_IN_FLIGHT) {
+        say(mHost.mPluginPath + " does not hand its frames over: use the player's own Lumenvortex.so");
+        return Step::BROKEN;
+    }
     if (sinks.failed()) return Step::BROKEN;
     music.forget(position - WINDOW_FRAMES);
     return Step::DRAWN;
@@ -265,6 +267,7 @@ int OfflineRender::run() {
                          mToFrames ? &mWav : nullptr, o.width, o.height);
         Progress bar(mEstimatedVideoFrames, o.fps);
         mProgress = &bar;
+        sinks.attach(mPort);
         MusicReader music(*mProgram);
         Step step;
         while ((step = drawFrame(music, sinks)) == Step::DRAWN) bar.update(++mFrame);
@@ -274,9 +277,15 @@ int OfflineRender::run() {
             writeSound(music, sinks, mSoundLimit >= 0 ? std::min(mSoundLimit, music.end()) : music.end());
         }
         bar.update(mFrame);
-        mHost.hide();
+        mHost.hide();   // the frames still being read back reach the sinks here
         mHost.cleanup();
+        SinkThread::detach(mPort);
         sinks.finish();
+        if (!broken && !sinks.failed() && sinks.framesDelivered() != mFrame) {
+            say("the plug-in handed over only " + std::to_string(sinks.framesDelivered()) + " of its " +
+                std::to_string(mFrame) + " frames: use the player's own Lumenvortex.so");
+            broken = true;
+        }
         bar.clear();
         mProgress = nullptr;
         if (sinks.failed()) {

@@ -1,17 +1,61 @@
 #include "sink_thread.h"
 
+#include <pthread.h>
+
 #include <cstdio>
+
+namespace {
+
+// Pictures converted ahead of the encoder: enough to keep both busy, few
+// enough that a slow disk holds the drawing back instead of filling memory.
+constexpr int kPictures = 3;
+
+}  // namespace
 
 SinkThread::SinkThread(lv::VideoWriter* video, const std::string& framesDir, lv::WavWriter* wav, int width,
                        int height)
-    : mVideo(video), mFramesDir(framesDir), mWav(wav), mWidth(width), mHeight(height),
-      mThread(&SinkThread::run, this) {}
+    : mVideo(video), mFramesDir(framesDir), mWav(wav), mWidth(width), mHeight(height) {
+    for (int i = 0; i < kPictures; ++i) mFreePictures.push_back(std::make_unique<lv::VideoPicture>());
+    mConverter = std::thread(&SinkThread::convertLoop, this);
+    mWriter = std::thread(&SinkThread::writeLoop, this);
+}
 
-void SinkThread::frame(const unsigned char* rgba) {
+void SinkThread::attach(LVPort& port) {
+    port.frameReady = &SinkThread::onFrameReady;
+    port.frameWait = &SinkThread::onFrameWait;
+    port.frameUser = this;
+}
+
+void SinkThread::detach(LVPort& port) {
+    port.frameReady = nullptr;
+    port.frameWait = nullptr;
+    port.frameUser = nullptr;
+}
+
+void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, int height, long stride,
+                              unsigned long index) {
+    auto* self = static_cast<SinkThread*>(user);
+    if (width != self->mWidth || height != self->mHeight) {
+        self->fail("the plug-in drew " + std::to_string(width) + "x" + std::to_string(height) + " instead of " +
+                   std::to_string(self->mWidth) + "x" + std::to_string(self->mHeight));
+        return;
+    }
     Job job;
-    job.pixels.assign(rgba, rgba + size_t(mWidth) * mHeight * 4);
-    job.index = mFramesQueued++;
-    put(std::move(job));
+    job.rgba = rgba;
+    job.stride = stride;
+    job.glIndex = index;
+    job.index = self->mFramesQueued++;
+    self->put(std::move(job));
+}
+
+// The GL layer reuses a frame's buffer only once it has been converted.
+void SinkThread::onFrameWait(void* user, unsigned long index) {
+    auto* self = static_cast<SinkThread*>(user);
+    std::unique_lock<std::mutex> lock(self->mMutex);
+    // After a failure nothing more is read, except a frame being read right now.
+    self->mCv.wait(lock, [&] {
+        return self->mReleasedUpTo > index || self->mEnded || (self->mFailed && self->mReading != (long long)index);
+    });
 }
 
 void SinkThread::audio(const float* frames, size_t count) {
@@ -27,7 +71,11 @@ void SinkThread::finish() {
         mDone = true;
     }
     mCv.notify_all();
-    if (mThread.joinable()) mThread.join();
+    if (mConverter.joinable()) mConverter.join();
+    if (mWriter.joinable()) mWriter.join();
+    std::lock_guard<std::mutex> lock(mMutex);
+    mEnded = true;
+    mCv.notify_all();
 }
 
 std::string SinkThread::error() {
@@ -35,45 +83,88 @@ std::string SinkThread::error() {
     return mError;
 }
 
-void SinkThread::put(Job&& job) {
-    std::unique_lock<std::mutex> lock(mMutex);
-    // Two frames in flight is enough to keep both sides busy.
-    mCv.wait(lock, [&] { return mJobs.size() < 4 || mFailed; });
-    if (mFailed) return;
-    mJobs.push_back(std::move(job));
+void SinkThread::fail(const std::string& error) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mFailed) mError = error;
+    mFailed = true;
     mCv.notify_all();
 }
 
-void SinkThread::run() {
+void SinkThread::put(Job&& job) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mFailed || mDone) return;
+    mToConvert.push_back(std::move(job));
+    mCv.notify_all();
+}
+
+void SinkThread::convertLoop() {
+    pthread_setname_np(pthread_self(), "lv-convert");   // for top -H and profilers
     for (;;) {
         Job job;
         {
             std::unique_lock<std::mutex> lock(mMutex);
-            mCv.wait(lock, [&] { return !mJobs.empty() || mDone; });
-            if (mJobs.empty()) return;
-            job = std::move(mJobs.front());
-            mJobs.pop_front();
+            mCv.wait(lock, [&] { return !mToConvert.empty() || mDone; });
+            if (mToConvert.empty()) break;
+            job = std::move(mToConvert.front());
+            mToConvert.pop_front();
+            if (job.rgba) mReading = (long long)job.glIndex;
+            if (job.rgba && mVideo) {   // a picture to convert into
+                mCv.wait(lock, [&] { return !mFreePictures.empty() || mFailed; });
+                if (!mFailed) {
+                    job.picture = std::move(mFreePictures.back());
+                    mFreePictures.pop_back();
+                }
+            }
         }
-        mCv.notify_all();
-        if (mFailed) continue;
         std::string error;
-        if (!write(job, error)) {
+        if (!mFailed && !convert(job, error)) fail(error);
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (job.rgba) mReleasedUpTo = job.glIndex + 1;
+        mReading = -1;
+        job.rgba = nullptr;
+        if (!mFailed) mToWrite.push_back(std::move(job));
+        mCv.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(mMutex);
+    mConvertDone = true;
+    mCv.notify_all();
+}
+
+void SinkThread::writeLoop() {
+    pthread_setname_np(pthread_self(), "lv-write");
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(mMutex);
+            mCv.wait(lock, [&] { return !mToWrite.empty() || mConvertDone; });
+            if (mToWrite.empty()) return;
+            job = std::move(mToWrite.front());
+            mToWrite.pop_front();
+        }
+        std::string error;
+        if (!mFailed && !write(job, error)) fail(error);
+        if (job.picture) {
             std::lock_guard<std::mutex> lock(mMutex);
-            mError = error;
-            mFailed = true;
+            mFreePictures.push_back(std::move(job.picture));
             mCv.notify_all();
         }
     }
 }
 
-bool SinkThread::write(const Job& job, std::string& error) {
+// On the converting thread, while the GL layer's bytes are ours.
+bool SinkThread::convert(Job& job, std::string& error) {
+    if (!job.rgba) return true;
+    if (job.picture && !mVideo->convert(job.rgba, job.stride, *job.picture, error)) return false;
+    if (mFramesDir.empty()) return true;
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%06lld.png", job.index);
+    return lv::writePng(mFramesDir + name, job.rgba, mWidth, mHeight, job.stride, error);
+}
+
+bool SinkThread::write(Job& job, std::string& error) {
     if (!job.audio.empty()) {
         if (mVideo && !mVideo->writeAudio(job.audio.data(), job.audio.size() / 2, error)) return false;
         return !mWav || mWav->write(job.audio.data(), job.audio.size() / 2, error);
     }
-    if (mVideo && !mVideo->writeFrame(job.pixels.data(), error)) return false;
-    if (mFramesDir.empty()) return true;
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%06lld.png", job.index);
-    return lv::writePng(mFramesDir + name, job.pixels.data(), mWidth, mHeight, error);
+    return !job.picture || mVideo->writePicture(*job.picture, error);
 }

@@ -1,17 +1,29 @@
-// Encoding and file writing beside the drawing, for offline renders: the
-// next frame is drawn while the last one is compressed. Jobs are done in
-// the order given, on the sink's own thread; the first failure stops the
-// rest and is kept for error().
+// Colour conversion, encoding and file writing beside the drawing, for
+// offline renders. Three stages overlap, each on its own thread:
+//
+//   drawing (the caller's)   the plug-in draws frame n; the GL layer starts
+//                            reading it back and hands over frame n-2
+//                            (lv/port.h: frameReady, frameWait)
+//   converting               frame n-2 from the GL layer's mapped buffer to
+//                            YUV (and PNG), read in place; the buffer goes
+//                            back to the GL layer as soon as it is read
+//   writing                  the encoder (x264 runs its own threads) and the
+//                            files, sound and pictures in the order given
+//
+// attach() points a port's read-back here. Jobs are done in the order given;
+// the first failure stops the rest and is kept for error().
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "lv/port.h"
 #include "lv/video_out.h"
 
 class SinkThread {
@@ -23,38 +35,55 @@ public:
     SinkThread(const SinkThread&) = delete;
     SinkThread& operator=(const SinkThread&) = delete;
 
-    // A width x height RGBA picture, copied.
-    void frame(const unsigned char* rgba);
+    // Frames drawn on `port` come here from now on (the port's frameReady,
+    // frameWait and frameUser); detach() before the port or this goes.
+    void attach(LVPort& port);
+    static void detach(LVPort& port);
+
     // Interleaved stereo frames, copied.
     void audio(const float* frames, size_t count);
 
-    // Waits for the queue to empty and the thread to end.
+    // Waits for every job to be done and the threads to end.
     void finish();
 
+    long long framesDelivered() const { return mFramesQueued; }
     bool failed() const { return mFailed; }
     std::string error();
 
 private:
     struct Job {
-        std::vector<unsigned char> pixels;
-        std::vector<float> audio;
+        const unsigned char* rgba = nullptr;   // the GL layer's, until converted
+        long stride = 0;
+        unsigned long glIndex = 0;
         long long index = 0;
+        std::vector<float> audio;
+        std::unique_ptr<lv::VideoPicture> picture;
     };
 
+    static void onFrameReady(void* user, const unsigned char* rgba, int width, int height, long stride,
+                             unsigned long index);
+    static void onFrameWait(void* user, unsigned long index);
     void put(Job&& job);
-    void run();
-    bool write(const Job& job, std::string& error);
+    void convertLoop();
+    void writeLoop();
+    bool convert(Job& job, std::string& error);
+    bool write(Job& job, std::string& error);
+    void fail(const std::string& error);
 
     lv::VideoWriter* mVideo;
     std::string mFramesDir;
     lv::WavWriter* mWav;
     int mWidth, mHeight;
     long long mFramesQueued = 0;
+
     std::mutex mMutex;
     std::condition_variable mCv;
-    std::deque<Job> mJobs;
-    bool mDone = false;
+    std::deque<Job> mToConvert, mToWrite;
+    std::vector<std::unique_ptr<lv::VideoPicture>> mFreePictures;
+    unsigned long mReleasedUpTo = 0;   // GL frames before this index are read
+    long long mReading = -1;           // the GL frame being read now, or -1
+    bool mConvertDone = false, mDone = false, mEnded = false;
     std::atomic<bool> mFailed{false};
     std::string mError;
-    std::thread mThread;
+    std::thread mConverter, mWriter;
 };

@@ -4,6 +4,12 @@
 // window systems here have no equivalent of a buffer rectangle, and the
 // surfaceless platform has no surface at all. Presenting is a blit (window)
 // or a read-back (offscreen) of the canvas at the rectangle.
+//
+// A pipelined read-back (the port's frameReady) reads each frame into a
+// pixel buffer object and fences it; the buffer is mapped and handed over
+// LV_PORT_FRAME_LAG swaps later, by which time the driver has long copied
+// it, so the swap never waits for the copy and the host reads the mapped
+// bytes in place, with no copy of its own.
 #include "lv/gl_context.h"
 
 #include <EGL/egl.h>
@@ -13,6 +19,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,6 +52,19 @@ struct Context {
     int canvasWidth = 0, canvasHeight = 0, canvasSamples = 0;
 
     std::vector<unsigned char> readBack;
+
+    // The pipelined read-back's ring, in the order the frames were read.
+    struct Slot {
+        enum State { FREE, READING, OUT };   // OUT: mapped, with the host
+        State state = FREE;
+        GLuint buffer = 0;
+        size_t bytes = 0;
+        GLsync fence = nullptr;
+        unsigned long index = 0;
+        int width = 0, height = 0;
+    };
+    Slot slots[LV_PORT_FRAMES_IN_FLIGHT];
+    int nextSlot = 0;
 };
 
 namespace {
@@ -72,6 +92,22 @@ struct FboApi {
 
 FboApi gFbo;
 
+// Pixel buffer objects and fences (OpenGL 3.2), for the pipelined read-back.
+struct BufferApi {
+    bool tried = false, loaded = false;
+    PFNGLGENBUFFERSPROC genBuffers = nullptr;
+    PFNGLDELETEBUFFERSPROC deleteBuffers = nullptr;
+    PFNGLBINDBUFFERPROC bindBuffer = nullptr;
+    PFNGLBUFFERDATAPROC bufferData = nullptr;
+    PFNGLMAPBUFFERRANGEPROC mapBufferRange = nullptr;
+    PFNGLUNMAPBUFFERPROC unmapBuffer = nullptr;
+    PFNGLFENCESYNCPROC fenceSync = nullptr;
+    PFNGLCLIENTWAITSYNCPROC clientWaitSync = nullptr;
+    PFNGLDELETESYNCPROC deleteSync = nullptr;
+};
+
+BufferApi gBuf;
+
 template <typename T>
 void load(T& fn, const char* name) {
     fn = reinterpret_cast<T>(eglGetProcAddress(name));
@@ -96,6 +132,24 @@ bool loadFboApi() {
     return gFbo.loaded;
 }
 
+bool loadBufferApi() {
+    if (gBuf.tried) return gBuf.loaded;
+    gBuf.tried = true;
+    load(gBuf.genBuffers, "glGenBuffers");
+    load(gBuf.deleteBuffers, "glDeleteBuffers");
+    load(gBuf.bindBuffer, "glBindBuffer");
+    load(gBuf.bufferData, "glBufferData");
+    load(gBuf.mapBufferRange, "glMapBufferRange");
+    load(gBuf.unmapBuffer, "glUnmapBuffer");
+    load(gBuf.fenceSync, "glFenceSync");
+    load(gBuf.clientWaitSync, "glClientWaitSync");
+    load(gBuf.deleteSync, "glDeleteSync");
+    gBuf.loaded = gBuf.genBuffers && gBuf.deleteBuffers && gBuf.bindBuffer && gBuf.bufferData &&
+                  gBuf.mapBufferRange && gBuf.unmapBuffer && gBuf.fenceSync && gBuf.clientWaitSync &&
+                  gBuf.deleteSync;
+    return gBuf.loaded;
+}
+
 // X errors (a window that went away) must not end the host's process through
 // the default handler; they are caught around the few requests made here.
 bool gXErrorSeen = false;
@@ -116,6 +170,58 @@ bool windowAttributes(const LVPort* port, XWindowAttributes* attrs) {
     return ok && !gXErrorSeen;
 }
 
+bool chooseConfig(EGLDisplay display, EGLint surfaceType, int samples, VisualID visual, EGLConfig* out);
+
+bool hasExtension(const char* list, const char* name) {
+    if (!list) return false;
+    const std::string padded = std::string(" ") + list + " ";
+    return padded.find(std::string(" ") + name + " ") != std::string::npos;
+}
+
+// The hardware device offscreen contexts draw on, initialised; none when the
+// machine has only Mesa's software renderer (or EGL cannot list devices).
+EGLDisplay openHardwareDevice(PFNEGLGETPLATFORMDISPLAYEXTPROC getPlatformDisplay) {
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (!hasExtension(client, "EGL_EXT_device_enumeration") || !hasExtension(client, "EGL_EXT_platform_device"))
+        return EGL_NO_DISPLAY;
+    auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    auto queryString =
+        reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
+    EGLint count = 0;
+    if (!queryDevices || !queryString || !queryDevices(0, nullptr, &count) || count <= 0) return EGL_NO_DISPLAY;
+    std::vector<EGLDeviceEXT> devices(count);
+    if (!queryDevices(count, devices.data(), &count)) return EGL_NO_DISPLAY;
+    std::vector<DeviceInfo> infos;
+    for (EGLint i = 0; i < count; ++i) {
+        DeviceInfo info;
+        const char* extensions = queryString(devices[i], EGL_EXTENSIONS);
+        if (extensions) info.extensions = extensions;
+        if (hasExtension(extensions, "EGL_EXT_device_query_name")) {
+            const char* name = queryString(devices[i], EGL_RENDERER_EXT);
+            if (name) info.name = name;
+        }
+        const char* file = hasExtension(extensions, "EGL_EXT_device_drm_render_node")
+                               ? queryString(devices[i], EGL_DRM_RENDER_NODE_FILE_EXT)
+                               : nullptr;
+        if (!file && hasExtension(extensions, "EGL_EXT_device_drm"))
+            file = queryString(devices[i], EGL_DRM_DEVICE_FILE_EXT);
+        if (file) info.drmFile = file;
+        infos.push_back(info);
+    }
+    const char* softwareOnly = std::getenv("LIBGL_ALWAYS_SOFTWARE");
+    const int chosen = chooseDevice(infos, softwareOnly && *softwareOnly && std::strcmp(softwareOnly, "0") != 0);
+    if (chosen < 0) return EGL_NO_DISPLAY;
+    EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[chosen], nullptr);
+    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) return EGL_NO_DISPLAY;
+    // Offscreen contexts live without a surface; a device that cannot do
+    // that, or has no format here, leaves the work to the software renderer.
+    EGLConfig probe;
+    if (!hasExtension(eglQueryString(display, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context") ||
+        !chooseConfig(display, EGL_PBUFFER_BIT, 0, 0, &probe))
+        return EGL_NO_DISPLAY;
+    return display;
+}
+
 EGLDisplay openDisplay(const LVPort* port, std::string& error) {
     auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
@@ -131,6 +237,8 @@ EGLDisplay openDisplay(const LVPort* port, std::string& error) {
         }
         display = getPlatformDisplay(EGL_PLATFORM_X11_KHR, port->x11Display, nullptr);
     } else {
+        display = openHardwareDevice(getPlatformDisplay);
+        if (display != EGL_NO_DISPLAY) return display;
         display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     }
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
@@ -221,6 +329,111 @@ bool makeCanvas(Context* c, int w, int h, int samples) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glPopAttrib();
     return true;
+}
+
+// Frame `s` to the host: waits for its copy (finished by now, frames later),
+// maps it and hands the mapped rows over, top row first.
+void deliver(Context* c, Context::Slot& s) {
+    LVPort* port = c->port;
+    GLenum waited = gBuf.clientWaitSync(s.fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10000000000ull);   // 10 s
+    gBuf.deleteSync(s.fence);
+    s.fence = nullptr;
+    s.state = Context::Slot::FREE;
+    if (waited == GL_TIMEOUT_EXPIRED || waited == GL_WAIT_FAILED || !port || !port->frameReady) return;
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
+    auto* bytes = static_cast<const unsigned char*>(
+        gBuf.mapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(s.bytes), GL_MAP_READ_BIT));
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    if (!bytes) return;
+    s.state = Context::Slot::OUT;
+    const long stride = long(s.width) * 4;
+    port->frameReady(port->frameUser, bytes + (s.height - 1) * stride, s.width, s.height, -stride, s.index);
+}
+
+// Takes frame `s` back from the host once it is done with it.
+void release(Context* c, Context::Slot& s) {
+    if (s.state != Context::Slot::OUT) return;
+    if (c->port && c->port->frameWait) c->port->frameWait(c->port->frameUser, s.index);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
+    gBuf.unmapBuffer(GL_PIXEL_PACK_BUFFER);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    s.state = Context::Slot::FREE;
+}
+
+// Every frame still on its way goes to the host, and comes back; with
+// `free`, the buffers go too. The context is current.
+void drainReadBack(Context* c, bool free) {
+    if (!gBuf.loaded) return;
+    for (int i = 0; i < LV_PORT_FRAMES_IN_FLIGHT; ++i) {
+        Context::Slot& s = c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT];
+        if (s.state == Context::Slot::READING) deliver(c, s);
+    }
+    for (int i = 0; i < LV_PORT_FRAMES_IN_FLIGHT; ++i)
+        release(c, c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT]);
+    if (!free) return;
+    for (Context::Slot& s : c->slots) {
+        if (s.buffer) gBuf.deleteBuffers(1, &s.buffer);
+        s = Context::Slot();
+    }
+}
+
+// Starts reading the resolved canvas (bound for reading) into the next
+// buffer of the ring, and hands over the frame read LV_PORT_FRAME_LAG swaps
+// ago. False when the driver lacks pixel buffers.
+bool readBackPipelined(Context* c, int w, int h) {
+    if (!loadBufferApi()) return false;
+    Context::Slot& s = c->slots[c->nextSlot];
+    if (s.state == Context::Slot::READING) deliver(c, s);
+    release(c, s);
+    const size_t bytes = size_t(w) * h * 4;
+    if (!s.buffer) gBuf.genBuffers(1, &s.buffer);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
+    if (s.bytes != bytes) gBuf.bufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_READ);
+    s.bytes = bytes;
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    s.fence = gBuf.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    s.state = Context::Slot::READING;
+    s.index = c->port->frameCount;
+    s.width = w;
+    s.height = h;
+    c->nextSlot = (c->nextSlot + 1) % LV_PORT_FRAMES_IN_FLIGHT;
+    for (int i = 0; i < LV_PORT_FRAMES_IN_FLIGHT; ++i) {
+        Context::Slot& old = c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT];
+        if (old.state == Context::Slot::READING && old.index + LV_PORT_FRAME_LAG <= s.index) deliver(c, old);
+    }
+    return true;
+}
+
+// Without pixel buffers: the same hand-over, at once.
+void handOverAtOnce(Context* c, LVPort* port, int w, int h) {
+    c->readBack.resize(size_t(w) * h * 4);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, c->readBack.data());
+    const long stride = long(w) * 4;
+    port->frameReady(port->frameUser, c->readBack.data() + (h - 1) * stride, w, h, -stride, port->frameCount);
+    if (port->frameWait) port->frameWait(port->frameUser, port->frameCount);
+}
+
+// Canvas row r (from the bottom) lands on port row height-1-(y0+r), clipped
+// to the port as it is now: the host may have shrunk it.
+void readBackInto(Context* c, LVPort* port, int w, int h) {
+    const int x0 = c->canvasRect[0], y0 = c->canvasRect[1];
+    c->readBack.resize(size_t(w) * h * 4);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, c->readBack.data());
+    const int colStart = std::max(0, -x0), colEnd = std::min(w, port->width - x0);
+    for (int r = 0; r < h && colEnd > colStart; ++r) {
+        const int portRow = port->height - 1 - (y0 + r);
+        if (portRow < 0 || portRow >= port->height) continue;
+        std::memcpy(port->pixels + (size_t(portRow) * port->width + x0 + colStart) * 4,
+                    c->readBack.data() + (size_t(r) * w + colStart) * 4, size_t(colEnd - colStart) * 4);
+    }
+}
+
+void noteRenderer(Context* c) {
+    const char* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (!c->port || !name) return;
+    std::strncpy(c->port->renderer, name, sizeof c->port->renderer - 1);
+    c->port->renderer[sizeof c->port->renderer - 1] = 0;
 }
 
 bool isCurrent(const Context* c) { return eglGetCurrentContext() == c->context; }
@@ -318,6 +531,20 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string
 
 void destroyPixelFormat(PixelFormat* format) { delete format; }
 
+bool isSoftwareDevice(const DeviceInfo& device) {
+    if (device.drmFile.empty() || hasExtension(device.extensions.c_str(), "EGL_MESA_device_software")) return true;
+    for (const char* name : {"llvmpipe", "softpipe", "swrast"})
+        if (device.name.find(name) != std::string::npos) return true;
+    return false;
+}
+
+int chooseDevice(const std::vector<DeviceInfo>& devices, bool softwareOnly) {
+    if (softwareOnly) return -1;
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (!isSoftwareDevice(devices[i])) return int(i);
+    return -1;
+}
+
 Context* createContext(const PixelFormat* format, std::string& error) {
     if (!format) {
         fail(error, "no pixel format: choose one first");
@@ -342,6 +569,8 @@ Context* createContext(const PixelFormat* format, std::string& error) {
 
 bool setDrawable(Context* c, LVPort* port, std::string& error) {
     if (!c) return fail(error, "no context: create one first");
+    std::string unreachable;   // a context that cannot be made current has nothing left to hand over
+    if (c->port && ensureCurrent(c, unreachable)) drainReadBack(c, false);
     if (c->surface != EGL_NO_SURFACE) {
         if (isCurrent(c)) eglMakeCurrent(c->display, EGL_NO_SURFACE, EGL_NO_SURFACE, c->context);
         eglDestroySurface(c->display, c->surface);
@@ -396,8 +625,10 @@ bool updateContext(Context* c, std::string& error) {
         c->canvasSamples == samples) {
         std::copy_n(rect, 4, c->canvasRect);
         gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
+        noteRenderer(c);
         return true;
     }
+    noteRenderer(c);
     deleteCanvas(c);
     // Multisampling falls back to a plain canvas where the driver refuses it.
     if (!makeCanvas(c, rect[2], rect[3], samples) && (samples == 0 || !makeCanvas(c, rect[2], rect[3], 0)))
@@ -476,23 +707,15 @@ bool swapBuffers(Context* c, std::string& error) {
         ok = eglSwapBuffers(c->display, c->surface) || fail(error, "EGL cannot present the frame to the window");
     } else {
         LVPort* port = c->port;
-        if (port->pixels && port->width > 0 && port->height > 0) {
-            c->readBack.resize(size_t(w) * h * 4);
-            gFbo.bindFramebuffer(GL_READ_FRAMEBUFFER, source);
-            glPixelStorei(GL_PACK_ALIGNMENT, 1);
-            glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-            glPixelStorei(GL_PACK_SKIP_ROWS, 0);
-            glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
-            glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, c->readBack.data());
-            // Canvas row r (from the bottom) lands on port row height-1-(y0+r),
-            // clipped to the port as it is now: the host may have shrunk it.
-            const int colStart = std::max(0, -x0), colEnd = std::min(w, port->width - x0);
-            for (int r = 0; r < h && colEnd > colStart; ++r) {
-                const int portRow = port->height - 1 - (y0 + r);
-                if (portRow < 0 || portRow >= port->height) continue;
-                std::memcpy(port->pixels + (size_t(portRow) * port->width + x0 + colStart) * 4,
-                            c->readBack.data() + (size_t(r) * w + colStart) * 4, size_t(colEnd - colStart) * 4);
-            }
+        gFbo.bindFramebuffer(GL_READ_FRAMEBUFFER, source);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+        glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+        if (port->frameReady) {
+            if (!readBackPipelined(c, w, h)) handOverAtOnce(c, port, w, h);
+        } else if (port->pixels && port->width > 0 && port->height > 0) {
+            readBackInto(c, port, w, h);
         }
         ++port->frameCount;
     }
@@ -506,7 +729,12 @@ bool swapBuffers(Context* c, std::string& error) {
 void destroyContext(Context* c) {
     if (!c) return;
     std::string ignored;   // a canvas that cannot be reached goes with the context
-    if (c->canvasFbo && ensureCurrent(c, ignored)) deleteCanvas(c);
+    const bool holdsBuffers = std::any_of(std::begin(c->slots), std::end(c->slots),
+                                          [](const Context::Slot& s) { return s.buffer != 0; });
+    if ((c->canvasFbo || holdsBuffers) && ensureCurrent(c, ignored)) {
+        drainReadBack(c, true);
+        deleteCanvas(c);
+    }
     if (isCurrent(c)) eglMakeCurrent(c->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (c->surface != EGL_NO_SURFACE) eglDestroySurface(c->display, c->surface);
     eglDestroyContext(c->display, c->context);

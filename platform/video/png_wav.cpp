@@ -10,6 +10,13 @@
 namespace lv {
 
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error) {
+    return writePng(path, rgba, width, height, long(width) * 4, error);
+}
+
+bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, long stride,
+              std::string& error) {
+    // libpng wants the lowest address and a negative stride for rows bottom up.
+    const unsigned char* first = stride < 0 ? rgba + (height - 1) * stride : rgba;
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -17,7 +24,7 @@ bool writePng(const std::string& path, const unsigned char* rgba, int width, int
     image.height = png_uint_32(height);
     image.format = PNG_FORMAT_RGBA;
     errno = 0;   // a value left from earlier would name the wrong cause
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, width * 4, nullptr)) {
+    if (!png_image_write_to_file(&image, path.c_str(), 0, first, png_int_32(stride), nullptr)) {
         error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : image.message);
         png_image_free(&image);
         return false;

@@ -86,7 +86,7 @@ struct VideoWriter::Impl {
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
     SwsContext* sws = nullptr;
-    AVFrame* yuv = nullptr;
+    std::unique_ptr<VideoPicture> picture;   // writeFrame's
     AVFrame* audioFrame = nullptr;
     AVAudioFifo* fifo = nullptr;
     AVPacket* packet = nullptr;
@@ -108,7 +108,7 @@ struct VideoWriter::Impl {
         avcodec_free_context(&audio);
         sws_freeContext(sws);
         sws = nullptr;
-        av_frame_free(&yuv);
+        picture.reset();
         av_frame_free(&audioFrame);
         if (fifo) av_audio_fifo_free(fifo);
         fifo = nullptr;
@@ -188,19 +188,15 @@ struct VideoWriter::Impl {
     // The picture and sound frames the encoders are fed from, and the
     // converter from the caller's RGBA.
     bool makeFrames(std::string& error) {
-        yuv = av_frame_alloc();
         audioFrame = av_frame_alloc();
         fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4096);
-        if (!yuv || !audioFrame || !fifo) return outOfMemory(error);
-        yuv->format = AV_PIX_FMT_YUV420P;
-        yuv->width = options.width;
-        yuv->height = options.height;
+        if (!audioFrame || !fifo) return outOfMemory(error);
         audioFrame->format = AV_SAMPLE_FMT_FLTP;
         audioFrame->sample_rate = kRate;
         const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         if (av_channel_layout_copy(&audioFrame->ch_layout, &stereo) < 0) return outOfMemory(error);
         audioFrame->nb_samples = audio->frame_size > 0 ? audio->frame_size : 1024;
-        if (av_frame_get_buffer(yuv, 0) < 0 || av_frame_get_buffer(audioFrame, 0) < 0) return outOfMemory(error);
+        if (av_frame_get_buffer(audioFrame, 0) < 0) return outOfMemory(error);
 
         sws = sws_getContext(options.width, options.height, AV_PIX_FMT_RGBA, options.width, options.height,
                              AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
@@ -354,6 +350,14 @@ struct VideoWriter::Impl {
     }
 };
 
+struct VideoPicture::Impl {
+    AVFrame* frame = nullptr;
+    ~Impl() { av_frame_free(&frame); }
+};
+
+VideoPicture::VideoPicture() : mImpl(std::make_unique<Impl>()) {}
+VideoPicture::~VideoPicture() = default;
+
 VideoWriter::VideoWriter() : mImpl(std::make_unique<Impl>()) {}
 VideoWriter::~VideoWriter() {
     std::string ignored;
@@ -394,14 +398,57 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
 bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
     Impl& d = *mImpl;
     if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
-    if (!rgba) return d.fail(error, "cannot write " + d.path + ": no picture given for the frame");
-    int rc = av_frame_make_writable(d.yuv);
-    if (rc < 0) return d.fail(error, "cannot encode " + d.path + ": " + avError(rc));
+    if (!d.picture) d.picture = std::make_unique<VideoPicture>();
+    if (!convert(rgba, long(d.options.width) * 4, *d.picture, error)) {
+        d.broken = true;
+        return false;
+    }
+    return writePicture(*d.picture, error);
+}
+
+bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& picture, std::string& error) {
+    const Impl& d = *mImpl;
+    if (!d.sws) {
+        error = "cannot write " + d.path + ": the video is not open";
+        return false;
+    }
+    if (!rgba) {
+        error = "cannot write " + d.path + ": no picture given for the frame";
+        return false;
+    }
+    AVFrame*& yuv = picture.mImpl->frame;
+    if (!yuv) {
+        yuv = av_frame_alloc();
+        if (yuv) {
+            yuv->format = AV_PIX_FMT_YUV420P;
+            yuv->width = d.options.width;
+            yuv->height = d.options.height;
+        }
+        if (!yuv || av_frame_get_buffer(yuv, 0) < 0) {
+            av_frame_free(&yuv);
+            error = "cannot write " + d.path + ": out of memory";
+            return false;
+        }
+    }
+    // The encoder may still hold the picture's last frame: then it gets new memory.
+    int rc = av_frame_make_writable(yuv);
+    if (rc < 0) {
+        error = "cannot encode " + d.path + ": " + avError(rc);
+        return false;
+    }
     const uint8_t* src[1] = {rgba};
-    int srcStride[1] = {d.options.width * 4};
-    sws_scale(d.sws, src, srcStride, 0, d.options.height, d.yuv->data, d.yuv->linesize);
-    d.yuv->pts = d.videoPts++;
-    return d.encode(d.video, d.videoStream, d.yuv, error);
+    int srcStride[1] = {int(stride)};
+    sws_scale(d.sws, src, srcStride, 0, d.options.height, yuv->data, yuv->linesize);
+    return true;
+}
+
+bool VideoWriter::writePicture(VideoPicture& picture, std::string& error) {
+    Impl& d = *mImpl;
+    if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
+    AVFrame* yuv = picture.mImpl->frame;
+    if (!yuv) return d.fail(error, "cannot write " + d.path + ": the picture was never converted");
+    yuv->pts = d.videoPts++;
+    return d.encode(d.video, d.videoStream, yuv, error);
 }
 
 bool VideoWriter::writeAudio(const float* frames, size_t count, std::string& error) {

@@ -26,7 +26,11 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     EXPECT_EQ(host.mRequests[0], FourCC("rvis"));
 
     std::vector<unsigned char> pixels(size_t(W) * H * 4);
-    LVPort port{LV_PORT_OFFSCREEN, nullptr, 0, W, H, pixels.data(), 0};
+    LVPort port{};
+    port.kind = LV_PORT_OFFSCREEN;
+    port.width = W;
+    port.height = H;
+    port.pixels = pixels.data();
     auto renderFrames = [&](int n) {
         RenderVisualData data{};
         data.numSpectrumChannels = 2;

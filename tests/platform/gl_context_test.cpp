@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,83 @@ TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
     lvgl::destroyContext(c);
 }
 
+// A host that takes its frames through the pipelined read-back: what it
+// saw of each frame, and which frames the GL layer waited for.
+struct PipelineHost {
+    std::vector<std::pair<unsigned long, RGBA>> seen;   // index, top left pixel
+    std::vector<RGBA> bottomLeft;
+    std::vector<unsigned long> waited;
+    unsigned long out = 0;   // frames handed over and not yet waited for
+    unsigned long mostOut = 0;
+    static void ready(void* user, const unsigned char* rgba, int w, int h, long stride, unsigned long index) {
+        auto* self = static_cast<PipelineHost*>(user);
+        RGBA top, bottom;
+        std::memcpy(&top, rgba, 4);
+        std::memcpy(&bottom, rgba + (h - 1) * stride, 4);
+        EXPECT_EQ(w, 40);
+        self->seen.push_back({index, top});
+        self->bottomLeft.push_back(bottom);
+        self->mostOut = std::max(self->mostOut, ++self->out);
+    }
+    static void wait(void* user, unsigned long index) {
+        auto* self = static_cast<PipelineHost*>(user);
+        self->waited.push_back(index);
+        --self->out;
+    }
+};
+
+TEST(GLContext, PipelinedReadBackHandsEveryFrameOverInOrderAFewSwapsLater) {
+    OffscreenPort p(40, 30);
+    PipelineHost host;
+    p.port.frameReady = &PipelineHost::ready;
+    p.port.frameWait = &PipelineHost::wait;
+    p.port.frameUser = &host;
+    lvgl::Context* c = attach(&p.port, false);
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(std::string(p.port.renderer), "") << "the port does not name its renderer";
+    std::string error;
+    const int frames = 7;
+    for (int i = 0; i < frames; ++i) {
+        drawFrame(40, 30, {0, 0, 255, 255}, {(unsigned char)(10 * i), 200, 0, 255});
+        ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
+        // Frame i reaches the host LV_PORT_FRAME_LAG swaps after it was drawn.
+        ASSERT_EQ(host.seen.size(), size_t(std::max(0, i + 1 - LV_PORT_FRAME_LAG))) << "after swap " << i;
+    }
+    EXPECT_EQ(p.port.frameCount, unsigned(frames));
+    lvgl::destroyContext(c);   // hands the frames still on their way over first
+    ASSERT_EQ(host.seen.size(), size_t(frames));
+    for (int i = 0; i < frames; ++i) {
+        EXPECT_EQ(host.seen[i].first, unsigned(i));
+        EXPECT_EQ(host.seen[i].second, (RGBA{(unsigned char)(10 * i), 200, 0, 255})) << "frame " << i;
+        EXPECT_EQ(host.bottomLeft[i], (RGBA{0, 0, 255, 255})) << "frame " << i;
+    }
+    // Every frame was given back before its memory was used again or freed.
+    EXPECT_EQ(host.waited.size(), size_t(frames));
+    EXPECT_TRUE(std::is_sorted(host.waited.begin(), host.waited.end()));
+    EXPECT_EQ(host.out, 0u);
+    EXPECT_LE(host.mostOut, unsigned(LV_PORT_FRAMES_IN_FLIGHT));
+    EXPECT_EQ(p.pixels[0], kSentinel) << "the pipelined read-back wrote the port's pixels";
+}
+
+// The device choice on made-up lists: machines here have only llvmpipe.
+TEST(GLContext, OffscreenContextsPreferAHardwareDeviceOverSoftwareRenderers) {
+    const lvgl::DeviceInfo llvmpipe{"llvmpipe", "EGL_MESA_device_software", ""};
+    const lvgl::DeviceInfo swrastWithFile{"swrast", "EGL_EXT_device_drm", "/dev/dri/card0"};
+    const lvgl::DeviceInfo gpu{"AMD Radeon RX 6600", "EGL_EXT_device_drm EGL_EXT_device_drm_render_node",
+                               "/dev/dri/renderD128"};
+    const lvgl::DeviceInfo unnamedGpu{"", "EGL_EXT_device_drm", "/dev/dri/card1"};
+    EXPECT_EQ(lvgl::chooseDevice({}, false), -1);
+    EXPECT_EQ(lvgl::chooseDevice({llvmpipe}, false), -1);
+    EXPECT_EQ(lvgl::chooseDevice({llvmpipe, swrastWithFile}, false), -1);
+    EXPECT_EQ(lvgl::chooseDevice({llvmpipe, gpu}, false), 1);
+    EXPECT_EQ(lvgl::chooseDevice({unnamedGpu, gpu}, false), 0);
+    EXPECT_EQ(lvgl::chooseDevice({llvmpipe, gpu}, true), -1) << "LIBGL_ALWAYS_SOFTWARE is not honoured";
+    // A software device with a DRM file (vgem, a virtual card) is still software.
+    EXPECT_TRUE(lvgl::isSoftwareDevice({"softpipe", "", "/dev/dri/renderD129"}));
+    EXPECT_TRUE(lvgl::isSoftwareDevice({"", "EGL_MESA_device_software EGL_EXT_device_drm", "/dev/dri/card2"}));
+    EXPECT_FALSE(lvgl::isSoftwareDevice(gpu));
+}
+
 TEST(GLContext, MultisamplingSmoothsEdgesWhereTheDriverHasIt) {
     auto edgeShades = [](bool multisample, int* samples) {
         OffscreenPort p(64, 64);
@@ -135,7 +213,10 @@ TEST(GLContextX11, FramesReachTheWindowAtTheBufferRectangle) {
     const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 150, 0, 0, 0);
     XMapWindow(display, window);
     XSync(display, False);
-    LVPort port{LV_PORT_X11_WINDOW, display, window, 0, 0, nullptr, 0};
+    LVPort port{};
+    port.kind = LV_PORT_X11_WINDOW;
+    port.x11Display = display;
+    port.x11Window = window;
     const int rect[4] = {20, 30, 100, 50};   // window rows 70..119 from the top
     lvgl::Context* c = attach(&port, false, rect);
     std::string error;

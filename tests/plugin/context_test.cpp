@@ -15,7 +15,10 @@ struct Port {
     LVPort port{};
     std::vector<uint8_t> pixels;
     Port(int w, int h) : pixels(size_t(w) * h * 4) {
-        port = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, w, h, pixels.data(), 0};
+        port.kind = LV_PORT_OFFSCREEN;
+        port.width = w;
+        port.height = h;
+        port.pixels = pixels.data();
     }
 };
 

@@ -92,7 +92,11 @@ OSStatus TestHost::show(int portWidth, int portHeight, Rect canvas, UInt32 optio
         canvas = Rect{0, 0, SInt16(portHeight), SInt16(portWidth)};
     mPixels.resize(size_t(portWidth) * portHeight * 4);
     for (size_t i = 0; i < mPixels.size(); i += 4) std::memcpy(&mPixels[i], &kUntouched, 4);
-    mPort = LVPort{LV_PORT_OFFSCREEN, nullptr, 0, portWidth, portHeight, mPixels.data(), 0};
+    mPort = LVPort{};
+    mPort.kind = LV_PORT_OFFSCREEN;
+    mPort.width = portWidth;
+    mPort.height = portHeight;
+    mPort.pixels = mPixels.data();
     mCanvas = canvas;
     return PluginModule::show(&mPort, canvas, options);
 }

@@ -4,9 +4,15 @@
  * for an LVPort and presents its frames:
  *   - an X11 window port gets an EGL window surface (X11 platform), double
  *     buffered, presented with eglSwapBuffers at the chosen swap interval;
- *   - an offscreen port needs no window system (EGL surfaceless platform):
- *     every swap copies the finished frame into the port's pixels, row 0 at
- *     the top, and increments the port's frameCount.
+ *   - an offscreen port needs no window system (an EGL device, or Mesa's
+ *     surfaceless platform): every swap copies the finished frame into the
+ *     port's pixels, row 0 at the top, and increments the port's
+ *     frameCount; with the port's frameReady set, the copy goes through a
+ *     ring of pixel buffers instead and reaches the host a couple of swaps
+ *     later (lv/port.h), so that no swap waits for the driver.
+ * Offscreen contexts draw on a hardware device when the machine has one
+ * (chooseDevice), else on Mesa's software renderer. Either way the port's
+ * `renderer` names the driver once the context is attached.
  * In both cases the context draws into a canvas framebuffer object (RGBA8,
  * 24-bit depth, 4x multisampled when asked and the driver can) the size of
  * the buffer rectangle, so the viewport is (0, 0, width, height) of the canvas
@@ -34,6 +40,7 @@
 #define LV_GL_CONTEXT_H
 
 #include <string>
+#include <vector>
 
 #include "lv/port.h"
 
@@ -94,6 +101,23 @@ bool portSize(const LVPort* port, int* width, int* height, std::string& error);
 // DISPLAY, false when there is none. An X11 window port: its display's
 // default screen. An offscreen port: the port's own size and 32.
 bool screenInfo(const LVPort* port, int* width, int* height, int* depth, std::string& error);
+
+// An EGL device as the driver describes it: its name where the driver tells
+// it (EGL_EXT_device_query_name), its extensions, and its DRM device file
+// (empty for a device without one).
+struct DeviceInfo {
+    std::string name;
+    std::string extensions;
+    std::string drmFile;
+};
+
+// Mesa's software renderers (llvmpipe, softpipe, swrast), and any device
+// without a DRM file, draw on the CPU.
+bool isSoftwareDevice(const DeviceInfo& device);
+// The device offscreen contexts should draw on: the first hardware device,
+// or -1 for none (software rendering), also when `softwareOnly`
+// (LIBGL_ALWAYS_SOFTWARE is set).
+int chooseDevice(const std::vector<DeviceInfo>& devices, bool softwareOnly);
 
 }  // namespace lvgl
 

@@ -11,6 +11,23 @@
  *                       increments frameCount. pixels may be null: the frame
  *                       is then drawn and dropped.
  *
+ * Pipelined read-back (offscreen, optional). With frameReady set, a swap
+ * only starts reading the frame back and `pixels` is not written; the frame
+ * reaches frameReady LV_PORT_FRAME_LAG swaps later, in order, on the
+ * drawing thread, so that neither the drawing nor the copy waits for the
+ * other. It is the canvas: width x height pixels RGBA, row r at
+ * rgba + r * stride, row 0 at the top (stride is negative: GL keeps its rows
+ * bottom up, and no one turns them). The bytes are the GL layer's and stay
+ * valid and unchanged until frameWait(frameUser, index) returns, which the
+ * layer calls before it reuses them; at most LV_PORT_FRAMES_IN_FLIGHT
+ * frames are out at once. Frames still on their way are handed over when
+ * the context lets go of the port (hide). frameWait may be null when the
+ * host is done with a frame before frameReady returns.
+ *
+ * renderer: the GL layer writes the name of the driver drawing for the port
+ * (GL_RENDERER, like "llvmpipe (LLVM 15.0.6, 256 bits)") once it has a
+ * context, for the host to show.
+ *
  * The port's bounds are (0, 0, width, height) for an offscreen port and the
  * window's size for a window. The canvas rectangle that comes with "show"
  * lies inside them; drawing is confined to it.
@@ -23,6 +40,7 @@ extern "C" {
 #endif
 
 enum { LV_PORT_X11_WINDOW = 1, LV_PORT_OFFSCREEN = 2 };
+enum { LV_PORT_FRAME_LAG = 2, LV_PORT_FRAMES_IN_FLIGHT = 4 };
 
 typedef struct LVPort {
     int kind;
@@ -34,6 +52,13 @@ typedef struct LVPort {
     int height;
     unsigned char* pixels;
     unsigned long frameCount;
+    /* LV_PORT_OFFSCREEN, pipelined read-back */
+    void (*frameReady)(void* user, const unsigned char* rgba, int width, int height, long stride,
+                       unsigned long index);
+    void (*frameWait)(void* user, unsigned long index);
+    void* frameUser;
+    /* any kind: written by the GL layer */
+    char renderer[96];
 } LVPort;
 
 #ifdef __cplusplus

@@ -43,6 +43,19 @@ struct VideoOptions {
     std::vector<unsigned char> cover;
 };
 
+// A picture in the encoder's own format (YUV 4:2:0), filled by
+// VideoWriter::convert and used again and again.
+class VideoPicture {
+public:
+    VideoPicture();
+    ~VideoPicture();
+    VideoPicture(const VideoPicture&) = delete;
+    VideoPicture& operator=(const VideoPicture&) = delete;
+
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
+
 class VideoWriter {
 public:
     VideoWriter();
@@ -54,6 +67,14 @@ public:
     bool open(const std::string& path, const VideoOptions& options, std::string& error);
     // One picture, width * height * 4 bytes RGBA; shown for 1 / fps seconds.
     bool writeFrame(const unsigned char* rgba, std::string& error);
+    // The same in two steps, so that the colour conversion of one frame can
+    // run beside the encoding of the one before: convert() reads RGBA rows
+    // `stride` bytes apart (negative for rows bottom up in memory) into
+    // `picture`, on any one thread at a time, and touches nothing that
+    // writePicture() uses; writePicture() encodes pictures in order, on the
+    // thread that makes the other calls.
+    bool convert(const unsigned char* rgba, long stride, VideoPicture& picture, std::string& error);
+    bool writePicture(VideoPicture& picture, std::string& error);
     // Interleaved stereo frames at 44.1 kHz, in order.
     bool writeAudio(const float* frames, size_t count, std::string& error);
     // Chapter marks, in order, written when the file is finished (MP4, MOV
@@ -75,6 +96,9 @@ private:
 
 // RGBA (row 0 at the top) to an 8-bit RGBA PNG, opaque alpha kept as it is.
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error);
+// The same with row r at rgba + r * stride (negative: rows bottom up in memory).
+bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, long stride,
+              std::string& error);
 // The same into memory; `channels` 3 (RGB) or 4 (RGBA) bytes per pixel.
 bool encodePng(std::vector<unsigned char>& out, const unsigned char* pixels, int width, int height, int channels);
 

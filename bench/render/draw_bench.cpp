@@ -1,0 +1,139 @@
+// Drawing alone, without the encoder: the visualizer's frames at 1280x720 on
+// an offscreen port, as an offline render draws them (a virtual clock, so the
+// pacing never sleeps), with and without the pipelined read-back, and with
+// and without the glFinish the plug-in does before every swap (without it
+// the driver rasterises one frame while the next is built).
+//
+//   fps = frames per second of drawing; one benchmark iteration is one frame;
+//   CPU is the whole process's, the driver's rasterising threads included
+//
+// The scene is the core's own global one, grown straight to the particle
+// count asked for (the key `a` would take one frame per particle to get
+// there), and hears the built-in demo song, as `lumenvortex --render` does,
+// for a while before the clock starts.
+#include <benchmark/benchmark.h>
+
+#include <GL/gl.h>
+
+#include <string>
+
+#include "demo_song.h"
+#include "lumenvortexApplet.h"
+#include "lv/gl_context.h"
+#include "fft_spectrum_analyzer.h"
+
+namespace {
+
+constexpr int WIDTH = 1280;
+constexpr int HEIGHT = 720;
+constexpr int WARM_UP_FRAMES = 30;
+constexpr long long FRAME_MICROS = 1000000 / 60;
+
+// The built-in demo song's spectrum at video frame n, as an offline render
+// computes it: the 1024 frames heard before n / 60 s, round the song again
+// and again.
+struct DemoSpectrum {
+    DemoSong song = makeDemoSong();
+    SpectrumAnalyzer analyzer;
+    uint8_t spectrum[2][SPECTRUM_BINS];
+    uint8_t waveform[2][WAVEFORM_SAMPLES];
+    float window[WINDOW_FRAMES * 2];
+
+    void at(long frame) {
+        const long long songFrames = (long long)song.samples.size() / 2;
+        const long long end = (frame * SAMPLE_RATE / 60) % songFrames;
+        for (int i = 0; i < WINDOW_FRAMES; ++i) {
+            const long long p = end - WINDOW_FRAMES + i;
+            window[2 * i] = p < 0 ? 0.0f : song.samples[size_t(p) * 2];
+            window[2 * i + 1] = p < 0 ? 0.0f : song.samples[size_t(p) * 2 + 1];
+        }
+        analyzer.compute(window, spectrum, waveform);
+    }
+};
+
+// A host that takes the read-back frames and gives them straight back.
+void dropFrame(void*, const unsigned char*, int, int, long, unsigned long) {}
+
+// One scene on one context, as the plug-in sets them up after "show".
+struct Scene {
+    LVPort port{};
+    lvgl::Context* context = nullptr;
+    VirtualClock clock;
+    SoundsSourceiTunes source;
+    DemoSpectrum music;
+    LumenvortexApplet applet;
+    long frame = 0;
+    std::string error;
+
+    bool finish = true;
+
+    Scene(int particles, bool readBack, bool finishFrames) : finish(finishFrames) {
+        resetScene();
+        clock.install();
+        port.kind = LV_PORT_OFFSCREEN;
+        port.width = WIDTH;
+        port.height = HEIGHT;
+        if (readBack) port.frameReady = dropFrame;
+        lvgl::PixelFormat* format = lvgl::choosePixelFormat(&port, false, error);
+        context = format ? lvgl::createContext(format, error) : nullptr;
+        lvgl::destroyPixelFormat(format);
+        if (!context || !lvgl::setDrawable(context, &port, error) || !lvgl::makeCurrent(context, error) ||
+            !lvgl::updateContext(context, error))
+            return;
+        glViewport(0, 0, WIDTH, HEIGHT);
+        gApplet = &applet;
+        applet.mWidth = WIDTH;
+        applet.mHeight = HEIGHT;
+        applet.setSoundsSource(&source);
+        applet.setup();
+        applet.setupPostGL(false);
+        particleControl.total = particles;
+        while (particleControl.count < particles) particleControl.adjustAmount();
+        for (int i = 0; i < WARM_UP_FRAMES; i++) drawFrame();
+    }
+    ~Scene() {
+        lvgl::destroyContext(context);
+        gApplet = nullptr;
+        setClockSource(nullptr);
+    }
+
+    // What the plug-in does for one render message.
+    bool drawFrame() {
+        music.at(frame++);
+        source.updateSpectrumData(music.spectrum);
+        clock.advanceMicros(FRAME_MICROS);
+        applet.draw();
+        if (finish) glFinish();
+        return lvgl::swapBuffers(context, error);
+    }
+};
+
+void BM_Draw(benchmark::State& state) {
+    Scene scene(int(state.range(0)), state.range(1) != 0, state.range(2) != 0);
+    if (!scene.context) {
+        state.SkipWithError(("no GL context: " + scene.error).c_str());
+        return;
+    }
+    for (auto _ : state)
+        if (!scene.drawFrame()) state.SkipWithError(scene.error.c_str());
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["particles"] = particleControl.count;
+    state.SetLabel(std::string(state.range(1) ? "pipelined read-back" : "no read-back") +
+                   (state.range(2) ? "" : ", no glFinish"));
+}
+
+BENCHMARK(BM_Draw)
+    ->ArgNames({"particles", "readback", "finish"})
+    ->Args({525, 0, 1})
+    ->Args({5000, 0, 1})
+    ->Args({525, 1, 1})
+    ->Args({5000, 1, 1})
+    ->Args({525, 1, 0})
+    ->Args({5000, 1, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()   // the driver's threads draw too
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
