@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "field_scenario.h"
-#include "lv/gl_context.h"
+#include "offscreen_canvas.h"
 
 namespace {
 
@@ -36,42 +36,21 @@ const int WARM_UP_FRAMES = 30;
 const int MODES = 7;
 const int SIZES[] = {525, 5000};
 
-// The offscreen port's context, made current once for the whole run.
-class Offscreen {
-public:
-    LVPort port{};
-    std::vector<unsigned char> pixels = std::vector<unsigned char>((size_t)WIDTH * HEIGHT * 4);
+// The offscreen canvas and an applet whose textures and shape lists live in
+// its context, for the whole run.
+struct Offscreen {
+    lvscenario::OffscreenCanvas canvas;
     LumenvortexApplet applet;
 
     bool open(std::string& error) {
-        port.kind = LV_PORT_OFFSCREEN;
-        port.width = WIDTH;
-        port.height = HEIGHT;
-        port.pixels = pixels.data();
-        mFormat = lvgl::choosePixelFormat(&port, false, error);
-        if (!mFormat || !(mContext = lvgl::createContext(mFormat, error))) return false;
-        if (!lvgl::setDrawable(mContext, &port, error) || !lvgl::makeCurrent(mContext, error) ||
-            !lvgl::updateContext(mContext, error))
-            return false;
-        glViewport(0, 0, WIDTH, HEIGHT);
+        if (!canvas.open(WIDTH, HEIGHT, false, error)) return false;
         applet.mWidth = WIDTH;
         applet.mHeight = HEIGHT;
         gApplet = &applet;
         applet.setupPostGL(false);   // textures and shape lists in this context
         return true;
     }
-
-    ~Offscreen() {
-        gApplet = nullptr;
-        std::string ignored;
-        if (mContext) lvgl::makeCurrent(nullptr, ignored);
-        lvgl::destroyContext(mContext);
-        lvgl::destroyPixelFormat(mFormat);
-    }
-
-private:
-    lvgl::PixelFormat* mFormat = nullptr;
-    lvgl::Context* mContext = nullptr;
+    ~Offscreen() { gApplet = nullptr; }
 };
 
 // The field grown in `mode`, its lines (lines mode) kept so that every

@@ -19,7 +19,7 @@
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
-#include "lv/gl_context.h"
+#include "offscreen_canvas.h"
 #include "fft_spectrum_analyzer.h"
 
 namespace {
@@ -56,8 +56,8 @@ void dropFrame(void*, const unsigned char*, int, int, long, unsigned long) {}
 
 // One scene on one context, as the plug-in sets them up after "show".
 struct Scene {
-    LVPort port{};
-    lvgl::Context* context = nullptr;
+    lvscenario::OffscreenCanvas canvas;
+    bool ready = false;
     VirtualClock clock;
     SoundsSourceiTunes source;
     DemoSpectrum music;
@@ -70,17 +70,8 @@ struct Scene {
     Scene(int particles, bool readBack, bool finishFrames) : finish(finishFrames) {
         resetScene();
         clock.install();
-        port.kind = LV_PORT_OFFSCREEN;
-        port.width = WIDTH;
-        port.height = HEIGHT;
-        if (readBack) port.frameReady = dropFrame;
-        lvgl::PixelFormat* format = lvgl::choosePixelFormat(&port, false, error);
-        context = format ? lvgl::createContext(format, error) : nullptr;
-        lvgl::destroyPixelFormat(format);
-        if (!context || !lvgl::setDrawable(context, &port, error) || !lvgl::makeCurrent(context, error) ||
-            !lvgl::updateContext(context, error))
-            return;
-        glViewport(0, 0, WIDTH, HEIGHT);
+        if (readBack) canvas.port.frameReady = dropFrame;
+        if (!(ready = canvas.open(WIDTH, HEIGHT, false, error))) return;
         gApplet = &applet;
         applet.mWidth = WIDTH;
         applet.mHeight = HEIGHT;
@@ -92,7 +83,6 @@ struct Scene {
         for (int i = 0; i < WARM_UP_FRAMES; i++) drawFrame();
     }
     ~Scene() {
-        lvgl::destroyContext(context);
         gApplet = nullptr;
         setClockSource(nullptr);
     }
@@ -104,13 +94,13 @@ struct Scene {
         clock.advanceMicros(FRAME_MICROS);
         applet.draw();
         if (finish) glFinish();
-        return lvgl::swapBuffers(context, error);
+        return canvas.present(error);
     }
 };
 
 void BM_Draw(benchmark::State& state) {
     Scene scene(int(state.range(0)), state.range(1) != 0, state.range(2) != 0);
-    if (!scene.context) {
+    if (!scene.ready) {
         state.SkipWithError(("no GL context: " + scene.error).c_str());
         return;
     }

@@ -6,7 +6,7 @@
 // Each mode gets a fresh scene and the shared scenario's run
 // (scenarios/field_scenario.h): a virtual clock (frame n at n/60 s, from 1)
 // and the same synthetic music the determinism test plays, without its keys.
-// The frames are drawn on the platform's offscreen port (lv/gl_context.h),
+// The frames are drawn on the platform's offscreen port (OffscreenCanvas),
 // whose swap copies each finished frame into host memory, so no display is
 // needed.
 #include <GL/gl.h>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "field_scenario.h"
-#include "lv/gl_context.h"
+#include "offscreen_canvas.h"
 #include "lv/video_out.h"
 
 namespace {
@@ -27,56 +27,6 @@ namespace {
 const int WIDTH = 1120;
 const int HEIGHT = 700;
 const int MODES = 7;
-
-// The offscreen port and its context, made current; released in reverse.
-class Offscreen {
-public:
-    LVPort port{};
-    std::vector<unsigned char> pixels = std::vector<unsigned char>((size_t)WIDTH * HEIGHT * 4);
-
-    ~Offscreen() {
-        std::string ignored;   // nothing to be done about a failed release on the way out
-        if (mContext) lvgl::makeCurrent(nullptr, ignored);
-        lvgl::destroyContext(mContext);
-        lvgl::destroyPixelFormat(mFormat);
-    }
-
-    // Each step of lv/gl_context.h in order; on failure `error` says which
-    // step and the layer's own explanation.
-    bool open(std::string& error) {
-        port.kind = LV_PORT_OFFSCREEN;
-        port.width = WIDTH;
-        port.height = HEIGHT;
-        port.pixels = pixels.data();
-        std::string why;
-        const char* step = nullptr;
-        mFormat = lvgl::choosePixelFormat(&port, true, why);
-        if (!mFormat) mFormat = lvgl::choosePixelFormat(&port, false, why);
-        if (!mFormat) step = "no pixel format";
-        if (!step && !(mContext = lvgl::createContext(mFormat, why))) step = "no context";
-        if (!step && !lvgl::setDrawable(mContext, &port, why)) step = "cannot attach the port";
-        if (!step && !lvgl::makeCurrent(mContext, why)) step = "cannot make the context current";
-        if (!step && !lvgl::updateContext(mContext, why)) step = "no canvas";
-        if (step) {
-            error = std::string(step) + ": " + why;
-            return false;
-        }
-        glViewport(0, 0, WIDTH, HEIGHT);   // the canvas is the whole port
-        return true;
-    }
-
-    // Presents the frame: the port's pixels then hold it, row 0 at the top.
-    bool present(std::string& error) {
-        std::string why;
-        if (lvgl::swapBuffers(mContext, why)) return true;
-        error = "cannot read the frame back: " + why;
-        return false;
-    }
-
-private:
-    lvgl::PixelFormat* mFormat = nullptr;
-    lvgl::Context* mContext = nullptr;
-};
 
 int usage(const char* message) {
     if (message) std::fprintf(stderr, "lv-snapshot: %s\n", message);
@@ -113,9 +63,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    Offscreen screen;
+    lvscenario::OffscreenCanvas screen;
     std::string error;
-    if (!screen.open(error)) {
+    if (!screen.open(WIDTH, HEIGHT, true, error)) {
         std::fprintf(stderr, "lv-snapshot: no headless GL: %s\n", error.c_str());
         return 1;
     }
