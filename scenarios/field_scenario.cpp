@@ -1,5 +1,7 @@
 #include "field_scenario.h"
 
+#include <GL/gl.h>
+
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -126,6 +128,17 @@ void simulateFrame() {
     gravityControl.baseSize = 50;
     for (Gravity& g : gravityControl.myList) g.step();
     particleControl.simulate();
+}
+
+void drawField() {
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    bgControl.exist();
+    pov.setCamera();
+    gravityControl.render();
+    particleControl.render();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
 }
 
 }  // namespace lvscenario

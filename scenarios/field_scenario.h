@@ -55,5 +55,9 @@ void growField(int particles, int wells, bool flow, bool fastStep, int warmUpFra
 // One frame of the field without drawing: the wells' step, then the
 // particles' simulation (mode 0 draws no lines, so no GL call is made).
 void simulateFrame();
+// One frame of the field's drawing without its simulation, in the current
+// context: the background, the camera, the wells and the particles, with
+// the model-view matrix as it was found.
+void drawField();
 
 }  // namespace lvscenario

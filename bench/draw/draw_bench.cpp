@@ -67,14 +67,7 @@ void drawFrame(const std::vector<FieldStep::LineVertex>& lines) {
     FieldStep& step = particleControl.mFieldStep;
     step.lines[0] = lines;
     step.linesPending = !lines.empty();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    bgControl.exist();
-    pov.setCamera();
-    gravityControl.render();
-    particleControl.render();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    lvscenario::drawField();
 }
 
 void frameLoop(benchmark::State& state, int mode, int n, bool batched) {

@@ -66,14 +66,7 @@ std::vector<uint8_t> drawOnly(bool batched) {
     srand(7);
     int firstDraw = rand();
     srand(7);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    bgControl.exist();
-    pov.setCamera();
-    gravityControl.render();
-    particleControl.render();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    lvscenario::drawField();
     std::vector<uint8_t> picture = lvtest::readCanvas();
     EXPECT_EQ(firstDraw, rand()) << "the drawing must not draw random numbers of its own";
 
