@@ -1,9 +1,7 @@
 // The network spectrum source against a real TCP server on the loopback
 // interface: framing across reads, catching up after a pause, a closing
 // server, no server at all and one that accepts no one.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -15,31 +13,17 @@
 #include <thread>
 #include <vector>
 
+#include "program_test_support.h"
 #include "soundsSource.h"
 
 namespace {
 
-sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
 // A listening socket on 127.0.0.1 at a port the system picks.
 struct LoopbackServer {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int listener = lvtest::holdPort(0);
     int peer = -1;
-    int port = 0;
+    int port = listener >= 0 ? lvtest::portOf(listener) : 0;
 
-    LoopbackServer() {
-        sockaddr_in a = loopback(0);
-        socklen_t len = sizeof a;
-        if (bind(listener, (sockaddr*)&a, len) == 0 && listen(listener, 4) == 0 &&
-            getsockname(listener, (sockaddr*)&a, &len) == 0)
-            port = ntohs(a.sin_port);
-    }
     ~LoopbackServer() {
         if (peer >= 0) close(peer);
         close(listener);
@@ -114,12 +98,7 @@ TEST(SceneNetworkSource, FramesArriveWholeAndAPauseIsMadeUpAtOnce) {
 }
 
 TEST(SceneNetworkSource, NoServerOrOneThatAcceptsNoOneLeavesTheSourceInvalidAtOnce) {
-    int port;
-    {
-        LoopbackServer closed;   // take a free port, then give it up unheard
-        port = closed.port;
-    }
-    SoundsSourceCorvane nobody(nullptr, port);
+    SoundsSourceCorvane nobody(nullptr, lvtest::unusedPort());
     EXPECT_FALSE(nobody.isValid());
     nobody.update();
     EXPECT_EQ(left(nobody), 0);
@@ -128,9 +107,8 @@ TEST(SceneNetworkSource, NoServerOrOneThatAcceptsNoOneLeavesTheSourceInvalidAtOn
     // handshake, and a plain connect would retry it for two minutes.
     LoopbackServer server;
     ASSERT_EQ(listen(server.listener, 0), 0);
-    const int waiting = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(server.port);
-    ASSERT_EQ(connect(waiting, (sockaddr*)&a, sizeof a), 0);
+    const int waiting = lvtest::connectClient(server.port);
+    ASSERT_GE(waiting, 0);
 
     auto made = std::make_shared<std::promise<std::unique_ptr<SoundsSourceCorvane>>>();
     std::thread([made, port = server.port] {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,19 +41,10 @@ private:
     lvtest::Child mChild;
 };
 
-// A loopback port nobody listens on (at the moment of asking).
-int unusedPort();
-
-// A socket listening on loopback `port` (0: any free one), as another
-// program holding the port would; -1 when the port is taken.
-int holdPort(int port);
-int portOf(int fd);
-
-// -1 when the connection fails. receiveBuffer > 0 is set before connecting.
-int connectClient(int port, int receiveBuffer = 0);
-
-// Reads until `size` bytes arrived, the peer closed (`closed`), or
-// `timeoutSeconds` passed. Returns the bytes read.
-size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* closed = nullptr);
+using lvtest::connectClient;
+using lvtest::holdPort;
+using lvtest::portOf;
+using lvtest::readFor;
+using lvtest::unusedPort;
 
 }  // namespace cvtest

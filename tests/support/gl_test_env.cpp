@@ -1,124 +1,89 @@
 #include "gl_test_env.h"
 
+#include "lv/gl_context.h"
 #include "lv/video_out.h"
 
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 namespace lvtest {
 namespace {
 
-struct Context {
+// The platform's own offscreen port and context, so the tests draw exactly as
+// the plug-in does. The canvas is single-sampled: the tests read colour and
+// depth straight from it, which a multisampled framebuffer object refuses.
+struct Bed {
     bool tried = false;
     bool ok = false;
-    EGLDisplay display = EGL_NO_DISPLAY;
-    EGLSurface surface = EGL_NO_SURFACE;
-    EGLContext context = EGL_NO_CONTEXT;
-    int samples = 0;
-    int width = 640;
-    int height = 480;
+    LVPort port{};
+    std::vector<uint8_t> pixels;
+    lvgl::PixelFormat* format = nullptr;
+    lvgl::Context* context = nullptr;
     std::string error;
 };
 
-Context& ctx() {
-    static Context c;
-    return c;
+Bed& bed() {
+    static Bed b;
+    return b;
 }
 
-bool chooseConfig(EGLDisplay d, int samples, EGLConfig* out) {
-    const EGLint attrs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,  EGL_RED_SIZE,   8, EGL_GREEN_SIZE, 8,
-                            EGL_BLUE_SIZE,    8,                EGL_ALPHA_SIZE, 8, EGL_DEPTH_SIZE, 24,
-                            EGL_SAMPLE_BUFFERS, samples ? 1 : 0, EGL_SAMPLES, samples,
-                            EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
-    EGLint n = 0;
-    return eglChooseConfig(d, attrs, out, 1, &n) && n > 0;
+// Sizes the port (and so the canvas) to width x height; the canvas is remade.
+bool resize(Bed& b, int width, int height) {
+    b.pixels.assign(size_t(width) * height * 4, 0);
+    b.port.width = width;
+    b.port.height = height;
+    b.port.pixels = b.pixels.data();
+    return lvgl::updateContext(b.context, b.error);
 }
 
 void create() {
-    Context& c = ctx();
-    c.tried = true;
-    auto getPlatformDisplay =
-        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (!getPlatformDisplay) {
-        c.error = "EGL has no eglGetPlatformDisplayEXT: install libegl-mesa0";
-        return;
-    }
-    c.display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (c.display == EGL_NO_DISPLAY || !eglInitialize(c.display, nullptr, nullptr)) {
-        c.error = "cannot open Mesa's surfaceless EGL display: install libegl-mesa0 and libgl1-mesa-dri";
-        return;
-    }
-    EGLConfig config;
-    c.samples = 4;
-    if (!chooseConfig(c.display, 4, &config)) {
-        c.samples = 0;
-        if (!chooseConfig(c.display, 0, &config)) {
-            c.error = "no RGBA8 / depth-24 pbuffer config";
-            return;
-        }
-    }
-    eglBindAPI(EGL_OPENGL_API);
-    const EGLint ctxAttrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
-                               EGL_NONE};
-    c.context = eglCreateContext(c.display, config, EGL_NO_CONTEXT, ctxAttrs);
-    const EGLint pbAttrs[] = {EGL_WIDTH, kPbufferWidth, EGL_HEIGHT, kPbufferHeight, EGL_NONE};
-    c.surface = eglCreatePbufferSurface(c.display, config, pbAttrs);
-    if (c.context == EGL_NO_CONTEXT || c.surface == EGL_NO_SURFACE ||
-        !eglMakeCurrent(c.display, c.surface, c.surface, c.context)) {
-        c.error = "cannot make a compatibility-profile GL context current";
-        return;
-    }
-    GLint s = 0;
-    glGetIntegerv(GL_SAMPLES, &s);
-    c.samples = s;
-    c.ok = true;
+    Bed& b = bed();
+    b.tried = true;
+    b.port.kind = LV_PORT_OFFSCREEN;
+    b.port.width = 640;
+    b.port.height = 480;
+    b.ok = (b.format = lvgl::choosePixelFormat(&b.port, false, b.error)) &&
+           (b.context = lvgl::createContext(b.format, b.error)) && lvgl::setDrawable(b.context, &b.port, b.error) &&
+           lvgl::makeCurrent(b.context, b.error) && resize(b, 640, 480);
 }
 
 }  // namespace
 
 bool glAvailable() {
-    if (!ctx().tried) create();
-    return ctx().ok;
+    if (!bed().tried) create();
+    return bed().ok;
 }
 
 void requireGL(int canvasWidth, int canvasHeight) {
     if (!glAvailable()) {
-        FAIL() << "no headless GL: " << ctx().error;
+        FAIL() << "no headless GL: " << bed().error;
     }
-    Context& c = ctx();
-    eglMakeCurrent(c.display, c.surface, c.surface, c.context);
-    c.width = canvasWidth;
-    c.height = canvasHeight;
-    glViewport(0, 0, canvasWidth, canvasHeight);
+    Bed& b = bed();
+    ASSERT_TRUE(lvgl::makeCurrent(b.context, b.error)) << b.error;
+    if (canvasWidth != b.port.width || canvasHeight != b.port.height) {
+        ASSERT_TRUE(resize(b, canvasWidth, canvasHeight)) << b.error;
+    }
+    glViewport(0, 0, canvasWidth, canvasHeight);   // the canvas is the whole port
 }
 
-int canvasWidth() { return ctx().width; }
-int canvasHeight() { return ctx().height; }
-int glSamples() { return ctx().samples; }
+int canvasWidth() { return bed().port.width; }
+int canvasHeight() { return bed().port.height; }
+
+std::vector<uint8_t> readCanvas() {
+    Bed& b = bed();
+    std::string error;
+    if (!lvgl::swapBuffers(b.context, error)) ADD_FAILURE() << error;
+    return b.pixels;
+}
 
 RGBA pixel(int x, int yFromTop) {
     RGBA p{};
-    glFinish();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(x, ctx().height - 1 - yFromTop, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &p);
+    glReadPixels(x, canvasHeight() - 1 - yFromTop, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &p);
     return p;
-}
-
-std::vector<uint8_t> readCanvas() {
-    const int w = ctx().width, h = ctx().height;
-    std::vector<uint8_t> bottomUp(size_t(w) * h * 4), topDown(size_t(w) * h * 4);
-    glFinish();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    for (int row = 0; row < h; ++row)
-        std::copy_n(&bottomUp[size_t(h - 1 - row) * w * 4], size_t(w) * 4, &topDown[size_t(row) * w * 4]);
-    return topDown;
 }
 
 bool writePNG(const std::string& path, const uint8_t* rgba, int width, int height) {

@@ -1,8 +1,12 @@
 #include "program_test_support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +27,22 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace lvtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+sockaddr_in loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+}  // namespace
+
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "lvtest-XXXXXX").string();
@@ -159,6 +179,56 @@ void Child::stop() {
         waitpid(mPid, nullptr, 0);
         mPid = -1;
     }
+}
+
+int holdPort(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr = loopback(port);
+    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, 1) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+int portOf(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+int unusedPort() {
+    const int fd = holdPort(0);
+    const int port = portOf(fd);
+    close(fd);
+    return port;
+}
+
+int connectClient(int port, int receiveBuffer) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    const sockaddr_in addr = loopback(port);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
+size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* closed) {
+    size_t got = 0;
+    if (closed) *closed = false;
+    const Clock::time_point start = Clock::now();
+    while (got < size) {
+        const int left = int((timeoutSeconds - secondsSince(start)) * 1000);
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, left) < 0) break;
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = recv(fd, out + got, size - got, 0);
+        if (n <= 0) {
+            if (closed) *closed = true;
+            break;
+        }
+        got += size_t(n);
+    }
+    return got;
 }
 
 PulseDaemon::PulseDaemon()

@@ -15,8 +15,11 @@
 //   Child                      a child left running (the player in a window,
 //                              the server)
 //   PulseDaemon                pulseaudio on a private socket, with a null sink
+//   holdPort, connectClient    loopback sockets: a port held, a client
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -101,6 +104,21 @@ std::string binary(const std::string& name);
 
 // Waits (polling) until `ready` is true or `timeoutSeconds` pass.
 bool waitFor(const std::function<bool()>& ready, double timeoutSeconds);
+
+// A loopback port nobody listens on (at the moment of asking).
+int unusedPort();
+
+// A socket listening on loopback `port` (0: any free one), as another
+// program holding the port would; -1 when the port is taken.
+int holdPort(int port);
+int portOf(int fd);
+
+// -1 when the connection fails. receiveBuffer > 0 is set before connecting.
+int connectClient(int port, int receiveBuffer = 0);
+
+// Reads until `size` bytes arrived, the peer closed (`closed`), or
+// `timeoutSeconds` passed. Returns the bytes read.
+size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* closed = nullptr);
 
 // PulseAudio, started for the test alone: private runtime folder and socket,
 // no autospawn, a null sink "lvtest" whose monitor is the default source to
