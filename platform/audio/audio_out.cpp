@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "lv/sample_format.h"
+
 namespace lv {
 
 namespace {
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
+constexpr int kRate = kSampleRate;
+constexpr int kChannels = kSampleChannels;
 // 1024 frames (23 ms) keeps the picture close to the sound without risking
 // dropouts on a busy machine; the device may choose otherwise.
 constexpr int kWantedBufferFrames = 1024;

@@ -8,12 +8,14 @@
 #include <mutex>
 #include <vector>
 
+#include "lv/sample_format.h"
+
 namespace lv {
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
+constexpr int kRate = kSampleRate;
+constexpr int kChannels = kSampleChannels;
 constexpr size_t kFrameBytes = sizeof(float) * kChannels;
 
 // A context on a running threaded main loop; connect() waits for READY.
@@ -224,17 +226,17 @@ bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string&
         d.connection.close();
         return false;
     }
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = kRate;
-    spec.channels = kChannels;
+    pa_sample_spec format{};
+    format.format = PA_SAMPLE_FLOAT32NE;
+    format.rate = kRate;
+    format.channels = kChannels;
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
-    attr.fragsize = uint32_t(441 * kFrameBytes);   // 10 ms: the picture follows closely
+    attr.fragsize = uint32_t(kRate / 100 * kFrameBytes);   // 10 ms: the picture follows closely
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
 
     pa_threaded_mainloop_lock(d.connection.loop);
-    d.stream = pa_stream_new(d.connection.context, "visualizer input", &spec, nullptr);
+    d.stream = pa_stream_new(d.connection.context, "visualizer input", &format, nullptr);
     bool ok = d.stream != nullptr;
     if (ok) {
         pa_stream_set_state_callback(d.stream, &Impl::streamState, &d);

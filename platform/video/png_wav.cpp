@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lv/video_out.h"
+#include "lv/sample_format.h"
 
 namespace lv {
 
@@ -65,10 +66,10 @@ void header(unsigned char (&h)[44], unsigned long long frames) {
     std::memcpy(h + 8, "WAVEfmt ", 8);
     put32(h + 16, 16);
     put16(h + 20, 1);          // PCM
-    put16(h + 22, 2);          // channels
-    put32(h + 24, 44100);
-    put32(h + 28, 44100 * 4);  // bytes a second
-    put16(h + 32, 4);          // bytes a frame
+    put16(h + 22, kSampleChannels);
+    put32(h + 24, kSampleRate);
+    put32(h + 28, kSampleRate * 2 * kSampleChannels);   // bytes a second
+    put16(h + 32, 2 * kSampleChannels);                 // bytes a frame
     put16(h + 34, 16);
     std::memcpy(h + 36, "data", 4);
     put32(h + 40, data);

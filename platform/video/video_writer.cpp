@@ -13,13 +13,15 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
+
+#include "lv/sample_format.h"
 }
 
 namespace lv {
 
 namespace {
 
-constexpr int kRate = 44100;
+constexpr int kRate = kSampleRate;
 
 // Where a container keeps a cover picture: an attached picture in the
 // MP4 family (the mov muxer writes it as the iTunes 'covr' item), a file

@@ -24,11 +24,12 @@
 #include <vector>
 
 #include "lv/image_format.h"   // ImageFormat, sniffImageFormat
+#include "lv/sample_format.h"
 
 namespace lv {
 
-constexpr int kMediaSampleRate = 44100;
-constexpr int kMediaChannels = 2;
+constexpr int kMediaSampleRate = kSampleRate;
+constexpr int kMediaChannels = kSampleChannels;
 
 // Encoded picture bytes as they were found (or as made): JPEG or PNG only.
 struct CoverImage {
