@@ -23,6 +23,7 @@
 #include <string>
 #include <tuple>
 
+#include "median_reporter.h"
 #include "field_scenario.h"
 
 namespace {
@@ -69,21 +70,8 @@ void registerAll() {
 
 // The console report, plus the times kept for the closing table (medians
 // when repeated, else the single run).
-class SideBySide : public benchmark::ConsoleReporter {
+class SideBySide : public lvbench::MedianReporter {
 public:
-    std::map<std::string, double> ms, cpuMs;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
-            if (!r.error_occurred && (single || r.aggregate_name == "median")) {
-                ms[r.run_name.function_name] = r.GetAdjustedRealTime();
-                cpuMs[r.run_name.function_name] = r.GetAdjustedCPUTime();
-            }
-        }
-    }
-
     // Milliseconds per frame: wall clock (and CPU) for the literal step and
     // the fast one on one thread, wall clock for two threads; the gain is
     // literal over fast on one thread, in CPU time.

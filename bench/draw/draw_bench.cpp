@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "median_reporter.h"
 #include "field_scenario.h"
 #include "offscreen_canvas.h"
 
@@ -104,21 +105,8 @@ void registerAll() {
 
 // The console report, then frames per second side by side (medians when
 // repeated).
-class SideBySide : public benchmark::ConsoleReporter {
+class SideBySide : public lvbench::MedianReporter {
 public:
-    std::map<std::string, double> ms, cpuMs;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
-            if (!r.error_occurred && (single || r.aggregate_name == "median")) {
-                ms[r.run_name.function_name] = r.GetAdjustedRealTime();
-                cpuMs[r.run_name.function_name] = r.GetAdjustedCPUTime();
-            }
-        }
-    }
-
     void table() const {
         std::printf("\n%9s %4s %22s %22s %8s\n", "particles", "mode", "immediate fps (cpu ms)", "batched fps (cpu ms)",
                     "speed-up");

@@ -29,13 +29,6 @@
 
 namespace {
 
-template <class T>
-T zeroed() {
-    T t;
-    std::memset(static_cast<void*>(&t), 0, sizeof t);
-    return t;
-}
-
 // A line of /proc/self/status in KiB ("VmRSS", "RssAnon"), -1 if missing.
 long statusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -141,7 +134,7 @@ void Soak::show() {
     mPort.height = height;
     mPort.pixels = mPixels.empty() ? nullptr : mPixels.data();
     const int left = below(width / 4), top = below(height / 4);
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.showWindowMessage.port = &mPort;
     info.u.showWindowMessage.drawRect = Rect{SInt16(top), SInt16(left), SInt16(top + 48 + below(height - top - 47)),
                                              SInt16(left + 48 + below(width - left - 47))};
@@ -156,7 +149,7 @@ void Soak::hide() {
 }
 
 void Soak::render() {
-    auto data = zeroed<RenderVisualData>();
+    auto data = zeroedRecord<RenderVisualData>();
     data.numSpectrumChannels = 2;
     data.numWaveformChannels = 2;
     const int shape = below(4), level = below(256);
@@ -167,7 +160,7 @@ void Soak::render() {
         }
     // Mostly a frame's time; now and then a jump across the overlay's fade.
     mMicros += chance(3) ? 1000LL * below(7000) : 17000;
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.renderMessage.renderData = chance(5) ? nullptr : &data;
     const unsigned long before = mPort.frameCount;
     expect("vrnd", send(FourCC("vrnd"), &info), noErr);
@@ -196,12 +189,12 @@ void Soak::track() {
     else mModule.mCoverArt.clear();
     mModule.mCoverArtFormat = FourCC("JPEG");
     mModule.mCoverArtStatus = chance(5) ? OSStatus(-1) : noErr;
-    auto record = zeroed<ITTrackInfo>();
+    auto record = zeroedRecord<ITTrackInfo>();
     record.recordLength = sizeof record;
     fillString(record.name);
     fillString(record.artist);
     fillString(record.album);
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     if (chance(50)) {
         info.u.playMessage.trackInfoUnicode = &record;
         expect("vply", send(FourCC("vply"), &info), noErr);
@@ -213,13 +206,13 @@ void Soak::track() {
 
 void Soak::key() {
     static const char kKeys[] = "iasp-+=mchr/?qQIMS";
-    auto event = zeroed<EventRecord>();
+    auto event = zeroedRecord<EventRecord>();
     event.what = chance(90) ? UInt16(chance(80) ? keyDown : autoKey) : UInt16(below(8));
     // The q key makes a new context: a rare key, as a person would press it.
     char c = kKeys[below(int(sizeof kKeys) - 1)];
     if ((c == 'q' || c == 'Q') && !chance(20)) c = 'm';
     event.message = chance(10) ? UInt32(mRandom()) : UInt32(uint8_t(c));
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.eventMessage.event = &event;
     expect("vevt", send(FourCC("vevt"), &info), unimpErr);
 }
@@ -235,7 +228,7 @@ void Soak::moveWindow() {
     } else {
         r = Rect{SInt16(below(h)), SInt16(below(w)), SInt16(below(2 * h) - h / 2), SInt16(below(2 * w) - w / 2)};
     }
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.setWindowMessage.port = &mPort;
     info.u.setWindowMessage.drawRect = r;
     expect("swin", send(FourCC("swin"), &info), noErr);
@@ -245,7 +238,7 @@ void Soak::oddMessage() {
     static const OSType kIgnored[] = {FourCC("clr "), FourCC("cnfg"), FourCC("setp"), FourCC("von "),
                                       FourCC("voff"), FourCC("vpau"), FourCC("vunp"), FourCC("vstp")};
     static const OSType kNeedRecord[] = {FourCC("show"), FourCC("swin"), FourCC("vrnd"), FourCC("vply"), FourCC("ctrk")};
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     switch (below(4)) {
     case 0:
         expect("an ignored message", send(kIgnored[below(8)], &info), noErr);

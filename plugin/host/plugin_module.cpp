@@ -9,14 +9,6 @@
 
 namespace {
 
-// Records go out zeroed, unions and padding included, as a host's do.
-template <class T>
-T zeroed() {
-    T t;
-    std::memset(static_cast<void*>(&t), 0, sizeof t);
-    return t;
-}
-
 // Ticks of the event record's clock: sixtieths of a second.
 UInt32 eventTicks() {
     using namespace std::chrono;
@@ -47,7 +39,7 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
 
 OSStatus PluginModule::registerPlugin() {
     if (!mEntry) return paramErr;
-    auto info = zeroed<PluginMessageInfo>();
+    auto info = zeroedRecord<PluginMessageInfo>();
     info.u.initMessage.majorVersion = kPlayerMessageMajorVersion;
     info.u.initMessage.minorVersion = kPlayerMessageMinorVersion;
     info.u.initMessage.appCookie = this;
@@ -56,7 +48,7 @@ OSStatus PluginModule::registerPlugin() {
 }
 
 OSStatus PluginModule::initHandler() {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.initMessage.messageMajorVersion = kPlayerMessageMajorVersion;
     info.u.initMessage.messageMinorVersion = kPlayerMessageMinorVersion;
     info.u.initMessage.appVersion.majorRev = 1;
@@ -101,7 +93,7 @@ OSStatus PluginModule::send(OSType message, VisualPluginMessageInfo* info) {
 }
 
 OSStatus PluginModule::show(LVPort* port, Rect canvas, UInt32 options) {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.showWindowMessage.port = port;
     info.u.showWindowMessage.drawRect = canvas;
     info.u.showWindowMessage.options = options;
@@ -116,12 +108,12 @@ OSStatus PluginModule::show(LVPort* port, int width, int height, UInt32 options)
 OSStatus PluginModule::hide() {
     if (!mShown) return noErr;
     mShown = false;
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     return send(FourCC("hide"), &info);
 }
 
 OSStatus PluginModule::setWindow(LVPort* port, Rect canvas, UInt32 options) {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.setWindowMessage.port = port;
     info.u.setWindowMessage.drawRect = canvas;
     info.u.setWindowMessage.options = options;
@@ -133,7 +125,7 @@ OSStatus PluginModule::setWindow(LVPort* port, int width, int height, UInt32 opt
 }
 
 OSStatus PluginModule::render(const RenderVisualData& data, UInt32 positionMs) {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.renderMessage.renderData = const_cast<RenderVisualData*>(&data);
     info.u.renderMessage.timeStampID = UInt32(mFramesSent);
     info.u.renderMessage.currentPositionInMS = positionMs;
@@ -142,14 +134,14 @@ OSStatus PluginModule::render(const RenderVisualData& data, UInt32 positionMs) {
 }
 
 OSStatus PluginModule::idle() {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     return send(FourCC("null"), &info);
 }
 
 OSStatus PluginModule::sendTrack(OSType message, const ITTrackInfo& record) {
     mLastTrackRecord = record;
     ITTrackInfo copy = record;
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     if (message == FourCC("vply")) {
         info.u.playMessage.trackInfoUnicode = &copy;
         info.u.playMessage.volume = 100;
@@ -166,23 +158,23 @@ OSStatus PluginModule::play(const ITTrackInfo& record) { return sendTrack(FourCC
 OSStatus PluginModule::changeTrack(const ITTrackInfo& record) { return sendTrack(FourCC("ctrk"), record); }
 
 OSStatus PluginModule::event(UInt16 what, UInt32 message, UInt16 modifiers) {
-    auto event = zeroed<EventRecord>();
+    auto event = zeroedRecord<EventRecord>();
     event.what = what;
     event.message = message;
     event.when = eventTicks();
     event.modifiers = modifiers;
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     info.u.eventMessage.event = &event;
     return send(FourCC("vevt"), &info);   // the plug-in answers -4 even for keys it used
 }
 
 OSStatus PluginModule::setPaused(bool paused) {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     return send(paused ? FourCC("vpau") : FourCC("vunp"), &info);
 }
 
 OSStatus PluginModule::cleanup() {
-    auto info = zeroed<VisualPluginMessageInfo>();
+    auto info = zeroedRecord<VisualPluginMessageInfo>();
     return send(FourCC("clr "), &info);
 }
 

@@ -19,6 +19,7 @@
 // registered.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,15 @@
 #include "LumenvortexHost.h"
 #include "iTunesAPI.h"
 #include "lv/port.h"
+
+// A record as hosts send them: zeroed, unions and padding included, then
+// filled.
+template <class T>
+T zeroedRecord() {
+    T t;
+    std::memset(static_cast<void*>(&t), 0, sizeof t);
+    return t;
+}
 
 class PluginModule {
 public:
