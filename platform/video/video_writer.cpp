@@ -385,6 +385,12 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
     if (rc < 0 || !d.oc)
         return d.fail(error, "cannot write " + path + ": unknown container; name the file .mp4, .mkv or .mov");
+    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
+    // the muxer's bare "Invalid argument" at the header.
+    if (avformat_query_codec(d.oc->oformat, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
+        avformat_query_codec(d.oc->oformat, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0)
+        return d.fail(error, "cannot write " + path + ": a ." + std::string(d.oc->oformat->name) +
+                                 " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov");
     d.packet = av_packet_alloc();
     if (!d.packet) return d.outOfMemory(error);
     if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;

@@ -3,6 +3,7 @@
 // their header states, the render's progress and its end, and the help
 // text against the combinations the command line refuses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -75,20 +76,23 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     lvtest::makeTone(dir / "whole.mp3", 20.0);
     lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
     lvtest::makeTone(dir / "good.flac", 0.5);
-    const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3",
-                                            dir / "alien.wav", dir / "cut.mp3",   dir / "good.flac"};
+    // Nothing ever writes into the pipe: opening it for reading would wait forever.
+    ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
+    const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3", dir / "alien.wav",
+                                            dir / "pipe.mp3",  dir / "cut.mp3",   dir / "good.flac"};
     const struct {
         const char* file;
         const char* says;
     } cases[] = {{"empty.mp3", "the file is empty"},
                  {"notes.mp3", "it holds text, not audio"},
                  {"noise.mp3", "not an audio file FFmpeg can read"},
-                 {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"}};
+                 {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"},
+                 {"pipe.mp3", "it is a named pipe, not a file"}};
     const auto render = renderSays(dir, files);
     const auto server = corvaneSays(files);
     EXPECT_EQ(render.status, 3) << render.err;
     EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_NE(render.err.find("5 files did not play in full:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("6 files did not play in full:"), std::string::npos) << render.err;
     EXPECT_NE(render.err.find("\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
     EXPECT_NE(render.out.find("wrote "), std::string::npos) << "the video is kept all the same";
     for (const auto& c : cases) {

@@ -166,6 +166,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // Faster than the plug-in draws: its clock would run ahead of the video.
         {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
         {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
+        // The muxer alone would only say "Invalid argument", at the header.
+        {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
