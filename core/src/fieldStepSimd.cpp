@@ -70,7 +70,9 @@ constexpr int TILE_BLOCKS = 16;
 // lane and every column still sums in increasing order, so the tiles change
 // nothing but the speed. With lines the tile is the whole row, which keeps
 // the lines in the literal pass's order. The lines test is a template
-// parameter: the modes without lines keep it out of the loop.
+// parameter: the modes without lines keep it out of the loop. It stays one
+// function, a little over a screen, so that the row and column sums stay in
+// registers across the tile and row loops instead of going through memory.
 template <bool kLines>
 void RepelRows(FieldStep& s, int chunk, int n) {
     const hn::ScalableTag<float> d;
