@@ -52,6 +52,35 @@ TEST_F(SceneSound, SilencePeaksFlickerAndBin255IsTheFloor) {
     for (SoundSection* section : sounds.soundSections) EXPECT_EQ(section->numBeats, 0);
 }
 
+// Bands weigh 0.7 + band / 768, so the treble counts for more: at half gain
+// full bins saturate from band 228 up.
+TEST_F(SceneSound, BandsTiltTowardTheTreble) {
+    bins(0, 255, 255);
+    passAt(17);
+    EXPECT_FLOAT_EQ(sounds.getLevel(0), 255 * 0.7f * 0.5f);
+    EXPECT_FLOAT_EQ(sounds.getLevel(192), 255 * 0.95f * 0.5f);
+    EXPECT_TRUE(!sounds.maxed[227] && sounds.maxed[228]);
+    EXPECT_EQ(sounds.totalMaxed, 254 - 228 + 1);
+}
+
+// Each section averages exactly its own bands (band 255 belongs to none) and
+// beats only when its mean passes 16 - 2 x its index.
+TEST_F(SceneSound, SectionsHearTheirOwnBandsAndBeatAboveTheirThresholds) {
+    const int edges[6] = {0, 12, 28, 60, 124, 255};
+    clock.setMicros(1000000);
+    for (int s = 0; s < 5; s++) {
+        SoundSection& section = *sounds.soundSections[s];
+        const float threshold = 16.0f - 2 * s;
+        for (float over : {0.0f, 0.25f}) {   // equal is not enough
+            for (int b = 0; b < Sounds::numBands; b++)
+                sounds.levels[b] = (b >= edges[s] && b < edges[s + 1] ? threshold + over : 1000.0f) / sounds.multi;
+            section.exist();
+            EXPECT_EQ(section.average[0], threshold + over) << s;
+            EXPECT_EQ(section.numBeats, over > 0 ? 1 : 0) << s;
+        }
+    }
+}
+
 TEST_F(SceneSound, BeatsNeedMoreThan800MillisecondsAndARisingMean) {
     SoundSection& section3 = *sounds.soundSections[3];
     bins(60, 124, 60);
