@@ -11,7 +11,7 @@
 namespace {
 
 // About 50 KB of tables: keep instances off the stack.
-std::unique_ptr<Perlin> noise() { return std::make_unique<Perlin>(8, 1.0f, 1.0f, 123); }
+std::unique_ptr<Perlin> noise(float amplitude = 1.0f) { return std::make_unique<Perlin>(8, 1.0f, amplitude, 123); }
 
 TEST(Perlin, FirstSampleReseedsThenDraws7167Numbers) {
     auto n = noise();
@@ -60,6 +60,8 @@ TEST(Perlin, OctavesDoubleTheFrequencyAndHalveTheWeight) {
     EXPECT_FLOAT_EQ(perlin.perlin_noise_3D(v3), sum3);
     EXPECT_FLOAT_EQ(perlin.perlin_noise_2D(v2), sum2);
     EXPECT_FLOAT_EQ(768.0f, v3[2]);
+    float v[3] = {at[0], at[1], at[2]};   // the first octave weighs the instance's amplitude
+    EXPECT_FLOAT_EQ(noise(0.5f)->perlin_noise_3D(v), sum3 / 2);
 }
 
 // A wrong corner or offset shows as a jump where two cells meet (this caught

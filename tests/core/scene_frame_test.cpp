@@ -226,6 +226,7 @@ TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
         colors.index = 1, colors.mHSBHueBase = 100;
         srand(seed);
         gMode.nextMode();
+        EXPECT_TRUE(gMode.maxParticleSize() == 1.5f && glIsEnabled(GL_DEPTH_TEST));   // mode 5's size and GL state
         EXPECT_TRUE(colors.index == index && colors.mHSBHueBase == base && target() == background) << seed;
         EXPECT_EQ(gMode.perlinFlow(), seed == below) << seed;
         EXPECT_EQ(gMode.particleRepelStrength(), seed == below ? 0.2f : 1.0f);
