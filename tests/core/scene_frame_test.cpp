@@ -67,13 +67,9 @@ TEST_F(SceneFrame, KeysTuneTheScene) {
         applet.keyPressed('s');
         EXPECT_EQ(particleControl.total, want);
     }
-    for (bool startFlow : {false, true}) {   // p toggles the flow and its repel strength
-        gMode.setPerlinFlow(startFlow);
-        float repel = gMode.particleRepelStrength();
+    for (float repel : {0.2f, 1.0f}) {   // p toggles the flow and its repel strength
         applet.keyPressed('p');
-        EXPECT_NE(gMode.perlinFlow(), startFlow);
-        applet.keyPressed('p');
-        EXPECT_EQ(gMode.particleRepelStrength(), repel);
+        EXPECT_TRUE(gMode.perlinFlow() == (repel == 0.2f) && gMode.particleRepelStrength() == repel);
     }
     float gain = sounds.multi;
     for (auto [key, want] : {std::pair{'+', gain * 1.25f}, {'-', gain}, {'=', gain * 1.25f}}) {
@@ -202,34 +198,26 @@ TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
 // the new mode around that base, and last draws the flow: on below 0.34.
 // Into the hue mode 5 each step shows in the draws of the ones after it.
 TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
-    auto byHand = [](unsigned seed) {
+    struct Steps { unsigned seed; float base; RGB background; } below{}, above{};   // draws either side of 0.34
+    toMode(5);
+    for (unsigned seed = 1; seed < 100000 && !(below.seed && above.seed); seed++) {
         colors.index = 1, colors.mHSBHueBase = 100;
         srand(seed);
         colors.setIndex();
         bgControl.setColor();
-        return random(1.0f);
-    };
-    toMode(5);
-    unsigned below = 0, above = 0;   // seeds whose flow draw lands just either side of 0.34
-    for (unsigned seed = 1; seed < 100000 && !(below && above); seed++) {
-        float r = byHand(seed);
-        if (r >= 0.339f && r < 0.34f) below = seed;
-        if (r >= 0.34f && r < 0.341f) above = seed;
+        float r = random(1.0f);
+        Steps& side = r < 0.34f ? below : above;
+        if (r >= 0.339f && r < 0.341f) side = Steps{seed, colors.mHSBHueBase, target()};
     }
-    for (unsigned seed : {below, above}) {
-        toMode(5);
-        byHand(seed);
-        int index = colors.index;
-        float base = colors.mHSBHueBase;
-        RGB background = target();
+    for (const Steps* want : {&below, &above}) {
         toMode(4);
         colors.index = 1, colors.mHSBHueBase = 100;
-        srand(seed);
+        srand(want->seed);
         gMode.nextMode();
         EXPECT_TRUE(gMode.maxParticleSize() == 1.5f && glIsEnabled(GL_DEPTH_TEST));   // mode 5's size and GL state
-        EXPECT_TRUE(colors.index == index && colors.mHSBHueBase == base && target() == background) << seed;
-        EXPECT_EQ(gMode.perlinFlow(), seed == below) << seed;
-        EXPECT_EQ(gMode.particleRepelStrength(), seed == below ? 0.2f : 1.0f);
+        EXPECT_TRUE(colors.index == 2 && colors.mHSBHueBase == want->base && target() == want->background);
+        EXPECT_EQ(gMode.perlinFlow(), want == &below) << want->seed;
+        EXPECT_EQ(gMode.particleRepelStrength(), want == &below ? 0.2f : 1.0f);
     }
 }
 
