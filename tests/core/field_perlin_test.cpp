@@ -34,7 +34,7 @@ TEST(Perlin, FirstSampleReseedsThenDraws7167Numbers) {
     EXPECT_EQ(std::rand(), afterSecond);
 }
 
-TEST(Perlin, ZeroOnTheLatticePeriodicAndOctavesScaleTheArray) {
+TEST(Perlin, ZeroOnTheLatticeAndPeriodic) {
     auto n = noise();
     for (float k : {-4000.0f, -1.0f, 0.0f, 7.0f, 1024.0f}) {
         float v2[2] = {k, 3}, v3[3] = {k, -2, 5};
