@@ -87,7 +87,9 @@ TEST(FieldFastStep, PairPassMatchesTheLiteralPassInEveryModeAndSize) {
             EXPECT_LE(worst, 1e-5f * largest) << n << " particles, mode " << mode;
             // One pair has no order to differ in: the wells' pull and the
             // push are the literal ones, bit for bit.
-            if (n == 2) EXPECT_EQ(0.0f, worst) << "mode " << mode;
+            if (n == 2) {
+                EXPECT_EQ(0.0f, worst) << "mode " << mode;
+            }
         }
     }
 }
