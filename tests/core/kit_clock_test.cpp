@@ -43,6 +43,7 @@ TEST_F(KitClock, CountStartsAtZeroAndNeverGoesBack) {
     EXPECT_EQ(absorbWallClockStep(frame + 900, frame), frame + 900);
     EXPECT_EQ(absorbWallClockStep(-hour + frame, frame), 0);
     EXPECT_EQ(absorbWallClockStep(hour + frame, frame), frame);
+    EXPECT_EQ(absorbWallClockStep(frame, hour), hour);   // set back by less than the interval
     EXPECT_EQ(absorbWallClockStep(hour, -5), 0);
 }
 

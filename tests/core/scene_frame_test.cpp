@@ -67,13 +67,9 @@ TEST_F(SceneFrame, KeysTuneTheScene) {
         applet.keyPressed('s');
         EXPECT_EQ(particleControl.total, want);
     }
-    for (bool startFlow : {false, true}) {   // p toggles the flow and its repel strength
-        gMode.setPerlinFlow(startFlow);
-        float repel = gMode.particleRepelStrength();
+    for (float repel : {0.2f, 1.0f}) {   // p toggles the flow and its repel strength
         applet.keyPressed('p');
-        EXPECT_NE(gMode.perlinFlow(), startFlow);
-        applet.keyPressed('p');
-        EXPECT_EQ(gMode.particleRepelStrength(), repel);
+        EXPECT_TRUE(gMode.perlinFlow() == (repel == 0.2f) && gMode.particleRepelStrength() == repel);
     }
     float gain = sounds.multi;
     for (auto [key, want] : {std::pair{'+', gain * 1.25f}, {'-', gain}, {'=', gain * 1.25f}}) {
@@ -198,14 +194,56 @@ TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
     EXPECT_EQ((RGB{25, 92, 60}), (RGB{(float)p.r, (float)p.g, (float)p.b}));
 }
 
-TEST_F(SceneLook, DistanceTargetIsRedrawnOnlyWhenTheWellCountChanges) {
-    for (int wells : {3, 3, 5}) {   // 250..600 plus 20 a well
-        gravityControl.total = wells;
-        float before = pov.targetD;
-        pov.findPosition();
-        EXPECT_TRUE(pov.targetD >= 250.0f + 20 * wells && pov.targetD <= 600.0f + 20 * wells) << pov.targetD;
-        EXPECT_TRUE(wells != 3 || before == 0 || pov.targetD == before);
+// A mode change takes the next palette and hue base, then a background for
+// the new mode around that base, and last draws the flow: on below 0.34.
+// Into the hue mode 5 each step shows in the draws of the ones after it.
+TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
+    struct Steps { unsigned seed; float base; RGB background; } below{}, above{};   // draws either side of 0.34
+    toMode(5);
+    for (unsigned seed = 1; seed < 100000 && !(below.seed && above.seed); seed++) {
+        colors.index = 1, colors.mHSBHueBase = 100;
+        srand(seed);
+        colors.setIndex();
+        bgControl.setColor();
+        float r = random(1.0f);
+        Steps& side = r < 0.34f ? below : above;
+        if (r >= 0.339f && r < 0.341f) side = Steps{seed, colors.mHSBHueBase, target()};
     }
+    for (const Steps* want : {&below, &above}) {
+        toMode(4);
+        colors.index = 1, colors.mHSBHueBase = 100;
+        srand(want->seed);
+        gMode.nextMode();
+        EXPECT_TRUE(gMode.maxParticleSize() == 1.5f && glIsEnabled(GL_DEPTH_TEST));   // mode 5's size and GL state
+        EXPECT_TRUE(colors.index == 2 && colors.mHSBHueBase == want->base && target() == want->background);
+        EXPECT_EQ(gMode.perlinFlow(), want == &below) << want->seed;
+        EXPECT_EQ(gMode.particleRepelStrength(), want == &below ? 0.2f : 1.0f);
+    }
+}
+
+// From 550 the distance eases a tenth of the way a frame to 250..600 plus 20
+// a well, drawn again only when the count changes. The view is pushed back by
+// the distance, pitched by the spin less 0.25, then yawed by pi x sin(1.25 x spin).
+TEST_F(SceneLook, CameraEasesToItsDistanceThenPitchesAndYaws) {
+    pov.r = 0.2f;
+    const int wells[3] = {3, 3, 5};
+    float d = 550, target = 0;
+    for (int frame = 0; frame < 3; frame++) {
+        gravityControl.total = wells[frame];
+        srand(frame + 1);
+        if (frame != 1) target = random(250.0f, 600.0f) + 20 * wells[frame];
+        srand(frame + 1);
+        glLoadIdentity();
+        pov.exist();
+        d += (target - d) * 0.1f;
+        EXPECT_EQ(pov.targetD, target) << frame;
+        EXPECT_FLOAT_EQ(pov.d, d) << frame;
+    }
+    float m[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    EXPECT_NEAR(m[14], -d, 1e-3);                              // the centre, d ahead
+    EXPECT_NEAR(m[6], std::sin(0.2 - 0.25), 1e-5);             // the up axis tipped by the pitch
+    EXPECT_NEAR(m[8], std::sin(PI * std::sin(0.25)), 1e-5);    // the depth axis swung by the yaw
 }
 
 TEST_F(SceneLook, SpinDecaysToItsFloorAndHolds) {

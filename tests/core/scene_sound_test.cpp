@@ -34,7 +34,7 @@ protected:
     }
 };
 
-TEST_F(SceneSound, SilencePeaksFlickerAndBin255IsTheFloor) {
+TEST_F(SceneSound, SilencePeaksFlickerBin255IsTheFloorAndTheTrebleWeighsMore) {
     for (int frame = 0; frame < 4; frame++) {
         passAt(frame * 17);
         for (int band : {0, 100, 255}) {
@@ -50,6 +50,33 @@ TEST_F(SceneSound, SilencePeaksFlickerAndBin255IsTheFloor) {
     EXPECT_EQ(sounds.getLevel(255), 0.0f);
     EXPECT_LT(sounds.getLevel(0), 0.0f);
     for (SoundSection* section : sounds.soundSections) EXPECT_EQ(section->numBeats, 0);
+
+    // Bands weigh 0.7 + band / 768, so the treble counts for more: at half
+    // gain full bins saturate from band 228 up.
+    bins(0, 255, 255);
+    bins(255, 256, 0);
+    passAt(5000);
+    EXPECT_FLOAT_EQ(sounds.getLevel(0), 255 * 0.7f * 0.5f);
+    EXPECT_FLOAT_EQ(sounds.getLevel(192), 255 * 0.95f * 0.5f);
+    EXPECT_TRUE(!sounds.maxed[227] && sounds.maxed[228] && sounds.totalMaxed == 254 - 228 + 1);
+}
+
+// Each section averages exactly its own bands (band 255 belongs to none) and
+// beats only when its mean passes 16 - 2 x its index.
+TEST_F(SceneSound, SectionsHearTheirOwnBandsAndBeatAboveTheirThresholds) {
+    const int edges[6] = {0, 12, 28, 60, 124, 255};
+    clock.setMicros(1000000);
+    for (int s = 0; s < 5; s++) {
+        SoundSection& section = *sounds.soundSections[s];
+        const float threshold = 16.0f - 2 * s;
+        for (float over : {0.0f, 0.25f}) {   // equal is not enough
+            for (int b = 0; b < Sounds::numBands; b++)
+                sounds.levels[b] = (b >= edges[s] && b < edges[s + 1] ? threshold + over : 1000.0f) / sounds.multi;
+            section.exist();
+            EXPECT_EQ(section.average[0], threshold + over) << s;
+            EXPECT_EQ(section.numBeats, over > 0 ? 1 : 0) << s;
+        }
+    }
 }
 
 TEST_F(SceneSound, BeatsNeedMoreThan800MillisecondsAndARisingMean) {
