@@ -78,6 +78,7 @@ private:
 
     void say(const std::string& m);
     bool prepare();
+    bool checkOutputsSpareInputs();
     bool openOutputs();
     bool startPlugin();
     Step drawFrame(MusicReader& music, SinkThread& sinks);
@@ -114,6 +115,33 @@ void OfflineRender::say(const std::string& m) {
     std::fprintf(stderr, "lumenvortex: %s\n", m.c_str());
 }
 
+// Writing over a track being played would destroy the user's music (and
+// feed the decoder the half-written video), so an output that is one of the
+// tracks, by any name, stops the render before anything is opened.
+bool OfflineRender::checkOutputsSpareInputs() {
+    struct Output {
+        std::string path;
+        const char* what;
+        const char* fix;
+    };
+    std::vector<Output> outputs;
+    if (!o.renderPath.empty()) outputs.push_back({o.renderPath, "the video", "give the video another name"});
+    if (!o.framesDir.empty())
+        outputs.push_back({o.framesDir + "/audio.wav", "the frames' sound", "give --frames another folder"});
+    for (const Output& out : outputs) {
+        std::error_code ec;
+        if (!fs::exists(out.path, ec)) continue;
+        for (const std::string& track : mPaths) {
+            if (fs::equivalent(track, out.path, ec)) {
+                say(std::string(out.what) + " would be written over " + track + ", which is one of the tracks: " +
+                    out.fix);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // The play list, the plug-in and its clock, the first track and the length.
 bool OfflineRender::prepare() {
     std::vector<std::string> problems;
@@ -123,6 +151,7 @@ bool OfflineRender::prepare() {
         say("nothing to play");
         return false;
     }
+    if (!checkOutputsSpareInputs()) return false;
     std::string error;
     if (!loadPlugin(mHost, o, error)) {
         say(error);

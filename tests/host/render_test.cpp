@@ -177,6 +177,20 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         EXPECT_EQ(r.status, c.status) << c.args[1];
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
     }
+    // A render never writes over the music it plays, by whatever name.
+    lvtest::makeTone(dir / "song.mp4", 0.3);
+    fs::create_symlink(dir / "song.mp4", dir / "link.mp4");
+    fs::create_directory(dir / "f");
+    fs::copy_file(dir / "song.mp4", dir / "f/audio.wav");
+    const std::string song = lvtest::readFile(dir / "song.mp4");
+    const std::vector<std::string> overwriting[] = {{player(), "--render", dir / "link.mp4", dir / "song.mp4"},
+                                                    {player(), "--frames", dir / "f", dir / "f/audio.wav"}};
+    for (const auto& args : overwriting) {
+        auto r = run(args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("which is one of the tracks"), std::string::npos) << r.err;
+        EXPECT_EQ(lvtest::readFile(args.back()), song);
+    }
     // ... and finds it through the environment.
     auto found = run({dir / "lumenvortex", "--frames", dir / "f", "--size", "64x64", "--duration", "0.1"},
                      {"LUMENVORTEX_PLUGIN=" + fs::path(player()).parent_path().string()});
