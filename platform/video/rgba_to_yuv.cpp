@@ -1,11 +1,13 @@
 // RGBA to YUV 4:2:0: the per-pixel reference and its vector form, compiled
 // once per instruction set (Highway's foreach_target) and picked at run time.
 //
-// A vector lane holds one pixel as a 32-bit integer and does the reference's
-// integer arithmetic for it; chroma sums the two rows, then neighbouring
-// lanes. Every operation is exact, so each target writes the reference's
-// bytes. The columns a whole vector step does not cover go through the
-// reference's own code.
+// A 32-bit lane holds one pixel as two 16-bit pairs, (R, B) and (G, A),
+// weighed by multiply-adds of pairs into the reference's integer sums;
+// chroma sums the pairs of the two rows, then of neighbouring lanes. Every
+// operation is exact, so each target writes the reference's bytes. The
+// columns a whole vector step does not cover go through the reference's own
+// code. The helpers are forced inline: as calls they pass their vectors
+// through memory, which made the conversion several times slower.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "rgba_to_yuv.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -77,65 +79,85 @@ namespace lv {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-#if HWY_TARGET == HWY_SCALAR
-// One lane makes no block: the scalar target is the reference.
+// ReorderWidenMulAccumulate is x86's multiply-add of 16-bit pairs (madd)
+// on the SSSE3 to AVX-512 targets, the pairing the code below relies on;
+// elsewhere its lane order differs, and one lane makes no block: there the
+// reference runs.
+#if !HWY_ARCH_X86 || HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 void RgbaToYuv420(const RgbaPicture& in, const Yuv420Planes& out) {
     for (int pair = 0; pair < (in.height + 1) / 2; ++pair) convertRowPair(in, out, pair, 0);
 }
 #else
+constexpr bool fitsPairs() {
+    using namespace bt709;
+    for (int c : {kYR, kYG, kYB, kCbR, kCbG, kCbB, kCrR, kCrG, kCrB})
+        if (c < -32768 || c > 32767) return false;
+    return true;
+}
+static_assert(fitsPairs(), "the multiply-add of pairs takes 16-bit coefficients");
+
 using DI = hn::ScalableTag<int32_t>;
 using VI = hn::Vec<DI>;
+using DS = hn::Repartition<int16_t, DI>;
+using VS = hn::Vec<DS>;
 
-struct Rgb {
-    VI r, g, b;
+// Pixels p[0 .. Lanes(DI)) as 16-bit pairs, each pair one pixel's.
+struct Pairs {
+    VS rb, ga;
 };
 
-// Pixels p[0 .. Lanes) as 32-bit channel values.
-Rgb LoadRgb(const unsigned char* p) {
-    const DI di;
-    const VI word = hn::BitCast(di, hn::LoadU(hn::Repartition<uint8_t, DI>(), p));
-    const VI byte = hn::Set(di, 0xFF);
-    return {hn::And(word, byte), hn::And(hn::ShiftRight<8>(word), byte), hn::And(hn::ShiftRight<16>(word), byte)};
+HWY_INLINE Pairs LoadPairs(const unsigned char* p) {
+    const hn::RebindToUnsigned<DS> du;
+    const auto v = hn::BitCast(du, hn::LoadU(hn::Repartition<uint8_t, DI>(), p));
+    return {hn::BitCast(DS(), hn::And(v, hn::Set(du, 0xFF))), hn::BitCast(DS(), hn::ShiftRight<8>(v))};
 }
 
-VI Weigh(const Rgb& c, int wr, int wg, int wb, int offset) {
+// A 16-bit pair (low, high) in every 32-bit lane.
+HWY_INLINE VS Pair(int low, int high) {
+    return hn::BitCast(DS(), hn::Set(DI(), int32_t(uint32_t(high) << 16 | uint16_t(low))));
+}
+
+HWY_INLINE VI Weigh(const Pairs& c, int wr, int wg, int wb, int offset) {
     const DI di;
-    return hn::Add(hn::Add(hn::Mul(c.r, hn::Set(di, wr)), hn::Mul(c.g, hn::Set(di, wg))),
-                   hn::Add(hn::Mul(c.b, hn::Set(di, wb)), hn::Set(di, offset)));
+    VI unused = hn::Zero(di);
+    const VI rb = hn::ReorderWidenMulAccumulate(di, c.rb, Pair(wr, wb), hn::Set(di, offset), unused);
+    return hn::ReorderWidenMulAccumulate(di, c.ga, Pair(wg, 0), rb, unused);
 }
 
 // Every value is in 0..255 by the coefficients' construction: the
 // saturating narrowing never clamps.
-void StoreBytes(VI v, unsigned char* to) {
+HWY_INLINE void StoreBytes(VI v, unsigned char* to) {
     const hn::Rebind<uint8_t, DI> d8;
     hn::StoreU(hn::DemoteTo(d8, v), d8, to);
 }
 
-void StoreLuma(const Rgb& c, unsigned char* to) {
+HWY_INLINE void StoreLuma(const Pairs& c, unsigned char* to) {
     using namespace bt709;
     StoreBytes(hn::ShiftRight<kShift>(Weigh(c, kYR, kYG, kYB, kYOffset)), to);
 }
 
-// Two vectors of pixels of one row pair: their luma, and the chroma of the
-// Lanes blocks they make.
-void ConvertStep(const unsigned char* top, const unsigned char* bottom, unsigned char* luma0, unsigned char* luma1,
-                 unsigned char* cb, unsigned char* cr, bool twoRows) {
+// Each block's four pixels summed, pair by pair: the two rows, then the
+// even and odd pixels.
+HWY_INLINE VS BlockSum(VS top0, VS bottom0, VS top1, VS bottom1) {
     const DI di;
-    const size_t n = hn::Lanes(di);
-    const Rgb t0 = LoadRgb(top), t1 = LoadRgb(top + 4 * n);
-    const Rgb b0 = LoadRgb(bottom), b1 = LoadRgb(bottom + 4 * n);
+    const VI lo = hn::BitCast(di, hn::Add(top0, bottom0)), hi = hn::BitCast(di, hn::Add(top1, bottom1));
+    return hn::Add(hn::BitCast(DS(), hn::ConcatEven(di, hi, lo)), hn::BitCast(DS(), hn::ConcatOdd(di, hi, lo)));
+}
+
+// Two vectors of pixels of one row pair: their luma, and the chroma of the
+// Lanes(DI) blocks they make.
+HWY_INLINE void ConvertStep(const unsigned char* top, const unsigned char* bottom, unsigned char* luma0, unsigned char* luma1,
+                 unsigned char* cb, unsigned char* cr, bool twoRows) {
+    const size_t n = hn::Lanes(DI());
+    const Pairs t0 = LoadPairs(top), t1 = LoadPairs(top + 4 * n);
+    const Pairs b0 = LoadPairs(bottom), b1 = LoadPairs(bottom + 4 * n);
     StoreLuma(t0, luma0);
     StoreLuma(t1, luma0 + n);
     if (twoRows) {
         StoreLuma(b0, luma1);
         StoreLuma(b1, luma1 + n);
     }
-    auto blockSum = [&](VI top0, VI bottom0, VI top1, VI bottom1) {
-        const VI lo = hn::Add(top0, bottom0), hi = hn::Add(top1, bottom1);
-        return hn::Add(hn::ConcatEven(di, hi, lo), hn::ConcatOdd(di, hi, lo));
-    };
-    const Rgb sum = {blockSum(t0.r, b0.r, t1.r, b1.r), blockSum(t0.g, b0.g, t1.g, b1.g),
-                     blockSum(t0.b, b0.b, t1.b, b1.b)};
+    const Pairs sum = {BlockSum(t0.rb, b0.rb, t1.rb, b1.rb), BlockSum(t0.ga, b0.ga, t1.ga, b1.ga)};
     using namespace bt709;
     StoreBytes(hn::ShiftRight<kShift + 2>(Weigh(sum, kCbR, kCbG, kCbB, kCOffset)), cb);
     StoreBytes(hn::ShiftRight<kShift + 2>(Weigh(sum, kCrR, kCrG, kCrB, kCOffset)), cr);

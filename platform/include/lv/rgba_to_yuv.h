@@ -8,7 +8,8 @@
  * same bytes on every instruction set.
  *
  * rgbaToYuv420() runs the vector code for the best instruction set the CPU
- * has (Highway, picked at run time); rgbaToYuv420Reference() is the plain
+ * has (Highway, picked at run time: SSSE3 to AVX-512 on x86-64, the
+ * reference elsewhere); rgbaToYuv420Reference() is the plain
  * per-pixel code it must match byte for byte, kept for the tests and as the
  * definition of the conversion.
  *
@@ -44,7 +45,7 @@ void rgbaToYuv420Reference(const RgbaPicture& in, const Yuv420Planes& out);
 // row is rounded so that its sum is exact: white gives Y 235 and every grey
 // gives Cb = Cr = 128.
 namespace bt709 {
-constexpr int kShift = 16;
+constexpr int kShift = 15;   // every coefficient fits 16 signed bits
 constexpr double kKr = 0.2126, kKb = 0.0722;
 constexpr double kLumaScale = 219.0 / 255.0, kChromaScale = 224.0 / 255.0;
 
