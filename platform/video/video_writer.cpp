@@ -1,8 +1,9 @@
-// H.264 + AAC into a container, over libavcodec / libavformat / libswscale.
+// H.264 + AAC into a container, over libavcodec / libavformat.
 #include <algorithm>
 #include <cstring>
 
 #include "lv/image_format.h"
+#include "lv/rgba_to_yuv.h"
 #include "lv/video_out.h"
 
 extern "C" {
@@ -12,7 +13,6 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 
 #include "lv/sample_format.h"
 }
@@ -87,7 +87,7 @@ struct VideoWriter::Impl {
     AVCodecContext* audio = nullptr;
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
-    SwsContext* sws = nullptr;
+    bool framesMade = false;   // convert()'s go-ahead
     std::unique_ptr<VideoPicture> picture;   // writeFrame's
     AVFrame* audioFrame = nullptr;
     AVAudioFifo* fifo = nullptr;
@@ -108,8 +108,7 @@ struct VideoWriter::Impl {
         oc = nullptr;
         avcodec_free_context(&video);
         avcodec_free_context(&audio);
-        sws_freeContext(sws);
-        sws = nullptr;
+        framesMade = false;
         picture.reset();
         av_frame_free(&audioFrame);
         if (fifo) av_audio_fifo_free(fifo);
@@ -187,8 +186,8 @@ struct VideoWriter::Impl {
         return true;
     }
 
-    // The picture and sound frames the encoders are fed from, and the
-    // converter from the caller's RGBA.
+    // The sound frame the encoder is fed from (pictures come with their
+    // VideoPicture).
     bool makeFrames(std::string& error) {
         audioFrame = av_frame_alloc();
         fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4096);
@@ -199,13 +198,7 @@ struct VideoWriter::Impl {
         if (av_channel_layout_copy(&audioFrame->ch_layout, &stereo) < 0) return outOfMemory(error);
         audioFrame->nb_samples = audio->frame_size > 0 ? audio->frame_size : 1024;
         if (av_frame_get_buffer(audioFrame, 0) < 0) return outOfMemory(error);
-
-        sws = sws_getContext(options.width, options.height, AV_PIX_FMT_RGBA, options.width, options.height,
-                             AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-        if (!sws) return fail(error, "cannot write " + path + ": cannot convert RGBA to YUV 4:2:0");
-        // BT.709 limited range, as the streams are tagged.
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(sws, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+        framesMade = true;
         return true;
     }
 
@@ -416,7 +409,7 @@ bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
 
 bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& picture, std::string& error) {
     const Impl& d = *mImpl;
-    if (!d.sws) {
+    if (!d.framesMade) {
         error = "cannot write " + d.path + ": the video is not open";
         return false;
     }
@@ -444,9 +437,10 @@ bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& 
         error = "cannot encode " + d.path + ": " + avError(rc);
         return false;
     }
-    const uint8_t* src[1] = {rgba};
-    int srcStride[1] = {int(stride)};
-    sws_scale(d.sws, src, srcStride, 0, d.options.height, yuv->data, yuv->linesize);
+    // BT.709 limited range, as the stream is tagged.
+    const Yuv420Planes planes = {{yuv->data[0], yuv->data[1], yuv->data[2]},
+                                 {yuv->linesize[0], yuv->linesize[1], yuv->linesize[2]}};
+    rgbaToYuv420(RgbaPicture{rgba, stride, d.options.width, d.options.height}, planes);
     return true;
 }
 
