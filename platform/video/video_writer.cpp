@@ -152,6 +152,7 @@ struct VideoWriter::Impl {
         video->colorspace = AVCOL_SPC_BT709;
         video->color_primaries = AVCOL_PRI_BT709;
         video->color_trc = AVCOL_TRC_BT709;
+        video->chroma_sample_location = AVCHROMA_LOC_CENTER;   // each chroma sample is its 2x2 block's mean
         AVDictionary* settings = nullptr;
         if (std::strcmp(codec->name, "libx264") == 0) {
             av_dict_set(&settings, "preset", options.preset.c_str(), 0);
