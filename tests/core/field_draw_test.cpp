@@ -18,11 +18,8 @@ protected:
     void SetUp() override { freshScene(0); }
 
     Gravity& well(float level, float distance = 0) {
-        gravityControl.total = 1;
-        if (gravityControl.count == 0) gravityControl.adjustAmount();
+        placeAtRest(gravityControl, {{Vector3D(), level}});
         Gravity& g = gravityControl.myList[0];
-        g.loc = Vector3D();
-        g.myLevel = level;
         g.radius = 50 * level / 15 + 25;
         g.M = level / 70;
         g.distance = distance;

@@ -18,17 +18,11 @@ protected:
     }
     // Wells 0, 1, ... here, at rest, at these levels, charged as a frame leaves them.
     void place(std::initializer_list<std::pair<Vector3D, float>> wells) {
-        gravityControl.total = (int)wells.size();
-        while (gravityControl.count != gravityControl.total) gravityControl.adjustAmount();
-        int i = 0;
-        for (auto [l, level] : wells) {
-            Gravity& g = at(i++);
-            g.loc = l;
-            g.vel = g.acc = Vector3D();
-            g.myLevel = level;
-            g.Q = level / 7;
+        placeAtRest(gravityControl, wells);
+        for (Gravity& g : gravityControl.myList) {
+            g.Q = g.myLevel / 7;
             g.M = g.Q / 10;
-            g.radius = 50 * level / 15 + 25;
+            g.radius = 50 * g.myLevel / 15 + 25;
         }
     }
     Gravity& at(int i) { return gravityControl.myList[i]; }

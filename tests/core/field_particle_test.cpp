@@ -18,18 +18,7 @@ protected:
         freshField(1);
         particleControl.total = 0;
     }
-    // The population made exactly these particles, at rest, at these levels.
-    void place(std::initializer_list<std::pair<Vector3D, float>> where) {
-        particleControl.total = (int)where.size();
-        while (particleControl.count != particleControl.total) particleControl.adjustAmount();
-        int i = 0;
-        for (auto [l, level] : where) {
-            Particle& p = at(i++);
-            p.loc = l;
-            p.vel = p.acc = Vector3D();
-            p.myLevel = level;
-        }
-    }
+    void place(std::initializer_list<std::pair<Vector3D, float>> where) { placeAtRest(particleControl, where); }
     Particle& at(int i) { return particleControl.myList[i]; }
 };
 

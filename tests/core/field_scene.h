@@ -8,6 +8,8 @@
 
 #include <GL/gl.h>
 
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "GLInit.h"
@@ -62,6 +64,19 @@ inline void freshField(int mode = 0, bool flow = false) {
     resetScene();
     setMode(mode, flow);
     silence();
+}
+
+// The control's list made exactly these bodies, at rest, at these levels.
+template <class Control>
+void placeAtRest(Control& control, std::initializer_list<std::pair<Vector3D, float>> where) {
+    control.total = (int)where.size();
+    while (control.count != control.total) control.adjustAmount();
+    auto body = control.myList.begin();
+    for (auto [l, level] : where) {
+        body->loc = l;
+        body->vel = body->acc = Vector3D();
+        (body++)->myLevel = level;
+    }
 }
 
 // A particle outside the list, as one of a 525 target makes it.

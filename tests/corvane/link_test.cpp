@@ -24,12 +24,8 @@ long countHaving(const std::vector<std::string>& lines, const std::string& part)
 }  // namespace
 
 TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
-    lvhost::runIsolated([] {
-        unsetenv("DISPLAY");   // the offscreen port on headless EGL
+    lvhost::runWithHost([](lvhost::TestHost& host) {   // the offscreen port on headless EGL
         const int port = cvtest::unusedPort();
-        lvhost::TestHost host;
-        ASSERT_TRUE(host.loaded());
-        host.init();
         ASSERT_EQ(host.show(160, 120), noErr);
 
         std::vector<std::string> said;

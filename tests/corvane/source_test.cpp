@@ -1,6 +1,6 @@
 // The core's network source against a real corvane: the frames it applies
-// are the server's, whole; a server that dies leaves the last one in place;
-// without a server the source stays invalid and silent.
+// are the server's, whole; a server that dies leaves the last one in place
+// (a source without a server: scene_network_test).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -25,7 +25,7 @@ bool holdsOneFrame(const SoundsSource& source) {
 
 }  // namespace
 
-TEST(CorvaneSource, AppliesTheServersFramesWholeKeepsTheLastWhenItDiesAndIsSilentWithoutOne) {
+TEST(CorvaneSource, AppliesTheServersFramesWholeAndKeepsTheLastWhenItDies) {
     cvtest::Corvane server({"--pattern", "--mute", "--rate", "250", "--port", "0"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
@@ -55,11 +55,4 @@ TEST(CorvaneSource, AppliesTheServersFramesWholeKeepsTheLastWhenItDiesAndIsSilen
     EXPECT_TRUE(source.isValid());
     EXPECT_TRUE(holdsOneFrame(source));
     EXPECT_EQ(source.getLeftSpectrumData()[0], last);
-
-    // Nobody listens there now: a new source stays invalid and silent.
-    SoundsSourceCorvane orphan("127.0.0.1", port);
-    EXPECT_FALSE(orphan.isValid());
-    for (int i = 0; i < 10; ++i) orphan.update();
-    for (const unsigned char* bins : {orphan.getLeftSpectrumData(), orphan.getRightSpectrumData()})
-        EXPECT_TRUE(std::all_of(bins, bins + SPECTRUM_BINS, [](unsigned char b) { return b == 0; }));
 }

@@ -7,6 +7,7 @@
 
 #include "program_test_support.h"
 #include "MacMemory.h"
+#include "gl_test_env.h"
 #include "plugin_host.h"
 #include "test_pictures.h"
 #include "track_record.h"
@@ -25,12 +26,9 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     ASSERT_FALSE(host.mRequests.empty());
     EXPECT_EQ(host.mRequests[0], FourCC("rvis"));
 
-    std::vector<unsigned char> pixels(size_t(W) * H * 4);
-    LVPort port{};
-    port.kind = LV_PORT_OFFSCREEN;
-    port.width = W;
-    port.height = H;
-    port.pixels = pixels.data();
+    lvtest::OffscreenPort screen(W, H);
+    LVPort& port = screen.port;
+    const unsigned char* pixels = port.pixels;
     auto renderFrames = [&](int n) {
         RenderVisualData data{};
         data.numSpectrumChannels = 2;

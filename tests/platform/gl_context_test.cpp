@@ -22,16 +22,8 @@ namespace {
 
 constexpr RGBA kSentinel{9, 8, 7, 6};
 
-struct OffscreenPort {
-    LVPort port{};
-    std::vector<RGBA> pixels;
-    OffscreenPort(int w, int h) : pixels(size_t(w) * h, kSentinel) {
-        port.kind = LV_PORT_OFFSCREEN;
-        port.width = w;
-        port.height = h;
-        port.pixels = reinterpret_cast<unsigned char*>(pixels.data());
-    }
-    RGBA at(int x, int y) const { return pixels[size_t(y) * port.width + x]; }
+struct OffscreenPort : lvtest::OffscreenPort {
+    OffscreenPort(int w, int h) : lvtest::OffscreenPort(w, h, kSentinel) {}
 };
 
 // The whole set-up chain; fails the test at the step that fails.

@@ -7,20 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "gl_test_env.h"
 #include "iTunesGLUtils.h"
 
 namespace {
 
-struct Port {
-    LVPort port{};
-    std::vector<uint8_t> pixels;
-    Port(int w, int h) : pixels(size_t(w) * h * 4) {
-        port.kind = LV_PORT_OFFSCREEN;
-        port.width = w;
-        port.height = h;
-        port.pixels = pixels.data();
-    }
-};
+using Port = lvtest::OffscreenPort;
 
 class PluginContext : public ::testing::Test {
 protected:

@@ -172,6 +172,7 @@ TEST(PluginHost, PlayOrChangeTrackBeforeTheFirstShowIsKeptForEveryLaterContext) 
             host.hide();
             host.show(400, 300);
             EXPECT_GT(nameRightEdge(), 250) << "after hide and show";
+            EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30))) << "after hide and show";
             host.key('q');
             EXPECT_GT(nameRightEdge(), 250) << "after q";
             EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));

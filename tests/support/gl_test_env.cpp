@@ -52,16 +52,12 @@ void create() {
 
 }  // namespace
 
-bool glAvailable() {
-    if (!bed().tried) create();
-    return bed().ok;
-}
-
 void requireGL(int canvasWidth, int canvasHeight) {
-    if (!glAvailable()) {
-        FAIL() << "no headless GL: " << bed().error;
-    }
     Bed& b = bed();
+    if (!b.tried) create();
+    if (!b.ok) {
+        FAIL() << "no headless GL: " << b.error;
+    }
     ASSERT_TRUE(lvgl::makeCurrent(b.context, b.error)) << b.error;
     if (canvasWidth != b.port.width || canvasHeight != b.port.height) {
         ASSERT_TRUE(resize(b, canvasWidth, canvasHeight)) << b.error;

@@ -10,11 +10,15 @@
 //                             the canvas's TOP left, as the kit draws
 //   lvtest::readCanvas()      the whole canvas, row 0 at the top
 //   lvtest::writePNG(...)     saves RGBA rows for a person to look at
+//   lvtest::OffscreenPort     a port of RGBA pixels in memory, for contexts of
+//                             the tests' own
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "lv/port.h"
 
 namespace lvtest {
 
@@ -24,7 +28,6 @@ struct RGBA {
 };
 
 void requireGL(int canvasWidth = 640, int canvasHeight = 480);
-bool glAvailable();
 int canvasWidth();
 int canvasHeight();
 
@@ -37,5 +40,18 @@ bool writePNG(const std::string& path, const uint8_t* rgba, int width, int heigh
 
 // Where tests put images for people: $LV_BINARY_DIR/test-output (made on demand).
 std::string outputDir();
+
+// An offscreen port of width x height pixels, each preset to `fill`.
+struct OffscreenPort {
+    LVPort port{};
+    std::vector<RGBA> pixels;
+    OffscreenPort(int width, int height, RGBA fill = {}) : pixels(size_t(width) * height, fill) {
+        port.kind = LV_PORT_OFFSCREEN;
+        port.width = width;
+        port.height = height;
+        port.pixels = reinterpret_cast<unsigned char*>(pixels.data());
+    }
+    RGBA at(int x, int y) const { return pixels[size_t(y) * port.width + x]; }
+};
 
 }  // namespace lvtest
