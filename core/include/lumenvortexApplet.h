@@ -25,6 +25,8 @@ public:
     void draw() override;
     void resized() override;
 
+    // The kit's no-argument form stays callable beside this one.
+    using PApplet::setupPostGL;
     virtual void setupPostGL(bool widescreen);
     virtual void keyPressed(char theChar);
     virtual void iTunesTrackChanged();
