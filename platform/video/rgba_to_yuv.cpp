@@ -43,17 +43,33 @@ unsigned char chroma(int cr, int cg, int cb, int r, int g, int b) {
     return static_cast<unsigned char>((cr * r + cg * g + cb * b + kCOffset) >> (kShift + 2));
 }
 
-// The reference for rows 2 * pair and 2 * pair + 1, columns x0 (even) on.
-// At an odd edge the missing row or column is its neighbour again, which
-// makes the four-pixel sum twice (or four times) the pixels that exist.
+// Rows 2 * pair and 2 * pair + 1 of the picture and their rows of the three
+// planes. At an odd bottom edge the missing row is the last one again (and
+// its luma is written twice, the same both times).
+struct RowPair {
+    const unsigned char *top, *bottom;
+    unsigned char *luma0, *luma1, *cb, *cr;
+    bool twoRows;
+
+    RowPair(const RgbaPicture& in, const Yuv420Planes& out, int pair) {
+        const int y0 = 2 * pair, y1 = std::min(y0 + 1, in.height - 1);
+        top = rgbaRow(in, y0);
+        bottom = rgbaRow(in, y1);
+        luma0 = planeRow(out, 0, y0);
+        luma1 = planeRow(out, 0, y1);
+        cb = planeRow(out, 1, pair);
+        cr = planeRow(out, 2, pair);
+        twoRows = y1 != y0;
+    }
+};
+
+// The reference for a row pair, columns x0 (even) on. At an odd edge the
+// missing row or column is its neighbour again, which makes the four-pixel
+// sum twice (or four times) the pixels that exist.
 void convertRowPair(const RgbaPicture& in, const Yuv420Planes& out, int pair, int x0) {
-    const int y0 = 2 * pair, y1 = std::min(y0 + 1, in.height - 1);
-    const unsigned char* top = rgbaRow(in, y0);
-    const unsigned char* bottom = rgbaRow(in, y1);
-    unsigned char* luma0 = planeRow(out, 0, y0);
-    unsigned char* luma1 = planeRow(out, 0, y1);
-    unsigned char* cb = planeRow(out, 1, pair);
-    unsigned char* cr = planeRow(out, 2, pair);
+    const RowPair rows(in, out, pair);
+    const unsigned char *top = rows.top, *bottom = rows.bottom;
+    unsigned char *luma0 = rows.luma0, *luma1 = rows.luma1, *cb = rows.cb, *cr = rows.cr;
     for (int x = x0; x < in.width; x += 2) {
         const int x1 = std::min(x + 1, in.width - 1);
         const unsigned char* block[4] = {top + 4 * x, top + 4 * x1, bottom + 4 * x, bottom + 4 * x1};
@@ -166,16 +182,11 @@ HWY_INLINE void ConvertStep(const unsigned char* top, const unsigned char* botto
 void RgbaToYuv420(const RgbaPicture& in, const Yuv420Planes& out) {
     const int step = 2 * int(hn::Lanes(DI()));
     for (int pair = 0; pair < (in.height + 1) / 2; ++pair) {
-        const int y0 = 2 * pair, y1 = std::min(y0 + 1, in.height - 1);
-        const unsigned char* top = rgbaRow(in, y0);
-        const unsigned char* bottom = rgbaRow(in, y1);
-        unsigned char* luma0 = planeRow(out, 0, y0);
-        unsigned char* luma1 = planeRow(out, 0, y1);
-        unsigned char* cb = planeRow(out, 1, pair);
-        unsigned char* cr = planeRow(out, 2, pair);
+        const RowPair r(in, out, pair);
         int x = 0;
         for (; x + step <= in.width; x += step)
-            ConvertStep(top + 4 * x, bottom + 4 * x, luma0 + x, luma1 + x, cb + x / 2, cr + x / 2, y1 != y0);
+            ConvertStep(r.top + 4 * x, r.bottom + 4 * x, r.luma0 + x, r.luma1 + x, r.cb + x / 2, r.cr + x / 2,
+                        r.twoRows);
         convertRowPair(in, out, pair, x);
     }
 }
