@@ -25,6 +25,22 @@ void billboardQuad(float r) {
     glEnd();
 }
 
+// What both glow passes share: filled, textured polygons in the modelview
+// matrix, and the mode's size range and palette.
+struct GlowLook {
+    float maxSize;
+    float minSize;
+    bool bw;
+
+    static GlowLook begin() {
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        glMatrixMode(GL_MODELVIEW);
+        glEnable(GL_TEXTURE_2D);
+        return {gMode.maxParticleSize(), gMode.minParticleSize(), gMode.blackAndWhite()};
+    }
+    float radius(const Particle& p) const { return minSize + (maxSize - minSize) * p.myLevel; }
+};
+
 }  // namespace
 
 ParticleControl::ParticleControl(int initialTotal)
@@ -161,13 +177,8 @@ void ParticleControl::repelAllParticles() {
 }
 
 void ParticleControl::renderAllParticlesNoFlatShade() {
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glMatrixMode(GL_MODELVIEW);
-    glEnable(GL_TEXTURE_2D);
-
-    float maxSize = gMode.maxParticleSize();
-    float minSize = gMode.minParticleSize();
-    bool bw = gMode.blackAndWhite();
+    const GlowLook look = GlowLook::begin();
+    const bool bw = look.bw;
     GLuint halo = texName(haloOrb);
     GLuint core = texName(orb);
 
@@ -175,7 +186,7 @@ void ParticleControl::renderAllParticlesNoFlatShade() {
 
     for (Particle& p : myList) {
         pushMatrix();
-        float r = minSize + (maxSize - minSize) * p.myLevel;
+        float r = look.radius(p);
         translate(p.loc.x, p.loc.y, p.loc.z);
         rotateY(-pov.yRot);
         rotateX(-pov.xRot);
@@ -256,13 +267,8 @@ void ParticleControl::renderAllRibbons() {
 // Glows and cores as two calls, one per texture. The glows are trimmed to
 // the part of haloOrb that has any opacity (about 60 % of the square).
 void ParticleControl::renderGlowsBatched() {
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glMatrixMode(GL_MODELVIEW);
-    glEnable(GL_TEXTURE_2D);
-
-    float maxSize = gMode.maxParticleSize();
-    float minSize = gMode.minParticleSize();
-    bool bw = gMode.blackAndWhite();
+    const GlowLook look = GlowLook::begin();
+    const bool bw = look.bw;
     float reach = haloOrb ? haloOrb->GetOpaqueReach() : 1;
 
     mGlowBatch.begin();
@@ -270,7 +276,7 @@ void ParticleControl::renderGlowsBatched() {
     mGlowBatch.colorBytes(255, 255, 255, 255);
     mCoreBatch.colorBytes(255, 255, 255, 255);
     for (Particle& p : myList) {
-        float r = minSize + (maxSize - minSize) * p.myLevel;
+        float r = look.radius(p);
         if (!bw) {
             mGlowBatch.colorBytes((GLubyte)(int)(p.rr * 255), (GLubyte)(int)(p.gg * 255), (GLubyte)(int)(p.bb * 255),
                                   255);
