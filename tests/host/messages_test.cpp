@@ -108,7 +108,8 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
 
     // Cut by --duration is not cut short, nor is sound that ends before the
     // picture beside it.
-    EXPECT_EQ(renderSays(dir, {"--duration", "1", dir / "cut.mp3"}).status, 0);
+    const auto limited = renderSays(dir, {"--duration", "1", dir / "cut.mp3"});
+    EXPECT_EQ(limited.status, 0) << limited.err;
     ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=4:s=64x64", "-f", "lavfi", "-i",
                    "sine=d=1", "-c:v", "libx264", "-c:a", "aac", dir / "clip.mp4"}).status, 0);
     const auto clip = renderSays(dir, {dir / "clip.mp4"});
