@@ -123,6 +123,7 @@ bool LiveFeed::start(std::string& error) {
     meta.artist = found->description;
     meta.album = server.serverName;
     nowPlaying(meta);
+    mLiveTrack.start(meta, mPlayer, true);
     if (!mCapture.start(
             found->name,
             [this](const float* frames, int count) {
@@ -139,6 +140,8 @@ bool LiveFeed::fill(Clock::time_point now, uint8_t frame[FrameServer::FRAME_SIZE
         mFailed = true;
         return false;
     }
+    lv::TrackMeta meta;
+    if (mLiveTrack.poll(meta, say)) nowPlaying(meta);
     analyse(now, frame);
     return true;
 }
