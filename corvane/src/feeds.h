@@ -135,6 +135,7 @@ private:
     std::string mDescription;
     lv::CaptureStream mCapture;
     LiveTrack mLiveTrack;
+    lv::TrackMeta mSource;   // what the track line says while no player names a track
 };
 
 }  // namespace corvane

@@ -141,14 +141,26 @@ int LiveSound::openCapture(const Options& o) {
     auto sink = [this](const float* frames, int count) {
         mBuffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
     };
-    if (!mCapture.start(found->name, sink, error)) {
+    // Unnamed, the source is the default output's monitor, followed as it changes.
+    if (!mCapture.start(sourceName, sink, error)) {
         say(error);
         return 1;
+    }
+    if (o.verbose) {
+        const long long latency = mCapture.latencyUs();
+        say("capture latency " + (latency < 0 ? std::string("unknown") : std::to_string(latency / 1000) + " ms") +
+            "; the picture held back " + std::to_string(o.delayMs) + " ms more (--delay)");
     }
     return 0;
 }
 
 void LiveSound::tickCapture() {
+    for (std::string line; mCapture.notice(line);) say(line);
+    // The source shown without a player follows the output recorded.
+    if (const std::string now = mCapture.sourceDescription(); !now.empty() && now != mFirst.artist) {
+        mFirst.artist = now;
+        mLiveTrack.setSource(mFirst);
+    }
     lv::TrackMeta meta;
     if (mLiveTrack.poll(meta, say)) mBuffer.startTrack(meta);
 }
