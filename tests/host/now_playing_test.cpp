@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +39,13 @@ std::string notes(lv::MprisWatcher& w) {
 bool knocked(int fd) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, 0) > 0;
+}
+
+// The window's name as the xprop tool prints it, in a UTF-8 locale.
+std::string xprop(const std::string& display, Window w) {
+    const lvtest::RunResult r = lvtest::run(
+        {"/usr/bin/xprop", "-display", display, "-id", std::to_string(w), "_NET_WM_NAME"}, {"LC_ALL=C.UTF-8"}, 20.0);
+    return r.status == 0 ? r.out : "xprop failed (install x11-utils): " + r.err;
 }
 
 }  // namespace
@@ -125,4 +133,52 @@ TEST(NowPlaying, WithoutASessionBusTheWatcherSaysSoOnceAndShowsNoPlayer) {
     if (saved) setenv("DBUS_SESSION_BUS_ADDRESS", before.c_str(), 1);
     if (savedRuntime) setenv("XDG_RUNTIME_DIR", runtimeBefore.c_str(), 1);
     else unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The player with live sound from a private PulseAudio, in a window on Xvfb:
+// the title names the track of the player that plays (read with xprop), and
+// follows its change mid-song, a player that starts later, that one's
+// going, and the last one's going (back to the capture source).
+TEST(NowPlaying, TheWindowTitleFollowsThePlayersTracks) {
+    lvtest::XServer x;
+    ASSERT_TRUE(x.running()) << x.error();
+    lvtest::PulseDaemon pulse;
+    ASSERT_TRUE(pulse.ok()) << pulse.error();
+    lvtest::SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    lvtest::TempDir dir;
+    lvtest::FakePlayer one("one", R"({"status":"Playing","title":"Before Start","artist":["Ana"]})");
+    ASSERT_TRUE(one.ok()) << one.log();
+    lvtest::Child player({lvtest::binary("lumenvortex"), "--capture", "--verbose", "--delay", "250", "--size",
+                          "320x200"},
+                         {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY="}, dir / "player.log");
+    Display* d = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(d, nullptr);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    Window w = 0;
+    ASSERT_TRUE(
+        lvtest::waitFor([&] { return (w = lvtest::findWindowNamed(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
+        << lvtest::readFile(dir / "player.log");
+    auto titled = [&](const std::string& title) {
+        return lvtest::waitFor([&] { return lvtest::netWmName(d, w) == title + " \u00B7 Lumenvortex"; }, 30.0);
+    };
+    EXPECT_TRUE(titled("Before Start \u2013 Ana")) << lvtest::netWmName(d, w) << lvtest::readFile(dir / "player.log");
+    EXPECT_EQ(xprop(x.display(), w), "_NET_WM_NAME(UTF8_STRING) = \"Before Start \u2013 Ana \u00B7 Lumenvortex\"\n");
+    one.change(R"({"title":"Mid Song"})");
+    EXPECT_TRUE(titled("Mid Song \u2013 Ana")) << lvtest::netWmName(d, w);
+    {
+        lvtest::FakePlayer late("late", R"({"status":"Playing","title":"Late Comer"})");
+        ASSERT_TRUE(late.ok()) << late.log();
+        EXPECT_TRUE(titled("Late Comer")) << lvtest::netWmName(d, w);
+        late.quit();
+        EXPECT_TRUE(titled("Mid Song \u2013 Ana")) << lvtest::netWmName(d, w);
+    }
+    one.quit();
+    EXPECT_TRUE(titled("Live sound \u2013 Monitor of LvTest")) << lvtest::netWmName(d, w);
+    player.signal(SIGTERM);
+    EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(dir / "player.log");
+    const std::string log = lvtest::readFile(dir / "player.log");
+    EXPECT_NE(log.find("the picture held back 250 ms more (--delay)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("D-Bus"), std::string::npos) << "a player was there: nothing to say of the bus\n" << log;
+    XCloseDisplay(d);
 }
