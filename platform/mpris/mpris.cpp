@@ -31,6 +31,7 @@ struct PlayerState {
     long long lengthUs = -1;
     bool playing = false;
     unsigned long long playedAt = 0;   // when it last started playing, in the watcher's count; 0 never
+    bool read = false;                 // its properties answered at least once
 };
 
 struct VariantUnref {
@@ -174,6 +175,7 @@ void MprisWatcher::Impl::readAll(const std::string& name, PlayerState& p) {
     Variant reply = call(name.c_str(), kObjectPath, "org.freedesktop.DBus.Properties", "GetAll",
                          g_variant_new("(s)", kPlayerInterface), "(a{sv})");
     if (!reply) return;
+    p.read = true;
     Variant dict(g_variant_get_child_value(reply.get(), 0));
     if (Variant meta{g_variant_lookup_value(dict.get(), "Metadata", G_VARIANT_TYPE_VARDICT)})
         readMetadata(meta.get(), p);
@@ -210,8 +212,9 @@ void MprisWatcher::Impl::propertiesChanged(const std::string& sender, GVariant* 
             if (playing && !p.playing) p.playedAt = ++starts;
             p.playing = playing;
         }
-        // Properties sent without their values: asked for again.
-        if (reread) readAll(name, p);
+        // Properties sent without their values, or never read (a player may
+        // take its name before its object answers): asked for again.
+        if (reread || !p.read) readAll(name, p);
     }
 }
 
@@ -369,7 +372,7 @@ bool MprisWatcher::take(NowPlaying& out) {
     std::lock_guard<std::mutex> lock(mImpl->mutex);
     if (!mImpl->changed) return false;
     mImpl->changed = false;
-    out = mImpl->pending;
+    out = std::move(mImpl->pending);
     return true;
 }
 
