@@ -165,7 +165,9 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
     }
     if ((o.delayMs || !o.player.empty()) && !o.capture) {
-        error = "--delay and --player go with --capture (a file plays in exact sync, and names its own track)";
+        error = o.delayMs ? "--delay holds the picture back against live sound; it goes with --capture (a file "
+                            "plays in exact sync)"
+                          : "--player names the desktop player whose track --capture shows; it goes with --capture";
         return false;
     }
     if (!o.renderPath.empty() && (o.width % 2 || o.height % 2)) {

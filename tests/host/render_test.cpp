@@ -162,8 +162,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         // The picture held back against live sound only: a file keeps its exact sync.
         {{player(), "--capture", "--delay", "2001"}, {}, 2, "0 to 2000"},
-        {{player(), "--delay", "100"}, {}, 2, "go with --capture"},
-        {{player(), "--player", "vlc"}, {}, 2, "go with --capture"},
+        {{player(), "--delay", "100"}, {}, 2, "--delay holds the picture back against live sound; it goes with --capture"},
+        {{player(), "--player", "vlc"}, {}, 2, "--player names the desktop player whose track --capture shows"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
     };
