@@ -66,6 +66,7 @@ struct CommonOptions {
     std::vector<std::string> inputs;   // files and folders; none: the demo song
     bool capture = false;
     std::string captureSource;         // empty: the default output's monitor
+    std::string player;                // --player: the MPRIS player whose track capture shows; empty: any
     bool listSources = false;
     bool loop = false;
     bool verbose = false;

@@ -56,6 +56,9 @@ public:
 
     // capture thread
     void played(const float* frames, size_t count, Clock::time_point now);
+    // Before the first frame: captured sound is shown this much later than
+    // it was captured (the history grows to hold it).
+    void setCaptureDelay(long long frames);
 
     // main thread
     void snapshot(Clock::time_point now, Snapshot& out);
@@ -95,6 +98,7 @@ private:
     long long mAnchorPosition = 0;
     Clock::time_point mAnchorTime{};
     long long mLastAudible = 0;
+    long long mCaptureDelay = 0;
 
     // From the track heard on (those before it are forgotten: a looping
     // demo would otherwise keep a cover picture for every pass).

@@ -93,7 +93,8 @@ std::vector<OptionRule> commonOptionRules(CommonOptions& o) {
                        ""};
     return {flagOption("--help", o.help, "-h"), flagOption("--version", o.version),
             flagOption("--loop", o.loop),       flagOption("--verbose", o.verbose),
-            flagOption("--list-sources", o.listSources), capture};
+            flagOption("--list-sources", o.listSources), capture,
+            textOption("--player", o.player)};
 }
 
 std::string fillIn(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {

@@ -73,9 +73,20 @@ void PlaybackBuffer::pull(float* out, size_t frames, Clock::time_point now, long
 void PlaybackBuffer::played(const float* frames, size_t count, Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mMutex);
     writeHistory(frames, count);
-    // Captured frames are already past: the newest one is what sounds now.
-    mAnchorPosition = mConsumed;
+    // Captured frames are already past: the newest one is what sounds now,
+    // unless the output adds a latency the sound server does not know of.
+    mAnchorPosition = mConsumed - mCaptureDelay;
     mAnchorTime = now;
+}
+
+void PlaybackBuffer::setCaptureDelay(long long frames) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mCaptureDelay = std::max(0LL, frames);
+    const size_t needed = size_t(mCaptureDelay) + WINDOW_FRAMES;
+    if (needed > mHistoryFrames) {
+        mHistoryFrames = needed;
+        mHistory.assign(mHistoryFrames * 2, 0.0f);
+    }
 }
 
 long long PlaybackBuffer::audibleLocked(Clock::time_point now) {

@@ -123,8 +123,10 @@ bool LiveFeed::start(std::string& error) {
     meta.artist = found->description;
     meta.album = server.serverName;
     nowPlaying(meta);
+    mSource = meta;
+    mLiveTrack.start(meta, mPlayer, true);
     if (!mCapture.start(
-            found->name,
+            mSourceName,
             [this](const float* frames, int count) {
                 mBuffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
             },
@@ -135,10 +137,17 @@ bool LiveFeed::start(std::string& error) {
 
 bool LiveFeed::fill(Clock::time_point now, uint8_t frame[FrameServer::FRAME_SIZE]) {
     if (mCapture.failed()) {
-        mDone = mCapture.error() + "; start corvane again once the sound server runs";
+        mDone = mCapture.error() + "; start corvane again once the source is back (corvane --list-sources)";
         mFailed = true;
         return false;
     }
+    for (std::string line; mCapture.notice(line);) say(line);
+    if (const std::string now = mCapture.sourceDescription(); !now.empty() && now != mSource.artist) {
+        mSource.artist = mDescription = now;
+        mLiveTrack.setSource(mSource);
+    }
+    lv::TrackMeta meta;
+    if (mLiveTrack.poll(meta, say)) nowPlaying(meta);
     analyse(now, frame);
     return true;
 }

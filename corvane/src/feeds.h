@@ -8,7 +8,8 @@
 //                pace), and the spectrum of the WINDOW_FRAMES samples heard at
 //                the tick
 //   LiveFeed     the spectrum of the newest WINDOW_FRAMES samples of a PulseAudio
-//                source (by default the default output's monitor)
+//                source (by default the default output's monitor); the track
+//                a desktop player says it plays (MPRIS), else the source
 //
 // Failure: start() returns false with a message that says what to do;
 // fill() returns false when nothing more will come, with done() saying why
@@ -28,6 +29,7 @@
 #include "frame_server.h"
 #include "audio_constants.h"
 #include "lv/audio_out.h"
+#include "live_track.h"
 #include "lv/capture.h"
 #include "playback_buffer.h"
 #include "program.h"
@@ -114,18 +116,26 @@ private:
 
 class LiveFeed : public SpectrumFeed {
 public:
-    explicit LiveFeed(std::string sourceName) : mSourceName(std::move(sourceName)) {}
+    // `player` as --player: the MPRIS player whose track is served.
+    LiveFeed(std::string sourceName, std::string player)
+        : mSourceName(std::move(sourceName)), mPlayer(std::move(player)) {}
     ~LiveFeed() override { stop(); }
 
     bool start(std::string& error) override;
     bool fill(Clock::time_point now, uint8_t frame[FrameServer::FRAME_SIZE]) override;
-    void stop() override { mCapture.stop(); }
+    void stop() override {
+        mCapture.stop();
+        mLiveTrack.stop();
+    }
     std::string describe() const override { return "live sound from " + mDescription; }
 
 private:
     std::string mSourceName;
+    std::string mPlayer;
     std::string mDescription;
     lv::CaptureStream mCapture;
+    LiveTrack mLiveTrack;
+    lv::TrackMeta mSource;   // what the track line says while no player names a track
 };
 
 }  // namespace corvane

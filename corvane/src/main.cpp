@@ -89,7 +89,7 @@ sigset_t takeStopSignals() {
 std::unique_ptr<corvane::Feed> makeFeed(const corvane::Options& o) {
     using namespace corvane;
     if (o.pattern) return std::make_unique<PatternFeed>();
-    if (o.capture) return std::make_unique<LiveFeed>(o.captureSource);
+    if (o.capture) return std::make_unique<LiveFeed>(o.captureSource, o.player);
     std::vector<std::string> problems;
     std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
     for (const std::string& p : problems) say(p);

@@ -40,7 +40,14 @@ Music:
 Live sound:
   --capture [SOURCE]   the spectrum of what the computer is playing, read
                        from a PulseAudio or PipeWire source; by default the
-                       monitor of the default output
+                       monitor of the default output, following it when
+                       another output is chosen. The track line names what a
+                       music player on the desktop says it plays (MPRIS on
+                       the session D-Bus; by default the one playing, of
+                       several the one that started last), else the source
+  --player NAME        with --capture, serve the track of this music player
+                       (its D-Bus name org.mpris.MediaPlayer2.NAME, as
+                       playerctl -p takes it)
   --list-sources       list the sources --capture can read, and exit
 
 Diagnostics:
@@ -75,6 +82,10 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
     if (o.capture && !o.inputs.empty()) {
         error = "--capture serves the sound the computer plays; it takes no files (a source name goes right after it)";
+        return false;
+    }
+    if (!o.player.empty() && !o.capture) {
+        error = "--player names the music player whose track --capture serves; it goes with --capture";
         return false;
     }
     if (o.pattern && (o.capture || !o.inputs.empty())) {

@@ -30,6 +30,7 @@
 #include "plugin_host.h"
 #include "program.h"
 #include "fft_spectrum_analyzer.h"
+#include "live_track.h"
 
 namespace {
 
@@ -69,16 +70,21 @@ public:
         mBuffer.close();
         if (mDecoder.joinable()) mDecoder.join();
         mCapture.stop();
+        mLiveTrack.stop();
     }
+    // Once a frame with live capture: a track change from the desktop's
+    // players goes in as a file's next track would.
+    void tickCapture();
 
     PlaybackBuffer mBuffer;
     lv::CaptureStream mCapture;
     std::unique_ptr<Program> mProgram;   // files or the demo only
     std::unique_ptr<CorvaneLink> mCorvane;   // --source corvane only; ticked once a frame
+    LiveTrack mLiveTrack;                    // --capture only
     lv::TrackMeta mFirst;
 
 private:
-    int openCapture(const std::string& sourceName);
+    int openCapture(const Options& o);
     int openMusic(const Options& o);
 
     std::thread mDecoder;
@@ -93,7 +99,7 @@ int LiveSound::open(const Options& o) {
         mBuffer.startTrack(mFirst);
         return 0;
     }
-    return o.capture ? openCapture(o.captureSource) : openMusic(o);
+    return o.capture ? openCapture(o) : openMusic(o);
 }
 
 void LiveSound::linkCorvane(PluginHost& host, int port) {
@@ -107,7 +113,8 @@ void LiveSound::linkCorvane(PluginHost& host, int port) {
     mCorvane->start(CorvaneLink::Clock::now());
 }
 
-int LiveSound::openCapture(const std::string& sourceName) {
+int LiveSound::openCapture(const Options& o) {
+    const std::string& sourceName = o.captureSource;
     lv::CaptureServerInfo server;
     std::string error;
     if (!lv::queryCaptureSources(server, error)) {
@@ -129,14 +136,33 @@ int LiveSound::openCapture(const std::string& sourceName) {
     mFirst.artist = found->description;
     mFirst.album = server.serverName;
     mBuffer.startTrack(mFirst);
+    mBuffer.setCaptureDelay((long long)o.delayMs * SAMPLE_RATE / 1000);
+    mLiveTrack.start(mFirst, o.player, true);
     auto sink = [this](const float* frames, int count) {
         mBuffer.played(frames, size_t(count), PlaybackBuffer::Clock::now());
     };
-    if (!mCapture.start(found->name, sink, error)) {
+    // Unnamed, the source is the default output's monitor, followed as it changes.
+    if (!mCapture.start(sourceName, sink, error)) {
         say(error);
         return 1;
     }
+    if (o.verbose) {
+        const long long latency = mCapture.latencyUs();
+        say("capture latency " + (latency < 0 ? std::string("unknown") : std::to_string(latency / 1000) + " ms") +
+            "; the picture held back " + std::to_string(o.delayMs) + " ms more (--delay)");
+    }
     return 0;
+}
+
+void LiveSound::tickCapture() {
+    for (std::string line; mCapture.notice(line);) say(line);
+    // The source shown without a player follows the output recorded.
+    if (const std::string now = mCapture.sourceDescription(); !now.empty() && now != mFirst.artist) {
+        mFirst.artist = now;
+        mLiveTrack.setSource(mFirst);
+    }
+    lv::TrackMeta meta;
+    if (mLiveTrack.poll(meta, say)) mBuffer.startTrack(meta);
 }
 
 int LiveSound::openMusic(const Options& o) {
@@ -379,6 +405,7 @@ bool LiveSession::frame() {
         return true;
     }
     if (mSound.mCorvane) mSound.mCorvane->tick(PlaybackBuffer::Clock::now());
+    if (o.capture) mSound.tickCapture();
     mSound.mBuffer.snapshot(PlaybackBuffer::Clock::now(), mSnap);
     if (mSnap.over) return false;
     if (mSnap.track >= 0 && mSnap.track != mCurrentTrack) {

@@ -31,8 +31,20 @@ Playing:
 Live sound:
   --capture [SOURCE]   show what the computer is playing, read from a
                        PulseAudio or PipeWire source; by default the monitor
-                       of the default output
+                       of the default output, following it when another
+                       output is chosen. The track shown is what a music
+                       player on the desktop says it plays (MPRIS on the
+                       session D-Bus): title, artist, album and a cover from
+                       a local file (http(s) covers are not downloaded);
+                       without one, the source's name
   --list-sources       list the sources --capture can read, and exit
+  --player NAME        with --capture, name the track of this music player
+                       (its D-Bus name org.mpris.MediaPlayer2.NAME, as
+                       playerctl -p takes it); by default the player playing,
+                       and of several the one that started last
+  --delay MS           with --capture, hold the picture back MS milliseconds
+                       (0 to {MAX_DELAY}) for outputs that add latency the
+                       sound server does not know of (Bluetooth, a TV)
   --source corvane[:PORT]
                        show the spectrum a Corvane server streams on this
                        computer (default port {PORT}); the server plays the
@@ -93,6 +105,7 @@ Environment:
   DISPLAY              the X display (Wayland desktops: through XWayland)
 )",
                                            {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)},
+                                            {"MAX_DELAY", std::to_string(MAX_CAPTURE_DELAY_MS)},
                                             {"NOT_ALL", std::to_string(EXIT_NOT_ALL_PLAYED)}});
     return text.c_str();
 }
@@ -127,6 +140,8 @@ std::vector<OptionRule> optionTable(Options& o) {
         textOption("--render", o.renderPath),
         textOption("--frames", o.framesDir),
         textOption("--plugin", o.pluginPath),
+        intOption("--delay", 0, MAX_CAPTURE_DELAY_MS, o.delayMs,
+                  "a whole number of milliseconds from 0 to " + std::to_string(MAX_CAPTURE_DELAY_MS)),
     });
     return table;
 }
@@ -147,6 +162,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     }
     if (o.capture && o.renders()) {
         error = "--capture shows live sound; it cannot be combined with --render or --frames";
+        return false;
+    }
+    if ((o.delayMs || !o.player.empty()) && !o.capture) {
+        error = o.delayMs ? "--delay holds the picture back against live sound; it goes with --capture (a file "
+                            "plays in exact sync)"
+                          : "--player names the desktop player whose track --capture shows; it goes with --capture";
         return false;
     }
     if (!o.renderPath.empty() && (o.width % 2 || o.height % 2)) {

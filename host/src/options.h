@@ -10,6 +10,8 @@
 // The exit status of a render that finished, but with files that were
 // skipped or stopped short (1 is a failure, 2 a bad command line).
 constexpr int EXIT_NOT_ALL_PLAYED = 3;
+// The longest --delay: Bluetooth and TV outputs stay well within it.
+constexpr int MAX_CAPTURE_DELAY_MS = 2000;
 
 struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
@@ -25,6 +27,7 @@ struct Options : CommonOptions {
     bool noAudio = false;
     bool fullscreen = false;
     std::string pluginPath;
+    int delayMs = 0;                   // --delay: the picture held back against captured sound
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };

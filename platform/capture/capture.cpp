@@ -142,90 +142,179 @@ bool queryCaptureSources(CaptureServerInfo& info, std::string& error) {
     return true;
 }
 
+
+// The stream's side runs on libpulse's thread, in its callbacks (which hold
+// the loop's lock): the context, the stream on it, and after the server is
+// lost a timer that tries it again. With no source named the stream records
+// the default output's monitor, and the server's change events move it to
+// the new default's monitor.
 struct CaptureStream::Impl {
-    Connection connection;
+    enum class Phase { Starting, Recording, StartFailed };
+
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
     pa_stream* stream = nullptr;
+    pa_time_event* retry = nullptr;
+    std::string named;         // the source asked for; empty: follow the default output
+    std::string defaultSink;   // the output whose monitor is recorded, when following
+    Phase phase = Phase::Starting;
+    bool lost = false;         // the server went away; the timer looks for it
+    bool stopping = false;
     Sink sink;
     std::vector<unsigned char> partial;   // bytes of a frame split between two reads
     std::atomic<bool> failed{false};
-    mutable std::mutex errorMutex;
+
+    mutable std::mutex mutex;   // what the caller's thread reads of it
     std::string error;
+    std::string source, description;
+    std::vector<std::string> notices;
 
     void setError(const std::string& e) {
-        std::lock_guard<std::mutex> lock(errorMutex);
+        std::lock_guard<std::mutex> lock(mutex);
         error = e;
         failed = true;
     }
-
-    static void streamState(pa_stream* s, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        pa_stream_state_t st = pa_stream_get_state(s);
-        if (st == PA_STREAM_FAILED)
-            self->setError(std::string("capture stopped: ") +
-                           pa_strerror(pa_context_errno(self->connection.context)));
-        pa_threaded_mainloop_signal(self->connection.loop, 0);
+    void notice(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        notices.push_back(line);
+    }
+    std::string contextError() const { return pa_strerror(pa_context_errno(context)); }
+    void endStart(Phase p, const std::string& why) {
+        if (phase != Phase::Starting) return;
+        if (p == Phase::StartFailed) {
+            std::lock_guard<std::mutex> lock(mutex);
+            error = why;
+        }
+        phase = p;
+        pa_threaded_mainloop_signal(loop, 0);
     }
 
-    static void streamRead(pa_stream* s, size_t, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        const void* data = nullptr;
-        size_t bytes = 0;
-        while (pa_stream_readable_size(s) > 0) {
-            if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
-            if (data) self->deliver(static_cast<const unsigned char*>(data), bytes);
-            // data == null is a hole in the stream (an overrun): nothing to hand on.
-            pa_stream_drop(s);
-        }
-    }
+    bool connectContext();
+    void dropContext();
+    void scheduleRetry();
+    void followDefault();
+    void record(const std::string& sourceName);
+    void learnSource();
 
-    void deliver(const unsigned char* bytes, size_t size) {
-        if (!partial.empty()) {
-            size_t need = kFrameBytes - partial.size();
-            size_t take = std::min(need, size);
-            partial.insert(partial.end(), bytes, bytes + take);
-            bytes += take;
-            size -= take;
-            if (partial.size() == kFrameBytes) {
-                float frame[kChannels];
-                std::memcpy(frame, partial.data(), kFrameBytes);
-                sink(frame, 1);
-                partial.clear();
-            }
-        }
-        size_t frames = size / kFrameBytes;
-        if (frames) {
-            // libpulse's buffers carry no alignment promise for floats.
-            std::vector<float> aligned(frames * kChannels);
-            std::memcpy(aligned.data(), bytes, frames * kFrameBytes);
-            sink(aligned.data(), int(frames));
-        }
-        partial.insert(partial.end(), bytes + frames * kFrameBytes, bytes + size);
-    }
+    static void contextState(pa_context* c, void* user);
+    static void streamState(pa_stream* s, void* user);
+    static void streamRead(pa_stream* s, size_t, void* user);
+    static void streamMoved(pa_stream*, void* user) { static_cast<Impl*>(user)->learnSource(); }
+    void deliver(const unsigned char* bytes, size_t size);
 };
 
-CaptureStream::CaptureStream() : mImpl(std::make_unique<Impl>()) {}
-CaptureStream::~CaptureStream() { stop(); }
-
-bool CaptureStream::failed() const { return mImpl->failed; }
-std::string CaptureStream::error() const {
-    std::lock_guard<std::mutex> lock(mImpl->errorMutex);
-    return mImpl->error;
-}
-
-bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string& error) {
-    stop();
-    Impl& d = *mImpl;
-    {
-        // Cleared before the stream exists: the server may fail it as soon as it runs.
-        std::lock_guard<std::mutex> lock(d.errorMutex);
-        d.error.clear();
-        d.failed = false;
-    }
-    d.sink = std::move(sink);
-    if (!d.connection.connect("Lumenvortex", error)) {
-        d.connection.close();
+bool CaptureStream::Impl::connectContext() {
+    context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Lumenvortex");
+    if (!context) return false;
+    pa_context_set_state_callback(context, &Impl::contextState, this);
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        endStart(Phase::StartFailed, "no sound server: " + contextError() +
+                                         " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)");
+        dropContext();
         return false;
     }
+    return true;
+}
+
+void CaptureStream::Impl::dropContext() {
+    if (stream) {
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+    if (context) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+    partial.clear();
+}
+
+void CaptureStream::Impl::scheduleRetry() {
+    constexpr pa_usec_t kRetryEvery = 250 * PA_USEC_PER_MSEC;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+    timeval when;
+    pa_timeval_add(pa_gettimeofday(&when), kRetryEvery);
+    retry = api->time_new(
+        api, &when,
+        [](pa_mainloop_api* a, pa_time_event* e, const timeval*, void* user) {
+            auto* self = static_cast<Impl*>(user);
+            a->time_free(e);
+            self->retry = nullptr;
+            if (!self->stopping && !self->connectContext()) self->scheduleRetry();
+        },
+        this);
+}
+
+void CaptureStream::Impl::contextState(pa_context* c, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    const pa_context_state_t st = pa_context_get_state(c);
+    if (st == PA_CONTEXT_READY) {
+        if (self->named.empty()) {
+            pa_context_set_subscribe_callback(
+                c,
+                [](pa_context*, pa_subscription_event_type_t t, uint32_t, void* u) {
+                    if ((t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+                        static_cast<Impl*>(u)->followDefault();
+                },
+                self);
+            if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+                pa_operation_unref(op);
+            self->defaultSink.clear();
+            self->followDefault();
+        } else {
+            self->record(self->named);
+        }
+    } else if (!PA_CONTEXT_IS_GOOD(st)) {
+        if (self->phase == Phase::Starting) {
+            self->endStart(Phase::StartFailed, "no sound server: " + self->contextError() +
+                                                   " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)");
+            return;
+        }
+        // The server went away (or would not take us back yet): try again shortly.
+        if (!self->lost && !self->stopping)
+            self->notice("the sound server went away: capture picks up again when it is back");
+        self->lost = true;
+        self->dropContext();
+        if (!self->stopping) self->scheduleRetry();
+    }
+}
+
+// The default output's monitor, asked for at the start, on every change of
+// the server's defaults and after a reconnect: recorded, or moved to.
+void CaptureStream::Impl::followDefault() {
+    static const auto onSink = [](pa_context*, const pa_sink_info* i, int eol, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        if (eol || !i || !i->monitor_source_name) return;
+        self->defaultSink = i->name;
+        if (!self->stream)
+            self->record(i->monitor_source_name);
+        else if (self->source != i->monitor_source_name)
+            if (pa_operation* op = pa_context_move_source_output_by_name(
+                    self->context, pa_stream_get_index(self->stream), i->monitor_source_name, nullptr, nullptr))
+                pa_operation_unref(op);
+    };
+    auto onServer = [](pa_context* c, const pa_server_info* i, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        const std::string sinkName = i && i->default_sink_name ? i->default_sink_name : "";
+        if (sinkName.empty()) {
+            // Never the default source instead: that may be a microphone.
+            self->endStart(Phase::StartFailed, "the sound server has no output to capture; name a source");
+            return;
+        }
+        if (sinkName == self->defaultSink && self->stream) return;
+        if (pa_operation* op = pa_context_get_sink_info_by_name(c, sinkName.c_str(), onSink, self))
+            pa_operation_unref(op);
+    };
+    if (pa_operation* op = pa_context_get_server_info(context, onServer, this)) pa_operation_unref(op);
+}
+
+void CaptureStream::Impl::record(const std::string& sourceName) {
     pa_sample_spec format{};
     format.format = PA_SAMPLE_FLOAT32NE;
     format.rate = kRate;
@@ -234,48 +323,186 @@ bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string&
     attr.maxlength = uint32_t(-1);
     attr.fragsize = uint32_t(kRate / 100 * kFrameBytes);   // 10 ms: the picture follows closely
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+    stream = pa_stream_new(context, "visualizer input", &format, nullptr);
+    if (!stream) {
+        endStart(Phase::StartFailed, "cannot capture from " + sourceName + ": " + contextError());
+        return;
+    }
+    pa_stream_set_state_callback(stream, &Impl::streamState, this);
+    pa_stream_set_read_callback(stream, &Impl::streamRead, this);
+    pa_stream_set_moved_callback(stream, &Impl::streamMoved, this);
+    // A source named by the user stays; the server must not move it elsewhere.
+    const pa_stream_flags_t flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                      PA_STREAM_INTERPOLATE_TIMING |
+                                                      (named.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    if (pa_stream_connect_record(stream, sourceName.c_str(), &attr, flags) < 0)
+        endStart(Phase::StartFailed, "cannot capture from " + sourceName + ": " + contextError());
+}
 
-    pa_threaded_mainloop_lock(d.connection.loop);
-    d.stream = pa_stream_new(d.connection.context, "visualizer input", &format, nullptr);
-    bool ok = d.stream != nullptr;
-    if (ok) {
-        pa_stream_set_state_callback(d.stream, &Impl::streamState, &d);
-        pa_stream_set_read_callback(d.stream, &Impl::streamRead, &d);
-        ok = pa_stream_connect_record(d.stream, sourceName.empty() ? nullptr : sourceName.c_str(), &attr,
-                                      PA_STREAM_ADJUST_LATENCY) == 0;
-    }
-    while (ok) {
-        pa_stream_state_t st = pa_stream_get_state(d.stream);
-        if (st == PA_STREAM_READY) break;
-        if (!PA_STREAM_IS_GOOD(st)) {
-            ok = false;
-            break;
+// Where the stream records now, and what a person calls it.
+void CaptureStream::Impl::learnSource() {
+    if (!stream) return;
+    const char* name = pa_stream_get_device_name(stream);
+    if (!name) return;
+    auto onSource = [](pa_context*, const pa_source_info* i, int eol, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        if (eol || !i || !i->name) return;
+        const std::string text = i->description ? i->description : i->name;
+        bool moved, back;
+        {
+            std::lock_guard<std::mutex> lock(self->mutex);
+            moved = !self->source.empty() && self->source != i->name && !self->lost;
+            back = self->lost;
+            self->source = i->name;
+            self->description = text;
         }
-        pa_threaded_mainloop_wait(d.connection.loop);
+        if (moved) self->notice("capture follows the output: " + text);
+        if (back) self->notice("the sound server is back: capture goes on from " + text);
+        self->lost = false;
+        self->endStart(Phase::Recording, "");
+    };
+    if (pa_operation* op = pa_context_get_source_info_by_name(context, name, onSource, this)) pa_operation_unref(op);
+}
+
+void CaptureStream::Impl::streamState(pa_stream* s, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    const pa_stream_state_t st = pa_stream_get_state(s);
+    if (st == PA_STREAM_READY) {
+        self->learnSource();
+    } else if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) {
+        // A lost server fails its context too, and is taken up there.
+        if (pa_context_get_state(self->context) != PA_CONTEXT_READY) return;
+        const std::string why = "capture from " + (self->source.empty() ? self->named : self->source) +
+                                " stopped: " + self->contextError();
+        if (self->phase == Phase::Starting)
+            self->endStart(Phase::StartFailed, why);
+        else
+            self->setError(why);
     }
-    if (!ok) error = "cannot capture from " + (sourceName.empty() ? std::string("the default source") : sourceName) +
-                     ": " + pa_strerror(pa_context_errno(d.connection.context));
-    pa_threaded_mainloop_unlock(d.connection.loop);
-    if (!ok) {
+}
+
+void CaptureStream::Impl::streamRead(pa_stream* s, size_t, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    const void* data = nullptr;
+    size_t bytes = 0;
+    while (pa_stream_readable_size(s) > 0) {
+        if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+        if (data) self->deliver(static_cast<const unsigned char*>(data), bytes);
+        // data == null is a hole in the stream (an overrun): nothing to hand on.
+        pa_stream_drop(s);
+    }
+}
+
+void CaptureStream::Impl::deliver(const unsigned char* bytes, size_t size) {
+    if (!partial.empty()) {
+        size_t need = kFrameBytes - partial.size();
+        size_t take = std::min(need, size);
+        partial.insert(partial.end(), bytes, bytes + take);
+        bytes += take;
+        size -= take;
+        if (partial.size() == kFrameBytes) {
+            float frame[kChannels];
+            std::memcpy(frame, partial.data(), kFrameBytes);
+            sink(frame, 1);
+            partial.clear();
+        }
+    }
+    size_t frames = size / kFrameBytes;
+    if (frames) {
+        // libpulse's buffers carry no alignment promise for floats.
+        std::vector<float> aligned(frames * kChannels);
+        std::memcpy(aligned.data(), bytes, frames * kFrameBytes);
+        sink(aligned.data(), int(frames));
+    }
+    partial.insert(partial.end(), bytes + frames * kFrameBytes, bytes + size);
+}
+
+CaptureStream::CaptureStream() : mImpl(std::make_unique<Impl>()) {}
+CaptureStream::~CaptureStream() { stop(); }
+
+bool CaptureStream::failed() const { return mImpl->failed; }
+std::string CaptureStream::error() const {
+    std::lock_guard<std::mutex> lock(mImpl->mutex);
+    return mImpl->error;
+}
+
+std::string CaptureStream::sourceName() const {
+    std::lock_guard<std::mutex> lock(mImpl->mutex);
+    return mImpl->source;
+}
+
+std::string CaptureStream::sourceDescription() const {
+    std::lock_guard<std::mutex> lock(mImpl->mutex);
+    return mImpl->description;
+}
+
+bool CaptureStream::notice(std::string& out) {
+    std::lock_guard<std::mutex> lock(mImpl->mutex);
+    if (mImpl->notices.empty()) return false;
+    out = std::move(mImpl->notices.front());
+    mImpl->notices.erase(mImpl->notices.begin());
+    return true;
+}
+
+long long CaptureStream::latencyUs() {
+    Impl& d = *mImpl;
+    if (!d.loop) return -1;
+    pa_threaded_mainloop_lock(d.loop);
+    pa_usec_t usec = 0;
+    int negative = 0;
+    const bool known = d.stream && pa_stream_get_latency(d.stream, &usec, &negative) == 0;
+    pa_threaded_mainloop_unlock(d.loop);
+    return known ? (negative ? 0 : (long long)usec) : -1;
+}
+
+bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string& error) {
+    stop();
+    Impl& d = *mImpl;
+    {
+        // Cleared before the stream exists: the server may fail it as soon as it runs.
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.error.clear();
+        d.source.clear();
+        d.description.clear();
+        d.notices.clear();
+        d.failed = false;
+    }
+    d.sink = std::move(sink);
+    d.named = sourceName;
+    d.phase = Impl::Phase::Starting;
+    d.lost = d.stopping = false;
+    d.loop = pa_threaded_mainloop_new();
+    if (!d.loop || pa_threaded_mainloop_start(d.loop) < 0) {
+        error = "cannot start the sound server client";
         stop();
         return false;
     }
-    return true;
+    pa_threaded_mainloop_lock(d.loop);
+    if (d.connectContext())
+        while (d.phase == Impl::Phase::Starting) pa_threaded_mainloop_wait(d.loop);
+    const bool ok = d.phase == Impl::Phase::Recording;
+    pa_threaded_mainloop_unlock(d.loop);
+    if (!ok) {
+        error = CaptureStream::error();
+        stop();
+    }
+    return ok;
 }
 
 void CaptureStream::stop() {
     Impl& d = *mImpl;
-    if (d.connection.loop && d.stream) {
-        pa_threaded_mainloop_lock(d.connection.loop);
-        pa_stream_set_read_callback(d.stream, nullptr, nullptr);
-        pa_stream_set_state_callback(d.stream, nullptr, nullptr);
-        pa_stream_disconnect(d.stream);
-        pa_stream_unref(d.stream);
-        d.stream = nullptr;
-        pa_threaded_mainloop_unlock(d.connection.loop);
+    if (!d.loop) return;
+    pa_threaded_mainloop_lock(d.loop);
+    d.stopping = true;
+    if (d.retry) {
+        pa_threaded_mainloop_get_api(d.loop)->time_free(d.retry);
+        d.retry = nullptr;
     }
-    d.connection.close();
-    d.partial.clear();
+    d.dropContext();
+    pa_threaded_mainloop_unlock(d.loop);
+    pa_threaded_mainloop_stop(d.loop);
+    pa_threaded_mainloop_free(d.loop);
+    d.loop = nullptr;
 }
 
 }  // namespace lv

@@ -85,6 +85,14 @@ CoverImage findCoverBeside(const std::string& audioPath) {
     return {};
 }
 
+CoverImage readCoverFile(const std::string& path) {
+    CoverImage c;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || !readWholeFile(path, c.bytes)) return {};
+    c.format = sniffImageFormat(c.bytes.data(), c.bytes.size());
+    return c.empty() ? CoverImage{} : c;
+}
+
 std::string titleFromPath(const std::string& path) {
     fs::path p(path);
     std::string stem = p.stem().string();

@@ -2,6 +2,7 @@
 // files played one after the other, what it does when that port is taken,
 // and the reading side (track_line.h) against hostile input.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "corvane_process.h"
@@ -74,6 +75,50 @@ TEST(CorvaneTracks, ATakenTrackPortLeavesTheFramesGoing) {
     EXPECT_NE(server.errors().find("without track names"), std::string::npos) << server.errors();
     close(client);
     close(blocker);
+}
+
+// Live capture on a private PulseAudio, with a music player on a private
+// session bus: the track line names the player's track and follows its
+// change; with no bus, the capture source, and one line says why.
+TEST(CorvaneTracks, LiveCaptureServesThePlayersTrackOrTheSource) {
+    lvtest::PulseDaemon pulse;
+    ASSERT_TRUE(pulse.ok()) << pulse.error();
+    {
+        lvtest::SessionBus bus;
+        ASSERT_TRUE(bus.ok()) << bus.error();
+        lvtest::FakePlayer player("fake", R"({"status":"Playing","title":"Before Start","artist":["Ana"]})");
+        ASSERT_TRUE(player.ok()) << player.log();
+        cvtest::Corvane server({"--capture", "--player", "fake", "--port", "0"});
+        const int port = server.waitForPort();
+        ASSERT_GT(port, 0) << server.errors();
+        const int client = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+        const std::string line = "{\"title\":\"Before Start\",\"artist\":\"Ana\",\"album\":\"\"}\n";
+        std::string got;
+        // The source's line may come first, before the watcher has asked the bus.
+        ASSERT_TRUE(lvtest::waitFor([&] { return (got += readText(client, 1, 0.1)).find(line) != std::string::npos; },
+                                    20.0))
+            << got << server.errors();
+        player.change(R"({"title":"Mid Song"})");
+        const std::string next = "{\"title\":\"Mid Song\",\"artist\":\"Ana\",\"album\":\"\"}\n";
+        EXPECT_EQ(readText(client, next.size(), 20.0), next);
+        close(client);
+    }
+    // No bus: neither an address nor one in the runtime folder.
+    cvtest::TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    cvtest::Corvane server({"--capture", "--port", "0"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0) << server.errors();
+    const int client = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+    const std::string line = "{\"title\":\"Live sound\",\"artist\":\"Monitor of LvTest\",";
+    EXPECT_EQ(readText(client, line.size(), 10.0), line);
+    EXPECT_TRUE(lvtest::waitFor([&] { return server.errors().find("no session D-Bus") != std::string::npos; }, 10.0))
+        << server.errors();
+    close(client);
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(20.0), 0);
+    const std::string errors = server.errors();
+    EXPECT_EQ(errors.find("no session D-Bus"), errors.rfind("no session D-Bus")) << "said once: " << errors;
 }
 
 TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {

@@ -6,6 +6,7 @@
 #include <pulse/simple.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -13,6 +14,49 @@
 #include "program_test_support.h"
 #include "lv/capture.h"
 #include "fft_spectrum_analyzer.h"
+
+namespace {
+
+// Two seconds of 1 kHz played into `sink` (nullptr: the default output).
+void playTone(const char* sink) {
+    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, SAMPLE_RATE, 2};
+    int err = 0;
+    pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, sink, "tone", &format, nullptr, nullptr, &err);
+    if (!out) return;
+    std::vector<float> samples(SAMPLE_RATE * 2 * 2);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
+    pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
+    pa_simple_drain(out, &err);
+    pa_simple_free(out);
+}
+
+// A capture stream that keeps count of its frames and of the loud ones.
+struct Listener {
+    lv::CaptureStream stream;
+    std::atomic<long long> frames{0}, loud{0};
+
+    bool start(const std::string& source, std::string& error) {
+        return stream.start(
+            source,
+            [this](const float* f, int count) {
+                frames += count;
+                for (int i = 0; i < count * 2; ++i)
+                    if (std::fabs(f[i]) > 0.3f) {
+                        ++loud;
+                        break;
+                    }
+            },
+            error);
+    }
+    std::string notices() {
+        std::string all, line;
+        while (stream.notice(line)) all += line + "\n";
+        return all;
+    }
+};
+
+}  // namespace
 
 TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     lvtest::PulseDaemon daemon;
@@ -32,19 +76,7 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
         error))
         << error;
     // Two seconds of 1 kHz played into the null sink, in the background.
-    std::thread tone([] {
-        pa_sample_spec format{PA_SAMPLE_FLOAT32NE, SAMPLE_RATE, 2};
-        int err = 0;
-        pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, "lvtest", "tone", &format, nullptr,
-                                       nullptr, &err);
-        if (!out) return;
-        std::vector<float> samples(SAMPLE_RATE * 2 * 2);
-        for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
-        pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
-        pa_simple_drain(out, &err);
-        pa_simple_free(out);
-    });
+    std::thread tone([] { playTone("lvtest"); });
     // Wait for a loud stretch to come round through the monitor; take its last window.
     constexpr size_t kWindow = WINDOW_FRAMES * 2;
     std::vector<float> window;
@@ -78,4 +110,51 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     auto none = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("no sound server"), std::string::npos) << none.err;
+}
+
+// The user picks another output: unnamed capture moves to its monitor, and
+// hears what plays there; a named source stays where it is. A microphone
+// made the default source is never recorded unasked. The server restarts:
+// both streams come back by themselves, and say so once.
+TEST(Capture, UnnamedCaptureFollowsTheDefaultOutputAndBothComeBackAfterTheServerRestarts) {
+    lvtest::PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << daemon.error();
+    daemon.pactl({"load-module", "module-null-sink", "sink_name=second", "rate=" + std::to_string(SAMPLE_RATE),
+                  "sink_properties=device.description=Second"});
+    daemon.pactl({"load-module", "module-null-source", "source_name=mic"});
+    daemon.pactl({"set-default-source", "mic"});
+    std::string error;
+    Listener follower, named;
+    ASSERT_TRUE(follower.start("", error)) << error;
+    ASSERT_TRUE(named.start("lvtest.monitor", error)) << error;
+    EXPECT_EQ(follower.stream.sourceName(), "lvtest.monitor") << "not the default source, a microphone";
+    EXPECT_EQ(follower.stream.sourceDescription(), "Monitor of LvTest");
+
+    daemon.pactl({"set-default-sink", "second"});
+    EXPECT_TRUE(lvtest::waitFor([&] { return follower.stream.sourceName() == "second.monitor"; }, 20.0))
+        << follower.stream.sourceName();
+    EXPECT_TRUE(lvtest::waitFor([&] { return follower.notices() == "capture follows the output: Monitor of Second\n"; },
+                                20.0));
+    std::thread tone([] { playTone("second"); });
+    EXPECT_TRUE(lvtest::waitFor([&] { return follower.loud > 0; }, 20.0)) << "the new output's sound was not heard";
+    tone.join();
+    EXPECT_EQ(named.stream.sourceName(), "lvtest.monitor");
+    EXPECT_EQ(named.loud, 0) << "the named source moved to the new output";
+
+    ASSERT_TRUE(daemon.restart()) << daemon.error();
+    for (Listener* l : {&follower, &named}) {
+        const long long before = l->frames;
+        EXPECT_TRUE(lvtest::waitFor([&] { return l->frames > before + SAMPLE_RATE / 10; }, 20.0))
+            << "no sound after the restart";
+        EXPECT_FALSE(l->stream.failed()) << l->stream.error();
+        std::string said;
+        EXPECT_TRUE(lvtest::waitFor(
+            [&] {
+                return (said += l->notices()) ==
+                       "the sound server went away: capture picks up again when it is back\n"
+                       "the sound server is back: capture goes on from Monitor of LvTest\n";
+            },
+            20.0))
+            << said;
+    }
 }

@@ -57,3 +57,37 @@ TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     EXPECT_TRUE(s.over);
     EXPECT_EQ(at(40), 4096);
 }
+
+// Captured sound is heard as it comes, unless the picture is held back
+// (--delay): then the window ends that much earlier, even two seconds back,
+// further than the history holds by default; and a track named while
+// capturing shows when its first frame is seen, not before.
+TEST(PlaybackBuffer, CapturedSoundIsShownTheDelayLater) {
+    constexpr long long kDelay = 2 * SAMPLE_RATE;
+    PlaybackBuffer b(4096, 4096);
+    b.setCaptureDelay(kDelay);
+    lv::TrackMeta live, named;
+    live.title = "Live sound";
+    named.title = "Named";
+    b.startTrack(live);
+    std::vector<float> chunk(441 * 2);
+    const PlaybackBuffer::Clock::time_point t0 = PlaybackBuffer::Clock::now();
+    long long captured = 0;
+    auto capture = [&](long long frames) {
+        for (long long n = 0; n < frames; n += 441) {
+            for (size_t i = 0; i < 441; ++i) chunk[i * 2] = chunk[i * 2 + 1] = float(captured + (long long)i);
+            captured += 441;
+            b.played(chunk.data(), 441, t0);
+        }
+    };
+    capture(3 * SAMPLE_RATE);
+    b.startTrack(named);
+    PlaybackBuffer::Snapshot s;
+    b.snapshot(t0, s);
+    EXPECT_EQ(s.position, captured - kDelay);
+    EXPECT_EQ(s.window[(WINDOW_FRAMES - 1) * 2], float(captured - kDelay - 1)) << "the history reaches back far enough";
+    EXPECT_EQ(b.trackMeta(s.track).title, "Live sound") << "the new name waits for its sound";
+    capture(kDelay);
+    b.snapshot(t0, s);
+    EXPECT_EQ(b.trackMeta(s.track).title, "Named");
+}

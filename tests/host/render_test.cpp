@@ -160,6 +160,10 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // The muxer alone would only say "Invalid argument", at the header.
         {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        // The picture held back against live sound only: a file keeps its exact sync.
+        {{player(), "--capture", "--delay", "2001"}, {}, 2, "0 to 2000"},
+        {{player(), "--delay", "100"}, {}, 2, "--delay holds the picture back against live sound; it goes with --capture"},
+        {{player(), "--player", "vlc"}, {}, 2, "--player names the desktop player whose track --capture shows"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
     };

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -231,30 +232,97 @@ size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* c
     return got;
 }
 
-PulseDaemon::PulseDaemon()
-    : mChild({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-              "--disable-shm=true", "--use-pid-file=false", "--log-target=stderr",
-              "--load=module-native-protocol-unix socket=" + mDir.path() + "/native auth-anonymous=1",
-              "--load=module-null-sink sink_name=lvtest rate=" + std::to_string(lv::kMediaSampleRate) +
-                  " sink_properties=device.description=LvTest"},
-             {"HOME=" + mDir.path(), "XDG_RUNTIME_DIR=" + mDir.path(), "PULSE_RUNTIME_PATH=" + mDir.path(),
-              "PULSE_STATE_PATH=" + mDir.path(), "DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "PULSE_SERVER="},
-             mDir / "daemon.log") {
+PulseDaemon::PulseDaemon() {
     setenv("PULSE_SERVER", server().c_str(), 1);
+    mOk = start();
+}
+
+bool PulseDaemon::start() {
+    mChild = std::make_unique<Child>(
+        std::vector<std::string>{
+            "/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+            "--disable-shm=true", "--use-pid-file=false", "--log-target=stderr",
+            "--load=module-native-protocol-unix socket=" + mDir.path() + "/native auth-anonymous=1",
+            "--load=module-null-sink sink_name=lvtest rate=" + std::to_string(lv::kMediaSampleRate) +
+                " sink_properties=device.description=LvTest"},
+        std::vector<std::string>{"HOME=" + mDir.path(), "XDG_RUNTIME_DIR=" + mDir.path(),
+                                 "PULSE_RUNTIME_PATH=" + mDir.path(), "PULSE_STATE_PATH=" + mDir.path(), "DISPLAY=",
+                                 "DBUS_SESSION_BUS_ADDRESS=", "PULSE_SERVER="},
+        mDir / "daemon.log");
     // Ready when a client can list the sink's monitor.
-    mOk = waitFor(
+    const bool up = waitFor(
         [&] {
             lv::CaptureServerInfo info;
             std::string e;
-            return mChild.running() && lv::queryCaptureSources(info, e) && info.defaultMonitor == "lvtest.monitor";
+            return mChild->running() && lv::queryCaptureSources(info, e) && info.defaultMonitor == "lvtest.monitor";
         },
         20.0);
-    if (!mOk) mError = "pulseaudio did not come up: " + readFile(mDir / "daemon.log");
+    if (!up) mError = "pulseaudio did not come up: " + readFile(mDir / "daemon.log");
+    return up;
+}
+
+bool PulseDaemon::restart() {
+    mChild.reset();
+    return mOk = start();
+}
+
+std::string PulseDaemon::pactl(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"/usr/bin/pactl"};
+    all.insert(all.end(), args.begin(), args.end());
+    const RunResult r = run(all, {"PULSE_SERVER=" + server()}, 30.0);
+    EXPECT_EQ(r.status, 0) << "pactl failed: " << r.err;
+    return r.status == 0 ? r.out : "";
 }
 
 PulseDaemon::~PulseDaemon() {
-    mChild.stop();
+    mChild.reset();
     unsetenv("PULSE_SERVER");
+}
+
+SessionBus::SessionBus() {
+    mChild = std::make_unique<Child>(
+        std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                 "--address=" + address()},
+        std::vector<std::string>{}, mDir / "daemon.log");
+    mOk = waitFor([&] { return mChild->running() && std::filesystem::exists(mDir / "bus"); }, 20.0);
+    if (!mOk) mError = "dbus-daemon did not come up (install dbus-daemon): " + readFile(mDir / "daemon.log");
+    setenv("DBUS_SESSION_BUS_ADDRESS", address().c_str(), 1);
+}
+
+SessionBus::~SessionBus() {
+    mChild.reset();
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+FakePlayer::FakePlayer(const std::string& name, const std::string& json) {
+    const std::string fifo = mDir / "control";
+    mkfifo(fifo.c_str(), 0600);
+    // Read-write: opening never waits for the other end, and writes never fail for want of a reader.
+    mControl = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    // The system's python3, which has python3-dbus and python3-gi.
+    mChild = std::make_unique<Child>(
+        std::vector<std::string>{"/usr/bin/python3", binary("fake_mpris_player.py"), name, fifo, json},
+        std::vector<std::string>{}, mDir / "out.log", mDir / "err.log");
+    mOk = waitFor([&] { return readFile(mDir / "out.log").find("ready") != std::string::npos || !mChild->running(); },
+                  30.0) &&
+          mChild->running();
+}
+
+FakePlayer::~FakePlayer() {
+    mChild.reset();
+    if (mControl >= 0) close(mControl);
+}
+
+std::string FakePlayer::log() const { return readFile(mDir / "err.log"); }
+
+void FakePlayer::change(const std::string& json) {
+    const std::string line = json + "\n";
+    EXPECT_EQ(write(mControl, line.data(), line.size()), ssize_t(line.size()));
+}
+
+void FakePlayer::quit() {
+    change(R"({"quit":true})");
+    EXPECT_NE(mChild->wait(20.0), -1) << "the fake player did not quit: " << log();
 }
 
 }  // namespace lvtest

@@ -15,12 +15,15 @@
 //   Child                      a child left running (the player in a window,
 //                              the server)
 //   PulseDaemon                pulseaudio on a private socket, with a null sink
+//   SessionBus, FakePlayer     a private session D-Bus, and a music player on
+//                              it that says over MPRIS what the test tells it
 //   holdPort, connectClient    loopback sockets: a port held, a client
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,12 +133,58 @@ public:
     bool ok() const { return mOk; }
     const std::string& error() const { return mError; }
     std::string server() const { return "unix:" + mDir.path() + "/native"; }
+    // Ends the daemon and starts it again on the same socket, as a desktop's
+    // sound server restarts; false (error() says why) if it does not come back.
+    bool restart();
+    // pactl against this daemon; its output, or "" with a test failure.
+    std::string pactl(const std::vector<std::string>& args);
+
+private:
+    bool start();
+
+    TempDir mDir;
+    std::unique_ptr<Child> mChild;
+    bool mOk = false;
+    std::string mError;
+};
+
+// dbus-daemon with a session bus of the test's own (what dbus-run-session
+// starts), on a socket in a private folder. Sets DBUS_SESSION_BUS_ADDRESS
+// for the process while it lives, so programs the test runs find it.
+class SessionBus {
+public:
+    SessionBus();
+    ~SessionBus();
+    bool ok() const { return mOk; }
+    const std::string& error() const { return mError; }
+    std::string address() const { return "unix:path=" + mDir.path() + "/bus"; }
 
 private:
     TempDir mDir;
-    Child mChild;
+    std::unique_ptr<Child> mChild;
     bool mOk = false;
     std::string mError;
+};
+
+// tests/support/fake_mpris_player.py on the session bus as
+// org.mpris.MediaPlayer2.NAME. `json` sets what it says from the start
+// ({"status":"Playing","title":"A","artist":["B"]}); change() changes it, as
+// a player's next song or pause does, with PropertiesChanged.
+class FakePlayer {
+public:
+    FakePlayer(const std::string& name, const std::string& json);
+    ~FakePlayer();
+    bool ok() const { return mOk; }
+    std::string log() const;
+    void change(const std::string& json);
+    // Leaves the bus, as a player that quits.
+    void quit();
+
+private:
+    TempDir mDir;
+    std::unique_ptr<Child> mChild;
+    int mControl = -1;
+    bool mOk = false;
 };
 
 }  // namespace lvtest

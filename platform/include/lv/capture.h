@@ -7,10 +7,17 @@
  * default sink's monitor; CaptureStream delivers captured frames to a sink
  * function on libpulse's thread, in chunks of about 10 ms.
  *
+ * A stream started without a source name records the monitor of the default
+ * output, and follows the server's default when the user picks another
+ * output (it never falls back to the default source, which may be a
+ * microphone); a named source stays. When the server goes away the stream
+ * tries it again every quarter second and goes on when it is back; notice()
+ * hands out a sentence for each of these, once.
+ *
  * Failures: both return false with `error` set when no server answers ("no
  * sound server: Connection refused (is PulseAudio or PipeWire running?)") or
- * the source cannot be recorded. A stream that dies while running (server
- * gone) stops calling the sink and reports failed().
+ * the source cannot be recorded. A stream whose named source dies while
+ * running stops calling the sink and reports failed().
  */
 #pragma once
 
@@ -47,10 +54,19 @@ public:
     CaptureStream(const CaptureStream&) = delete;
     CaptureStream& operator=(const CaptureStream&) = delete;
 
+    // `sourceName` empty: the default output's monitor, followed.
     bool start(const std::string& sourceName, Sink sink, std::string& error);
     void stop();
     bool failed() const;
     std::string error() const;
+    // The source recorded now, and its description ("Monitor of Speakers").
+    std::string sourceName() const;
+    std::string sourceDescription() const;
+    // The next sentence about a move or a reconnect, in order.
+    bool notice(std::string& out);
+    // How long ago the newest captured frame sounded, as the server reckons
+    // it, in microseconds; -1 unknown.
+    long long latencyUs();
 
     struct Impl;
 

@@ -56,6 +56,11 @@ struct TrackMeta {
 // track's folder, in that order of preference. Empty when none is readable.
 CoverImage findCoverBeside(const std::string& audioPath);
 
+// A picture file named by a player (an MPRIS art URL), with the limits of
+// covers beside tracks: a regular file of at most 64 MiB holding JPEG or
+// PNG. Empty otherwise.
+CoverImage readCoverFile(const std::string& path);
+
 // The file's name without folders and extension: the stand-in title.
 std::string titleFromPath(const std::string& path);
 

@@ -1,0 +1,184 @@
+// What live capture names as its track, read over MPRIS from music players
+// on a private session bus (dbus-daemon, started here) that say what the test
+// tells them (tests/support/fake_mpris_player.py): the watcher on its own,
+// then the player's window title under Xvfb with live sound from a private
+// PulseAudio.
+#include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "lv/mpris.h"
+#include "program_test_support.h"
+#include "test_pictures.h"
+#include "test_xserver.h"
+
+namespace {
+
+// The next change the watcher hands on, or a NowPlaying titled "(nothing
+// came)" when none does.
+lv::NowPlaying nextChange(lv::MprisWatcher& w) {
+    lv::NowPlaying now;
+    if (!lvtest::waitFor([&] { return w.take(now); }, 20.0)) now.meta.title = "(nothing came)";
+    return now;
+}
+
+std::string notes(lv::MprisWatcher& w) {
+    std::string all, line;
+    while (w.note(line)) all += line + "\n";
+    return all;
+}
+
+// Whether anyone knocked on the listening socket `fd`.
+bool knocked(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+// The window's name as the xprop tool prints it, in a UTF-8 locale.
+std::string xprop(const std::string& display, Window w) {
+    const lvtest::RunResult r = lvtest::run(
+        {"/usr/bin/xprop", "-display", display, "-id", std::to_string(w), "_NET_WM_NAME"}, {"LC_ALL=C.UTF-8"}, 20.0);
+    return r.status == 0 ? r.out : "xprop failed (install x11-utils): " + r.err;
+}
+
+}  // namespace
+
+TEST(NowPlaying, TheWatcherFollowsThePlayerThatStartedLastItsChangesAndItsLocalCover) {
+    lvtest::SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    lvtest::TempDir dir;
+    const std::vector<uint8_t> png = lvtest::makePNG(8, 8, lvtest::solid({200, 40, 40, 255}));
+    lvtest::writeFile(dir / "front cover.png", std::string(png.begin(), png.end()));
+    // A player that plays before anyone watches.
+    lvtest::FakePlayer one("one", R"({"status":"Playing","title":"Before Start","artist":["Ana","Bo"],"album":"Nuit",)"
+                                  R"("length":200000000,"artUrl":"file://)" +
+                                      dir.path() + R"(/front%20cover.png"})");
+    ASSERT_TRUE(one.ok()) << one.log();
+
+    lv::MprisWatcher any, onlyTwo;
+    any.start("");
+    onlyTwo.start("two");
+    lv::NowPlaying now = nextChange(any);
+    EXPECT_TRUE(now.present);
+    EXPECT_EQ(now.busName, "org.mpris.MediaPlayer2.one");
+    EXPECT_EQ(now.meta.title, "Before Start");
+    EXPECT_EQ(now.meta.artist, "Ana, Bo");
+    EXPECT_EQ(now.meta.album, "Nuit");
+    EXPECT_EQ(now.meta.durationMs, 200000);
+    EXPECT_EQ(now.meta.cover.format, lv::ImageFormat::Png);
+    EXPECT_TRUE(now.meta.cover.bytes == png) << "the cover file's bytes, read through its file:// URL";
+    EXPECT_FALSE(nextChange(onlyTwo).present) << "--player two shows no other player";
+    EXPECT_NE(notes(onlyTwo).find("no player two on the session D-Bus"), std::string::npos);
+
+    // Mid-song: a new title is a new track, and so is a new track id.
+    one.change(R"({"title":"Mid Song"})");
+    EXPECT_EQ(nextChange(any).meta.title, "Mid Song");
+    one.change(R"({"trackid":"/org/mpris/MediaPlayer2/Track/7"})");
+    now = nextChange(any);
+    EXPECT_EQ(now.meta.title, "Mid Song");
+    EXPECT_EQ(now.trackId, "/org/mpris/MediaPlayer2/Track/7");
+
+    {
+        // A second player, paused, is not followed until it starts playing;
+        // then it is, as the one that started last. Quitting, it hands back.
+        lvtest::FakePlayer two("two", R"({"status":"Paused","title":"Other"})");
+        ASSERT_TRUE(two.ok()) << two.log();
+        EXPECT_EQ(nextChange(onlyTwo).meta.title, "Other") << "a paused player still names its track";
+        two.change(R"({"status":"Playing"})");
+        now = nextChange(any);
+        EXPECT_EQ(now.meta.title, "Other");
+        EXPECT_EQ(now.busName, "org.mpris.MediaPlayer2.two");
+        two.quit();
+        EXPECT_EQ(nextChange(any).meta.title, "Mid Song");
+        EXPECT_FALSE(nextChange(onlyTwo).present);
+    }
+
+    // A cover on the web is not fetched: nothing knocks on the loopback server.
+    const int web = lvtest::holdPort(0);
+    one.change(R"({"title":"Web Cover","artUrl":"http://127.0.0.1:)" + std::to_string(lvtest::portOf(web)) +
+               R"(/cover.png"})");
+    now = nextChange(any);
+    EXPECT_EQ(now.meta.title, "Web Cover");
+    EXPECT_TRUE(now.meta.cover.empty());
+    EXPECT_FALSE(knocked(web)) << "the http cover was requested";
+    close(web);
+
+    one.quit();
+    EXPECT_FALSE(nextChange(any).present) << "the last player gone: no player";
+    EXPECT_EQ(notes(any), "") << "players were there from the start";
+}
+
+TEST(NowPlaying, WithoutASessionBusTheWatcherSaysSoOnceAndShowsNoPlayer) {
+    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string before = saved ? saved : "";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    lvtest::TempDir runtime;   // no bus socket in it
+    const char* savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string runtimeBefore = savedRuntime ? savedRuntime : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    lv::MprisWatcher w;
+    w.start("");
+    EXPECT_FALSE(nextChange(w).present);
+    const std::string said = notes(w);
+    EXPECT_EQ(said.rfind("no session D-Bus", 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
+    w.stop();
+    if (saved) setenv("DBUS_SESSION_BUS_ADDRESS", before.c_str(), 1);
+    if (savedRuntime) setenv("XDG_RUNTIME_DIR", runtimeBefore.c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The player with live sound from a private PulseAudio, in a window on Xvfb:
+// the title names the track of the player that plays (read with xprop), and
+// follows its change mid-song, a player that starts later, that one's
+// going, and the last one's going (back to the capture source).
+TEST(NowPlaying, TheWindowTitleFollowsThePlayersTracks) {
+    lvtest::XServer x;
+    ASSERT_TRUE(x.running()) << x.error();
+    lvtest::PulseDaemon pulse;
+    ASSERT_TRUE(pulse.ok()) << pulse.error();
+    lvtest::SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    lvtest::TempDir dir;
+    lvtest::FakePlayer one("one", R"({"status":"Playing","title":"Before Start","artist":["Ana"]})");
+    ASSERT_TRUE(one.ok()) << one.log();
+    lvtest::Child player({lvtest::binary("lumenvortex"), "--capture", "--verbose", "--delay", "250", "--size",
+                          "320x200"},
+                         {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY="}, dir / "player.log");
+    Display* d = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(d, nullptr);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    Window w = 0;
+    ASSERT_TRUE(
+        lvtest::waitFor([&] { return (w = lvtest::findWindowNamed(d, DefaultRootWindow(d), "Lumenvortex")) != 0; }, 30.0))
+        << lvtest::readFile(dir / "player.log");
+    auto titled = [&](const std::string& title) {
+        return lvtest::waitFor([&] { return lvtest::netWmName(d, w) == title + " \u00B7 Lumenvortex"; }, 30.0);
+    };
+    EXPECT_TRUE(titled("Before Start \u2013 Ana")) << lvtest::netWmName(d, w) << lvtest::readFile(dir / "player.log");
+    EXPECT_EQ(xprop(x.display(), w), "_NET_WM_NAME(UTF8_STRING) = \"Before Start \u2013 Ana \u00B7 Lumenvortex\"\n");
+    one.change(R"({"title":"Mid Song"})");
+    EXPECT_TRUE(titled("Mid Song \u2013 Ana")) << lvtest::netWmName(d, w);
+    {
+        lvtest::FakePlayer late("late", R"({"status":"Playing","title":"Late Comer"})");
+        ASSERT_TRUE(late.ok()) << late.log();
+        EXPECT_TRUE(titled("Late Comer")) << lvtest::netWmName(d, w);
+        late.quit();
+        EXPECT_TRUE(titled("Mid Song \u2013 Ana")) << lvtest::netWmName(d, w);
+    }
+    one.quit();
+    EXPECT_TRUE(titled("Live sound \u2013 Monitor of LvTest")) << lvtest::netWmName(d, w);
+    player.signal(SIGTERM);
+    EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(dir / "player.log");
+    const std::string log = lvtest::readFile(dir / "player.log");
+    EXPECT_NE(log.find("the picture held back 250 ms more (--delay)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("D-Bus"), std::string::npos) << "a player was there: nothing to say of the bus\n" << log;
+    XCloseDisplay(d);
+}
