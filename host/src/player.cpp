@@ -23,10 +23,8 @@ int runPlayer(int argc, char** argv) {
         std::fprintf(stderr, "lumenvortex: %s\nlumenvortex --help lists the options\n", error.c_str());
         return 2;
     }
-    if (options.help) {
-        std::fputs(usageText(), stdout);
-        return 0;
-    }
+    Options scratch;
+    if (answerHelp(options, playerManual(scratch))) return 0;
     if (options.version) {
         std::printf("lumenvortex %s\n", programVersion());
         return 0;

@@ -18,10 +18,16 @@
 #include "lv/media.h"
 #include "plugin_module.h"
 
+// Where an installed player keeps its plug-in, relative to its own folder
+// ("../lib/x86_64-linux-gnu/lumenvortex"): set by the build from the install
+// layout, so that the installed program finds it under any prefix.
+extern const char kInstalledPluginFolder[];
+
 class PluginHost : public PluginModule {
 public:
-    // Lumenvortex.so beside the running program, then $LUMENVORTEX_PLUGIN
-    // (the file, or a folder holding it).
+    // Lumenvortex.so in kInstalledPluginFolder, then beside the running
+    // program (the build tree), then $LUMENVORTEX_PLUGIN (the file, or a
+    // folder holding it).
     bool load(std::string& error);
 
     using PluginModule::changeTrack;
