@@ -223,17 +223,17 @@ std::string bashCompletion(const Manual& m) {
         << "    case $prev in\n";
     if (!files.empty())
         out << "        " << alternatives(files)
-            << ") compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return ;;\n";
+            << ") compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return ;;\n";
     if (!folders.empty())
         out << "        " << alternatives(folders)
-            << ") compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return ;;\n";
+            << ") compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return ;;\n";
     out << words.str();
     if (!typed.empty()) out << "        " << alternatives(typed) << ") COMPREPLY=(); return ;;\n";
     out << "    esac\n"
         << "    if [[ $cur == -* ]]; then\n"
         << "        COMPREPLY=($(compgen -W '" << shellWords(names) << "' -- \"$cur\"))\n"
         << "    else\n"
-        << "        compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+        << "        compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
         << "    fi\n"
         << "}\n"
         << "complete -F " << fn << ' ' << m.program << '\n';

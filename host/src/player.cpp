@@ -13,7 +13,9 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
         error = "cannot load the visualizer plug-in given with --plugin: " + why;
         return false;
     }
-    return host.load(error);
+    if (!host.load(error)) return false;
+    if (options.verbose) std::fprintf(stderr, "lumenvortex: visualizer plug-in %s\n", host.loadedFrom().c_str());
+    return true;
 }
 
 int runPlayer(int argc, char** argv) {

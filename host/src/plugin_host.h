@@ -29,6 +29,8 @@ public:
     // program (the build tree), then $LUMENVORTEX_PLUGIN (the file, or a
     // folder holding it).
     bool load(std::string& error);
+    // The file load() took the plug-in from.
+    const std::string& loadedFrom() const { return mLoadedFrom; }
 
     using PluginModule::changeTrack;
     using PluginModule::play;
@@ -38,5 +40,8 @@ public:
     OSStatus key(unsigned char character, bool repeat, UInt16 modifiers = 0);
 
 private:
+    bool tryLoad(const std::string& path, std::string& error);
     void holdCover(const lv::TrackMeta& track);
+
+    std::string mLoadedFrom;
 };
