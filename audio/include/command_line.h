@@ -76,7 +76,9 @@ struct OptionRule {
         help = std::move(text);
         return *this;
     }
-    OptionRule& doc(std::string sectionTitle, std::string text) { return doc(std::move(sectionTitle), "", std::move(text)); }
+    OptionRule& doc(std::string sectionTitle, std::string text) {
+        return doc(std::move(sectionTitle), "", std::move(text));
+    }
     OptionRule& completeWith(Completes what, std::vector<std::string> choices = {}) {
         completes = what;
         words = std::move(choices);

@@ -57,7 +57,8 @@ Manual manual(Options& o) {
     m.sections = {{kServingSection, ""}, {kPlayingSection, ""}, {kLiveSection, ""}, {kOtherSection, ""}};
     m.options = optionTable(o);
     m.topics = {
-        {"Watching it", "Run the player with the network source, e.g.\n  corvane song.mp3 &\n  lumenvortex --source corvane",
+        {"Watching it",
+         "Run the player with the network source, e.g.\n  corvane song.mp3 &\n  lumenvortex --source corvane",
          {}},
         {kExitStatusTopic, "",
          {{"0", "the music is over, or stopped by Ctrl+C or SIGTERM"},

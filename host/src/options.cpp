@@ -32,7 +32,8 @@ std::vector<OptionRule> optionTable(Options& o) {
     optionRow(table, "--verbose").help =
         "FFmpeg's messages, what the plug-in asks for and, in a window, the frame rate every 5 seconds";
     table.insert(table.end(), {
-        flagOption("--no-audio", o.noAudio).doc(kPlayingSection, "keep the sound device closed (the music runs silently)"),
+        flagOption("--no-audio", o.noAudio)
+            .doc(kPlayingSection, "keep the sound device closed (the music runs silently)"),
         flagOption("--fullscreen", o.fullscreen).doc(kPlayingSection, "start in full screen"),
         OptionRule{"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"}
             .doc(kPlayingSection, "WxH", "window size, and video size with --render (default 1280x720)"),
@@ -131,6 +132,9 @@ Manual playerManual(Options& o) {
         {kFilesTopic, "",
          {{"FILE, FOLDER", "the music given, and in a folder its audio files"},
           {"cover.jpg, cover.png, folder.jpg", "a track's cover art when its file has none, beside the file"},
+          {"Gillius ADF, Noto Color Emoji",
+           "the fonts the track names are drawn in, found through fontconfig (fonts-adf-gillius, "
+           "fonts-noto-color-emoji); others stand in when they are missing"},
           {std::string(kInstalledPluginFolder) + "/Lumenvortex.so",
            "the visualizer plug-in, from the folder this program is in; else Lumenvortex.so beside the program"}}},
         {"See also", "corvane(1)", {}},

@@ -57,9 +57,9 @@ bool PluginHost::load(std::string& error) {
     }
     error = std::string("cannot load the visualizer plug-in ") + kPluginFile + ":\n" +
             (installedError.empty() ? "" : "  installed with the program: " + installedError + "\n") +
-            "  beside the program: " + besideError +
-            "\n  $LUMENVORTEX_PLUGIN: " + envError +
-            "\nreinstall lumenvortex, build it (scripts/build), or set LUMENVORTEX_PLUGIN to the plug-in file or its folder";
+            "  beside the program: " + besideError + "\n  $LUMENVORTEX_PLUGIN: " + envError +
+            "\nreinstall lumenvortex, build it (scripts/build), or set LUMENVORTEX_PLUGIN to the plug-in file or "
+            "its folder";
     return false;
 }
 

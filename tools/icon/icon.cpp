@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
     }
     Surface rainbow = sprite(rainbowImage), orb = sprite(orbImage), haloOrb = sprite(haloOrbImage);
     for (int size : kSizes) {
-        const std::string folder = std::string(argv[1]) + "/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+        const std::string side = std::to_string(size);
+        const std::string folder = std::string(argv[1]) + "/" + side + "x" + side + "/apps";
         if (!makeFolders(folder)) {
             std::fprintf(stderr, "lv-icon: cannot make %s: %s\n", folder.c_str(), std::strerror(errno));
             return 1;
