@@ -5,7 +5,8 @@
 # metainfo validate; the man pages and completions know every option --help
 # lists; and the player unpacked with dpkg-deb into a temporary root, where
 # no build tree and no $LUMENVORTEX_PLUGIN can help it, renders a video with
-# the plug-in it was shipped with.
+# the plug-in it was shipped with. So does one installed by cmake --install
+# under another prefix.
 # Usage: package_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -112,6 +113,17 @@ grep -q "visualizer plug-in $root/usr/bin/../lib/$multiarch/lumenvortex/Lumenvor
     { grep "plug-in" "$tmp/render.log" >&2; fail "the unpacked player did not load the plug-in it was shipped with"; }
 frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$tmp/two.mp4" || true)
 [ "$frames" = 60 ] || fail "the video has ${frames:-no} frames, not 60"
+
+# --- cmake --install under another prefix, through DESTDIR: the same files,
+# and the player there finds its plug-in too
+DESTDIR="$tmp/staged" cmake --install "$build" --prefix /opt/lumenvortex >/dev/null
+staged="$tmp/staged/opt/lumenvortex"
+(cd "$staged" && find . -type f | sed 's#^\./#usr/#' | sort) >"$tmp/staged-files"
+diff -u "$tmp/expected" "$tmp/staged-files" >&2 || fail "cmake --install --prefix /opt/lumenvortex (- in the package, + there)"
+env -u LUMENVORTEX_PLUGIN "$staged/bin/lumenvortex" --verbose --render "$tmp/short.mp4" --duration 0.2 --fps 10 \
+    --size 64x64 >"$tmp/staged.log" 2>&1 || { cat "$tmp/staged.log" >&2; fail "the player under /opt did not render"; }
+grep -q "visualizer plug-in $staged/bin/../lib/$multiarch/lumenvortex/Lumenvortex.so" "$tmp/staged.log" ||
+    fail "the player under /opt did not load its own plug-in"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "the package lumenvortex_${version}_${arch}.deb passes"
