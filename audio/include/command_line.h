@@ -40,9 +40,18 @@ bool parseIntIn(const std::string& text, int lo, int hi, int& out);
 bool parseNumberIn(const std::string& text, double lo, double hi, double& out);
 
 // One option of a program's command line: a row of the table the program
-// reads its arguments by.
+// reads its arguments by, and what --help, the man page and the shell
+// completion say of it (manual.h), so that none of them can drift from what
+// the program takes.
 struct OptionRule {
     enum class Takes { NOTHING, VALUE, OPTIONAL_VALUE };
+    // What the shell completes a value with.
+    enum class Completes { TEXT, FILE, FOLDER, WORDS };
+    OptionRule(std::string name_, std::string alias_, Takes takes_, std::function<bool(const std::string&)> set_,
+               std::string wants_)
+        : name(std::move(name_)), alias(std::move(alias_)), takes(takes_), set(std::move(set_)),
+          wants(std::move(wants_)) {}
+
     std::string name;    // "--fps"
     std::string alias;   // "-h", or ""
     Takes takes = Takes::NOTHING;
@@ -51,6 +60,30 @@ struct OptionRule {
     // "<name> takes <wants>, not "<value>"".
     std::function<bool(const std::string&)> set;
     std::string wants;
+
+    std::string section;     // the heading it is listed under in --help
+    std::string help;        // what it does, one paragraph
+    std::string valueName;   // "N", "WxH"; in brackets when it may be left out
+    Completes completes = Completes::TEXT;
+    std::vector<std::string> words;   // for WORDS
+    bool hidden = false;     // read, but left out of --help, man page and completion
+
+    // The row's words, chained onto the row's maker:
+    //   intOption("--fps", ...).doc("Rendering a video", "N", "frames a second")
+    OptionRule& doc(std::string sectionTitle, std::string value, std::string text) {
+        section = std::move(sectionTitle);
+        valueName = std::move(value);
+        help = std::move(text);
+        return *this;
+    }
+    OptionRule& doc(std::string sectionTitle, std::string text) {
+        return doc(std::move(sectionTitle), "", std::move(text));
+    }
+    OptionRule& completeWith(Completes what, std::vector<std::string> choices = {}) {
+        completes = what;
+        words = std::move(choices);
+        return *this;
+    }
 };
 
 // Rows for the usual kinds of option. A flag must be written whole
@@ -72,8 +105,17 @@ struct CommonOptions {
     bool verbose = false;
     bool help = false;
     bool version = false;
+    // The build writes the man page and the bash completion from the table.
+    bool helpMan = false;
+    bool helpCompletion = false;
 };
+// Headings of --help both programs list options under.
+inline constexpr char kPlayingSection[] = "Playing";
+inline constexpr char kLiveSection[] = "Live sound";
+inline constexpr char kOtherSection[] = "Other";
 std::vector<OptionRule> commonOptionRules(CommonOptions& options);
+// The row of `name`, for a program to say more of a shared option.
+OptionRule& optionRow(std::vector<OptionRule>& table, const std::string& name);
 
 // `text` with each "{NAME}" replaced by its value: usage texts that name
 // the constants' values from their one home.

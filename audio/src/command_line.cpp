@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include "audio_constants.h"
 
@@ -91,10 +92,32 @@ std::vector<OptionRule> commonOptionRules(CommonOptions& o) {
                            return true;
                        },
                        ""};
-    return {flagOption("--help", o.help, "-h"), flagOption("--version", o.version),
-            flagOption("--loop", o.loop),       flagOption("--verbose", o.verbose),
-            flagOption("--list-sources", o.listSources), capture,
-            textOption("--player", o.player)};
+    OptionRule helpMan = flagOption("--help-man", o.helpMan);
+    OptionRule helpCompletion = flagOption("--help-completion", o.helpCompletion);
+    helpMan.hidden = helpCompletion.hidden = true;
+    return {
+        flagOption("--loop", o.loop).doc(kPlayingSection, "start the list again when it ends"),
+        capture.doc(kLiveSection, "[SOURCE]",
+                    "what the computer is playing, read from a PulseAudio or PipeWire source; by default the "
+                    "monitor of the default output"),
+        flagOption("--list-sources", o.listSources).doc(kLiveSection, "list the sources --capture can read, and exit"),
+        textOption("--player", o.player)
+            .doc(kLiveSection, "NAME",
+                 "with --capture, the music player whose track is shown (its D-Bus name "
+                 "org.mpris.MediaPlayer2.NAME, as playerctl -p takes it); by default the player playing, and of "
+                 "several the one that started last"),
+        flagOption("--verbose", o.verbose).doc(kOtherSection, "FFmpeg's messages"),
+        flagOption("--help", o.help, "-h").doc(kOtherSection, "this text"),
+        flagOption("--version", o.version).doc(kOtherSection, "the version"),
+        helpMan,
+        helpCompletion,
+    };
+}
+
+OptionRule& optionRow(std::vector<OptionRule>& table, const std::string& name) {
+    for (OptionRule& r : table)
+        if (r.name == name) return r;
+    throw std::logic_error("no option " + name + " in the table");
 }
 
 std::string fillIn(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {

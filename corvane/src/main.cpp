@@ -43,7 +43,7 @@ std::string rateText(double rate) {
     return text;
 }
 
-// The answer to --help, --version, --list-sources and a bad command line:
+// The answer to --help (and the man page and completion), --version, --list-sources and a bad command line:
 // the exit status, or -1 to go on and serve.
 int answerCommandLine(int argc, char** argv, corvane::Options& o) {
     std::string error;
@@ -52,10 +52,8 @@ int answerCommandLine(int argc, char** argv, corvane::Options& o) {
         std::fprintf(stderr, "corvane --help lists the options\n");
         return 2;
     }
-    if (o.help) {
-        std::fputs(corvane::usageText(), stdout);
-        return 0;
-    }
+    corvane::Options scratch;
+    if (answerHelp(o, corvane::manual(scratch))) return 0;
     if (o.version) {
         std::printf("corvane %s\n", programVersion());
         return 0;

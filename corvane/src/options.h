@@ -6,6 +6,7 @@
 
 #include "audio_constants.h"
 #include "command_line.h"
+#include "manual.h"
 
 namespace corvane {
 
@@ -20,6 +21,7 @@ struct Options : CommonOptions {
 
 // False with `error` set on a bad command line (the caller points at --help).
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
-const char* usageText();
+// --help, the man page and the bash completion; the table is bound to `options`.
+Manual manual(Options& options);
 
 }  // namespace corvane

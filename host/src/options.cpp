@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "plugin_host.h"
 
 namespace {
 
@@ -9,112 +10,12 @@ bool parseSize(const std::string& s, int& w, int& h) {
            parseIntIn(s.substr(x + 1), 64, 8192, h);
 }
 
-}  // namespace
-
-const char* usageText() {
-    static const std::string text = fillIn(R"(Usage: lumenvortex [OPTIONS] [FILE|FOLDER ...]
-
-Plays music and shows the Lumenvortex visualizer in a window. Files play in
-the order given; a folder plays the audio files inside it (and its
-subfolders) sorted by name. Anything FFmpeg reads plays: mp3, flac, ogg,
-opus, m4a/aac, wav and more. Names, artists and albums come from the tags;
-cover art from the file, else cover.jpg, cover.png or folder.jpg beside it.
-Without files the built-in demo song "Lumen Drift" plays.
-
-Playing:
-  --loop               start the list again when it ends
-  --no-audio           keep the sound device closed (the music runs silently)
-  --fullscreen         start in full screen
-  --size WxH           window size, and video size with --render
-                       (default 1280x720)
-
-Live sound:
-  --capture [SOURCE]   show what the computer is playing, read from a
-                       PulseAudio or PipeWire source; by default the monitor
-                       of the default output, following it when another
-                       output is chosen. The track shown is what a music
-                       player on the desktop says it plays (MPRIS on the
-                       session D-Bus): title, artist, album and a cover from
-                       a local file (http(s) covers are not downloaded);
-                       without one, the source's name
-  --list-sources       list the sources --capture can read, and exit
-  --player NAME        with --capture, name the track of this music player
-                       (its D-Bus name org.mpris.MediaPlayer2.NAME, as
-                       playerctl -p takes it); by default the player playing,
-                       and of several the one that started last
-  --delay MS           with --capture, hold the picture back MS milliseconds
-                       (0 to {MAX_DELAY}) for outputs that add latency the
-                       sound server does not know of (Bluetooth, a TV)
-  --source corvane[:PORT]
-                       show the spectrum a Corvane server streams on this
-                       computer (default port {PORT}); the server plays the
-                       music, so give the files to corvane, not here
-
-Rendering a video (no window, no sound device needed; runs as fast as the
-machine draws, and the same input always gives the same frames; Ctrl+C
-stops early and keeps a playable video of what was drawn):
-  --render OUT.mp4     H.264 video with AAC sound (.mp4, .mkv or .mov)
-  --frames DIR         numbered PNG frames (DIR/frame-000000.png ...), with
-                       the sound in DIR/audio.wav; given with --render, the
-                       one render makes both
-  --fps N              frames per second, 1 to 60 (default 60)
-  --duration SECONDS   stop after this much of the music
-  --crf N              video quality, 0 (lossless) to 51 (default 18)
-  --preset NAME        x264 speed: ultrafast ... veryslow (default veryfast)
-  A render plays the list once (--loop is left out). Off a terminal (a log,
-  CI) its progress is a plain line about every 10 seconds.
-
-Other:
-  --plugin PATH        the visualizer plug-in to load (default: Lumenvortex.so
-                       beside this program, then $LUMENVORTEX_PLUGIN)
-  --verbose            FFmpeg's messages, what the plug-in asks for and, in a
-                       window, the frame rate every 5 seconds
-  -h, --help           this text
-  --version            the version
-
-Keys in the window:
-  f, F11               full screen on and off
-  space                pause and play
-  n, Right             next track
-  Esc, Ctrl+Q          quit
-  the visualizer's own keys:
-  m next mode, c mode change on new tracks on/off, p noise flow on/off,
-  h next palette, a / s more / fewer particles, + / - input gain,
-  r reset particles and gain, i show the track again, / help panel,
-  q antialiasing on/off
-
-Options that do not go together: --capture takes no files; --source corvane
-takes neither files nor --capture (the server plays the music: give them to
-corvane); and a render draws files or the demo song, so --render and
---frames go with neither --capture nor --source corvane.
-
-Exit status:
-  0                    done
-  1                    failed, said why (nothing could be played, say)
-  2                    a mistake on the command line
-  {NOT_ALL}                    a render finished, but files were skipped or stopped
-                       before the end their header states; they are listed
-                       at the end
-  128+N                a render stopped by signal N (130 for Ctrl+C); what
-                       was drawn is kept
-
-Environment:
-  LUMENVORTEX_PLUGIN   the plug-in file (or its folder) when none is beside
-                       the program
-  PULSE_SERVER         the sound server for --capture
-  DISPLAY              the X display (Wayland desktops: through XWayland)
-)",
-                                           {{"PORT", std::to_string(DEFAULT_CORVANE_PORT)},
-                                            {"MAX_DELAY", std::to_string(MAX_CAPTURE_DELAY_MS)},
-                                            {"NOT_ALL", std::to_string(EXIT_NOT_ALL_PLAYED)}});
-    return text.c_str();
-}
-
-namespace {
+constexpr char kRenderSection[] = "Rendering a video";
 
 std::vector<OptionRule> optionTable(Options& o) {
     std::vector<OptionRule> table = commonOptionRules(o);
     using Takes = OptionRule::Takes;
+    using Completes = OptionRule::Completes;
     auto source = [&o](const std::string& v) {
         const std::string prefix = "corvane";
         int port = DEFAULT_CORVANE_PORT;
@@ -125,28 +26,128 @@ std::vector<OptionRule> optionTable(Options& o) {
         return ok;
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
+    optionRow(table, "--capture").help =
+        "show what the computer is playing, read from a PulseAudio or PipeWire source; by default the monitor of the "
+        "default output, following it when another output is chosen. The track shown is what a music player on the "
+        "desktop says it plays (MPRIS on the session D-Bus): title, artist, album and a cover from a local file "
+        "(http(s) covers are not downloaded); without one, the source's name";
+    optionRow(table, "--verbose").help =
+        "FFmpeg's messages, what the plug-in asks for and, in a window, the frame rate every 5 seconds";
     table.insert(table.end(), {
-        flagOption("--no-audio", o.noAudio),
-        flagOption("--fullscreen", o.fullscreen),
-        {"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"},
-        {"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"},
+        flagOption("--no-audio", o.noAudio)
+            .doc(kPlayingSection, "keep the sound device closed (the music runs silently)"),
+        flagOption("--fullscreen", o.fullscreen).doc(kPlayingSection, "start in full screen"),
+        OptionRule{"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"}
+            .doc(kPlayingSection, "WxH", "window size, and video size with --render (default 1280x720)"),
+        OptionRule{"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"}
+            .doc(kLiveSection, "corvane[:PORT]",
+                 "show the spectrum a Corvane server streams on this computer (default port " +
+                     std::to_string(DEFAULT_CORVANE_PORT) +
+                     "); the server plays the music, so give the files to corvane, not here")
+            .completeWith(Completes::WORDS, {"corvane"}),
+        intOption("--delay", 0, MAX_CAPTURE_DELAY_MS, o.delayMs,
+                  "a whole number of milliseconds from 0 to " + std::to_string(MAX_CAPTURE_DELAY_MS))
+            .doc(kLiveSection, "MS",
+                 "with --capture, hold the picture back MS milliseconds (0 to " + std::to_string(MAX_CAPTURE_DELAY_MS) +
+                     ") for outputs that add latency the sound server does not know of (Bluetooth, a TV)"),
+        textOption("--render", o.renderPath)
+            .doc(kRenderSection, "OUT.mp4", "H.264 video with AAC sound (.mp4, .mkv or .mov)")
+            .completeWith(Completes::FILE),
+        textOption("--frames", o.framesDir)
+            .doc(kRenderSection, "DIR",
+                 "numbered PNG frames (DIR/frame-000000.png ...), with the sound in DIR/audio.wav; given with "
+                 "--render, the one render makes both")
+            .completeWith(Completes::FOLDER),
         // The plug-in starts a frame at most every 16 ms of its clock; asked
         // for more, its clock would run ahead of the video's.
         intOption("--fps", 1, 60, o.fps,
-                  "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)"),
-        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0"),
-        intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51"),
-        textOption("--preset", o.preset),
-        textOption("--render", o.renderPath),
-        textOption("--frames", o.framesDir),
-        textOption("--plugin", o.pluginPath),
-        intOption("--delay", 0, MAX_CAPTURE_DELAY_MS, o.delayMs,
-                  "a whole number of milliseconds from 0 to " + std::to_string(MAX_CAPTURE_DELAY_MS)),
+                  "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)")
+            .doc(kRenderSection, "N", "frames per second, 1 to 60 (default 60)"),
+        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0")
+            .doc(kRenderSection, "SECONDS", "stop after this much of the music"),
+        intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51")
+            .doc(kRenderSection, "N", "video quality, 0 (lossless) to 51 (default 18)"),
+        textOption("--preset", o.preset)
+            .doc(kRenderSection, "NAME", "x264 speed: ultrafast ... veryslow (default veryfast)")
+            .completeWith(Completes::WORDS, {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow",
+                                             "slower", "veryslow", "placebo"}),
+        textOption("--plugin", o.pluginPath)
+            .doc(kOtherSection, "PATH",
+                 "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "
+                 "beside it, then $LUMENVORTEX_PLUGIN)")
+            .completeWith(Completes::FILE),
     });
     return table;
 }
 
 }  // namespace
+
+Manual playerManual(Options& o) {
+    Manual m;
+    m.program = "lumenvortex";
+    m.summary = "music visualizer: plays music and draws it, in a window or into a video";
+    m.synopsis = "[OPTIONS] [FILE|FOLDER ...]";
+    m.description =
+        "Plays music and shows the Lumenvortex visualizer in a window. Files play in the order given; a folder plays "
+        "the audio files inside it (and its subfolders) sorted by name. Anything FFmpeg reads plays: mp3, flac, ogg, "
+        "opus, m4a/aac, wav and more. Names, artists and albums come from the tags; cover art from the file, else "
+        "cover.jpg, cover.png or folder.jpg beside it. Without files the built-in demo song \"Lumen Drift\" plays.";
+    m.sections = {
+        {kPlayingSection, ""},
+        {kLiveSection, ""},
+        {kRenderSection,
+         "A render needs no window and no sound device; it runs as fast as the machine draws, and the same input "
+         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn. A render "
+         "plays the list once (--loop is left out). Off a terminal (a log, CI) its progress is a plain line about "
+         "every 10 seconds."},
+        {kOtherSection, ""},
+    };
+    m.options = optionTable(o);
+    m.topics = {
+        {"Keys in the window", "",
+         {{"f, F11", "full screen on and off"},
+          {"space", "pause and play"},
+          {"n, Right", "next track"},
+          {"Esc, Ctrl+Q", "quit"},
+          {"m", "next mode"},
+          {"c", "mode change on new tracks on and off"},
+          {"p", "noise flow on and off"},
+          {"h", "next palette"},
+          {"a, s", "more, fewer particles"},
+          {"+, -", "more, less input gain"},
+          {"r", "reset particles and gain"},
+          {"i", "show the track again"},
+          {"/", "help panel"},
+          {"q", "antialiasing on and off"}}},
+        {"Options that do not go together",
+         "--capture takes no files; --source corvane takes neither files nor --capture (the server plays the music: "
+         "give them to corvane); and a render draws files or the demo song, so --render and --frames go with neither "
+         "--capture nor --source corvane.",
+         {}},
+        {kExitStatusTopic, "",
+         {{"0", "done"},
+          {"1", "failed, said why (nothing could be played, say)"},
+          {"2", "a mistake on the command line"},
+          {std::to_string(EXIT_NOT_ALL_PLAYED),
+           "a render finished, but files were skipped or stopped before the end their header states; they are "
+           "listed at the end"},
+          {"128+N", "a render stopped by signal N (130 for Ctrl+C); what was drawn is kept"}}},
+        {kEnvironmentTopic, "",
+         {{"LUMENVORTEX_PLUGIN", "the plug-in file (or its folder) when none is found with the program"},
+          {"PULSE_SERVER", "the sound server for --capture"},
+          {"DISPLAY", "the X display (Wayland desktops: through XWayland)"}}},
+        {kFilesTopic, "",
+         {{"FILE, FOLDER", "the music given, and in a folder its audio files"},
+          {"cover.jpg, cover.png, folder.jpg", "a track's cover art when its file has none, beside the file"},
+          {"Gillius ADF, Noto Color Emoji",
+           "the fonts the track names are drawn in, found through fontconfig (fonts-adf-gillius, "
+           "fonts-noto-color-emoji); others stand in when they are missing"},
+          {std::string(kInstalledPluginFolder) + "/Lumenvortex.so",
+           "the visualizer plug-in, from the folder this program is in; else Lumenvortex.so beside the program"}}},
+        {"See also", "corvane(1)", {}},
+    };
+    return m;
+}
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};

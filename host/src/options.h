@@ -6,6 +6,7 @@
 
 #include "audio_constants.h"
 #include "command_line.h"
+#include "manual.h"
 
 // The exit status of a render that finished, but with files that were
 // skipped or stopped short (1 is a failure, 2 a bad command line).
@@ -34,4 +35,5 @@ struct Options : CommonOptions {
 
 // False with `error` set on a bad command line (the caller points at --help).
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
-const char* usageText();
+// --help, the man page and the bash completion; the table is bound to `options`.
+Manual playerManual(Options& options);

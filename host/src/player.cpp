@@ -13,7 +13,9 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
         error = "cannot load the visualizer plug-in given with --plugin: " + why;
         return false;
     }
-    return host.load(error);
+    if (!host.load(error)) return false;
+    if (options.verbose) std::fprintf(stderr, "lumenvortex: visualizer plug-in %s\n", host.loadedFrom().c_str());
+    return true;
 }
 
 int runPlayer(int argc, char** argv) {
@@ -23,10 +25,8 @@ int runPlayer(int argc, char** argv) {
         std::fprintf(stderr, "lumenvortex: %s\nlumenvortex --help lists the options\n", error.c_str());
         return 2;
     }
-    if (options.help) {
-        std::fputs(usageText(), stdout);
-        return 0;
-    }
+    Options scratch;
+    if (answerHelp(options, playerManual(scratch))) return 0;
     if (options.version) {
         std::printf("lumenvortex %s\n", programVersion());
         return 0;

@@ -30,20 +30,36 @@ bool isFolder(const std::string& path) {
 
 }  // namespace
 
+const char kInstalledPluginFolder[] = LV_PLUGIN_DIR_FROM_BIN;
+
+bool PluginHost::tryLoad(const std::string& path, std::string& error) {
+    if (!loadFrom(path, error)) return false;
+    mLoadedFrom = path;
+    return true;
+}
+
 bool PluginHost::load(std::string& error) {
-    std::string beside = executableFolder() + "/" + kPluginFile;
+    const std::string folder = executableFolder();
+    // Only a file that is there is tried: a build tree has no installed
+    // layout, and its missing file says nothing worth reporting.
+    const std::string installed = folder + "/" + kInstalledPluginFolder + "/" + kPluginFile;
+    std::string installedError;
+    if (access(installed.c_str(), F_OK) == 0 && tryLoad(installed, installedError)) return true;
+    std::string beside = folder + "/" + kPluginFile;
     std::string besideError;
-    if (loadFrom(beside, besideError)) return true;
+    if (tryLoad(beside, besideError)) return true;
     const char* env = std::getenv("LUMENVORTEX_PLUGIN");
     std::string envError = "not set";
     if (env && *env) {
         std::string path = env;
         if (isFolder(path)) path += std::string("/") + kPluginFile;
-        if (loadFrom(path, envError)) return true;
+        if (tryLoad(path, envError)) return true;
     }
-    error = std::string("cannot load the visualizer plug-in ") + kPluginFile + ":\n  beside the program: " + besideError +
-            "\n  $LUMENVORTEX_PLUGIN: " + envError +
-            "\nbuild it (scripts/build) or set LUMENVORTEX_PLUGIN to the plug-in file or its folder";
+    error = std::string("cannot load the visualizer plug-in ") + kPluginFile + ":\n" +
+            (installedError.empty() ? "" : "  installed with the program: " + installedError + "\n") +
+            "  beside the program: " + besideError + "\n  $LUMENVORTEX_PLUGIN: " + envError +
+            "\nreinstall lumenvortex, build it (scripts/build), or set LUMENVORTEX_PLUGIN to the plug-in file or "
+            "its folder";
     return false;
 }
 

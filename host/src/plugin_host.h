@@ -18,11 +18,19 @@
 #include "lv/media.h"
 #include "plugin_module.h"
 
+// Where an installed player keeps its plug-in, relative to its own folder
+// ("../lib/x86_64-linux-gnu/lumenvortex"): set by the build from the install
+// layout, so that the installed program finds it under any prefix.
+extern const char kInstalledPluginFolder[];
+
 class PluginHost : public PluginModule {
 public:
-    // Lumenvortex.so beside the running program, then $LUMENVORTEX_PLUGIN
-    // (the file, or a folder holding it).
+    // Lumenvortex.so in kInstalledPluginFolder, then beside the running
+    // program (the build tree), then $LUMENVORTEX_PLUGIN (the file, or a
+    // folder holding it).
     bool load(std::string& error);
+    // The file load() took the plug-in from.
+    const std::string& loadedFrom() const { return mLoadedFrom; }
 
     using PluginModule::changeTrack;
     using PluginModule::play;
@@ -32,5 +40,8 @@ public:
     OSStatus key(unsigned char character, bool repeat, UInt16 modifiers = 0);
 
 private:
+    bool tryLoad(const std::string& path, std::string& error);
     void holdCover(const lv::TrackMeta& track);
+
+    std::string mLoadedFrom;
 };

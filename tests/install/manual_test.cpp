@@ -1,0 +1,47 @@
+// The manuals both programs write of their option tables: --help, the man
+// page and the bash completion say only what a row of the table says, so a
+// row must say it. Rows are added to the tables from many places; these
+// catch one added without its words, or twice.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "../../corvane/src/options.h"
+#include "options.h"
+
+namespace {
+
+std::vector<Manual> bothManuals() {
+    static Options player;
+    static corvane::Options server;
+    return {playerManual(player), corvane::manual(server)};
+}
+
+}  // namespace
+
+TEST(Manual, EveryOptionIsDescribedUnderAHeadingOfItsManual) {
+    for (const Manual& m : bothManuals()) {
+        std::set<std::string> headings;
+        for (const Manual::Section& s : m.sections) headings.insert(s.title);
+        for (const OptionRule& r : m.options) {
+            if (r.hidden) continue;
+            EXPECT_FALSE(r.help.empty()) << m.program << " " << r.name << ": no help text (.doc(...) on its row)";
+            EXPECT_TRUE(headings.count(r.section)) << m.program << " " << r.name << ": heading \"" << r.section
+                                                   << "\" is not among the manual's sections";
+            EXPECT_EQ(r.takes == OptionRule::Takes::NOTHING, r.valueName.empty())
+                << m.program << " " << r.name << ": the help must name the value exactly when it takes one";
+        }
+    }
+}
+
+TEST(Manual, NoTwoRowsAnswerToTheSameName) {
+    for (const Manual& m : bothManuals()) {
+        std::set<std::string> names;
+        for (const OptionRule& r : m.options) {
+            EXPECT_TRUE(names.insert(r.name).second) << m.program << ": " << r.name << " twice";
+            if (!r.alias.empty()) {
+                EXPECT_TRUE(names.insert(r.alias).second) << m.program << ": " << r.alias << " twice";
+            }
+        }
+    }
+}
