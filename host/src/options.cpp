@@ -121,7 +121,7 @@ std::vector<OptionRule> optionTable(Options& o) {
         // for more, its clock would run ahead of the video's.
         intOption("--fps", 1, 60, o.fps,
                   "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)"),
-        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0"),
+        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds from 0.001 to 10000000 (like 30 or 2.5)"),
         intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51"),
         textOption("--preset", o.preset),
         textOption("--render", o.renderPath),

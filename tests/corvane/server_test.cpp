@@ -280,6 +280,10 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
     EXPECT_NE(out.find("--pattern"), std::string::npos);
     EXPECT_EQ(run({"--rate", "fast"}), 2);
     EXPECT_EQ(run({"--bogus"}), 2);
+    // Numbers are the whole text, without spaces or signs around them.
+    EXPECT_EQ(run({"--pattern", "--mute", "--port", "0", "--rate", " 60"}, nullptr, &err), 2);
+    EXPECT_NE(err.find("not \" 60\""), std::string::npos) << err;
+    EXPECT_EQ(run({"--pattern", "--mute", "--port", "+0"}), 2);
 
     // A port someone else holds: named, with the way out.
     const int holder = cvtest::holdPort(0);
