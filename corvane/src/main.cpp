@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "feeds.h"
 #include "frame_server.h"
@@ -42,6 +43,13 @@ std::atomic<bool> gStopRequested{false};
 void onStopSignal(int) { gStopRequested = true; }
 
 void say(const std::string& m) { std::fprintf(stderr, "corvane: %s\n", m.c_str()); }
+
+// Counted apart: one player is two frame clients (its plug-in's source and
+// its own watch on the server) and one track client.
+std::string clientsText(size_t frameClients, size_t trackClients) {
+    auto count = [](size_t n, const std::string& what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    return count(frameClients, "frame client") + " and " + count(trackClients, "track client") + " connected";
+}
 
 std::string rateText(double rate) {
     char text[32];
@@ -162,7 +170,7 @@ int serve(corvane::FrameServer& server, corvane::TrackServer& tracks, corvane::F
         return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(tick) / rate));
     };
     long long tick = 0;
-    size_t clients = 0;
+    std::pair<size_t, size_t> clients{0, 0};   // frames, track names
     uint8_t frame[FrameServer::FRAME_SIZE];
     while (!gStopRequested) {
         const Clock::time_point now = Clock::now();
@@ -186,9 +194,9 @@ int serve(corvane::FrameServer& server, corvane::TrackServer& tracks, corvane::F
             server.pump(microseconds(0));
             tracks.pump();
         }
-        if (server.clientCount() != clients) {
-            clients = server.clientCount();
-            say(clients == 1 ? "1 client connected" : std::to_string(clients) + " clients connected");
+        if (std::make_pair(server.clientCount(), tracks.clientCount()) != clients) {
+            clients = {server.clientCount(), tracks.clientCount()};
+            say(clientsText(clients.first, clients.second));
         }
     }
     return 0;

@@ -179,11 +179,19 @@ TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
         Corvane server({"--pattern", "--mute", "--rate", "200", "--port", "0"});
         const int port = server.waitForPort();
         ASSERT_GT(port, 0);
+        // What one player opens: two frame connections and one for the
+        // track names, counted apart.
         const int a = cvtest::connectClient(port);
         const int b = cvtest::connectClient(port);
+        const int names = cvtest::connectClient(port + 1);
         uint8_t frame[FRAME];
         ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
         ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+        EXPECT_TRUE(lvtest::waitFor(
+            [&] { return server.errors().find("2 frame clients and 1 track client connected") != std::string::npos; },
+            10.0))
+            << server.errors();
+        close(names);
         server.signal(sig);
         EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << "; stderr: " << server.errors();
         for (int fd : {a, b}) {
