@@ -34,7 +34,8 @@ Serving:
 
 Music:
   --mute               keep the sound device closed; the music still runs at
-                       its real pace
+                       its real pace (the player's word too); --no-audio is
+                       the same
   --loop               start the list again when it ends
 
 Live sound:
@@ -67,7 +68,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
     std::vector<OptionRule> table = commonOptionRules(o);
     table.insert(table.end(), {
-        flagOption("--mute", o.mute),
+        flagOption("--mute", o.mute, "--no-audio"),
         flagOption("--pattern", o.pattern),
         intOption("--port", 0, 65535, o.port, "a port number from 1 to 65535 (or 0 for any free one)"),
         numberOption("--rate", 1.0, 1000.0, o.rate, "frames a second from 1 to 1000 (like 60)"),

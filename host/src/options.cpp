@@ -23,7 +23,8 @@ Without files the built-in demo song "Lumen Drift" plays.
 
 Playing:
   --loop               start the list again when it ends
-  --no-audio           keep the sound device closed (the music runs silently)
+  --mute               keep the sound device closed (the music runs silently;
+                       corvane's word too); --no-audio is the same
   --fullscreen         start in full screen
   --size WxH           window size, and video size with --render
                        (default 1280x720)
@@ -113,7 +114,7 @@ std::vector<OptionRule> optionTable(Options& o) {
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
     table.insert(table.end(), {
-        flagOption("--no-audio", o.noAudio),
+        flagOption("--mute", o.noAudio, "--no-audio"),
         flagOption("--fullscreen", o.fullscreen),
         {"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"},
         {"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"},

@@ -22,7 +22,7 @@ struct Options : CommonOptions {
     double durationSeconds = -1.0;     // --duration: render at most this much
     int crf = 18;
     std::string preset = "veryfast";
-    bool noAudio = false;
+    bool noAudio = false;              // --mute (the old --no-audio too)
     bool fullscreen = false;
     std::string pluginPath;
 

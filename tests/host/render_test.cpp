@@ -166,7 +166,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", dir / "x.mp4", "--duration", "1e-4"}, {}, 2, "from 0.001"},
         // The muxer alone would only say "Invalid argument", at the header.
         {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
-        {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},   // the old word
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, dir / "Lumenvortex.so"},
         {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="}, 1, "LUMENVORTEX_PLUGIN"},
     };
