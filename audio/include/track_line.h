@@ -24,8 +24,9 @@ constexpr int TRACK_PORT_OFFSET = 1;
 constexpr size_t TRACK_LINE_MAX = 4096;
 
 // The line for `meta`'s title, artist and album, newline included: quotes,
-// backslashes and control characters escaped, bytes that are not UTF-8
-// replaced by U+FFFD, fields too long cut at a character boundary.
+// backslashes and control characters escaped, bytes that are not UTF-8 and
+// U+0000 replaced by U+FFFD, fields too long cut at a character boundary.
+// parseTrackLine() reads it back.
 std::string trackLine(const lv::TrackMeta& meta);
 
 // One line (with or without its newline) into `out`'s title, artist and

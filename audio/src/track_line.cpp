@@ -58,7 +58,7 @@ std::string escaped(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         long cp = nextCodePoint(text, i);
         std::string one;
-        if (cp < 0) cp = 0xFFFD;
+        if (cp <= 0) cp = 0xFFFD;   // not UTF-8, or U+0000, which readers refuse
         switch (cp) {
             case '"': one = "\\\""; break;
             case '\\': one = "\\\\"; break;

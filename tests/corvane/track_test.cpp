@@ -150,6 +150,9 @@ TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {
     EXPECT_EQ(back.artist, "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
     EXPECT_GT(back.album.size(), 100u);
     EXPECT_EQ(back.album, std::string(back.album.size(), '\x02'));
+    // U+0000, which the reader refuses, is never written.
+    ASSERT_TRUE(parseTrackLine(trackLine(meta(std::string("a\0b", 3), "", "")), back));
+    EXPECT_EQ(back.title, "a\xEF\xBF\xBD" "b");
 
     // Escapes and members a reader must take, whatever their order.
     ASSERT_TRUE(parseTrackLine(" { \"n\": -1.5e3, \"x\": [true, {\"y\": null}], \"album\":\"C\", "
