@@ -7,6 +7,9 @@
 //   frames  [flags] then steps of [u16 length][u8 updates][length bytes]
 //   track   [flags][u16 length x 3: name, artist, album][units of each,
 //           at most 255][cover bytes: the rest]
+//   track_line  [u8 cut][u16 title length][u16 artist length][the stream];
+//           the writer's title, artist and album are the stream's first
+//           bytes, the next ones and the rest
 #pragma once
 
 #include <cstddef>
@@ -170,6 +173,34 @@ inline std::vector<uint8_t> writeTrack(const TrackInput& in) {
     for (uint16_t d : in.declared) w.u16(d);
     for (const std::u16string& t : in.text) w.units(t.substr(0, 255));
     w.bytes(in.cover);
+    return w.out;
+}
+
+// ---------------------------------------------------------------- track line
+
+struct TrackLineInput {
+    uint8_t cut = 0;   // how the stream is cut into pieces for the reader
+    uint16_t titleLength = 0, artistLength = 0;
+    std::string stream;
+};
+
+inline TrackLineInput readTrackLine(const uint8_t* data, size_t size) {
+    ByteReader r(data, size);
+    TrackLineInput in;
+    in.cut = r.u8();
+    in.titleLength = r.u16();
+    in.artistLength = r.u16();
+    const std::vector<uint8_t> rest = r.rest();
+    in.stream.assign(rest.begin(), rest.end());
+    return in;
+}
+
+inline std::vector<uint8_t> writeTrackLine(const TrackLineInput& in) {
+    ByteWriter w;
+    w.u8(in.cut);
+    w.u16(in.titleLength);
+    w.u16(in.artistLength);
+    w.bytes(std::vector<uint8_t>(in.stream.begin(), in.stream.end()));
     return w.out;
 }
 

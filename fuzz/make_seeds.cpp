@@ -1,6 +1,7 @@
 // Writes the harnesses' seed corpora: lv-fuzz-seeds DIR makes DIR/image,
-// DIR/text, DIR/frames and DIR/track, each input a file. Nothing here is
-// kept in git: the pictures come from the tests' picture makers at build time.
+// DIR/text, DIR/frames, DIR/track and DIR/track_line, each input a file.
+// Nothing here is kept in git: the pictures come from the tests' picture
+// makers at build time.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,50 @@ std::vector<FramesInput> frameStreams() {
     };
 }
 
+// A literal with the NULs inside it.
+template <size_t N>
+std::string withNul(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+// Streams of track lines as a server sends them and as a stranger on the
+// port might: good lines, escapes, members to skip, lines at the bound and
+// past it, lines that are not JSON, a line left without its newline.
+std::vector<TrackLineInput> trackLineStreams() {
+    const std::string longest = "{\"title\":\"" + std::string(4096 - 13, 'x') + "\"}\n";
+    const std::vector<std::string> streams = {
+        "{\"title\":\"Lumen Drift\",\"artist\":\"Lumenvortex\",\"album\":\"Demo\"}\n",
+        "{\"title\":\"Say \\\"Hi\\\"\\t\\\\ Caf\xC3\xA9 \xF0\x9F\x8E\xB5\",\"artist\":\"Ana\",\"album\":\"Nuit\"}\n"
+        "{\"title\":\"Second\",\"artist\":\"B\",\"album\":\"\"}\n",
+        " { \"n\": -1.5e3, \"x\": [true, {\"y\": null}], \"album\":\"C\", "
+        "\"title\" : \"q\\u00e9\\ud83c\\udfb5\\/\" }\r\n",
+        "{\"title\":\"A\",\"n\":01}\n{\"title\":\"A\",\"n\":-0.0e+}\n{\"title\":\"B\",\"n\":0e0}\n",
+        "{\"title\":\"\\ud800\"}\n{\"title\":\"\\u0000\"}\n{\"title\":\"\xC0\xAF\"}\n{}\n[]\n",
+        longest + "x" + longest + "{\"title\":\"after\"}\n",
+        "{\"title\":\"first\"}\n{\"title\":\"cut sh",
+        withNul("{\"title\":\"a\0b\"}\n"),
+        "{\"title\":\"" + std::string(4096 - 12, 'x') + "\"}",   // 4096 bytes without the newline: one past the bound
+    };
+    std::vector<TrackLineInput> inputs;
+    uint8_t cut = 0;
+    for (const std::string& stream : streams) {
+        TrackLineInput in;
+        in.cut = cut;
+        cut = uint8_t(cut * 3 + 1);
+        in.titleLength = uint16_t(stream.size() / 3);
+        in.artistLength = uint16_t(stream.size() / 3);
+        in.stream = stream;
+        inputs.push_back(in);
+    }
+    // Tags to write: a NUL, DEL and control characters, bytes that are not UTF-8.
+    TrackLineInput tags;
+    tags.titleLength = 5;
+    tags.artistLength = 4;
+    tags.stream = withNul("a\0b\x7F\n\xFF\xC0\xAF\x01\"\\/ end");
+    inputs.push_back(tags);
+    return inputs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +114,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"image", "text", "frames", "track"}) fs::create_directories(root / target);
+    for (const char* target : {"image", "text", "frames", "track", "track_line"}) fs::create_directories(root / target);
     bool ok = true;
 
     std::vector<Sample> covers = goodCovers();
@@ -97,6 +142,9 @@ int main(int argc, char** argv) {
         t.cover = covers[i].bytes;
         ok &= write(root / "track", "track-" + covers[i].name, writeTrack(t));
     }
+    const std::vector<TrackLineInput> lines = trackLineStreams();
+    for (size_t i = 0; i < lines.size(); ++i)
+        ok &= write(root / "track_line", "lines-" + std::to_string(i), writeTrackLine(lines[i]));
     if (!ok) {
         std::fprintf(stderr, "lv-fuzz-seeds: cannot write the corpora under %s\n", root.c_str());
         return 1;

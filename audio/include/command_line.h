@@ -34,8 +34,9 @@ private:
     std::string mName;
 };
 
-// Whole numbers and numbers within [lo, hi], the whole text read; false for
-// anything else, leaving `out` alone.
+// Whole numbers and numbers within [lo, hi], the whole text read and written
+// plainly (no spaces, no plus sign before them, no hex or words like "inf");
+// false for anything else, leaving `out` alone.
 bool parseIntIn(const std::string& text, int lo, int hi, int& out);
 bool parseNumberIn(const std::string& text, double lo, double hi, double& out);
 

@@ -24,15 +24,17 @@ constexpr int TRACK_PORT_OFFSET = 1;
 constexpr size_t TRACK_LINE_MAX = 4096;
 
 // The line for `meta`'s title, artist and album, newline included: quotes,
-// backslashes and control characters escaped, bytes that are not UTF-8
-// replaced by U+FFFD, fields too long cut at a character boundary.
+// backslashes and control characters escaped, bytes that are not UTF-8 and
+// U+0000 replaced by U+FFFD, fields too long cut at a character boundary.
+// parseTrackLine() reads it back.
 std::string trackLine(const lv::TrackMeta& meta);
 
 // One line (with or without its newline) into `out`'s title, artist and
 // album; the rest of `out` is cleared. False, `out` untouched, unless it is
-// a JSON object, valid UTF-8, whose "title" is a string; "artist" and
-// "album" may be missing (empty) but not of another type; other members are
-// skipped. Never reads past `line`.
+// at most TRACK_LINE_MAX bytes with its newline, and a JSON object, valid
+// UTF-8, whose "title" is a string; "artist" and "album" may be missing
+// (empty) but not of another type; other members are skipped, and must be
+// JSON too (numbers by JSON's grammar). Never reads past `line`.
 bool parseTrackLine(std::string_view line, lv::TrackMeta& out);
 
 // Cuts a byte stream into lines, holding at most TRACK_LINE_MAX bytes: a

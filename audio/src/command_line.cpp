@@ -43,8 +43,19 @@ std::string CommandLine::optionalValue() {
     return "";
 }
 
+namespace {
+
+// strtol and strtod skip leading spaces and take a sign, and strtod hex and
+// words ("inf"); a value is refused unless it is written plainly.
+bool plainNumber(const std::string& text, const char* allowed) {
+    return !text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '.') &&
+           text.find_first_not_of(allowed) == std::string::npos;
+}
+
+}  // namespace
+
 bool parseIntIn(const std::string& text, int lo, int hi, int& out) {
-    if (text.empty()) return false;
+    if (!plainNumber(text, "-0123456789")) return false;
     char* end = nullptr;
     long v = std::strtol(text.c_str(), &end, 10);
     if (*end || v < lo || v > hi) return false;
@@ -53,7 +64,7 @@ bool parseIntIn(const std::string& text, int lo, int hi, int& out) {
 }
 
 bool parseNumberIn(const std::string& text, double lo, double hi, double& out) {
-    if (text.empty()) return false;
+    if (!plainNumber(text, "-+.0123456789eE")) return false;
     char* end = nullptr;
     double v = std::strtod(text.c_str(), &end);
     if (*end || !(v >= lo && v <= hi)) return false;

@@ -69,8 +69,15 @@ void entry(std::ostringstream& out, const std::string& term, const std::string& 
     fill(out, what, kTermColumn, kTermColumn);
 }
 
+// A short alias (-h) goes first, as is usual; a long one is an older word
+// kept working, so the name in use comes first.
+std::string optionNames(const OptionRule& r) {
+    if (r.alias.empty()) return r.name;
+    return r.alias.rfind("--", 0) == 0 ? r.name + ", " + r.alias : r.alias + ", " + r.name;
+}
+
 std::string optionTerm(const OptionRule& r) {
-    std::string term = r.alias.empty() ? r.name : r.alias + ", " + r.name;
+    std::string term = optionNames(r);
     return r.valueName.empty() ? term : term + " " + r.valueName;
 }
 
@@ -168,7 +175,7 @@ std::string manPage(const Manual& m, const std::string& version) {
         if (rows[i].empty()) continue;
         out << ".SS " << roff(m.sections[i].title) << '\n';
         for (const OptionRule* r : rows[i]) {
-            out << ".TP\n\\fB" << roff(r->alias.empty() ? r->name : r->alias + ", " + r->name) << "\\fR";
+            out << ".TP\n\\fB" << roff(optionNames(*r)) << "\\fR";
             if (!r->valueName.empty()) out << " \\fI" << roff(r->valueName) << "\\fR";
             out << '\n' << roffLine(r->help) << '\n';
         }

@@ -58,7 +58,7 @@ std::string escaped(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         long cp = nextCodePoint(text, i);
         std::string one;
-        if (cp < 0) cp = 0xFFFD;
+        if (cp <= 0) cp = 0xFFFD;   // not UTF-8, or U+0000, which readers refuse
         switch (cp) {
             case '"': one = "\\\""; break;
             case '\\': one = "\\\\"; break;
@@ -198,9 +198,27 @@ private:
                 i += word.size();
                 return true;
             }
-        const size_t start = i;
-        while (i < s.size() && std::string_view("+-0123456789.eE").find(s[i]) != std::string_view::npos) ++i;
-        return i > start;
+        return number();
+    }
+
+    bool digit() const { return i < s.size() && s[i] >= '0' && s[i] <= '9'; }
+    bool digits() {
+        if (!digit()) return false;
+        while (digit()) ++i;
+        return true;
+    }
+
+    // JSON's number and nothing looser: no leading zeros, plus signs, bare
+    // points or exponents without digits.
+    bool number() {
+        take('-');
+        if (!take('0') && !digits()) return false;
+        if (take('.') && !digits()) return false;
+        if (take('e') || take('E')) {
+            if (!take('+')) take('-');
+            if (!digits()) return false;
+        }
+        return true;   // what follows ("01", "1.2.3") is for the caller to refuse
     }
 
     bool skipContainer(int depth) {
@@ -234,7 +252,9 @@ std::string trackLine(const lv::TrackMeta& meta) {
 }
 
 bool parseTrackLine(std::string_view line, lv::TrackMeta& out) {
-    if (line.size() > TRACK_LINE_MAX) return false;
+    // The bound counts the newline, whether or not it was handed over.
+    const size_t withNewline = line.size() + (line.empty() || line.back() != '\n' ? 1 : 0);
+    if (withNewline > TRACK_LINE_MAX) return false;
     for (size_t i = 0; i < line.size();)
         if (nextCodePoint(line, i) < 0) return false;
     lv::TrackMeta parsed;

@@ -4,15 +4,20 @@
 // a fixed grid of the steady clock (tick k at start + k / rate), so the rate
 // holds over hours whatever each frame costs.
 //
-// Signals: SIGINT and SIGTERM are blocked before any thread starts and
-// unblocked on this one alone, so they always land here and cut the wait of
-// the loop short; the loop then stops the sound, closes every connection and
-// exits 0. A second signal ends the process at once.
+// Signals: SIGINT and SIGTERM are blocked before any thread starts. Until
+// it serves, a watcher thread takes them and ends the process at once, with
+// the status a stop while serving has: the play list's walk and a sound
+// server that accepts and never answers cannot be cut short, and nothing is
+// served yet that would want an orderly end. Once it serves they are
+// unblocked on this thread alone, so they always land here and cut the wait
+// of the loop short; the loop then stops the sound, closes every connection
+// and exits 0. A second signal ends the process at once.
 //
 // Beside the frames, the track server tells what plays on the next port
 // (track_server.h); it is pumped in the same loop and never waits.
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +25,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include "feeds.h"
 #include "frame_server.h"
@@ -36,6 +43,13 @@ std::atomic<bool> gStopRequested{false};
 void onStopSignal(int) { gStopRequested = true; }
 
 void say(const std::string& m) { std::fprintf(stderr, "corvane: %s\n", m.c_str()); }
+
+// Counted apart: one player is two frame clients (its plug-in's source and
+// its own watch on the server) and one track client.
+std::string clientsText(size_t frameClients, size_t trackClients) {
+    auto count = [](size_t n, const std::string& what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    return count(frameClients, "frame client") + " and " + count(trackClients, "track client") + " connected";
+}
 
 std::string rateText(double rate) {
     char text[32];
@@ -82,6 +96,35 @@ sigset_t takeStopSignals() {
     return stopSignals;
 }
 
+// The watcher of the stop signals while corvane starts (see the top).
+class StartupStop {
+public:
+    explicit StartupStop(const sigset_t& stopSignals) : mSignals(stopSignals), mWatcher([this] { watch(); }) {}
+    // Serving: the signals are left pending for the frame loop's thread.
+    ~StartupStop() {
+        mServing = true;
+        mWatcher.join();
+    }
+    StartupStop(const StartupStop&) = delete;
+    StartupStop& operator=(const StartupStop&) = delete;
+
+private:
+    void watch() {
+        const timespec slice{0, 50 * 1000 * 1000};   // how long the hand-over to the frame loop may wait
+        while (!mServing) {
+            const int sig = sigtimedwait(&mSignals, nullptr, &slice);
+            if (sig == SIGINT || sig == SIGTERM) {
+                say("stopped");
+                _exit(0);   // other threads may hold locks: no destructors, no atexit
+            }
+        }
+    }
+
+    const sigset_t mSignals;
+    std::atomic<bool> mServing{false};
+    std::thread mWatcher;
+};
+
 // The feed the command line asks for; nullptr when there is nothing to play
 // (said why).
 std::unique_ptr<corvane::Feed> makeFeed(const corvane::Options& o) {
@@ -125,7 +168,7 @@ int serve(corvane::FrameServer& server, corvane::TrackServer& tracks, corvane::F
         return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(tick) / rate));
     };
     long long tick = 0;
-    size_t clients = 0;
+    std::pair<size_t, size_t> clients{0, 0};   // frames, track names
     uint8_t frame[FrameServer::FRAME_SIZE];
     while (!gStopRequested) {
         const Clock::time_point now = Clock::now();
@@ -149,9 +192,9 @@ int serve(corvane::FrameServer& server, corvane::TrackServer& tracks, corvane::F
             server.pump(microseconds(0));
             tracks.pump();
         }
-        if (server.clientCount() != clients) {
-            clients = server.clientCount();
-            say(clients == 1 ? "1 client connected" : std::to_string(clients) + " clients connected");
+        if (std::make_pair(server.clientCount(), tracks.clientCount()) != clients) {
+            clients = {server.clientCount(), tracks.clientCount()};
+            say(clientsText(clients.first, clients.second));
         }
     }
     return 0;
@@ -163,6 +206,7 @@ int main(int argc, char** argv) {
     corvane::Options o;
     if (int status = answerCommandLine(argc, argv, o); status >= 0) return status;
     sigset_t stopSignals = takeStopSignals();
+    auto startup = std::make_unique<StartupStop>(stopSignals);
 
     corvane::FrameServer server;
     corvane::TrackServer tracks;
@@ -175,6 +219,7 @@ int main(int argc, char** argv) {
         say(error);
         return 1;
     }
+    startup.reset();
     pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
 
     std::printf("corvane: listening on 127.0.0.1:%d\n", server.port());

@@ -22,8 +22,8 @@ std::vector<OptionRule> optionTable(Options& o) {
                      "127.0.0.1:PORT\""),
         numberOption("--rate", 1.0, 1000.0, o.rate, "frames a second from 1 to 1000 (like 60)")
             .doc(kServingSection, "HZ", "frames a second to every client (default 60)"),
-        flagOption("--mute", o.mute)
-            .doc(kPlayingSection, "keep the sound device closed; the music still runs at its real pace"),
+        flagOption("--mute", o.mute, "--no-audio")
+            .doc(kPlayingSection, "keep the sound device closed; the music still runs at its real pace (the player's word too)"),
         flagOption("--pattern", o.pattern)
             .doc(kOtherSection,
                  "a framing test signal instead of music: every byte of frame k is k mod 256 (k counts the frames "

@@ -85,6 +85,16 @@ bool TrackServer::drain(Client& c) {
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
+bool TrackServer::mayBegin(Client& c) {
+    // A line under way is finished whatever happens. A new one goes out only
+    // to a client that has read all before it: sent at once, it would queue
+    // in the client's receive buffer (tens of kilobytes on loopback, whatever
+    // this side's buffer), and a client back from a pause would read every
+    // line it missed. Held back, it is replaced by each newer one. Where the
+    // kernel does not say, the line goes out as it always could.
+    return c.sent > 0 || mBacklog.unread(c.fd) <= 0;
+}
+
 bool TrackServer::flush(Client& c) {
     while (c.sent < c.pending.size()) {
         ssize_t n = send(c.fd, c.pending.data() + c.sent, c.pending.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -114,7 +124,7 @@ void TrackServer::pump() {
         const short ev = fds[i].revents;
         bool gone = (ev & (POLLERR | POLLNVAL)) != 0;
         if (!gone && (ev & (POLLIN | POLLHUP))) gone = !drain(c);
-        if (!gone && !c.pending.empty()) gone = !flush(c);
+        if (!gone && !c.pending.empty() && mayBegin(c)) gone = !flush(c);
         if (gone)
             close(c.fd);
         else

@@ -8,7 +8,10 @@
 // Every client gets the current line as soon as it connects and a new line
 // at every track change. Clients only read; what they send is discarded. A
 // client that falls behind skips to the newest line (only what plays now
-// matters), never getting half of one; a client that ends its side of the
+// matters), never getting half of one: a line goes out to a client only
+// once it has read the one before, and until then only the newest waits for
+// it (a reader back from a pause reads the line it stopped at, then the
+// newest, however many came between); a client that ends its side of the
 // connection is forgotten, so clients that come and go never fill the table.
 //
 // Used by the corvane program on its main thread: setTrack() when the feed
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "lv/media.h"
+#include "peer_backlog.h"
 
 namespace corvane {
 
@@ -57,13 +61,15 @@ private:
 
     void acceptClients();
     void queue(Client& c);
-    bool flush(Client& c);   // false: the client is gone
+    bool mayBegin(Client& c);   // the next line may start on its way to c
+    bool flush(Client& c);      // false: the client is gone
     bool drain(Client& c);   // false: it hung up, failed, or would not stop sending
 
     int mListenFd = -1;
     int mPort = 0;
     std::string mLine;   // the current track's line
     std::vector<Client> mClients;
+    PeerBacklog mBacklog;
     std::string mError;
 };
 

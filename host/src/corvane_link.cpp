@@ -131,9 +131,12 @@ void CorvaneLink::readFrames(Clock::time_point now) {
         readWaiting(mFrames.fd, kFrameReadBudget, [&](const char*, size_t n) { mFrames.bytes += (long long)n; });
     if (mFrames.bytes / kFrameBytes > before) frameArrived(now);
     if (!alive) {
-        // The server has gone, and the source's connection with it.
+        // The server has gone, and the source's connection with it. One that
+        // closes before its first frame is a full server turning us away.
+        const bool wasSending = mFrames.bytes >= kFrameBytes;
         mFrames.close();
         mAttached = false;
+        if (wasSending && mHooks.onGone) mHooks.onGone();
     }
 }
 

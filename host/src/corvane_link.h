@@ -12,7 +12,8 @@
 //     comes on the new connection it attaches a fresh source;
 //   - the track channel (the frame port + 1, track_line.h) tells what plays:
 //     the newest good line of each tick becomes onTrack(meta), bad ones are
-//     ignored.
+//     ignored; a server that sent frames and then ended the connection
+//     becomes onGone(), once for each such end.
 //
 // Who calls it: the plug-in's thread, tick() once a frame. tick() never
 // waits: connects are non-blocking and finished by later ticks, reads take
@@ -39,6 +40,9 @@ public:
     struct Hooks {
         std::function<bool()> attach;   // a fresh source on the port: true when it connected
         std::function<void(const lv::TrackMeta&)> onTrack;
+        // The server that was sending has ended the connection (stopped, or
+        // died): what it named no longer plays.
+        std::function<void()> onGone;
         std::function<void(const std::string&)> say;
     };
 

@@ -108,6 +108,13 @@ void LiveSound::linkCorvane(PluginHost& host, int port) {
     // Nothing else starts tracks here: each one the server names is the next
     // track heard, and the frame loop sends it to the plug-in.
     hooks.onTrack = [this](const lv::TrackMeta& meta) { mBuffer.startTrack(meta); };
+    hooks.onGone = [this, port] {
+        lv::TrackMeta gone;
+        gone.title = "Corvane server gone";
+        gone.artist = "127.0.0.1:" + std::to_string(port);
+        gone.album = "waiting for it to start again";
+        mBuffer.startTrack(gone);
+    };
     hooks.say = say;
     mCorvane = std::make_unique<CorvaneLink>(port, std::move(hooks));
     mCorvane->start(CorvaneLink::Clock::now());

@@ -34,8 +34,8 @@ std::vector<OptionRule> optionTable(Options& o) {
     optionRow(table, "--verbose").help =
         "FFmpeg's messages, what the plug-in asks for and, in a window, the frame rate every 5 seconds";
     table.insert(table.end(), {
-        flagOption("--no-audio", o.noAudio)
-            .doc(kPlayingSection, "keep the sound device closed (the music runs silently)"),
+        flagOption("--mute", o.noAudio, "--no-audio")
+            .doc(kPlayingSection, "keep the sound device closed (the music runs silently; corvane's word too)"),
         flagOption("--fullscreen", o.fullscreen).doc(kPlayingSection, "start in full screen"),
         OptionRule{"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"}
             .doc(kPlayingSection, "WxH", "window size, and video size with --render (default 1280x720)"),
@@ -63,7 +63,8 @@ std::vector<OptionRule> optionTable(Options& o) {
         intOption("--fps", 1, 60, o.fps,
                   "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)")
             .doc(kRenderSection, "N", "frames per second, 1 to 60 (default 60)"),
-        numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0")
+        numberOption("--duration", 1e-3, 1e7, o.durationSeconds,
+                     "a number of seconds from 0.001 to 10000000 (like 30 or 2.5)")
             .doc(kRenderSection, "SECONDS", "stop after this much of the music"),
         intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51")
             .doc(kRenderSection, "N", "video quality, 0 (lossless) to 51 (default 18)"),

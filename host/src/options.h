@@ -25,7 +25,7 @@ struct Options : CommonOptions {
     double durationSeconds = -1.0;     // --duration: render at most this much
     int crf = 18;
     std::string preset = "veryfast";
-    bool noAudio = false;
+    bool noAudio = false;              // --mute (the old --no-audio too)
     bool fullscreen = false;
     std::string pluginPath;
     int delayMs = 0;                   // --delay: the picture held back against captured sound

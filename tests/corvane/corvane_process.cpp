@@ -17,8 +17,8 @@ std::vector<std::string> withProgram(const std::vector<std::string>& args) {
 
 }  // namespace
 
-Corvane::Corvane(const std::vector<std::string>& args)
-    : mChild(withProgram(args), {}, mDir / "stdout", mDir / "stderr") {}
+Corvane::Corvane(const std::vector<std::string>& args, const std::vector<std::string>& env)
+    : mChild(withProgram(args), env, mDir / "stdout", mDir / "stderr") {}
 
 Corvane::~Corvane() { signal(SIGKILL); }
 

@@ -18,11 +18,12 @@ using lvtest::writeWav;
 // Bytes of one frame on the wire: both channels' spectra.
 constexpr size_t FRAME = 2 * SPECTRUM_BINS;
 
-// bin/corvane of the build, started with `args`; stdout and stderr kept in
-// files. Killed with the object if it still runs.
+// bin/corvane of the build, started with `args` and extra environment
+// entries ("NAME=value"); stdout and stderr kept in files. Killed with the
+// object if it still runs.
 class Corvane {
 public:
-    explicit Corvane(const std::vector<std::string>& args);
+    explicit Corvane(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
     ~Corvane();
     Corvane(const Corvane&) = delete;
     Corvane& operator=(const Corvane&) = delete;

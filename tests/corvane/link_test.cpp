@@ -38,6 +38,8 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
             host.changeTrack(record);
         };
         hooks.say = [&](const std::string& m) { said.push_back(m); };
+        int gone = 0;
+        hooks.onGone = [&] { ++gone; };
         CorvaneLink link(port, hooks);
         link.start(Clock::now());
 
@@ -68,6 +70,7 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         EXPECT_FALSE(link.attached());
         EXPECT_EQ(said.size(), 1u);
         EXPECT_EQ(countHaving(said, "no Corvane server on 127.0.0.1:" + std::to_string(port)), 1);
+        EXPECT_EQ(gone, 0) << "no server has gone: none was there";
 
         const std::vector<std::string> server{"--pattern", "--mute", "--port", std::to_string(port)};
         std::vector<uint8_t> served;
@@ -84,10 +87,13 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
             ASSERT_EQ(first.wait(10.0), 128 + SIGKILL);
         }
 
-        // Gone for three seconds: said once, however often it retries.
+        // Gone for three seconds: said once, however often it retries, and
+        // told once, for the window and the overlay.
+        EXPECT_TRUE(play(3.0, [&] { return gone > 0; })) << "the server's end went unnoticed";
         play(3.0, nullptr);
         EXPECT_FALSE(link.attached());
         EXPECT_EQ(countHaving(said, "no frames from corvane"), 1) << said.back();
+        EXPECT_EQ(gone, 1);
         EXPECT_NE(host.canvasPixels(), served) << "the scene stood still after the server died";
 
         // Back on the same port: a fresh source, and frames flow again.
@@ -95,6 +101,7 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         ASSERT_EQ(second.waitForPort(), port);
         ASSERT_TRUE(play(10.0, flowing)) << "no source attached once the server came back";
         EXPECT_EQ(link.attaches(), 2);
+        EXPECT_EQ(gone, 1);
         EXPECT_EQ(countHaving(said, "is sending"), 2);
         EXPECT_EQ(said.size(), 4u) << ::testing::PrintToString(said);
         EXPECT_EQ(host.mPort.frameCount, frames) << "the plug-in missed frames while the server was away";

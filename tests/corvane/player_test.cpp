@@ -30,9 +30,13 @@ TEST(CorvanePlayer, StartedBeforeTheServerPicksItUpAndShowsItsTrack) {
     EXPECT_TRUE(lvtest::waitFor([&] { return lvtest::findWindowNamed(d, DefaultRootWindow(d), "Framing test pattern") != 0; },
                                 20.0))
         << "the server's track did not reach the player";
-    XCloseDisplay(d);
 
+    // Its track must not stay on show as if it still played.
     server.signal(SIGKILL);
+    EXPECT_TRUE(lvtest::waitFor([&] { return lvtest::findWindowNamed(d, DefaultRootWindow(d), "Corvane server gone") != 0; },
+                                20.0))
+        << "the window still names the track of a server that has gone";
+    XCloseDisplay(d);
     EXPECT_TRUE(lvtest::waitFor([&] { return logHas("no frames from corvane"); }, 20.0)) << lvtest::readFile(log);
     player.signal(SIGTERM);
     EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(log);

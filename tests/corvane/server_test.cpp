@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <poll.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -177,11 +179,19 @@ TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
         Corvane server({"--pattern", "--mute", "--rate", "200", "--port", "0"});
         const int port = server.waitForPort();
         ASSERT_GT(port, 0);
+        // What one player opens: two frame connections and one for the
+        // track names, counted apart.
         const int a = cvtest::connectClient(port);
         const int b = cvtest::connectClient(port);
+        const int names = cvtest::connectClient(port + 1);
         uint8_t frame[FRAME];
         ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
         ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+        EXPECT_TRUE(lvtest::waitFor(
+            [&] { return server.errors().find("2 frame clients and 1 track client connected") != std::string::npos; },
+            10.0))
+            << server.errors();
+        close(names);
         server.signal(sig);
         EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << "; stderr: " << server.errors();
         for (int fd : {a, b}) {
@@ -191,6 +201,37 @@ TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
             close(fd);
         }
     }
+}
+
+// While it starts: a sound server that takes the connection and never
+// answers holds corvane in libpulse's connect for 30 s. A stop signal must
+// end it there as it would while serving. The test is that sound server: a
+// socket that listens and never accepts (the kernel completes the connect).
+TEST(CorvaneServer, StopSignalsEndItWhileItStarts) {
+    cvtest::TempDir dir;
+    const std::string path = dir / "native";
+    const int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
+    for (int sig : {SIGTERM, SIGINT}) {
+        Corvane server({"--capture", "--port", "0"}, {"PULSE_SERVER=unix:" + path});
+        pollfd waiting{silent, POLLIN, 0};
+        ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "corvane never called on the sound server; " << server.errors();
+        server.signal(sig);
+        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " while it waits for the sound server; stderr: "
+                                        << server.errors();
+        EXPECT_NE(server.errors().find("stopped"), std::string::npos) << server.errors();
+        EXPECT_EQ(server.output(), "") << "it never served";
+        // The connection it left behind, so that the next one is seen.
+        const int left = accept(silent, nullptr, nullptr);
+        if (left >= 0) close(left);
+    }
+    close(silent);
 }
 
 TEST(CorvaneServer, MusicFilesBecomeEachChannelsSpectrumAndUnplayableOnesAreSkipped) {
@@ -247,6 +288,10 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
     EXPECT_NE(out.find("--pattern"), std::string::npos);
     EXPECT_EQ(run({"--rate", "fast"}), 2);
     EXPECT_EQ(run({"--bogus"}), 2);
+    // Numbers are the whole text, without spaces or signs around them.
+    EXPECT_EQ(run({"--pattern", "--mute", "--port", "0", "--rate", " 60"}, nullptr, &err), 2);
+    EXPECT_NE(err.find("not \" 60\""), std::string::npos) << err;
+    EXPECT_EQ(run({"--pattern", "--mute", "--port", "+0"}), 2);
 
     // A port someone else holds: named, with the way out.
     const int holder = cvtest::holdPort(0);
@@ -259,7 +304,8 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
 
     cvtest::TempDir dir;
     std::ofstream(dir / "noise.ogg") << "not an ogg file";
-    EXPECT_EQ(run({"--mute", "--port", "0", dir / "noise.ogg"}, &out, &err), 1);
+    // The player's word for --mute is taken too.
+    EXPECT_EQ(run({"--no-audio", "--port", "0", dir / "noise.ogg"}, &out, &err), 1);
     EXPECT_NE(err.find("nothing could be played"), std::string::npos) << err;
     EXPECT_EQ(out, "") << "it must not claim to listen";
     EXPECT_EQ(run({"--mute", "--port", "0", dir / "no such folder"}, nullptr, &err), 1);

@@ -2,8 +2,13 @@
 // files played one after the other, what it does when that port is taken,
 // and the reading side (track_line.h) against hostile input.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <functional>
 
 #include "corvane_process.h"
 #include "track_line.h"
@@ -23,6 +28,12 @@ lv::TrackMeta meta(const std::string& title, const std::string& artist, const st
     m.artist = artist;
     m.album = album;
     return m;
+}
+
+// A good line of exactly `size` bytes, without a newline.
+std::string padded(size_t size) {
+    const std::string head = "{\"title\":\"", tail = "\"}";
+    return head + std::string(size - head.size() - tail.size(), 'x') + tail;
 }
 
 void expectTrack(const lv::TrackMeta& got, const lv::TrackMeta& want, const std::string& line) {
@@ -61,6 +72,55 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineAndLateClientsGetTheCurrentOne) {
     EXPECT_EQ(readText(early, 1, 0.3), "") << "a line without a change";
     close(early);
     close(late);
+}
+
+// A reader that pauses while many tracks change: back, it reads the line it
+// stopped at and then the newest, not every line it missed (left queued in
+// its own receive buffer, they would keep it behind by as many songs).
+TEST(CorvaneTracks, AReaderBackFromAPauseSkipsToTheNewestLine) {
+    cvtest::TempDir dir;
+    constexpr int kTracks = 100;
+    auto name = [](int k) {
+        char text[8];
+        std::snprintf(text, sizeof text, "t%03d", k);
+        return std::string(text);
+    };
+    // Short tracks, and a last one long enough to be read while it plays.
+    for (int k = 0; k < kTracks; ++k)
+        cvtest::writeWav(dir / (name(k) + ".wav"), std::vector<float>(k + 1 < kTracks ? 2 * 1323 : 2 * 44100 * 4, 0.1f));
+    cvtest::Corvane server({"--mute", "--rate", "200", "--port", "0", dir.path()});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    const int client = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+    ASSERT_GE(client, 0);
+
+    TrackLineReader reader;
+    std::vector<std::string> titles;
+    auto readUntil = [&](const std::function<bool()>& enough) {
+        char buffer[4096];
+        while (!enough()) {
+            pollfd p{client, POLLIN, 0};
+            if (poll(&p, 1, 10000) != 1) break;
+            const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            reader.feed(buffer, size_t(n), [&](std::string_view line) {
+                lv::TrackMeta m;
+                titles.push_back(parseTrackLine(line, m) ? m.title : "(bad line)");
+            });
+        }
+    };
+    readUntil([&] { return !titles.empty(); });
+    ASSERT_EQ(titles.size(), 1u);
+    titles.clear();
+    // The pause: until the last track plays.
+    const std::string last = name(kTracks - 1);
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.errors().find("\"" + last + "\"") != std::string::npos; }, 30.0))
+        << server.errors();
+    readUntil([&] { return !titles.empty() && titles.back() == last; });
+    ASSERT_FALSE(titles.empty());
+    EXPECT_EQ(titles.back(), last);
+    EXPECT_LE(titles.size(), 2u) << "stale lines after the pause, from " << titles.front();
+    close(client);
 }
 
 TEST(CorvaneTracks, ATakenTrackPortLeavesTheFramesGoing) {
@@ -135,18 +195,34 @@ TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {
     EXPECT_EQ(back.artist, "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
     EXPECT_GT(back.album.size(), 100u);
     EXPECT_EQ(back.album, std::string(back.album.size(), '\x02'));
+    // U+0000, which the reader refuses, is never written.
+    ASSERT_TRUE(parseTrackLine(trackLine(meta(std::string("a\0b", 3), "", "")), back));
+    EXPECT_EQ(back.title, "a\xEF\xBF\xBD" "b");
 
     // Escapes and members a reader must take, whatever their order.
     ASSERT_TRUE(parseTrackLine(" { \"n\": -1.5e3, \"x\": [true, {\"y\": null}], \"album\":\"C\", "
                                "\"title\" : \"q\\u00e9\\ud83c\\udfb5\\/\" }\r\n",
                                back));
     expectTrack(back, meta("q\xC3\xA9\xF0\x9F\x8E\xB5/", "", "C"), "members");
+
+    // Every form of JSON number, skipped.
+    for (const char* number : {"0", "-0", "7", "-12", "0.5", "-0.0e-0", "1e9", "1E+10", "2.5e-3", "10",
+                               "123456789012345678901234567890", "0e0"}) {
+        const std::string line = std::string("{\"n\":") + number + ",\"title\":\"T\",\"x\":[" + number + "]}";
+        EXPECT_TRUE(parseTrackLine(line, back)) << line;
+    }
+
+    // The longest line, newline included, is exactly the bound.
+    const std::string longest = padded(TRACK_LINE_MAX - 1) + "\n";
+    ASSERT_EQ(longest.size(), TRACK_LINE_MAX);
+    EXPECT_TRUE(parseTrackLine(longest, back));
+    EXPECT_TRUE(parseTrackLine(padded(TRACK_LINE_MAX - 1), back)) << "the same line without its newline";
 }
 
 TEST(TrackLine, HostileLinesAreIgnoredWholeAndNeverCrash) {
     std::string deep = "{\"title\":\"T\",\"x\":";
     for (int i = 0; i < 50; ++i) deep += "[";
-    const std::string hostile[] = {
+    std::vector<std::string> hostile = {
         std::string("{\"title\":\"") + std::string(TRACK_LINE_MAX, 'x') + "\"}",   // overlong
         "{\"title\":\"\\x41\"}", "{\"title\":\"\\u12G4\"}", "{\"title\":\"\\u12\"}",     // bad escapes
         "{\"title\":\"\\ud800\"}", "{\"title\":\"\\udc00\"}", "{\"title\":\"\\ud800\\u0041\"}",
@@ -158,11 +234,18 @@ TEST(TrackLine, HostileLinesAreIgnoredWholeAndNeverCrash) {
         "", "[\"title\"]", "\"title\"", "{\"title\":\"A\"} x", "{\"title\":\"A\"}{}",   // not one object
         "{\"title\":\"A\"", "{\"title\":\"A\",}", "{\"title\" \"A\"}", "{\"title\":\"a\tb\"}",
         "{\"title\":\"A\",\"x\":tru}", deep + std::string(50, ']') + "}", deep,
+        padded(TRACK_LINE_MAX) + "\n", padded(TRACK_LINE_MAX),   // one byte past the bound, newline counted
     };
+    // Skipped values that are not JSON numbers, as a member and in an array.
+    for (const char* number : {"-", "e", "01", "-01", "00", "1.2.3", "+1", ".5", "1.", "1.e5", "-0.0e+", "Ee--",
+                               "1e", "1e+-5", "--1", "- 1", "0x1F", "NaN", "Infinity", "-Infinity", "1_000"}) {
+        hostile.push_back(std::string("{\"title\":\"A\",\"n\":") + number + "}");
+        hostile.push_back(std::string("{\"title\":\"A\",\"n\":[") + number + "]}");
+    }
     for (const std::string& line : hostile) {
         lv::TrackMeta kept = meta("kept", "kept", "kept");
-        EXPECT_FALSE(parseTrackLine(line, kept)) << line;
-        expectTrack(kept, meta("kept", "kept", "kept"), line);
+        EXPECT_FALSE(parseTrackLine(line, kept)) << line.substr(0, 80);
+        expectTrack(kept, meta("kept", "kept", "kept"), line.substr(0, 80));
     }
 }
 

@@ -192,7 +192,8 @@ TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
                              "--render and --frames go with neither --capture nor --source corvane",
                              "--capture takes no files", "--source corvane takes neither files nor --capture",
                              "2 a mistake on the command line", "3 a render finished, but files were skipped",
-                             "a plain line about every 10 seconds"})
+                             "a plain line about every 10 seconds",
+                             "--mute, --no-audio keep the sound device closed (the music runs silently; corvane's word too)"})
         EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
     TempDir dir;
     const std::vector<std::vector<std::string>> refused = {

@@ -157,9 +157,17 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // Faster than the plug-in draws: its clock would run ahead of the video.
         {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
         {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
+        // Numbers are the whole text: no spaces around them, no other bases.
+        {{player(), "--render", dir / "x.mp4", "--fps", " 60"}, {}, 2, "not \" 60\""},
+        {{player(), "--render", dir / "x.mp4", "--fps", "60 "}, {}, 2, "not \"60 \""},
+        {{player(), "--render", dir / "x.mp4", "--duration", "0x10"}, {}, 2, "seconds"},
+        {{player(), "--source", "corvane: 80"}, {}, 2, "a port from 1 to 65535"},
+        // Below the bound: the message says where the bound is.
+        {{player(), "--render", dir / "x.mp4", "--duration", "1e-4"}, {}, 2, "from 0.001"},
         // The muxer alone would only say "Invalid argument", at the header.
         {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
-        {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
+        {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},   // the old word
         // The picture held back against live sound only: a file keeps its exact sync.
         {{player(), "--capture", "--delay", "2001"}, {}, 2, "0 to 2000"},
         {{player(), "--delay", "100"}, {}, 2, "--delay holds the picture back against live sound; it goes with --capture"},
