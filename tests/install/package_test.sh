@@ -88,7 +88,7 @@ for program in lumenvortex corvane; do
     offered=$(bash -c 'source "$1"; COMP_WORDS=("$2" --); COMP_CWORD=1; "_$2"; printf "%s\n" "${COMPREPLY[@]}"' \
         _ "$root/usr/share/bash-completion/completions/$program" "$program")
     while read -r option; do
-        grep -qE -- "^ *(-[a-zA-Z], )?${option}( |$)" "$tmp/$program.txt" || fail "$program(1) does not list $option"
+        grep -qE -- "^ *(-[a-zA-Z], )?${option}( |,|$)" "$tmp/$program.txt" || fail "$program(1) does not list $option"
         grep -qx -- "$option" <<<"$offered" || fail "the completion of $program does not offer $option"
     done <"$tmp/options"
 done
