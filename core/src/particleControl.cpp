@@ -6,6 +6,7 @@
 #include "GLInit.h"
 #include "gravityControl.h"
 #include "lumenvortexApplet.h"
+#include "renderer.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ struct GlowLook {
     bool bw;
 
     static GlowLook begin() {
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-        glMatrixMode(GL_MODELVIEW);
-        glEnable(GL_TEXTURE_2D);
+        setPolygonOutline(false);
+        matrixMode(GL_MODELVIEW);
+        setTexturing(true);
         return {gMode.maxParticleSize(), gMode.minParticleSize(), gMode.blackAndWhite()};
     }
     float radius(const Particle& p) const { return minSize + (maxSize - minSize) * p.myLevel; }
@@ -45,7 +46,7 @@ struct GlowLook {
 
 ParticleControl::ParticleControl(int initialTotal)
     : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
-      showRibbon(true), mFastStep(true), mBatchedDraw(true) {}
+      showRibbon(true), mFastStep(true), mBatchedDraw(gRenderer != RENDERER_REFERENCE) {}
 
 void ParticleControl::exist() {
     if (total != count) adjustAmount();
@@ -291,19 +292,19 @@ void ParticleControl::renderGlowsBatched() {
     glBindTexture(GL_TEXTURE_2D, texName(orb));
     mCoreBatch.draw(GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glColor4ub(255, 255, 255, 255);
+    currentColor(1, 1, 1, 1);
 }
 
 // Rings and discs in one call, in the immediate order (depth ties go to the
 // first drawn), with the same random draws in the same order.
 void ParticleControl::renderFlatBatched() {
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glMatrixMode(GL_MODELVIEW);
+    setPolygonOutline(false);
+    matrixMode(GL_MODELVIEW);
     bool simple = gMode.simpleShade();
     bool ribbons = gMode.renderRibbons();
     float maxSize = gMode.maxParticleSize();
     float minSize = gMode.minParticleSize();
-    glDisable(GL_TEXTURE_2D);
+    setTexturing(false);
 
     DrawBatch& shapes = mGlowBatch;
     shapes.begin();
