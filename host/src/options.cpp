@@ -55,6 +55,9 @@ stops early and keeps a playable video of what was drawn):
 Other:
   --plugin PATH        the visualizer plug-in to load (default: Lumenvortex.so
                        beside this program, then $LUMENVORTEX_PLUGIN)
+  --renderer NAME      how the picture is drawn: batched (the default),
+                       reference (the literal fixed-function drawing) or
+                       gles (shaders on OpenGL ES 3)
   --verbose            FFmpeg's messages, what the plug-in asks for and, in a
                        window, the frame rate every 5 seconds
   -h, --help           this text
@@ -111,6 +114,10 @@ std::vector<OptionRule> optionTable(Options& o) {
         if (ok) o.corvanePort = port;
         return ok;
     };
+    auto renderer = [&o](const std::string& v) {
+        o.renderer = v;
+        return v == "reference" || v == "batched" || v == "gles";
+    };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
     table.insert(table.end(), {
         flagOption("--no-audio", o.noAudio),
@@ -127,6 +134,7 @@ std::vector<OptionRule> optionTable(Options& o) {
         textOption("--render", o.renderPath),
         textOption("--frames", o.framesDir),
         textOption("--plugin", o.pluginPath),
+        {"--renderer", "", Takes::VALUE, renderer, "reference, batched or gles"},
     });
     return table;
 }

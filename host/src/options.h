@@ -25,6 +25,7 @@ struct Options : CommonOptions {
     bool noAudio = false;
     bool fullscreen = false;
     std::string pluginPath;
+    std::string renderer;              // --renderer: empty for the plug-in's default
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };

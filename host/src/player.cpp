@@ -6,7 +6,9 @@
 #include "lv/media.h"
 #include "plugin_host.h"
 
-bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
+namespace {
+
+bool loadModule(PluginHost& host, const Options& options, std::string& error) {
     if (!options.pluginPath.empty()) {
         std::string why;
         if (host.loadFrom(options.pluginPath, why)) return true;
@@ -14,6 +16,16 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
         return false;
     }
     return host.load(error);
+}
+
+}  // namespace
+
+bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
+    if (!loadModule(host, options, error)) return false;
+    if (options.renderer.empty() || host.setRenderer(options.renderer)) return true;
+    error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
+            ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
+    return false;
 }
 
 int runPlayer(int argc, char** argv) {
