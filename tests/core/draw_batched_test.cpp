@@ -16,11 +16,14 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "field_scenario.h"
 #include "gl_test_env.h"
+#include "lv/image.h"
 #include "renderer.h"
 
 namespace {
@@ -180,6 +183,38 @@ TEST(DrawBatched, GlesDrawsTheReferencePictureInEveryMode) {
         lvtest::writePNG(dir + "/draw-gles-" + std::to_string(mode) + ".png", gles.data(), WIDTH, HEIGHT);
         EXPECT_GE(db, MIN_PSNR) << "mode " << mode << ": the ES picture differs (see " << dir << ")";
         std::printf("mode %d: reference against gles, PSNR %.1f dB\n", mode, db);
+    }
+}
+
+lvimage::Image readPNG(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    lvimage::Image image;
+    std::string error;
+    EXPECT_TRUE(lvimage::decodeImage(bytes.data(), bytes.size(), &image, error)) << path << ": " << error;
+    return image;
+}
+
+// lv-snapshot, as a person runs it, writes the same seven pictures with the
+// reference drawing and with the ES renderer.
+TEST(DrawBatched, SnapshotsOfTheReferenceAndTheGlesRendererMatch) {
+    const char* bin = std::getenv("LV_BINARY_DIR");
+    ASSERT_TRUE(bin) << "run under ctest, which says where lv-snapshot is";
+    const std::string dir = lvtest::outputDir() + "/snapshots";
+    for (const char* renderer : {"reference", "gles"}) {
+        const std::string command = std::string(bin) + "/bin/lv-snapshot " + dir + "-" + renderer + " --renderer " +
+                                    renderer + " > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    for (int mode = 0; mode < 7; mode++) {
+        const std::string name = "/mode-" + std::to_string(mode) + ".png";
+        lvimage::Image reference = readPNG(dir + "-reference" + name), gles = readPNG(dir + "-gles" + name);
+        ASSERT_GT(reference.width, 0);
+        EXPECT_EQ(reference.width, gles.width);
+        EXPECT_EQ(reference.height, gles.height);
+        double db = lvtest::psnr(reference.rgba, gles.rgba);
+        EXPECT_GE(db, MIN_PSNR) << "lv-snapshot's mode " << mode << " (see " << dir << "-*" << name << ")";
+        std::printf("lv-snapshot mode %d: reference against gles, PSNR %.1f dB\n", mode, db);
     }
 }
 
