@@ -36,6 +36,8 @@ bool OffscreenCanvas::open(int width, int height, bool multisample, std::string&
     return true;
 }
 
+bool OffscreenCanvas::makeCurrent(std::string& error) { return lvgl::makeCurrent(mContext, error); }
+
 bool OffscreenCanvas::present(std::string& error) {
     std::string why;
     if (lvgl::swapBuffers(mContext, why)) return true;

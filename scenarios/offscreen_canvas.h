@@ -34,6 +34,8 @@ public:
     // Presents the frame: the port's pixels (or its frameReady call-back)
     // then hold it, row 0 at the top.
     bool present(std::string& error);
+    // Makes this canvas's context current again (after another's).
+    bool makeCurrent(std::string& error);
 
 private:
     lvgl::PixelFormat* mFormat = nullptr;

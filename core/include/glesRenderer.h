@@ -107,7 +107,15 @@ private:
     };
     Saved2D mSaved2D;
 
-    unsigned mProgram, mVao, mVertexBuffer, mIndexBuffer;
+    // Every pass of a frame gets buffers of its own, taken round a ring: on
+    // a driver that draws a frame's passes later (llvmpipe draws at the
+    // frame's end), filling a buffer an earlier pass still reads would wait
+    // for that pass to be drawn. A vertex array object per slot holds its
+    // layout.
+    static const int BUFFER_RING = 32;
+    unsigned mProgram;
+    unsigned mVao[BUFFER_RING], mVertexBuffer[BUFFER_RING], mIndexBuffer[BUFFER_RING];
+    int mNextBuffer;
     int mMvpLocation, mTexturedLocation, mSamplerLocation;
     std::vector<GlesVertex> mScratch;
     std::vector<unsigned> mScratchIndices;

@@ -91,7 +91,8 @@ GLuint compile(GLenum type, const char* source, std::vector<char>* log) {
 
 GlesRenderer::GlesRenderer()
     : mMatrixMode(MODELVIEW), mOutline(false), mTexturing(false), mReady(false), mSaved2D(), mProgram(0),
-      mVao(0), mVertexBuffer(0), mIndexBuffer(0), mMvpLocation(-1), mTexturedLocation(-1), mSamplerLocation(-1) {
+      mVao(), mVertexBuffer(), mIndexBuffer(), mNextBuffer(0), mMvpLocation(-1), mTexturedLocation(-1),
+      mSamplerLocation(-1) {
     mModelview.push_back(identity());
     mProjection.push_back(identity());
 }
@@ -102,7 +103,9 @@ GlesRenderer::~GlesRenderer() {}
 
 void GlesRenderer::forgetGL() {
     mReady = false;
-    mProgram = mVao = mVertexBuffer = mIndexBuffer = 0;
+    mProgram = 0;
+    for (int i = 0; i < BUFFER_RING; i++) mVao[i] = mVertexBuffer[i] = mIndexBuffer[i] = 0;
+    mNextBuffer = 0;
 }
 
 bool GlesRenderer::setupGL(std::vector<char>* log) {
@@ -135,19 +138,21 @@ bool GlesRenderer::setupGL(std::vector<char>* log) {
     mTexturedLocation = glGetUniformLocation(mProgram, "uTextured");
     mSamplerLocation = glGetUniformLocation(mProgram, "uTexture");
 
-    glGenVertexArrays(1, &mVao);
-    glBindVertexArray(mVao);
-    glGenBuffers(1, &mVertexBuffer);
-    glGenBuffers(1, &mIndexBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, mVertexBuffer);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mIndexBuffer);
+    glGenVertexArrays(BUFFER_RING, mVao);
+    glGenBuffers(BUFFER_RING, mVertexBuffer);
+    glGenBuffers(BUFFER_RING, mIndexBuffer);
     const GLsizei stride = sizeof(GlesVertex);
-    glEnableVertexAttribArray(0);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, x)));
-    glEnableVertexAttribArray(1);
-    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, s)));
-    glEnableVertexAttribArray(2);
-    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, r)));
+    for (int i = 0; i < BUFFER_RING; i++) {
+        glBindVertexArray(mVao[i]);
+        glBindBuffer(GL_ARRAY_BUFFER, mVertexBuffer[i]);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mIndexBuffer[i]);
+        glEnableVertexAttribArray(0);
+        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, x)));
+        glEnableVertexAttribArray(1);
+        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, s)));
+        glEnableVertexAttribArray(2);
+        glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsetof(GlesVertex, r)));
+    }
     glBindVertexArray(0);
 
     glUseProgram(mProgram);
@@ -257,8 +262,10 @@ void GlesRenderer::submit(unsigned glMode, bool textured, const GlesVertex* vert
     glUseProgram(mProgram);
     glUniformMatrix4fv(mMvpLocation, 1, GL_FALSE, mvp.m);
     glUniform1i(mTexturedLocation, textured && mTexturing ? 1 : 0);
-    glBindVertexArray(mVao);
-    glBindBuffer(GL_ARRAY_BUFFER, mVertexBuffer);
+    const int slot = mNextBuffer;
+    mNextBuffer = (mNextBuffer + 1) % BUFFER_RING;
+    glBindVertexArray(mVao[slot]);
+    glBindBuffer(GL_ARRAY_BUFFER, mVertexBuffer[slot]);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(count) * GLsizeiptr(sizeof(GlesVertex)), vertices, GL_STREAM_DRAW);
     if (indices && indexCount > 0) {
         glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indexCount) * GLsizeiptr(sizeof(unsigned)), indices,
