@@ -143,7 +143,17 @@ void ParticleControl::repelAllParticles() {
         p.invM = 1.0f / p.M;
     }
 
-    if (lines) glBegin(GL_LINES);
+    // The ES renderer has no immediate mode: the lines are kept as the fast
+    // pass keeps them, and render() draws them first, where these fall in
+    // the frame's drawing too.
+    std::vector<FieldStep::LineVertex>* kept = nullptr;
+    if (lines && rendererIsGles()) {
+        kept = &mFieldStep.lines[0];
+        kept->clear();
+        mFieldStep.linesPending = true;
+    } else if (lines) {
+        glBegin(GL_LINES);
+    }
 
     size_t n = myList.size();
     for (size_t i = 0; i < n; i++) {
@@ -160,7 +170,11 @@ void ParticleControl::repelAllParticles() {
             }
             sum.add(d);
             b.acc.sub(d);
-            if (lines && R2 < 1500) {
+            if (kept && R2 < 1500) {
+                float alpha = (R2 / (-1500.0f) + 1) * 0.15f;
+                kept->push_back({a.loc.x, a.loc.y, a.loc.z, 1, 1, 1, alpha});
+                kept->push_back({b.loc.x, b.loc.y, b.loc.z, 1, 1, 1, alpha});
+            } else if (lines && R2 < 1500) {
                 glColor4f(1, 1, 1, (R2 / (-1500.0f) + 1) * 0.15f);
                 glVertex3f(a.loc.x, a.loc.y, a.loc.z);
                 glVertex3f(b.loc.x, b.loc.y, b.loc.z);
@@ -174,7 +188,7 @@ void ParticleControl::repelAllParticles() {
         a.zv[0] *= a.damp;
     }
 
-    if (lines) glEnd();
+    if (lines && !kept) glEnd();
 }
 
 void ParticleControl::renderAllParticlesNoFlatShade() {
