@@ -742,8 +742,7 @@ bool swapBuffers(Context* c, std::string& error) {
     const int x0 = c->canvasRect[0], y0 = c->canvasRect[1];
 
     bool ok = true;
-    {
-    SavedState saved(c->api);
+    SavedState saved(c->api);   // put back on the way out
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
@@ -782,7 +781,6 @@ bool swapBuffers(Context* c, std::string& error) {
     }
 
     gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
-    }
     return ok;
 }
 
