@@ -16,8 +16,9 @@
  *                            (fixed-function immediate mode, the literal
  *                            drawing), "batched" (vertex arrays, the default)
  *                            or "gles" (shaders on an OpenGL ES 3.0 context).
- *                            Call it before "show": the next context is made
- *                            for it. Returns 1, or 0 for an unknown name
+ *                            Best called before "show"; while shown, the
+ *                            context is made again for it (as the `q` key
+ *                            does). Returns 1, or 0 for an unknown name
  *                            (nothing changes).
  *
  *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1

@@ -431,7 +431,16 @@ LV_EXPORT void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicro
 LV_EXPORT int LumenvortexSetRenderer(const char* name) {
     RendererKind kind;
     if (!parseRenderer(name, &kind)) return 0;
+    if (kind == gRenderer) return 1;
     useRenderer(kind);
+    // Shown: a context of the new renderer's API and every GL object again
+    // in it, as the antialiasing key does.
+    if (gAppletInitialized && gGLContext) {
+        setupGraphics();
+        gApplet->setupPostGL(gWidescreen);
+        gApplet->resized();
+        RebuildTrackTextures();
+    }
     return 1;
 }
 
