@@ -131,14 +131,14 @@ void simulateFrame() {
 }
 
 void drawField() {
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
+    matrixMode(GL_MODELVIEW);
+    pushMatrix();
     bgControl.exist();
     pov.setCamera();
     gravityControl.render();
     particleControl.render();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    matrixMode(GL_MODELVIEW);
+    popMatrix();
 }
 
 }  // namespace lvscenario

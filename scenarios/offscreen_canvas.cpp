@@ -11,7 +11,7 @@ OffscreenCanvas::~OffscreenCanvas() {
     lvgl::destroyPixelFormat(mFormat);
 }
 
-bool OffscreenCanvas::open(int width, int height, bool multisample, std::string& error) {
+bool OffscreenCanvas::open(int width, int height, bool multisample, std::string& error, lvgl::Api api) {
     port.kind = LV_PORT_OFFSCREEN;
     port.width = width;
     port.height = height;
@@ -21,8 +21,8 @@ bool OffscreenCanvas::open(int width, int height, bool multisample, std::string&
     }
     std::string why;
     const char* step = nullptr;
-    mFormat = multisample ? lvgl::choosePixelFormat(&port, true, why) : nullptr;
-    if (!mFormat) mFormat = lvgl::choosePixelFormat(&port, false, why);
+    mFormat = multisample ? lvgl::choosePixelFormat(&port, true, api, why) : nullptr;
+    if (!mFormat) mFormat = lvgl::choosePixelFormat(&port, false, api, why);
     if (!mFormat) step = "no pixel format";
     if (!step && !(mContext = lvgl::createContext(mFormat, why))) step = "no context";
     if (!step && !lvgl::setDrawable(mContext, &port, why)) step = "cannot attach the port";
@@ -35,6 +35,8 @@ bool OffscreenCanvas::open(int width, int height, bool multisample, std::string&
     glViewport(0, 0, width, height);
     return true;
 }
+
+bool OffscreenCanvas::makeCurrent(std::string& error) { return lvgl::makeCurrent(mContext, error); }
 
 bool OffscreenCanvas::present(std::string& error) {
     std::string why;

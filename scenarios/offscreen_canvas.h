@@ -28,10 +28,14 @@ public:
 
     // A width x height canvas (multisampled when asked and offered); the
     // viewport is the whole port, which updateContext leaves to the caller.
-    bool open(int width, int height, bool multisample, std::string& error);
+    // `api`: the context's client API (ES 3 for the ES renderer).
+    bool open(int width, int height, bool multisample, std::string& error,
+              lvgl::Api api = lvgl::Api::DESKTOP_GL);
     // Presents the frame: the port's pixels (or its frameReady call-back)
     // then hold it, row 0 at the top.
     bool present(std::string& error);
+    // Makes this canvas's context current again (after another's).
+    bool makeCurrent(std::string& error);
 
 private:
     lvgl::PixelFormat* mFormat = nullptr;

@@ -1,10 +1,13 @@
-// Drawing alone, immediate against batched: one frame of the field's drawing
-// (background, camera, wells, proximity lines, sprites, ribbons) at
-// 1280 x 720 on a real Mesa llvmpipe offscreen context, without the
-// simulation. One benchmark iteration is one frame.
+// Drawing alone, immediate against batched against the ES renderer: one
+// frame of the field's drawing (background, camera, wells, proximity lines,
+// sprites, ribbons) at 1280 x 720 on a real Mesa llvmpipe offscreen context,
+// without the simulation. One benchmark iteration is one frame.
 //
 //   Draw/mode:M/particles:N/immediate   the reference: immediate-mode calls
 //   Draw/mode:M/particles:N/batched     vertex arrays, one call per pass
+//   Draw/mode:M/particles:N/gles        the batches uploaded (one buffer
+//                                       upload a pass) and drawn with
+//                                       shaders, on an OpenGL ES 3 context
 //
 // The scene is the shared scenario's field (scenarios/field_scenario.h): four
 // wells, a steady spectrum, N particles, 30 simulated frames in mode M so the
@@ -27,6 +30,7 @@
 #include "median_reporter.h"
 #include "field_scenario.h"
 #include "offscreen_canvas.h"
+#include "renderer.h"
 
 namespace {
 
@@ -37,22 +41,42 @@ const int WARM_UP_FRAMES = 30;
 const int MODES = 7;
 const int SIZES[] = {525, 5000};
 
-// The offscreen canvas and an applet whose textures and shape lists live in
-// its context, for the whole run.
+enum Path { IMMEDIATE, BATCHED, GLES };
+const char* const PATH_NAMES[] = {"immediate", "batched", "gles"};
+
+// The offscreen canvases (desktop GL, and ES 3 for the ES renderer) and an
+// applet whose textures and shape lists live in the current one. The
+// desktop paths are registered first, so the switch to ES happens once.
 struct Offscreen {
-    lvscenario::OffscreenCanvas canvas;
+    lvscenario::OffscreenCanvas desktop, es;
+    bool esOpen = false, onEs = false;
     LumenvortexApplet applet;
 
     bool open(std::string& error) {
-        if (!canvas.open(WIDTH, HEIGHT, false, error)) return false;
+        if (!desktop.open(WIDTH, HEIGHT, false, error)) return false;
+        std::string esError;
+        esOpen = es.open(WIDTH, HEIGHT, false, esError, lvgl::Api::GLES3);
+        if (!esOpen) std::fprintf(stderr, "draw_draw_bench: no OpenGL ES 3 (%s): the gles runs are left out\n", esError.c_str());
+        if (!desktop.makeCurrent(error)) return false;
         applet.mWidth = WIDTH;
         applet.mHeight = HEIGHT;
         gApplet = &applet;
         applet.setupPostGL(false);   // textures and shape lists in this context
         return true;
     }
+    // The ES context current with the ES renderer's objects in it.
+    void switchToEs() {
+        if (onEs) return;
+        std::string error;
+        if (!es.makeCurrent(error)) std::fprintf(stderr, "draw_draw_bench: %s\n", error.c_str());
+        useRenderer(RENDERER_GLES);
+        applet.setupPostGL(false);
+        onEs = true;
+    }
     ~Offscreen() { gApplet = nullptr; }
 };
+
+Offscreen* gScreen = nullptr;
 
 // The field grown in `mode`, its lines (lines mode) kept so that every
 // frame draws them again.
@@ -71,8 +95,10 @@ void drawFrame(const std::vector<FieldStep::LineVertex>& lines) {
     lvscenario::drawField();
 }
 
-void frameLoop(benchmark::State& state, int mode, int n, bool batched) {
+void frameLoop(benchmark::State& state, int mode, int n, Path path) {
+    if (path == GLES) gScreen->switchToEs();
     prepare(mode, n);
+    const bool batched = path != IMMEDIATE;
     particleControl.mBatchedDraw = batched;
     gravityControl.mBatchedDraw = batched;
     std::vector<FieldStep::LineVertex> lines = particleControl.mFieldStep.lines[0];
@@ -85,16 +111,17 @@ void frameLoop(benchmark::State& state, int mode, int n, bool batched) {
     state.counters["fps"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
 }
 
-std::string name(int mode, int n, bool batched) {
-    return "Draw/mode:" + std::to_string(mode) + "/particles:" + std::to_string(n) + (batched ? "/batched" : "/immediate");
+std::string name(int mode, int n, Path path) {
+    return "Draw/mode:" + std::to_string(mode) + "/particles:" + std::to_string(n) + "/" + PATH_NAMES[path];
 }
 
-void registerAll() {
-    for (int n : SIZES) {
-        for (int mode = 0; mode < MODES; mode++) {
-            for (bool batched : {false, true}) {
-                benchmark::RegisterBenchmark(name(mode, n, batched).c_str(),
-                                             [=](benchmark::State& s) { frameLoop(s, mode, n, batched); })
+void registerAll(bool withGles) {
+    for (Path path : {IMMEDIATE, BATCHED, GLES}) {
+        if (path == GLES && !withGles) continue;
+        for (int n : SIZES) {
+            for (int mode = 0; mode < MODES; mode++) {
+                benchmark::RegisterBenchmark(name(mode, n, path).c_str(),
+                                             [=](benchmark::State& s) { frameLoop(s, mode, n, path); })
                     ->Unit(benchmark::kMillisecond)
                     ->MeasureProcessCPUTime()
                     ->UseRealTime();
@@ -107,16 +134,28 @@ void registerAll() {
 // repeated).
 class SideBySide : public lvbench::MedianReporter {
 public:
+    // Each path's fps (cpu ms), and the ES renderer's speed against the
+    // batched path ("-" where a path did not run).
     void table() const {
-        std::printf("\n%9s %4s %22s %22s %8s\n", "particles", "mode", "immediate fps (cpu ms)", "batched fps (cpu ms)",
-                    "speed-up");
+        std::printf("\n%9s %4s %22s %22s %22s %9s\n", "particles", "mode", "immediate fps (cpu ms)",
+                    "batched fps (cpu ms)", "gles fps (cpu ms)", "gles/bat.");
         for (int n : SIZES) {
             for (int mode = 0; mode < MODES; mode++) {
-                std::string a = name(mode, n, false), b = name(mode, n, true);
-                if (!ms.count(a) || !ms.count(b)) continue;
-                double fa = 1000 / ms.at(a), fb = 1000 / ms.at(b);
-                std::printf("%9d %4d %12.1f (%7.2f) %12.1f (%7.2f) %7.1fx\n", n, mode, fa, cpuMs.at(a), fb, cpuMs.at(b),
-                            fb / fa);
+                std::printf("%9d %4d", n, mode);
+                for (Path path : {IMMEDIATE, BATCHED, GLES}) {
+                    std::string key = name(mode, n, path);
+                    if (ms.count(key)) {
+                        std::printf(" %12.1f (%7.2f)", 1000 / ms.at(key), cpuMs.at(key));
+                    } else {
+                        std::printf(" %22s", "-");
+                    }
+                }
+                std::string b = name(mode, n, BATCHED), g = name(mode, n, GLES);
+                if (ms.count(b) && ms.count(g)) {
+                    std::printf(" %8.2fx\n", ms.at(b) / ms.at(g));
+                } else {
+                    std::printf(" %9s\n", "-");
+                }
             }
         }
     }
@@ -132,7 +171,8 @@ int main(int argc, char** argv) {
                      error.c_str());
         return 1;
     }
-    registerAll();
+    gScreen = &screen;
+    registerAll(screen.esOpen);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     SideBySide reporter;

@@ -78,5 +78,6 @@ public:
 
 private:
     void submit(GLenum mode, bool textured, bool strips);
+    void submitGles(GLenum mode, bool textured, bool strips) const;
     void fan(GLuint base, int points);
 };

@@ -154,6 +154,18 @@ void image(const PImage& pimage, float x, float y, float width, float height);
 void printMatrix();
 void printProjection();
 
+// The pieces of GL 1 state the scene's passes set and read. Under the ES
+// renderer (renderer.h) they are kept by it and never reach GL; otherwise
+// each is the one GL call its comment names.
+void matrixMode(GLenum mode);                              // glMatrixMode
+void setTexturing(bool on);                                // glEnable / glDisable(GL_TEXTURE_2D)
+void setPolygonOutline(bool on);                           // glPolygonMode(GL_FRONT_AND_BACK, GL_LINE / GL_FILL)
+bool polygonFilled();                                      // glGetIntegerv(GL_POLYGON_MODE): both faces filled
+void currentColor(float r, float g, float b, float a);    // glColor4f
+// The texture wrap the kit's textures use: GL_CLAMP, or where ES has no
+// border (GL_CLAMP_TO_EDGE) the ES renderer's shader works the border out.
+GLint textureWrap();
+
 // ---------------------------------------------------------------- sketch
 
 class PAppletWrapper;

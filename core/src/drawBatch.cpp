@@ -6,8 +6,11 @@
 #include <GL/glext.h>
 
 #include <cmath>
+#include <cstddef>
 
 #include "POV.h"
+#include "glesRenderer.h"
+#include "renderer.h"
 #include "libp5.h"
 
 extern POV pov;
@@ -151,8 +154,30 @@ void DrawBatch::draw(GLenum mode, bool textured) { submit(mode, textured, false)
 
 void DrawBatch::drawStrips(GLenum mode, bool textured) { submit(mode, textured, true); }
 
+static_assert(sizeof(DrawBatch::Vertex) == sizeof(GlesVertex) && offsetof(DrawBatch::Vertex, s) == offsetof(GlesVertex, s) &&
+                  offsetof(DrawBatch::Vertex, r) == offsetof(GlesVertex, r),
+              "the ES renderer takes the batches' vertices as they are");
+
+// The ES renderer's form of the same call: the vertices as built, the
+// primitive named for it (it has no quads or polygon modes of its own).
+void DrawBatch::submitGles(GLenum mode, bool textured, bool strips) const {
+    const auto* v = reinterpret_cast<const GlesVertex*>(verts.data());
+    const int n = static_cast<int>(verts.size());
+    if (strips) {
+        glesRenderer.draw(GlesRenderer::QUAD_STRIPS, textured, v, n, nullptr, 0, firsts.data(), counts.data(),
+                          static_cast<int>(firsts.size()));
+    } else if (mode == GL_QUADS && indices.empty()) {
+        glesRenderer.draw(GlesRenderer::QUADS, textured, v, n);
+    } else if (mode == GL_LINES) {
+        glesRenderer.draw(GlesRenderer::LINES, textured, v, n);
+    } else {
+        glesRenderer.draw(GlesRenderer::TRIANGLES, textured, v, n, indices.data(), static_cast<int>(indices.size()));
+    }
+}
+
 void DrawBatch::submit(GLenum mode, bool textured, bool strips) {
     if (verts.empty()) return;
+    if (rendererIsGles()) return submitGles(mode, textured, strips);
     const GLsizei stride = sizeof(Vertex);
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     glEnableClientState(GL_VERTEX_ARRAY);

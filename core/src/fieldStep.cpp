@@ -12,8 +12,10 @@
 #include <thread>
 
 #include "GLInit.h"
+#include "glesRenderer.h"
 #include "lumenvortexApplet.h"
 #include "particleControl.h"
+#include "renderer.h"
 
 namespace lvfield {
 void repelChunk(FieldStep& s, int chunk, int n, bool lines);
@@ -294,6 +296,12 @@ void FieldStep::drawLines() {
     std::vector<LineVertex>& v = lines[0];
     linesPending = false;
     if (v.empty()) return;
+    if (rendererIsGles()) {
+        static_assert(sizeof(LineVertex) == 7 * sizeof(float), "the ES renderer reads seven floats an end");
+        glesRenderer.drawLines(&v[0].x, static_cast<int>(v.size()));
+        v.clear();
+        return;
+    }
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     glVertexPointer(3, GL_FLOAT, sizeof(LineVertex), &v[0].x);

@@ -4,9 +4,10 @@
 #include "gravityControl.h"
 
 #include "lumenvortexApplet.h"
+#include "renderer.h"
 
 GravityControl::GravityControl(int initialTotal)
-    : baseSize(250), count(0), total(initialTotal), showOrb(true), mBatchedDraw(true) {}
+    : baseSize(250), count(0), total(initialTotal), showOrb(true), mBatchedDraw(gRenderer != RENDERER_REFERENCE) {}
 
 void GravityControl::exist() {
     baseSize = 50;
@@ -67,9 +68,7 @@ void GravityControl::render() {
 void GravityControl::renderBatched() {
     bool flat = gMode.flatShade();
     bool glow = !flat && haloOrb && rainbow;
-    GLint polygonMode[2] = {GL_FILL, GL_FILL};
-    glGetIntegerv(GL_POLYGON_MODE, polygonMode);
-    bool trim = polygonMode[0] == GL_FILL && polygonMode[1] == GL_FILL;
+    bool trim = polygonFilled();
     float reach = haloOrb ? haloOrb->GetOpaqueReach() : 1;
     bool bw = gMode.blackAndWhite();
     mHaloBatch.begin();
@@ -107,13 +106,13 @@ void GravityControl::renderBatched() {
         return;
     }
     if (!glow) return;
-    glEnable(GL_TEXTURE_2D);
+    setTexturing(true);
     glBindTexture(GL_TEXTURE_2D, haloOrb->GetTexID());
     mHaloBatch.draw(trim ? GL_TRIANGLES : GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, rainbow->GetTexID());
     mCoreBatch.draw(GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glColor4ub(255, 255, 255, 255);
+    currentColor(1, 1, 1, 1);
 }
 
 void GravityControl::repositionAll() {

@@ -1,11 +1,22 @@
 // The help panel: the infoPanel image at its natural size near the top left,
 // over the finished scene.
+#include "glesRenderer.h"
 #include "lumenvortexApplet.h"
+#include "renderer.h"
 
 void renderInfoPanel() {
     // Before the first context or canvas there is nothing to draw on; an
     // empty canvas would make the projection below a GL error.
     if (!infoPanel || !gApplet || gApplet->mWidth <= 0 || gApplet->mHeight <= 0) return;
+
+    if (rendererIsGles()) {
+        // The same pass with its state set and put back explicitly.
+        glesRenderer.begin2D((float)gApplet->mWidth, (float)gApplet->mHeight);
+        image(*infoPanel, 10, 10, (float)infoPanel->GetWidth(), (float)infoPanel->GetHeight(),
+              color(255, 255, 255), 255);
+        glesRenderer.end2D();
+        return;
+    }
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);

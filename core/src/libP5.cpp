@@ -11,13 +11,19 @@
 // reference results depend on; the casts are deliberate.
 #include "libp5.h"
 
+#include <GL/glext.h>
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+#include "glesRenderer.h"
+#include "renderer.h"
 
 const float PI = 3.14159274f;
 const float TWO_PI = 6.28318548f;
@@ -335,11 +341,12 @@ PImage::PImage(unsigned char* data, int aWidth, int aHeight)
     glGenTextures(1, &mTexID);
     glBindTexture(GL_TEXTURE_2D, mTexID);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, 4, aWidth, aHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, data);
+    // GL_RGBA: what 4 components mean on desktop GL, and all ES accepts.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, aWidth, aHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, data);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, textureWrap());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, textureWrap());
 }
 
 PImage::~PImage() { glDeleteTextures(1, &mTexID); }
@@ -362,6 +369,7 @@ void setMatrix(float m00, float m01, float m02, float m03,
                float m30, float m31, float m32, float m33) {
     const GLfloat m[16] = {m00, m10, m20, m30, m01, m11, m21, m31,
                            m02, m12, m22, m32, m03, m13, m23, m33};
+    if (rendererIsGles()) return glesRenderer.loadMatrix(m);
     glLoadMatrixf(m);
 }
 
@@ -369,6 +377,13 @@ void perspective(float fov, float aspect, float zNear, float zFar) {
     float halfFov = 0.5f * fov;
     float t = static_cast<float>(std::tan(static_cast<double>(halfFov)) * static_cast<double>(zNear));
     float b = -t;
+    if (rendererIsGles()) {
+        glesRenderer.matrixMode(GlesRenderer::PROJECTION);
+        glesRenderer.loadIdentity();
+        glesRenderer.frustum(b * aspect, t * aspect, t, b, zNear, zFar);
+        glesRenderer.matrixMode(GlesRenderer::MODELVIEW);
+        return;
+    }
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     // Bottom and top swapped: scene y grows downward on screen, as in the
@@ -385,24 +400,46 @@ void perspective() {
     perspective(fov0, w / h, cameraZ / 10.0f, cameraZ * 10.0f);
 }
 
-void translate(float x, float y, float z) { glTranslatef(x, y, z); }
+void translate(float x, float y, float z) {
+    if (rendererIsGles()) return glesRenderer.translate(x, y, z);
+    glTranslatef(x, y, z);
+}
 
-void scale(float scaleX, float scaleY) { glScalef(scaleX, scaleY, 1.0f); }
+void scale(float scaleX, float scaleY) {
+    if (rendererIsGles()) return glesRenderer.scale(scaleX, scaleY, 1.0f);
+    glScalef(scaleX, scaleY, 1.0f);
+}
 
-void rotateX(float radians) { glRotatef(radians / PI * 180.0f, 1.0f, 0.0f, 0.0f); }
+void rotateX(float radians) {
+    if (rendererIsGles()) return glesRenderer.rotate(radians / PI * 180.0f, 1.0f, 0.0f, 0.0f);
+    glRotatef(radians / PI * 180.0f, 1.0f, 0.0f, 0.0f);
+}
 
-void rotateY(float radians) { glRotatef(radians / PI * 180.0f, 0.0f, 1.0f, 0.0f); }
+void rotateY(float radians) {
+    if (rendererIsGles()) return glesRenderer.rotate(radians / PI * 180.0f, 0.0f, 1.0f, 0.0f);
+    glRotatef(radians / PI * 180.0f, 0.0f, 1.0f, 0.0f);
+}
 
-void pushMatrix() { glPushMatrix(); }
+void pushMatrix() {
+    if (rendererIsGles()) return glesRenderer.push();
+    glPushMatrix();
+}
 
-void popMatrix() { glPopMatrix(); }
+void popMatrix() {
+    if (rendererIsGles()) return glesRenderer.pop();
+    glPopMatrix();
+}
 
-void box(float) { glColor3f(0.0f, 0.0f, 0.0f); }
+void box(float) { currentColor(0.0f, 0.0f, 0.0f, 1.0f); }
 
 void camera(float eyeX, float eyeY, float eyeZ, float centerX, float centerY, float centerZ,
             float upX, float upY, float upZ) {
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
+    matrixMode(GL_PROJECTION);
+    if (rendererIsGles()) {
+        glesRenderer.loadIdentity();
+    } else {
+        glLoadIdentity();
+    }
 
     float z0 = eyeX - centerX;
     float z1 = eyeY - centerY;
@@ -436,6 +473,11 @@ void camera(float eyeX, float eyeY, float eyeZ, float centerX, float centerY, fl
     }
 
     const GLfloat look[16] = {x0, y0, z0, 0.0f, x1, y1, z1, 0.0f, x2, y2, z2, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    if (rendererIsGles()) {
+        glesRenderer.loadMatrix(look);
+        glesRenderer.translate(-eyeX, -eyeY, -eyeZ);
+        return;
+    }
     glLoadMatrixf(look);
     glTranslatef(-eyeX, -eyeY, -eyeZ);
 }
@@ -449,6 +491,12 @@ void camera() {
 
 void image(const PImage& pimage, float x, float y, float width, float height, const color& tintColor,
            unsigned char alpha) {
+    if (rendererIsGles()) {
+        const float rgba[4] = {tintColor.red / 255.0f, tintColor.green / 255.0f, tintColor.blue / 255.0f,
+                               alpha / 255.0f};
+        glesRenderer.drawImage(pimage.GetTexID(), x, y, x + width, y + height, 0, 0, 1, 1, rgba);
+        return;
+    }
     glBindTexture(GL_TEXTURE_2D, pimage.GetTexID());
     glColor4ub(tintColor.red, tintColor.green, tintColor.blue, alpha);
     glBegin(GL_QUADS);
@@ -473,7 +521,13 @@ namespace {
 
 void printGLMatrix(GLenum which) {
     GLfloat a[16];
-    glGetFloatv(which, a);
+    if (rendererIsGles()) {
+        glesRenderer.matrixMode(which == GL_PROJECTION_MATRIX ? GlesRenderer::PROJECTION : GlesRenderer::MODELVIEW);
+        std::copy_n(glesRenderer.current().m, 16, a);
+        glesRenderer.matrixMode(GlesRenderer::MODELVIEW);
+    } else {
+        glGetFloatv(which, a);
+    }
     for (int k = 0; k < 4; ++k) {
         std::printf("%f %f %f %f\n", a[k], a[k + 4], a[k + 8], a[k + 12]);
     }
@@ -485,3 +539,46 @@ void printGLMatrix(GLenum which) {
 void printMatrix() { printGLMatrix(GL_MODELVIEW_MATRIX); }
 
 void printProjection() { printGLMatrix(GL_PROJECTION_MATRIX); }
+
+// ================================================================ GL 1 state
+
+void matrixMode(GLenum mode) {
+    if (rendererIsGles()) {
+        glesRenderer.matrixMode(mode == GL_PROJECTION ? GlesRenderer::PROJECTION : GlesRenderer::MODELVIEW);
+        return;
+    }
+    glMatrixMode(mode);
+}
+
+void setTexturing(bool on) {
+    if (rendererIsGles()) {
+        glesRenderer.mTexturing = on;
+    } else if (on) {
+        glEnable(GL_TEXTURE_2D);
+    } else {
+        glDisable(GL_TEXTURE_2D);
+    }
+}
+
+void setPolygonOutline(bool on) {
+    if (rendererIsGles()) {
+        glesRenderer.mOutline = on;
+        return;
+    }
+    glPolygonMode(GL_FRONT_AND_BACK, on ? GL_LINE : GL_FILL);
+}
+
+bool polygonFilled() {
+    if (rendererIsGles()) return !glesRenderer.mOutline;
+    GLint polygonMode[2] = {GL_FILL, GL_FILL};
+    glGetIntegerv(GL_POLYGON_MODE, polygonMode);
+    return polygonMode[0] == GL_FILL && polygonMode[1] == GL_FILL;
+}
+
+void currentColor(float r, float g, float b, float a) {
+    // Nothing the ES renderer draws reads a current colour: every vertex
+    // carries its own.
+    if (!rendererIsGles()) glColor4f(r, g, b, a);
+}
+
+GLint textureWrap() { return rendererIsGles() ? GL_CLAMP_TO_EDGE : GL_CLAMP; }

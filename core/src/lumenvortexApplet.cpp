@@ -1,11 +1,14 @@
 #include "lumenvortexApplet.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "GLInit.h"
+#include "glesRenderer.h"
+#include "renderer.h"
 #include "imageBinaries.h"
 
 // ---------------------------------------------------------------- the scene
@@ -82,14 +85,14 @@ void LumenvortexApplet::draw() {
     lastMillis = curMillis;
     gFrameStartTime = (float)curMillis / 1000.0f;
 
-    glMatrixMode(GL_MODELVIEW);
+    matrixMode(GL_MODELVIEW);
     pushMatrix();
     bgControl.exist();  // clears the frame, so it goes first
     sounds.exist();     // beats here already move this frame's camera
     pov.exist();
     gravityControl.exist();
     particleControl.exist();
-    glMatrixMode(GL_MODELVIEW);
+    matrixMode(GL_MODELVIEW);
     popMatrix();
 
     if (gLastInfoPanelInvocation != 0) renderInfoPanel();
@@ -100,8 +103,18 @@ void LumenvortexApplet::resized() {
 }
 
 void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescreen*/) {
-    initEllipse();
-    glEnable(GL_TEXTURE_2D);
+    if (rendererIsGles()) {
+        // Shaders and buffers in place of the display lists: the ES
+        // renderer draws the discs and rings the batches build.
+        std::vector<char> log;
+        if (!glesRenderer.setupGL(&log))
+            std::fprintf(stderr, "Lumenvortex: the ES renderer's shaders do not build, nothing will be drawn: %s\n",
+                         log.data());
+    } else {
+        glesRenderer.forgetGL();
+        initEllipse();
+    }
+    setTexturing(true);
 
     forgetImage(orb);
     forgetImage(haloOrb);
@@ -122,8 +135,8 @@ void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescr
     }
     infoPanel = new PImage(infoPanelImage, 256, 256);
 
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    matrixMode(GL_MODELVIEW);
+    if (!rendererIsGles()) glLoadIdentity();   // (the ES renderer's stack starts at identity)
     gMode.setupGL();
 }
 

@@ -210,12 +210,12 @@ RibbonLook RibbonLook::current() {
 
 void RibbonLook::applyGLState() const {
     if (textured) {
-        glEnable(GL_TEXTURE_2D);
+        setTexturing(true);
         glBindTexture(GL_TEXTURE_2D, rainbowBlur ? rainbowBlur->GetTexID() : 0);
     } else {
-        glDisable(GL_TEXTURE_2D);
+        setTexturing(false);
     }
-    glPolygonMode(GL_FRONT_AND_BACK, stroke ? GL_LINE : GL_FILL);
+    setPolygonOutline(stroke);
 }
 
 void Particle::ribbonEntryValues(int i, float per, const RibbonLook& look, bool fastUnit, float rgba[4]) {

@@ -6,6 +6,7 @@
 #include "GLInit.h"
 #include "gravityControl.h"
 #include "lumenvortexApplet.h"
+#include "renderer.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ struct GlowLook {
     bool bw;
 
     static GlowLook begin() {
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-        glMatrixMode(GL_MODELVIEW);
-        glEnable(GL_TEXTURE_2D);
+        setPolygonOutline(false);
+        matrixMode(GL_MODELVIEW);
+        setTexturing(true);
         return {gMode.maxParticleSize(), gMode.minParticleSize(), gMode.blackAndWhite()};
     }
     float radius(const Particle& p) const { return minSize + (maxSize - minSize) * p.myLevel; }
@@ -45,7 +46,7 @@ struct GlowLook {
 
 ParticleControl::ParticleControl(int initialTotal)
     : baseSize(1), count(0), total(initialTotal), maxCount(5000), minCount(0), showOrb(true),
-      showRibbon(true), mFastStep(true), mBatchedDraw(true) {}
+      showRibbon(true), mFastStep(true), mBatchedDraw(gRenderer != RENDERER_REFERENCE) {}
 
 void ParticleControl::exist() {
     if (total != count) adjustAmount();
@@ -142,7 +143,17 @@ void ParticleControl::repelAllParticles() {
         p.invM = 1.0f / p.M;
     }
 
-    if (lines) glBegin(GL_LINES);
+    // The ES renderer has no immediate mode: the lines are kept as the fast
+    // pass keeps them, and render() draws them first, where these fall in
+    // the frame's drawing too.
+    std::vector<FieldStep::LineVertex>* kept = nullptr;
+    if (lines && rendererIsGles()) {
+        kept = &mFieldStep.lines[0];
+        kept->clear();
+        mFieldStep.linesPending = true;
+    } else if (lines) {
+        glBegin(GL_LINES);
+    }
 
     size_t n = myList.size();
     for (size_t i = 0; i < n; i++) {
@@ -159,7 +170,11 @@ void ParticleControl::repelAllParticles() {
             }
             sum.add(d);
             b.acc.sub(d);
-            if (lines && R2 < 1500) {
+            if (kept && R2 < 1500) {
+                float alpha = (R2 / (-1500.0f) + 1) * 0.15f;
+                kept->push_back({a.loc.x, a.loc.y, a.loc.z, 1, 1, 1, alpha});
+                kept->push_back({b.loc.x, b.loc.y, b.loc.z, 1, 1, 1, alpha});
+            } else if (lines && R2 < 1500) {
                 glColor4f(1, 1, 1, (R2 / (-1500.0f) + 1) * 0.15f);
                 glVertex3f(a.loc.x, a.loc.y, a.loc.z);
                 glVertex3f(b.loc.x, b.loc.y, b.loc.z);
@@ -173,7 +188,7 @@ void ParticleControl::repelAllParticles() {
         a.zv[0] *= a.damp;
     }
 
-    if (lines) glEnd();
+    if (lines && !kept) glEnd();
 }
 
 void ParticleControl::renderAllParticlesNoFlatShade() {
@@ -291,19 +306,19 @@ void ParticleControl::renderGlowsBatched() {
     glBindTexture(GL_TEXTURE_2D, texName(orb));
     mCoreBatch.draw(GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glColor4ub(255, 255, 255, 255);
+    currentColor(1, 1, 1, 1);
 }
 
 // Rings and discs in one call, in the immediate order (depth ties go to the
 // first drawn), with the same random draws in the same order.
 void ParticleControl::renderFlatBatched() {
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glMatrixMode(GL_MODELVIEW);
+    setPolygonOutline(false);
+    matrixMode(GL_MODELVIEW);
     bool simple = gMode.simpleShade();
     bool ribbons = gMode.renderRibbons();
     float maxSize = gMode.maxParticleSize();
     float minSize = gMode.minParticleSize();
-    glDisable(GL_TEXTURE_2D);
+    setTexturing(false);
 
     DrawBatch& shapes = mGlowBatch;
     shapes.begin();

@@ -26,6 +26,10 @@ std::vector<OptionRule> optionTable(Options& o) {
         return ok;
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
+    auto renderer = [&o](const std::string& v) {
+        o.renderer = v;
+        return v == "reference" || v == "batched" || v == "gles";
+    };
     optionRow(table, "--capture").help =
         "show what the computer is playing, read from a PulseAudio or PipeWire source; by default the monitor of the "
         "default output, following it when another output is chosen. The track shown is what a music player on the "
@@ -72,6 +76,11 @@ std::vector<OptionRule> optionTable(Options& o) {
             .doc(kRenderSection, "NAME", "x264 speed: ultrafast ... veryslow (default veryfast)")
             .completeWith(Completes::WORDS, {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow",
                                              "slower", "veryslow", "placebo"}),
+        OptionRule{"--renderer", "", Takes::VALUE, renderer, "reference, batched or gles"}
+            .doc(kOtherSection, "NAME",
+                 "how the picture is drawn: batched (the default), reference (the literal fixed-function drawing) "
+                 "or gles (shaders on OpenGL ES 3)")
+            .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
         textOption("--plugin", o.pluginPath)
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "

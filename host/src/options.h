@@ -29,6 +29,7 @@ struct Options : CommonOptions {
     bool fullscreen = false;
     std::string pluginPath;
     int delayMs = 0;                   // --delay: the picture held back against captured sound
+    std::string renderer;              // --renderer: empty for the plug-in's default
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };

@@ -6,7 +6,9 @@
 #include "lv/media.h"
 #include "plugin_host.h"
 
-bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
+namespace {
+
+bool loadModule(PluginHost& host, const Options& options, std::string& error) {
     if (!options.pluginPath.empty()) {
         std::string why;
         if (host.loadFrom(options.pluginPath, why)) return true;
@@ -16,6 +18,16 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
     if (!host.load(error)) return false;
     if (options.verbose) std::fprintf(stderr, "lumenvortex: visualizer plug-in %s\n", host.loadedFrom().c_str());
     return true;
+}
+
+}  // namespace
+
+bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
+    if (!loadModule(host, options, error)) return false;
+    if (options.renderer.empty() || host.setRenderer(options.renderer)) return true;
+    error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
+            ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
+    return false;
 }
 
 int runPlayer(int argc, char** argv) {

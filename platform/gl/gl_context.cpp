@@ -31,6 +31,7 @@ struct PixelFormat {
     EGLConfig config = nullptr;
     int kind = 0;
     int samples = 0;   // wanted for the canvas
+    Api api = Api::DESKTOP_GL;
 };
 
 struct Context {
@@ -40,6 +41,7 @@ struct Context {
     EGLSurface surface = EGL_NO_SURFACE;
     int kind = 0;
     int wantSamples = 0;
+    Api api = Api::DESKTOP_GL;
     LVPort* port = nullptr;
 
     bool bufferRectEnabled = false;
@@ -170,7 +172,8 @@ bool windowAttributes(const LVPort* port, XWindowAttributes* attrs) {
     return ok && !gXErrorSeen;
 }
 
-bool chooseConfig(EGLDisplay display, EGLint surfaceType, int samples, VisualID visual, EGLConfig* out);
+bool chooseConfig(EGLDisplay display, EGLint surfaceType, int samples, VisualID visual, EGLConfig* out,
+                  EGLint renderable = EGL_OPENGL_BIT);
 
 bool hasExtension(const char* list, const char* name) {
     if (!list) return false;
@@ -250,11 +253,12 @@ EGLDisplay openDisplay(const LVPort* port, std::string& error) {
     return display;
 }
 
-bool chooseConfig(EGLDisplay display, EGLint surfaceType, int samples, VisualID visual, EGLConfig* out) {
+bool chooseConfig(EGLDisplay display, EGLint surfaceType, int samples, VisualID visual, EGLConfig* out,
+                  EGLint renderable) {
     const EGLint attrs[] = {EGL_SURFACE_TYPE,    surfaceType,     EGL_RED_SIZE,       8,
                             EGL_GREEN_SIZE,      8,               EGL_BLUE_SIZE,      8,
                             EGL_DEPTH_SIZE,      24,              EGL_SAMPLE_BUFFERS, samples ? 1 : 0,
-                            EGL_SAMPLES,         samples,         EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                            EGL_SAMPLES,         samples,         EGL_RENDERABLE_TYPE, renderable,
                             EGL_NONE};
     EGLint count = 0;
     if (!eglChooseConfig(display, attrs, nullptr, 0, &count) || count <= 0) return false;
@@ -294,6 +298,46 @@ GLuint makeRenderbuffer(int samples, GLenum format, int w, int h) {
     return rb;
 }
 
+// What the canvas's clear and the swap change of the drawing's state, put
+// back when they are done. Desktop contexts keep it on GL's attribute stacks;
+// ES has none, so there it is read and set again one item at a time.
+class SavedState {
+public:
+    explicit SavedState(Api api) : mApi(api) {
+        if (mApi == Api::DESKTOP_GL) {
+            glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_SCISSOR_BIT);
+            glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+            return;
+        }
+        mScissor = glIsEnabled(GL_SCISSOR_TEST);
+        glGetBooleanv(GL_COLOR_WRITEMASK, mColorMask);
+        glGetBooleanv(GL_DEPTH_WRITEMASK, &mDepthMask);
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, mClearColor);
+        for (int i = 0; i < 4; ++i) glGetIntegerv(kPack[i], &mPack[i]);
+    }
+    ~SavedState() {
+        if (mApi == Api::DESKTOP_GL) {
+            glPopClientAttrib();
+            glPopAttrib();
+            return;
+        }
+        if (mScissor) glEnable(GL_SCISSOR_TEST); else glDisable(GL_SCISSOR_TEST);
+        glColorMask(mColorMask[0], mColorMask[1], mColorMask[2], mColorMask[3]);
+        glDepthMask(mDepthMask);
+        glClearColor(mClearColor[0], mClearColor[1], mClearColor[2], mClearColor[3]);
+        for (int i = 0; i < 4; ++i) glPixelStorei(kPack[i], mPack[i]);
+    }
+    SavedState(const SavedState&) = delete;
+    SavedState& operator=(const SavedState&) = delete;
+
+private:
+    static constexpr GLenum kPack[4] = {GL_PACK_ALIGNMENT, GL_PACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS};
+    Api mApi;
+    GLboolean mScissor = GL_FALSE, mColorMask[4] = {}, mDepthMask = GL_TRUE;
+    GLfloat mClearColor[4] = {};
+    GLint mPack[4] = {};
+};
+
 bool makeCanvas(Context* c, int w, int h, int samples) {
     while (glGetError() != GL_NO_ERROR) {}
     gFbo.genFramebuffers(1, &c->canvasFbo);
@@ -320,14 +364,13 @@ bool makeCanvas(Context* c, int w, int h, int samples) {
     c->canvasSamples = samples;
     gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
     // A new canvas starts transparent black rather than with whatever memory held.
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_SCISSOR_BIT);
+    // (The clear depth is GL's default, 1, in either API: nothing here sets it.)
+    SavedState saved(c->api);
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glPopAttrib();
     return true;
 }
 
@@ -483,6 +526,10 @@ bool screenInfo(const LVPort* port, int* width, int* height, int* depth, std::st
 }
 
 PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string& error) {
+    return choosePixelFormat(port, multisample, Api::DESKTOP_GL, error);
+}
+
+PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, Api api, std::string& error) {
     if (!port) {
         fail(error, "no port: the host must pass an LVPort with show");
         return nullptr;
@@ -493,10 +540,13 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string
     }
     EGLDisplay display = openDisplay(port, error);
     if (display == EGL_NO_DISPLAY) return nullptr;
-    if (!eglBindAPI(EGL_OPENGL_API)) {
-        fail(error, "EGL cannot bind desktop OpenGL: install libgl1-mesa-dri");
+    const bool es = api == Api::GLES3;
+    if (!eglBindAPI(es ? EGL_OPENGL_ES_API : EGL_OPENGL_API)) {
+        fail(error, es ? "EGL cannot bind OpenGL ES: install libgles2 and libgl1-mesa-dri"
+                       : "EGL cannot bind desktop OpenGL: install libgl1-mesa-dri");
         return nullptr;
     }
+    const EGLint renderable = es ? EGL_OPENGL_ES3_BIT_KHR : EGL_OPENGL_BIT;
     EGLint surfaceType = EGL_PBUFFER_BIT;
     VisualID visual = 0;
     if (port->kind == LV_PORT_X11_WINDOW) {
@@ -511,14 +561,15 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string
     // The surface itself is never multisampled (drawing goes to the canvas);
     // a multisampled configuration only tells that the driver can do it.
     EGLConfig probe;
-    if (multisample && !chooseConfig(display, EGL_PBUFFER_BIT, 4, 0, &probe) &&
-        !chooseConfig(display, EGL_WINDOW_BIT, 4, 0, &probe)) {
+    if (multisample && !chooseConfig(display, EGL_PBUFFER_BIT, 4, 0, &probe, renderable) &&
+        !chooseConfig(display, EGL_WINDOW_BIT, 4, 0, &probe, renderable)) {
         fail(error, "the driver has no 4-sample formats: antialiasing is not available");
         return nullptr;
     }
     EGLConfig config;
-    if (!chooseConfig(display, surfaceType, 0, visual, &config)) {
-        fail(error, "no RGBA / depth-24 OpenGL format for this port: install libgl1-mesa-dri");
+    if (!chooseConfig(display, surfaceType, 0, visual, &config, renderable)) {
+        fail(error, es ? "no RGBA / depth-24 OpenGL ES 3 format for this port: install libgl1-mesa-dri"
+                       : "no RGBA / depth-24 OpenGL format for this port: install libgl1-mesa-dri");
         return nullptr;
     }
     auto* f = new PixelFormat;
@@ -526,6 +577,7 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string
     f->config = config;
     f->kind = port->kind;
     f->samples = multisample ? 4 : 0;
+    f->api = api;
     return f;
 }
 
@@ -550,12 +602,15 @@ Context* createContext(const PixelFormat* format, std::string& error) {
         fail(error, "no pixel format: choose one first");
         return nullptr;
     }
-    eglBindAPI(EGL_OPENGL_API);
-    const EGLint attrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
-                            EGL_NONE};
-    EGLContext ctx = eglCreateContext(format->display, format->config, EGL_NO_CONTEXT, attrs);
+    const bool es = format->api == Api::GLES3;
+    eglBindAPI(es ? EGL_OPENGL_ES_API : EGL_OPENGL_API);
+    const EGLint desktopAttrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
+                                   EGL_NONE};
+    const EGLint esAttrs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
+    EGLContext ctx = eglCreateContext(format->display, format->config, EGL_NO_CONTEXT, es ? esAttrs : desktopAttrs);
     if (ctx == EGL_NO_CONTEXT) {
-        fail(error, "EGL cannot create a compatibility-profile OpenGL context");
+        fail(error, es ? "EGL cannot create an OpenGL ES 3.0 context: install libgl1-mesa-dri (Mesa 20 or later)"
+                       : "EGL cannot create a compatibility-profile OpenGL context");
         return nullptr;
     }
     auto* c = new Context;
@@ -564,6 +619,7 @@ Context* createContext(const PixelFormat* format, std::string& error) {
     c->context = ctx;
     c->kind = format->kind;
     c->wantSamples = format->samples;
+    c->api = format->api;
     return c;
 }
 
@@ -598,6 +654,8 @@ bool makeCurrent(Context* c, std::string& error) {
     }
     // Offscreen contexts, and any context not yet attached, live without a
     // surface: everything they draw goes to the canvas.
+    // EGL keeps a current context per client API: the call goes to this one's.
+    eglBindAPI(c->api == Api::GLES3 ? EGL_OPENGL_ES_API : EGL_OPENGL_API);
     if (!eglMakeCurrent(c->display, c->surface, c->surface, c->context))
         return fail(error, "EGL cannot make the context current");
     if (!loadFboApi()) return fail(error, "the driver has no framebuffer objects (OpenGL 3.0): install libgl1-mesa-dri");
@@ -674,6 +732,8 @@ bool getBufferRect(const Context* c, int rect[4], std::string& error) {
 
 int canvasSamples(const Context* c) { return c ? c->canvasSamples : 0; }
 
+Api contextApi(const Context* c) { return c ? c->api : Api::DESKTOP_GL; }
+
 bool swapBuffers(Context* c, std::string& error) {
     if (!c) return fail(error, "no context: send show first");
     if (!c->port || !c->canvasFbo) return fail(error, "the context has no canvas: attach it to a port and update it");
@@ -681,8 +741,8 @@ bool swapBuffers(Context* c, std::string& error) {
     const int w = c->canvasWidth, h = c->canvasHeight;
     const int x0 = c->canvasRect[0], y0 = c->canvasRect[1];
 
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    bool ok = true;
+    SavedState saved(c->api);   // put back on the way out
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
@@ -694,12 +754,12 @@ bool swapBuffers(Context* c, std::string& error) {
         source = c->resolveFbo;
     }
 
-    bool ok = true;
     if (c->kind == LV_PORT_X11_WINDOW) {
         // The window outside the canvas belongs to no one here: keep it black
         // rather than showing stale back-buffer memory.
         gFbo.bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-        glDrawBuffer(GL_BACK);
+        // (ES draws to the back buffer of a default framebuffer already.)
+        if (c->api == Api::DESKTOP_GL) glDrawBuffer(GL_BACK);
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         gFbo.bindFramebuffer(GL_READ_FRAMEBUFFER, source);
@@ -721,8 +781,6 @@ bool swapBuffers(Context* c, std::string& error) {
     }
 
     gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
-    glPopClientAttrib();
-    glPopAttrib();
     return ok;
 }
 

@@ -33,6 +33,7 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
     mEntry = entry;
     mSetClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(lib, "LumenvortexSetClock"));
     mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(lib, "LumenvortexAttachCorvane"));
+    mSetRenderer = reinterpret_cast<LumenvortexSetRendererFn>(dlsym(lib, "LumenvortexSetRenderer"));
     mPluginPath = path;
     return true;
 }
@@ -83,6 +84,8 @@ bool PluginModule::setClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleep
 }
 
 bool PluginModule::attachCorvane(int port) { return mAttachCorvane && mAttachCorvane(port) == 1; }
+
+bool PluginModule::setRenderer(const std::string& name) { return mSetRenderer && mSetRenderer(name.c_str()) == 1; }
 
 // ---------------------------------------------------------------- messages
 

@@ -59,6 +59,9 @@ public:
     // A Corvane server on 127.0.0.1:port as the sound source (0: the render
     // messages' spectrum again). False when it does not answer.
     bool attachCorvane(int port);
+    // The drawing: "reference", "batched" or "gles", before "show". False
+    // when the module lacks the extension or does not know the name.
+    bool setRenderer(const std::string& name);
 
     // Messages. A canvas given by its size fills the port from (0, 0).
     OSStatus send(OSType message, VisualPluginMessageInfo* info);
@@ -105,6 +108,7 @@ public:
     // The extensions as found in the module (null when it has none).
     LumenvortexSetClockFn mSetClock = nullptr;
     LumenvortexAttachCorvaneFn mAttachCorvane = nullptr;
+    LumenvortexSetRendererFn mSetRenderer = nullptr;
 
 private:
     static OSStatus appProc(void* appCookie, OSType message, PlayerMessageInfo* info);

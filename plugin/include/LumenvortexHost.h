@@ -2,7 +2,7 @@
  *
  * The plug-in speaks the visual plug-in interface (iTunesAPI.h): the entry
  * point iTunesPluginMainMachO and the messages of its handler. A host that
- * loads Lumenvortex.so can also look up these two C functions with dlsym.
+ * loads Lumenvortex.so can also look up these C functions with dlsym.
  * Neither is needed for ordinary live use.
  *
  *   LumenvortexSetClock      supplies the plug-in's clock. Offline renderers
@@ -11,6 +11,15 @@
  *                            frame pacing sleeps on that clock. Pass nulls to
  *                            go back to the wall clock. Call it before "show"
  *                            (the clock restarts at 0 on its next reading).
+ *
+ *   LumenvortexSetRenderer   picks how the scene reaches GL: "reference"
+ *                            (fixed-function immediate mode, the literal
+ *                            drawing), "batched" (vertex arrays, the default)
+ *                            or "gles" (shaders on an OpenGL ES 3.0 context).
+ *                            Best called before "show"; while shown, the
+ *                            context is made again for it (as the `q` key
+ *                            does). Returns 1, or 0 for an unknown name
+ *                            (nothing changes).
  *
  *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1
  *                            at `port` and makes it the analyser's source in
@@ -31,9 +40,11 @@ typedef void (*LVClockSleepMicros)(void* user, long long micros);
 
 void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMicros, void* user);
 int LumenvortexAttachCorvane(int port);
+int LumenvortexSetRenderer(const char* name);
 
 typedef void (*LumenvortexSetClockFn)(LVClockNowMicros, LVClockSleepMicros, void*);
 typedef int (*LumenvortexAttachCorvaneFn)(int);
+typedef int (*LumenvortexSetRendererFn)(const char*);
 
 #ifdef __cplusplus
 }

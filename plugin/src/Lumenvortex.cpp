@@ -15,6 +15,8 @@
 #include "iTunesUtilities.h"
 #include "lumenvortexApplet.h"
 #include "lv/gl_context.h"
+#include "glesRenderer.h"
+#include "renderer.h"
 
 #define LV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -84,12 +86,60 @@ void Quad(float x0, float y0, float x1, float y1, float u0, float v0, float u1, 
 // last two of their five seconds. The pass sets every piece of state it
 // draws with and puts back what it changed; the mode's own depth and blend
 // state is then set again for the next frame.
+// Where the overlay's pieces go: the cover's square (if any) and the name's
+// top left, from the canvas height and the name texture's height.
+struct OverlayLayout {
+    float nameX, nameY;
+    float coverTop;
+};
+
+OverlayLayout LayOutOverlay() {
+    const int height = gApplet->mHeight;
+    const int nameHeight = int(gTrackNameTexture.actualHeight);
+    OverlayLayout l;
+    l.coverTop = float(height - 84);
+    if (gAlbumCoverTexture.texID != 0) {
+        l.nameX = 94;
+        l.nameY = float(height - 84 + (64 - nameHeight) / 2 - 2);
+    } else {
+        l.nameX = 20;
+        l.nameY = float(height - nameHeight - 20);
+    }
+    return l;
+}
+
+// The ES renderer's overlay: the same quads and colours, the state set and
+// put back by its 2-D pass.
+void DrawTrackOverlayGles(float fade, float canvasWidth, float canvasHeight) {
+    const OverlayLayout l = LayOutOverlay();
+    glesRenderer.begin2D(canvasWidth, canvasHeight);
+    if (gAlbumCoverTexture.texID != 0) {
+        const PaddedTexture& cover = gAlbumCoverTexture;
+        const float tint[4] = {1.0f, 1.0f, 1.0f, 0.9f * fade};
+        glesRenderer.drawImage(cover.texID, 20, l.coverTop, 84, l.coverTop + 64, cover.GetLeftU(), cover.GetTopV(),
+                               cover.GetRightU(), cover.GetBottomV(), tint);
+    }
+    if (gTrackNameTexture.texID != 0) {
+        const float w = float(gTrackNameTexture.paddedWidth);
+        const float h = float(gTrackNameTexture.paddedHeight);
+        const float shadow[4] = {0.0f, 0.0f, 0.0f, 0.8f * fade}, ink[4] = {1.0f, 1.0f, 1.0f, fade};
+        glesRenderer.drawImage(gTrackNameTexture.texID, l.nameX + 1, l.nameY + 1, l.nameX + 1 + w, l.nameY + 1 + h,
+                               0, 0, 1, 1, shadow);
+        glesRenderer.drawImage(gTrackNameTexture.texID, l.nameX, l.nameY, l.nameX + w, l.nameY + h, 0, 0, 1, 1, ink);
+    }
+    glesRenderer.end2D();
+}
+
 void DrawTrackOverlay(long elapsed) {
     float fade = 1.0f;
     if (elapsed > kOverlayFadeStartMillis) fade = 1.0f - float(elapsed - kOverlayFadeStartMillis) / 2000.0f;
 
     const float canvasWidth = float(gCanvasRect.right - gCanvasRect.left);
     const float canvasHeight = float(gCanvasRect.bottom - gCanvasRect.top);
+    if (rendererIsGles()) {
+        DrawTrackOverlayGles(fade, canvasWidth, canvasHeight);
+        return;
+    }
 
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT | GL_CURRENT_BIT |
                  GL_TEXTURE_BIT);
@@ -117,21 +167,14 @@ void DrawTrackOverlay(long elapsed) {
                        GL_COLOR_LOGIC_OP, GL_TEXTURE_1D, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T})
         glDisable(cap);
 
-    const int height = gApplet->mHeight;
-    const int nameHeight = int(gTrackNameTexture.actualHeight);
-    float nameX, nameY;
+    const OverlayLayout l = LayOutOverlay();
+    const float nameX = l.nameX, nameY = l.nameY;
     if (gAlbumCoverTexture.texID != 0) {
         const PaddedTexture& cover = gAlbumCoverTexture;
-        const int coverTop = height - 84;
         glBindTexture(GL_TEXTURE_2D, cover.texID);
         glColor4f(1.0f, 1.0f, 1.0f, 0.9f * fade);
-        Quad(20, float(coverTop), 84, float(coverTop + 64), cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
+        Quad(20, l.coverTop, 84, l.coverTop + 64, cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
              cover.GetBottomV());
-        nameX = 94;
-        nameY = float(coverTop + (64 - nameHeight) / 2 - 2);
-    } else {
-        nameX = 20;
-        nameY = float(height - nameHeight - 20);
     }
 
     if (gTrackNameTexture.texID != 0) {
@@ -383,6 +426,22 @@ LV_EXPORT void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicro
     // A clock without a sleep of its own moves by itself: sleep on the wall.
     const ClockSource source{nowMicros, sleepMicros ? sleepMicros : WallClockSleep, user};
     setClockSource(&source);
+}
+
+LV_EXPORT int LumenvortexSetRenderer(const char* name) {
+    RendererKind kind;
+    if (!parseRenderer(name, &kind)) return 0;
+    if (kind == gRenderer) return 1;
+    useRenderer(kind);
+    // Shown: a context of the new renderer's API and every GL object again
+    // in it, as the antialiasing key does.
+    if (gAppletInitialized && gGLContext) {
+        setupGraphics();
+        gApplet->setupPostGL(gWidescreen);
+        gApplet->resized();
+        RebuildTrackTextures();
+    }
+    return 1;
 }
 
 LV_EXPORT int LumenvortexAttachCorvane(int port) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "renderer.h"
+
 AGLContext gGLContext = nullptr;
 CGrafPtr gGraphicsPort = nullptr;
 Rect gCanvasRect = {0, 0, 0, 0};
@@ -18,9 +20,10 @@ int gCanvasYOriginOffset = 0;
 // The platform layer says what went wrong in words; the window system's
 // set-up counted steps. This is the one place where one becomes the other.
 int setupAGL(bool antialias, std::string& error) {
+    const lvgl::Api api = rendererIsGles() ? lvgl::Api::GLES3 : lvgl::Api::DESKTOP_GL;
     lvgl::PixelFormat* format = nullptr;
-    if (antialias) format = lvgl::choosePixelFormat(gGraphicsPort, true, error);
-    if (!format) format = lvgl::choosePixelFormat(gGraphicsPort, false, error);
+    if (antialias) format = lvgl::choosePixelFormat(gGraphicsPort, true, api, error);
+    if (!format) format = lvgl::choosePixelFormat(gGraphicsPort, false, api, error);
     if (!format) return 1;
 
     gGLContext = lvgl::createContext(format, error);
@@ -70,7 +73,17 @@ namespace {
 // is the one thing the plug-in says out loud.
 void setupAndReport(bool antialias) {
     std::string error;
-    const int status = setupAGL(antialias, error);
+    int status = setupAGL(antialias, error);
+    if (status != 0 && rendererIsGles()) {
+        // A driver without ES 3 still shows the visualizer: the batched
+        // drawing on desktop GL draws the same picture.
+        std::fprintf(stderr, "Lumenvortex: no OpenGL ES 3 context (%s); drawing with the batched renderer instead\n",
+                     error.c_str());
+        disposeGraphics();
+        useRenderer(RENDERER_BATCHED);
+        error.clear();
+        status = setupAGL(antialias, error);
+    }
     if (status != 0)
         std::fprintf(stderr, "Lumenvortex: no GL context on the host's port (set-up step %d failed): %s\n", status,
                      error.c_str());
@@ -89,6 +102,8 @@ void setupGraphics() {
 void reshapeGraphics(Rect /*drawRect*/) {
     if (!gGLContext) return;
     setupViewport(gFullscreen);
+    // (The ES renderer's matrices are the applet's alone: every frame sets them.)
+    if (rendererIsGles()) return;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(-1, 1, -1, 1, 0, 10);

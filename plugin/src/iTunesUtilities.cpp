@@ -8,6 +8,8 @@
 #include "MacMemory.h"
 #include "lv/image.h"
 #include "lv/text.h"
+#include "libp5.h"
+#include "renderer.h"
 
 namespace {
 
@@ -70,19 +72,29 @@ void DrawWithATSUI(BitmapContext* ctx, float posX, float posY, const unsigned sh
 int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasAlpha, unsigned char* bitmapData,
                             GLuint* textureID) {
     while (glGetError() != GL_NO_ERROR) {}   // earlier errors are not this upload's
-    glEnable(GL_TEXTURE_2D);
+    const bool es = rendererIsGles();
+    setTexturing(true);
     glGenTextures(1, textureID);
     glBindTexture(GL_TEXTURE_2D, *textureID);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, textureWrap());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, textureWrap());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    // ES has no client attribute stack: the unpack state is read and put back.
+    const GLenum unpack[4] = {GL_UNPACK_ALIGNMENT, GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS};
+    GLint saved[4] = {4, 0, 0, 0};
+    if (es) {
+        for (int i = 0; i < 4; ++i) glGetIntegerv(unpack[i], &saved[i]);
+    } else {
+        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    }
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, GLsizei(width), GLsizei(height), 0, hasAlpha ? GL_RGBA : GL_RGB,
+    // (ES wants the internal format to be the data's own.)
+    const GLenum format = hasAlpha ? GL_RGBA : GL_RGB;
+    glTexImage2D(GL_TEXTURE_2D, 0, es ? GLint(format) : GL_RGBA, GLsizei(width), GLsizei(height), 0, format,
                  GL_UNSIGNED_BYTE, bitmapData);
     // A texture without its picture (no memory for it, a size the driver
     // refuses) would draw as a white box: better no texture at all.
@@ -90,10 +102,14 @@ int copyBitmapDataToTexture(unsigned long width, unsigned long height, bool hasA
         glDeleteTextures(1, textureID);
         *textureID = 0;
     }
-    glPopClientAttrib();
+    if (es) {
+        for (int i = 0; i < 4; ++i) glPixelStorei(unpack[i], saved[i]);
+    } else {
+        glPopClientAttrib();
+    }
     // The new texture stays bound: with texturing left on, the next frame's
     // untextured shapes (flat wells, proximity lines) would sample the cover.
-    glDisable(GL_TEXTURE_2D);
+    setTexturing(false);
     return 0;
 }
 

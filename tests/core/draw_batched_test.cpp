@@ -1,7 +1,8 @@
-// The batched drawing (vertex arrays, one call per pass) against the
-// immediate drawing it replaces: the same scene state drawn both ways in each
-// of the seven modes must give the same picture, and a scripted run must
-// reach the same field state whichever drawing it uses.
+// The batched drawing (vertex arrays, one call per pass) and the ES 3
+// renderer (the batches drawn with shaders) against the immediate drawing
+// they replace: the same scene state drawn each way in each of the seven
+// modes must give the same picture, and a scripted run must reach the same
+// field state whichever drawing it uses.
 //
 // The bound: PSNR of at least 45 dB over the RGB channels (a mean squared
 // error of at most about 2 on the 0..255 scale). What legitimately differs is
@@ -15,11 +16,15 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "field_scenario.h"
 #include "gl_test_env.h"
+#include "lv/image.h"
+#include "renderer.h"
 
 namespace {
 
@@ -27,19 +32,6 @@ const int WIDTH = 640;   // the player's 1120 x 700 shape, smaller for llvmpipe
 const int HEIGHT = 400;
 const int FRAMES = 240;
 const double MIN_PSNR = 45.0;
-
-double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    double sum = 0;
-    size_t n = 0;
-    for (size_t i = 0; i < a.size(); i++) {
-        if (i % 4 == 3) continue;
-        double d = (double)a[i] - (double)b[i];
-        sum += d * d;
-        n++;
-    }
-    double mse = sum / (double)n;
-    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
-}
 
 void setBatched(bool on) {
     particleControl.mBatchedDraw = on;
@@ -94,7 +86,7 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
 
         std::vector<uint8_t> immediate = drawOnly(false);
         std::vector<uint8_t> batched = drawOnly(true);
-        double db = psnr(immediate, batched);
+        double db = lvtest::psnr(immediate, batched);
         std::string dir = lvtest::outputDir();
         lvtest::writePNG(dir + "/draw-immediate-" + std::to_string(mode) + ".png", immediate.data(), WIDTH, HEIGHT);
         lvtest::writePNG(dir + "/draw-batched-" + std::to_string(mode) + ".png", batched.data(), WIDTH, HEIGHT);
@@ -147,6 +139,90 @@ TEST(DrawBatched, ScriptedRunReachesTheSameFieldState) {
         hash[batched] = lvscenario::fieldHash();
     }
     EXPECT_EQ(hash[0], hash[1]);
+}
+
+// The scripted run to frame FRAMES in `mode`, drawn by `kind` in a context
+// of its API (desktop GL, or ES 3 for the ES renderer), with the help panel
+// over the last frame. The frames before it only move the field, with the
+// fast frame step or (`fastStep` false) the literal one.
+std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash, bool fastStep = true) {
+    const bool es = kind == RENDERER_GLES;
+    lvtest::requireGL(WIDTH, HEIGHT, es);
+    useRenderer(kind);
+    std::vector<uint8_t> picture;
+    {
+        lvscenario::ScriptedRun run(WIDTH, HEIGHT, fastStep);
+        for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 0, 0);
+        for (int n = 1; n < FRAMES; n++) run.frame(n);
+        glDisable(GL_SCISSOR_TEST);
+        run.frame(FRAMES, '/');
+        picture = lvtest::readCanvas();
+        *hash = lvscenario::fieldHash();
+        // Anything outside ES 3.0 would have left an error here.
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << rendererName(kind) << ", mode " << mode;
+    }
+    useRenderer(RENDERER_BATCHED);
+    return picture;
+}
+
+// The ES renderer draws what the reference draws: the same run in each
+// mode, frame for frame, reaches the same field (the drawing consumes the
+// same random draws on every path) and the same picture, the help panel
+// included. (The track overlay, drawn by the plug-in, is compared in
+// tests/plugin/overlay_test.cpp.)
+TEST(DrawBatched, GlesDrawsTheReferencePictureInEveryMode) {
+    for (int mode = 0; mode < 7; mode++) {
+        uint64_t referenceHash = 0, glesHash = 0;
+        std::vector<uint8_t> reference = scriptedPicture(RENDERER_REFERENCE, mode, &referenceHash);
+        std::vector<uint8_t> gles = scriptedPicture(RENDERER_GLES, mode, &glesHash);
+        EXPECT_EQ(referenceHash, glesHash) << "mode " << mode << ": the ES drawing changed the field";
+        double db = lvtest::psnr(reference, gles);
+        std::string dir = lvtest::outputDir();
+        lvtest::writePNG(dir + "/draw-reference-" + std::to_string(mode) + ".png", reference.data(), WIDTH, HEIGHT);
+        lvtest::writePNG(dir + "/draw-gles-" + std::to_string(mode) + ".png", gles.data(), WIDTH, HEIGHT);
+        EXPECT_GE(db, MIN_PSNR) << "mode " << mode << ": the ES picture differs (see " << dir << ")";
+        std::printf("mode %d: reference against gles, PSNR %.1f dB\n", mode, db);
+    }
+    // The literal frame step draws the lines mode's lines as it finds them.
+    uint64_t referenceHash = 0, glesHash = 0;
+    std::vector<uint8_t> reference = scriptedPicture(RENDERER_REFERENCE, 4, &referenceHash, false);
+    std::vector<uint8_t> gles = scriptedPicture(RENDERER_GLES, 4, &glesHash, false);
+    EXPECT_EQ(referenceHash, glesHash);
+    EXPECT_GE(lvtest::psnr(reference, gles), MIN_PSNR) << "lines mode, literal frame step";
+}
+
+lvimage::Image readPNG(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    lvimage::Image image;
+    std::string error;
+    EXPECT_TRUE(lvimage::decodeImage(bytes.data(), bytes.size(), &image, error)) << path << ": " << error;
+    return image;
+}
+
+// lv-snapshot, as a person runs it, writes the same seven pictures with the
+// reference drawing and with the ES renderer.
+TEST(DrawBatched, SnapshotsOfTheReferenceAndTheGlesRendererMatch) {
+    const char* bin = std::getenv("LV_BINARY_DIR");
+    ASSERT_TRUE(bin) << "run under ctest, which says where lv-snapshot is";
+    const std::string dir = lvtest::outputDir() + "/snapshots";
+    for (const char* renderer : {"reference", "gles"}) {
+        const std::string command = std::string(bin) + "/bin/lv-snapshot " + dir + "-" + renderer + " --renderer " +
+                                    renderer + " > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    for (int mode = 0; mode < 7; mode++) {
+        const std::string name = "/mode-" + std::to_string(mode) + ".png";
+        lvimage::Image reference = readPNG(dir + "-reference" + name), gles = readPNG(dir + "-gles" + name);
+        ASSERT_GT(reference.width, 0);
+        EXPECT_EQ(reference.width, gles.width);
+        EXPECT_EQ(reference.height, gles.height);
+        double db = lvtest::psnr(reference.rgba, gles.rgba);
+        EXPECT_GE(db, MIN_PSNR) << "lv-snapshot's mode " << mode << " (see " << dir << "-*" << name << ")";
+        std::printf("lv-snapshot mode %d: reference against gles, PSNR %.1f dB\n", mode, db);
+    }
 }
 
 }  // namespace

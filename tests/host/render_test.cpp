@@ -60,14 +60,27 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     EXPECT_NE(nothing.err.find("nothing could be played"), std::string::npos) << nothing.err;
 }
 
+// Also with the ES renderer, whose renders are as repeatable, and whose
+// video is a video.
 TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
     TempDir dir;
     lvtest::makeTone(dir / "tone.flac", 3.0);
-    for (const char* out : {"a", "b"}) {
+    for (const char* out : {"a", "b", "gles-a", "gles-b"}) {
+        const bool gles = std::string(out).starts_with("gles");
         auto r = run({player(), "--frames", dir / out, "--size", "160x100", "--fps", "30", "--duration", "1.5",
-                      dir / "tone.flac"});
+                      "--renderer", gles ? "gles" : "batched", dir / "tone.flac"});
         ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("OpenGL ES"), std::string::npos) << "no fallback from gles expected: " << r.err;
     }
+    for (int i = 0; i < 45; ++i) {
+        const std::string a = lvtest::readFile(frameFile(dir / "gles-a", i));
+        ASSERT_FALSE(a.empty());
+        ASSERT_EQ(a, lvtest::readFile(frameFile(dir / "gles-b", i))) << "gles frame " << i << " differs";
+    }
+    auto video = run({player(), "--render", dir / "gles.mp4", "--renderer", "gles", "--size", "160x100", "--duration",
+                      "0.5", dir / "tone.flac"});
+    ASSERT_EQ(video.status, 0) << video.err;
+    EXPECT_GT(fs::file_size(dir / "gles.mp4"), 1000u);
     auto frame = [&](const char* out, int i) { return frameFile(dir / out, i); };
     EXPECT_TRUE(fs::exists(frame("a", 44)));
     EXPECT_FALSE(fs::exists(frame("a", 45)));
@@ -164,6 +177,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--source", "corvane: 80"}, {}, 2, "a port from 1 to 65535"},
         // Below the bound: the message says where the bound is.
         {{player(), "--render", dir / "x.mp4", "--duration", "1e-4"}, {}, 2, "from 0.001"},
+        {{player(), "--render", dir / "x.mp4", "--renderer", "opengl"}, {}, 2, "reference, batched or gles"},
         // The muxer alone would only say "Invalid argument", at the header.
         {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
         {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},

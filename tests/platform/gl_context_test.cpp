@@ -27,9 +27,10 @@ struct OffscreenPort : lvtest::OffscreenPort {
 };
 
 // The whole set-up chain; fails the test at the step that fails.
-lvgl::Context* attach(LVPort* port, bool multisample, const int* bufferRect = nullptr) {
+lvgl::Context* attach(LVPort* port, bool multisample, const int* bufferRect = nullptr,
+                      lvgl::Api api = lvgl::Api::DESKTOP_GL) {
     std::string error;
-    lvgl::PixelFormat* format = lvgl::choosePixelFormat(port, multisample, error);
+    lvgl::PixelFormat* format = lvgl::choosePixelFormat(port, multisample, api, error);
     EXPECT_NE(format, nullptr) << error;
     if (!format) return nullptr;
     lvgl::Context* c = lvgl::createContext(format, error);
@@ -90,6 +91,40 @@ TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
     p.port.pixels = nullptr;
     EXPECT_TRUE(lvgl::swapBuffers(c, error));
     EXPECT_EQ(p.port.frameCount, 3u);
+    lvgl::destroyContext(c);
+}
+
+// An OpenGL ES 3 context (the ES renderer's) gets the same canvas and swap;
+// the swap puts back the state it changes without GL 1's attribute stacks,
+// and calls nothing ES lacks (which would leave an error behind).
+TEST(GLContext, AnEs3ContextSwapsLikeADesktopOneAndKeepsItsState) {
+    OffscreenPort p(64, 48);
+    const int rect[4] = {0, 0, 64, 48};
+    lvgl::Context* c = attach(&p.port, false, rect, lvgl::Api::GLES3);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(lvgl::contextApi(c), lvgl::Api::GLES3);
+    const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    EXPECT_EQ(version.rfind("OpenGL ES 3", 0), 0u) << version;
+    // Green below, red in the top 8 rows (ES has no rectangles: a scissored clear).
+    glClearColor(0, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 40, 64, 8);
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
+    std::string error;
+    ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
+    EXPECT_EQ(p.at(5, 2), (RGBA{255, 0, 0, 255}));
+    EXPECT_EQ(p.at(5, 20), (RGBA{0, 255, 0, 255}));
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    GLboolean mask[4];
+    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+    EXPECT_FALSE(mask[1]);
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 1.0f);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     lvgl::destroyContext(c);
 }
 

@@ -139,6 +139,30 @@ TEST(PluginHost, UpperCaseQTogglesAntialiasingLikeLowerCase) {
     });
 }
 
+// The renderer changed while shown: a context of its API, and the overlay's
+// textures again in it. An unknown name changes nothing.
+TEST(PluginHost, ARendererChosenWhileShownGetsAContextOfItsOwn) {
+    runWithHost([](TestHost& host) {
+        offerRedCover(host);
+        ASSERT_EQ(host.show(320, 240), noErr);
+        host.play(lvhost::makeTrack(u"Name", u"Artist", u"Album"));
+        host.renderFrames(1);
+        const EGLContext desktop = eglGetCurrentContext();
+        EXPECT_FALSE(host.setRenderer("vulkan"));
+        EXPECT_EQ(eglGetCurrentContext(), desktop);
+        for (const char* renderer : {"gles", "reference"}) {
+            const EGLContext previous = eglGetCurrentContext();
+            ASSERT_TRUE(host.setRenderer(renderer));
+            EXPECT_NE(eglGetCurrentContext(), previous) << renderer;
+            host.renderFrames(1);
+            const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+            EXPECT_EQ(version.rfind("OpenGL ES", 0) == 0, std::string(renderer) == "gles") << version;
+            EXPECT_TRUE(isCoverRed(host.canvasPixel(50, 240 - 50))) << renderer;
+            EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << renderer;
+        }
+    });
+}
+
 // A track announced before the first show ("vply", or "ctrk" alone) is drawn
 // once there is a context: the name white beside the red cover. After a play,
 // "ctrk" replaces what every later context draws (show after hide, q).

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "MacMemory.h"
 #include "lv/text.h"
@@ -174,4 +177,54 @@ TEST(Overlay, HelpPanelCoversItsSquare) {
         host.renderFrames(1);
         EXPECT_FALSE(changed(100, 100));
     });
+}
+
+// The ES renderer draws the track overlay with its cover, the help panel and
+// the scene of every mode as the reference drawing does: the same messages
+// go to the plug-in in two processes, one drawing with each, and their
+// canvases are compared mode by mode (lvtest::psnr, the bound of
+// tests/core/draw_batched_test.cpp).
+TEST(Overlay, GlesDrawsWhatTheReferenceDrawsInEveryMode) {
+    constexpr int width = 640, height = 400, modes = 7;
+    const std::string dir = lvtest::outputDir();
+    auto rawPath = [&dir](const char* renderer, int mode) {
+        return dir + "/plugin_overlay_" + renderer + "-" + std::to_string(mode) + ".rgba";
+    };
+    for (const char* renderer : {"reference", "gles"}) {
+        runWithHost([&](TestHost& host) {
+            // Opaque to its edges, so that the cover's border is drawn too.
+            host.mCoverArt = lvtest::makePNG(96, 40, [](int x, int y) { return lvtest::quadrant(x, y, 96, 40); });
+            host.mCoverArtFormat = kCoverArtPNG;
+            ASSERT_TRUE(host.setRenderer(renderer));
+            ASSERT_EQ(host.show(width, height), noErr);
+            host.key('c');   // the track change leaves the mode alone
+            host.play(lvhost::makeTrack(u"Track Name", u"Artist", u"Album"));
+            host.key('/');
+            for (int mode = 0; mode < modes; ++mode) {
+                host.key('i');   // the overlay again, over this mode's frames
+                for (int frame = 0; frame < 40; ++frame) {
+                    host.advanceMillis(17);
+                    ASSERT_EQ(host.render(uint8_t(160 + frame)), noErr);   // loud enough to fill the field
+                }
+                const std::vector<uint8_t> canvas = host.canvasPixels();
+                std::ofstream(rawPath(renderer, mode), std::ios::binary)
+                    .write(reinterpret_cast<const char*>(canvas.data()), std::streamsize(canvas.size()));
+                host.key('m');
+            }
+        });
+    }
+    for (int mode = 0; mode < modes; ++mode) {
+        std::vector<uint8_t> pictures[2];
+        for (int i = 0; i < 2; ++i) {
+            std::ifstream in(rawPath(i ? "gles" : "reference", mode), std::ios::binary);
+            pictures[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            std::remove(rawPath(i ? "gles" : "reference", mode).c_str());   // the PNG below is for people
+            ASSERT_EQ(pictures[i].size(), size_t(width) * height * 4) << "mode " << mode;
+            lvtest::writePNG(dir + "/plugin_overlay_" + (i ? "gles" : "reference") + "-" + std::to_string(mode) + ".png",
+                             pictures[i].data(), width, height);
+        }
+        const double db = lvtest::psnr(pictures[0], pictures[1]);
+        EXPECT_GE(db, 45.0) << "mode " << mode << ": see " << dir << "/plugin_overlay_*-" << mode << ".png";
+        std::printf("mode %d: reference against gles with the overlay and the help panel, PSNR %.1f dB\n", mode, db);
+    }
 }

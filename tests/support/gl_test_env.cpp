@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -25,10 +26,11 @@ struct Bed {
     std::string error;
 };
 
-Bed& bed() {
-    static Bed b;
-    return b;
-}
+// Desktop GL (compatibility profile) and OpenGL ES 3, each made on first use.
+Bed gBeds[2];
+bool gEsCurrent = false;
+
+Bed& bed() { return gBeds[gEsCurrent ? 1 : 0]; }
 
 // Sizes the port (and so the canvas) to width x height; the canvas is remade.
 bool resize(Bed& b, int width, int height) {
@@ -39,24 +41,26 @@ bool resize(Bed& b, int width, int height) {
     return lvgl::updateContext(b.context, b.error);
 }
 
-void create() {
+void create(bool es) {
     Bed& b = bed();
     b.tried = true;
     b.port.kind = LV_PORT_OFFSCREEN;
     b.port.width = 640;
     b.port.height = 480;
-    b.ok = (b.format = lvgl::choosePixelFormat(&b.port, false, b.error)) &&
+    const lvgl::Api api = es ? lvgl::Api::GLES3 : lvgl::Api::DESKTOP_GL;
+    b.ok = (b.format = lvgl::choosePixelFormat(&b.port, false, api, b.error)) &&
            (b.context = lvgl::createContext(b.format, b.error)) && lvgl::setDrawable(b.context, &b.port, b.error) &&
            lvgl::makeCurrent(b.context, b.error) && resize(b, 640, 480);
 }
 
 }  // namespace
 
-void requireGL(int canvasWidth, int canvasHeight) {
+void requireGL(int canvasWidth, int canvasHeight, bool es) {
+    gEsCurrent = es;
     Bed& b = bed();
-    if (!b.tried) create();
+    if (!b.tried) create(es);
     if (!b.ok) {
-        FAIL() << "no headless GL: " << b.error;
+        FAIL() << (es ? "no headless OpenGL ES 3: " : "no headless GL: ") << b.error;
     }
     ASSERT_TRUE(lvgl::makeCurrent(b.context, b.error)) << b.error;
     if (canvasWidth != b.port.width || canvasHeight != b.port.height) {
@@ -80,6 +84,20 @@ RGBA pixel(int x, int yFromTop) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, canvasHeight() - 1 - yFromTop, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &p);
     return p;
+}
+
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); i++) {
+        if (i % 4 == 3) continue;
+        double d = (double)a[i] - (double)b[i];
+        sum += d * d;
+        n++;
+    }
+    if (a.size() != b.size() || n == 0) return 0;
+    double mse = sum / (double)n;
+    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 bool writePNG(const std::string& path, const uint8_t* rgba, int width, int height) {

@@ -5,7 +5,12 @@
 //   lvtest::requireGL(w, h)   makes the context current (once), sizes the
 //                             port and its canvas to w x h and sets the
 //                             viewport to it; fails the test if no context
-//                             can be made
+//                             can be made. With `es`, the same for a second
+//                             context of OpenGL ES 3 (the ES renderer's);
+//                             the calls below read whichever was required
+//                             last
+//   lvtest::psnr(a, b)        peak signal-to-noise ratio of two canvases over
+//                             their RGB channels, in dB (99 when equal)
 //   lvtest::pixel(x, y)       reads one RGBA pixel of that canvas, (0, 0) at
 //                             the canvas's TOP left, as the kit draws
 //   lvtest::readCanvas()      the whole canvas, row 0 at the top
@@ -27,7 +32,8 @@ struct RGBA {
     bool operator==(const RGBA&) const = default;
 };
 
-void requireGL(int canvasWidth = 640, int canvasHeight = 480);
+void requireGL(int canvasWidth = 640, int canvasHeight = 480, bool es = false);
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 int canvasWidth();
 int canvasHeight();
 

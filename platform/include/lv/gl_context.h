@@ -54,6 +54,16 @@ struct Context;
 // an unknown kind, when its window system cannot be reached, or when no such
 // format exists (for `multisample`: when the driver cannot multisample).
 PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, std::string& error);
+
+// The client API a context speaks: desktop OpenGL in the compatibility
+// profile (fixed function, what the scene's reference drawing needs), or
+// OpenGL ES 3.0 (the WebGL 2 subset: shaders, buffer objects, framebuffer
+// objects). An ES 3 context gets the same canvas, swap and read-back; its
+// drawing code must stay within ES 3.0.
+enum class Api { DESKTOP_GL, GLES3 };
+// The same choice for a context of `api`. Fails, saying so, when the
+// driver offers no such context for this port.
+PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, Api api, std::string& error);
 void destroyPixelFormat(PixelFormat* format);
 
 // A new unshared context in that format. Null on failure.
@@ -91,6 +101,8 @@ void destroyContext(Context* context);
 
 // Samples per pixel of the canvas: 4 when multisampled, 0 otherwise.
 int canvasSamples(const Context* context);
+// The client API the context speaks (desktop GL for null).
+Api contextApi(const Context* context);
 
 // The port's bounds: width and height in pixels (offscreen: the struct's
 // fields; window: the window's current size). False for a bad port.
