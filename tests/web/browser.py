@@ -31,6 +31,14 @@ def chromium_path():
     return shutil.which("chromium") or shutil.which("chromium-browser")
 
 
+def _read(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
 class BrowserError(AssertionError):
     pass
 
@@ -49,11 +57,11 @@ class Browser:
              f"--window-size={self.width},{self.height}", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
-        while not os.path.exists(port_file) or len(open(port_file).read().split()) < 2:
+        while len(_read(port_file).split()) < 2:
             if self.process.poll() is not None or time.monotonic() > deadline:
                 raise BrowserError("chromium did not start (no DevToolsActivePort)")
             time.sleep(0.1)
-        port = open(port_file).read().split()[0]
+        port = _read(port_file).split()[0]
         targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json"))
         page = next(t for t in targets if t["type"] == "page")
         self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=120, suppress_origin=True)

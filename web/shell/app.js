@@ -533,6 +533,14 @@ function statusObject() {
   for (const key of ['title', 'artist', 'paused', 'error']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => state[key] });
   }
+  // The loudness of the window analysed last (RMS), and the sound's state.
+  Object.defineProperty(status, 'level', { enumerable: true, get: () => {
+    if (!state.pcm) return 0;
+    let sum = 0;
+    for (let i = 0; i < state.pcm.length; ++i) sum += state.pcm[i] * state.pcm[i];
+    return Math.sqrt(sum / state.pcm.length);
+  } });
+  Object.defineProperty(status, 'audioState', { enumerable: true, get: () => (state.audio ? state.audio.state : 'none') });
   Object.defineProperty(status, 'playing', { enumerable: true,
     get: () => !!(state.source || state.live) && !state.paused });
   return status;
