@@ -68,6 +68,9 @@ class Browser:
         self.call("Runtime.enable")
         self.call("Log.enable")
         self.call("Page.enable")
+        # The page's size exactly, whatever the headless window's frame takes.
+        self.call("Emulation.setDeviceMetricsOverride", width=self.width, height=self.height, deviceScaleFactor=1,
+                  mobile=False)
         return self
 
     def __exit__(self, *exc):
