@@ -574,7 +574,32 @@ function wire() {
   });
 }
 
+// ?scripted: the shared scripted run instead of the plug-in, for the tests
+// (web/host/scripted.cpp): window.lumenvortexScripted.hash(...) and
+// .snapshot(...) on a canvas of the size asked.
+async function scripted(params) {
+  const module = await createLumenvortex({ canvas });
+  state.module = module;
+  welcome.hidden = true;
+  canvas.style.width = 'auto';
+  canvas.style.height = 'auto';
+  canvas.width = Number(params.get('width')) || 1120;
+  canvas.height = Number(params.get('height')) || 700;
+  if (module._lv_scripted_start(cstr('#canvas'), params.get('multisample') === '0' ? 0 : 1) !== 0) {
+    throw new Error('no WebGL 2 context for the scripted run');
+  }
+  window.lumenvortexScripted = {
+    hash: (fast, frames) => module.UTF8ToString(module._lv_scripted_hash(fast ? 1 : 0, frames, canvas.width, canvas.height)),
+    snapshot: (mode, frame) => module._lv_scripted_snapshot(mode, frame, canvas.width, canvas.height),
+  };
+}
+
 async function main() {
+  const params = new URLSearchParams(location.search);
+  if (params.has('scripted')) {
+    await scripted(params).catch((e) => console.error('lumenvortex: ' + e.message));
+    return;
+  }
   window.lumenvortex = statusObject();
   wire();
   try {
