@@ -10,6 +10,7 @@ import functools
 import http.server
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -27,7 +28,8 @@ except ImportError as e:
     print(f"skipped: {e} (apt-get install python3-websocket)")
     sys.exit(SKIP)
 
-PAGE = os.environ.get("LV_WEB_DIR", os.path.join(HERE, "..", "..", "out", "web"))
+ROOT = os.path.join(HERE, "..", "..")
+PAGE = os.environ.get("LV_WEB_DIR", os.path.join(ROOT, "out", "web"))
 TITLE, ARTIST = "Lumen Test Tone ✦", "The Testers"
 
 
@@ -147,6 +149,26 @@ class PageTest(unittest.TestCase):
         b.key("n")   # a one-file play list starts over
         b.wait_for("window.lumenvortex.playing", what="n: the next track")
         self.assertEqual([], b.errors())
+
+    def test_scripted_run_reaches_the_native_pinned_hashes(self):
+        # The hashes the native determinism test pins, read from it so they
+        # have one home. The same seed, scripted music and keys must reach
+        # the same field in the page: its arithmetic, its random draws and
+        # its frame order are the programs'.
+        with open(os.path.join(ROOT, "tests", "core", "field_determinism_test.cpp"), encoding="utf-8") as f:
+            source = f.read()
+        pinned = {kind: re.search(rf"kPinned{kind}Hash = 0x([0-9a-f]+)ull", source).group(1).zfill(16)
+                  for kind in ("Literal", "Fast")}
+        frames, width, height = (int(re.search(rf"{name} = (\d+);", source).group(1))
+                                 for name in ("FRAMES", "CANVAS_WIDTH", "CANVAS_HEIGHT"))
+        with Browser() as b:
+            b.open(self.site.url + f"?scripted&width={width}&height={height}")
+            b.wait_for("window.lumenvortexScripted", what="the scripted run's page")
+            # The fast run first, as natively: state it leaves behind is part
+            # of what the literal run's hash pins.
+            self.assertEqual(pinned["Fast"], b.eval(f"window.lumenvortexScripted.hash(true, {frames})"))
+            self.assertEqual(pinned["Literal"], b.eval(f"window.lumenvortexScripted.hash(false, {frames})"))
+            self.assertEqual([], b.errors())
 
     def test_play_parameter_refuses_another_site(self):
         with Browser() as b:
