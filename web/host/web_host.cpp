@@ -158,14 +158,16 @@ EMSCRIPTEN_KEEPALIVE const char* lv_demo_artist() { return gHost ? gHost->demo.m
 EMSCRIPTEN_KEEPALIVE const char* lv_demo_album() { return gHost ? gHost->demo.meta.album.c_str() : ""; }
 
 // What the page's status object shows, as JSON: frames drawn, the renderer,
-// mode, palette and particle count.
+// mode, palette, particle count (the field's target, and how many are
+// alive: the field grows to the target over some frames).
 EMSCRIPTEN_KEEPALIVE const char* lv_status() {
     if (!gHost) return "{}";
     WebHost& h = *gHost;
     h.status = "{\"frames\":" + std::to_string(h.port.frameCount) + ",\"renderer\":" + jsonString(h.port.renderer) +
                ",\"mode\":" + std::to_string(gMode.currentMode()) + ",\"modes\":" + std::to_string(gMode.modeCount()) +
                ",\"palette\":" + std::to_string(colors.index) +
-               ",\"particles\":" + std::to_string(particleControl.total) + "}";
+               ",\"particles\":" + std::to_string(particleControl.total) +
+               ",\"alive\":" + std::to_string(particleControl.count) + "}";
     return h.status.c_str();
 }
 

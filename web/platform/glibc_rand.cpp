@@ -12,22 +12,19 @@
 namespace {
 
 struct GlibcRandom {
-    int32_t r[34];
-    int front = 3, rear = 0;   // as glibc: fptr = &r[SEP], rptr = &r[0]
+    int32_t state[31];
+    int front = 3, rear = 0;   // the feedback taps, 3 words apart
     GlibcRandom() { seed(1); }
 
     void seed(unsigned s) {
-        if (s == 0) s = 1;
-        int32_t* state = r + 3;
-        state[0] = int32_t(s);
-        // glibc's table is 31 words after its type word; keep its layout.
-        int32_t word = int32_t(s);
+        state[0] = int32_t(s == 0 ? 1 : s);
         for (int i = 1; i < 31; ++i) {
-            // 16807 * word % 2147483647 by Schrage's method, as glibc does.
+            // 16807 * previous % 2147483647 by Schrage's method, as glibc does.
+            const int32_t word = state[i - 1];
             const long hi = word / 127773, lo = word % 127773;
-            word = int32_t(16807 * lo - 2836 * hi);
-            if (word < 0) word += 2147483647;
-            state[i] = word;
+            int32_t next = int32_t(16807 * lo - 2836 * hi);
+            if (next < 0) next += 2147483647;
+            state[i] = next;
         }
         front = 3;
         rear = 0;
@@ -35,17 +32,15 @@ struct GlibcRandom {
     }
 
     int32_t next() {
-        int32_t* state = r + 3;
-        uint32_t value = uint32_t(state[front]) + uint32_t(state[rear]);
+        const uint32_t value = uint32_t(state[front]) + uint32_t(state[rear]);
         state[front] = int32_t(value);
-        const int32_t result = int32_t(value >> 1);
         if (++front >= 31) {
             front = 0;
             ++rear;
         } else if (++rear >= 31) {
             rear = 0;
         }
-        return result;
+        return int32_t(value >> 1);
     }
 };
 

@@ -526,7 +526,7 @@ function onKey(e) {
 function statusObject() {
   const read = () => (state.module ? JSON.parse(state.module.UTF8ToString(state.module._lv_status())) : {});
   const status = {};
-  for (const key of ['frames', 'renderer', 'mode', 'modes', 'palette', 'particles']) {
+  for (const key of ['frames', 'renderer', 'mode', 'modes', 'palette', 'particles', 'alive']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
