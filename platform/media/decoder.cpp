@@ -265,6 +265,24 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
 
 }  // namespace
 
+bool holdsSound(const std::string& path) {
+    if (!fileProblem(path).empty()) return false;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+    auto hasAudio = [&] {
+        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+            if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
+        return false;
+    };
+    // Formats whose streams show only in their packets (MPEG transport
+    // streams) are read a little further.
+    bool found = hasAudio();
+    if (!found && (fmt->ctx_flags & AVFMTCTX_NOHEADER) && avformat_find_stream_info(fmt, nullptr) >= 0)
+        found = hasAudio();
+    avformat_close_input(&fmt);
+    return found;
+}
+
 void setMediaVerbose(bool verbose) { av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET); }
 
 bool probeTrack(const std::string& path, TrackMeta& meta, std::string& error) {

@@ -63,10 +63,25 @@ std::string titleFromPath(const std::string& path);
 // .m4a, .aac, .wav and the rest FFmpeg commonly plays), in any letter case.
 bool looksLikeAudioFile(const std::string& name);
 
+// How far expandPlaylist looks into folders, all of them together: a share
+// of millions of files, or one too slow to answer, ends the walk with what
+// was found so far and a sentence in `problems`.
+struct PlaylistBounds {
+    size_t maxEntries = 200000;   // names looked at, files and folders
+    double maxSeconds = 30.0;
+};
+
+// True when FFmpeg takes the file for media with sound in it, from its
+// header alone (the sound is not decoded): how a folder's files with names
+// no music format is known by are told from pictures and notes.
+bool holdsSound(const std::string& path);
+
 // Files stay as given (FFmpeg decides whether they play); a folder becomes
-// the audio files inside it and in its subfolders, sorted by name. Paths that
+// the audio files inside it and in its subfolders, sorted by name: those
+// named like audio, and the others that holdsSound (tracker modules, say). Paths that
 // do not exist are left out and described in `problems`.
-std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems);
+std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems,
+                                        const PlaylistBounds& bounds = {});
 
 // FFmpeg's own console messages: off unless verbose (corrupt files otherwise
 // fill the terminal with decoder complaints; our errors say it in one line).
