@@ -521,6 +521,11 @@ bool AudioDecoder::open(const std::string& path) {
     rc = swr_alloc_set_opts2(&d.swr, &outLayout, AV_SAMPLE_FMT_FLT, kMediaSampleRate, &inLayout,
                              d.codec->sample_fmt, d.codec->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
+    // Surround is mixed down with the standard weights (ITU-R BS.775), scaled
+    // as FFmpeg scales a mix into whole numbers: no output channel's weights
+    // sum past one, so no layout can push the stereo past full scale. Float
+    // output would otherwise keep the raw sum, 7 dB too loud for 5.1.
+    if (rc >= 0) rc = av_opt_set_double(d.swr, "rematrix_maxval", 1.0, 0);
     if (rc >= 0) rc = swr_init(d.swr);
     if (rc < 0 || d.codec->sample_rate <= 0) {
         d.error = "cannot play " + path + ": its audio format cannot be converted (" + avError(rc) + ")";
