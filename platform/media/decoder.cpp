@@ -110,6 +110,84 @@ std::string undecodableCodec(AVFormatContext* fmt) {
     return {};
 }
 
+// The size of the sound a WAV, RF64, Wave64 or CAF file's header states,
+// in bytes; -1 when it states none. FFmpeg works these files' length out
+// from the file's size when the data runs short of it, so the statement is
+// read here, to tell a file cut short from a whole one.
+long long statedDataBytes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const long long fileSize = fstat(fd, &st) == 0 ? (long long)st.st_size : -1;
+    unsigned char b[40];
+    auto readAt = [&](long long at, size_t n) { return at >= 0 && pread(fd, b, n, off_t(at)) == ssize_t(n); };
+    auto le = [&](int at, int n) {
+        unsigned long long v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + i];
+        return v;
+    };
+    auto be = [&](int at, int n) {
+        unsigned long long v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
+        return v;
+    };
+    long long stated = -1;
+    constexpr int kMaxChunks = 64;   // real files have a handful before the sound
+    if (readAt(0, 12) && std::memcmp(b + 8, "WAVE", 4) == 0 &&
+        (!std::memcmp(b, "RIFF", 4) || !std::memcmp(b, "RF64", 4) || !std::memcmp(b, "BW64", 4))) {
+        long long wide = -1;   // RF64 keeps sizes past 4 GB in its ds64 chunk
+        long long at = 12;
+        for (int i = 0; i < kMaxChunks && readAt(at, 8); ++i) {
+            const unsigned long long size = le(4, 4);
+            if (!std::memcmp(b, "data", 4)) {
+                // Writers that could not go back leave 0 or all ones; a size
+                // near 2 GB past the file's end is such a placeholder too.
+                if (size == 0xFFFFFFFFu && wide > 0) stated = wide;
+                else if (size > 0 && (size < 0x7FFF0000u || at + 8 + (long long)size <= fileSize))
+                    stated = (long long)size;
+                break;
+            }
+            if (!std::memcmp(b, "ds64", 4) && readAt(at + 16, 8)) wide = (long long)le(0, 8);
+            at += 8 + (long long)size + (size & 1);
+        }
+    } else if (readAt(0, 40) && !std::memcmp(b, "riff", 4) && !std::memcmp(b + 24, "wave", 4)) {
+        // Wave64: 16-byte names, 8-byte sizes counting the 24-byte chunk header, 8-byte aligned.
+        long long at = 40;
+        for (int i = 0; i < kMaxChunks && readAt(at, 24); ++i) {
+            const long long size = (long long)le(16, 8);
+            if (!std::memcmp(b, "data", 4)) {
+                if (size > 24) stated = size - 24;
+                break;
+            }
+            if (size < 24) break;
+            at += (size + 7) & ~7LL;
+        }
+    } else if (readAt(0, 8) && !std::memcmp(b, "caff", 4)) {
+        long long at = 8;
+        for (int i = 0; i < kMaxChunks && readAt(at, 12); ++i) {
+            const long long size = (long long)be(4, 8);
+            if (!std::memcmp(b, "data", 4)) {
+                if (size > 4) stated = size - 4;   // -1: written as it went; 4 bytes of edit count first
+                break;
+            }
+            if (size < 0) break;
+            at += 12 + size;
+        }
+    }
+    ::close(fd);
+    return stated;
+}
+
+// The length of the sound the header states, in ms, for uncompressed sound
+// whose size in bytes it states; -1 otherwise.
+long long statedPcmMs(const std::string& path, const AVCodecParameters* par) {
+    const int bits = av_get_bits_per_sample(par->codec_id);
+    const long long bytesPerSecond = (long long)bits * par->ch_layout.nb_channels * par->sample_rate / 8;
+    if (bits <= 0 || bytesPerSecond <= 0) return -1;
+    const long long bytes = statedDataBytes(path);
+    return bytes > 0 ? bytes * 1000 / bytesPerSecond : -1;
+}
+
 std::string tag(AVDictionary* dict, const char* key) {
     // Keys match in any letter case: "TITLE" in Vorbis comments, "title" in ID3.
     AVDictionaryEntry* e = dict ? av_dict_get(dict, key, nullptr, 0) : nullptr;
@@ -508,6 +586,7 @@ bool AudioDecoder::open(const std::string& path) {
     if (d.fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE && st->duration != AV_NOPTS_VALUE &&
         st->duration > 0)
         d.statedMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
+    d.statedMs = std::max(d.statedMs, statedPcmMs(path, st->codecpar));
     // Only the audio stream is read; the demuxer may drop the rest early.
     for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
         if (int(i) != d.stream) d.fmt->streams[i]->discard = AVDISCARD_ALL;
