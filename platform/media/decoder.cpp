@@ -37,6 +37,10 @@ constexpr int kMaxConvertFrames = 1 << 16;
 // a long track) of the length the header states counts as whole.
 constexpr long long kShortfallToleranceMs = 1000;
 constexpr long long kShortfallToleranceParts = 50;
+// A stretch of damage inside a file shorter than this is not named (a
+// glitch of a frame or two); longer ones are, with their place.
+constexpr long long kGapToleranceMs = 1000;
+constexpr size_t kGapsNamed = 3;
 
 std::string avError(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -390,6 +394,21 @@ struct AudioDecoder::Impl {
     long long statedMs = -1;   // the header's length, when it is more than a guess from the bit rate
     std::string brokeOff;      // why the sound ended in the middle, once some had come out
     bool ended = false;        // read() has seen the end and judged it
+    // Damage inside the file, found from the packets: bytes the decoder
+    // refused, and jumps in the timestamps. Refused bytes are timed at the
+    // rate of the good ones, so the length missing is known whatever the
+    // header says (or does not).
+    struct Gap {
+        long long atMs;        // sound heard before it
+        long long missingMs;
+    };
+    std::vector<Gap> gaps;
+    long long goodBytes = 0;
+    double goodSeconds = 0.0;
+    long long runBytes = 0;    // the damage since the last good packet
+    long long runPtsMs = 0;
+    int64_t nextPts = AV_NOPTS_VALUE;
+    long long convertedFrames = 0;
     std::vector<float> pending;   // converted samples not yet handed out
     size_t pendingPos = 0;        // in floats
     const uint8_t* noInput[64] = {};   // a plane pointer for each channel the resampler takes
@@ -435,13 +454,59 @@ struct AudioDecoder::Impl {
             return;
         }
         const long long playedMs = (long long)framesOut * 1000 / kMediaSampleRate;
-        const bool cutShort = statedMs > 0 && statedMs - playedMs > std::max(kShortfallToleranceMs,
-                                                                             statedMs / kShortfallToleranceParts);
-        if (brokeOff.empty() && !cutShort) return;
+        long long missingMs = 0;
+        std::string damage;
+        for (size_t i = 0; i < gaps.size(); ++i) {
+            missingMs += gaps[i].missingMs;
+            if (i < kGapsNamed)
+                damage += (i ? ", " : "") + std::to_string((gaps[i].missingMs + 500) / 1000) + " s " +
+                          (i ? "" : "missing ") + "after " + clockText(gaps[i].atMs);
+        }
+        if (gaps.size() > kGapsNamed) damage += " and " + std::to_string(gaps.size() - kGapsNamed) + " more";
+        const long long shortMs = statedMs - playedMs - missingMs;
+        const bool cutShort =
+            statedMs > 0 && shortMs > std::max(kShortfallToleranceMs, statedMs / kShortfallToleranceParts);
+        if (brokeOff.empty() && !cutShort && damage.empty()) return;
         failed = true;
-        error = meta.path + " stops at " + clockText(playedMs) +
-                (statedMs > 0 ? " of the " + clockText(statedMs) + " its header states" : std::string()) + ": " +
-                (brokeOff.empty() ? "the file is cut short (an interrupted download or copy?)" : brokeOff);
+        std::string stops;
+        if (!brokeOff.empty() || cutShort)
+            stops = "stops at " + clockText(playedMs) +
+                    (statedMs > 0 ? " of the " + clockText(statedMs) + " its header states" : std::string()) + ": " +
+                    (brokeOff.empty() ? "the file is cut short (an interrupted download or copy?)" : brokeOff);
+        error = meta.path + (damage.empty() ? " " + stops
+                                            : " is damaged: " + damage + (stops.empty() ? "" : "; it also " + stops));
+    }
+
+    long long bytesToMs(long long bytes) const {
+        if (goodBytes > 0 && goodSeconds > 0.0) return (long long)(double(bytes) * goodSeconds / double(goodBytes) * 1000.0);
+        const int64_t bitRate = fmt->streams[stream]->codecpar->bit_rate;
+        return bitRate > 0 ? bytes * 8000 / bitRate : 0;
+    }
+
+    // Before a packet of the stream is decoded: the time jumped over since
+    // the last one. (Byte positions cannot tell: packets of an Ogg page, say,
+    // all carry the page's.)
+    void notePacketPlace(const AVPacket& p) {
+        const AVRational base = fmt->streams[stream]->time_base;
+        if (p.pts != AV_NOPTS_VALUE && nextPts != AV_NOPTS_VALUE && p.pts > nextPts)
+            runPtsMs += av_rescale_q(p.pts - nextPts, base, AVRational{1, 1000});
+        nextPts = p.pts != AV_NOPTS_VALUE && p.duration > 0 ? p.pts + p.duration : AV_NOPTS_VALUE;
+    }
+
+    // After it: refused bytes join the damage; a good packet ends it, and
+    // a stretch long enough to hear is kept with its place.
+    void notePacketDecoded(const AVPacket& p, bool good) {
+        if (!good) {
+            // A tag between the frames (files joined end to end) is no damage.
+            if (p.size < 3 || std::memcmp(p.data, "ID3", 3) != 0) runBytes += p.size;
+            return;
+        }
+        const long long missingMs = std::max(runPtsMs, bytesToMs(runBytes));
+        if (missingMs >= kGapToleranceMs)
+            gaps.push_back({convertedFrames * 1000 / kMediaSampleRate, missingMs});
+        runBytes = runPtsMs = 0;
+        goodBytes += p.size;
+        if (p.duration > 0) goodSeconds += double(p.duration) * av_q2d(fmt->streams[stream]->time_base);
     }
 
     // Converts onto `pending`: a decoded frame, else (null) what the
@@ -466,6 +531,7 @@ struct AudioDecoder::Impl {
             return 0;
         }
         pending.resize(base + size_t(got) * kMediaChannels);
+        convertedFrames += got;
         if (bound > capacity) resamplerHolds = true;
         // Damaged float data must not reach the speakers or the AAC encoder
         // (which refuses NaN), and lossy decoders overshoot full scale.
@@ -532,8 +598,11 @@ struct AudioDecoder::Impl {
                 continue;
             }
             if (packet->stream_index == stream) {
+                notePacketPlace(*packet);
                 rc = avcodec_send_packet(codec, packet);
-                if (rc < 0 && rc != AVERROR(EAGAIN)) {
+                const bool refused = rc < 0 && rc != AVERROR(EAGAIN);
+                notePacketDecoded(*packet, !refused);
+                if (refused) {
                     if (++badPackets > kMaxConsecutiveBadPackets)
                         breakOff("the audio data is damaged (" + avError(rc) + ")");
                 } else {
