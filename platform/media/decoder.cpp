@@ -94,11 +94,16 @@ bool looksLikeText(const std::string& path) {
     return true;
 }
 
+constexpr const char* kNoSound = "it holds no sound";
+
 // Why FFmpeg could not take the file as media at all.
 std::string unopenableReason(const std::string& path, int rc) {
     // Probing a file that matches no format ends in "invalid data", or in
     // "invalid argument" when its name picked a format that then finds
     // nothing of its own.
+    // A stream that ends before its first packet (an Ogg file of headers
+    // alone, say) holds no sound to play.
+    if (rc == AVERROR_EOF) return kNoSound;
     if (rc != AVERROR_INVALIDDATA && rc != AVERROR(EINVAL)) return avError(rc);
     if (looksLikeText(path)) return "it holds text, not audio";
     return "not an audio file FFmpeg can read (damaged or of an unknown format)";
@@ -318,7 +323,7 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
     audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
     if (audioStream < 0) {
         if (audioStream != AVERROR_DECODER_NOT_FOUND) {
-            error = "cannot play " + path + ": it holds no audio";
+            error = "cannot play " + path + ": " + kNoSound;
         } else {
             const std::string codec = undecodableCodec(fmt);
             error = "cannot play " + path + ": its audio is in a format this build of FFmpeg cannot decode (" +
