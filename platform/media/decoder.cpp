@@ -1,5 +1,6 @@
 // AudioDecoder and probeTrack over libavformat / libavcodec / libswresample.
 #include "lv/media.h"
+#include "lv/image.h"   // kMaxFullSizePixels
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -231,7 +232,7 @@ int leadingInt(const std::string& s) {
 // before it allocates them; and since a cover is drawn 64 pixels wide and a
 // large PNG takes seconds to encode, the PNG is no larger than
 // kMaxReencodedSide on a side.
-constexpr int64_t kMaxReencodedPixels = 4096 * 4096;
+constexpr int64_t kMaxReencodedPixels = int64_t(lvimage::kMaxFullSizePixels);
 constexpr int kMaxReencodedSide = 1024;
 
 CoverImage reencodeAsPng(const AVPacket& pkt, AVCodecID codecId) {
