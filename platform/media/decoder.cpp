@@ -496,7 +496,12 @@ struct AudioDecoder::Impl {
         const AVRational base = fmt->streams[stream]->time_base;
         if (p.pts != AV_NOPTS_VALUE && nextPts != AV_NOPTS_VALUE && p.pts > nextPts)
             runPtsMs += av_rescale_q(p.pts - nextPts, base, AVRational{1, 1000});
-        nextPts = p.pts != AV_NOPTS_VALUE && p.duration > 0 ? p.pts + p.duration : AV_NOPTS_VALUE;
+        // A packet with no time of its own (what a FLAC parser makes of
+        // garbage) leaves the expectation where it was.
+        if (p.pts != AV_NOPTS_VALUE)
+            nextPts = p.duration > 0 ? p.pts + p.duration : AV_NOPTS_VALUE;
+        else if (nextPts != AV_NOPTS_VALUE && p.duration > 0)
+            nextPts += p.duration;
     }
 
     // After it: refused bytes join the damage; a good packet ends it, and
