@@ -3,17 +3,21 @@
  *
  * Whatever the file holds (mp3, flac, ogg/vorbis/opus, m4a/aac, wav, and every
  * other format FFmpeg reads), AudioDecoder hands out 44.1 kHz stereo float
- * samples, interleaved left/right, in the range -1..1. The player and the
- * spectrum server read their music through it; the player's playlist comes
- * from expandPlaylist.
+ * samples, interleaved left/right, in the range -1..1; surround is mixed down
+ * with the standard weights, scaled so that no mix passes full scale. The
+ * player and the spectrum server read their music through it; the player's
+ * playlist comes from expandPlaylist.
  *
  * Failures: AudioDecoder::open returns false and error() says why in words a
  * person can act on: "cannot play x.mp3: " and the file is empty, cannot be
  * read by this user, holds text (or nothing FFmpeg reads) rather than audio,
- * or holds audio this build cannot decode. A file whose sound breaks off, or
- * stops short of the length its header states (a download cut short), ends
- * with failed() true once read() has returned less than asked, and error()
- * says where: "x.mp3 stops at 0:19 of the 1:18 its header states: ...".
+ * holds no sound, or holds audio this build cannot decode. A file whose sound
+ * breaks off, or stops short of the length its header states (a download cut
+ * short), ends with failed() true once read() has returned less than asked,
+ * and error() says where: "x.mp3 stops at 0:19 of the 1:18 its header
+ * states: ...". So does one with sound missing inside it (bytes the decoder
+ * refused, a jump in the timestamps): "x.mp3 is damaged: 8 s missing after
+ * 0:06".
  * Nothing here prints, throws or aborts.
  */
 #pragma once
