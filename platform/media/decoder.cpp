@@ -484,7 +484,8 @@ struct AudioDecoder::Impl {
     }
 
     long long bytesToMs(long long bytes) const {
-        if (goodBytes > 0 && goodSeconds > 0.0) return (long long)(double(bytes) * goodSeconds / double(goodBytes) * 1000.0);
+        if (goodBytes > 0 && goodSeconds > 0.0)
+            return (long long)(double(bytes) * goodSeconds / double(goodBytes) * 1000.0);
         const int64_t bitRate = fmt->streams[stream]->codecpar->bit_rate;
         return bitRate > 0 ? bytes * 8000 / bitRate : 0;
     }

@@ -2,10 +2,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

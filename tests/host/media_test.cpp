@@ -236,7 +236,8 @@ TEST(Media, SurroundIsMixedDownWithoutClippingAtTheLevelOfFFmpegsOwnDownmix) {
             theirPower += v * v;
         }
         EXPECT_LT(peak, 0.99f) << "the mix reaches full scale";
-        const double difference = 10.0 * std::log10((ourPower / double(ours.size())) / (theirPower / double(raw.size() / 2)));
+        const double difference =
+            10.0 * std::log10((ourPower / double(ours.size())) / (theirPower / double(raw.size() / 2)));
         EXPECT_NEAR(difference, 0.0, 1.0) << "dB louder than FFmpeg's downmix";
     }
 }
@@ -248,11 +249,12 @@ TEST(Media, SurroundIsMixedDownWithoutClippingAtTheLevelOfFFmpegsOwnDownmix) {
 // of a file whose header states its length is said with where it stops.
 TEST(Media, SoundMissingInTheMiddleOrAtTheEndIsSaidWhereWhateverTheHeader) {
     TempDir dir;
-    const std::vector<std::vector<std::string>> mp3s = {{"cbr.mp3", "-c:a", "libmp3lame", "-b:a", "128k"},
-                                                        {"xing.mp3", "-c:a", "libmp3lame", "-q:a", "4"},
-                                                        {"vbr.mp3", "-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"},
-                                                        {"lossless.flac"}};
-    for (const auto& options : mp3s) {
+    const std::vector<std::vector<std::string>> encodings = {
+        {"cbr.mp3", "-c:a", "libmp3lame", "-b:a", "128k"},
+        {"xing.mp3", "-c:a", "libmp3lame", "-q:a", "4"},
+        {"vbr.mp3", "-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"},
+        {"lossless.flac"}};
+    for (const auto& options : encodings) {
         const std::string whole = dir / ("whole-" + options[0]), damaged = dir / options[0];
         std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=1000:d=20",
                                          "-ac", "2"};

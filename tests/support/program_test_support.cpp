@@ -122,7 +122,9 @@ std::string trackerModule(int rows) {
     auto put = [&](uint32_t v, int n) {
         for (int i = 0; i < n; ++i) s += char((v >> (8 * i)) & 0xFF);
     };
-    auto text = [&](const std::string& t, size_t n) { s += t.substr(0, n) + std::string(n - std::min(n, t.size()), '\0'); };
+    auto text = [&](const std::string& t, size_t n) {
+        s += t.substr(0, n) + std::string(n - std::min(n, t.size()), '\0');
+    };
     text("Extended Module: ", 17), text("lvtest", 20), s += '\x1a', text("lvtest", 20), put(0x104, 2);
     // Header: its size, one order, two channels, one pattern, one instrument,
     // linear frequencies, speed and tempo, then the order table.
