@@ -82,8 +82,10 @@ bool holdsSound(const std::string& path);
 
 // Files stay as given (FFmpeg decides whether they play); a folder becomes
 // the audio files inside it and in its subfolders, sorted by name: those
-// named like audio, and the others that holdsSound (tracker modules, say). Paths that
-// do not exist are left out and described in `problems`.
+// named like audio, and the others that holdsSound (tracker modules under
+// odd names, say). Each folder is walked once and each file listed once,
+// however links loop. Paths that do not exist are left out and described in
+// `problems`.
 std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems,
                                         const PlaylistBounds& bounds = {});
 
