@@ -41,15 +41,18 @@ std::string avError(int code) {
     return buffer;
 }
 
+constexpr int kMaxCoverSide = 65535;
+
 // The cover's size from its header: the mov muxer needs the dimensions of an
 // attached picture. Never decoded here, so a picture that claims a huge
 // size in a few bytes costs nothing; the bytes go out as they came in.
+
 bool pictureSize(const std::vector<unsigned char>& b, ImageFormat format, int& width, int& height) {
     auto be16 = [&](size_t at) { return int(b[at]) << 8 | int(b[at + 1]); };
     if (format == ImageFormat::Png) {   // the IHDR chunk comes first
-        if (b.size() < 24 || std::memcmp(&b[12], "IHDR", 4) != 0 || b[16] || b[17] || b[20] || b[21]) return false;
-        width = be16(18);
-        height = be16(22);
+        if (b.size() < 24 || std::memcmp(&b[12], "IHDR", 4) != 0 || b[16] & 0x80 || b[20] & 0x80) return false;
+        width = be16(16) << 16 | be16(18);
+        height = be16(20) << 16 | be16(22);
         return width > 0 && height > 0;
     }
     // JPEG: the segments up to the frame header (SOF0..SOF15 but DHT, JPG, DAC).
@@ -246,6 +249,11 @@ struct VideoWriter::Impl {
         const AVCodecID id = jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_PNG;
         int width = 0, height = 0;
         if (!pictureSize(options.cover, format, width, height)) return warn("the cover's header is damaged");
+        // MP4 keeps a picture's size in 16 bits.
+        if (width > kMaxCoverSide || height > kMaxCoverSide)
+            return warn("the cover is too large: " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels, and a video's cover may have at most " + std::to_string(kMaxCoverSide) +
+                        " a side");
         uint8_t* data = nullptr;
         AVDictionary* tags = nullptr;
         if (place == CoverPlace::Attachment) {

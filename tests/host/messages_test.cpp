@@ -76,10 +76,16 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     lvtest::makeTone(dir / "whole.mp3", 20.0);
     lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
     lvtest::makeTone(dir / "good.flac", 0.5);
+    // No sound: an Ogg file whose stream ends before its first packet, and a video alone.
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "anullsrc", "-t", "0", dir / "silent.ogg"})
+                  .status, 0);
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=0.2:s=32x32", dir / "video.mkv"})
+                  .status, 0);
     // Nothing ever writes into the pipe: opening it for reading would wait forever.
     ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
     const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3", dir / "alien.wav",
-                                            dir / "pipe.mp3",  dir / "cut.mp3",   dir / "good.flac"};
+                                            dir / "pipe.mp3",  dir / "silent.ogg", dir / "video.mkv",
+                                            dir / "cut.mp3",   dir / "good.flac"};
     const struct {
         const char* file;
         const char* says;
@@ -87,12 +93,14 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
                  {"notes.mp3", "it holds text, not audio"},
                  {"noise.mp3", "not an audio file FFmpeg can read"},
                  {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"},
-                 {"pipe.mp3", "it is a named pipe, not a file"}};
+                 {"pipe.mp3", "it is a named pipe, not a file"},
+                 {"silent.ogg", "it holds no sound"},
+                 {"video.mkv", "it holds no sound"}};
     const auto render = renderSays(dir, files);
     const auto server = corvaneSays(files);
     EXPECT_EQ(render.status, 3) << render.err;
     EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_NE(render.err.find("6 files did not play in full:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("8 files did not play in full:"), std::string::npos) << render.err;
     EXPECT_NE(render.err.find("\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
     EXPECT_NE(render.out.find("wrote "), std::string::npos) << "the video is kept all the same";
     for (const auto& c : cases) {

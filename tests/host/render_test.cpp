@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,6 +59,48 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     auto nothing = run({player(), "--render", dir / "none.mp4", dir / "in/01 broken.mp3"});
     EXPECT_EQ(nothing.status, 1);
     EXPECT_NE(nothing.err.find("nothing could be played"), std::string::npos) << nothing.err;
+}
+
+// A folder plays every file FFmpeg plays (a tracker module, a Wave64 file),
+// once each however its links loop, and names once the one it cannot play.
+// Sound missing from a file, in its middle or at its end, makes the render's
+// exit status 3 whatever the file's header.
+TEST(Render, AFolderPlaysEachFileOnceAndFilesMissingSoundAreNamed) {
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    lvtest::makeTone(dir / "in/01 tone.flac", 1.0);
+    lvtest::writeFile(dir / "in/02 song.xm", lvtest::trackerModule(16));   // about 2 s
+    lvtest::makeTone(dir / "in/03 wave.w64", 0.5);
+    lvtest::writeFile(dir / "in/04 broken.xm", "not a module\n");
+    fs::create_directory_symlink(".", dir / "in/self");
+    fs::create_directory_symlink(".", dir / "in/again");
+    auto r = run({player(), "--render", dir / "folder.mkv", "--size", "64x64", "--fps", "10", dir / "in"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::string broken = "lumenvortex: cannot play " + dir / "in/04 broken.xm";
+    EXPECT_NE(r.err.find(broken), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(broken, r.err.find(broken) + 1), std::string::npos) << "named twice:\n" << r.err;
+    const std::string format = probe(dir / "folder.mkv", "format=duration");
+    ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
+    EXPECT_NEAR(std::stod(format.substr(9)), 3.5, 0.2);
+    const std::string chapters = probe(dir / "folder.mkv", "chapter=start_time");
+    EXPECT_EQ(std::count(chapters.begin(), chapters.end(), '\n'), 3) << chapters;
+
+    // Variable bit rate with no Xing header: nothing states the length.
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=20", "-c:a", "libmp3lame", "-q:a",
+                   "4", "-write_xing", "0", dir / "vbr.mp3"}).status, 0);
+    std::string mp3 = lvtest::readFile(dir / "vbr.mp3");
+    std::fill(mp3.begin() + long(mp3.size() * 3 / 10), mp3.begin() + long(mp3.size() * 7 / 10), '\0');
+    lvtest::writeFile(dir / "vbr.mp3", mp3);
+    lvtest::makeTone(dir / "cut.wav", 4.0);
+    const std::string wav = lvtest::readFile(dir / "cut.wav");
+    lvtest::writeFile(dir / "cut.wav", wav.substr(0, wav.size() / 2));
+    for (const std::string file : {"vbr.mp3", "cut.wav"}) {
+        auto damaged = run({player(), "--render", dir / "damaged.mkv", "--size", "64x64", "--fps", "10", dir / file});
+        EXPECT_EQ(damaged.status, 3) << damaged.err;
+        EXPECT_NE(damaged.err.find(file + (file == "vbr.mp3" ? " is damaged: 8 s missing after 0:06"
+                                                              : " stops at 0:02 of the 0:04 its header states")),
+                  std::string::npos) << damaged.err;
+    }
 }
 
 // Also with the ES renderer, whose renders are as repeatable, and whose

@@ -109,4 +109,16 @@ TEST(VideoTags, ABrokenCoverIsLeftOutAndTheVideoStillWritten) {
     EXPECT_EQ(streams(dir / "broken.mp4"), "h264,0\naac,0\nbin_data,0\n");
     EXPECT_EQ(tags(dir / "broken.mp4"), kTitle + "\n");
     EXPECT_EQ(chapters(dir / "broken.mp4"), "0.000000,0.200000,one\n0.200000,0.500000,two\n");
+
+    // A cover wider than the containers can say is too large, not damaged.
+    const std::vector<uint8_t> wide = lvtest::makePNG(70000, 1, lvtest::solid({1, 2, 3, 255}));
+    options.cover.assign(wide.begin(), wide.end());
+    lv::VideoWriter wideWriter;
+    ASSERT_TRUE(wideWriter.open(dir / "wide.mkv", options, error)) << error;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(wideWriter.writeFrame(black.data(), error)) << error;
+    ASSERT_TRUE(wideWriter.close(error)) << error;
+    ASSERT_EQ(wideWriter.warnings().size(), 1u);
+    EXPECT_NE(wideWriter.warnings()[0].find("the cover is too large: 70000 x 1 pixels"), std::string::npos)
+        << wideWriter.warnings()[0];
+    EXPECT_EQ(streams(dir / "wide.mkv"), "h264,0\naac,0\n");
 }
