@@ -40,7 +40,8 @@ Live sound:
 
 Rendering a video (no window, no sound device needed; runs as fast as the
 machine draws, and the same input always gives the same frames; Ctrl+C
-stops early and keeps a playable video of what was drawn):
+stops early and keeps a playable video of what was drawn; a file already
+named OUT is replaced only once a frame is drawn):
   --render OUT.mp4     H.264 video with AAC sound (.mp4, .mkv or .mov)
   --frames DIR         numbered PNG frames (DIR/frame-000000.png ...), with
                        the sound in DIR/audio.wav; given with --render, the

@@ -107,8 +107,9 @@ void Progress::drawLine(long long done, double elapsed) {
     const size_t room = size_t(std::max(1, columns() - 1));
     const double fps = elapsed > 0 ? double(done) / elapsed : 0.0;
     char rate[32], speed[48], shortSpeed[32];
-    std::snprintf(rate, sizeof rate, "%.1f fps", fps);
-    std::snprintf(speed, sizeof speed, "%.2fx real time", fps / mFps);
+    // Figures padded to a steady width, so that the bar does not jitter.
+    std::snprintf(rate, sizeof rate, "%5.1f fps", fps);
+    std::snprintf(speed, sizeof speed, "%5.2fx real time", fps / mFps);
     std::snprintf(shortSpeed, sizeof shortSpeed, "%.2fx", fps / mFps);
     std::vector<std::vector<std::string>> choices;   // widest first
     std::string share, eta;
@@ -118,7 +119,9 @@ void Progress::drawLine(long long done, double elapsed) {
         std::snprintf(percent, sizeof percent, "%3d%%", int(100.0 * double(shown) / double(mTotal)));
         share = percent;
         eta = "ETA " + (mRate.known() ? clockText(mRate.secondsFor(mTotal - shown)) : std::string("-:--"));
-        const std::string count = std::to_string(done) + "/" + std::to_string(mTotal) + " frames";
+        const std::string all = std::to_string(mTotal), now = std::to_string(done);
+        const std::string count = std::string(all.size() > now.size() ? all.size() - now.size() : 0, ' ') + now +
+                                  "/" + all + " frames";
         const std::string figures = joined({count, rate, speed, eta});
         const size_t used = share.size() + figures.size() + 5;   // with the brackets and spaces
         const size_t barRoom = room > used ? room - used : 0;

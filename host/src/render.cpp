@@ -388,8 +388,10 @@ int OfflineRender::finish(bool broken, double took) {
     const double seconds = double(mAudioWritten) / double(SAMPLE_RATE);
     const std::string stoppedBy = mStoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM";
     if (mStoppedBy && mFrame == 0) {
+        std::error_code ec;
+        const bool there = mToVideo && fs::exists(o.renderPath, ec);
         say("stopped by " + stoppedBy + " before the first frame: nothing was written" +
-            (mToVideo ? ", and " + o.renderPath + " is as it was" : std::string()));
+            (there ? ", and " + o.renderPath + " is left as it was" : std::string()));
         return 128 + mStoppedBy;
     }
     if (mStoppedBy)

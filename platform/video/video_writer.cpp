@@ -468,9 +468,14 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
                                  std::to_string(options.width) + "x" + std::to_string(options.height) + ")");
     if (options.fps <= 0) return d.fail(error, "cannot write " + path + ": the frame rate must be positive");
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0)
+    if (stat(path.c_str(), &st) == 0) {
         if (const char* what = notAFile(st.st_mode))
             return d.fail(error, "cannot write " + path + ": " + what + ": name a file for the video");
+        // The new file takes the old one's place without writing into it:
+        // one this user may not write stays refused as before.
+        if (access(path.c_str(), W_OK) != 0)
+            return d.fail(error, "cannot write " + path + ": " + std::strerror(errno));
+    }
 
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
     if (rc < 0 || !d.oc)

@@ -218,7 +218,7 @@ TEST(Messages, TheProgressLineFitsItsTerminal) {
         EXPECT_NE(last.find("0.33x"), std::string::npos) << last;
         // 647400 frames at 20 a second: 8 h 59 min 30 s.
         EXPECT_NE(last.find("ETA 8:59:3"), std::string::npos) << last;
-        EXPECT_EQ(last.find('[') != std::string::npos, columns >= 80) << last;
+        EXPECT_EQ(last.find('[') != std::string::npos, columns >= 120) << last;
         EXPECT_EQ(last.find("fps") != std::string::npos, columns >= 80) << last;
     }
 }
