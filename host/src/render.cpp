@@ -433,7 +433,8 @@ void OfflineRender::sumUpFilesNotPlayed() {
         if (std::find(skipped.begin(), skipped.end(), warning) == skipped.end()) cut.push_back(warning);
     auto list = [&](const std::vector<std::string>& warnings, const char* one, const char* many) {
         if (warnings.empty()) return;
-        std::string text = warnings.size() == 1 ? std::string("1 file ") + one : std::to_string(warnings.size()) + " files " + many;
+        std::string text = warnings.size() == 1 ? std::string("1 file ") + one
+                                                : std::to_string(warnings.size()) + " files " + many;
         for (const std::string& warning : warnings) text += "\n  " + warning;
         say(text);
     };
