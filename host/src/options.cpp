@@ -107,9 +107,9 @@ Manual playerManual(Options& o) {
         {kLiveSection, ""},
         {kRenderSection,
          "A render needs no window and no sound device; it runs as fast as the machine draws, and the same input "
-         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn. A render "
-         "plays the list once (--loop is left out). Off a terminal (a log, CI) its progress is a plain line about "
-         "every 10 seconds."},
+         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn; a file "
+         "already named OUT is replaced only once a frame is drawn. A render plays the list once (--loop is left "
+         "out). Off a terminal (a log, CI) its progress is a plain line about every 10 seconds."},
         {kOtherSection, ""},
     };
     m.options = optionTable(o);

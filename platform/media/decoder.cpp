@@ -1,5 +1,6 @@
 // AudioDecoder and probeTrack over libavformat / libavcodec / libswresample.
 #include "lv/media.h"
+#include "lv/file_kind.h"
 #include "lv/image.h"   // kMaxFullSizePixels
 
 #include <fcntl.h>
@@ -62,12 +63,11 @@ std::string fileProblem(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return errno == ENOENT ? "there is no such file" : std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "it is a folder, not a file";
     // A pipe would block the open until a writer comes, and a track is read
     // more than once (tags and length first, the sound later), which a pipe
     // cannot give; devices and sockets are no music either.
-    if (S_ISFIFO(st.st_mode)) return "it is a named pipe, not a file: save the music into a file and play that";
-    if (!S_ISREG(st.st_mode)) return "it is a device or socket, not a file";
+    if (const char* what = notAFile(st.st_mode))
+        return S_ISFIFO(st.st_mode) ? std::string(what) + ": save the music into a file and play that" : what;
     if (S_ISREG(st.st_mode) && st.st_size == 0) return "the file is empty";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)

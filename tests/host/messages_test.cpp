@@ -100,8 +100,9 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     const auto server = corvaneSays(files);
     EXPECT_EQ(render.status, 3) << render.err;
     EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_NE(render.err.find("8 files did not play in full:"), std::string::npos) << render.err;
-    EXPECT_NE(render.err.find("\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
+    // The summary tells the files that never played from the one that stopped early.
+    EXPECT_NE(render.err.find("7 files were skipped:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("1 file did not play in full:\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
     EXPECT_NE(render.out.find("wrote "), std::string::npos) << "the video is kept all the same";
     for (const auto& c : cases) {
         const std::string line = lineAbout(render.err, c.file);
@@ -187,6 +188,47 @@ TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
         EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
     }
     EXPECT_GE(count, 11);
+}
+
+// The line on a terminal, for a render of three hours going at a third of
+// real time, in terminals 120, 80 and 40 columns wide: it never reaches
+// the last column (where the terminal would wrap it, and every redraw
+// would scroll a new line), the bar gives way before the figures, the
+// speed is the average the closing line gives, and hours read as hours.
+TEST(Messages, TheProgressLineFitsItsTerminal) {
+    constexpr int fps = 60;
+    constexpr long long total = 3LL * 3600 * fps;
+    for (const int columns : {120, 80, 40}) {
+        SCOPED_TRACE(std::to_string(columns) + " columns");
+        double clock = 0.0;
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        {
+            Progress progress(total, fps, {true, 10.0, [&] { return clock; }, out, [&] { return columns; }});
+            for (long long i = 1; i <= 600; ++i) {
+                clock += 3.0 / fps;
+                progress.update(i);
+            }
+        }
+        std::fclose(out);
+        const std::string all(text, size);
+        std::free(text);
+        std::string last;
+        for (size_t at = all.find('\r'); at != std::string::npos; at = all.find('\r', at + 1)) {
+            std::string line = all.substr(at + 1, all.find('\r', at + 1) - at - 1);
+            ASSERT_EQ(line.find('\n'), std::string::npos) << line;
+            if (line.size() >= 3 && line.compare(line.size() - 3, 3, "\033[K") == 0) line.resize(line.size() - 3);
+            EXPECT_LT(line.size(), size_t(columns)) << line;
+            last = line;
+        }
+        ASSERT_FALSE(last.empty()) << "no line drawn";
+        EXPECT_NE(last.find("0.33x"), std::string::npos) << last;
+        // 647400 frames at 20 a second: 8 h 59 min 30 s.
+        EXPECT_NE(last.find("ETA 8:59:3"), std::string::npos) << last;
+        EXPECT_EQ(last.find('[') != std::string::npos, columns >= 120) << last;
+        EXPECT_EQ(last.find("fps") != std::string::npos, columns >= 80) << last;
+    }
 }
 
 // --help states what the command line decides, and the command line keeps

@@ -1,13 +1,21 @@
 // The player as a program rendering offline: the video it writes as ffprobe
 // sees it, the same frames every time, damaged files in the list, and the
 // messages of a player that cannot do what it was asked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "audio_constants.h"
 #include "program_test_support.h"
@@ -34,6 +42,65 @@ std::string frameFile(const std::string& folder, int i) {
     return folder + name;
 }
 
+// The player with a Ctrl+C already waiting for it: blocked and pending when
+// it starts, so it arrives the moment the player takes the stop signals in
+// hand, before the first frame, as a quick Ctrl+C would.
+lvtest::RunResult runInterruptedAtOnce(const std::vector<std::string>& args, const TempDir& dir) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string err = dir / "interrupted.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigprocmask(SIG_BLOCK, &stop, nullptr);
+        raise(SIGINT);
+        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    lvtest::RunResult r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = lvtest::readFile(err);
+    fs::remove(err);
+    return r;
+}
+
+// The player in a pseudo-terminal `columns` wide: all it wrote there.
+std::string runInTerminal(const std::vector<std::string>& args, int columns) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_col = (unsigned short)columns;
+    size.ws_row = 24;
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        unsetenv("COLUMNS");
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string text;
+    if (pid < 0) return text;
+    char buffer[4096];
+    for (;;) {   // until the player is gone and the terminal says so (EIO)
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 120000) <= 0) break;
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, size_t(n));
+    }
+    close(master);
+    waitpid(pid, nullptr, 0);
+    return text;
+}
+
 }  // namespace
 
 // A folder with a damaged file: the damaged one is skipped with a message
@@ -47,6 +114,9 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     ASSERT_EQ(r.status, 3) << "a file did not play: " << r.err;
     EXPECT_NE(r.out.find("wrote " + (dir / "out/five.mp4")), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("01 broken.mp3"), std::string::npos) << r.err;
+    // A file that never played is not one that played in part.
+    EXPECT_NE(r.err.find("1 file was skipped:"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("did not play in full"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\r'), std::string::npos) << "not a terminal: no progress line\n" << r.err;
     const std::string video = probe(dir / "out/five.mp4", "stream=codec_name,pix_fmt,width,height,nb_read_frames");
     for (const char* want : {"codec_name=h264", "pix_fmt=yuv420p", "width=320\nheight=200", "nb_read_frames=300",
@@ -200,11 +270,23 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     TempDir dir;
     // A player copied away from its plug-in says where it looked.
     fs::copy_file(player(), dir / "lumenvortex");
+    // Nothing reads these pipes: opening one to write would wait for ever.
+    ASSERT_EQ(mkfifo((dir / "pipe.mkv").c_str(), 0600), 0);
+    fs::create_directories(dir / "sound-pipe");
+    ASSERT_EQ(mkfifo((dir / "sound-pipe/audio.wav").c_str(), 0600), 0);
+    fs::create_directories(dir / "frame-pipe");
+    ASSERT_EQ(mkfifo((dir / "frame-pipe/frame-000000.png").c_str(), 0600), 0);
     const struct {
         std::vector<std::string> args, env;
         int status;
         std::string says;
     } cases[] = {
+        // Outputs that are no files, in the words used of such inputs.
+        {{player(), "--render", dir / "pipe.mkv", "--duration", "0.1"}, {}, 1,
+         "cannot write " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
+        {{player(), "--render", "/dev/null", "--duration", "0.1"}, {}, 1, "it is a device or socket, not a file"},
+        {{player(), "--frames", dir / "sound-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
+        {{player(), "--frames", dir / "frame-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
         {{player(), "--colour"}, {}, 2, "--help"},
         {{player(), "--render", dir / "x.mp4", "--fps"}, {}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.
@@ -256,4 +338,75 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
                      {"LUMENVORTEX_PLUGIN=" + fs::path(player()).parent_path().string()});
     EXPECT_EQ(found.status, 0) << found.err;
     EXPECT_TRUE(fs::exists(dir / "f/frame-000000.png"));
+}
+
+// A render that stops before its first frame leaves a video already under
+// its name as it was, and no half-written file beside it: another output
+// that cannot be made, music that gives no sound, a Ctrl+C at once.
+TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 1.0);
+    // A WAV that opens, and holds no sound.
+    lvtest::writeWav(dir / "silent.wav", {});
+    ASSERT_EQ(run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"}).status, 0);
+    ASSERT_EQ(chmod((dir / "keep.mp4").c_str(), 0640), 0);
+    const std::string kept = lvtest::readFile(dir / "keep.mp4");
+    auto unchanged = [&](const std::string& how) {
+        EXPECT_TRUE(lvtest::readFile(dir / "keep.mp4") == kept) << how << ": the video was changed";
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"keep.mp4", "silent.wav", "tone.flac"})) << how;
+    };
+    auto frames = run({player(), "--render", dir / "keep.mp4", "--frames", "/dev/null", dir / "tone.flac"});
+    EXPECT_EQ(frames.status, 1) << frames.err;
+    EXPECT_NE(frames.err.find("/dev/null"), std::string::npos) << frames.err;
+    unchanged("--frames /dev/null");
+
+    auto silent = run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "silent.wav"});
+    EXPECT_EQ(silent.status, 1) << silent.err;
+    EXPECT_NE(silent.err.find("nothing could be played"), std::string::npos) << silent.err;
+    unchanged("no sound");
+
+    auto stopped = runInterruptedAtOnce({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"},
+                                        dir);
+    EXPECT_EQ(stopped.status, 128 + SIGINT) << stopped.err;
+    EXPECT_NE(stopped.err.find("stopped by Ctrl+C before the first frame"), std::string::npos) << stopped.err;
+    unchanged("Ctrl+C");
+
+    // A render that draws takes the name over, and the mode of the file it replaces.
+    auto again = run({player(), "--render", dir / "keep.mp4", "--size", "64x64", "--duration", "0.5",
+                      dir / "tone.flac"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(probe(dir / "keep.mp4", "stream=nb_read_frames").find("nb_read_frames=30"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "keep.mp4").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// The line of progress in a terminal 80 columns wide, from the player
+// itself: every redraw fits on the one line, however far the render is.
+TEST(Render, TheProgressLineFitsAnEightyColumnTerminal) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 2.0);
+    const std::string text = runInTerminal(
+        {player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "30", dir / "tone.flac"}, 80);
+    ASSERT_NE(text.find("wrote "), std::string::npos) << text;
+    int drawn = 0;
+    std::string line;
+    for (char c : text + "\n") {
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        const size_t clear = line.find("\033[K");
+        if (clear != std::string::npos) line.erase(clear, 3);
+        // The closing line ("wrote ...") holds the path and may wrap; the progress may not.
+        if (line.find('%') != std::string::npos && line.rfind("wrote ", 0) != 0) {
+            ++drawn;
+            EXPECT_LT(line.size(), 80u) << line;
+        }
+        line.clear();
+    }
+    EXPECT_GT(drawn, 0) << text;
 }
