@@ -1,5 +1,9 @@
 #include "options.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "lv/video_out.h"
 
 namespace {
 
@@ -7,6 +11,21 @@ bool parseSize(const std::string& s, int& w, int& h) {
     size_t x = s.find_first_of("xX");
     return x != std::string::npos && parseIntIn(s.substr(0, x), 64, 8192, w) &&
            parseIntIn(s.substr(x + 1), 64, 8192, h);
+}
+
+// A file or folder name: "" is refused, not taken for "none given".
+OptionRule pathOption(const std::string& name, std::string& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE, [&target](const std::string& v) {
+                target = v;
+                return !v.empty();
+            },
+            wants};
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+    return text;
 }
 
 }  // namespace
@@ -60,16 +79,24 @@ Other:
   -h, --help           this text
   --version            the version
 
-Keys in the window:
+Keys in the window (letters in either case):
+  the player's:
   f, F11               full screen on and off
-  space                pause and play
-  n, Right             next track
+  space                pause and play (the title starts with a pause sign)
+  n, Right             next track (on the last one, nothing)
   Esc, Ctrl+Q          quit
-  the visualizer's own keys:
-  m next mode, c mode change on new tracks on/off, p noise flow on/off,
-  h next palette, a / s more / fewer particles, + / - input gain,
-  r reset particles and gain, i show the track again, / help panel,
-  q antialiasing on/off
+  the visualizer's:
+  m                    next mode
+  c                    mode change on new tracks on and off
+  p                    noise flow on and off
+  h                    next palette
+  a, s                 more, fewer particles
+  +, =                 more input gain
+  -                    less input gain
+  r                    particles and gain back as they were
+  i                    show the track's name again
+  /, ?                 help panel on and off
+  q                    antialiasing on and off
 
 Options that do not go together: --capture takes no files; --source corvane
 takes neither files nor --capture (the server plays the music: give them to
@@ -123,19 +150,70 @@ std::vector<OptionRule> optionTable(Options& o) {
                   "a whole number from 1 to 60 (the visualizer draws at most 60 frames a second)"),
         numberOption("--duration", 1e-3, 1e7, o.durationSeconds, "a number of seconds above 0"),
         intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51"),
-        textOption("--preset", o.preset),
-        textOption("--render", o.renderPath),
-        textOption("--frames", o.framesDir),
-        textOption("--plugin", o.pluginPath),
+        {"--preset", "", Takes::VALUE,
+         [&o](const std::string& v) {
+             o.preset = v;
+             const std::vector<std::string>& names = lv::x264Presets();
+             return std::find(names.begin(), names.end(), v) != names.end();
+         },
+         "one of x264's presets (" + joined(lv::x264Presets()) + ")"},
+        pathOption("--render", o.renderPath, "a file name for the video (like out.mp4)"),
+        pathOption("--frames", o.framesDir, "a folder name for the frames"),
+        pathOption("--plugin", o.pluginPath, "the plug-in's file or folder"),
     });
     return table;
+}
+
+// Options given that do nothing in the mode chosen: a line each, and the
+// run goes on without them.
+std::vector<std::string> idleOptions(const Options& o, const std::vector<std::string>& given) {
+    const bool window = !o.renders(), video = !o.renderPath.empty();
+    const bool ownMusic = !o.capture && !o.corvanePort;
+    const std::string mode = video                ? "with --render"
+                             : o.renders()        ? "with --frames alone"
+                             : o.capture          ? "with --capture"
+                             : o.corvanePort      ? "with --source corvane"
+                                                  : "in a window";
+    const struct {
+        const char* option;
+        bool idle;
+        const char* why;
+    } rules[] = {
+        {"--duration", window, "only a render (--render, --frames) stops early"},
+        {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
+        {"--crf", !video, "only a --render video is encoded"},
+        {"--preset", !video, "only a --render video is encoded"},
+        {"--fullscreen", !window, "a render opens no window"},
+        {"--no-audio", !window, "a render opens no sound device (the video keeps the sound)"},
+        {"--no-audio", window && !ownMusic, "the player plays no sound of its own there"},
+        {"--loop", !window, "a render plays the list once"},
+        {"--loop", window && !ownMusic, "there is no list of the player's own to start again"},
+    };
+    std::vector<std::string> lines;
+    for (const auto& r : rules)
+        if (r.idle && std::find(given.begin(), given.end(), r.option) != given.end())
+            lines.push_back(std::string(r.option) + " does nothing " + mode + ": " + r.why);
+    return lines;
 }
 
 }  // namespace
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    if (!readCommandLine(argc, argv, optionTable(o), o.inputs, error)) return false;
+    std::vector<OptionRule> table = optionTable(o);
+    std::vector<std::string> given;
+    for (OptionRule& rule : table)
+        rule.set = [&given, name = rule.name, set = std::move(rule.set)](const std::string& v) {
+            given.push_back(name);
+            return set(v);
+        };
+    if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
+    std::error_code ignored;
+    if (o.capture && !o.captureSource.empty() && std::filesystem::exists(o.captureSource, ignored)) {
+        error = "--capture takes no files (a name after it is a sound source: --list-sources lists them); to play " +
+                o.captureSource + ", leave out --capture";
+        return false;
+    }
     if (o.capture && !o.inputs.empty()) {
         error = "--capture shows the sound the computer plays; it takes no files (a source name goes right after it)";
         return false;
@@ -153,5 +231,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--size must be even in both directions for an H.264 video (like 1280x720)";
         return false;
     }
+    lv::VideoOptions video;
+    video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
+    if (!o.renderPath.empty() && !lv::checkVideoSettings(o.renderPath, video, error)) {
+        error = "--render " + o.renderPath + ": " + error;
+        return false;
+    }
+    o.warnings = idleOptions(o, given);
     return true;
 }

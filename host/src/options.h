@@ -25,6 +25,7 @@ struct Options : CommonOptions {
     bool noAudio = false;
     bool fullscreen = false;
     std::string pluginPath;
+    std::vector<std::string> warnings;   // options given that do nothing in the mode chosen
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };
