@@ -192,7 +192,10 @@ TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
                              "--render and --frames go with neither --capture nor --source corvane",
                              "--capture takes no files", "--source corvane takes neither files nor --capture",
                              "2 a mistake on the command line", "3 a render finished, but files were skipped",
-                             "a plain line about every 10 seconds"})
+                             "a plain line about every 10 seconds",
+                             // both keys the plug-in takes for each, and the player's own
+                             "/, ? help panel on and off", "+, = more input gain", "q antialiasing on and off",
+                             "n, Right next track (on the last one, nothing)", "Esc, Ctrl+Q quit"})
         EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
     TempDir dir;
     const std::vector<std::vector<std::string>> refused = {
