@@ -22,6 +22,10 @@ public:
     // Opens the next playable track. False when none is left (or, looping,
     // when a whole pass found nothing playable).
     bool next(lv::TrackMeta& meta);
+    // The track after the one playing, for a skip: like next(), but when
+    // none follows, the one playing stays open where it was and false is
+    // returned.
+    bool skip(lv::TrackMeta& meta);
     // Frames of the open track; 0 when it is over.
     size_t read(float* out, size_t frames);
 

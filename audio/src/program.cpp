@@ -39,6 +39,15 @@ bool Program::next(lv::TrackMeta& meta) {
     }
 }
 
+bool Program::skip(lv::TrackMeta& meta) {
+    if (mPaths.empty()) return mLoop && next(meta);
+    lv::AudioDecoder playing;
+    playing.swap(mDecoder);
+    if (next(meta)) return true;
+    mDecoder.swap(playing);
+    return false;
+}
+
 void Program::report(const std::string& warning, bool skipped) {
     ++mFailed;
     const bool more = mNextIndex < mPaths.size() || mLoop;

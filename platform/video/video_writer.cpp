@@ -26,6 +26,9 @@ extern "C" {
 #include "lv/sample_format.h"
 }
 
+#include <cstdint>   // before x264.h, which wants it
+#include <x264.h>
+
 namespace lv {
 
 namespace {
@@ -466,19 +469,63 @@ const std::vector<std::string>& VideoWriter::warnings() const { return mImpl->wa
 
 void VideoWriter::setChapters(std::vector<VideoChapter> chapters) { mImpl->chapters = std::move(chapters); }
 
+const std::vector<std::string>& x264Presets() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const char* const* name = x264_preset_names; *name; ++name) list.push_back(*name);
+        return list;
+    }();
+    return names;
+}
+
+bool checkVideoSettings(const std::string& path, const VideoOptions& options, std::string& error) {
+    if (options.width <= 0 || options.height <= 0 || options.width % 2 || options.height % 2) {
+        error = "width and height must be even for H.264 video (got " + std::to_string(options.width) + "x" +
+                std::to_string(options.height) + ")";
+        return false;
+    }
+    if (options.fps <= 0) {
+        error = "the frame rate must be positive";
+        return false;
+    }
+    const std::vector<std::string>& presets = x264Presets();
+    if (std::find(presets.begin(), presets.end(), options.preset) == presets.end()) {
+        error = "\"" + options.preset + "\" is not an x264 preset";
+        return false;
+    }
+    // A pipe or a device is named before its name's ending: that is the mistake.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        if (const char* what = notAFile(st.st_mode)) {
+            error = std::string(what) + ": name a file for the video";
+            return false;
+        }
+    }
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!format) {
+        error = "unknown container; name the file .mp4, .mkv or .mov";
+        return false;
+    }
+    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
+    // the muxer's bare "Invalid argument" at the header.
+    if (avformat_query_codec(format, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
+        avformat_query_codec(format, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0) {
+        error = "a ." + std::string(format->name) +
+                " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov";
+        return false;
+    }
+    return true;
+}
+
 bool VideoWriter::open(const std::string& path, const VideoOptions& options, std::string& error) {
     mImpl = std::make_unique<Impl>();
     Impl& d = *mImpl;
     d.path = path;
     d.options = options;
-    if (options.width <= 0 || options.height <= 0 || options.width % 2 || options.height % 2)
-        return d.fail(error, "cannot write " + path + ": width and height must be even for H.264 video (got " +
-                                 std::to_string(options.width) + "x" + std::to_string(options.height) + ")");
-    if (options.fps <= 0) return d.fail(error, "cannot write " + path + ": the frame rate must be positive");
+    std::string why;
+    if (!checkVideoSettings(path, options, why)) return d.fail(error, "cannot write " + path + ": " + why);
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
-        if (const char* what = notAFile(st.st_mode))
-            return d.fail(error, "cannot write " + path + ": " + what + ": name a file for the video");
         // The new file takes the old one's place without writing into it:
         // one this user may not write stays refused as before.
         if (access(path.c_str(), W_OK) != 0)
@@ -486,14 +533,7 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     }
 
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
-    if (rc < 0 || !d.oc)
-        return d.fail(error, "cannot write " + path + ": unknown container; name the file .mp4, .mkv or .mov");
-    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
-    // the muxer's bare "Invalid argument" at the header.
-    if (avformat_query_codec(d.oc->oformat, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
-        avformat_query_codec(d.oc->oformat, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0)
-        return d.fail(error, "cannot write " + path + ": a ." + std::string(d.oc->oformat->name) +
-                                 " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov");
+    if (rc < 0 || !d.oc) return d.fail(error, "cannot write " + path + ": out of memory");
     d.packet = av_packet_alloc();
     if (!d.packet) return d.outOfMemory(error);
     if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;

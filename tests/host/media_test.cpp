@@ -112,6 +112,42 @@ TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
     EXPECT_NE(warnings[0].find("empty.wav"), std::string::npos) << warnings[0];
 }
 
+// `n` on the last track: the files after it that cannot be played are
+// tried (and named), and the track playing goes on from where it was; a
+// looping list starts again, and the demo alone has no next track.
+TEST(Media, ASkipFromTheLastPlayableTrackKeepsItPlayingWhereItWas) {
+    TempDir dir;
+    lvtest::makeTone(dir / "a.wav", 1.0);
+    lvtest::writeFile(dir / "broken.mp3", "");
+    const std::vector<float> whole = decodeAll(dir / "a.wav");
+    ASSERT_GE(whole.size(), 4000u);
+    std::vector<float> chunk(1000 * 2);
+    lv::TrackMeta meta;
+
+    Program list({dir / "a.wav", dir / "broken.mp3"}, false);
+    std::vector<std::string> warnings;
+    list.mWarn = [&](const std::string& m) { warnings.push_back(m); };
+    ASSERT_TRUE(list.next(meta));
+    ASSERT_EQ(list.read(chunk.data(), 1000), 1000u);
+    EXPECT_FALSE(list.skip(meta));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("broken.mp3"), std::string::npos) << warnings[0];
+    ASSERT_EQ(list.read(chunk.data(), 1000), 1000u);
+    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), whole.begin() + 2000)) << "not where it was";
+
+    Program looping({dir / "a.wav"}, true);
+    ASSERT_TRUE(looping.next(meta));
+    ASSERT_EQ(looping.read(chunk.data(), 1000), 1000u);
+    EXPECT_TRUE(looping.skip(meta));
+    ASSERT_EQ(looping.read(chunk.data(), 1000), 1000u);
+    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), whole.begin())) << "a looping list starts again";
+
+    Program demo({}, false);
+    ASSERT_TRUE(demo.next(meta));
+    EXPECT_FALSE(demo.skip(meta));
+    EXPECT_EQ(demo.read(chunk.data(), 1000), 1000u);
+}
+
 TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPicture) {
     TempDir dir;
     std::filesystem::create_directories(dir / "music/B side");

@@ -243,7 +243,11 @@ TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
                              "--capture takes no files", "--source corvane takes neither files nor --capture",
                              "2 a mistake on the command line", "3 a render finished, but files were skipped",
                              "a plain line about every 10 seconds",
-                             "--mute, --no-audio keep the sound device closed (the music runs silently; corvane's word too)"})
+                             "--mute, --no-audio keep the sound device closed (the music runs silently; corvane's "
+                             "word too)",
+                             // both keys the plug-in takes for each, and the player's own
+                             "/, ? help panel on and off", "+, = more input gain", "q antialiasing on and off",
+                             "n, Right next track (on the last one, nothing)", "Esc, Ctrl+Q quit"})
         EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
     TempDir dir;
     const std::vector<std::vector<std::string>> refused = {

@@ -266,6 +266,8 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
 }
 
+// A mistake on the command line is exit 2 with one sentence (and the
+// pointer to --help), said before anything is opened or written.
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     TempDir dir;
     // A player copied away from its plug-in says where it looked.
@@ -276,15 +278,16 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     ASSERT_EQ(mkfifo((dir / "sound-pipe/audio.wav").c_str(), 0600), 0);
     fs::create_directories(dir / "frame-pipe");
     ASSERT_EQ(mkfifo((dir / "frame-pipe/frame-000000.png").c_str(), 0600), 0);
+    lvtest::writeFile(dir / "song.mp3", "");
     const struct {
         std::vector<std::string> args, env;
         int status;
         std::string says;
     } cases[] = {
         // Outputs that are no files, in the words used of such inputs.
-        {{player(), "--render", dir / "pipe.mkv", "--duration", "0.1"}, {}, 1,
-         "cannot write " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
-        {{player(), "--render", "/dev/null", "--duration", "0.1"}, {}, 1, "it is a device or socket, not a file"},
+        {{player(), "--render", dir / "pipe.mkv", "--duration", "0.1"}, {}, 2,
+         "--render " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
+        {{player(), "--render", "/dev/null", "--duration", "0.1"}, {}, 2, "it is a device or socket, not a file"},
         {{player(), "--frames", dir / "sound-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
         {{player(), "--frames", dir / "frame-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
         {{player(), "--colour"}, {}, 2, "--help"},
@@ -304,7 +307,15 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", dir / "x.mp4", "--duration", "1e-4"}, {}, 2, "from 0.001"},
         {{player(), "--render", dir / "x.mp4", "--renderer", "opengl"}, {}, 2, "reference, batched or gles"},
         // The muxer alone would only say "Invalid argument", at the header.
-        {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
+        {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 2, "name the file .mp4, .mkv or .mov"},
+        {{player(), "--render", dir / "x", "--duration", "0.1"}, {}, 2, "name the file .mp4, .mkv or .mov"},
+        // x264 alone would print its own error and fail once the render began.
+        {{player(), "--render", dir / "x.mp4", "--preset", "fast2"}, {}, 2,
+         "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
+         "veryslow, placebo), not \"fast2\""},
+        {{player(), "--render", ""}, {}, 2, "--render takes a file name"},
+        {{player(), "--frames="}, {}, 2, "--frames takes a folder name"},
+        {{player(), "--capture", dir / "song.mp3"}, {}, 2, "--capture takes no files"},
         {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},   // the old word
         // The picture held back against live sound only: a file keeps its exact sync.
@@ -318,7 +329,32 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         auto r = run(c.args, c.env);
         EXPECT_EQ(r.status, c.status) << c.args[1];
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
+        if (c.status != 2) continue;
+        EXPECT_EQ(r.err.rfind("lumenvortex: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("\nlumenvortex --help lists the options\n"), std::string::npos) << r.err;
+        for (const char* made : {"x.mp4", "x.webm", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
     }
+    // Options that do nothing in the mode chosen are no mistake: a line
+    // each, and the run goes on.
+    const auto render = run({player(), "--render", dir / "idle.mp4", "--size", "64x64", "--duration", "0.1",
+                             "--fullscreen", "--mute", "--loop"});
+    EXPECT_EQ(render.status, 0) << render.err;
+    for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
+                             "lumenvortex: --mute does nothing with --render: a render opens no sound device",
+                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
+        EXPECT_NE(render.err.find(line), std::string::npos) << line << "\nin:\n" << render.err;
+    const auto pngs = run({player(), "--frames", dir / "idle", "--size", "64x64", "--duration", "0.1", "--crf", "20"});
+    EXPECT_EQ(pngs.status, 0) << pngs.err;
+    EXPECT_NE(pngs.err.find("--crf does nothing with --frames alone: only a --render video is encoded\n"),
+              std::string::npos) << pngs.err;
+    const auto window = run({player(), "--duration", "5", "--fps", "30", dir / "none.mp3"}, {"DISPLAY="});
+    EXPECT_NE(window.err.find("lumenvortex: --duration does nothing in a window: only a render (--render, --frames) "
+                              "stops early\n"), std::string::npos) << window.err;
+    EXPECT_NE(window.err.find("lumenvortex: --fps does nothing in a window"), std::string::npos) << window.err;
+    EXPECT_EQ(run({player(), "--render", dir / "quiet.mp4", "--size", "64x64", "--duration", "0.1"}).err.find(
+                  "does nothing"), std::string::npos) << "nothing to say without such options";
+
     // A render never writes over the music it plays, by whatever name.
     lvtest::makeTone(dir / "song.mp4", 0.3);
     fs::create_symlink(dir / "song.mp4", dir / "link.mp4");

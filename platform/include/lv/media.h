@@ -112,6 +112,7 @@ public:
     // Opens the file's best audio stream and reads its tags and cover.
     bool open(const std::string& path);
     void close();
+    void swap(AudioDecoder& other) noexcept { mImpl.swap(other.mImpl); }
 
     // Up to `frames` stereo frames into `out` (2 floats each). Returns the
     // number written; fewer than asked means the track is over (check

@@ -103,6 +103,15 @@ private:
     std::unique_ptr<Impl> mImpl;
 };
 
+// x264's speed presets, fastest first ("ultrafast" ... "placebo").
+const std::vector<std::string>& x264Presets();
+
+// Whether VideoWriter::open() would take `path` and `options`, told without
+// opening anything: a container (by the name's extension) that holds H.264
+// with AAC, an even size, a frame rate, one of x264's presets. False with
+// `error` saying what to change ("a .webm file cannot hold ...").
+bool checkVideoSettings(const std::string& path, const VideoOptions& options, std::string& error);
+
 // RGBA (row 0 at the top) to an 8-bit RGBA PNG, opaque alpha kept as it is.
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error);
 // The same with row r at rgba + r * stride (negative: rows bottom up in memory).
