@@ -1,0 +1,254 @@
+// Records what the canvas draws, with the sound the page plays, into a video
+// file held in memory: WebCodecs encodes, webm-muxer or mp4-muxer writes the
+// container. The frames come from the canvas's own capture stream, which
+// takes each frame as the compositor shows it (a WebGL canvas's drawing
+// buffer is gone by the time script could read it back).
+import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget } from 'webm-muxer';
+import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target } from 'mp4-muxer';
+
+// The file stays in memory until stop(); the muxer's buffer grows by
+// doubling and the Blob is one more copy, so at most about three times this
+// is held at once. 128 MiB is about 8 minutes at 1280x720.
+export const DEFAULT_MAX_BYTES = 128 * 1024 * 1024;
+const FRAME_RATE = 30;
+const KEY_FRAME_INTERVAL_US = 2_000_000;
+const AUDIO_BITRATE = 128_000;
+// Frames waiting for a software encoder that falls behind are dropped
+// rather than queued: a queue of raw frames grows by megabytes each.
+const MAX_VIDEO_QUEUE = 3;
+
+// H.264 needs a level that admits the frame size: 3.1 up to 1280x720,
+// 4.0 up to 2048x1024, 5.1 beyond (in 16x16 macroblocks per frame).
+function avcCodec(width, height) {
+  const blocks = Math.ceil(width / 16) * Math.ceil(height / 16);
+  const level = blocks <= 3600 ? '1F' : blocks <= 8192 ? '28' : '33';
+  return `avc1.42E0${level}`;
+}
+
+// In order of preference: WebM with VP9 and Opus, else MP4 with H.264 and
+// AAC, else the pairs a browser without one of those still has.
+function candidates(width, height) {
+  const webm = { container: 'webm', mime: 'video/webm' };
+  const mp4 = { container: 'mp4', mime: 'video/mp4' };
+  return [
+    { ...webm, video: 'vp09.00.10.08', audio: 'opus', muxVideo: 'V_VP9', muxAudio: 'A_OPUS' },
+    { ...mp4, video: avcCodec(width, height), audio: 'mp4a.40.2', muxVideo: 'avc', muxAudio: 'aac' },
+    { ...mp4, video: avcCodec(width, height), audio: 'opus', muxVideo: 'avc', muxAudio: 'opus' },
+    { ...webm, video: 'vp8', audio: 'opus', muxVideo: 'V_VP8', muxAudio: 'A_OPUS' },
+  ];
+}
+
+// Encoders want even sizes (4:2:0 halves both); frames of another size are
+// scaled by the encoder.
+const even = (n) => Math.max(2, Math.floor(n / 2) * 2);
+
+function videoBitrate(width, height) {
+  return Math.round(Math.min(8e6, Math.max(1e6, width * height * FRAME_RATE * 0.08)));
+}
+
+function videoConfig(format, width, height) {
+  return { codec: format.video, width, height, bitrate: videoBitrate(width, height), framerate: FRAME_RATE,
+           latencyMode: 'realtime', ...(format.muxVideo === 'avc' ? { avc: { format: 'avc' } } : {}) };
+}
+
+function audioConfig(format, sampleRate, numberOfChannels) {
+  return { codec: format.audio, sampleRate, numberOfChannels, bitrate: AUDIO_BITRATE };
+}
+
+function missingApi() {
+  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData', 'MediaStreamTrackProcessor'];
+  const missing = needed.filter((name) => typeof globalThis[name] === 'undefined');
+  if (typeof HTMLCanvasElement === 'undefined' || !HTMLCanvasElement.prototype.captureStream)
+    missing.push('HTMLCanvasElement.captureStream');
+  return missing;
+}
+
+async function pickFormat(width, height, sampleRate, channels) {
+  const missing = missingApi();
+  if (missing.length)
+    return { supported: false, reason: `this browser lacks ${missing.join(', ')}: recording needs WebCodecs ` +
+                                       '(Chromium-based browsers have all of it)' };
+  const tried = [];
+  for (const format of candidates(width, height)) {
+    const [v, a] = await Promise.all([
+      VideoEncoder.isConfigSupported(videoConfig(format, width, height)).catch(() => ({ supported: false })),
+      AudioEncoder.isConfigSupported(audioConfig(format, sampleRate, channels)).catch(() => ({ supported: false })),
+    ]);
+    if (v.supported && a.supported)
+      return { supported: true, container: format.container, mime: format.mime, videoCodec: format.video,
+               audioCodec: format.audio, format };
+    tried.push(`${format.video} ${v.supported ? 'yes' : 'no'}, ${format.audio} ${a.supported ? 'yes' : 'no'}`);
+  }
+  return { supported: false, reason: `no encoder pair here for ${width}x${height} at ${sampleRate} Hz (${tried.join('; ')})` };
+}
+
+export class Recorder {
+  /**
+   * Whether this browser can record, and into what.
+   * @param {{width?: number, height?: number, sampleRate?: number}} [size] defaults 1280x720 at 48 kHz
+   * @returns {Promise<{supported: true, container: 'webm'|'mp4', mime: string, videoCodec: string,
+   *                    audioCodec: string} | {supported: false, reason: string}>}
+   */
+  static async supported({ width = 1280, height = 720, sampleRate = 48000 } = {}) {
+    const { format, ...answer } = await pickFormat(even(width), even(height), sampleRate, 2);
+    return answer;
+  }
+
+  /**
+   * @param {HTMLCanvasElement} canvas what is drawn
+   * @param {AudioContext} audioContext the context the sound plays in
+   * @param {AudioNode} sourceNode the node whose output is the sound to record (it stays connected where it is)
+   * @param {{maxBytes?: number, onLimit?: () => void}} [options] the bound on the file's size; onLimit is called
+   *        once when it is reached (recording stops taking samples; stop() still returns the file so far)
+   */
+  constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null } = {}) {
+    this.canvas = canvas;
+    this.audioContext = audioContext;
+    this.sourceNode = sourceNode;
+    this.maxBytes = maxBytes;
+    this.onLimit = onLimit;
+    this.state = 'inactive';   // 'recording' after start(), 'inactive' again after stop()
+    this.bytes = 0;            // encoded bytes so far
+    this.droppedFrames = 0;    // frames the encoder could not keep up with
+    this.truncated = false;    // true once maxBytes stopped the recording
+    this.mime = null;
+  }
+
+  /** Starts recording; rejects with a sentence when this browser cannot. */
+  async start() {
+    if (this.state !== 'inactive') throw new Error('the recorder is already recording: stop() it first');
+    const width = even(this.canvas.width), height = even(this.canvas.height);
+    const sampleRate = this.audioContext.sampleRate, channels = 2;
+    const pick = await pickFormat(width, height, sampleRate, channels);
+    if (!pick.supported) throw new Error(`cannot record: ${pick.reason}`);
+    const { format } = pick;
+    this.mime = format.mime;
+    this.bytes = 0;
+    this.droppedFrames = 0;
+    this.truncated = false;
+    this._lastKey = undefined;
+    this._error = null;
+    this._stopping = false;
+    this._startMs = performance.now();
+
+    const Muxer = format.container === 'webm' ? WebmMuxer : Mp4Muxer;
+    const Target = format.container === 'webm' ? WebmTarget : Mp4Target;
+    this._muxer = new Muxer({
+      target: new Target(),
+      video: { codec: format.muxVideo, width, height, frameRate: FRAME_RATE },
+      audio: { codec: format.muxAudio, sampleRate, numberOfChannels: channels },
+      firstTimestampBehavior: 'permissive',
+      ...(format.container === 'mp4' ? { fastStart: 'in-memory' } : {}),
+    });
+    const fail = (what) => (e) => { this._error ??= `the ${what} encoder failed: ${e?.message ?? e}`; };
+    this._videoEncoder = new VideoEncoder({ output: (c, m) => this._add(c, m, true), error: fail('video') });
+    this._videoEncoder.configure(videoConfig(format, width, height));
+    this._audioEncoder = new AudioEncoder({ output: (c, m) => this._add(c, m, false), error: fail('audio') });
+    this._audioEncoder.configure(audioConfig(format, sampleRate, channels));
+
+    this._videoStream = this.canvas.captureStream(FRAME_RATE);
+    this._audioDestination = new MediaStreamAudioDestinationNode(this.audioContext,
+      { channelCount: channels, channelCountMode: 'explicit' });
+    this.sourceNode.connect(this._audioDestination);
+    this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
+    this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0],
+      (data, ts) => this._encodeAudio(data, ts, sampleRate, channels));
+    this.state = 'recording';
+  }
+
+  /**
+   * Stops and returns the file.
+   * @returns {Promise<Blob>} of type video/webm or video/mp4
+   */
+  async stop() {
+    if (this.state !== 'recording') throw new Error('the recorder is not recording: start() it first');
+    this._stopping = true;
+    await Promise.all([this._video.stop(), this._audio.stop()]);
+    try { this.sourceNode.disconnect(this._audioDestination); } catch { /* already gone with the graph */ }
+    for (const t of this._videoStream.getTracks()) t.stop();
+    this.state = 'inactive';
+    try {
+      await Promise.all([this._videoEncoder.flush(), this._audioEncoder.flush()]);
+    } catch (e) {
+      this._error ??= `the encoders could not finish: ${e?.message ?? e}`;
+    } finally {
+      for (const enc of [this._videoEncoder, this._audioEncoder]) if (enc.state !== 'closed') enc.close();
+    }
+    if (this._error) throw new Error(`recording failed: ${this._error}`);
+    this._muxer.finalize();
+    const blob = new Blob([this._muxer.target.buffer], { type: this.mime });
+    this._muxer = null;
+    return blob;
+  }
+
+  // Reads a track's samples until stop(); each sample's timestamp becomes
+  // microseconds since start(): its own track's clock from the first
+  // sample on, placed where that first sample arrived on the page's clock.
+  _track(track, encode) {
+    const reader = new MediaStreamTrackProcessor({ track }).readable.getReader();
+    let first = null, offset = 0;
+    const done = (async () => {
+      for (;;) {
+        const { value, done: end } = await reader.read().catch(() => ({ done: true }));
+        if (end) return;
+        if (this._stopping || this.truncated || this._error) { value.close(); continue; }
+        if (first === null) {
+          first = value.timestamp;
+          offset = Math.round((performance.now() - this._startMs) * 1000);
+        }
+        encode(value, Math.max(0, value.timestamp - first + offset));
+      }
+    })();
+    return { stop: async () => { await reader.cancel().catch(() => {}); track.stop(); await done; } };
+  }
+
+  _encodeVideo(frame, timestamp) {
+    if (this._videoEncoder.encodeQueueSize >= MAX_VIDEO_QUEUE) {
+      this.droppedFrames++;
+      frame.close();
+      return;
+    }
+    const keyFrame = this._lastKey === undefined || timestamp - this._lastKey >= KEY_FRAME_INTERVAL_US;
+    if (keyFrame) this._lastKey = timestamp;
+    const stamped = new VideoFrame(frame, { timestamp });
+    frame.close();
+    this._videoEncoder.encode(stamped, { keyFrame });
+    stamped.close();
+  }
+
+  _encodeAudio(data, timestamp, sampleRate, channels) {
+    if (data.sampleRate !== sampleRate || data.numberOfChannels !== channels) {
+      this._error ??= `the sound arrived as ${data.numberOfChannels} channels at ${data.sampleRate} Hz, ` +
+                      `not the ${channels} at ${sampleRate} Hz the recording was set up for`;
+      data.close();
+      return;
+    }
+    // AudioData cannot be re-stamped; copy its samples into one that is.
+    const format = 'f32-planar';
+    const frames = data.numberOfFrames;
+    const samples = new Float32Array(frames * channels);
+    for (let c = 0; c < channels; c++)
+      data.copyTo(samples.subarray(c * frames, (c + 1) * frames), { planeIndex: c, format });
+    data.close();
+    const stamped = new AudioData({ format, sampleRate, numberOfFrames: frames, numberOfChannels: channels,
+                                    timestamp, data: samples });
+    this._audioEncoder.encode(stamped);
+    stamped.close();
+  }
+
+  _add(chunk, meta, isVideo) {
+    // Past the bound nothing more goes in, not even a small chunk that would
+    // fit: it could depend on one left out.
+    if (!this._muxer || this.truncated) return;
+    if (this.bytes + chunk.byteLength > this.maxBytes) {
+      if (!this.truncated) {
+        this.truncated = true;
+        this.onLimit?.();
+      }
+      return;
+    }
+    this.bytes += chunk.byteLength;
+    if (isVideo) this._muxer.addVideoChunk(chunk, meta);
+    else this._muxer.addAudioChunk(chunk, meta);
+  }
+}
