@@ -8,6 +8,10 @@ server on loopback: what every browser test of the web build shares.
         assert not page.errors, page.errors
 
 Debian's chromium and python3-websocket, nothing else; no WebDriver.
+Run by hand, it shows a page as a test would see it:
+
+    /usr/bin/python3 tests/web/cdp.py out/web --path '/?play=song.mp3' --wait 3 \
+        --eval 'window.lumenvortex' --screenshot /tmp/page.png
 """
 
 import base64
@@ -306,3 +310,39 @@ class Chromium:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def main():
+    import argparse
+    parser = argparse.ArgumentParser(description="Open a page in headless chromium, print its console and errors, "
+                                                 "and optionally evaluate an expression and take a screenshot.")
+    parser.add_argument("url", help="a URL, or a folder to serve on loopback (then --path picks the page)")
+    parser.add_argument("--path", default="/", help="the page within a served folder (default /)")
+    parser.add_argument("--eval", help="an expression to evaluate (awaited) after the load; its value is printed")
+    parser.add_argument("--wait", type=float, default=0, help="seconds to let the page run before --eval")
+    parser.add_argument("--screenshot", help="a PNG file to write")
+    parser.add_argument("--flag", action="append", default=[], help="one more chromium flag (repeatable)")
+    args = parser.parse_args()
+
+    def run(url):
+        with Chromium(extra_flags=args.flag) as browser:
+            page = browser.open(url)
+            time.sleep(args.wait)
+            if args.eval:
+                print(json.dumps(page.evaluate(args.eval), indent=2, ensure_ascii=False))
+            if args.screenshot:
+                page.screenshot(args.screenshot)
+            for line in page.console:
+                print(line)
+            for line in page.errors:
+                print("ERROR", line)
+            return 1 if page.errors else 0
+
+    if os.path.isdir(args.url):
+        with StaticServer(args.url) as server:
+            return run(server.url(args.path))
+    return run(args.url)
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

@@ -53,9 +53,13 @@ RECORD = """
                                              sampleRate: audio.sampleRate });
   const recorder = new Recorder(canvas, audio, gain);
   const misuse = await recorder.stop().then(() => 'resolved', (e) => e.message);
+  // A node of another context cannot feed this one: refused, nothing left running.
+  const stranger = new Recorder(canvas, audio, new GainNode(new AudioContext()));
+  const strangerStart = await stranger.start().then(() => 'started', (e) => e.message);
+  const strangerState = stranger.state;
   if (!support.supported) {
     const refusal = await recorder.start().then(() => 'started', (e) => e.message);
-    return { support, refusal, misuse };
+    return { support, refusal, misuse, strangerStart, strangerState };
   }
   await recorder.start();
   await new Promise((resolve) => setTimeout(resolve, %d));
@@ -65,7 +69,7 @@ RECORD = """
     reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
     reader.readAsDataURL(blob);
   });
-  return { support, misuse, type: blob.type, bytes, dropped: recorder.droppedFrames, truncated: recorder.truncated };
+  return { support, misuse, strangerStart, strangerState, type: blob.type, bytes, dropped: recorder.droppedFrames, truncated: recorder.truncated };
 })()
 """ % (TONE_HZ, SECONDS * 1000)
 
@@ -121,6 +125,8 @@ class RecorderTest(unittest.TestCase):
             self.assertIn("cannot record: ", self.result["refusal"])
             self.assertIn(self.support["reason"], self.result["refusal"])
         self.assertIn("not recording: start() it first", self.result["misuse"])
+        self.assertIn("cannot record: ", self.result["strangerStart"])
+        self.assertEqual(self.result["strangerState"], "inactive")
 
     def test_file_has_video_and_sound_of_the_recorded_length(self):
         self.needs_recording()

@@ -107,7 +107,7 @@ export class Recorder {
     this.sourceNode = sourceNode;
     this.maxBytes = maxBytes;
     this.onLimit = onLimit;
-    this.state = 'inactive';   // 'recording' after start(), 'inactive' again after stop()
+    this.state = 'inactive';   // then 'starting', 'recording', 'stopping', 'inactive' again
     this.bytes = 0;            // encoded bytes so far
     this.droppedFrames = 0;    // frames the encoder could not keep up with
     this.truncated = false;    // true once maxBytes stopped the recording
@@ -116,13 +116,16 @@ export class Recorder {
 
   /** Starts recording; rejects with a sentence when this browser cannot. */
   async start() {
-    if (this.state !== 'inactive') throw new Error('the recorder is already recording: stop() it first');
+    if (this.state !== 'inactive') throw new Error(`the recorder is already ${this.state}: stop() it first`);
+    this.state = 'starting';
     const width = even(this.canvas.width), height = even(this.canvas.height);
     const sampleRate = this.audioContext.sampleRate, channels = 2;
     const pick = await pickFormat(width, height, sampleRate, channels);
-    if (!pick.supported) throw new Error(`cannot record: ${pick.reason}`);
-    const { format } = pick;
-    this.mime = format.mime;
+    if (!pick.supported) {
+      this.state = 'inactive';
+      throw new Error(`cannot record: ${pick.reason}`);
+    }
+    this.mime = pick.format.mime;
     this.bytes = 0;
     this.droppedFrames = 0;
     this.truncated = false;
@@ -130,15 +133,26 @@ export class Recorder {
     this._error = null;
     this._stopping = false;
     this._startMs = performance.now();
+    try {
+      this._open(pick.format, width, height, sampleRate, channels);
+    } catch (e) {
+      await this._close();
+      for (const enc of [this._videoEncoder, this._audioEncoder]) if (enc && enc.state !== 'closed') enc.close();
+      this._muxer = null;
+      this.state = 'inactive';
+      throw new Error(`cannot record: ${e?.message ?? e}`);
+    }
+    this.state = 'recording';
+  }
 
-    const Muxer = format.container === 'webm' ? WebmMuxer : Mp4Muxer;
-    const Target = format.container === 'webm' ? WebmTarget : Mp4Target;
-    this._muxer = new Muxer({
-      target: new Target(),
+  _open(format, width, height, sampleRate, channels) {
+    const webm = format.container === 'webm';
+    this._muxer = new (webm ? WebmMuxer : Mp4Muxer)({
+      target: new (webm ? WebmTarget : Mp4Target)(),
       video: { codec: format.muxVideo, width, height, frameRate: FRAME_RATE },
       audio: { codec: format.muxAudio, sampleRate, numberOfChannels: channels },
       firstTimestampBehavior: 'permissive',
-      ...(format.container === 'mp4' ? { fastStart: 'in-memory' } : {}),
+      ...(webm ? {} : { fastStart: 'in-memory' }),
     });
     const fail = (what) => (e) => { this._error ??= `the ${what} encoder failed: ${e?.message ?? e}`; };
     this._videoEncoder = new VideoEncoder({ output: (c, m) => this._add(c, m, true), error: fail('video') });
@@ -153,7 +167,18 @@ export class Recorder {
     this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
     this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0],
       (data, ts) => this._encodeAudio(data, ts, sampleRate, channels));
-    this.state = 'recording';
+  }
+
+  // Undoes whatever part of _open() happened: the source stays connected
+  // where the page had it, only the recording's branch goes.
+  async _close() {
+    this._stopping = true;
+    await Promise.all([this._video?.stop(), this._audio?.stop()]);
+    if (this._audioDestination) {
+      try { this.sourceNode.disconnect(this._audioDestination); } catch { /* never connected */ }
+    }
+    for (const t of this._videoStream?.getTracks() ?? []) t.stop();
+    this._video = this._audio = this._videoStream = this._audioDestination = null;
   }
 
   /**
@@ -162,23 +187,21 @@ export class Recorder {
    */
   async stop() {
     if (this.state !== 'recording') throw new Error('the recorder is not recording: start() it first');
-    this._stopping = true;
-    await Promise.all([this._video.stop(), this._audio.stop()]);
-    try { this.sourceNode.disconnect(this._audioDestination); } catch { /* already gone with the graph */ }
-    for (const t of this._videoStream.getTracks()) t.stop();
-    this.state = 'inactive';
+    this.state = 'stopping';
+    await this._close();
     try {
       await Promise.all([this._videoEncoder.flush(), this._audioEncoder.flush()]);
     } catch (e) {
       this._error ??= `the encoders could not finish: ${e?.message ?? e}`;
     } finally {
       for (const enc of [this._videoEncoder, this._audioEncoder]) if (enc.state !== 'closed') enc.close();
+      this.state = 'inactive';
     }
-    if (this._error) throw new Error(`recording failed: ${this._error}`);
-    this._muxer.finalize();
-    const blob = new Blob([this._muxer.target.buffer], { type: this.mime });
+    const muxer = this._muxer;
     this._muxer = null;
-    return blob;
+    if (this._error) throw new Error(`recording failed: ${this._error}`);
+    muxer.finalize();
+    return new Blob([muxer.target.buffer], { type: this.mime });
   }
 
   // Reads a track's samples until stop(); each sample's timestamp becomes
