@@ -22,6 +22,7 @@ import cdp  # noqa: E402
 BUNDLES = None
 SECONDS = 5
 TONE_HZ = 440
+BOUND = 40000   # bytes: about a second of this canvas and tone
 
 # A blue canvas with a red square crossing it: any recorded frame is mostly
 # blue, and two frames a second apart differ.
@@ -61,17 +62,22 @@ RECORD = """
     const refusal = await recorder.start().then(() => 'started', (e) => e.message);
     return { support, refusal, misuse, strangerStart, strangerState };
   }
-  await recorder.start();
+  // Beside it, one bounded to far less than 5 s take.
+  let limits = 0;
+  const bounded = new Recorder(canvas, audio, gain, { maxBytes: %d, onLimit: () => limits++ });
+  await Promise.all([recorder.start(), bounded.start()]);
   await new Promise((resolve) => setTimeout(resolve, %d));
-  const blob = await recorder.stop();
-  const bytes = await new Promise((resolve) => {
+  const [blob, boundedBlob] = await Promise.all([recorder.stop(), bounded.stop()]);
+  const base64 = (blob) => new Promise((resolve) => {
     const reader = new FileReader();
     reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
     reader.readAsDataURL(blob);
   });
-  return { support, misuse, strangerStart, strangerState, type: blob.type, bytes, dropped: recorder.droppedFrames, truncated: recorder.truncated };
+  return { support, misuse, strangerStart, strangerState, type: blob.type, bytes: await base64(blob),
+           dropped: recorder.droppedFrames, truncated: recorder.truncated,
+           bounded: { bytes: await base64(boundedBlob), truncated: bounded.truncated, limits, counted: bounded.bytes } };
 })()
-""" % (TONE_HZ, SECONDS * 1000)
+""" % (TONE_HZ, BOUND, SECONDS * 1000)
 
 
 def probe(path):
@@ -165,6 +171,24 @@ class RecorderTest(unittest.TestCase):
         self.assertGreater(rms, 3000, "the recording is (nearly) silent")
         crossings = sum(1 for a, b in zip(middle, middle[1:]) if (a < 0) != (b < 0))
         self.assertAlmostEqual(crossings / 2 / 3.0, TONE_HZ, delta=10)
+
+    def test_bound_on_bytes_cuts_the_recording_short_and_whole(self):
+        self.needs_recording()
+        bounded = self.result["bounded"]
+        self.assertTrue(bounded["truncated"])
+        self.assertEqual(bounded["limits"], 1)
+        self.assertLessEqual(bounded["counted"], BOUND)
+        path = os.path.join(self.root, "bounded." + self.support["container"])
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(bounded["bytes"]))
+        # The container comes on top of the samples: webm-muxer reserves 8 KiB
+        # for each track's codec description, and each block and the index
+        # take a few bytes more.
+        self.assertLess(os.path.getsize(path), BOUND + 24 * 1024)
+        self.assertLess(float(probe(path)["format"]["duration"]), SECONDS - 1)
+        # Captured frames come as they were drawn, not on a 30 fps grid: keep
+        # their own timestamps, or ffmpeg's frame-rate conversion complains.
+        decode(path, "-fps_mode", "passthrough", "-enc_time_base", "-1", "-f", "null")
 
     def test_page_logs_no_error(self):
         self.assertEqual(self.errors, [])

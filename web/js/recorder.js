@@ -16,6 +16,10 @@ const AUDIO_BITRATE = 128_000;
 // Frames waiting for a software encoder that falls behind are dropped
 // rather than queued: a queue of raw frames grows by megabytes each.
 const MAX_VIDEO_QUEUE = 3;
+// Sound that the page does not read in time is dropped, and a gap in sound
+// is heard where a dropped frame is not seen: about 2 s of 10 ms buffers
+// (under 1 MiB) ride out a busy main thread.
+const AUDIO_BUFFERS = 200;
 
 // H.264 needs a level that admits the frame size: 3.1 up to 1280x720,
 // 4.0 up to 2048x1024, 5.1 beyond (in 16x16 macroblocks per frame).
@@ -208,7 +212,9 @@ export class Recorder {
   // microseconds since start(): its own track's clock from the first
   // sample on, placed where that first sample arrived on the page's clock.
   _track(track, encode) {
-    const reader = new MediaStreamTrackProcessor({ track }).readable.getReader();
+    const options = { track };
+    if (track.kind === 'audio') options.maxBufferSize = AUDIO_BUFFERS;
+    const reader = new MediaStreamTrackProcessor(options).readable.getReader();
     let first = null, offset = 0;
     const done = (async () => {
       for (;;) {
