@@ -67,13 +67,16 @@ function missingApi() {
   return missing;
 }
 
-async function pickFormat(width, height, sampleRate, channels) {
+// `container` ('webm' or 'mp4') narrows the choice; null takes the first
+// that works.
+async function pickFormat(width, height, sampleRate, channels, container) {
   const missing = missingApi();
   if (missing.length)
     return { supported: false, reason: `this browser lacks ${missing.join(', ')}: recording needs WebCodecs ` +
                                        '(Chromium-based browsers have all of it)' };
   const tried = [];
   for (const format of candidates(width, height)) {
+    if (container && format.container !== container) continue;
     const [v, a] = await Promise.all([
       VideoEncoder.isConfigSupported(videoConfig(format, width, height)).catch(() => ({ supported: false })),
       AudioEncoder.isConfigSupported(audioConfig(format, sampleRate, channels)).catch(() => ({ supported: false })),
@@ -83,18 +86,21 @@ async function pickFormat(width, height, sampleRate, channels) {
                audioCodec: format.audio, format };
     tried.push(`${format.video} ${v.supported ? 'yes' : 'no'}, ${format.audio} ${a.supported ? 'yes' : 'no'}`);
   }
-  return { supported: false, reason: `no encoder pair here for ${width}x${height} at ${sampleRate} Hz (${tried.join('; ')})` };
+  const into = container ? ` into ${container}` : '';
+  return { supported: false,
+           reason: `no encoder pair here${into} for ${width}x${height} at ${sampleRate} Hz (${tried.join('; ')})` };
 }
 
 export class Recorder {
   /**
    * Whether this browser can record, and into what.
-   * @param {{width?: number, height?: number, sampleRate?: number}} [size] defaults 1280x720 at 48 kHz
+   * @param {{width?: number, height?: number, sampleRate?: number, container?: 'webm'|'mp4'|null}} [what]
+   *        defaults 1280x720 at 48 kHz, into whichever container works
    * @returns {Promise<{supported: true, container: 'webm'|'mp4', mime: string, videoCodec: string,
    *                    audioCodec: string} | {supported: false, reason: string}>}
    */
-  static async supported({ width = 1280, height = 720, sampleRate = 48000 } = {}) {
-    const { format, ...answer } = await pickFormat(even(width), even(height), sampleRate, 2);
+  static async supported({ width = 1280, height = 720, sampleRate = 48000, container = null } = {}) {
+    const { format, ...answer } = await pickFormat(even(width), even(height), sampleRate, 2, container);
     return answer;
   }
 
@@ -102,15 +108,19 @@ export class Recorder {
    * @param {HTMLCanvasElement} canvas what is drawn
    * @param {AudioContext} audioContext the context the sound plays in
    * @param {AudioNode} sourceNode the node whose output is the sound to record (it stays connected where it is)
-   * @param {{maxBytes?: number, onLimit?: () => void}} [options] the bound on the file's size; onLimit is called
-   *        once when it is reached (recording stops taking samples; stop() still returns the file so far)
+   * @param {{maxBytes?: number, onLimit?: () => void, container?: 'webm'|'mp4'|null}} [options]
+   *        maxBytes bounds the file's size; onLimit is called once when it is reached (recording stops
+   *        taking samples; stop() still returns the file so far); container picks one (default: WebM
+   *        where VP9 and Opus encode, else MP4)
    */
-  constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null } = {}) {
+  constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null,
+                                                  container = null } = {}) {
     this.canvas = canvas;
     this.audioContext = audioContext;
     this.sourceNode = sourceNode;
     this.maxBytes = maxBytes;
     this.onLimit = onLimit;
+    this.container = container;
     this.state = 'inactive';   // then 'starting', 'recording', 'stopping', 'inactive' again
     this.bytes = 0;            // encoded bytes so far
     this.droppedFrames = 0;    // frames the encoder could not keep up with
@@ -124,7 +134,7 @@ export class Recorder {
     this.state = 'starting';
     const width = even(this.canvas.width), height = even(this.canvas.height);
     const sampleRate = this.audioContext.sampleRate, channels = 2;
-    const pick = await pickFormat(width, height, sampleRate, channels);
+    const pick = await pickFormat(width, height, sampleRate, channels, this.container);
     if (!pick.supported) {
       this.state = 'inactive';
       throw new Error(`cannot record: ${pick.reason}`);
@@ -153,10 +163,14 @@ export class Recorder {
     const webm = format.container === 'webm';
     this._muxer = new (webm ? WebmMuxer : Mp4Muxer)({
       target: new (webm ? WebmTarget : Mp4Target)(),
-      video: { codec: format.muxVideo, width, height, frameRate: FRAME_RATE },
+      // No frame rate: mp4-muxer would round each time to it, and frames
+      // come as the page draws them, not on a grid.
+      video: { codec: format.muxVideo, width, height },
       audio: { codec: format.muxAudio, sampleRate, numberOfChannels: channels },
-      firstTimestampBehavior: 'permissive',
-      ...(webm ? {} : { fastStart: 'in-memory' }),
+      // Both tracks are already on one clock from start(); neither muxer
+      // may shift one against the other.
+      ...(webm ? { firstTimestampBehavior: 'permissive' }
+               : { firstTimestampBehavior: 'cross-track-offset', fastStart: 'in-memory' }),
     });
     const fail = (what) => (e) => { this._error ??= `the ${what} encoder failed: ${e?.message ?? e}`; };
     this._videoEncoder = new VideoEncoder({ output: (c, m) => this._add(c, m, true), error: fail('video') });
