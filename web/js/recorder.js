@@ -291,7 +291,13 @@ export class Recorder {
       return;
     }
     this.bytes += chunk.byteLength;
-    if (isVideo) this._muxer.addVideoChunk(chunk, meta);
-    else this._muxer.addAudioChunk(chunk, meta);
+    // Thrown here, in the encoder's callback, it would only reach the
+    // console; stop() reports it instead.
+    try {
+      if (isVideo) this._muxer.addVideoChunk(chunk, meta);
+      else this._muxer.addAudioChunk(chunk, meta);
+    } catch (e) {
+      this._error ??= `the ${this.mime} writer refused a ${isVideo ? 'video' : 'sound'} packet: ${e?.message ?? e}`;
+    }
   }
 }
