@@ -77,6 +77,8 @@ class TagsTest(unittest.TestCase):
         cover = ["-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v", "attached_pic"]
         ffmpeg(*tone, "-i", cls.png, *cover, *tags, "-id3v2_version", "3", os.path.join(media, "tagged.mp3"))
         ffmpeg(*tone, "-i", cls.jpg, *cover, *tags, os.path.join(media, "tagged.flac"))
+        ffmpeg(*tone, "-i", cls.png, *cover, *tags, os.path.join(media, "tagged.m4a"))
+        ffmpeg(*tone, *tags, os.path.join(media, "tagged.opus"))
         bare = os.path.join(media, "Night Drive.v2.mp3")
         ffmpeg(*tone, "-map_metadata", "-1", "-write_id3v2", "0", "-fflags", "+bitexact", bare)
         with open(os.path.join(media, "not music.flac"), "wb") as f:
@@ -100,12 +102,18 @@ class TagsTest(unittest.TestCase):
     def cover_bytes(self, name):
         return base64.b64decode(self.read[name]["cover"]["bytes"])
 
-    def test_tags_and_cover_of_mp3_and_flac(self):
-        for name, picture, mime in (("tagged.mp3", self.png, "image/png"), ("tagged.flac", self.jpg, "image/jpeg")):
+    def test_tags_and_cover_of_each_kind_of_tag(self):
+        # ID3v2, FLAC's Vorbis comments and picture block, MP4 atoms, and
+        # Vorbis comments in Ogg (which ffmpeg gives no cover).
+        for name, picture, mime in (("tagged.mp3", self.png, "image/png"), ("tagged.flac", self.jpg, "image/jpeg"),
+                                    ("tagged.m4a", self.png, "image/png"), ("tagged.opus", None, None)):
             with self.subTest(name):
                 got = self.read[name]
                 self.assertEqual({k: got[k] for k in TAGS}, TAGS)
                 self.assertEqual(got["problems"], [])
+                if picture is None:
+                    self.assertIsNone(got["cover"])
+                    continue
                 self.assertEqual(got["cover"]["mime"], mime)
                 with open(picture, "rb") as f:
                     self.assertEqual(self.cover_bytes(name), f.read())
