@@ -170,11 +170,60 @@ class Page:
                 raise CdpError(f"gave up after {timeout} s waiting for: {expression}")
             time.sleep(poll)
 
+    def press(self, key, modifiers=0):
+        """Types one key as a person would: `key` is a character ("n", " ",
+        "?") or a key name ("Enter", "Escape", "ArrowUp", "F11"). The page
+        sees keydown (and keypress for characters) then keyup, with the
+        KeyboardEvent's key and code a real keyboard gives."""
+        if key in _NAMED_KEYS:
+            code, vk, text = _NAMED_KEYS[key]
+        elif len(key) == 1:
+            text = key
+            code = "Key" + key.upper() if key.isalpha() else "Digit" + key if key.isdigit() else _PUNCTUATION.get(key, "")
+            vk = ord(key.upper()) if key.isalnum() else 0
+        else:
+            raise ValueError(f"unknown key {key!r}: give one character or one of {sorted(_NAMED_KEYS)}")
+        event = {"key": key, "code": code, "windowsVirtualKeyCode": vk, "nativeVirtualKeyCode": vk,
+                 "modifiers": modifiers}
+        if text:
+            self.send("Input.dispatchKeyEvent", {**event, "type": "keyDown", "text": text, "unmodifiedText": text})
+        else:
+            self.send("Input.dispatchKeyEvent", {**event, "type": "rawKeyDown"})
+        self.send("Input.dispatchKeyEvent", {**event, "type": "keyUp"})
+
+    def click(self, x, y, count=1):
+        """A left click at (x, y) in CSS pixels; count=2 is a double click
+        (the page sees click, click, dblclick)."""
+        for n in range(1, count + 1):
+            for kind in ("mousePressed", "mouseReleased"):
+                self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, "button": "left",
+                                                       "clickCount": n})
+
+    def resize(self, width, height):
+        """The page's viewport in CSS pixels (one device pixel each); a tab
+        that the protocol opens does not take the window's size."""
+        self.send("Emulation.setDeviceMetricsOverride", {"width": width, "height": height, "deviceScaleFactor": 1,
+                                                         "mobile": False})
+
     def screenshot(self, path):
         data = self.send("Page.captureScreenshot", {"format": "png"})["data"]
         with open(path, "wb") as f:
             f.write(base64.b64decode(data))
         return path
+
+
+# key name -> (KeyboardEvent.code, Windows virtual key code, text typed)
+_NAMED_KEYS = {
+    " ": ("Space", 32, " "), "Enter": ("Enter", 13, "\r"), "Escape": ("Escape", 27, ""),
+    "Tab": ("Tab", 9, ""), "Backspace": ("Backspace", 8, ""), "Delete": ("Delete", 46, ""),
+    "ArrowLeft": ("ArrowLeft", 37, ""), "ArrowUp": ("ArrowUp", 38, ""), "ArrowRight": ("ArrowRight", 39, ""),
+    "ArrowDown": ("ArrowDown", 40, ""), "Home": ("Home", 36, ""), "End": ("End", 35, ""),
+    "PageUp": ("PageUp", 33, ""), "PageDown": ("PageDown", 34, ""),
+    **{f"F{n}": (f"F{n}", 111 + n, "") for n in range(1, 13)},
+}
+_PUNCTUATION = {"-": "Minus", "=": "Equal", "+": "Equal", "[": "BracketLeft", "]": "BracketRight", ",": "Comma",
+                ".": "Period", "/": "Slash", "?": "Slash", ";": "Semicolon", "'": "Quote", "\\": "Backslash",
+                "`": "Backquote"}
 
 
 class _Waiter:
@@ -208,6 +257,7 @@ class Chromium:
         self._expected = []
         self._lock = threading.Lock()
         self._pages = {}
+        self._window_size = window_size
         try:
             self._ws = websocket.create_connection(self._devtools_url(), timeout=None, suppress_origin=True)
         except Exception:
@@ -284,6 +334,7 @@ class Chromium:
         self._pages[session] = page
         for domain in ("Page", "Runtime", "Log"):
             page.send(f"{domain}.enable")
+        page.resize(*self._window_size)
         page.navigate(url, timeout)
         return page
 
