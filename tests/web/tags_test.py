@@ -38,6 +38,10 @@ READ_ALL = """
     const t = await readTags(file, name);
     out[name] = { title: t.title, artist: t.artist, album: t.album, problems: t.problems,
                   cover: t.cover && { mime: t.cover.mime, bytes: await base64(t.cover.bytes) } };
+    // A dropped File is read in place, without loading it whole first.
+    const f = await readTags(new File([file], name), name);
+    out[name].sameFromFile = JSON.stringify([f.title, f.artist, f.album, f.cover && await base64(f.cover.bytes)]) ===
+                             JSON.stringify([t.title, t.artist, t.album, out[name].cover && out[name].cover.bytes]);
   }
   return out;
 })(%s)
@@ -133,6 +137,11 @@ class TagsTest(unittest.TestCase):
         self.assertEqual((got["title"], got["cover"]), ("Big Sleeve", None))
         self.assertEqual(len(got["problems"]), 1)
         self.assertIn("67108865 bytes", got["problems"][0])
+
+    def test_a_file_reads_as_its_bytes_do(self):
+        for name, got in self.read.items():
+            with self.subTest(name):
+                self.assertTrue(got["sameFromFile"])
 
     def test_page_logs_no_error(self):
         self.assertEqual(self.errors, [])

@@ -2,7 +2,7 @@
 // page by music-metadata (the browser entry: no Node streams, no file system).
 // What the native player shows for the same file: the tags when there are
 // some, the file's name without its extension when there is no title.
-import { parseBuffer } from 'music-metadata';
+import { parseBlob, parseBuffer } from 'music-metadata';
 
 // The native player's bound on a cover's bytes: bigger than any scan of a
 // sleeve, and a tag that claims more is damage, not art.
@@ -43,8 +43,9 @@ function pickCover(pictures, problems) {
 }
 
 /**
- * Reads the tags of a whole file held in memory.
- * @param {ArrayBuffer|Uint8Array} arrayBuffer the file's bytes
+ * Reads the tags of a file.
+ * @param {ArrayBuffer|Uint8Array|Blob} arrayBuffer the file's bytes, or the File itself (then only the parts
+ *        with tags are read from it)
  * @param {string} fileName the file's name, the stand-in title
  * @returns {Promise<{title: string, artist: string, album: string,
  *           cover: {bytes: Uint8Array, mime: string} | null, problems: string[]}>}
@@ -56,10 +57,15 @@ export async function readTags(arrayBuffer, fileName) {
   const problems = [];
   let common = {};
   try {
-    const bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
-    // The extension helps the parser guess the container of a file without magic bytes (raw AAC, MP3 without ID3).
-    const fileInfo = { path: String(fileName ?? ''), size: bytes.length };
-    ({ common } = await parseBuffer(bytes, fileInfo, { duration: false, skipPostHeaders: false }));
+    const options = { duration: false };
+    if (typeof Blob !== 'undefined' && arrayBuffer instanceof Blob) {
+      ({ common } = await parseBlob(arrayBuffer, options));
+    } else {
+      const bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
+      // The name helps the parser tell a container without magic bytes (raw AAC, MP3 without ID3).
+      const fileInfo = { path: String(fileName ?? ''), size: bytes.length };
+      ({ common } = await parseBuffer(bytes, fileInfo, options));
+    }
   } catch (e) {
     problems.push(`no tags read from ${fileName}: ${e?.message ?? e} (the file name stands in for the title)`);
   }
