@@ -25,17 +25,23 @@ TONE_HZ = 440
 BOUND = 40000   # bytes: about a second of this canvas and tone
 
 # A blue canvas with a red square crossing it: any recorded frame is mostly
-# blue, and two frames a second apart differ.
+# blue, and two frames a second apart differ. WebGL 2 as the visualizer
+# draws, whose drawing buffer is gone once shown (no preserveDrawingBuffer).
 PAGE = """<!doctype html><meta charset=utf-8><link rel=icon href='data:,'><title>recorder</title>
 <canvas id=c width=640 height=360></canvas>
 <script>
 const canvas = document.getElementById('c');
-const g = canvas.getContext('2d');
+const gl = canvas.getContext('webgl2');
 const t0 = performance.now();
 (function draw(now) {
-  const x = ((now - t0) / 10) % 600;
-  g.fillStyle = '#1040c0'; g.fillRect(0, 0, 640, 360);
-  g.fillStyle = '#e02020'; g.fillRect(x, 140, 60, 80);
+  const x = Math.floor(((now - t0) / 10) % 600);
+  gl.disable(gl.SCISSOR_TEST);
+  gl.clearColor(0x10 / 255, 0x40 / 255, 0xc0 / 255, 1);
+  gl.clear(gl.COLOR_BUFFER_BIT);
+  gl.enable(gl.SCISSOR_TEST);
+  gl.scissor(x, 140, 60, 80);
+  gl.clearColor(0xe0 / 255, 0x20 / 255, 0x20 / 255, 1);
+  gl.clear(gl.COLOR_BUFFER_BIT);
   requestAnimationFrame(draw);
 })(t0);
 </script>"""
