@@ -47,7 +47,7 @@ const t0 = performance.now();
 </script>"""
 
 RECORD = """
-(async () => {
+(async (capture) => {
   const { Recorder } = await import('/recorder.js');
   const audio = new AudioContext();
   await audio.resume();
@@ -58,7 +58,7 @@ RECORD = """
   const canvas = document.getElementById('c');
   const support = await Recorder.supported({ width: canvas.width, height: canvas.height,
                                              sampleRate: audio.sampleRate });
-  const recorder = new Recorder(canvas, audio, gain);
+  const recorder = new Recorder(canvas, audio, gain, { capture });
   const misuse = await recorder.stop().then(() => 'resolved', (e) => e.message);
   // A node of another context cannot feed this one: refused, nothing left running.
   const stranger = new Recorder(canvas, audio, new GainNode(new AudioContext()));
@@ -73,7 +73,7 @@ RECORD = """
   const mp4 = await Recorder.supported({ width: canvas.width, height: canvas.height,
                                          sampleRate: audio.sampleRate, container: 'mp4' });
   let limits = 0;
-  const bounded = new Recorder(canvas, audio, gain, { maxBytes: %d, onLimit: () => limits++,
+  const bounded = new Recorder(canvas, audio, gain, { maxBytes: %d, onLimit: () => limits++, capture,
                                                       container: mp4.supported ? 'mp4' : null });
   await Promise.all([recorder.start(), bounded.start()]);
   await new Promise((resolve) => setTimeout(resolve, %d));
@@ -86,7 +86,7 @@ RECORD = """
   return { support, misuse, strangerStart, strangerState, type: blob.type, bytes: await base64(blob),
            dropped: recorder.droppedFrames, truncated: recorder.truncated,
            bounded: { mp4, type: boundedBlob.type, bytes: await base64(boundedBlob), truncated: bounded.truncated, limits, counted: bounded.bytes } };
-})()
+})
 """ % (TONE_HZ, BOUND, SECONDS * 1000)
 
 
@@ -105,6 +105,10 @@ def decode(path, *args):
 
 
 class RecorderTest(unittest.TestCase):
+    """Frames and sound from the canvas's and the audio graph's media
+    streams, as Chromium records."""
+    CAPTURE = "stream"
+
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="lv-web-recorder-")
@@ -113,7 +117,7 @@ class RecorderTest(unittest.TestCase):
             f.write(PAGE)
         with cdp.StaticServer(cls.root) as server, cdp.Chromium() as browser:
             page = browser.open(server.url("/index.html"))
-            cls.result = page.evaluate(RECORD, timeout=120)
+            cls.result = page.evaluate(f"{RECORD}('{cls.CAPTURE}')", timeout=120)
             cls.errors = page.errors
         cls.support = cls.result["support"]
         cls.file = None
@@ -209,6 +213,12 @@ class RecorderTest(unittest.TestCase):
 
     def test_page_logs_no_error(self):
         self.assertEqual(self.errors, [])
+
+
+class PageCaptureRecorderTest(RecorderTest):
+    """The canvas after each animation frame and the sound from an
+    AudioWorklet, as browsers without media stream processors record."""
+    CAPTURE = "page"
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
 // Records what the canvas draws, with the sound the page plays, into a video
 // file held in memory: WebCodecs encodes, webm-muxer or mp4-muxer writes the
-// container. The frames come from the canvas's own capture stream, which
-// takes each frame as the compositor shows it (a WebGL canvas's drawing
-// buffer is gone by the time script could read it back).
+// container. Where the browser has media stream processors (Chromium) the
+// frames come from the canvas's capture stream, as the compositor shows
+// them; elsewhere from the canvas after each animation frame, and the sound
+// from an AudioWorklet.
 import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget } from 'webm-muxer';
 import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target } from 'mp4-muxer';
 
@@ -59,13 +60,53 @@ function audioConfig(format, sampleRate, numberOfChannels) {
   return { codec: format.audio, sampleRate, numberOfChannels, bitrate: AUDIO_BITRATE };
 }
 
-function missingApi() {
-  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData', 'MediaStreamTrackProcessor'];
-  const missing = needed.filter((name) => typeof globalThis[name] === 'undefined');
-  if (typeof HTMLCanvasElement === 'undefined' || !HTMLCanvasElement.prototype.captureStream)
-    missing.push('HTMLCanvasElement.captureStream');
-  return missing;
+// Where the page can take the canvas's and the sound's own streams
+// (Chromium), frames come as the compositor shows them; elsewhere the
+// recorder takes the canvas after each animation frame and the sound from
+// an AudioWorklet.
+function streamCapture() {
+  return typeof MediaStreamTrackProcessor !== 'undefined' && typeof HTMLCanvasElement !== 'undefined' &&
+         !!HTMLCanvasElement.prototype.captureStream;
 }
+
+function missingApi() {
+  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData'];
+  if (!streamCapture()) needed.push('AudioWorkletNode');
+  return needed.filter((name) => typeof globalThis[name] === 'undefined');
+}
+
+// Copies blocks of the sound to the page, 8 render quanta (1024 frames) a
+// message, planar, each with the audio clock's frame it starts at.
+const TAP_WORKLET = `
+registerProcessor('lumenvortex-recorder-tap', class extends AudioWorkletProcessor {
+  constructor({ processorOptions }) {
+    super();
+    this.channels = processorOptions.channels;
+    this.size = 1024;
+    this.fill = 0;
+    this.block = new Float32Array(this.size * this.channels);
+    this.start = 0;
+    this.done = false;
+    this.port.onmessage = () => { this.done = true; };
+  }
+  process(inputs) {
+    if (this.done) return false;
+    const input = inputs[0];
+    const frames = input.length ? input[0].length : 128;
+    if (this.fill === 0) this.start = currentFrame;
+    for (let c = 0; c < this.channels; c++) {
+      const from = input[Math.min(c, input.length - 1)];
+      if (from) this.block.set(from, c * this.size + this.fill);
+    }
+    this.fill += frames;
+    if (this.fill >= this.size) {
+      this.port.postMessage({ frame: this.start, samples: this.block }, [this.block.buffer]);
+      this.block = new Float32Array(this.size * this.channels);
+      this.fill = 0;
+    }
+    return true;
+  }
+});`;
 
 // `container` ('webm' or 'mp4') narrows the choice; null takes the first
 // that works.
@@ -73,7 +114,7 @@ async function pickFormat(width, height, sampleRate, channels, container) {
   const missing = missingApi();
   if (missing.length)
     return { supported: false, reason: `this browser lacks ${missing.join(', ')}: recording needs WebCodecs ` +
-                                       '(Chromium-based browsers have all of it)' };
+                                       '(Chromium-based browsers and current Firefox and Safari have it)' };
   const tried = [];
   for (const format of candidates(width, height)) {
     if (container && format.container !== container) continue;
@@ -89,6 +130,19 @@ async function pickFormat(width, height, sampleRate, channels, container) {
   const into = container ? ` into ${container}` : '';
   return { supported: false,
            reason: `no encoder pair here${into} for ${width}x${height} at ${sampleRate} Hz (${tried.join('; ')})` };
+}
+
+// A processor's name can be registered once per context, by however many
+// recorders.
+const tapModules = new WeakMap();
+function tapModule(context) {
+  if (!tapModules.has(context)) {
+    const url = URL.createObjectURL(new Blob([TAP_WORKLET], { type: 'text/javascript' }));
+    const added = context.audioWorklet.addModule(url).finally(() => URL.revokeObjectURL(url));
+    added.catch(() => tapModules.delete(context));
+    tapModules.set(context, added);
+  }
+  return tapModules.get(context);
 }
 
 export class Recorder {
@@ -108,19 +162,22 @@ export class Recorder {
    * @param {HTMLCanvasElement} canvas what is drawn
    * @param {AudioContext} audioContext the context the sound plays in
    * @param {AudioNode} sourceNode the node whose output is the sound to record (it stays connected where it is)
-   * @param {{maxBytes?: number, onLimit?: () => void, container?: 'webm'|'mp4'|null}} [options]
+   * @param {{maxBytes?: number, onLimit?: () => void, container?: 'webm'|'mp4'|null,
+   *          capture?: 'stream'|'page'|null}} [options]
    *        maxBytes bounds the file's size; onLimit is called once when it is reached (recording stops
    *        taking samples; stop() still returns the file so far); container picks one (default: WebM
-   *        where VP9 and Opus encode, else MP4)
+   *        where VP9 and Opus encode, else MP4); capture 'page' takes frames and sound without media
+   *        streams even where the browser has them (default: streams where there are)
    */
   constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null,
-                                                  container = null } = {}) {
+                                                  container = null, capture = null } = {}) {
     this.canvas = canvas;
     this.audioContext = audioContext;
     this.sourceNode = sourceNode;
     this.maxBytes = maxBytes;
     this.onLimit = onLimit;
     this.container = container;
+    this.capture = capture;
     this.state = 'inactive';   // then 'starting', 'recording', 'stopping', 'inactive' again
     this.bytes = 0;            // encoded bytes so far
     this.droppedFrames = 0;    // frames the encoder could not keep up with
@@ -148,7 +205,7 @@ export class Recorder {
     this._stopping = false;
     this._startMs = performance.now();
     try {
-      this._open(pick.format, width, height, sampleRate, channels);
+      await this._open(pick.format, width, height, sampleRate, channels);
     } catch (e) {
       await this._close();
       for (const enc of [this._videoEncoder, this._audioEncoder]) if (enc && enc.state !== 'closed') enc.close();
@@ -159,7 +216,7 @@ export class Recorder {
     this.state = 'recording';
   }
 
-  _open(format, width, height, sampleRate, channels) {
+  async _open(format, width, height, sampleRate, channels) {
     const webm = format.container === 'webm';
     this._muxer = new (webm ? WebmMuxer : Mp4Muxer)({
       target: new (webm ? WebmTarget : Mp4Target)(),
@@ -178,13 +235,79 @@ export class Recorder {
     this._audioEncoder = new AudioEncoder({ output: (c, m) => this._add(c, m, false), error: fail('audio') });
     this._audioEncoder.configure(audioConfig(format, sampleRate, channels));
 
-    this._videoStream = this.canvas.captureStream(FRAME_RATE);
-    this._audioDestination = new MediaStreamAudioDestinationNode(this.audioContext,
-      { channelCount: channels, channelCountMode: 'explicit' });
-    this.sourceNode.connect(this._audioDestination);
-    this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
-    this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0],
-      (data, ts) => this._encodeAudio(data, ts, sampleRate, channels));
+    const encodeSound = (samples, frames, ts) => this._encodeAudio(samples, frames, ts, sampleRate, channels);
+    if (this.capture !== 'page' && streamCapture()) {
+      this._videoStream = this.canvas.captureStream(FRAME_RATE);
+      this._audioDestination = new MediaStreamAudioDestinationNode(this.audioContext,
+        { channelCount: channels, channelCountMode: 'explicit' });
+      this.sourceNode.connect(this._audioDestination);
+      this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
+      this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0], (data, ts) => {
+        if (data.sampleRate !== sampleRate || data.numberOfChannels !== channels) {
+          this._error ??= `the sound arrived as ${data.numberOfChannels} channels at ${data.sampleRate} Hz, ` +
+                          `not the ${channels} at ${sampleRate} Hz the recording was set up for`;
+          data.close();
+          return;
+        }
+        // AudioData cannot be re-stamped; its samples go into one that is.
+        const frames = data.numberOfFrames;
+        const samples = new Float32Array(frames * channels);
+        for (let c = 0; c < channels; c++)
+          data.copyTo(samples.subarray(c * frames, (c + 1) * frames), { planeIndex: c, format: 'f32-planar' });
+        data.close();
+        encodeSound(samples, frames, ts);
+      });
+    } else {
+      this._video = this._canvasFrames();
+      this._audio = await this._soundTap(channels, encodeSound);
+    }
+  }
+
+  // Takes the canvas after each animation frame: the recorder's callback
+  // was asked for after the page's drawing loop started, so it runs after
+  // the page has drawn, while a WebGL drawing buffer still holds the frame.
+  _canvasFrames() {
+    let handle = 0, last = -1;
+    const tick = () => {
+      handle = requestAnimationFrame(tick);
+      if (this._stopping || this.truncated || this._error) return;
+      const ts = Math.round((performance.now() - this._startMs) * 1000);
+      if (ts - last < 1e6 / FRAME_RATE - 2000) return;   // a 120 Hz display still records 30 fps
+      last = ts;
+      let frame;
+      try {
+        frame = new VideoFrame(this.canvas, { timestamp: ts });
+      } catch {
+        return;   // a canvas with nothing drawn yet, or of no size
+      }
+      this._encodeVideo(frame, ts);
+    };
+    handle = requestAnimationFrame(tick);
+    return { stop: async () => cancelAnimationFrame(handle) };
+  }
+
+  async _soundTap(channels, encode) {
+    await tapModule(this.audioContext);
+    const node = new AudioWorkletNode(this.audioContext, 'lumenvortex-recorder-tap', {
+      numberOfInputs: 1, numberOfOutputs: 0, channelCount: channels, channelCountMode: 'explicit',
+      processorOptions: { channels } });
+    const rate = this.audioContext.sampleRate;
+    let first = null, offset = 0;
+    node.port.onmessage = ({ data }) => {
+      if (this._stopping || this.truncated || this._error) return;
+      if (first === null) {
+        first = data.frame;
+        offset = Math.round((performance.now() - this._startMs) * 1000);
+      }
+      const frames = data.samples.length / channels;
+      encode(data.samples, frames, Math.round(((data.frame - first) / rate) * 1e6) + offset);
+    };
+    this.sourceNode.connect(node);
+    return { stop: async () => {
+      node.port.postMessage('stop');
+      node.port.onmessage = null;
+      try { this.sourceNode.disconnect(node); } catch { /* gone with the graph */ }
+    } };
   }
 
   // Undoes whatever part of _open() happened: the source stays connected
@@ -259,20 +382,8 @@ export class Recorder {
     stamped.close();
   }
 
-  _encodeAudio(data, timestamp, sampleRate, channels) {
-    if (data.sampleRate !== sampleRate || data.numberOfChannels !== channels) {
-      this._error ??= `the sound arrived as ${data.numberOfChannels} channels at ${data.sampleRate} Hz, ` +
-                      `not the ${channels} at ${sampleRate} Hz the recording was set up for`;
-      data.close();
-      return;
-    }
-    // AudioData cannot be re-stamped; copy its samples into one that is.
+  _encodeAudio(samples, frames, timestamp, sampleRate, channels) {
     const format = 'f32-planar';
-    const frames = data.numberOfFrames;
-    const samples = new Float32Array(frames * channels);
-    for (let c = 0; c < channels; c++)
-      data.copyTo(samples.subarray(c * frames, (c + 1) * frames), { planeIndex: c, format });
-    data.close();
     const stamped = new AudioData({ format, sampleRate, numberOfFrames: frames, numberOfChannels: channels,
                                     timestamp, data: samples });
     this._audioEncoder.encode(stamped);
