@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "corvane_process.h"
+#include "track_line.h"
 
 using cvtest::Corvane;
 using cvtest::FRAME;
@@ -42,6 +43,9 @@ std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
     bytes.resize(cvtest::readFor(fd, bytes.data(), bytes.size(), seconds, closed));
     return bytes;
 }
+
+// What the track port says while the test pattern plays.
+constexpr char kPatternLine[] = "{\"title\":\"Framing test pattern\",\"artist\":\"corvane\",\"album\":\"\"}\n";
 
 int argmax(const uint8_t* bins, int count) { return int(std::max_element(bins, bins + count) - bins); }
 
@@ -124,8 +128,9 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
 }
 
 // Far more short visits than the server takes clients at once, each with
-// whole frames from its first byte; after them the full 64 still fit, and
-// the 65th is turned away until one leaves.
+// whole frames from its first byte, and as many to the track port, each
+// with its line; after them the full 64 still fit, and the 65th is turned
+// away until one leaves.
 TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
     const int port = server.waitForPort();
@@ -139,6 +144,13 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
         // Some leave with unread frames (a reset), some after a half-close.
         if (visit % 2) shutdown(fd, SHUT_WR);
         close(fd);
+        // The track port's visitors read their line whole, so that they leave
+        // with a plain end of stream, no reset.
+        const int tracks = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+        std::string line(sizeof kPatternLine - 1, '\0');
+        line.resize(cvtest::readFor(tracks, reinterpret_cast<uint8_t*>(line.data()), line.size(), 5.0));
+        ASSERT_EQ(line, kPatternLine) << "track visit " << visit;
+        close(tracks);
     }
     std::vector<int> clients;
     for (int i = 0; i < 64; ++i) {
