@@ -96,7 +96,9 @@ TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     EXPECT_NEAR(stretched[SAMPLE_RATE * 3 / 2 * 2], -0.5f, 0.05f);
 }
 
-TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
+// Where a list ends: a looping one whose files hold no sound after one pass;
+// the demo alone after exactly the length its tags give.
+TEST(Media, ALoopingListWhoseFilesHoldNoSoundEndsAndTheDemoEndsAtItsLength) {
     TempDir dir;
     writeFloatWav(dir / "empty.wav", SAMPLE_RATE, {});   // opens, then gives nothing
     Program program({dir / "empty.wav"}, true);
@@ -109,6 +111,14 @@ TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
     EXPECT_EQ(opened, 1) << "a pass without sound must end the loop";
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("empty.wav"), std::string::npos) << warnings[0];
+
+    Program demo({}, false);
+    ASSERT_TRUE(demo.next(meta));
+    std::vector<float> chunk(4096 * 2);
+    long long played = 0;
+    for (size_t n; (n = demo.read(chunk.data(), 4096)) > 0;) played += (long long)n;
+    EXPECT_EQ(played, meta.durationMs * SAMPLE_RATE / 1000);
+    EXPECT_FALSE(demo.next(meta));
 }
 
 TEST(Media, FoldersBecomeTheirAudioFilesInNameOrderAndLendUntaggedFilesTheirPicture) {
