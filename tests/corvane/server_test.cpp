@@ -184,23 +184,27 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     for (int fd : clients) close(fd);
 }
 
+// The test pattern, and music (the demo song) whose decoding thread waits
+// for room in the sound's queue until the stop wakes it.
 TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
     for (int sig : {SIGTERM, SIGINT}) {
-        Corvane server({"--pattern", "--mute", "--rate", "200", "--port", "0"});
-        const int port = server.waitForPort();
-        ASSERT_GT(port, 0);
-        const int a = cvtest::connectClient(port);
-        const int b = cvtest::connectClient(port);
-        uint8_t frame[FRAME];
-        ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
-        ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
-        server.signal(sig);
-        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << "; stderr: " << server.errors();
-        for (int fd : {a, b}) {
-            bool closed = false;
-            readAll(fd, 5.0, &closed);
-            EXPECT_TRUE(closed) << "a client's connection stayed open after " << strsignal(sig);
-            close(fd);
+        for (const char* feed : {"--pattern", "--loop"}) {
+            Corvane server({feed, "--mute", "--rate", "200", "--port", "0"});
+            const int port = server.waitForPort();
+            ASSERT_GT(port, 0);
+            const int a = cvtest::connectClient(port);
+            const int b = cvtest::connectClient(port);
+            uint8_t frame[FRAME];
+            ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
+            ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+            server.signal(sig);
+            EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " " << feed << "; stderr: " << server.errors();
+            for (int fd : {a, b}) {
+                bool closed = false;
+                readAll(fd, 5.0, &closed);
+                EXPECT_TRUE(closed) << "a client's connection stayed open after " << strsignal(sig);
+                close(fd);
+            }
         }
     }
 }
