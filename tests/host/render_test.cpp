@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "audio_constants.h"
@@ -36,12 +38,17 @@ std::string frameFile(const std::string& folder, int i) {
 }  // namespace
 
 // A folder with a damaged file: the damaged one is skipped with a message
-// and the five seconds of the other become 300 frames of H.264 with AAC.
+// and the five seconds of the other become 300 frames of H.264 with AAC,
+// whose two channels are the music's: a tone on the left, silence on the
+// right.
 TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     TempDir dir;
     fs::create_directories(dir / "in");
     lvtest::writeFile(dir / "in/01 broken.mp3", "no music in here\n");
-    lvtest::makeTone(dir / "in/02 five.flac", 5.0);
+    std::vector<float> leftOnly(SAMPLE_RATE * 5 * 2, 0.0f);
+    for (size_t i = 0; i < leftOnly.size(); i += 2)
+        leftOnly[i] = 0.5f * float(std::sin(2 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
+    lvtest::writeWav(dir / "in/02 five.wav", leftOnly);
     auto r = run({player(), "--render", dir / "out/five.mp4", "--size", "320x200", dir / "in"});
     ASSERT_EQ(r.status, 3) << "a file did not play: " << r.err;
     EXPECT_NE(r.out.find("wrote " + (dir / "out/five.mp4")), std::string::npos) << r.out;
@@ -54,6 +61,15 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     const std::string format = probe(dir / "out/five.mp4", "format=duration");
     ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
     EXPECT_NEAR(std::stod(format.substr(9)), 5.0, 0.05);
+    const std::string sound =
+        run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out/five.mp4", "-f", "f32le", "-ac", "2", "-"}).out;
+    double power[2] = {0, 0};
+    for (size_t at = 0; at + 4 <= sound.size(); at += 4) {
+        float sample;
+        std::memcpy(&sample, &sound[at], 4);
+        power[at / 4 % 2] += double(sample) * sample;
+    }
+    EXPECT_GT(power[0], 1000.0 * power[1]) << "left " << power[0] << ", right " << power[1];
 
     auto nothing = run({player(), "--render", dir / "none.mp4", dir / "in/01 broken.mp3"});
     EXPECT_EQ(nothing.status, 1);
