@@ -62,8 +62,8 @@ TEST_F(SceneFrame, FramesStartAtLeast16MillisecondsApart) {
 }
 
 TEST_F(SceneFrame, KeysTuneTheScene) {
-    particleControl.total = 150;
-    for (int want : {50, 50}) {   // s subtracts 100 down to 0 at most
+    particleControl.total = 200;
+    for (int want : {100, 100}) {   // s subtracts 100 while more than 100 are left
         applet.keyPressed('s');
         EXPECT_EQ(particleControl.total, want);
     }
