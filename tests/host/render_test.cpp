@@ -171,7 +171,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
         {{player(), "--render", dir / "x.mp4", "--size", "320x201"}, {}, 2, "even"},
         // Faster than the plug-in draws: its clock would run ahead of the video.
-        {{player(), "--render", dir / "x.mp4", "--fps", "61"}, {}, 2, "1 to 60"},
+        {{player(), "--render", dir / "x.mp4", "--fps", "61", "--duration", "0.1"}, {}, 2, "1 to 60"},
         {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
         // The muxer alone would only say "Invalid argument", at the header.
         {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
