@@ -93,8 +93,11 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
         ASSERT_EQ(a, lvtest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
     }
     EXPECT_NE(lvtest::readFile(frame("a", 0)), lvtest::readFile(frame("a", 44))) << "the picture never moved";
-    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
+    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte
+    // header that says so, down to its bytes a second.
     EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + SAMPLE_RATE * 3 / 2 * 4u);
+    EXPECT_EQ(probe(dir / "a/audio.wav", "stream=codec_name,sample_rate,channels,bit_rate"),
+              "codec_name=pcm_s16le\nsample_rate=44100\nchannels=2\nbit_rate=1411200\n");
 }
 
 // The plug-in's clock against the video's: the track overlay (the cover 20
