@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "corvane_process.h"
@@ -72,6 +73,9 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     EXPECT_GT(frames, kRate * seconds * 0.3) << "the steady client was held up";
     EXPECT_LE(frames, kRate * seconds + 8);
     EXPECT_TRUE(wholeFrames(stream)) << "steady client";
+    std::set<uint8_t> values;   // frame k is k mod 256: over hundreds of frames, every byte value
+    for (size_t at = 0; at < stream.size(); at += FRAME) values.insert(stream[at]);
+    EXPECT_EQ(values.size(), 256u);
 
     // Resumed: everything from the first byte of the connection on is whole
     // frames; what was kept for it is its queue and the kernel's buffers,
