@@ -77,12 +77,13 @@ TEST(CorvaneTracks, ATakenTrackPortLeavesTheFramesGoing) {
 }
 
 TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {
-    // Control characters escaped, bytes that are not UTF-8 replaced, and a
-    // field far too long cut so the line still fits.
-    const lv::TrackMeta odd = meta(std::string("a\x01z\x7F\n\"\\/"), "bad \xFF\xC0\xAF end", std::string(3000, '\x02'));
+    // Control characters escaped (up to the last, 0x1F), bytes that are not
+    // UTF-8 replaced, and a field far too long cut so the line still fits.
+    const lv::TrackMeta odd =
+        meta(std::string("a\x01\x1Fz\x7F\n\"\\/"), "bad \xFF\xC0\xAF end", std::string(3000, '\x02'));
     const std::string line = trackLine(odd);
     EXPECT_LE(line.size(), TRACK_LINE_MAX);
-    const std::string start = "{\"title\":\"a\\u0001z\\u007f\\n\\\"\\\\/\",\"artist\":\"bad ";
+    const std::string start = "{\"title\":\"a\\u0001\\u001fz\\u007f\\n\\\"\\\\/\",\"artist\":\"bad ";
     EXPECT_EQ(line.substr(0, start.size()), start);
     lv::TrackMeta back;
     ASSERT_TRUE(parseTrackLine(line, back)) << line;
