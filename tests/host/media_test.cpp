@@ -96,6 +96,22 @@ TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     EXPECT_NEAR(stretched[SAMPLE_RATE * 3 / 2 * 2], -0.5f, 0.05f);
 }
 
+// A minute of mp3 cut to its first five sixths: ten seconds short is far
+// more than a codec's padding, on a long file as on a short one.
+TEST(Media, AMinuteCutTenSecondsShortIsSaidToStopEarly) {
+    TempDir dir;
+    lvtest::makeTone(dir / "whole.mp3", 60.0);
+    const std::string whole = lvtest::readFile(dir / "whole.mp3");
+    lvtest::writeFile(dir / "cut.mp3", whole.substr(0, whole.size() * 5 / 6));
+    lv::AudioDecoder d;
+    ASSERT_TRUE(d.open(dir / "cut.mp3")) << d.error();
+    std::vector<float> chunk(4096 * 2);
+    while (d.read(chunk.data(), 4096) > 0) {}
+    EXPECT_TRUE(d.failed());
+    EXPECT_NE(d.error().find("stops at 0:5"), std::string::npos) << d.error();
+    EXPECT_NE(d.error().find("of the 1:00 its header states"), std::string::npos) << d.error();
+}
+
 // Where a list ends: a looping one whose files hold no sound after one pass;
 // the demo alone after exactly the length its tags give.
 TEST(Media, ALoopingListWhoseFilesHoldNoSoundEndsAndTheDemoEndsAtItsLength) {
