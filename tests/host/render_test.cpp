@@ -61,8 +61,11 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     const std::string format = probe(dir / "out/five.mp4", "format=duration");
     ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
     EXPECT_NEAR(std::stod(format.substr(9)), 5.0, 0.05);
+    EXPECT_EQ(probe(dir / "out/five.mp4", "stream=start_time"), "start_time=0.000000\nstart_time=0.000000\n")
+        << "the pictures and the sound start together";
     const std::string sound =
         run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out/five.mp4", "-f", "f32le", "-ac", "2", "-"}).out;
+    EXPECT_GE(sound.size() / 8, size_t(5 * SAMPLE_RATE)) << "the end of the sound is missing";
     double power[2] = {0, 0};
     for (size_t at = 0; at + 4 <= sound.size(); at += 4) {
         float sample;
