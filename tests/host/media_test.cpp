@@ -97,7 +97,25 @@ TEST(Media, DamagedSamplesAndAbsurdRatesComeOutPlayable) {
     EXPECT_NEAR(stretched[SAMPLE_RATE * 3 / 2 * 2], -0.5f, 0.05f);
 }
 
-TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
+// A minute of mp3 cut to its first five sixths: ten seconds short is far
+// more than a codec's padding, on a long file as on a short one.
+TEST(Media, AMinuteCutTenSecondsShortIsSaidToStopEarly) {
+    TempDir dir;
+    lvtest::makeTone(dir / "whole.mp3", 60.0);
+    const std::string whole = lvtest::readFile(dir / "whole.mp3");
+    lvtest::writeFile(dir / "cut.mp3", whole.substr(0, whole.size() * 5 / 6));
+    lv::AudioDecoder d;
+    ASSERT_TRUE(d.open(dir / "cut.mp3")) << d.error();
+    std::vector<float> chunk(4096 * 2);
+    while (d.read(chunk.data(), 4096) > 0) {}
+    EXPECT_TRUE(d.failed());
+    EXPECT_NE(d.error().find("stops at 0:5"), std::string::npos) << d.error();
+    EXPECT_NE(d.error().find("of the 1:00 its header states"), std::string::npos) << d.error();
+}
+
+// Where a list ends: a looping one whose files hold no sound after one pass;
+// the demo alone after exactly the length its tags give.
+TEST(Media, ALoopingListWhoseFilesHoldNoSoundEndsAndTheDemoEndsAtItsLength) {
     TempDir dir;
     writeFloatWav(dir / "empty.wav", SAMPLE_RATE, {});   // opens, then gives nothing
     Program program({dir / "empty.wav"}, true);
@@ -110,6 +128,14 @@ TEST(Media, ALoopingListWhoseFilesHoldNoSoundEnds) {
     EXPECT_EQ(opened, 1) << "a pass without sound must end the loop";
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("empty.wav"), std::string::npos) << warnings[0];
+
+    Program demo({}, false);
+    ASSERT_TRUE(demo.next(meta));
+    std::vector<float> chunk(4096 * 2);
+    long long played = 0;
+    for (size_t n; (n = demo.read(chunk.data(), 4096)) > 0;) played += (long long)n;
+    EXPECT_EQ(played, meta.durationMs * SAMPLE_RATE / 1000);
+    EXPECT_FALSE(demo.next(meta));
 }
 
 // `n` on the last track: the files after it that cannot be played are

@@ -188,6 +188,14 @@ TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
         EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
     }
     EXPECT_GE(count, 11);
+
+    // The rate itself: a frame stalled for a second after six seconds at 50
+    // frames a second weighs as a second among the three it remembers.
+    RecentRate rate;
+    for (int i = 0; i < 60; ++i) rate.add(5, 0.1);
+    EXPECT_NEAR(rate.framesPerSecond(), 50.0, 1e-6);
+    rate.add(1, 1.0);
+    EXPECT_GT(rate.framesPerSecond(), 30.0);
 }
 
 // The line on a terminal, for a render of three hours going at a third of

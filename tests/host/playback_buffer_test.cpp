@@ -56,6 +56,17 @@ TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     EXPECT_EQ(at(1000), 4096);
     EXPECT_TRUE(s.over);
     EXPECT_EQ(at(40), 4096);
+
+    // Pushes that run past the end of the queue go on at its start, and the
+    // device gets them in order.
+    PlaybackBuffer small(5, 0);
+    small.startTrack(one);
+    for (size_t from = 0; from < 12; from += 3) {
+        ASSERT_TRUE(small.push(&ramp[from * 2], 3));
+        small.pull(out.data(), 3, t0, 0);
+        const std::vector<float> want(ramp.begin() + long(from * 2), ramp.begin() + long(from * 2 + 6));
+        EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 6), want) << "from frame " << from;
+    }
 }
 
 // Captured sound is heard as it comes, unless the picture is held back

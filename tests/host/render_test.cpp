@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -104,12 +106,17 @@ std::string runInTerminal(const std::vector<std::string>& args, int columns) {
 }  // namespace
 
 // A folder with a damaged file: the damaged one is skipped with a message
-// and the five seconds of the other become 300 frames of H.264 with AAC.
+// and the five seconds of the other become 300 frames of H.264 with AAC,
+// whose two channels are the music's: a tone on the left, silence on the
+// right.
 TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     TempDir dir;
     fs::create_directories(dir / "in");
     lvtest::writeFile(dir / "in/01 broken.mp3", "no music in here\n");
-    lvtest::makeTone(dir / "in/02 five.flac", 5.0);
+    std::vector<float> leftOnly(SAMPLE_RATE * 5 * 2, 0.0f);
+    for (size_t i = 0; i < leftOnly.size(); i += 2)
+        leftOnly[i] = 0.5f * float(std::sin(2 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
+    lvtest::writeWav(dir / "in/02 five.wav", leftOnly);
     auto r = run({player(), "--render", dir / "out/five.mp4", "--size", "320x200", dir / "in"});
     ASSERT_EQ(r.status, 3) << "a file did not play: " << r.err;
     EXPECT_NE(r.out.find("wrote " + (dir / "out/five.mp4")), std::string::npos) << r.out;
@@ -125,6 +132,18 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     const std::string format = probe(dir / "out/five.mp4", "format=duration");
     ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
     EXPECT_NEAR(std::stod(format.substr(9)), 5.0, 0.05);
+    EXPECT_EQ(probe(dir / "out/five.mp4", "stream=start_time"), "start_time=0.000000\nstart_time=0.000000\n")
+        << "the pictures and the sound start together";
+    const std::string sound =
+        run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out/five.mp4", "-f", "f32le", "-ac", "2", "-"}).out;
+    EXPECT_GE(sound.size() / 8, size_t(5 * SAMPLE_RATE)) << "the end of the sound is missing";
+    double power[2] = {0, 0};
+    for (size_t at = 0; at + 4 <= sound.size(); at += 4) {
+        float sample;
+        std::memcpy(&sample, &sound[at], 4);
+        power[at / 4 % 2] += double(sample) * sample;
+    }
+    EXPECT_GT(power[0], 1000.0 * power[1]) << "left " << power[0] << ", right " << power[1];
 
     auto nothing = run({player(), "--render", dir / "none.mp4", dir / "in/01 broken.mp3"});
     EXPECT_EQ(nothing.status, 1);
@@ -203,8 +222,11 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
         ASSERT_EQ(a, lvtest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
     }
     EXPECT_NE(lvtest::readFile(frame("a", 0)), lvtest::readFile(frame("a", 44))) << "the picture never moved";
-    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
+    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte
+    // header that says so, down to its bytes a second.
     EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + SAMPLE_RATE * 3 / 2 * 4u);
+    EXPECT_EQ(probe(dir / "a/audio.wav", "stream=codec_name,sample_rate,channels,bit_rate"),
+              "codec_name=pcm_s16le\nsample_rate=44100\nchannels=2\nbit_rate=1411200\n");
 }
 
 // The plug-in's clock against the video's: the track overlay (the cover 20
@@ -296,7 +318,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
         {{player(), "--render", dir / "x.mp4", "--size", "320x201"}, {}, 2, "even"},
         // Faster than the plug-in draws: its clock would run ahead of the video.
-        {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
+        {{player(), "--render", dir / "x.mp4", "--fps", "61", "--duration", "0.1"}, {}, 2, "1 to 60"},
         {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
         // Numbers are the whole text: no spaces around them, no other bases.
         {{player(), "--render", dir / "x.mp4", "--fps", " 60"}, {}, 2, "not \" 60\""},

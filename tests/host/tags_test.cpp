@@ -79,10 +79,13 @@ TEST(VideoTags, APlayListGetsBothTitlesAndAChapterAtEachTrack) {
     EXPECT_EQ(chapters(dir / "cut.mp4"), "");
 }
 
-// A long list's title keeps whole titles and says there are more; one
-// title too long on its own is cut at a word, never inside a character.
+// A long list's title keeps whole titles and says there are more; one of
+// exactly 120 bytes is whole, and one too long on its own is cut at a word,
+// never inside a character.
 TEST(VideoTags, ALongListsTitleEndsInAnEllipsis) {
     EXPECT_EQ(joinTitles({"A", "B", "C"}), "A, B, C");
+    const std::string full(117, 'x');
+    EXPECT_EQ(joinTitles({full, "B"}), full + ", B");
     const std::string joined = joinTitles(std::vector<std::string>(40, "Ünïcode title"));
     const std::string end = "Ünïcode title, Ünïcode title …";
     EXPECT_LE(joined.size(), 130u);

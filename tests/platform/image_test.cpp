@@ -141,10 +141,17 @@ TEST(ImageDecode, DamagedAndAbsurdPicturesAreRefused) {
     // 30000 x 30000 pixels are refused before their 3.6 GB are allocated.
     const std::vector<uint8_t> huge = jpegClaiming(30000, false);
     EXPECT_TRUE(refused(huge.data(), huge.size(), img, "too large"));
-    // Wider than a signed 16-bit size can say; the widest allowed still
-    // decodes, scaled down like any large picture.
+    // Wider or taller than a signed 16-bit size can say, though few pixels in
+    // all; the widest allowed still decodes, scaled down like any large picture.
     const std::vector<uint8_t> wide = lvtest::makePNG(40000, 1, gradient);
     EXPECT_TRUE(refused(wide.data(), wide.size(), img, ""));
+    for (int side : {5, 7}) {   // the frame header's height, then its width
+        std::vector<uint8_t> narrow = jpegClaiming(16, false);
+        const auto frame = findMarker(narrow, 0xC0);
+        frame[side] = uint8_t(40000 >> 8);
+        frame[side + 1] = uint8_t(40000 & 0xFF);
+        EXPECT_TRUE(refused(narrow.data(), narrow.size(), img, "too large")) << (side == 5 ? "tall" : "wide");
+    }
     EXPECT_EQ(decode(lvtest::makePNG(lvimage::kMaxSide, 1, gradient)).width, kLargestDecodedSide);
 }
 
