@@ -3,6 +3,8 @@
 // and the drawing of sprites, rings and ribbons in every mode.
 #include "particleControl.h"
 
+#include <algorithm>
+
 #include "GLInit.h"
 #include "gravityControl.h"
 #include "lumenvortexApplet.h"
@@ -337,6 +339,12 @@ namespace {
 
 const int TAIL = Particle::MAX_TAIL_LENGTH;
 
+// Light a ribbon quad can add when its alpha (or its colour) stays below this
+// at both ends, textured or not: the fragment's alpha (colour) rounds to 0 in
+// the 8-bit frame buffer, so the sum is the pixel as it was. Under half a
+// step (0.5 / 255), with room for the interpolation's rounding.
+const float NO_LIGHT = 0.4f / 255;
+
 }  // namespace
 
 // Every particle's strip in one call, the values from the same
@@ -365,23 +373,27 @@ void ParticleControl::renderRibbonsBatched() {
         strips.drawStrips(GL_QUAD_STRIP, look.textured);
         return;
     }
-    // Adding light that is black or fully transparent leaves every pixel as
-    // it was; the depth-tested flat modes write depth whatever the colour.
+    // Adding light that is black or transparent leaves every pixel as it
+    // was; the depth-tested flat modes write depth whatever the colour.
     const bool additive = !look.flatShade;
-    bool wide[TAIL], lit[TAIL];
+    bool wide[TAIL];
+    float alpha[TAIL], colour[TAIL];
     for (Particle& p : myList) {
         GLuint base = static_cast<GLuint>(strips.verts.size());
         for (int i = 0; i < TAIL; i++) {
             float per = (float)(23 - i) / 24;
             p.ribbonEntryValues(i, per, look, true, c);
             wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
-            lit[i] = !additive || (c[3] > 0 && (c[0] > 0 || c[1] > 0 || c[2] > 0));
+            alpha[i] = c[3];
+            colour[i] = std::max(std::max(c[0], c[1]), c[2]);
             strips.colorFloats(c[0], c[1], c[2], c[3]);
             strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
             strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
         }
         for (int i = 0; i + 1 < TAIL; i++) {
-            if (!lit[i] && !lit[i + 1]) continue;
+            if (additive && (std::max(alpha[i], alpha[i + 1]) < NO_LIGHT ||
+                             std::max(colour[i], colour[i + 1]) < NO_LIGHT))
+                continue;
             strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
         }
     }
