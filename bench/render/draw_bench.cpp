@@ -183,8 +183,11 @@ int drawFrames(int argc, char** argv) {
     CALLGRIND_STOP_INSTRUMENTATION;
     CALLGRIND_DUMP_STATS;
     double cpu = processSeconds() - start;
-    std::printf("%d frames, %d particles, mode %d%s%s: %.1f ms CPU a frame\n", frames, particleControl.count,
-                gMode.currentMode(), *without ? ", without " : "", without, cpu * 1000 / frames);
+    std::printf("%d frames, %d particles, mode %d%s%s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
+                "triangles of %d\n",
+                frames, particleControl.count, gMode.currentMode(), *without ? ", without " : "", without,
+                cpu * 1000 / frames, particleControl.mRibbonBatch.indices.size() / 3,
+                particleControl.count * 2 * (Particle::MAX_TAIL_LENGTH - 1));
     return 0;
 }
 
