@@ -339,10 +339,10 @@ namespace {
 
 const int TAIL = Particle::MAX_TAIL_LENGTH;
 
-// Light a ribbon quad can add when its alpha (or its colour) stays below this
-// at both ends, textured or not: the fragment's alpha (colour) rounds to 0 in
-// the 8-bit frame buffer, so the sum is the pixel as it was. Under half a
-// step (0.5 / 255), with room for the interpolation's rounding.
+// An additive ribbon quad whose alpha (or colour) stays below this at both
+// rungs adds no light, textured or not: its fragments' alpha (colour) rounds
+// to 0 in the 8-bit frame buffer, and the sum is the pixel as it was. Under
+// half a step (0.5 / 255), with room for the interpolation's rounding.
 const float NO_LIGHT = 0.4f / 255;
 
 }  // namespace
