@@ -160,9 +160,15 @@ int drawFrames(int argc, char** argv) {
         else if (std::strncmp(argv[i], "--particles=", 12) == 0) particles = std::atoi(argv[i] + 12);
         else if (std::strncmp(argv[i], "--mode=", 7) == 0) mode = std::atoi(argv[i] + 7);
         else if (std::strncmp(argv[i], "--without=", 10) == 0) without = argv[i] + 10;
+        else {
+            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode and --without\n", argv[i]);
+            return 2;
+        }
     }
-    if (frames <= 0 || particles < 0 || particles > 5000 || mode > 6) {
-        std::fprintf(stderr, "--frames needs a count above 0, --particles 0 to 5000, --mode 0 to 6\n");
+    bool passKnown = !*without || std::strcmp(without, "glows") == 0 || std::strcmp(without, "ribbons") == 0;
+    if (frames <= 0 || particles < 0 || particles > 5000 || mode > 6 || !passKnown) {
+        std::fprintf(stderr, "--frames needs a count above 0, --particles 0 to 5000, --mode 0 to 6, "
+                             "--without glows or ribbons\n");
         return 2;
     }
     Scene scene(particles, false, true, mode);
