@@ -415,7 +415,7 @@ void ParticleControl::renderRibbonsBatched() {
     if (strips.indices.empty() && !strips.verts.empty()) {
         // Nothing to draw; the current colour is left as drawing would leave it.
         const DrawBatch::Vertex& last = strips.verts.back();
-        glColor4f(last.r, last.g, last.b, last.a);
+        currentColor(last.r, last.g, last.b, last.a);
         return;
     }
     strips.draw(GL_TRIANGLES, look.textured);
