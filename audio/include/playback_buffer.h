@@ -47,8 +47,13 @@ public:
     explicit PlaybackBuffer(size_t queueFrames = 16384, size_t historyFrames = 32768);
 
     // decoding thread
-    bool push(const float* frames, size_t count);   // false: the track was skipped, or close()
+    // False, having taken none of the frames when the track is to be skipped
+    // (or some when close() came): then either startTrack() the next track or
+    // say lastTrack() and push the frames again.
+    bool push(const float* frames, size_t count);
     void startTrack(const lv::TrackMeta& meta);
+    // No track follows the one skipped: it plays on.
+    void lastTrack();
     void finish();
 
     // audio thread
@@ -67,7 +72,7 @@ public:
     // Blocks until the first track starts (true) or nothing will (false).
     bool waitForFirstTrack();
     // Jumps to the next track: to one already queued, else the decoding
-    // thread is told to abandon the current one.
+    // thread is asked for it. On the last track nothing changes.
     void skip();
     void setPaused(bool paused);
     // Wakes and releases the decoding thread for good.

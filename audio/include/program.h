@@ -22,6 +22,10 @@ public:
     // Opens the next playable track. False when none is left (or, looping,
     // when a whole pass found nothing playable).
     bool next(lv::TrackMeta& meta);
+    // The track after the one playing, for a skip: like next(), but when
+    // none follows, the one playing stays open where it was and false is
+    // returned.
+    bool skip(lv::TrackMeta& meta);
     // Frames of the open track; 0 when it is over.
     size_t read(float* out, size_t frames);
 
@@ -32,6 +36,8 @@ public:
     // The files that did not play to their end (skipped, or stopped short),
     // each once, with the warning that said why.
     const std::vector<std::string>& notPlayedInFull() const { return mNotInFull; }
+    // Those of them that gave no sound at all.
+    const std::vector<std::string>& skippedFiles() const { return mSkipped; }
     // Length of the whole list if every track plays to its end, in ms; -1
     // when some length is unknown. Reads the tags of every file.
     long long estimateTotalMs() const;
@@ -47,6 +53,7 @@ private:
     long long mFramesOut = 0;
     long long mTrackFramesOut = 0;
     std::vector<std::string> mNotInFull;
+    std::vector<std::string> mSkipped;
     bool mPlayedThisPass = false;   // some track of this pass gave sound
     lv::AudioDecoder mDecoder;
     std::unique_ptr<DemoSong> mDemo;

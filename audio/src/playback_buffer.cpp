@@ -11,9 +11,12 @@ PlaybackBuffer::PlaybackBuffer(size_t queueFrames, size_t historyFrames)
 
 bool PlaybackBuffer::push(const float* frames, size_t count) {
     std::unique_lock<std::mutex> lock(mMutex);
+    // A skip refuses the chunk whole, so that when no track follows it can
+    // be pushed again and the track goes on without a gap.
+    if (mSkipping) return false;
     while (count > 0) {
-        mChanged.wait(lock, [&] { return mClosed || mSkipping || mQueued < mQueueFrames; });
-        if (mClosed || mSkipping) return false;
+        mChanged.wait(lock, [&] { return mClosed || mQueued < mQueueFrames; });
+        if (mClosed) return false;
         size_t tail = (mQueueHead + mQueued) % mQueueFrames;
         size_t n = std::min({count, mQueueFrames - mQueued, mQueueFrames - tail});
         std::memcpy(&mQueue[tail * 2], frames, n * 2 * sizeof(float));
@@ -27,6 +30,7 @@ bool PlaybackBuffer::push(const float* frames, size_t count) {
 void PlaybackBuffer::startTrack(const lv::TrackMeta& meta) {
     TrackStart start{0, 0, meta};   // the cover is copied before the sound device can be kept waiting
     std::lock_guard<std::mutex> lock(mMutex);
+    if (mSkipping) mQueued = 0;   // the rest of the track skipped
     mSkipping = false;
     start.position = mConsumed + (long long)mQueued;
     start.track = mTracksStarted++;
@@ -159,14 +163,17 @@ void PlaybackBuffer::skip() {
         mChanged.notify_all();
         return;
     }
-    if (mFinished) {   // the last track: skipping it ends the music
-        mQueued = 0;
-        mEnd = mConsumed;
-        return;
-    }
-    mQueued = 0;
+    // The last track: it plays on (quitting is the user's to choose).
+    if (mFinished) return;
+    // The decoding thread decides, as only it knows whether a track follows:
+    // startTrack() drops what is queued of this one, lastTrack() keeps it.
     mSkipping = true;
     mChanged.notify_all();
+}
+
+void PlaybackBuffer::lastTrack() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSkipping = false;
 }
 
 void PlaybackBuffer::setPaused(bool paused) {

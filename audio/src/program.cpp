@@ -39,11 +39,21 @@ bool Program::next(lv::TrackMeta& meta) {
     }
 }
 
+bool Program::skip(lv::TrackMeta& meta) {
+    if (mPaths.empty()) return mLoop && next(meta);
+    lv::AudioDecoder playing;
+    playing.swap(mDecoder);
+    if (next(meta)) return true;
+    mDecoder.swap(playing);
+    return false;
+}
+
 void Program::report(const std::string& warning, bool skipped) {
     ++mFailed;
     const bool more = mNextIndex < mPaths.size() || mLoop;
     mWarn(warning + (!more ? "" : skipped ? "; skipping it" : "; going on with the next track"));
     if (std::find(mNotInFull.begin(), mNotInFull.end(), warning) == mNotInFull.end()) mNotInFull.push_back(warning);
+    if (skipped && std::find(mSkipped.begin(), mSkipped.end(), warning) == mSkipped.end()) mSkipped.push_back(warning);
 }
 
 size_t Program::read(float* out, size_t frames) {

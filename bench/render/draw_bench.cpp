@@ -11,11 +11,30 @@
 // count asked for (the key `a` would take one frame per particle to get
 // there), and hears the built-in demo song, as `lumenvortex --render` does,
 // for a while before the clock starts.
+//
+// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons]`
+// draws N frames after the warm-up instead and prints their CPU seconds. Run
+// under `valgrind --tool=callgrind --instr-atstart=no`, it counts the
+// instructions of those frames alone, in every thread: a measure that holds
+// whatever else the machine runs.
 #include <benchmark/benchmark.h>
 
 #include <GL/gl.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_STOP_INSTRUMENTATION
+#define CALLGRIND_DUMP_STATS
+#endif
 
 #include "demo_song.h"
 #include "lumenvortexApplet.h"
@@ -67,7 +86,7 @@ struct Scene {
 
     bool finish = true;
 
-    Scene(int particles, bool readBack, bool finishFrames) : finish(finishFrames) {
+    Scene(int particles, bool readBack, bool finishFrames, int mode = -1) : finish(finishFrames) {
         resetScene();
         clock.install();
         if (readBack) canvas.port.frameReady = dropFrame;
@@ -78,6 +97,8 @@ struct Scene {
         applet.setSoundsSource(&source);
         applet.setup();
         applet.setupPostGL(false);
+        if (mode >= 0)
+            while (gMode.currentMode() != mode) gMode.nextMode();
         particleControl.total = particles;
         while (particleControl.count < particles) particleControl.adjustAmount();
         for (int i = 0; i < WARM_UP_FRAMES; i++) drawFrame();
@@ -124,6 +145,66 @@ BENCHMARK(BM_Draw)
     ->MeasureProcessCPUTime()   // the driver's threads draw too
     ->UseRealTime();
 
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// The fixed run: --frames=N and its options; returns the exit status.
+int drawFrames(int argc, char** argv) {
+    int frames = 0, particles = 525, mode = -1;
+    const char* without = "";
+    for (int i = 1; i < argc; i++) {
+        if (std::strncmp(argv[i], "--frames=", 9) == 0) frames = std::atoi(argv[i] + 9);
+        else if (std::strncmp(argv[i], "--particles=", 12) == 0) particles = std::atoi(argv[i] + 12);
+        else if (std::strncmp(argv[i], "--mode=", 7) == 0) mode = std::atoi(argv[i] + 7);
+        else if (std::strncmp(argv[i], "--without=", 10) == 0) without = argv[i] + 10;
+        else {
+            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode and --without\n", argv[i]);
+            return 2;
+        }
+    }
+    bool passKnown = !*without || std::strcmp(without, "glows") == 0 || std::strcmp(without, "ribbons") == 0;
+    if (frames <= 0 || particles < 0 || particles > 5000 || mode > 6 || !passKnown) {
+        std::fprintf(stderr, "--frames needs a count above 0, --particles 0 to 5000, --mode 0 to 6, "
+                             "--without glows or ribbons\n");
+        return 2;
+    }
+    Scene scene(particles, false, true, mode);
+    if (!scene.ready) {
+        std::fprintf(stderr, "no GL context: %s\n", scene.error.c_str());
+        return 1;
+    }
+    particleControl.showOrb = std::strcmp(without, "glows") != 0;
+    particleControl.showRibbon = std::strcmp(without, "ribbons") != 0;
+    double start = processSeconds();
+    CALLGRIND_ZERO_STATS;
+    CALLGRIND_START_INSTRUMENTATION;
+    for (int i = 0; i < frames; i++)
+        if (!scene.drawFrame()) {
+            std::fprintf(stderr, "%s\n", scene.error.c_str());
+            return 1;
+        }
+    CALLGRIND_STOP_INSTRUMENTATION;
+    CALLGRIND_DUMP_STATS;
+    double cpu = processSeconds() - start;
+    std::printf("%d frames, %d particles, mode %d%s%s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
+                "triangles of %d\n",
+                frames, particleControl.count, gMode.currentMode(), *without ? ", without " : "", without,
+                cpu * 1000 / frames, particleControl.mRibbonBatch.indices.size() / 3,
+                particleControl.count * 2 * (Particle::MAX_TAIL_LENGTH - 1));
+    return 0;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; i++)
+        if (std::strncmp(argv[i], "--frames=", 9) == 0) return drawFrames(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -68,6 +68,11 @@ public:
     // drawStrips(), and as indexed triangles for draw(), split as GL splits a
     // strip's quads (v2 v0 v3, v0 v1 v3).
     void endStrip();
+    // One quad of such a strip, the rungs v, v + 1 and v + 2, v + 3, as
+    // indexed triangles split the same way: the first (v2 v0 v3) and the
+    // second (v0 v1 v3) each only if asked for, so that a pass can leave out
+    // a triangle that draws nothing.
+    void stripQuad(GLuint v, bool first, bool second);
 
     // One call for the whole batch (glDrawElements when it has indices);
     // `textured` sends the texture coordinates (the caller binds and enables

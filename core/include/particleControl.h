@@ -17,6 +17,8 @@ public:
     int total;
     int maxCount;
     int minCount;
+    // The batched drawing's two passes, both on unless the render benchmark
+    // weighs one by leaving it out.
     bool showOrb;
     bool showRibbon;
     // The frame step: the packed, vectorised one (the default), or the

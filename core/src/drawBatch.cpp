@@ -144,10 +144,14 @@ void DrawBatch::endStrip() {
     GLsizei count = static_cast<GLsizei>(verts.size()) - first;
     firsts.push_back(first);
     counts.push_back(count);
-    for (GLint i = first; i + 3 < first + count; i += 2) {
-        GLuint v = static_cast<GLuint>(i);
-        for (GLuint k : {v + 2, v, v + 3, v, v + 1, v + 3}) indices.push_back(k);
-    }
+    for (GLint i = first; i + 3 < first + count; i += 2) stripQuad(static_cast<GLuint>(i), true, true);
+}
+
+void DrawBatch::stripQuad(GLuint v, bool first, bool second) {
+    if (first)
+        for (GLuint k : {v + 2, v, v + 3}) indices.push_back(k);
+    if (second)
+        for (GLuint k : {v, v + 1, v + 3}) indices.push_back(k);
 }
 
 void DrawBatch::draw(GLenum mode, bool textured) { submit(mode, textured, false); }

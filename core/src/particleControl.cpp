@@ -3,6 +3,8 @@
 // and the drawing of sprites, rings and ribbons in every mode.
 #include "particleControl.h"
 
+#include <algorithm>
+
 #include "GLInit.h"
 #include "gravityControl.h"
 #include "lumenvortexApplet.h"
@@ -111,12 +113,12 @@ void ParticleControl::simulate() {
 void ParticleControl::render() {
     if (mFieldStep.linesPending) mFieldStep.drawLines();
     if (mBatchedDraw) {
-        if (gMode.flatShade()) {
+        if (showOrb && gMode.flatShade()) {
             renderFlatBatched();
-        } else {
+        } else if (showOrb) {
             renderGlowsBatched();
         }
-        if (gMode.renderRibbons()) renderRibbonsBatched();
+        if (showRibbon && gMode.renderRibbons()) renderRibbonsBatched();
         return;
     }
     if (gMode.flatShade()) {
@@ -348,31 +350,75 @@ void ParticleControl::renderFlatBatched() {
     shapes.draw(GL_TRIANGLES, false);
 }
 
+namespace {
+
+const int TAIL = Particle::MAX_TAIL_LENGTH;
+
+// An additive ribbon quad whose alpha (or colour) stays below this at both
+// rungs adds no light, textured or not: its fragments' alpha (colour) rounds
+// to 0 in the 8-bit frame buffer, and the sum is the pixel as it was. Under
+// half a step (0.5 / 255), with room for the interpolation's rounding.
+const float NO_LIGHT = 0.4f / 255;
+
+}  // namespace
+
 // Every particle's strip in one call, the values from the same
-// Particle::ribbonEntryValues as the immediate strips.
+// Particle::ribbonEntryValues as the immediate strips. Filled strips leave
+// out what draws nothing: quads whose both rungs add no light, and triangles
+// with no area (a rung of zero width, as every head is).
 void ParticleControl::renderRibbonsBatched() {
     RibbonLook look = RibbonLook::current();
     look.applyGLState();
     DrawBatch& strips = mRibbonBatch;
     strips.begin();
     float c[4];
+    if (look.stroke) {
+        // Outlined quads show their edges whatever their colour: all of them,
+        // as strips, whose quads GL outlines without their diagonals.
+        for (Particle& p : myList) {
+            for (int i = 0; i < TAIL; i++) {
+                float per = (float)(23 - i) / 24;
+                p.ribbonEntryValues(i, per, look, true, c);
+                strips.colorFloats(c[0], c[1], c[2], c[3]);
+                strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
+                strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
+            }
+            strips.endStrip();
+        }
+        strips.drawStrips(GL_QUAD_STRIP, look.textured);
+        return;
+    }
+    // Adding light that is black or transparent leaves every pixel as it
+    // was; the depth-tested flat modes write depth whatever the colour.
+    const bool additive = !look.flatShade;
+    bool wide[TAIL];
+    float alpha[TAIL], colour[TAIL];
     for (Particle& p : myList) {
-        for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
+        GLuint base = static_cast<GLuint>(strips.verts.size());
+        for (int i = 0; i < TAIL; i++) {
             float per = (float)(23 - i) / 24;
             p.ribbonEntryValues(i, per, look, true, c);
+            wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
+            alpha[i] = c[3];
+            colour[i] = std::max(std::max(c[0], c[1]), c[2]);
             strips.colorFloats(c[0], c[1], c[2], c[3]);
             strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
             strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
         }
-        strips.endStrip();
+        for (int i = 0; i + 1 < TAIL; i++) {
+            if (additive && (std::max(alpha[i], alpha[i + 1]) < NO_LIGHT ||
+                             std::max(colour[i], colour[i + 1]) < NO_LIGHT))
+                continue;
+            strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
+        }
     }
-    // Filled strips go as one list of triangles; outlined ones stay strips,
-    // whose quads GL outlines without their diagonals.
-    if (look.stroke) {
-        strips.drawStrips(GL_QUAD_STRIP, look.textured);
-    } else {
-        strips.draw(GL_TRIANGLES, look.textured);
+    if (strips.indices.empty() && !strips.verts.empty()) {
+        // Nothing to draw; the current colour is left as drawing would leave it.
+        const DrawBatch::Vertex& last = strips.verts.back();
+        currentColor(last.r, last.g, last.b, last.a);
+        return;
     }
+    strips.draw(GL_TRIANGLES, look.textured);
 }
 
 void ParticleControl::setColors() {

@@ -32,10 +32,13 @@ void setText(Display* d, Window w, Atom property, Atom type, const std::string& 
 
 }  // namespace
 
-std::string windowTitle(const lv::TrackMeta& meta) {
+std::string windowTitle(const lv::TrackMeta& meta, bool paused) {
+    const std::string program = "Lumenvortex";
     std::string title = meta.title;
-    if (!meta.artist.empty()) title += (title.empty() ? "" : " \xE2\x80\x93 ") + meta.artist;   // en dash
-    return title.empty() ? "Lumenvortex" : title + " \xC2\xB7 Lumenvortex";                     // middle dot
+    if (!meta.artist.empty() && meta.artist != program)
+        title += (title.empty() ? "" : " \xE2\x80\x93 ") + meta.artist;   // en dash
+    title = title.empty() ? program : title + " \xC2\xB7 " + program;      // middle dot
+    return paused ? "\xE2\x8F\xB8 " + title : title;                         // U+23F8 pause symbol
 }
 
 // SDL sets these through the locale's converters, and the player keeps the C

@@ -15,8 +15,10 @@ namespace desktop {
 using Clock = std::chrono::steady_clock;
 
 // "Title – Artist · Lumenvortex", UTF-8; a missing part and its dash are left
-// out, and with neither only "Lumenvortex" remains.
-std::string windowTitle(const lv::TrackMeta& meta);
+// out, and with neither only "Lumenvortex" remains. An artist that is the
+// program itself (the demo song's) is not said twice. Paused, the title
+// starts with "⏸ ", where the task bar shows it.
+std::string windowTitle(const lv::TrackMeta& meta, bool paused = false);
 
 // Writes the title where every X11 window manager and task bar looks:
 // _NET_WM_NAME as UTF8_STRING, and WM_NAME as Latin-1 STRING when every

@@ -86,6 +86,9 @@ public:
 private:
     int openCapture(const Options& o);
     int openMusic(const Options& o);
+    // On the decoding thread: the open track into the buffer until it ends
+    // or is skipped. True with `meta` set once the next track is open.
+    bool feedTrack(std::vector<float>& chunk, lv::TrackMeta& meta);
 
     std::thread mDecoder;
     std::atomic<bool> mQuitting{false};
@@ -134,7 +137,8 @@ int LiveSound::openCapture(const Options& o) {
         if (source.empty())
             say("the sound server has no output to capture; name a source:");
         else
-            say("unknown capture source \"" + source + "\"; the sources are:");
+            say("unknown capture source \"" + source +
+                "\" (--capture takes a sound source, not a file); the sources are:");
         for (const auto& s : server.sources)
             std::fprintf(stderr, "  %s  (%s)\n", s.name.c_str(), s.description.c_str());
         return 2;
@@ -185,13 +189,8 @@ int LiveSound::openMusic(const Options& o) {
     mDecoder = std::thread([this] {
         std::vector<float> chunk(4096 * 2);
         lv::TrackMeta meta;
-        while (!mQuitting && mProgram->next(meta)) {
+        for (bool more = mProgram->next(meta); more && !mQuitting; more = feedTrack(chunk, meta))
             mBuffer.startTrack(meta);
-            for (;;) {
-                size_t n = mProgram->read(chunk.data(), 4096);
-                if (n == 0 || !mBuffer.push(chunk.data(), n)) break;
-            }
-        }
         mBuffer.finish();
     });
     if (!mBuffer.waitForFirstTrack()) {
@@ -200,6 +199,18 @@ int LiveSound::openMusic(const Options& o) {
     }
     mFirst = mBuffer.trackMeta(0);
     return 0;
+}
+
+bool LiveSound::feedTrack(std::vector<float>& chunk, lv::TrackMeta& meta) {
+    const size_t frames = chunk.size() / 2;
+    for (size_t n; !mQuitting && (n = mProgram->read(chunk.data(), frames)) > 0;) {
+        while (!mBuffer.push(chunk.data(), n)) {
+            if (mQuitting) return false;
+            if (mProgram->skip(meta)) return true;
+            mBuffer.lastTrack();
+        }
+    }
+    return !mQuitting && mProgram->next(meta);
 }
 
 // SDL's video and the X11 window the plug-in draws on, without a GL context
@@ -216,7 +227,7 @@ public:
 
     // False with `error` set to the whole message.
     bool open(const Options& o, std::string& error);
-    void setTitle(const lv::TrackMeta& meta);
+    void setTitle(const lv::TrackMeta& meta, bool paused = false);
 
     SDL_Window* mWindow = nullptr;
     LVPort mPort{};
@@ -252,8 +263,8 @@ bool LiveWindow::open(const Options& o, std::string& error) {
     return true;
 }
 
-void LiveWindow::setTitle(const lv::TrackMeta& meta) {
-    const std::string title = desktop::windowTitle(meta);
+void LiveWindow::setTitle(const lv::TrackMeta& meta, bool paused) {
+    const std::string title = desktop::windowTitle(meta, paused);
     SDL_SetWindowTitle(mWindow, title.c_str());   // for SDL's own record; X11 gets it below
     desktop::setX11Title(mPort.x11Display, mPort.x11Window, title);
 }
@@ -329,6 +340,7 @@ void LiveSession::togglePause() {
     mAudio.setPaused(mPaused);
     mSound.mBuffer.setPaused(mPaused);
     mHost.setPaused(mPaused);
+    mWindow.setTitle(mCurrentMeta, mPaused);
 }
 
 void LiveSession::skip() {
@@ -418,7 +430,7 @@ bool LiveSession::frame() {
     if (mSnap.track >= 0 && mSnap.track != mCurrentTrack) {
         mCurrentTrack = mSnap.track;
         mCurrentMeta = mSound.mBuffer.trackMeta(mCurrentTrack);
-        mWindow.setTitle(mCurrentMeta);
+        mWindow.setTitle(mCurrentMeta, mPaused);
         if (mHost.shown()) mHost.changeTrack(mCurrentMeta);
         else mHost.play(mCurrentMeta);
     }

@@ -1,5 +1,9 @@
 #include "options.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "lv/video_out.h"
 #include "plugin_host.h"
 
 namespace {
@@ -8,6 +12,21 @@ bool parseSize(const std::string& s, int& w, int& h) {
     size_t x = s.find_first_of("xX");
     return x != std::string::npos && parseIntIn(s.substr(0, x), 64, 8192, w) &&
            parseIntIn(s.substr(x + 1), 64, 8192, h);
+}
+
+// A file or folder name: "" is refused, not taken for "none given".
+OptionRule pathOption(const std::string& name, std::string& target, const std::string& wants) {
+    return {name, "", OptionRule::Takes::VALUE, [&target](const std::string& v) {
+                target = v;
+                return !v.empty();
+            },
+            wants};
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+    return text;
 }
 
 constexpr char kRenderSection[] = "Rendering a video";
@@ -54,10 +73,10 @@ std::vector<OptionRule> optionTable(Options& o) {
             .doc(kLiveSection, "MS",
                  "with --capture, hold the picture back MS milliseconds (0 to " + std::to_string(MAX_CAPTURE_DELAY_MS) +
                      ") for outputs that add latency the sound server does not know of (Bluetooth, a TV)"),
-        textOption("--render", o.renderPath)
+        pathOption("--render", o.renderPath, "a file name for the video (like out.mp4)")
             .doc(kRenderSection, "OUT.mp4", "H.264 video with AAC sound (.mp4, .mkv or .mov)")
             .completeWith(Completes::FILE),
-        textOption("--frames", o.framesDir)
+        pathOption("--frames", o.framesDir, "a folder name for the frames")
             .doc(kRenderSection, "DIR",
                  "numbered PNG frames (DIR/frame-000000.png ...), with the sound in DIR/audio.wav; given with "
                  "--render, the one render makes both")
@@ -72,22 +91,59 @@ std::vector<OptionRule> optionTable(Options& o) {
             .doc(kRenderSection, "SECONDS", "stop after this much of the music"),
         intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51")
             .doc(kRenderSection, "N", "video quality, 0 (lossless) to 51 (default 18)"),
-        textOption("--preset", o.preset)
+        OptionRule{"--preset", "", Takes::VALUE,
+                   [&o](const std::string& v) {
+                       o.preset = v;
+                       const std::vector<std::string>& names = lv::x264Presets();
+                       return std::find(names.begin(), names.end(), v) != names.end();
+                   },
+                   "one of x264's presets (" + joined(lv::x264Presets()) + ")"}
             .doc(kRenderSection, "NAME", "x264 speed: ultrafast ... veryslow (default veryfast)")
-            .completeWith(Completes::WORDS, {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow",
-                                             "slower", "veryslow", "placebo"}),
+            .completeWith(Completes::WORDS, lv::x264Presets()),
         OptionRule{"--renderer", "", Takes::VALUE, renderer, "reference, batched or gles"}
             .doc(kOtherSection, "NAME",
                  "how the picture is drawn: batched (the default), reference (the literal fixed-function drawing) "
                  "or gles (shaders on OpenGL ES 3)")
             .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
-        textOption("--plugin", o.pluginPath)
+        pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "
                  "beside it, then $LUMENVORTEX_PLUGIN)")
             .completeWith(Completes::FILE),
     });
     return table;
+}
+
+// Options given that do nothing in the mode chosen: a line each, and the
+// run goes on without them.
+std::vector<std::string> idleOptions(const Options& o, const std::vector<std::string>& given) {
+    const bool window = !o.renders(), video = !o.renderPath.empty();
+    const bool ownMusic = !o.capture && !o.corvanePort;
+    const std::string mode = video                ? "with --render"
+                             : o.renders()        ? "with --frames alone"
+                             : o.capture          ? "with --capture"
+                             : o.corvanePort      ? "with --source corvane"
+                                                  : "in a window";
+    const struct {
+        const char* option;
+        bool idle;
+        const char* why;
+    } rules[] = {
+        {"--duration", window, "only a render (--render, --frames) stops early"},
+        {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
+        {"--crf", !video, "only a --render video is encoded"},
+        {"--preset", !video, "only a --render video is encoded"},
+        {"--fullscreen", !window, "a render opens no window"},
+        {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
+        {"--mute", window && !ownMusic, "the player plays no sound of its own there"},
+        {"--loop", !window, "a render plays the list once"},
+        {"--loop", window && !ownMusic, "there is no list of the player's own to start again"},
+    };
+    std::vector<std::string> lines;
+    for (const auto& r : rules)
+        if (r.idle && std::find(given.begin(), given.end(), r.option) != given.end())
+            lines.push_back(std::string(r.option) + " does nothing " + mode + ": " + r.why);
+    return lines;
 }
 
 }  // namespace
@@ -107,27 +163,28 @@ Manual playerManual(Options& o) {
         {kLiveSection, ""},
         {kRenderSection,
          "A render needs no window and no sound device; it runs as fast as the machine draws, and the same input "
-         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn. A render "
-         "plays the list once (--loop is left out). Off a terminal (a log, CI) its progress is a plain line about "
-         "every 10 seconds."},
+         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn; a file "
+         "already named OUT is replaced only once a frame is drawn. A render plays the list once (--loop is left "
+         "out). Off a terminal (a log, CI) its progress is a plain line about every 10 seconds."},
         {kOtherSection, ""},
     };
     m.options = optionTable(o);
     m.topics = {
-        {"Keys in the window", "",
+        {"Keys in the window", "Letters work in either case.",
          {{"f, F11", "full screen on and off"},
-          {"space", "pause and play"},
-          {"n, Right", "next track"},
+          {"space", "pause and play (the title starts with a pause sign)"},
+          {"n, Right", "next track (on the last one, nothing)"},
           {"Esc, Ctrl+Q", "quit"},
           {"m", "next mode"},
           {"c", "mode change on new tracks on and off"},
           {"p", "noise flow on and off"},
           {"h", "next palette"},
           {"a, s", "more, fewer particles"},
-          {"+, -", "more, less input gain"},
-          {"r", "reset particles and gain"},
-          {"i", "show the track again"},
-          {"/", "help panel"},
+          {"+, =", "more input gain"},
+          {"-", "less input gain"},
+          {"r", "particles and gain back as they were"},
+          {"i", "show the track's name again"},
+          {"/, ?", "help panel on and off"},
           {"q", "antialiasing on and off"}}},
         {"Options that do not go together",
          "--capture takes no files; --source corvane takes neither files nor --capture (the server plays the music: "
@@ -161,7 +218,20 @@ Manual playerManual(Options& o) {
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    if (!readCommandLine(argc, argv, optionTable(o), o.inputs, error)) return false;
+    std::vector<OptionRule> table = optionTable(o);
+    std::vector<std::string> given;
+    for (OptionRule& rule : table)
+        rule.set = [&given, name = rule.name, set = std::move(rule.set)](const std::string& v) {
+            given.push_back(name);
+            return set(v);
+        };
+    if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
+    std::error_code ignored;
+    if (o.capture && !o.captureSource.empty() && std::filesystem::exists(o.captureSource, ignored)) {
+        error = "--capture takes no files (a name after it is a sound source: --list-sources lists them); to play " +
+                o.captureSource + ", leave out --capture";
+        return false;
+    }
     if (o.capture && !o.inputs.empty()) {
         error = "--capture shows the sound the computer plays; it takes no files (a source name goes right after it)";
         return false;
@@ -185,5 +255,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--size must be even in both directions for an H.264 video (like 1280x720)";
         return false;
     }
+    lv::VideoOptions video;
+    video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
+    if (!o.renderPath.empty() && !lv::checkVideoSettings(o.renderPath, video, error)) {
+        error = "--render " + o.renderPath + ": " + error;
+        return false;
+    }
+    o.warnings = idleOptions(o, given);
     return true;
 }

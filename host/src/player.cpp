@@ -43,6 +43,7 @@ int runPlayer(int argc, char** argv) {
         std::printf("lumenvortex %s\n", programVersion());
         return 0;
     }
+    for (const std::string& warning : options.warnings) std::fprintf(stderr, "lumenvortex: %s\n", warning.c_str());
     lv::setMediaVerbose(options.verbose);
     if (options.listSources) return listCaptureSources("lumenvortex");
     if (options.renders()) return runRender(options);

@@ -5,6 +5,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
+
+// "4:05", or "3:17:13" from an hour on.
+std::string clockText(double seconds);
 
 // The render's recent speed, for the time left: the frames and the seconds
 // they took, both counted with a weight that fades over a few seconds of
@@ -33,6 +37,9 @@ public:
         double plainEverySeconds = 10.0;
         std::function<double()> now;     // seconds on a steady clock
         FILE* out = stderr;
+        // The terminal's width in columns; unset: asked of `out`'s terminal
+        // at each redraw (so a resized window is followed), else $COLUMNS.
+        std::function<int()> columns = nullptr;
     };
 
     // `totalFrames` < 0: the length is unknown, and only the count shows.
@@ -47,6 +54,7 @@ public:
 
 private:
     void drawLine(long long done, double elapsed);
+    int columns() const;
     void printPlain(long long done, double elapsed);
 
     long long mTotal;

@@ -3,7 +3,10 @@
 // (or PNGs) together with the music. Nothing waits on the wall clock, so a
 // render runs as fast as the machine draws, and the same input and options
 // give the same frames.
+#include <limits.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "lv/file_kind.h"
 #include "lv/video_out.h"
 #include "music_reader.h"
 #include "player.h"
@@ -27,25 +31,45 @@ namespace fs = std::filesystem;
 namespace {
 
 // Ctrl+C or SIGTERM during a long render: the loop stops and the file is
-// finished with what was drawn, rather than left without its index. A
-// second signal ends the process at once.
+// finished with what was drawn, rather than left without its index. Calls
+// that block are not restarted after it, so one signal ends a wait as well.
+// A second signal ends the process at once, and takes the unfinished video
+// (no player could read it) with it.
 volatile sig_atomic_t gStopSignal = 0;
+char gPartPath[PATH_MAX];   // the video being written, while there is one
 
-void onStopSignal(int sig) { gStopSignal = sig; }
+void onStopSignal(int sig) {
+    if (!gStopSignal) {
+        gStopSignal = sig;
+        return;
+    }
+    if (gPartPath[0]) unlink(gPartPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
 
 struct StopSignals {
     struct sigaction previous[2];
+    sigset_t previousMask;
     StopSignals() {
         struct sigaction action {};
         action.sa_handler = onStopSignal;
-        action.sa_flags = SA_RESETHAND | SA_RESTART;
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &previous[0]);
         sigaction(SIGTERM, &action, &previous[1]);
+        // Whoever started us may have left them blocked; a render stops on
+        // them all the same (one that came already is taken now).
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        sigprocmask(SIG_UNBLOCK, &stop, &previousMask);
     }
     ~StopSignals() {
+        gPartPath[0] = 0;
         sigaction(SIGINT, &previous[0], nullptr);
         sigaction(SIGTERM, &previous[1], nullptr);
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     }
 };
 
@@ -58,13 +82,6 @@ struct VirtualClock {
         if (micros > 0) static_cast<VirtualClock*>(user)->micros += micros;
     }
 };
-
-std::string timeText(double seconds) {
-    long long s = (long long)(seconds + 0.5);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%lld:%02lld", s / 60, s % 60);
-    return buffer;
-}
 
 // One render, from the command line to the files. The steps are members so
 // that each early way out leaves the rest to the destructors.
@@ -79,11 +96,13 @@ private:
     void say(const std::string& m);
     bool prepare();
     bool checkOutputsSpareInputs();
+    bool checkFramesFolder();
     bool openOutputs();
     bool startPlugin();
     Step drawFrame(MusicReader& music, SinkThread& sinks);
     void writeSound(MusicReader& music, SinkThread& sinks, long long end);
     int finish(bool broken, double took);
+    void sumUpFilesNotPlayed();
 
     const Options& o;
     Progress* mProgress = nullptr;
@@ -142,6 +161,29 @@ bool OfflineRender::checkOutputsSpareInputs() {
     return true;
 }
 
+// The folder for --frames and the sound in it, looked at before any output
+// is touched: a render that cannot write them must not have emptied a video
+// first. (The video's own name is looked at as it is opened, which touches
+// nothing but a file of its own.)
+bool OfflineRender::checkFramesFolder() {
+    if (o.framesDir.empty()) return true;
+    struct stat st {};
+    if (stat(o.framesDir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        const char* what = S_ISREG(st.st_mode)    ? "it is a file"
+                           : S_ISFIFO(st.st_mode) ? "it is a named pipe"
+                                                  : "it is a device or socket";
+        say("cannot write the frames into " + o.framesDir + ": " + what + ", not a folder: name a folder for them");
+        return false;
+    }
+    const std::string wav = o.framesDir + "/audio.wav";
+    if (stat(wav.c_str(), &st) == 0)
+        if (const char* what = lv::notAFile(st.st_mode)) {
+            say("cannot write " + wav + ": " + what);
+            return false;
+        }
+    return true;
+}
+
 // The play list, the plug-in and its clock, the first track and the length.
 bool OfflineRender::prepare() {
     std::vector<std::string> problems;
@@ -151,7 +193,7 @@ bool OfflineRender::prepare() {
         say("nothing to play");
         return false;
     }
-    if (!checkOutputsSpareInputs()) return false;
+    if (!checkOutputsSpareInputs() || !checkFramesFolder()) return false;
     std::string error;
     if (!loadPlugin(mHost, o, error)) {
         say(error);
@@ -193,11 +235,12 @@ bool OfflineRender::openOutputs() {
         vo.preset = o.preset;
         describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
         vo.metadata.push_back({"comment", "Lumenvortex"});
-        mChapters.push_back({0, mFirst.title});
+        mChapters.push_back({0, boundTag(mFirst.title)});
         if (!mVideo.open(o.renderPath, vo, error)) {
             say(error);
             return false;
         }
+        std::snprintf(gPartPath, sizeof gPartPath, "%s", mVideo.partPath().c_str());
     }
     if (mToFrames) {
         std::error_code ec;
@@ -260,7 +303,7 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     while (!music.changes.empty() && music.changes.front().position <= position) {
         latest = std::move(music.changes.front().meta);
         mTrackStart = music.changes.front().position;
-        mChapters.push_back({mTrackStart * 1000 / SAMPLE_RATE, latest.title});
+        mChapters.push_back({mTrackStart * 1000 / SAMPLE_RATE, boundTag(latest.title)});
         begun = true;
         music.changes.pop_front();
     }
@@ -334,6 +377,7 @@ int OfflineRender::finish(bool broken, double took) {
         say(closeError);
         broken = true;
     }
+    gPartPath[0] = 0;
     if (mToVideo)
         for (const std::string& w : mVideo.warnings()) say(w);
     if (mToFrames && !mWav.close(closeError) && !broken) {
@@ -342,23 +386,30 @@ int OfflineRender::finish(bool broken, double took) {
     }
     if (broken) return 1;
     const double seconds = double(mAudioWritten) / double(SAMPLE_RATE);
+    const std::string stoppedBy = mStoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM";
+    if (mStoppedBy && mFrame == 0) {
+        std::error_code ec;
+        const bool there = mToVideo && fs::exists(o.renderPath, ec);
+        say("stopped by " + stoppedBy + " before the first frame: nothing was written" +
+            (there ? ", and " + o.renderPath + " is left as it was" : std::string()));
+        return 128 + mStoppedBy;
+    }
     if (mStoppedBy)
-        say(std::string("stopped by ") + (mStoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM") + " after " +
-            timeText(seconds) + "; what was drawn is kept");
+        say("stopped by " + stoppedBy + " after " + clockText(seconds) + "; what was drawn is kept");
     else if (mFrame == 0) {
         say("nothing could be played");
         return 1;
     }
     const double speed = took > 0 ? seconds / took : 0.0;
-    const std::string tookText = timeText(took);
+    const std::string tookText = clockText(took);
     std::error_code ec;
     if (mToVideo)
         std::printf("wrote %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
-                    fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, timeText(seconds).c_str(),
+                    fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, clockText(seconds).c_str(),
                     tookText.c_str(), speed);
     if (mToFrames)
         std::printf("wrote %lld frames and audio.wav to %s (%d fps, %s, rendered in %s at %.2fx real time)\n",
-                    mFrame, fs::absolute(o.framesDir, ec).c_str(), o.fps, timeText(seconds).c_str(),
+                    mFrame, fs::absolute(o.framesDir, ec).c_str(), o.fps, clockText(seconds).c_str(),
                     tookText.c_str(), speed);
     if (o.verbose) {
         std::string asked;
@@ -368,16 +419,27 @@ int OfflineRender::finish(bool broken, double took) {
         }
         std::fprintf(stderr, "lumenvortex: the plug-in \"%s\" asked: %s\n", mHost.mPluginName.c_str(), asked.c_str());
     }
-    // Said again at the end, where the log of a long render is read.
-    const std::vector<std::string>& notInFull = mProgram->notPlayedInFull();
-    if (!notInFull.empty()) {
-        std::string list = notInFull.size() == 1 ? std::string("1 file did not play in full:")
-                                                 : std::to_string(notInFull.size()) + " files did not play in full:";
-        for (const std::string& warning : notInFull) list += "\n  " + warning;
-        say(list);
-    }
+    sumUpFilesNotPlayed();
     if (mStoppedBy) return 128 + mStoppedBy;
-    return notInFull.empty() ? 0 : EXIT_NOT_ALL_PLAYED;
+    return mProgram->notPlayedInFull().empty() ? 0 : EXIT_NOT_ALL_PLAYED;
+}
+
+// Said again at the end, where the log of a long render is read: the files
+// that never played apart from those that stopped before their end.
+void OfflineRender::sumUpFilesNotPlayed() {
+    const std::vector<std::string>& skipped = mProgram->skippedFiles();
+    std::vector<std::string> cut;
+    for (const std::string& warning : mProgram->notPlayedInFull())
+        if (std::find(skipped.begin(), skipped.end(), warning) == skipped.end()) cut.push_back(warning);
+    auto list = [&](const std::vector<std::string>& warnings, const char* one, const char* many) {
+        if (warnings.empty()) return;
+        std::string text = warnings.size() == 1 ? std::string("1 file ") + one
+                                                : std::to_string(warnings.size()) + " files " + many;
+        for (const std::string& warning : warnings) text += "\n  " + warning;
+        say(text);
+    };
+    list(skipped, "was skipped:", "were skipped:");
+    list(cut, "did not play in full:", "did not play in full:");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -17,6 +18,15 @@ namespace {
 constexpr int kRate = kSampleRate;
 constexpr int kChannels = kSampleChannels;
 constexpr size_t kFrameBytes = sizeof(float) * kChannels;
+
+// Why no server answered, and where to look: PULSE_SERVER only when it is
+// set, as then it, not the usual socket, named the server tried.
+std::string noServer(pa_context* context) {
+    std::string hint = "is PulseAudio or PipeWire running?";
+    const char* named = std::getenv("PULSE_SERVER");
+    if (named && *named) hint = std::string("is a sound server running at PULSE_SERVER=") + named + "?";
+    return std::string("no sound server: ") + pa_strerror(pa_context_errno(context)) + " (" + hint + ")";
+}
 
 // A context on a running threaded main loop; connect() waits for READY.
 struct Connection {
@@ -42,8 +52,7 @@ struct Connection {
         }
         pa_context_set_state_callback(context, &Connection::contextState, this);
         if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context)) +
-                    " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)";
+            error = noServer(context);
             return false;
         }
         pa_threaded_mainloop_lock(loop);
@@ -56,8 +65,7 @@ struct Connection {
             pa_context_state_t st = pa_context_get_state(context);
             if (st == PA_CONTEXT_READY) break;
             if (!PA_CONTEXT_IS_GOOD(st)) {
-                error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context)) +
-                        " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)";
+                error = noServer(context);
                 pa_threaded_mainloop_unlock(loop);
                 return false;
             }

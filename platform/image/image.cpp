@@ -20,6 +20,11 @@
 namespace lvimage {
 namespace {
 
+// Larger pictures are decoded scaled down so that no side is longer than
+// this where it can be (JPEGs by libjpeg, by 1/2 to 1/8; PNGs row by row):
+// a cover is drawn 64 pixels wide.
+constexpr unsigned kMaxDecodedSide = 1024;
+
 bool sizeAcceptable(unsigned long w, unsigned long h, std::string& error) {
     if (w == 0 || h == 0) {
         error = "the picture has no pixels";
@@ -78,9 +83,6 @@ constexpr long long kMaxJpegScanBlocks = 8LL << 20;
 // A multi-scan JPEG keeps every block's coefficients until its last scan,
 // whatever size it is decoded at: 128 bytes a block, claimed by the header.
 constexpr size_t kJpegScanMemory = size_t(128) << 20;
-// Larger JPEGs are decoded scaled down by libjpeg (by 1/2 to 1/8) so that no
-// side is longer than this where it can be: a cover is drawn 64 pixels wide.
-constexpr unsigned kMaxDecodedSide = 1024;
 
 // libjpeg's progress record, with the work done so far.
 struct JpegProgress {
@@ -233,6 +235,27 @@ void pngWarning(png_structp, png_const_charp) {}
 constexpr png_uint_32 kPngChunkCacheMax = 32;
 constexpr png_alloc_size_t kPngChunkMallocMax = 1 << 20;
 
+// Rows of a PNG `factor` times larger than `out` on each side, read one at a
+// time into `row` and averaged a factor x factor block to a pixel through
+// `sums`: the full-size picture is never held.
+void readPngScaled(png_structp png, png_uint_32 w, png_uint_32 h, png_uint_32 factor, png_bytep row, uint32_t* sums,
+                   Image* out) {
+    const size_t outW = size_t(out->width);
+    for (png_uint_32 y = 0; y < h; ++y) {
+        png_read_row(png, row, nullptr);
+        for (png_uint_32 x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c) sums[size_t(x / factor) * 4 + c] += row[size_t(x) * 4 + c];
+        if ((y + 1) % factor != 0 && y + 1 != h) continue;
+        const png_uint_32 rows = y % factor + 1;
+        uint8_t* dst = out->rgba.data() + size_t(y / factor) * outW * 4;
+        for (size_t ox = 0; ox < outW; ++ox) {
+            const uint32_t n = rows * std::min<png_uint_32>(factor, w - png_uint_32(ox) * factor);
+            for (int c = 0; c < 4; ++c) dst[ox * 4 + c] = uint8_t((sums[ox * 4 + c] + n / 2) / n);
+        }
+        std::fill(sums, sums + outW * 4, 0u);
+    }
+}
+
 bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error) {
     PngSource src{data, size, 0, {0}};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &src, pngFatal, pngWarning);
@@ -241,10 +264,10 @@ bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error)
         return false;
     }
     png_infop info = png_create_info_struct(png);
-    png_bytep* volatile rows = nullptr;   // volatile: read after a longjmp
+    void* volatile scratch = nullptr;   // volatile: read after a longjmp
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-        std::free(rows);
+        std::free(scratch);
         error = std::string("corrupt PNG: ") + (src.message[0] ? src.message : "out of memory");
         return false;
     }
@@ -270,25 +293,42 @@ bool decodePng(const uint8_t* data, size_t size, Image* out, std::string& error)
     if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
     png_set_strip_16(png);
     png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
+    const bool interlaced = png_set_interlace_handling(png) > 1;
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(w) * 4) {
         png_destroy_read_struct(&png, &info, nullptr);
         error = "unsupported PNG pixel layout";
         return false;
     }
-    if (!allocate(out, int(w), int(h), error)) {
+    // An interlaced picture's passes each cover the whole of it, so it is
+    // only decoded at full size, and only up to kMaxFullSizePixels.
+    const png_uint_32 factor = interlaced ? 1 : (std::max(w, h) + kMaxDecodedSide - 1) / kMaxDecodedSide;
+    if (interlaced && size_t(w) * h > kMaxFullSizePixels) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = "the picture is too large: an interlaced PNG may have at most " +
+                std::to_string(kMaxFullSizePixels >> 20) + " megapixels (save it without interlacing)";
+        return false;
+    }
+    if (!allocate(out, int((w + factor - 1) / factor), int((h + factor - 1) / factor), error)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
-    png_bytep* rowList = rows;
-    if (!rowList) png_error(png, "out of memory");
-    for (png_uint_32 y = 0; y < h; ++y) rowList[y] = out->rgba.data() + size_t(y) * w * 4;
-    png_read_image(png, rowList);
+    if (factor > 1) {
+        const size_t sumsBytes = size_t(out->width) * 4 * sizeof(uint32_t);
+        scratch = std::calloc(1, sumsBytes + size_t(w) * 4);
+        if (!scratch) png_error(png, "out of memory");
+        uint32_t* sums = static_cast<uint32_t*>(scratch);
+        readPngScaled(png, w, h, factor, reinterpret_cast<png_bytep>(sums) + sumsBytes, sums, out);
+    } else {
+        scratch = std::malloc(sizeof(png_bytep) * h);
+        png_bytep* rowList = static_cast<png_bytep*>(scratch);
+        if (!rowList) png_error(png, "out of memory");
+        for (png_uint_32 y = 0; y < h; ++y) rowList[y] = out->rgba.data() + size_t(y) * w * 4;
+        png_read_image(png, rowList);
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    std::free(rows);
+    std::free(scratch);
     return true;
 }
 

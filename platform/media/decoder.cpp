@@ -1,5 +1,7 @@
 // AudioDecoder and probeTrack over libavformat / libavcodec / libswresample.
 #include "lv/media.h"
+#include "lv/file_kind.h"
+#include "lv/image.h"   // kMaxFullSizePixels
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,6 +39,10 @@ constexpr int kMaxConvertFrames = 1 << 16;
 // a long track) of the length the header states counts as whole.
 constexpr long long kShortfallToleranceMs = 1000;
 constexpr long long kShortfallToleranceParts = 50;
+// A stretch of damage inside a file shorter than this is not named (a
+// glitch of a frame or two); longer ones are, with their place.
+constexpr long long kGapToleranceMs = 1000;
+constexpr size_t kGapsNamed = 3;
 
 std::string avError(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -57,12 +63,11 @@ std::string fileProblem(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return errno == ENOENT ? "there is no such file" : std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "it is a folder, not a file";
     // A pipe would block the open until a writer comes, and a track is read
     // more than once (tags and length first, the sound later), which a pipe
     // cannot give; devices and sockets are no music either.
-    if (S_ISFIFO(st.st_mode)) return "it is a named pipe, not a file: save the music into a file and play that";
-    if (!S_ISREG(st.st_mode)) return "it is a device or socket, not a file";
+    if (const char* what = notAFile(st.st_mode))
+        return S_ISFIFO(st.st_mode) ? std::string(what) + ": save the music into a file and play that" : what;
     if (S_ISREG(st.st_mode) && st.st_size == 0) return "the file is empty";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -90,11 +95,16 @@ bool looksLikeText(const std::string& path) {
     return true;
 }
 
+constexpr const char* kNoSound = "it holds no sound";
+
 // Why FFmpeg could not take the file as media at all.
 std::string unopenableReason(const std::string& path, int rc) {
     // Probing a file that matches no format ends in "invalid data", or in
     // "invalid argument" when its name picked a format that then finds
     // nothing of its own.
+    // A stream that ends before its first packet (an Ogg file of headers
+    // alone, say) holds no sound to play.
+    if (rc == AVERROR_EOF) return kNoSound;
     if (rc != AVERROR_INVALIDDATA && rc != AVERROR(EINVAL)) return avError(rc);
     if (looksLikeText(path)) return "it holds text, not audio";
     return "not an audio file FFmpeg can read (damaged or of an unknown format)";
@@ -108,6 +118,84 @@ std::string undecodableCodec(AVFormatContext* fmt) {
             return avcodec_get_name(par->codec_id);
     }
     return {};
+}
+
+// The size of the sound a WAV, RF64, Wave64 or CAF file's header states,
+// in bytes; -1 when it states none. FFmpeg works these files' length out
+// from the file's size when the data runs short of it, so the statement is
+// read here, to tell a file cut short from a whole one.
+long long statedDataBytes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const long long fileSize = fstat(fd, &st) == 0 ? (long long)st.st_size : -1;
+    unsigned char b[40];
+    auto readAt = [&](long long at, size_t n) { return at >= 0 && pread(fd, b, n, off_t(at)) == ssize_t(n); };
+    auto le = [&](int at, int n) {
+        unsigned long long v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + i];
+        return v;
+    };
+    auto be = [&](int at, int n) {
+        unsigned long long v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
+        return v;
+    };
+    long long stated = -1;
+    constexpr int kMaxChunks = 64;   // real files have a handful before the sound
+    if (readAt(0, 12) && std::memcmp(b + 8, "WAVE", 4) == 0 &&
+        (!std::memcmp(b, "RIFF", 4) || !std::memcmp(b, "RF64", 4) || !std::memcmp(b, "BW64", 4))) {
+        long long wide = -1;   // RF64 keeps sizes past 4 GB in its ds64 chunk
+        long long at = 12;
+        for (int i = 0; i < kMaxChunks && readAt(at, 8); ++i) {
+            const unsigned long long size = le(4, 4);
+            if (!std::memcmp(b, "data", 4)) {
+                // Writers that could not go back leave 0 or all ones; a size
+                // near 2 GB past the file's end is such a placeholder too.
+                if (size == 0xFFFFFFFFu && wide > 0) stated = wide;
+                else if (size > 0 && (size < 0x7FFF0000u || at + 8 + (long long)size <= fileSize))
+                    stated = (long long)size;
+                break;
+            }
+            if (!std::memcmp(b, "ds64", 4) && readAt(at + 16, 8)) wide = (long long)le(0, 8);
+            at += 8 + (long long)size + (size & 1);
+        }
+    } else if (readAt(0, 40) && !std::memcmp(b, "riff", 4) && !std::memcmp(b + 24, "wave", 4)) {
+        // Wave64: 16-byte names, 8-byte sizes counting the 24-byte chunk header, 8-byte aligned.
+        long long at = 40;
+        for (int i = 0; i < kMaxChunks && readAt(at, 24); ++i) {
+            const long long size = (long long)le(16, 8);
+            if (!std::memcmp(b, "data", 4)) {
+                if (size > 24) stated = size - 24;
+                break;
+            }
+            if (size < 24) break;
+            at += (size + 7) & ~7LL;
+        }
+    } else if (readAt(0, 8) && !std::memcmp(b, "caff", 4)) {
+        long long at = 8;
+        for (int i = 0; i < kMaxChunks && readAt(at, 12); ++i) {
+            const long long size = (long long)be(4, 8);
+            if (!std::memcmp(b, "data", 4)) {
+                if (size > 4) stated = size - 4;   // -1: written as it went; 4 bytes of edit count first
+                break;
+            }
+            if (size < 0) break;
+            at += 12 + size;
+        }
+    }
+    ::close(fd);
+    return stated;
+}
+
+// The length of the sound the header states, in ms, for uncompressed sound
+// whose size in bytes it states; -1 otherwise.
+long long statedPcmMs(const std::string& path, const AVCodecParameters* par) {
+    const int bits = av_get_bits_per_sample(par->codec_id);
+    const long long bytesPerSecond = (long long)bits * par->ch_layout.nb_channels * par->sample_rate / 8;
+    if (bits <= 0 || bytesPerSecond <= 0) return -1;
+    const long long bytes = statedDataBytes(path);
+    return bytes > 0 ? bytes * 1000 / bytesPerSecond : -1;
 }
 
 std::string tag(AVDictionary* dict, const char* key) {
@@ -144,7 +232,7 @@ int leadingInt(const std::string& s) {
 // before it allocates them; and since a cover is drawn 64 pixels wide and a
 // large PNG takes seconds to encode, the PNG is no larger than
 // kMaxReencodedSide on a side.
-constexpr int64_t kMaxReencodedPixels = 4096 * 4096;
+constexpr int64_t kMaxReencodedPixels = int64_t(lvimage::kMaxFullSizePixels);
 constexpr int kMaxReencodedSide = 1024;
 
 CoverImage reencodeAsPng(const AVPacket& pkt, AVCodecID codecId) {
@@ -236,7 +324,7 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
     audioStream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
     if (audioStream < 0) {
         if (audioStream != AVERROR_DECODER_NOT_FOUND) {
-            error = "cannot play " + path + ": it holds no audio";
+            error = "cannot play " + path + ": " + kNoSound;
         } else {
             const std::string codec = undecodableCodec(fmt);
             error = "cannot play " + path + ": its audio is in a format this build of FFmpeg cannot decode (" +
@@ -264,6 +352,24 @@ bool openFormat(const std::string& path, AVFormatContext*& fmt, int& audioStream
 }
 
 }  // namespace
+
+bool holdsSound(const std::string& path) {
+    if (!fileProblem(path).empty()) return false;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+    auto hasAudio = [&] {
+        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+            if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
+        return false;
+    };
+    // Formats whose streams show only in their packets (MPEG transport
+    // streams) are read a little further.
+    bool found = hasAudio();
+    if (!found && (fmt->ctx_flags & AVFMTCTX_NOHEADER) && avformat_find_stream_info(fmt, nullptr) >= 0)
+        found = hasAudio();
+    avformat_close_input(&fmt);
+    return found;
+}
 
 void setMediaVerbose(bool verbose) { av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET); }
 
@@ -294,6 +400,21 @@ struct AudioDecoder::Impl {
     long long statedMs = -1;   // the header's length, when it is more than a guess from the bit rate
     std::string brokeOff;      // why the sound ended in the middle, once some had come out
     bool ended = false;        // read() has seen the end and judged it
+    // Damage inside the file, found from the packets: bytes the decoder
+    // refused, and jumps in the timestamps. Refused bytes are timed at the
+    // rate of the good ones, so the length missing is known whatever the
+    // header says (or does not).
+    struct Gap {
+        long long atMs;        // sound heard before it
+        long long missingMs;
+    };
+    std::vector<Gap> gaps;
+    long long goodBytes = 0;
+    double goodSeconds = 0.0;
+    long long runBytes = 0;    // the damage since the last good packet
+    long long runPtsMs = 0;
+    int64_t nextPts = AV_NOPTS_VALUE;
+    long long convertedFrames = 0;
     std::vector<float> pending;   // converted samples not yet handed out
     size_t pendingPos = 0;        // in floats
     const uint8_t* noInput[64] = {};   // a plane pointer for each channel the resampler takes
@@ -339,13 +460,65 @@ struct AudioDecoder::Impl {
             return;
         }
         const long long playedMs = (long long)framesOut * 1000 / kMediaSampleRate;
-        const bool cutShort = statedMs > 0 && statedMs - playedMs > std::max(kShortfallToleranceMs,
-                                                                             statedMs / kShortfallToleranceParts);
-        if (brokeOff.empty() && !cutShort) return;
+        long long missingMs = 0;
+        std::string damage;
+        for (size_t i = 0; i < gaps.size(); ++i) {
+            missingMs += gaps[i].missingMs;
+            if (i < kGapsNamed)
+                damage += (i ? ", " : "") + std::to_string((gaps[i].missingMs + 500) / 1000) + " s " +
+                          (i ? "" : "missing ") + "after " + clockText(gaps[i].atMs);
+        }
+        if (gaps.size() > kGapsNamed) damage += " and " + std::to_string(gaps.size() - kGapsNamed) + " more";
+        const long long shortMs = statedMs - playedMs - missingMs;
+        const bool cutShort =
+            statedMs > 0 && shortMs > std::max(kShortfallToleranceMs, statedMs / kShortfallToleranceParts);
+        if (brokeOff.empty() && !cutShort && damage.empty()) return;
         failed = true;
-        error = meta.path + " stops at " + clockText(playedMs) +
-                (statedMs > 0 ? " of the " + clockText(statedMs) + " its header states" : std::string()) + ": " +
-                (brokeOff.empty() ? "the file is cut short (an interrupted download or copy?)" : brokeOff);
+        std::string stops;
+        if (!brokeOff.empty() || cutShort)
+            stops = "stops at " + clockText(playedMs) +
+                    (statedMs > 0 ? " of the " + clockText(statedMs) + " its header states" : std::string()) + ": " +
+                    (brokeOff.empty() ? "the file is cut short (an interrupted download or copy?)" : brokeOff);
+        error = meta.path + (damage.empty() ? " " + stops
+                                            : " is damaged: " + damage + (stops.empty() ? "" : "; it also " + stops));
+    }
+
+    long long bytesToMs(long long bytes) const {
+        if (goodBytes > 0 && goodSeconds > 0.0)
+            return (long long)(double(bytes) * goodSeconds / double(goodBytes) * 1000.0);
+        const int64_t bitRate = fmt->streams[stream]->codecpar->bit_rate;
+        return bitRate > 0 ? bytes * 8000 / bitRate : 0;
+    }
+
+    // Before a packet of the stream is decoded: the time jumped over since
+    // the last one. (Byte positions cannot tell: packets of an Ogg page, say,
+    // all carry the page's.)
+    void notePacketPlace(const AVPacket& p) {
+        const AVRational base = fmt->streams[stream]->time_base;
+        if (p.pts != AV_NOPTS_VALUE && nextPts != AV_NOPTS_VALUE && p.pts > nextPts)
+            runPtsMs += av_rescale_q(p.pts - nextPts, base, AVRational{1, 1000});
+        // A packet with no time of its own (what a FLAC parser makes of
+        // garbage) leaves the expectation where it was.
+        if (p.pts != AV_NOPTS_VALUE)
+            nextPts = p.duration > 0 ? p.pts + p.duration : AV_NOPTS_VALUE;
+        else if (nextPts != AV_NOPTS_VALUE && p.duration > 0)
+            nextPts += p.duration;
+    }
+
+    // After it: refused bytes join the damage; a good packet ends it, and
+    // a stretch long enough to hear is kept with its place.
+    void notePacketDecoded(const AVPacket& p, bool good) {
+        if (!good) {
+            // A tag between the frames (files joined end to end) is no damage.
+            if (p.size < 3 || std::memcmp(p.data, "ID3", 3) != 0) runBytes += p.size;
+            return;
+        }
+        const long long missingMs = std::max(runPtsMs, bytesToMs(runBytes));
+        if (missingMs >= kGapToleranceMs)
+            gaps.push_back({convertedFrames * 1000 / kMediaSampleRate, missingMs});
+        runBytes = runPtsMs = 0;
+        goodBytes += p.size;
+        if (p.duration > 0) goodSeconds += double(p.duration) * av_q2d(fmt->streams[stream]->time_base);
     }
 
     // Converts onto `pending`: a decoded frame, else (null) what the
@@ -370,6 +543,7 @@ struct AudioDecoder::Impl {
             return 0;
         }
         pending.resize(base + size_t(got) * kMediaChannels);
+        convertedFrames += got;
         if (bound > capacity) resamplerHolds = true;
         // Damaged float data must not reach the speakers or the AAC encoder
         // (which refuses NaN), and lossy decoders overshoot full scale.
@@ -436,8 +610,11 @@ struct AudioDecoder::Impl {
                 continue;
             }
             if (packet->stream_index == stream) {
+                notePacketPlace(*packet);
                 rc = avcodec_send_packet(codec, packet);
-                if (rc < 0 && rc != AVERROR(EAGAIN)) {
+                const bool refused = rc < 0 && rc != AVERROR(EAGAIN);
+                notePacketDecoded(*packet, !refused);
+                if (refused) {
                     if (++badPackets > kMaxConsecutiveBadPackets)
                         breakOff("the audio data is damaged (" + avError(rc) + ")");
                 } else {
@@ -490,6 +667,7 @@ bool AudioDecoder::open(const std::string& path) {
     if (d.fmt->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE && st->duration != AV_NOPTS_VALUE &&
         st->duration > 0)
         d.statedMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
+    d.statedMs = std::max(d.statedMs, statedPcmMs(path, st->codecpar));
     // Only the audio stream is read; the demuxer may drop the rest early.
     for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
         if (int(i) != d.stream) d.fmt->streams[i]->discard = AVDISCARD_ALL;
@@ -503,6 +681,11 @@ bool AudioDecoder::open(const std::string& path) {
     rc = swr_alloc_set_opts2(&d.swr, &outLayout, AV_SAMPLE_FMT_FLT, kMediaSampleRate, &inLayout,
                              d.codec->sample_fmt, d.codec->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
+    // Surround is mixed down with the standard weights (ITU-R BS.775), scaled
+    // as FFmpeg scales a mix into whole numbers: no output channel's weights
+    // sum past one, so no layout can push the stereo past full scale. Float
+    // output would otherwise keep the raw sum, 7 dB too loud for 5.1.
+    if (rc >= 0) rc = av_opt_set_double(d.swr, "rematrix_maxval", 1.0, 0);
     if (rc >= 0) rc = swr_init(d.swr);
     if (rc < 0 || d.codec->sample_rate <= 0) {
         d.error = "cannot play " + path + ": its audio format cannot be converted (" + avError(rc) + ")";

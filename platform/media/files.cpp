@@ -1,11 +1,16 @@
 // Playlists, stand-in titles and cover pictures beside the music.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <system_error>
 
 #include "lv/media.h"
@@ -35,31 +40,76 @@ bool readWholeFile(const fs::path& path, std::vector<unsigned char>& out) {
     return !in.bad();
 }
 
-// Folders are walked in name order, files and subfolders interleaved, so
-// "01 Intro.flac" plays before "CD2/..." as a file manager lists them.
-void collect(const fs::path& dir, std::vector<std::string>& out, std::vector<std::string>& problems, int depth) {
-    if (depth > 32) return;   // a link loop
-    std::error_code ec;
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
-         it.increment(ec))
-        entries.push_back(*it);
-    if (ec) {
-        problems.push_back("cannot read the folder " + dir.string() + ": " + ec.message());
-        return;
+// One walk over the folders of a play list. Links may lead back up the tree
+// (a link to "." or ".."), so each folder is walked once and each file
+// listed once, known by device and inode whatever name leads to it.
+struct Walk {
+    const PlaylistBounds& bounds;
+    std::vector<std::string>& out;
+    std::vector<std::string>& problems;
+    std::chrono::steady_clock::time_point deadline;
+    std::set<std::pair<dev_t, ino_t>> seen;
+    size_t entries = 0;
+    bool stopped = false;
+
+    Walk(const PlaylistBounds& b, std::vector<std::string>& o, std::vector<std::string>& p)
+        : bounds(b), out(o), problems(p),
+          deadline(std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(std::max(0.0, b.maxSeconds)))) {}
+
+    // False for a file or folder met before (or one that cannot be stat'ed).
+    bool firstVisit(const fs::path& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && seen.insert({st.st_dev, st.st_ino}).second;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::directory_entry& a, const fs::directory_entry& b) {
-                  return a.path().filename().string() < b.path().filename().string();
-              });
-    for (const auto& e : entries) {
-        std::error_code tec;
-        if (e.is_directory(tec))
-            collect(e.path(), out, problems, depth + 1);
-        else if (e.is_regular_file(tec) && looksLikeAudioFile(e.path().filename().string()))
-            out.push_back(e.path().string());
+
+    // False once the walk is over its bounds, with `more` names on top of
+    // those looked at so far.
+    bool withinBounds(const fs::path& top, size_t more) {
+        if (stopped) return false;
+        const bool tooMany = entries + more > bounds.maxEntries;
+        if (!tooMany && std::chrono::steady_clock::now() < deadline) return true;
+        stopped = true;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", bounds.maxSeconds);
+        problems.push_back("stopped looking in " + top.string() + " after " +
+                           (tooMany ? std::to_string(bounds.maxEntries) + " files and folders"
+                                    : std::string(seconds) + " seconds") +
+                           ": playing what was found so far (name smaller folders to play the rest)");
+        return false;
     }
-}
+
+    // Folders are walked in name order, files and subfolders interleaved, so
+    // "01 Intro.flac" plays before "CD2/..." as a file manager lists them.
+    void folder(const fs::path& dir, const fs::path& top) {
+        std::error_code ec;
+        std::vector<fs::directory_entry> names;
+        for (fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+             !ec && it != end; it.increment(ec)) {
+            if (!withinBounds(top, names.size() + 1)) return;
+            names.push_back(*it);
+        }
+        if (ec) {
+            problems.push_back("cannot read the folder " + dir.string() + ": " + ec.message());
+            return;
+        }
+        std::sort(names.begin(), names.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
+            return a.path().filename().string() < b.path().filename().string();
+        });
+        for (const auto& e : names) {
+            if (!withinBounds(top, 1)) return;
+            ++entries;
+            std::error_code tec;
+            if (e.is_directory(tec)) {
+                if (firstVisit(e.path())) folder(e.path(), top);
+            } else if (e.is_regular_file(tec) &&
+                       (looksLikeAudioFile(e.path().filename().string()) || holdsSound(e.path().string()))) {
+                if (firstVisit(e.path())) out.push_back(e.path().string());
+            }
+        }
+    }
+};
 
 }  // namespace
 
@@ -103,7 +153,9 @@ bool looksLikeAudioFile(const std::string& name) {
     static const char* const kExtensions[] = {
         ".mp3", ".flac", ".ogg", ".oga", ".opus", ".m4a", ".m4b", ".aac", ".mp4", ".wav", ".wave", ".aif",
         ".aiff", ".aifc", ".wma", ".ape", ".wv", ".mka", ".mpc", ".ac3", ".caf", ".alac", ".spx", ".tta",
-        ".webm", ".mp2", ".dsf", ".au"};
+        ".webm", ".mp2", ".dsf", ".au", ".w64", ".amr", ".tak", ".shn", ".dts", ".voc", ".ra",
+        // tracker modules, through libopenmpt
+        ".xm", ".mod", ".s3m", ".it", ".mptm"};
     std::string l = lower(name);
     for (const char* ext : kExtensions) {
         size_t n = std::strlen(ext);
@@ -112,17 +164,23 @@ bool looksLikeAudioFile(const std::string& name) {
     return false;
 }
 
-std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems) {
+std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems,
+                                        const PlaylistBounds& bounds) {
     std::vector<std::string> out;
+    Walk walk(bounds, out, problems);
     for (const std::string& p : paths) {
         std::error_code ec;
         fs::file_status st = fs::status(p, ec);
         if (ec || !fs::exists(st)) {
             problems.push_back("no such file or folder: " + p);
         } else if (fs::is_directory(st)) {
+            if (walk.stopped) continue;
+            // A folder named twice plays twice, as a file named twice does.
+            walk.seen.clear();
+            walk.firstVisit(p);
             size_t before = out.size();
-            collect(p, out, problems, 0);
-            if (out.size() == before) problems.push_back("no audio files in the folder " + p);
+            walk.folder(p, p);
+            if (out.size() == before && !walk.stopped) problems.push_back("no audio files in the folder " + p);
         } else {
             out.push_back(p);
         }

@@ -1,14 +1,56 @@
 // PNG frames through libpng's simplified API, and 16-bit WAV by hand.
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
+#include "lv/file_kind.h"
 #include "lv/video_out.h"
 #include "lv/sample_format.h"
 
 namespace lv {
+
+namespace {
+
+// A plain file to write, opened without waiting: a named pipe left under
+// the name would hold a plain open until something read it, and a stop
+// signal could not end that.
+std::FILE* openOutput(const std::string& path, std::string& error) {
+    struct stat st {};
+    const char* what = stat(path.c_str(), &st) == 0 ? notAFile(st.st_mode) : nullptr;
+    int fd = -1;
+    if (!what) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == ENXIO) {   // made a pipe since, and nobody reads it
+            what = notAFile(S_IFIFO);
+        } else if (fd >= 0 && fstat(fd, &st) == 0 && (what = notAFile(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (what) {
+        error = "cannot write " + path + ": " + what;
+        return nullptr;
+    }
+    if (fd < 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        ::close(fd);
+    }
+    return file;
+}
+
+}  // namespace
 
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error) {
     return writePng(path, rgba, width, height, long(width) * 4, error);
@@ -24,13 +66,21 @@ bool writePng(const std::string& path, const unsigned char* rgba, int width, int
     image.width = png_uint_32(width);
     image.height = png_uint_32(height);
     image.format = PNG_FORMAT_RGBA;
+    std::FILE* file = openOutput(path, error);
+    if (!file) return false;
     errno = 0;   // a value left from earlier would name the wrong cause
-    if (!png_image_write_to_file(&image, path.c_str(), 0, first, png_int_32(stride), nullptr)) {
-        error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : image.message);
-        png_image_free(&image);
-        return false;
+    bool ok = png_image_write_to_stdio(&image, file, 0, first, png_int_32(stride), nullptr);
+    int cause = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        cause = errno;
     }
-    return true;
+    if (!ok) {
+        error = "cannot write " + path + ": " + (cause ? std::strerror(cause) : image.message);
+        png_image_free(&image);
+        std::remove(path.c_str());   // no half picture among the whole ones
+    }
+    return ok;
 }
 
 bool encodePng(std::vector<unsigned char>& out, const unsigned char* pixels, int width, int height, int channels) {
@@ -86,11 +136,8 @@ bool WavWriter::open(const std::string& path, std::string& error) {
     close(ignored);
     mPath = path;
     mFrames = 0;
-    mFile = std::fopen(path.c_str(), "wb");
-    if (!mFile) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    mFile = openOutput(path, error);
+    if (!mFile) return false;
     unsigned char h[44];
     header(h, 0);
     if (std::fwrite(h, 1, sizeof h, mFile) != sizeof h) {

@@ -1,7 +1,16 @@
 // H.264 + AAC into a container, over libavcodec / libavformat.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "lv/file_kind.h"
 #include "lv/image_format.h"
 #include "lv/rgba_to_yuv.h"
 #include "lv/video_out.h"
@@ -17,11 +26,61 @@ extern "C" {
 #include "lv/sample_format.h"
 }
 
+#include <cstdint>   // before x264.h, which wants it
+#include <x264.h>
+
 namespace lv {
 
 namespace {
 
 constexpr int kRate = kSampleRate;
+
+// How far one stream may run ahead of another in the muxer's queue. An
+// MP4's cover is a stream that sends one picture and no more, so the queue
+// would otherwise hold every packet for FFmpeg's default of ten seconds,
+// and a full disk would show that late.
+constexpr int64_t kMaxInterleave = AV_TIME_BASE;
+
+// The file the video is written to, and the name it takes when done.
+struct PartFile {
+    std::string target;   // the given name, through any links
+    std::string part;     // beside it, hidden; empty once settled
+};
+
+// `path` through its links, so that a link to a video is followed as an
+// open for writing would follow it.
+std::string throughLinks(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+// A new file beside `target` that is no one else's (O_EXCL), with the mode
+// of the file it will replace or, for a new name, what the umask leaves.
+// Empty with `why` set when none can be made.
+std::string createPart(const std::string& target, std::string& why) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    struct stat old {};
+    const bool replaces = stat(target.c_str(), &old) == 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string part =
+            folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
+        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) {
+            why = std::strerror(errno);
+            return {};
+        }
+        if (replaces) fchmod(fd, old.st_mode & 07777);
+        ::close(fd);
+        return part;
+    }
+    why = "no free name for a file beside it";
+    return {};
+}
 
 // Where a container keeps a cover picture: an attached picture in the
 // MP4 family (the mov muxer writes it as the iTunes 'covr' item), a file
@@ -41,15 +100,18 @@ std::string avError(int code) {
     return buffer;
 }
 
+constexpr int kMaxCoverSide = 65535;
+
 // The cover's size from its header: the mov muxer needs the dimensions of an
 // attached picture. Never decoded here, so a picture that claims a huge
 // size in a few bytes costs nothing; the bytes go out as they came in.
+
 bool pictureSize(const std::vector<unsigned char>& b, ImageFormat format, int& width, int& height) {
     auto be16 = [&](size_t at) { return int(b[at]) << 8 | int(b[at + 1]); };
     if (format == ImageFormat::Png) {   // the IHDR chunk comes first
-        if (b.size() < 24 || std::memcmp(&b[12], "IHDR", 4) != 0 || b[16] || b[17] || b[20] || b[21]) return false;
-        width = be16(18);
-        height = be16(22);
+        if (b.size() < 24 || std::memcmp(&b[12], "IHDR", 4) != 0 || b[16] & 0x80 || b[20] & 0x80) return false;
+        width = be16(16) << 16 | be16(18);
+        height = be16(20) << 16 | be16(22);
         return width > 0 && height > 0;
     }
     // JPEG: the segments up to the frame header (SOF0..SOF15 but DHT, JPG, DAC).
@@ -99,8 +161,29 @@ struct VideoWriter::Impl {
     AVStream* coverStream = nullptr;   // an attached picture, its one packet sent after the header
     std::vector<VideoChapter> chapters;
     std::vector<std::string> warnings;
+    PartFile file;
 
-    ~Impl() { release(); }
+    ~Impl() {
+        release();
+        std::string ignored;
+        settle(ignored);
+    }
+
+    // The written file takes the given name once it holds a picture; one
+    // that holds none is removed, and a video already under the name stays.
+    bool settle(std::string& error) {
+        if (file.part.empty()) return true;
+        const std::string part = std::move(file.part);
+        file.part.clear();
+        if (videoPts == 0) {
+            ::unlink(part.c_str());
+            return true;
+        }
+        if (std::rename(part.c_str(), file.target.c_str()) == 0) return true;
+        error = "cannot put the video in place as " + file.target + ": " + std::strerror(errno) + " (it is kept as " +
+                part + ")";
+        return false;
+    }
 
     void release() {
         if (oc && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) avio_closep(&oc->pb);
@@ -203,11 +286,24 @@ struct VideoWriter::Impl {
         return true;
     }
 
+    // The video is written under a name of its own beside the one given,
+    // which it takes only when it holds a picture (settle()): a render that
+    // fails or is stopped before its first frame leaves a video already
+    // there as it was. The muxer reads the file back by its name for
+    // +faststart, so that is the part's name too.
     bool startFile(std::string& error) {
         if (!(oc->oformat->flags & AVFMT_NOFILE)) {
-            int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
+            file.target = throughLinks(path);
+            std::string why;
+            file.part = createPart(file.target, why);
+            if (file.part.empty()) return fail(error, "cannot write " + path + ": " + why);
+            av_freep(&oc->url);
+            oc->url = av_strdup(("file:" + file.part).c_str());
+            if (!oc->url) return outOfMemory(error);
+            int rc = avio_open(&oc->pb, oc->url, AVIO_FLAG_WRITE);
             if (rc < 0) return fail(error, "cannot write " + path + ": " + avError(rc));
         }
+        oc->max_interleave_delta = kMaxInterleave;
         AVDictionary* muxerOptions = nullptr;
         // The index up front lets players start before the whole file arrives.
         av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
@@ -246,6 +342,11 @@ struct VideoWriter::Impl {
         const AVCodecID id = jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_PNG;
         int width = 0, height = 0;
         if (!pictureSize(options.cover, format, width, height)) return warn("the cover's header is damaged");
+        // MP4 keeps a picture's size in 16 bits.
+        if (width > kMaxCoverSide || height > kMaxCoverSide)
+            return warn("the cover is too large: " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels, and a video's cover may have at most " + std::to_string(kMaxCoverSide) +
+                        " a side");
         uint8_t* data = nullptr;
         AVDictionary* tags = nullptr;
         if (place == CoverPlace::Attachment) {
@@ -362,29 +463,77 @@ VideoWriter::~VideoWriter() {
 
 long long VideoWriter::framesWritten() const { return mImpl->videoPts; }
 
+const std::string& VideoWriter::partPath() const { return mImpl->file.part; }
+
 const std::vector<std::string>& VideoWriter::warnings() const { return mImpl->warnings; }
 
 void VideoWriter::setChapters(std::vector<VideoChapter> chapters) { mImpl->chapters = std::move(chapters); }
+
+const std::vector<std::string>& x264Presets() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const char* const* name = x264_preset_names; *name; ++name) list.push_back(*name);
+        return list;
+    }();
+    return names;
+}
+
+bool checkVideoSettings(const std::string& path, const VideoOptions& options, std::string& error) {
+    if (options.width <= 0 || options.height <= 0 || options.width % 2 || options.height % 2) {
+        error = "width and height must be even for H.264 video (got " + std::to_string(options.width) + "x" +
+                std::to_string(options.height) + ")";
+        return false;
+    }
+    if (options.fps <= 0) {
+        error = "the frame rate must be positive";
+        return false;
+    }
+    const std::vector<std::string>& presets = x264Presets();
+    if (std::find(presets.begin(), presets.end(), options.preset) == presets.end()) {
+        error = "\"" + options.preset + "\" is not an x264 preset";
+        return false;
+    }
+    // A pipe or a device is named before its name's ending: that is the mistake.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        if (const char* what = notAFile(st.st_mode)) {
+            error = std::string(what) + ": name a file for the video";
+            return false;
+        }
+    }
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!format) {
+        error = "unknown container; name the file .mp4, .mkv or .mov";
+        return false;
+    }
+    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
+    // the muxer's bare "Invalid argument" at the header.
+    if (avformat_query_codec(format, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
+        avformat_query_codec(format, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0) {
+        error = "a ." + std::string(format->name) +
+                " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov";
+        return false;
+    }
+    return true;
+}
 
 bool VideoWriter::open(const std::string& path, const VideoOptions& options, std::string& error) {
     mImpl = std::make_unique<Impl>();
     Impl& d = *mImpl;
     d.path = path;
     d.options = options;
-    if (options.width <= 0 || options.height <= 0 || options.width % 2 || options.height % 2)
-        return d.fail(error, "cannot write " + path + ": width and height must be even for H.264 video (got " +
-                                 std::to_string(options.width) + "x" + std::to_string(options.height) + ")");
-    if (options.fps <= 0) return d.fail(error, "cannot write " + path + ": the frame rate must be positive");
+    std::string why;
+    if (!checkVideoSettings(path, options, why)) return d.fail(error, "cannot write " + path + ": " + why);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        // The new file takes the old one's place without writing into it:
+        // one this user may not write stays refused as before.
+        if (access(path.c_str(), W_OK) != 0)
+            return d.fail(error, "cannot write " + path + ": " + std::strerror(errno));
+    }
 
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
-    if (rc < 0 || !d.oc)
-        return d.fail(error, "cannot write " + path + ": unknown container; name the file .mp4, .mkv or .mov");
-    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
-    // the muxer's bare "Invalid argument" at the header.
-    if (avformat_query_codec(d.oc->oformat, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
-        avformat_query_codec(d.oc->oformat, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0)
-        return d.fail(error, "cannot write " + path + ": a ." + std::string(d.oc->oformat->name) +
-                                 " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov");
+    if (rc < 0 || !d.oc) return d.fail(error, "cannot write " + path + ": out of memory");
     d.packet = av_packet_alloc();
     if (!d.packet) return d.outOfMemory(error);
     if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;
@@ -392,7 +541,12 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
         if (!value.empty() && av_dict_set(&d.oc->metadata, key.c_str(), value.c_str(), 0) < 0)
             d.warn("no memory for the " + key + " tag");
     d.addCover();
-    if (!d.startFile(error)) return false;
+    if (!d.startFile(error)) {
+        d.release();
+        std::string ignored;
+        d.settle(ignored);
+        return false;
+    }
     d.writeCover();
     return true;
 }
@@ -486,6 +640,11 @@ bool VideoWriter::close(std::string& error) {
     if (!ok && error.empty()) error = "cannot finish " + d.path;
     d.headerWritten = false;
     d.release();
+    std::string placeError;
+    if (!d.settle(placeError) && ok) {
+        error = placeError;
+        ok = false;
+    }
     return ok;
 }
 

@@ -124,6 +124,49 @@ TEST(DrawBatched, TrimmedGlowKeepsAllItsLight) {
     EXPECT_LT(changed, 200) << "of the glow's 30,000 or so pixels";
 }
 
+// One ribbon in three parts: a bright head third, a dim middle (alpha two
+// steps of the 8-bit frame: it still adds light) and a tail far too faint to
+// add anything. The batched strip leaves out the faint quads and the head's
+// triangle with no area, and not a pixel of light may go with them.
+TEST(DrawBatched, RibbonLeavesOutOnlyWhatAddsNoLight) {
+    lvtest::requireGL(WIDTH, HEIGHT);
+    lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // mode 0: textured, additive ribbons
+    gMode.setupGL();
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    Particle& p = particleControl.myList[0];
+    p.loc = Vector3D(0, 150, 0);
+    p.rr = p.gg = p.bb = 1;
+    p.myLevel = 0;
+    const int tail = Particle::MAX_TAIL_LENGTH, bright = 8, dim = 16;
+    for (int i = 0; i < tail; i++) {
+        p.x[i] = -240.0f + 20.0f * (float)i;
+        p.y[i] = 0;
+        p.z[i] = 0;
+        p.xv[i] = 0;
+        p.yv[i] = 40;   // across the trail: the ribbon's width lies along y
+        p.zv[i] = 0;
+        // The entry's alpha is 40 / 50 * per * pn (Particle::ribbonEntryValues).
+        float per = (float)(23 - i) / 24;
+        p.pn[i] = i < bright ? 1.0f : i < dim ? 2.0f / 255 / (0.8f * per) : 1e-4f;
+    }
+    std::vector<uint8_t> all = drawOnly(false);
+    std::vector<uint8_t> trimmed = drawOnly(true);
+    int changed = 0, worst = 0, lit = 0;
+    for (size_t i = 0; i < all.size(); i++) {
+        int d = std::abs((int)all[i] - (int)trimmed[i]);
+        if (d) changed++;
+        if (d > worst) worst = d;
+        if (i % 4 != 3 && all[i] > 0) lit++;
+    }
+    ASSERT_GT(lit, 5000) << "the ribbon should show";
+    EXPECT_LE(worst, 1);
+    EXPECT_LT(changed, 100);
+    // Quads 0 to 15 have a bright or dim rung (quad 0 a head of no width:
+    // one triangle); quads 16 to 22 are faint at both ends.
+    EXPECT_EQ(size_t(3 * (2 * dim - 1)), particleControl.mRibbonBatch.indices.size());
+}
+
 // The drawing moves nothing the field's hash sees, and draws the same random
 // numbers (none, in the seven modes) either way: the scripted run, with its
 // keys through four modes, a flow toggle and a recolouring, ends in the same

@@ -69,7 +69,8 @@ TEST_F(FieldDraw, WellHaloSizeTintAndCappedOpacity) {
 
 // Flat shade: d eases 20 % towards 25 - distance / 20 - 20 M; a white disc
 // of radius d - level and a grey ring from 0.75 to 1 times level + 0.75 d
-// whose opacity (on the 0..255 scale) falls with the level.
+// whose opacity (on the 0..255 scale) falls with the level; nearer shapes
+// hide farther ones.
 TEST_F(FieldDraw, FlatWellDiscAndRingFollowTheEasedSize) {
     setMode(3);
     Gravity& g = well(1, 100);
@@ -86,6 +87,18 @@ TEST_F(FieldDraw, FlatWellDiscAndRingFollowTheEasedSize) {
     EXPECT_NEAR(0.75f * (1 + 0.75f * d), minRadius(ring), 1e-4f);   // a band, not a disc
     EXPECT_NEAR(215 / 255.0f, ring[0].r, 1e-3f);
     EXPECT_NEAR(250 / 255.0f / 255, ring[0].a, 1e-5f);
+
+    // Solid, after the glow of mode 0: a near disc (radius 25) hides the ring
+    // (29 to 39 units about x = 34) of a far well drawn after it.
+    placeAtRest(gravityControl, {{Vector3D(0, 0, 100), 0}, {Vector3D(34, 0, -100), 20}});
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    for (Gravity& w : gravityControl.myList) {
+        w.M = w.distance = 0;
+        w.d = 25;
+        w.render();
+    }
+    const lvtest::RGBA centre = lvtest::pixel(kCanvas / 2, kCanvas / 2);
+    EXPECT_EQ(255, centre.r & centre.g & centre.b) << "the far ring was drawn over the near disc";
 }
 
 // A glow of half-size min + (max - min) x level in the particle's colour

@@ -62,8 +62,8 @@ TEST_F(SceneFrame, FramesStartAtLeast16MillisecondsApart) {
 }
 
 TEST_F(SceneFrame, KeysTuneTheScene) {
-    particleControl.total = 150;
-    for (int want : {50, 50}) {   // s subtracts 100 down to 0 at most
+    particleControl.total = 200;
+    for (int want : {100, 100}) {   // s subtracts 100 while more than 100 are left
         applet.keyPressed('s');
         EXPECT_EQ(particleControl.total, want);
     }
@@ -223,7 +223,8 @@ TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
 
 // From 550 the distance eases a tenth of the way a frame to 250..600 plus 20
 // a well, drawn again only when the count changes. The view is pushed back by
-// the distance, pitched by the spin less 0.25, then yawed by pi x sin(1.25 x spin).
+// the distance, pitched by the spin less 0.25, then yawed by pi x sin(1.25 x spin),
+// through a lens of the canvas's proportions.
 TEST_F(SceneLook, CameraEasesToItsDistanceThenPitchesAndYaws) {
     pov.r = 0.2f;
     const int wells[3] = {3, 3, 5};
@@ -244,6 +245,9 @@ TEST_F(SceneLook, CameraEasesToItsDistanceThenPitchesAndYaws) {
     EXPECT_NEAR(m[14], -d, 1e-3);                              // the centre, d ahead
     EXPECT_NEAR(m[6], std::sin(0.2 - 0.25), 1e-5);             // the up axis tipped by the pitch
     EXPECT_NEAR(m[8], std::sin(PI * std::sin(0.25)), 1e-5);    // the depth axis swung by the yaw
+    // The lens keeps the canvas's proportions: 640 x 480, four to three.
+    glGetFloatv(GL_PROJECTION_MATRIX, m);
+    EXPECT_NEAR(std::fabs(m[5] / m[0]), 640.0 / 480.0, 1e-4);
 }
 
 TEST_F(SceneLook, SpinDecaysToItsFloorAndHolds) {

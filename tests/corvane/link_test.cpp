@@ -96,10 +96,14 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         EXPECT_EQ(gone, 1);
         EXPECT_NE(host.canvasPixels(), served) << "the scene stood still after the server died";
 
-        // Back on the same port: a fresh source, and frames flow again.
+        // Back on the same port: a fresh source, frames flow again, and its
+        // track line comes on a fresh track connection.
+        host.mLastTrackRecord.name[0] = 0;
         cvtest::Corvane second(server);
         ASSERT_EQ(second.waitForPort(), port);
         ASSERT_TRUE(play(10.0, flowing)) << "no source attached once the server came back";
+        EXPECT_TRUE(play(5.0, [&] { return host.mLastTrackRecord.name[0] != 0; }))
+            << "the track channel was not opened again";
         EXPECT_EQ(link.attaches(), 2);
         EXPECT_EQ(gone, 1);
         EXPECT_EQ(countHaving(said, "is sending"), 2);

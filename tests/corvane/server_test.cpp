@@ -17,9 +17,11 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "corvane_process.h"
+#include "track_line.h"
 
 using cvtest::Corvane;
 using cvtest::FRAME;
@@ -44,6 +46,9 @@ std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
     bytes.resize(cvtest::readFor(fd, bytes.data(), bytes.size(), seconds, closed));
     return bytes;
 }
+
+// What the track port says while the test pattern plays.
+constexpr char kPatternLine[] = "{\"title\":\"Framing test pattern\",\"artist\":\"corvane\",\"album\":\"\"}\n";
 
 int argmax(const uint8_t* bins, int count) { return int(std::max_element(bins, bins + count) - bins); }
 
@@ -70,6 +75,9 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     EXPECT_GT(frames, kRate * seconds * 0.3) << "the steady client was held up";
     EXPECT_LE(frames, kRate * seconds + 8);
     EXPECT_TRUE(wholeFrames(stream)) << "steady client";
+    std::set<uint8_t> values;   // frame k is k mod 256: over hundreds of frames, every byte value
+    for (size_t at = 0; at < stream.size(); at += FRAME) values.insert(stream[at]);
+    EXPECT_EQ(values.size(), 256u);
 
     // Resumed: everything from the first byte of the connection on is whole
     // frames; what was kept for it is its queue and the kernel's buffers,
@@ -126,8 +134,9 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
 }
 
 // Far more short visits than the server takes clients at once, each with
-// whole frames from its first byte; after them the full 64 still fit, and
-// the 65th is turned away until one leaves.
+// whole frames from its first byte, and as many to the track port, each
+// with its line; after them the full 64 still fit, and the 65th is turned
+// away until one leaves.
 TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
     const int port = server.waitForPort();
@@ -141,6 +150,13 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
         // Some leave with unread frames (a reset), some after a half-close.
         if (visit % 2) shutdown(fd, SHUT_WR);
         close(fd);
+        // The track port's visitors read their line whole, so that they leave
+        // with a plain end of stream, no reset.
+        const int tracks = cvtest::connectClient(port + TRACK_PORT_OFFSET);
+        std::string line(sizeof kPatternLine - 1, '\0');
+        line.resize(cvtest::readFor(tracks, reinterpret_cast<uint8_t*>(line.data()), line.size(), 5.0));
+        ASSERT_EQ(line, kPatternLine) << "track visit " << visit;
+        close(tracks);
     }
     std::vector<int> clients;
     for (int i = 0; i < 64; ++i) {
@@ -174,31 +190,35 @@ TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
     for (int fd : clients) close(fd);
 }
 
+// The test pattern, and music (the demo song) whose decoding thread waits
+// for room in the sound's queue until the stop wakes it.
 TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
     for (int sig : {SIGTERM, SIGINT}) {
-        Corvane server({"--pattern", "--mute", "--rate", "200", "--port", "0"});
-        const int port = server.waitForPort();
-        ASSERT_GT(port, 0);
-        // What one player opens: two frame connections and one for the
-        // track names, counted apart.
-        const int a = cvtest::connectClient(port);
-        const int b = cvtest::connectClient(port);
-        const int names = cvtest::connectClient(port + 1);
-        uint8_t frame[FRAME];
-        ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
-        ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
-        EXPECT_TRUE(lvtest::waitFor(
-            [&] { return server.errors().find("2 frame clients and 1 track client connected") != std::string::npos; },
-            10.0))
-            << server.errors();
-        close(names);
-        server.signal(sig);
-        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << "; stderr: " << server.errors();
-        for (int fd : {a, b}) {
-            bool closed = false;
-            readAll(fd, 5.0, &closed);
-            EXPECT_TRUE(closed) << "a client's connection stayed open after " << strsignal(sig);
-            close(fd);
+        for (const char* feed : {"--pattern", "--loop"}) {
+            Corvane server({feed, "--mute", "--rate", "200", "--port", "0"});
+            const int port = server.waitForPort();
+            ASSERT_GT(port, 0);
+            // What one player opens: two frame connections and one for the
+            // track names, counted apart.
+            const int a = cvtest::connectClient(port);
+            const int b = cvtest::connectClient(port);
+            const int names = cvtest::connectClient(port + 1);
+            uint8_t frame[FRAME];
+            ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
+            ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+            EXPECT_TRUE(lvtest::waitFor(
+                [&] { return server.errors().find("2 frame clients and 1 track client connected") != std::string::npos; },
+                10.0))
+                << server.errors();
+            close(names);
+            server.signal(sig);
+            EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " " << feed << "; stderr: " << server.errors();
+            for (int fd : {a, b}) {
+                bool closed = false;
+                readAll(fd, 5.0, &closed);
+                EXPECT_TRUE(closed) << "a client's connection stayed open after " << strsignal(sig);
+                close(fd);
+            }
         }
     }
 }
@@ -293,11 +313,12 @@ TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
     EXPECT_NE(err.find("not \" 60\""), std::string::npos) << err;
     EXPECT_EQ(run({"--pattern", "--mute", "--port", "+0"}), 2);
 
-    // A port someone else holds: named, with the way out.
+    // A port someone else holds: named, with the way out (the slowest rate
+    // taken on the way).
     const int holder = cvtest::holdPort(0);
     ASSERT_GE(holder, 0);
     const std::string port = std::to_string(cvtest::portOf(holder));
-    EXPECT_EQ(run({"--pattern", "--port", port}, nullptr, &err), 1);
+    EXPECT_EQ(run({"--pattern", "--rate", "1", "--port", port}, nullptr, &err), 1);
     close(holder);
     EXPECT_NE(err.find(port), std::string::npos) << err;
     EXPECT_NE(err.find("--port"), std::string::npos) << err;

@@ -182,12 +182,13 @@ TEST(CorvaneTracks, LiveCaptureServesThePlayersTrackOrTheSource) {
 }
 
 TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {
-    // Control characters escaped, bytes that are not UTF-8 replaced, and a
-    // field far too long cut so the line still fits.
-    const lv::TrackMeta odd = meta(std::string("a\x01z\x7F\n\"\\/"), "bad \xFF\xC0\xAF end", std::string(3000, '\x02'));
+    // Control characters escaped (up to the last, 0x1F), bytes that are not
+    // UTF-8 replaced, and a field far too long cut so the line still fits.
+    const lv::TrackMeta odd =
+        meta(std::string("a\x01\x1Fz\x7F\n\"\\/"), "bad \xFF\xC0\xAF end", std::string(3000, '\x02'));
     const std::string line = trackLine(odd);
     EXPECT_LE(line.size(), TRACK_LINE_MAX);
-    const std::string start = "{\"title\":\"a\\u0001z\\u007f\\n\\\"\\\\/\",\"artist\":\"bad ";
+    const std::string start = "{\"title\":\"a\\u0001\\u001fz\\u007f\\n\\\"\\\\/\",\"artist\":\"bad ";
     EXPECT_EQ(line.substr(0, start.size()), start);
     lv::TrackMeta back;
     ASSERT_TRUE(parseTrackLine(line, back)) << line;
@@ -199,11 +200,12 @@ TEST(TrackLine, WhatTheServerWritesReadsBackWithinTheBound) {
     ASSERT_TRUE(parseTrackLine(trackLine(meta(std::string("a\0b", 3), "", "")), back));
     EXPECT_EQ(back.title, "a\xEF\xBF\xBD" "b");
 
-    // Escapes and members a reader must take, whatever their order.
+    // Escapes (up to the last pair of surrogates) and members a reader must
+    // take, whatever their order.
     ASSERT_TRUE(parseTrackLine(" { \"n\": -1.5e3, \"x\": [true, {\"y\": null}], \"album\":\"C\", "
-                               "\"title\" : \"q\\u00e9\\ud83c\\udfb5\\/\" }\r\n",
+                               "\"title\" : \"q\\u00e9\\ud83c\\udfb5\\udbff\\udfff\\/\" }\r\n",
                                back));
-    expectTrack(back, meta("q\xC3\xA9\xF0\x9F\x8E\xB5/", "", "C"), "members");
+    expectTrack(back, meta("q\xC3\xA9\xF0\x9F\x8E\xB5\xF4\x8F\xBF\xBF/", "", "C"), "members");
 
     // Every form of JSON number, skipped.
     for (const char* number : {"0", "-0", "7", "-12", "0.5", "-0.0e-0", "1e9", "1E+10", "2.5e-3", "10",

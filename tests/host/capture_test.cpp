@@ -107,9 +107,20 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("unknown capture source \"no.such.source\""), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.err.find("lvtest.monitor"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("--capture takes a sound source, not a file"), std::string::npos) << unknown.err;
+    // PULSE_SERVER is named when it named the server tried, and only then.
     auto none = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("no sound server"), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("PULSE_SERVER=unix:/nonexistent/socket"), std::string::npos) << none.err;
+    lvtest::TempDir empty;
+    auto unset = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=", "XDG_RUNTIME_DIR=" + empty.path(),
+                                                           "PULSE_RUNTIME_PATH=" + empty.path(), "HOME=" + empty.path(),
+                                                           "PULSE_CLIENTCONFIG=/dev/null", "DISPLAY="});
+    EXPECT_EQ(unset.status, 1);
+    EXPECT_NE(unset.err.find("no sound server"), std::string::npos) << unset.err;
+    EXPECT_NE(unset.err.find("is PulseAudio or PipeWire running?"), std::string::npos) << unset.err;
+    EXPECT_EQ(unset.err.find("PULSE_SERVER"), std::string::npos) << unset.err;
 }
 
 // The user picks another output: unnamed capture moves to its monitor, and

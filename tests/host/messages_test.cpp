@@ -76,10 +76,16 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     lvtest::makeTone(dir / "whole.mp3", 20.0);
     lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
     lvtest::makeTone(dir / "good.flac", 0.5);
+    // No sound: an Ogg file whose stream ends before its first packet, and a video alone.
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "anullsrc", "-t", "0", dir / "silent.ogg"})
+                  .status, 0);
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=0.2:s=32x32", dir / "video.mkv"})
+                  .status, 0);
     // Nothing ever writes into the pipe: opening it for reading would wait forever.
     ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
     const std::vector<std::string> files = {dir / "empty.mp3", dir / "notes.mp3", dir / "noise.mp3", dir / "alien.wav",
-                                            dir / "pipe.mp3",  dir / "cut.mp3",   dir / "good.flac"};
+                                            dir / "pipe.mp3",  dir / "silent.ogg", dir / "video.mkv",
+                                            dir / "cut.mp3",   dir / "good.flac"};
     const struct {
         const char* file;
         const char* says;
@@ -87,13 +93,16 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
                  {"notes.mp3", "it holds text, not audio"},
                  {"noise.mp3", "not an audio file FFmpeg can read"},
                  {"alien.wav", "its audio is in a format this build of FFmpeg cannot decode"},
-                 {"pipe.mp3", "it is a named pipe, not a file"}};
+                 {"pipe.mp3", "it is a named pipe, not a file"},
+                 {"silent.ogg", "it holds no sound"},
+                 {"video.mkv", "it holds no sound"}};
     const auto render = renderSays(dir, files);
     const auto server = corvaneSays(files);
     EXPECT_EQ(render.status, 3) << render.err;
     EXPECT_EQ(server.status, 0) << server.err;
-    EXPECT_NE(render.err.find("6 files did not play in full:"), std::string::npos) << render.err;
-    EXPECT_NE(render.err.find("\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
+    // The summary tells the files that never played from the one that stopped early.
+    EXPECT_NE(render.err.find("7 files were skipped:"), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("1 file did not play in full:\n  " + dir / "cut.mp3"), std::string::npos) << render.err;
     EXPECT_NE(render.out.find("wrote "), std::string::npos) << "the video is kept all the same";
     for (const auto& c : cases) {
         const std::string line = lineAbout(render.err, c.file);
@@ -179,6 +188,55 @@ TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
         EXPECT_GT(left - sinceStart, 0.5 * (atPaceNow - sinceStart)) << line;
     }
     EXPECT_GE(count, 11);
+
+    // The rate itself: a frame stalled for a second after six seconds at 50
+    // frames a second weighs as a second among the three it remembers.
+    RecentRate rate;
+    for (int i = 0; i < 60; ++i) rate.add(5, 0.1);
+    EXPECT_NEAR(rate.framesPerSecond(), 50.0, 1e-6);
+    rate.add(1, 1.0);
+    EXPECT_GT(rate.framesPerSecond(), 30.0);
+}
+
+// The line on a terminal, for a render of three hours going at a third of
+// real time, in terminals 120, 80 and 40 columns wide: it never reaches
+// the last column (where the terminal would wrap it, and every redraw
+// would scroll a new line), the bar gives way before the figures, the
+// speed is the average the closing line gives, and hours read as hours.
+TEST(Messages, TheProgressLineFitsItsTerminal) {
+    constexpr int fps = 60;
+    constexpr long long total = 3LL * 3600 * fps;
+    for (const int columns : {120, 80, 40}) {
+        SCOPED_TRACE(std::to_string(columns) + " columns");
+        double clock = 0.0;
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        {
+            Progress progress(total, fps, {true, 10.0, [&] { return clock; }, out, [&] { return columns; }});
+            for (long long i = 1; i <= 600; ++i) {
+                clock += 3.0 / fps;
+                progress.update(i);
+            }
+        }
+        std::fclose(out);
+        const std::string all(text, size);
+        std::free(text);
+        std::string last;
+        for (size_t at = all.find('\r'); at != std::string::npos; at = all.find('\r', at + 1)) {
+            std::string line = all.substr(at + 1, all.find('\r', at + 1) - at - 1);
+            ASSERT_EQ(line.find('\n'), std::string::npos) << line;
+            if (line.size() >= 3 && line.compare(line.size() - 3, 3, "\033[K") == 0) line.resize(line.size() - 3);
+            EXPECT_LT(line.size(), size_t(columns)) << line;
+            last = line;
+        }
+        ASSERT_FALSE(last.empty()) << "no line drawn";
+        EXPECT_NE(last.find("0.33x"), std::string::npos) << last;
+        // 647400 frames at 20 a second: 8 h 59 min 30 s.
+        EXPECT_NE(last.find("ETA 8:59:3"), std::string::npos) << last;
+        EXPECT_EQ(last.find('[') != std::string::npos, columns >= 120) << last;
+        EXPECT_EQ(last.find("fps") != std::string::npos, columns >= 80) << last;
+    }
 }
 
 // --help states what the command line decides, and the command line keeps
@@ -193,7 +251,11 @@ TEST(Messages, TheHelpSaysWhichOptionsGoTogetherAndWhatEachExitStatusMeans) {
                              "--capture takes no files", "--source corvane takes neither files nor --capture",
                              "2 a mistake on the command line", "3 a render finished, but files were skipped",
                              "a plain line about every 10 seconds",
-                             "--mute, --no-audio keep the sound device closed (the music runs silently; corvane's word too)"})
+                             "--mute, --no-audio keep the sound device closed (the music runs silently; corvane's "
+                             "word too)",
+                             // both keys the plug-in takes for each, and the player's own
+                             "/, ? help panel on and off", "+, = more input gain", "q antialiasing on and off",
+                             "n, Right next track (on the last one, nothing)", "Esc, Ctrl+Q quit"})
         EXPECT_NE(help.find(said), std::string::npos) << said << "\nin: " << help;
     TempDir dir;
     const std::vector<std::vector<std::string>> refused = {

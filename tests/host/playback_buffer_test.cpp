@@ -56,6 +56,17 @@ TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     EXPECT_EQ(at(1000), 4096);
     EXPECT_TRUE(s.over);
     EXPECT_EQ(at(40), 4096);
+
+    // Pushes that run past the end of the queue go on at its start, and the
+    // device gets them in order.
+    PlaybackBuffer small(5, 0);
+    small.startTrack(one);
+    for (size_t from = 0; from < 12; from += 3) {
+        ASSERT_TRUE(small.push(&ramp[from * 2], 3));
+        small.pull(out.data(), 3, t0, 0);
+        const std::vector<float> want(ramp.begin() + long(from * 2), ramp.begin() + long(from * 2 + 6));
+        EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 6), want) << "from frame " << from;
+    }
 }
 
 // Captured sound is heard as it comes, unless the picture is held back
@@ -90,4 +101,65 @@ TEST(PlaybackBuffer, CapturedSoundIsShownTheDelayLater) {
     capture(kDelay);
     b.snapshot(t0, s);
     EXPECT_EQ(b.trackMeta(s.track).title, "Named");
+}
+
+// A skip jumps to the track queued after the one heard; on the last track
+// it changes nothing, and the track plays to its end.
+TEST(PlaybackBuffer, ASkipJumpsToTheNextTrackAndOnTheLastOneChangesNothing) {
+    // Track one's frames hold 1000 + their position, track two's 2000 + it.
+    std::vector<float> one(1000 * 2), two(1000 * 2);
+    for (size_t i = 0; i < 1000; ++i) {
+        one[i * 2] = one[i * 2 + 1] = 1000.0f + float(i);
+        two[i * 2] = two[i * 2 + 1] = 2000.0f + float(i);
+    }
+    PlaybackBuffer b(8192, 8192);
+    b.startTrack(lv::TrackMeta{});
+    ASSERT_TRUE(b.push(one.data(), 1000));
+    b.startTrack(lv::TrackMeta{});
+    ASSERT_TRUE(b.push(two.data(), 1000));
+    b.finish();
+
+    std::vector<float> out(100 * 2);
+    PlaybackBuffer::Snapshot s;
+    const PlaybackBuffer::Clock::time_point t0 = PlaybackBuffer::Clock::now();
+    b.pull(out.data(), 100, t0, 0);
+    b.snapshot(t0, s);
+    EXPECT_EQ(s.track, 0);
+    b.skip();
+    b.pull(out.data(), 100, t0, 0);
+    EXPECT_EQ(out[0], 2000.0f) << "the rest of track one is dropped";
+    b.snapshot(t0 + std::chrono::milliseconds(3), s);   // 132 frames on: into the second pull
+    EXPECT_EQ(s.track, 1);
+    b.skip();
+    for (float expected = 2100.0f; expected < 3000.0f; expected += 100.0f) {
+        b.pull(out.data(), 100, t0, 0);
+        EXPECT_EQ(out[0], expected) << "the last track plays on";
+        EXPECT_EQ(out[99 * 2], expected + 99.0f);
+    }
+    b.snapshot(t0 + std::chrono::seconds(1), s);
+    EXPECT_EQ(s.track, 1);
+    EXPECT_TRUE(s.over) << "and ends where it ends";
+
+    // Before the end is known, the decoding thread answers a skip: the next
+    // chunk is refused whole, then either the next track starts (and what
+    // was queued of this one is dropped) or none follows and the chunk is
+    // pushed again, the track going on without a gap.
+    for (const bool follows : {true, false}) {
+        PlaybackBuffer c(8192, 8192);
+        c.startTrack(lv::TrackMeta{});
+        ASSERT_TRUE(c.push(one.data(), 500));
+        c.pull(out.data(), 100, t0, 0);
+        c.skip();
+        EXPECT_FALSE(c.push(one.data() + 500 * 2, 500));
+        if (follows) {
+            c.startTrack(lv::TrackMeta{});
+            ASSERT_TRUE(c.push(two.data(), 1000));
+        } else {
+            c.lastTrack();
+            ASSERT_TRUE(c.push(one.data() + 500 * 2, 500));
+        }
+        c.pull(out.data(), 100, t0, 0);
+        EXPECT_EQ(out[0], follows ? 2000.0f : 1100.0f) << follows;
+        EXPECT_TRUE(c.push(one.data(), 1)) << "the skip is answered";
+    }
 }

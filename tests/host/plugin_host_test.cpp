@@ -88,12 +88,16 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     }
 
     // A track without art: a null handle, and the plug-in draws no cover.
+    // Its title is too long for the record: cut before the surrogate pair
+    // that would end one unit past the record's 255.
     lv::TrackMeta bare;
-    bare.title = "Bare";
+    bare.title = std::string(254, 'a') + "\xF0\x9F\x8E\xB5";
     const int coverRequests = host.mCoverRequests;
     host.changeTrack(bare);
     EXPECT_EQ(host.mCoverRequests, coverRequests + 1);
     EXPECT_TRUE(host.mLastCoverAnswer.empty());
     EXPECT_EQ(host.mLastCoverFormat, 0u);
+    EXPECT_EQ(host.mLastTrackRecord.name[0], 254);
+    EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), std::string(254, 'a'));
     host.hide();
 }

@@ -1,12 +1,23 @@
 // The player as a program rendering offline: the video it writes as ffprobe
 // sees it, the same frames every time, damaged files in the list, and the
 // messages of a player that cannot do what it was asked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "audio_constants.h"
 #include "program_test_support.h"
@@ -33,19 +44,86 @@ std::string frameFile(const std::string& folder, int i) {
     return folder + name;
 }
 
+// The player with a Ctrl+C already waiting for it: blocked and pending when
+// it starts, so it arrives the moment the player takes the stop signals in
+// hand, before the first frame, as a quick Ctrl+C would.
+lvtest::RunResult runInterruptedAtOnce(const std::vector<std::string>& args, const TempDir& dir) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string err = dir / "interrupted.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigprocmask(SIG_BLOCK, &stop, nullptr);
+        raise(SIGINT);
+        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    lvtest::RunResult r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = lvtest::readFile(err);
+    fs::remove(err);
+    return r;
+}
+
+// The player in a pseudo-terminal `columns` wide: all it wrote there.
+std::string runInTerminal(const std::vector<std::string>& args, int columns) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_col = (unsigned short)columns;
+    size.ws_row = 24;
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        unsetenv("COLUMNS");
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string text;
+    if (pid < 0) return text;
+    char buffer[4096];
+    for (;;) {   // until the player is gone and the terminal says so (EIO)
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 120000) <= 0) break;
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, size_t(n));
+    }
+    close(master);
+    waitpid(pid, nullptr, 0);
+    return text;
+}
+
 }  // namespace
 
 // A folder with a damaged file: the damaged one is skipped with a message
-// and the five seconds of the other become 300 frames of H.264 with AAC.
+// and the five seconds of the other become 300 frames of H.264 with AAC,
+// whose two channels are the music's: a tone on the left, silence on the
+// right.
 TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     TempDir dir;
     fs::create_directories(dir / "in");
     lvtest::writeFile(dir / "in/01 broken.mp3", "no music in here\n");
-    lvtest::makeTone(dir / "in/02 five.flac", 5.0);
+    std::vector<float> leftOnly(SAMPLE_RATE * 5 * 2, 0.0f);
+    for (size_t i = 0; i < leftOnly.size(); i += 2)
+        leftOnly[i] = 0.5f * float(std::sin(2 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
+    lvtest::writeWav(dir / "in/02 five.wav", leftOnly);
     auto r = run({player(), "--render", dir / "out/five.mp4", "--size", "320x200", dir / "in"});
     ASSERT_EQ(r.status, 3) << "a file did not play: " << r.err;
     EXPECT_NE(r.out.find("wrote " + (dir / "out/five.mp4")), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("01 broken.mp3"), std::string::npos) << r.err;
+    // A file that never played is not one that played in part.
+    EXPECT_NE(r.err.find("1 file was skipped:"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("did not play in full"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\r'), std::string::npos) << "not a terminal: no progress line\n" << r.err;
     const std::string video = probe(dir / "out/five.mp4", "stream=codec_name,pix_fmt,width,height,nb_read_frames");
     for (const char* want : {"codec_name=h264", "pix_fmt=yuv420p", "width=320\nheight=200", "nb_read_frames=300",
@@ -54,10 +132,64 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     const std::string format = probe(dir / "out/five.mp4", "format=duration");
     ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
     EXPECT_NEAR(std::stod(format.substr(9)), 5.0, 0.05);
+    EXPECT_EQ(probe(dir / "out/five.mp4", "stream=start_time"), "start_time=0.000000\nstart_time=0.000000\n")
+        << "the pictures and the sound start together";
+    const std::string sound =
+        run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out/five.mp4", "-f", "f32le", "-ac", "2", "-"}).out;
+    EXPECT_GE(sound.size() / 8, size_t(5 * SAMPLE_RATE)) << "the end of the sound is missing";
+    double power[2] = {0, 0};
+    for (size_t at = 0; at + 4 <= sound.size(); at += 4) {
+        float sample;
+        std::memcpy(&sample, &sound[at], 4);
+        power[at / 4 % 2] += double(sample) * sample;
+    }
+    EXPECT_GT(power[0], 1000.0 * power[1]) << "left " << power[0] << ", right " << power[1];
 
     auto nothing = run({player(), "--render", dir / "none.mp4", dir / "in/01 broken.mp3"});
     EXPECT_EQ(nothing.status, 1);
     EXPECT_NE(nothing.err.find("nothing could be played"), std::string::npos) << nothing.err;
+}
+
+// A folder plays every file FFmpeg plays (a tracker module, a Wave64 file),
+// once each however its links loop, and names once the one it cannot play.
+// Sound missing from a file, in its middle or at its end, makes the render's
+// exit status 3 whatever the file's header.
+TEST(Render, AFolderPlaysEachFileOnceAndFilesMissingSoundAreNamed) {
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    lvtest::makeTone(dir / "in/01 tone.flac", 1.0);
+    lvtest::writeFile(dir / "in/02 song.xm", lvtest::trackerModule(16));   // about 2 s
+    lvtest::makeTone(dir / "in/03 wave.w64", 0.5);
+    lvtest::writeFile(dir / "in/04 broken.xm", "not a module\n");
+    fs::create_directory_symlink(".", dir / "in/self");
+    fs::create_directory_symlink(".", dir / "in/again");
+    auto r = run({player(), "--render", dir / "folder.mkv", "--size", "64x64", "--fps", "10", dir / "in"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::string broken = "lumenvortex: cannot play " + dir / "in/04 broken.xm";
+    EXPECT_NE(r.err.find(broken), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(broken, r.err.find(broken) + 1), std::string::npos) << "named twice:\n" << r.err;
+    const std::string format = probe(dir / "folder.mkv", "format=duration");
+    ASSERT_EQ(format.rfind("duration=", 0), 0u) << format;
+    EXPECT_NEAR(std::stod(format.substr(9)), 3.5, 0.2);
+    const std::string chapters = probe(dir / "folder.mkv", "chapter=start_time");
+    EXPECT_EQ(std::count(chapters.begin(), chapters.end(), '\n'), 3) << chapters;
+
+    // Variable bit rate with no Xing header: nothing states the length.
+    ASSERT_EQ(run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=20", "-c:a", "libmp3lame", "-q:a",
+                   "4", "-write_xing", "0", dir / "vbr.mp3"}).status, 0);
+    std::string mp3 = lvtest::readFile(dir / "vbr.mp3");
+    std::fill(mp3.begin() + long(mp3.size() * 3 / 10), mp3.begin() + long(mp3.size() * 7 / 10), '\0');
+    lvtest::writeFile(dir / "vbr.mp3", mp3);
+    lvtest::makeTone(dir / "cut.wav", 4.0);
+    const std::string wav = lvtest::readFile(dir / "cut.wav");
+    lvtest::writeFile(dir / "cut.wav", wav.substr(0, wav.size() / 2));
+    for (const std::string file : {"vbr.mp3", "cut.wav"}) {
+        auto damaged = run({player(), "--render", dir / "damaged.mkv", "--size", "64x64", "--fps", "10", dir / file});
+        EXPECT_EQ(damaged.status, 3) << damaged.err;
+        EXPECT_NE(damaged.err.find(file + (file == "vbr.mp3" ? " is damaged: 8 s missing after 0:06"
+                                                              : " stops at 0:02 of the 0:04 its header states")),
+                  std::string::npos) << damaged.err;
+    }
 }
 
 // Also with the ES renderer, whose renders are as repeatable, and whose
@@ -90,8 +222,11 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
         ASSERT_EQ(a, lvtest::readFile(frame("b", i))) << "frame " << i << " differs between the two renders";
     }
     EXPECT_NE(lvtest::readFile(frame("a", 0)), lvtest::readFile(frame("a", 44))) << "the picture never moved";
-    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte header.
+    // The sound beside the frames: 1.5 s of 16-bit stereo after a 44-byte
+    // header that says so, down to its bytes a second.
     EXPECT_EQ(fs::file_size(dir / "a/audio.wav"), 44u + SAMPLE_RATE * 3 / 2 * 4u);
+    EXPECT_EQ(probe(dir / "a/audio.wav", "stream=codec_name,sample_rate,channels,bit_rate"),
+              "codec_name=pcm_s16le\nsample_rate=44100\nchannels=2\nbit_rate=1411200\n");
 }
 
 // The plug-in's clock against the video's: the track overlay (the cover 20
@@ -153,22 +288,37 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
 }
 
+// A mistake on the command line is exit 2 with one sentence (and the
+// pointer to --help), said before anything is opened or written.
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     TempDir dir;
     // A player copied away from its plug-in says where it looked.
     fs::copy_file(player(), dir / "lumenvortex");
+    // Nothing reads these pipes: opening one to write would wait for ever.
+    ASSERT_EQ(mkfifo((dir / "pipe.mkv").c_str(), 0600), 0);
+    fs::create_directories(dir / "sound-pipe");
+    ASSERT_EQ(mkfifo((dir / "sound-pipe/audio.wav").c_str(), 0600), 0);
+    fs::create_directories(dir / "frame-pipe");
+    ASSERT_EQ(mkfifo((dir / "frame-pipe/frame-000000.png").c_str(), 0600), 0);
+    lvtest::writeFile(dir / "song.mp3", "");
     const struct {
         std::vector<std::string> args, env;
         int status;
         std::string says;
     } cases[] = {
+        // Outputs that are no files, in the words used of such inputs.
+        {{player(), "--render", dir / "pipe.mkv", "--duration", "0.1"}, {}, 2,
+         "--render " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
+        {{player(), "--render", "/dev/null", "--duration", "0.1"}, {}, 2, "it is a device or socket, not a file"},
+        {{player(), "--frames", dir / "sound-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
+        {{player(), "--frames", dir / "frame-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
         {{player(), "--colour"}, {}, 2, "--help"},
         {{player(), "--render", dir / "x.mp4", "--fps"}, {}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.
         {{player(), "--render", dir / "x.mp4", "--size", "321x200"}, {}, 2, "even"},
         {{player(), "--render", dir / "x.mp4", "--size", "320x201"}, {}, 2, "even"},
         // Faster than the plug-in draws: its clock would run ahead of the video.
-        {{player(), "--render", dir / "x.mp4", "--fps", "120"}, {}, 2, "1 to 60"},
+        {{player(), "--render", dir / "x.mp4", "--fps", "61", "--duration", "0.1"}, {}, 2, "1 to 60"},
         {{player(), "--render", dir / "x.mp4", "--fps", "0"}, {}, 2, "1 to 60"},
         // Numbers are the whole text: no spaces around them, no other bases.
         {{player(), "--render", dir / "x.mp4", "--fps", " 60"}, {}, 2, "not \" 60\""},
@@ -179,7 +329,15 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", dir / "x.mp4", "--duration", "1e-4"}, {}, 2, "from 0.001"},
         {{player(), "--render", dir / "x.mp4", "--renderer", "opengl"}, {}, 2, "reference, batched or gles"},
         // The muxer alone would only say "Invalid argument", at the header.
-        {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 1, "name the file .mp4, .mkv or .mov"},
+        {{player(), "--render", dir / "x.webm", "--duration", "0.1"}, {}, 2, "name the file .mp4, .mkv or .mov"},
+        {{player(), "--render", dir / "x", "--duration", "0.1"}, {}, 2, "name the file .mp4, .mkv or .mov"},
+        // x264 alone would print its own error and fail once the render began.
+        {{player(), "--render", dir / "x.mp4", "--preset", "fast2"}, {}, 2,
+         "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
+         "veryslow, placebo), not \"fast2\""},
+        {{player(), "--render", ""}, {}, 2, "--render takes a file name"},
+        {{player(), "--frames="}, {}, 2, "--frames takes a folder name"},
+        {{player(), "--capture", dir / "song.mp3"}, {}, 2, "--capture takes no files"},
         {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},
         {{player(), "--no-audio"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, 1, "no display: use --render"},   // the old word
         // The picture held back against live sound only: a file keeps its exact sync.
@@ -193,7 +351,32 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         auto r = run(c.args, c.env);
         EXPECT_EQ(r.status, c.status) << c.args[1];
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
+        if (c.status != 2) continue;
+        EXPECT_EQ(r.err.rfind("lumenvortex: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("\nlumenvortex --help lists the options\n"), std::string::npos) << r.err;
+        for (const char* made : {"x.mp4", "x.webm", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
     }
+    // Options that do nothing in the mode chosen are no mistake: a line
+    // each, and the run goes on.
+    const auto render = run({player(), "--render", dir / "idle.mp4", "--size", "64x64", "--duration", "0.1",
+                             "--fullscreen", "--mute", "--loop"});
+    EXPECT_EQ(render.status, 0) << render.err;
+    for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
+                             "lumenvortex: --mute does nothing with --render: a render opens no sound device",
+                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
+        EXPECT_NE(render.err.find(line), std::string::npos) << line << "\nin:\n" << render.err;
+    const auto pngs = run({player(), "--frames", dir / "idle", "--size", "64x64", "--duration", "0.1", "--crf", "20"});
+    EXPECT_EQ(pngs.status, 0) << pngs.err;
+    EXPECT_NE(pngs.err.find("--crf does nothing with --frames alone: only a --render video is encoded\n"),
+              std::string::npos) << pngs.err;
+    const auto window = run({player(), "--duration", "5", "--fps", "30", dir / "none.mp3"}, {"DISPLAY="});
+    EXPECT_NE(window.err.find("lumenvortex: --duration does nothing in a window: only a render (--render, --frames) "
+                              "stops early\n"), std::string::npos) << window.err;
+    EXPECT_NE(window.err.find("lumenvortex: --fps does nothing in a window"), std::string::npos) << window.err;
+    EXPECT_EQ(run({player(), "--render", dir / "quiet.mp4", "--size", "64x64", "--duration", "0.1"}).err.find(
+                  "does nothing"), std::string::npos) << "nothing to say without such options";
+
     // A render never writes over the music it plays, by whatever name.
     lvtest::makeTone(dir / "song.mp4", 0.3);
     fs::create_symlink(dir / "song.mp4", dir / "link.mp4");
@@ -213,4 +396,75 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
                      {"LUMENVORTEX_PLUGIN=" + fs::path(player()).parent_path().string()});
     EXPECT_EQ(found.status, 0) << found.err;
     EXPECT_TRUE(fs::exists(dir / "f/frame-000000.png"));
+}
+
+// A render that stops before its first frame leaves a video already under
+// its name as it was, and no half-written file beside it: another output
+// that cannot be made, music that gives no sound, a Ctrl+C at once.
+TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 1.0);
+    // A WAV that opens, and holds no sound.
+    lvtest::writeWav(dir / "silent.wav", {});
+    ASSERT_EQ(run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"}).status, 0);
+    ASSERT_EQ(chmod((dir / "keep.mp4").c_str(), 0640), 0);
+    const std::string kept = lvtest::readFile(dir / "keep.mp4");
+    auto unchanged = [&](const std::string& how) {
+        EXPECT_TRUE(lvtest::readFile(dir / "keep.mp4") == kept) << how << ": the video was changed";
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"keep.mp4", "silent.wav", "tone.flac"})) << how;
+    };
+    auto frames = run({player(), "--render", dir / "keep.mp4", "--frames", "/dev/null", dir / "tone.flac"});
+    EXPECT_EQ(frames.status, 1) << frames.err;
+    EXPECT_NE(frames.err.find("/dev/null"), std::string::npos) << frames.err;
+    unchanged("--frames /dev/null");
+
+    auto silent = run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "silent.wav"});
+    EXPECT_EQ(silent.status, 1) << silent.err;
+    EXPECT_NE(silent.err.find("nothing could be played"), std::string::npos) << silent.err;
+    unchanged("no sound");
+
+    auto stopped = runInterruptedAtOnce({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"},
+                                        dir);
+    EXPECT_EQ(stopped.status, 128 + SIGINT) << stopped.err;
+    EXPECT_NE(stopped.err.find("stopped by Ctrl+C before the first frame"), std::string::npos) << stopped.err;
+    unchanged("Ctrl+C");
+
+    // A render that draws takes the name over, and the mode of the file it replaces.
+    auto again = run({player(), "--render", dir / "keep.mp4", "--size", "64x64", "--duration", "0.5",
+                      dir / "tone.flac"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(probe(dir / "keep.mp4", "stream=nb_read_frames").find("nb_read_frames=30"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "keep.mp4").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// The line of progress in a terminal 80 columns wide, from the player
+// itself: every redraw fits on the one line, however far the render is.
+TEST(Render, TheProgressLineFitsAnEightyColumnTerminal) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 2.0);
+    const std::string text = runInTerminal(
+        {player(), "--render", dir / "out.mp4", "--size", "64x64", "--fps", "30", dir / "tone.flac"}, 80);
+    ASSERT_NE(text.find("wrote "), std::string::npos) << text;
+    int drawn = 0;
+    std::string line;
+    for (char c : text + "\n") {
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        const size_t clear = line.find("\033[K");
+        if (clear != std::string::npos) line.erase(clear, 3);
+        // The closing line ("wrote ...") holds the path and may wrap; the progress may not.
+        if (line.find('%') != std::string::npos && line.rfind("wrote ", 0) != 0) {
+            ++drawn;
+            EXPECT_LT(line.size(), 80u) << line;
+        }
+        line.clear();
+    }
+    EXPECT_GT(drawn, 0) << text;
 }

@@ -4,12 +4,15 @@
 // ffprobe from MP4 and Matroska files the player writes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "lv/media.h"
 #include "lv/video_out.h"
 #include "program_test_support.h"
 #include "test_pictures.h"
 #include "video_tags.h"
 
+namespace fs = std::filesystem;
 using lvtest::run;
 using lvtest::TempDir;
 
@@ -76,14 +79,66 @@ TEST(VideoTags, APlayListGetsBothTitlesAndAChapterAtEachTrack) {
     EXPECT_EQ(chapters(dir / "cut.mp4"), "");
 }
 
-// A long list's title keeps whole titles and says there are more.
+// A long list's title keeps whole titles and says there are more; one of
+// exactly 120 bytes is whole, and one too long on its own is cut at a word,
+// never inside a character.
 TEST(VideoTags, ALongListsTitleEndsInAnEllipsis) {
     EXPECT_EQ(joinTitles({"A", "B", "C"}), "A, B, C");
+    const std::string full(117, 'x');
+    EXPECT_EQ(joinTitles({full, "B"}), full + ", B");
     const std::string joined = joinTitles(std::vector<std::string>(40, "Ünïcode title"));
     const std::string end = "Ünïcode title, Ünïcode title …";
     EXPECT_LE(joined.size(), 130u);
     ASSERT_GT(joined.size(), end.size());
     EXPECT_EQ(joined.substr(joined.size() - end.size()), end);
+
+    std::string words;
+    while (words.size() < 1000) words += "Ünïcode ";
+    for (const std::string& one : {joinTitles({words, "B"}), boundTag(words), boundTag(std::string(500, 'x'))}) {
+        EXPECT_LE(one.size(), 130u);
+        EXPECT_EQ(one.substr(one.size() - 4), " …") << one;
+    }
+    EXPECT_EQ(boundTag(words).find("Ünïcode …"), boundTag(words).size() - std::string("Ünïcode …").size());
+    const std::string bounded = boundTag(std::string("a") + std::string(119, 'b').replace(118, 1, "é"));
+    EXPECT_EQ(bounded, std::string("a") + std::string(118, 'b') + " …");
+    EXPECT_EQ(boundTag("short"), "short");
+    EXPECT_EQ(sharedArtist({"A", "", "A"}), "A");
+    EXPECT_EQ(sharedArtist({"A", "B"}), "Various Artists");
+}
+
+// A title of 120 KB, on its own and in a list: the video's title and the
+// chapter names keep to the length a library shows.
+TEST(VideoTags, AHugeTitleIsCutShortInTheTagsAndChapters) {
+    TempDir dir;
+    std::string huge;
+    while (huge.size() < 120 * 1024) huge += "lá lá ";
+    lvtest::makeTone(dir / "1.flac", 0.5, {{"title", huge}, {"artist", huge}});
+    lvtest::makeTone(dir / "2.flac", 0.5, {{"title", huge}});
+    auto r = run({player(), "--render", dir / "huge.mkv", "--size", "64x64", dir / "1.flac", dir / "2.flac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string all = tags(dir / "huge.mkv") + chapters(dir / "huge.mkv");
+    EXPECT_LT(all.size(), 1000u) << all.substr(0, 1000);
+    EXPECT_NE(all.find("lá lá …"), std::string::npos) << all.substr(0, 1000);
+}
+
+// The tracks of one album are named by it: the album is the video's title,
+// and the artist the one they share, or "Various Artists".
+TEST(VideoTags, AFolderOfOneAlbumIsNamedByItsAlbum) {
+    TempDir dir;
+    for (const char* folder : {"one", "various"}) {
+        fs::create_directories(dir / folder);
+        for (int i = 1; i <= 3; ++i) {
+            const std::string artist = std::string(folder) == "one" || i == 1 ? "Zoë" : "Guest " + std::to_string(i);
+            lvtest::makeTone(dir / folder + "/0" + std::to_string(i) + ".flac", 0.3,
+                             {{"title", "Track 0" + std::to_string(i)}, {"artist", artist}, {"album", "Été"}});
+        }
+        auto r = run({player(), "--render", dir / folder + ".mp4", "--size", "64x64", dir / folder});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_EQ(tags(dir / "one.mp4"), "Été,Zoë,Été\n");
+    EXPECT_EQ(tags(dir / "various.mp4"), "Été,Various Artists,Été\n");
+    EXPECT_EQ(chapters(dir / "one.mp4"), "0.000000,0.300000,Track 01\n0.300000,0.600000,Track 02\n"
+                                         "0.600000,0.900000,Track 03\n");
 }
 
 // A cover the muxer cannot use is left out with a warning; the video, its
@@ -109,4 +164,16 @@ TEST(VideoTags, ABrokenCoverIsLeftOutAndTheVideoStillWritten) {
     EXPECT_EQ(streams(dir / "broken.mp4"), "h264,0\naac,0\nbin_data,0\n");
     EXPECT_EQ(tags(dir / "broken.mp4"), kTitle + "\n");
     EXPECT_EQ(chapters(dir / "broken.mp4"), "0.000000,0.200000,one\n0.200000,0.500000,two\n");
+
+    // A cover wider than the containers can say is too large, not damaged.
+    const std::vector<uint8_t> wide = lvtest::makePNG(70000, 1, lvtest::solid({1, 2, 3, 255}));
+    options.cover.assign(wide.begin(), wide.end());
+    lv::VideoWriter wideWriter;
+    ASSERT_TRUE(wideWriter.open(dir / "wide.mkv", options, error)) << error;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(wideWriter.writeFrame(black.data(), error)) << error;
+    ASSERT_TRUE(wideWriter.close(error)) << error;
+    ASSERT_EQ(wideWriter.warnings().size(), 1u);
+    EXPECT_NE(wideWriter.warnings()[0].find("the cover is too large: 70000 x 1 pixels"), std::string::npos)
+        << wideWriter.warnings()[0];
+    EXPECT_EQ(streams(dir / "wide.mkv"), "h264,0\naac,0\n");
 }

@@ -3,7 +3,8 @@
 // presses of m bring the black-and-white mode, whose background is black
 // where the first modes take theirs from a palette), and Esc quits; the
 // title names the track as xprop reads it, and the pointer hides when it
-// rests. Then the window's decisions on their own, on a clock of the test's.
+// rests; space pauses and the title says so; on the last track, n stays.
+// Then the window's decisions on their own, on a clock of the test's.
 #include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
 
 #include <X11/Xlib.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <string>
 
+#include "demo_song.h"
 #include "desktop.h"
 #include "program_test_support.h"
 #include "test_xserver.h"
@@ -128,6 +130,22 @@ TEST(Window, KeysReachThePluginTheTitleNamesTheTrackThePointerHidesAtRestAndEscQ
     EXPECT_EQ(xprop(x.display(), w),
               "_NET_WM_NAME(UTF8_STRING) = \"D\u00E9j\u00E0 vu \u00B7 Lumenvortex\"\n"
               "WM_NAME(STRING) = \"D\u00E9j\u00E0 vu \u00B7 Lumenvortex\"\n");
+
+    // Space pauses, and the title says so until it plays again.
+    const std::string playing = "D\u00E9j\u00E0 vu \u00B7 Lumenvortex", paused = "\u23F8 " + playing;
+    press(d, XK_space);
+    EXPECT_TRUE(lvtest::waitFor([&] { return netWmName(d, w) == paused; }, 30.0)) << netWmName(d, w);
+    press(d, XK_space);
+    EXPECT_TRUE(lvtest::waitFor([&] { return netWmName(d, w) == playing; }, 30.0)) << netWmName(d, w);
+
+    // On the last track there is no next one: Right and n leave it playing
+    // (the window answers the space after them), and only Esc quits.
+    press(d, XK_Right);
+    press(d, XK_n);
+    press(d, XK_space);
+    EXPECT_TRUE(lvtest::waitFor([&] { return netWmName(d, w) == paused; }, 30.0))
+        << netWmName(d, w) << "\n" << lvtest::readFile(dir / "player.log");
+    EXPECT_TRUE(player.running());
     press(d, XK_Escape);
     EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(dir / "player.log");
     XCloseDisplay(d);
@@ -138,6 +156,9 @@ TEST(Window, TitlePointerAndFrameRateDecisions) {
     EXPECT_EQ(desktop::windowTitle(meta), "Lumenvortex");
     meta.artist = "Artist";   // with a title too, and a title alone: read back with xprop above
     EXPECT_EQ(desktop::windowTitle(meta), "Artist \u00B7 Lumenvortex");
+    EXPECT_EQ(desktop::windowTitle(meta, true), "\u23F8 Artist \u00B7 Lumenvortex");
+    // The demo song's artist is the program: said once.
+    EXPECT_EQ(desktop::windowTitle(makeDemoSong().meta), "Lumen Drift \u00B7 Lumenvortex");
 
     using std::chrono::milliseconds;
     EXPECT_FALSE(desktop::pointerShown(true, milliseconds(0))) << "full screen, just moved";

@@ -100,11 +100,13 @@ TEST(ImageDecode, PngKeepsEveryByteRowsTopFirst) {
         for (int x = 0; x < 16; ++x) ASSERT_EQ(at(img, x, y), gradient(x, y)) << x << "," << y;
 }
 
-// Large JPEGs come out scaled down, the right way up.
+// Large JPEGs and PNGs come out scaled down (JPEGs by a power of two, PNGs
+// by a whole factor), the right way up.
 TEST(ImageDecode, JpegInRgbAndAdobeCmykAndLargeOnesScaledDownTheRightWayUp) {
-    for (auto [w, h, outW, outH] : {std::tuple{32, 24, 32, 24}, {2400, 1600, 600, 400}}) {
-        const lvimage::Image rgb =
-            decode(lvtest::makeJPEG(w, h, [&](int x, int y) { return lvtest::quadrant(x, y, w, h); }));
+    for (auto [png, w, h, outW, outH] : {std::tuple{false, 32, 24, 32, 24}, {false, 2400, 1600, 600, 400},
+                                         {true, 2400, 1600, 800, 534}}) {
+        const lvtest::PixelFn quarters = [&](int x, int y) { return lvtest::quadrant(x, y, w, h); };
+        const lvimage::Image rgb = decode(png ? lvtest::makePNG(w, h, quarters) : lvtest::makeJPEG(w, h, quarters));
         ASSERT_EQ(rgb.width, outW);
         ASSERT_EQ(rgb.height, outH);
         const int l = 2, r = outW - 3, t = 2, b = outH - 3;
@@ -139,10 +141,18 @@ TEST(ImageDecode, DamagedAndAbsurdPicturesAreRefused) {
     // 30000 x 30000 pixels are refused before their 3.6 GB are allocated.
     const std::vector<uint8_t> huge = jpegClaiming(30000, false);
     EXPECT_TRUE(refused(huge.data(), huge.size(), img, "too large"));
-    // Wider than a signed 16-bit size can say; the widest allowed still decodes.
+    // Wider or taller than a signed 16-bit size can say, though few pixels in
+    // all; the widest allowed still decodes, scaled down like any large picture.
     const std::vector<uint8_t> wide = lvtest::makePNG(40000, 1, gradient);
     EXPECT_TRUE(refused(wide.data(), wide.size(), img, ""));
-    EXPECT_EQ(decode(lvtest::makePNG(lvimage::kMaxSide, 1, gradient)).width, lvimage::kMaxSide);
+    for (int side : {5, 7}) {   // the frame header's height, then its width
+        std::vector<uint8_t> narrow = jpegClaiming(16, false);
+        const auto frame = findMarker(narrow, 0xC0);
+        frame[side] = uint8_t(40000 >> 8);
+        frame[side + 1] = uint8_t(40000 & 0xFF);
+        EXPECT_TRUE(refused(narrow.data(), narrow.size(), img, "too large")) << (side == 5 ? "tall" : "wide");
+    }
+    EXPECT_EQ(decode(lvtest::makePNG(lvimage::kMaxSide, 1, gradient)).width, kLargestDecodedSide);
 }
 
 TEST(ImageBomb, CostlyPicturesAreRefusedOrDecodedSmallWithinAMemoryBudget) {
@@ -154,6 +164,7 @@ TEST(ImageBomb, CostlyPicturesAreRefusedOrDecodedSmallWithinAMemoryBudget) {
         {"progressive JPEG of 8192 x 8192 with 500 empty scans", jpegClaiming(8192, true, 500)},
         {"baseline JPEG claiming 8192 x 8192", jpegClaiming(8192, false)},
         {"1 x 1 PNG with 40 zTXt chunks of 7 MB each", pngWithTextBombs(40)},
+        {"PNG of 8000 x 8000 pixels of one colour", lvtest::makePNG(8000, 8000, lvtest::solid({9, 99, 199, 255}))},
     };
     for (const Case& c : cases) {
         ASSERT_LT(c.bytes.size(), 300'000u) << c.what;

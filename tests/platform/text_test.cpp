@@ -153,7 +153,8 @@ TEST(Text, ArabicIsJoinedAndRunsRightToLeft) {
 }
 
 // A colour glyph is not filled: a palm tree (U+1F334) drawn in black keeps
-// its olive leaves and orange trunk (fonts-noto-color-emoji).
+// its olive leaves and orange trunk (fonts-noto-color-emoji); and it keeps
+// them when more text is drawn beside it, through the same bitmap.
 TEST(Text, ColourEmojiKeepTheirOwnColours) {
     Bitmap b(60, 40);
     ASSERT_TRUE(b.draw(u"\U0001F334", 5, 30, gill(0, 0, 0)));
@@ -166,4 +167,7 @@ TEST(Text, ColourEmojiKeepTheirOwnColours) {
     }
     EXPECT_GT(leaves, 20) << "no colour emoji font: install fonts-noto-color-emoji";
     EXPECT_GT(trunk, 5);
+    const std::vector<unsigned char> palm = b.rgba;
+    ASSERT_TRUE(b.draw(u" ", 40, 30, gill()));
+    EXPECT_TRUE(b.rgba == palm) << "the palm changed colour under a space drawn beside it";
 }

@@ -238,10 +238,12 @@ TEST(PluginHost, HiddenOrWithoutAUsablePortThePluginDrawsNothing) {
     });
 }
 
-// A canvas inside a larger port, then moved by "swin": drawn there and
-// nowhere else, the right way up, on a viewport of its own size.
+// A canvas inside a larger port, then moved and reshaped by "swin": drawn
+// there and nowhere else, the right way up, on a viewport of its own size,
+// with the cover 20 pixels from its left and bottom edges.
 TEST(PluginHost, TheCanvasIsDrawnWhereTheHostPutsItAndSetWindowMovesIt) {
     runWithHost([](TestHost& host) {
+        offerRedCover(host);
         auto drawnOnlyIn = [&](Rect r) {   // top, left, bottom, right
             std::fill(host.mPixels.begin(), host.mPixels.end(), 0);
             host.renderFrames(1);
@@ -252,8 +254,11 @@ TEST(PluginHost, TheCanvasIsDrawnWhereTheHostPutsItAndSetWindowMovesIt) {
             GLint v[4];
             glGetIntegerv(GL_VIEWPORT, v);
             EXPECT_EQ(std::vector<int>(v, v + 4), std::vector<int>({0, 0, r.right - r.left, r.bottom - r.top}));
+            for (auto [x, y] : {std::pair{28, 76}, {76, 28}})   // inside the cover's corners, from the lower left
+                EXPECT_TRUE(isCoverRed(host.pixel(r.left + x, r.bottom - y))) << x << ", " << y;
         };
         ASSERT_EQ(host.show(300, 200, Rect{10, 20, 110, 220}), noErr);
+        host.play(lvhost::makeTrack(u"Track", u"", u""));
         drawnOnlyIn(Rect{10, 20, 110, 220});
         auto info = lvhost::zeroed<VisualPluginMessageInfo>();
         info.u.setWindowMessage.drawRect = Rect{60, 100, 190, 250};

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,39 @@ void writeWav(const std::string& path, const std::vector<float>& stereo) {
     std::string error;
     const bool ok = wav.open(path, error) && wav.write(stereo.data(), stereo.size() / 2, error) && wav.close(error);
     if (!ok) ADD_FAILURE() << "cannot write " << path << ": " << error;
+}
+
+std::string trackerModule(int rows) {
+    std::string s;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) s += char((v >> (8 * i)) & 0xFF);
+    };
+    auto text = [&](const std::string& t, size_t n) {
+        s += t.substr(0, n) + std::string(n - std::min(n, t.size()), '\0');
+    };
+    text("Extended Module: ", 17), text("lvtest", 20), s += '\x1a', text("lvtest", 20), put(0x104, 2);
+    // Header: its size, one order, two channels, one pattern, one instrument,
+    // linear frequencies, speed and tempo, then the order table.
+    put(276, 4), put(1, 2), put(0, 2), put(2, 2), put(1, 2), put(1, 2), put(1, 2), put(6, 2), put(125, 2);
+    s += std::string(256, '\0');
+    std::string pattern;   // packed: 0x80 alone is an empty cell; 0x83 a note and an instrument follow
+    for (int r = 0; r < rows; ++r) pattern += (r == 0 ? std::string("\x83\x31\x01", 3) : "\x80") + std::string("\x80");
+    put(9, 4), put(0, 1), put(uint32_t(rows), 2), put(uint32_t(pattern.size()), 2);
+    s += pattern;
+    // The instrument: no envelopes, one sample header of 40 bytes.
+    put(263, 4), text("square", 22), put(0, 1), put(1, 2), put(40, 4);
+    s += std::string(96 + 96 + 14, '\0');
+    put(0, 2), s += std::string(22, '\0');
+    const int length = 32;
+    put(length, 4), put(0, 4), put(length, 4), put(64, 1), put(0, 1), put(1, 1), put(128, 1), put(0, 1), put(0, 1);
+    text("", 22);
+    int previous = 0;   // 8-bit samples stored as differences
+    for (int i = 0; i < length; ++i) {
+        const int v = i < length / 2 ? 64 : -64;
+        s += char((v - previous) & 0xFF);
+        previous = v;
+    }
+    return s;
 }
 
 RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env, double timeoutSeconds) {

@@ -66,6 +66,11 @@ void makeTone(const std::string& path, double seconds, std::vector<std::pair<std
 // Interleaved stereo at the media sample rate as a 16-bit WAV file.
 void writeWav(const std::string& path, const std::vector<float>& stereo);
 
+// A minimal FastTracker 2 module (.xm): one pattern of `rows` rows at speed 6
+// and 125 BPM (0.12 s a row), a looped square wave struck on its first row.
+// FFmpeg plays it through libopenmpt.
+std::string trackerModule(int rows);
+
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 

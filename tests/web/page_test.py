@@ -6,8 +6,6 @@ answers the keys as the Linux player does, and hears the fake microphone.
 Run by ctest after the web_build fixture; skips (exit 77) only when
 chromium or python3-websocket is missing, saying which.
 """
-import functools
-import http.server
 import json
 import os
 import re
@@ -15,7 +13,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -23,10 +20,32 @@ SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 try:
-    from browser import Browser, chromium_path
+    from cdp import Chromium, StaticServer
 except ImportError as e:
     print(f"skipped: {e} (apt-get install python3-websocket)")
     sys.exit(SKIP)
+
+# chromium's fake capture device and its consent, for the microphone; the
+# page's frames are not throttled as a background tab's would be.
+PAGE_FLAGS = ["--use-fake-device-for-media-stream", "--use-fake-ui-for-media-stream",
+              "--disable-background-timer-throttling", "--disable-renderer-backgrounding"]
+
+
+def browser(width=1280, height=720):
+    return Chromium(extra_flags=PAGE_FLAGS, window_size=(width, height))
+
+
+def wait(page, expression, what, timeout=60):
+    """Polls a page expression until it is true (false while it throws, as
+    before the page has started); fails naming what did not happen, with
+    the page's status and last console lines."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if page.evaluate(f"(() => {{ try {{ return !!({expression}); }} catch (e) {{ return false; }} }})()"):
+            return
+        time.sleep(0.1)
+    status = page.evaluate("JSON.stringify(window.lumenvortex || null)")
+    raise AssertionError(f"{what} did not happen in {timeout} s; status {status}; console {page.console[-10:]}")
 
 ROOT = os.path.join(HERE, "..", "..")
 PAGE = os.environ.get("LV_WEB_DIR", os.path.join(ROOT, "out", "web"))
@@ -40,11 +59,8 @@ class Site:
         self.root = tempfile.mkdtemp(prefix="lv-site-")
         for name in os.listdir(PAGE):
             os.symlink(os.path.abspath(os.path.join(PAGE, name)), os.path.join(self.root, name))
-        handler = functools.partial(Quiet, directory=self.root)
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
+        self.server = StaticServer(self.root).__enter__()
+        self.url = self.server.url("/")
 
     def add_tone(self, name):
         """Eight seconds of a 220 Hz tone pulsed twice a second, Ogg Vorbis,
@@ -55,17 +71,8 @@ class Site:
                         "-c:a", "libvorbis", os.path.join(self.root, name)], check=True)
 
     def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+        self.server.__exit__(None, None, None)
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-class Quiet(http.server.SimpleHTTPRequestHandler):
-    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm",
-                      ".js": "text/javascript"}
-
-    def log_message(self, *args):
-        pass
 
 
 # Draws a snapshot, copies the WebGL canvas in the same task (its buffer is
@@ -113,30 +120,30 @@ class PageTest(unittest.TestCase):
         cls.site.close()
 
     def status(self, b):
-        return b.eval("JSON.parse(JSON.stringify(window.lumenvortex))")
+        return b.evaluate("JSON.parse(JSON.stringify(window.lumenvortex))")
 
     def test_first_screen_loads_without_console_errors(self):
-        with Browser() as b:
-            b.open(self.site.url)
-            b.wait_for("window.lumenvortex.frames > 10", what="frames drawn on the first screen")
-            self.assertEqual([], b.errors())
+        with browser() as chromium:
+            b = chromium.open(self.site.url)
+            wait(b, "window.lumenvortex.frames > 10", what="frames drawn on the first screen")
+            self.assertEqual([], b.errors)
             s = self.status(b)
             self.assertRegex(s["renderer"], "SwiftShader|ANGLE|WebGL")
             self.assertEqual(525, s["particles"])
             # The first screen is up and a keyboard can use it at once.
-            self.assertFalse(b.eval("document.getElementById('welcome').hidden"))
-            self.assertEqual("open-files", b.eval("document.activeElement.id"))
+            self.assertFalse(b.evaluate("document.getElementById('welcome').hidden"))
+            self.assertEqual("open-files", b.evaluate("document.activeElement.id"))
             self.check_scene_keys(b)
-            b.call("Input.dispatchKeyEvent", type="keyDown", key="Escape", code="Escape", windowsVirtualKeyCode=27)
-            b.wait_for("document.getElementById('welcome').hidden", what="Esc closing the first screen")
+            b.press("Escape")
+            wait(b, "document.getElementById('welcome').hidden", what="Esc closing the first screen")
 
     def test_play_parameter_plays_the_file_and_keys_act(self):
-        with Browser() as b:
-            b.open(self.site.url + "?play=tone.ogg")
-            b.wait_for("window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
-            b.wait_for("window.lumenvortex.level > 0.01", what="the file's sound reaching the analysis")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
+            wait(b, "window.lumenvortex.level > 0.01", what="the file's sound reaching the analysis")
             first = self.status(b)["frames"]
-            b.wait_for(f"window.lumenvortex.frames > {first + 10}", what="frames advancing")
+            wait(b, f"window.lumenvortex.frames > {first + 10}", what="frames advancing")
             if bundled("tags.js"):
                 expected = (TITLE, ARTIST)
             else:
@@ -146,35 +153,35 @@ class PageTest(unittest.TestCase):
                 expected = ("tone", "")
             s = self.status(b)
             self.assertEqual(expected, (s["title"], s["artist"]))
-            self.assertIn(expected[0], b.eval("document.title"))
-            self.assertEqual([], b.errors())
+            self.assertIn(expected[0], b.evaluate("document.title"))
+            self.assertEqual([], b.errors)
             self.check_player_keys(b)
 
     def check_scene_keys(self, b):
         """m, h, a and s, in silence: loud sound changes the palette by
         itself on the sections' beats, as natively."""
         s = self.status(b)
-        b.key("m")
-        b.wait_for(f"window.lumenvortex.mode === {(s['mode'] + 1) % s['modes']}", what="m: the next mode")
+        b.press("m")
+        wait(b, f"window.lumenvortex.mode === {(s['mode'] + 1) % s['modes']}", what="m: the next mode")
         s = self.status(b)   # a new mode brings a new palette
-        b.key("h")
-        b.wait_for(f"window.lumenvortex.palette === {(s['palette'] + 1) % 4}", what="h: the next palette")
-        b.key("a")
-        b.wait_for(f"window.lumenvortex.particles === {s['particles'] + 100}", what="a: more particles")
-        b.key("s")
-        b.key("s")
-        b.wait_for(f"window.lumenvortex.particles === {s['particles'] - 100}", what="s: fewer particles")
+        b.press("h")
+        wait(b, f"window.lumenvortex.palette === {(s['palette'] + 1) % 4}", what="h: the next palette")
+        b.press("a")
+        wait(b, f"window.lumenvortex.particles === {s['particles'] + 100}", what="a: more particles")
+        b.press("s")
+        b.press("s")
+        wait(b, f"window.lumenvortex.particles === {s['particles'] - 100}", what="s: fewer particles")
 
     def check_player_keys(self, b):
-        b.key(" ")
-        b.wait_for("window.lumenvortex.paused && !window.lumenvortex.playing", what="space: paused")
-        b.wait_for("window.lumenvortex.audioState === 'suspended'", what="space: the sound stopping")
-        b.key(" ")
-        b.wait_for("window.lumenvortex.playing && window.lumenvortex.audioState === 'running'",
-                   what="space again: playing on")
-        b.key("n")   # a one-file play list starts over
-        b.wait_for("window.lumenvortex.playing", what="n: the next track")
-        self.assertEqual([], b.errors())
+        b.press(" ")
+        wait(b, "window.lumenvortex.paused && !window.lumenvortex.playing", what="space: paused")
+        wait(b, "window.lumenvortex.audioState === 'suspended'", what="space: the sound stopping")
+        b.press(" ")
+        wait(b, "window.lumenvortex.playing && window.lumenvortex.audioState === 'running'",
+             what="space again: playing on")
+        b.press("n")   # a one-file play list starts over
+        wait(b, "window.lumenvortex.playing", what="n: the next track")
+        self.assertEqual([], b.errors)
 
     def test_scripted_run_reaches_the_native_pinned_hashes(self):
         # The hashes the native determinism test pins, read from it so they
@@ -187,14 +194,14 @@ class PageTest(unittest.TestCase):
                   for kind in ("Literal", "Fast")}
         frames, width, height = (int(re.search(rf"{name} = (\d+);", source).group(1))
                                  for name in ("FRAMES", "CANVAS_WIDTH", "CANVAS_HEIGHT"))
-        with Browser() as b:
-            b.open(self.site.url + f"?scripted&width={width}&height={height}")
-            b.wait_for("window.lumenvortexScripted", what="the scripted run's page")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}")
+            wait(b, "window.lumenvortexScripted", what="the scripted run's page")
             # The fast run first, as natively: state it leaves behind is part
             # of what the literal run's hash pins.
-            self.assertEqual(pinned["Fast"], b.eval(f"window.lumenvortexScripted.hash(true, {frames})"))
-            self.assertEqual(pinned["Literal"], b.eval(f"window.lumenvortexScripted.hash(false, {frames})"))
-            self.assertEqual([], b.errors())
+            self.assertEqual(pinned["Fast"], b.evaluate(f"window.lumenvortexScripted.hash(true, {frames})"))
+            self.assertEqual(pinned["Literal"], b.evaluate(f"window.lumenvortexScripted.hash(false, {frames})"))
+            self.assertEqual([], b.errors)
 
     def test_each_mode_matches_the_native_gles_frame(self):
         """lv-snapshot's frame 300 of each mode (the scripted run on a
@@ -214,39 +221,39 @@ class PageTest(unittest.TestCase):
         subprocess.run([snapshot, native, "--renderer", "gles", "--frame", "300"], check=True,
                        stdout=subprocess.DEVNULL)
         width, height = 1120, 700   # lv-snapshot's canvas
-        with Browser(width, height) as b:
-            b.open(self.site.url + f"?scripted&width={width}&height={height}")
-            b.wait_for("window.lumenvortexScripted", what="the scripted run's page")
+        with browser(width, height) as chromium:
+            b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}")
+            wait(b, "window.lumenvortexScripted", what="the scripted run's page")
             for mode in range(7):
-                psnr = b.eval(f"({PSNR_JS})({mode}, 300)")
+                psnr = b.evaluate(f"({PSNR_JS})({mode}, 300)")
                 print(f"mode {mode}: {psnr:.1f} dB against the native frame")
                 self.assertGreater(psnr, 35.0, f"mode {mode}")
-            self.assertEqual([], b.errors())
+            self.assertEqual([], b.errors)
 
     def test_play_parameter_refuses_another_site(self):
-        with Browser() as b:
-            b.open(self.site.url + "?play=http://example.invalid/song.mp3")
-            b.wait_for("window.lumenvortex.error !== ''", what="a refusal")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=http://example.invalid/song.mp3")
+            wait(b, "window.lumenvortex.error !== ''", what="a refusal")
             self.assertIn("?play= takes a file of this site", self.status(b)["error"])
             self.assertFalse(self.status(b)["playing"])
 
     def test_microphone_is_heard(self):
-        with Browser() as b:
-            b.open(self.site.url)
-            b.wait_for("window.lumenvortex.frames > 2", what="the page starting")
-            b.eval("document.getElementById('use-mic').click()")
-            b.wait_for("window.lumenvortex.title === 'Microphone' && window.lumenvortex.playing",
-                       what="the microphone in use")
+        with browser() as chromium:
+            b = chromium.open(self.site.url)
+            wait(b, "window.lumenvortex.frames > 2", what="the page starting")
+            b.evaluate("document.getElementById('use-mic').click()")
+            wait(b, "window.lumenvortex.title === 'Microphone' && window.lumenvortex.playing",
+                 what="the microphone in use")
             # chromium's fake capture device beeps: the beeps reach the analysis.
-            b.wait_for("window.lumenvortex.level > 0.001", what="the microphone's sound reaching the analysis")
-            self.assertEqual([], b.errors())
+            wait(b, "window.lumenvortex.level > 0.001", what="the microphone's sound reaching the analysis")
+            self.assertEqual([], b.errors)
 
 
 if __name__ == "__main__":
     if not shutil.which("emcc"):
         print("skipped: no emscripten to build the page (apt-get install emscripten, or run scripts/setup)")
         sys.exit(SKIP)
-    if not chromium_path():
+    if not shutil.which("chromium") and not shutil.which("chromium-browser"):
         print("skipped: no chromium (apt-get install chromium, or run scripts/setup)")
         sys.exit(SKIP)
     if not os.path.exists(os.path.join(PAGE, "lumenvortex.wasm")):

@@ -3,17 +3,21 @@
  *
  * Whatever the file holds (mp3, flac, ogg/vorbis/opus, m4a/aac, wav, and every
  * other format FFmpeg reads), AudioDecoder hands out 44.1 kHz stereo float
- * samples, interleaved left/right, in the range -1..1. The player and the
- * spectrum server read their music through it; the player's playlist comes
- * from expandPlaylist.
+ * samples, interleaved left/right, in the range -1..1; surround is mixed down
+ * with the standard weights, scaled so that no mix passes full scale. The
+ * player and the spectrum server read their music through it; the player's
+ * playlist comes from expandPlaylist.
  *
  * Failures: AudioDecoder::open returns false and error() says why in words a
  * person can act on: "cannot play x.mp3: " and the file is empty, cannot be
  * read by this user, holds text (or nothing FFmpeg reads) rather than audio,
- * or holds audio this build cannot decode. A file whose sound breaks off, or
- * stops short of the length its header states (a download cut short), ends
- * with failed() true once read() has returned less than asked, and error()
- * says where: "x.mp3 stops at 0:19 of the 1:18 its header states: ...".
+ * holds no sound, or holds audio this build cannot decode. A file whose sound
+ * breaks off, or stops short of the length its header states (a download cut
+ * short), ends with failed() true once read() has returned less than asked,
+ * and error() says where: "x.mp3 stops at 0:19 of the 1:18 its header
+ * states: ...". So does one with sound missing inside it (bytes the decoder
+ * refused, a jump in the timestamps): "x.mp3 is damaged: 8 s missing after
+ * 0:06".
  * Nothing here prints, throws or aborts.
  */
 #pragma once
@@ -68,10 +72,27 @@ std::string titleFromPath(const std::string& path);
 // .m4a, .aac, .wav and the rest FFmpeg commonly plays), in any letter case.
 bool looksLikeAudioFile(const std::string& name);
 
+// How far expandPlaylist looks into folders, all of them together: a share
+// of millions of files, or one too slow to answer, ends the walk with what
+// was found so far and a sentence in `problems`.
+struct PlaylistBounds {
+    size_t maxEntries = 200000;   // names looked at, files and folders
+    double maxSeconds = 30.0;
+};
+
+// True when FFmpeg takes the file for media with sound in it, from its
+// header alone (the sound is not decoded): how a folder's files with names
+// no music format is known by are told from pictures and notes.
+bool holdsSound(const std::string& path);
+
 // Files stay as given (FFmpeg decides whether they play); a folder becomes
-// the audio files inside it and in its subfolders, sorted by name. Paths that
-// do not exist are left out and described in `problems`.
-std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems);
+// the audio files inside it and in its subfolders, sorted by name: those
+// named like audio, and the others that holdsSound (tracker modules under
+// odd names, say). Each folder is walked once and each file listed once,
+// however links loop. Paths that do not exist are left out and described in
+// `problems`.
+std::vector<std::string> expandPlaylist(const std::vector<std::string>& paths, std::vector<std::string>& problems,
+                                        const PlaylistBounds& bounds = {});
 
 // FFmpeg's own console messages: off unless verbose (corrupt files otherwise
 // fill the terminal with decoder complaints; our errors say it in one line).
@@ -91,6 +112,7 @@ public:
     // Opens the file's best audio stream and reads its tags and cover.
     bool open(const std::string& path);
     void close();
+    void swap(AudioDecoder& other) noexcept { mImpl.swap(other.mImpl); }
 
     // Up to `frames` stereo frames into `out` (2 floats each). Returns the
     // number written; fewer than asked means the track is over (check

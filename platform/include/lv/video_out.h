@@ -63,7 +63,12 @@ public:
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
-    // The container follows the name's extension (.mp4, .mkv, .mov).
+    // The container follows the name's extension (.mp4, .mkv, .mov). The
+    // file is written under a hidden name beside `path`, and takes `path`
+    // at close() (or when the writer goes) once it holds a picture: until
+    // then a file already named `path` stays as it was. A named pipe or a
+    // device is refused: a pipe would hold the open until read, and the
+    // index is written back into the file at the end.
     bool open(const std::string& path, const VideoOptions& options, std::string& error);
     // One picture, width * height * 4 bytes RGBA; shown for 1 / fps seconds.
     bool writeFrame(const unsigned char* rgba, std::string& error);
@@ -80,10 +85,14 @@ public:
     // Chapter marks, in order, written when the file is finished (MP4, MOV
     // and Matroska keep them; other containers drop them).
     void setChapters(std::vector<VideoChapter> chapters);
-    // Flushes the encoders and finishes the file.
+    // Flushes the encoders, finishes the file and gives it its name; with
+    // no picture written, removes it.
     bool close(std::string& error);
 
     long long framesWritten() const;
+    // The hidden file being written until it takes its name; empty before
+    // open() and after close().
+    const std::string& partPath() const;
     // What of the tags, cover and chapters could not be written, one
     // sentence each; the video itself is fine.
     const std::vector<std::string>& warnings() const;
@@ -93,6 +102,15 @@ public:
 private:
     std::unique_ptr<Impl> mImpl;
 };
+
+// x264's speed presets, fastest first ("ultrafast" ... "placebo").
+const std::vector<std::string>& x264Presets();
+
+// Whether VideoWriter::open() would take `path` and `options`, told without
+// opening anything: a container (by the name's extension) that holds H.264
+// with AAC, an even size, a frame rate, one of x264's presets. False with
+// `error` saying what to change ("a .webm file cannot hold ...").
+bool checkVideoSettings(const std::string& path, const VideoOptions& options, std::string& error);
 
 // RGBA (row 0 at the top) to an 8-bit RGBA PNG, opaque alpha kept as it is.
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error);
