@@ -6,6 +6,7 @@ answers the keys as the Linux player does, and hears the fake microphone.
 Run by ctest after the web_build fixture; skips (exit 77) only when
 chromium or python3-websocket is missing, saying which.
 """
+import base64
 import json
 import os
 import re
@@ -229,6 +230,34 @@ class PageTest(unittest.TestCase):
                 print(f"mode {mode}: {psnr:.1f} dB against the native frame")
                 self.assertGreater(psnr, 35.0, f"mode {mode}")
             self.assertEqual([], b.errors)
+
+    def test_v_records_what_is_drawn_with_its_sound(self):
+        if not bundled("recorder.js"):
+            self.skipTest("the recorder (web/js/recorder.js) is not bundled in this build")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
+            b.press("v")
+            wait(b, "window.lumenvortex.recording", what="v: recording")
+            time.sleep(5)   # five seconds of recording; the file's own clock is checked below
+            b.press("v")
+            wait(b, "window.lumenvortex.lastRecording", what="v again: the recording saved")
+            data = b.evaluate('''new Promise((resolve) => {
+                const reader = new FileReader();
+                reader.onload = () => resolve(reader.result.split(',')[1]);
+                reader.readAsDataURL(window.lumenvortex.lastRecording);
+            })''')
+            self.assertEqual([], b.errors)
+        path = os.path.join(self.site.root, "recording")
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+        probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json",
+                                           path], check=True, capture_output=True, text=True).stdout)
+        kinds = sorted(stream["codec_type"] for stream in probe["streams"])
+        self.assertEqual(["audio", "video"], kinds)
+        video = next(s for s in probe["streams"] if s["codec_type"] == "video")
+        self.assertEqual((1280, 720), (video["width"], video["height"]))
+        self.assertGreater(float(probe["format"]["duration"]), 4.0)
 
     def test_play_parameter_refuses_another_site(self):
         with browser() as chromium:

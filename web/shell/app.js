@@ -106,6 +106,9 @@ function audioContext() {
     // The pipeline's rate: decodeAudioData resamples every file to it, so
     // the spectrum's bins mean what they mean natively.
     state.audio = new AudioContext({ sampleRate: SAMPLE_RATE });
+    // Every track plays into one node: the recorder follows it across tracks.
+    state.output = state.audio.createGain();
+    state.output.connect(state.audio.destination);
   }
   if (state.audio.state === 'suspended' && !state.paused) state.audio.resume();
   return state.audio;
@@ -164,7 +167,7 @@ function playBuffer(buffer) {
   stopSound();
   const source = ctx.createBufferSource();
   source.buffer = buffer;
-  source.connect(ctx.destination);
+  source.connect(state.output);
   source.onended = () => { if (source === state.source) next(); };
   state.startedAt = ctx.currentTime + 0.05;
   source.start(state.startedAt);
@@ -483,24 +486,32 @@ async function toggleRecording() {
     return;
   }
   const { Recorder } = module;
-  if (state.recorder) {
-    const blob = await state.recorder.stop();
+  try {
+    if (state.recorder) {
+      const recorder = state.recorder;
+      state.recorder = null;
+      const blob = await recorder.stop();
+      state.lastRecording = blob;
+      const a = document.createElement('a');
+      a.href = URL.createObjectURL(blob);
+      a.download = blob.type.includes('mp4') ? 'lumenvortex.mp4' : 'lumenvortex.webm';
+      a.click();
+      say('Recording saved.');
+      return;
+    }
+    const ctx = audioContext();
+    const can = await Recorder.supported({ width: canvas.width, height: canvas.height, sampleRate: ctx.sampleRate });
+    if (!can.supported) {
+      say('This browser cannot record the page: ' + can.reason, true);
+      return;
+    }
+    state.recorder = new Recorder(canvas, ctx, state.live ? state.live.input : state.output);
+    await state.recorder.start();
+    say('Recording: press v again to stop.');
+  } catch (e) {
     state.recorder = null;
-    const a = document.createElement('a');
-    a.href = URL.createObjectURL(blob);
-    a.download = 'lumenvortex.webm';
-    a.click();
-    say('Recording saved.');
-    return;
+    say(e.message, true);
   }
-  if (!Recorder.supported()) {
-    say('This browser cannot record the page (it has no WebCodecs).', true);
-    return;
-  }
-  const ctx = audioContext();
-  state.recorder = new Recorder(canvas, ctx, state.source || (state.live && state.live.input));
-  await state.recorder.start();
-  say('Recording: press v again to stop.');
 }
 
 function onKey(e) {
@@ -541,6 +552,9 @@ function statusObject() {
     return Math.sqrt(sum / state.pcm.length);
   } });
   Object.defineProperty(status, 'audioState', { enumerable: true, get: () => (state.audio ? state.audio.state : 'none') });
+  Object.defineProperty(status, 'recording', { enumerable: true, get: () => !!state.recorder });
+  // The last recording's file, for the tests (not in the JSON form).
+  Object.defineProperty(status, 'lastRecording', { get: () => state.lastRecording || null });
   Object.defineProperty(status, 'playing', { enumerable: true,
     get: () => !!(state.source || state.live) && !state.paused });
   return status;
