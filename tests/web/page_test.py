@@ -137,6 +137,20 @@ class PageTest(unittest.TestCase):
             self.check_scene_keys(b)
             b.press("Escape")
             wait(b, "document.getElementById('welcome').hidden", what="Esc closing the first screen")
+            # Back, and through it with the keyboard alone: Tab to the demo
+            # song's button, Enter plays it.
+            b.press("Escape")
+            wait(b, "!document.getElementById('welcome').hidden", what="Esc bringing the first screen back")
+            for _ in range(6):
+                if b.evaluate("document.activeElement.id") == "play-demo":
+                    break
+                b.press("Tab")
+            self.assertEqual("play-demo", b.evaluate("document.activeElement.id"))
+            b.press("Enter")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.title === 'Lumen Drift'",
+                 what="Enter on the demo song's button playing it")
+            self.assertIn("Lumen Drift", b.evaluate("document.title"))
+            self.assertEqual([], b.errors)
 
     def test_play_parameter_plays_the_file_and_keys_act(self):
         with browser() as chromium:
