@@ -1,28 +1,14 @@
 #include "fft_spectrum_analyzer.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
-#include <mutex>
+#include <utility>
 
 namespace {
-// FFTW's planner keeps global state: plans are made and destroyed one at a
-// time. Executing a plan on its own arrays is safe from any thread.
-std::mutex gPlannerMutex;
-
 constexpr float BIN_HZ = float(SAMPLE_RATE) / WINDOW_FRAMES;
 }  // namespace
 
-static_assert(sizeof(fftwf_complex) == 2 * sizeof(float));
-
-SpectrumAnalyzer::SpectrumAnalyzer() {
-    mIn = static_cast<float*>(fftwf_malloc(sizeof(float) * WINDOW_FRAMES));
-    mOut = static_cast<float(*)[2]>(fftwf_malloc(sizeof(fftwf_complex) * (WINDOW_FRAMES / 2 + 1)));
-    {
-        std::lock_guard<std::mutex> lock(gPlannerMutex);
-        mPlan = fftwf_plan_dft_r2c_1d(WINDOW_FRAMES, mIn, reinterpret_cast<fftwf_complex*>(mOut), FFTW_ESTIMATE);
-    }
+SpectrumAnalyzer::SpectrumAnalyzer(std::unique_ptr<RealFft> fft) : mFft(std::move(fft)) {
     float sum = 0.0f;
     for (int i = 0; i < WINDOW_FRAMES; ++i) {
         mWindow[i] = 0.5f - 0.5f * std::cos(2.0f * float(M_PI) * float(i) / float(WINDOW_FRAMES));
@@ -31,15 +17,6 @@ SpectrumAnalyzer::SpectrumAnalyzer() {
     // A sine of amplitude A centred on a bin gives |X| = A * sum(w) / 2.
     mNorm = 2.0f / sum;
     std::fill(&mMagnitudes[0][0], &mMagnitudes[0][0] + 2 * SPECTRUM_BINS, 0.0f);
-}
-
-SpectrumAnalyzer::~SpectrumAnalyzer() {
-    {
-        std::lock_guard<std::mutex> lock(gPlannerMutex);
-        fftwf_destroy_plan(mPlan);
-    }
-    fftwf_free(mIn);
-    fftwf_free(mOut);
 }
 
 uint8_t SpectrumAnalyzer::toByte(float magnitude, int bin) const {
@@ -54,8 +31,9 @@ uint8_t SpectrumAnalyzer::toByte(float magnitude, int bin) const {
 
 void SpectrumAnalyzer::compute(const float* frames, uint8_t spectrum[2][SPECTRUM_BINS], uint8_t waveform[2][WAVEFORM_SAMPLES]) {
     for (int ch = 0; ch < 2; ++ch) {
-        for (int i = 0; i < WINDOW_FRAMES; ++i) mIn[i] = frames[2 * i + ch] * mWindow[i];
-        fftwf_execute_dft_r2c(mPlan, mIn, reinterpret_cast<fftwf_complex*>(mOut));
+        float* in = mFft->input();
+        for (int i = 0; i < WINDOW_FRAMES; ++i) in[i] = frames[2 * i + ch] * mWindow[i];
+        mFft->forward(mOut);
         for (int k = 0; k < SPECTRUM_BINS; ++k) {
             float m = std::sqrt(mOut[k][0] * mOut[k][0] + mOut[k][1] * mOut[k][1]) * mNorm;
             mMagnitudes[ch][k] = m;

@@ -38,6 +38,16 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
     return true;
 }
 
+void PluginModule::useLinked(EntryPoint entry, LumenvortexSetClockFn setClock,
+                             LumenvortexAttachCorvaneFn attachCorvane, LumenvortexSetRendererFn setRenderer,
+                             const std::string& name) {
+    mEntry = entry;
+    mSetClock = setClock;
+    mAttachCorvane = attachCorvane;
+    mSetRenderer = setRenderer;
+    mPluginPath = name;
+}
+
 OSStatus PluginModule::registerPlugin() {
     if (!mEntry) return paramErr;
     auto info = zeroedRecord<PluginMessageInfo>();

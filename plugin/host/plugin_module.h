@@ -46,6 +46,11 @@ public:
     // The module stays loaded until the process ends: its globals outlive any
     // one host object, as they do under a media player.
     bool loadFrom(const std::string& path, std::string& error);
+    // The same plug-in linked into the host (the page, which has no dlopen):
+    // its entry point and extensions as the linker found them.
+    using EntryPoint = OSStatus (*)(OSType, PluginMessageInfo*, void*);
+    void useLinked(EntryPoint entry, LumenvortexSetClockFn setClock, LumenvortexAttachCorvaneFn attachCorvane,
+                   LumenvortexSetRendererFn setRenderer, const std::string& name);
     bool loaded() const { return mEntry != nullptr; }
 
     // "init" to the entry point (the plug-in registers), then "init" to its

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "demo_song.h"
@@ -92,4 +93,31 @@ TEST(Spectrum, DemoSongBeatsInEveryUpperSection) {
     EXPECT_LT(double(topBytes) / double(frames * 2 * SPECTRUM_BINS), 0.01);
     sounds.setSource(nullptr);
     setClockSource(nullptr);
+}
+
+// The page computes the spectrum with Eigen's FFT, the programs with FFTW:
+// the visualizer must see the same bytes, give or take one for float
+// rounding, from the same PCM (the demo song at 60 frames a second, from
+// its first silent frames to its loudest bars), and the same waveform.
+TEST(Spectrum, PageTransformGivesTheProgramsBytes) {
+    const DemoSong song = makeDemoSong();
+    SpectrumAnalyzer fftw(makeFftwRealFft(N)), eigen(makeEigenRealFft(N));
+    uint8_t a[2][SPECTRUM_BINS], b[2][SPECTRUM_BINS], wa[2][WAVEFORM_SAMPLES], wb[2][WAVEFORM_SAMPLES];
+    const long long total = (long long)song.samples.size() / 2;
+    long long differing = 0, compared = 0;
+    for (long long end = 0; end + N <= total; end += SAMPLE_RATE / 60) {
+        const float* window = song.samples.data() + size_t(end) * 2;
+        fftw.compute(window, a, wa);
+        eigen.compute(window, b, wb);
+        for (int ch = 0; ch < 2; ++ch)
+            for (int k = 0; k < SPECTRUM_BINS; ++k) {
+                ASSERT_LE(std::abs(int(a[ch][k]) - int(b[ch][k])), 1) << "frame at " << end << ", bin " << k;
+                differing += a[ch][k] != b[ch][k];
+                ++compared;
+            }
+        ASSERT_EQ(0, std::memcmp(wa, wb, sizeof wa));
+    }
+    EXPECT_GT(compared, 1000000);
+    // Rounding moves a byte now and then, not a band.
+    EXPECT_LT(double(differing) / double(compared), 0.01);
 }

@@ -10,6 +10,10 @@
  *                       width * height * 4 bytes RGBA, row 0 at the top) and
  *                       increments frameCount. pixels may be null: the frame
  *                       is then drawn and dropped.
+ *   LV_PORT_WEB_CANVAS  a page's canvas (the WebAssembly build, web/):
+ *                       webCanvas is its CSS selector ("#canvas"). Frames go
+ *                       to the browser when the page's frame callback
+ *                       returns; each swap increments frameCount.
  *
  * Pipelined read-back (offscreen, optional). With frameReady set, a swap
  * only starts reading the frame back and `pixels` is not written; the frame
@@ -39,7 +43,7 @@
 extern "C" {
 #endif
 
-enum { LV_PORT_X11_WINDOW = 1, LV_PORT_OFFSCREEN = 2 };
+enum { LV_PORT_X11_WINDOW = 1, LV_PORT_OFFSCREEN = 2, LV_PORT_WEB_CANVAS = 3 };
 enum { LV_PORT_FRAME_LAG = 2, LV_PORT_FRAMES_IN_FLIGHT = 4 };
 
 typedef struct LVPort {
@@ -59,6 +63,8 @@ typedef struct LVPort {
     void* frameUser;
     /* any kind: written by the GL layer */
     char renderer[96];
+    /* LV_PORT_WEB_CANVAS */
+    const char* webCanvas;
 } LVPort;
 
 #ifdef __cplusplus
