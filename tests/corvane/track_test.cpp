@@ -161,7 +161,22 @@ TEST(CorvaneTracks, LiveCaptureServesThePlayersTrackOrTheSource) {
         player.change(R"({"title":"Mid Song"})");
         const std::string next = "{\"title\":\"Mid Song\",\"artist\":\"Ana\",\"album\":\"\"}\n";
         EXPECT_EQ(readText(client, next.size(), 20.0), next);
+        // The capture follows the user to another output: the player's track
+        // stays shown, and the new source shows once the player is gone.
+        pulse.pactl({"load-module", "module-null-sink", "sink_name=second", "sink_properties=device.description=Second"});
+        pulse.pactl({"set-default-sink", "second"});
+        ASSERT_TRUE(lvtest::waitFor(
+            [&] { return server.errors().find("capture follows the output: Monitor of Second") != std::string::npos; },
+            20.0))
+            << server.errors();
+        player.change(R"({"title":"Third"})");
+        const std::string third = "{\"title\":\"Third\",\"artist\":\"Ana\",\"album\":\"\"}\n";
+        EXPECT_EQ(readText(client, third.size(), 20.0), third);
+        player.quit();
+        const std::string source = "{\"title\":\"Live sound\",\"artist\":\"Monitor of Second\",";
+        EXPECT_EQ(readText(client, source.size(), 20.0), source);
         close(client);
+        pulse.pactl({"set-default-sink", "lvtest"});
     }
     // No bus: neither an address nor one in the runtime folder.
     cvtest::TempDir runtime;

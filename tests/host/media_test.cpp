@@ -222,9 +222,17 @@ TEST(Media, AFolderIsWalkedOnceHoweverItsLinksLoopAndTheWalkIsBounded) {
     EXPECT_EQ(lv::expandPlaylist({dir / "music"}, problems),
               std::vector<std::string>({dir / "music/a.wav", dir / "music/sub/b.flac"}));
     EXPECT_TRUE(problems.empty()) << problems[0];
+    // A folder named twice plays twice, as a file named twice does.
+    EXPECT_EQ(lv::expandPlaylist({dir / "music", dir / "music"}, problems),
+              std::vector<std::string>(
+                  {dir / "music/a.wav", dir / "music/sub/b.flac", dir / "music/a.wav", dir / "music/sub/b.flac"}));
+    EXPECT_TRUE(problems.empty()) << problems[0];
 
-    // The five names of music/ and the two of music/sub are more than six.
+    // The five names of music/ and the two of music/sub: seven fit, six do not.
     lv::PlaylistBounds bounds;
+    bounds.maxEntries = 7;
+    EXPECT_EQ(lv::expandPlaylist({dir / "music"}, problems, bounds).size(), 2u);
+    EXPECT_TRUE(problems.empty()) << problems[0];
     bounds.maxEntries = 6;
     EXPECT_EQ(lv::expandPlaylist({dir / "music"}, problems, bounds), std::vector<std::string>({dir / "music/a.wav"}));
     ASSERT_EQ(problems.size(), 1u);

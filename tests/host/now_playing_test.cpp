@@ -88,13 +88,15 @@ TEST(NowPlaying, TheWatcherFollowsThePlayerThatStartedLastItsChangesAndItsLocalC
     {
         // A second player, paused, is not followed until it starts playing;
         // then it is, as the one that started last. Quitting, it hands back.
-        lvtest::FakePlayer two("two", R"({"status":"Paused","title":"Other"})");
+        // Its bus name is an instance's, as a second copy of a player takes:
+        // --player two still means it.
+        lvtest::FakePlayer two("two.instance7", R"({"status":"Paused","title":"Other"})");
         ASSERT_TRUE(two.ok()) << two.log();
         EXPECT_EQ(nextChange(onlyTwo).meta.title, "Other") << "a paused player still names its track";
         two.change(R"({"status":"Playing"})");
         now = nextChange(any);
         EXPECT_EQ(now.meta.title, "Other");
-        EXPECT_EQ(now.busName, "org.mpris.MediaPlayer2.two");
+        EXPECT_EQ(now.busName, "org.mpris.MediaPlayer2.two.instance7");
         two.quit();
         EXPECT_EQ(nextChange(any).meta.title, "Mid Song");
         EXPECT_FALSE(nextChange(onlyTwo).present);
@@ -180,5 +182,16 @@ TEST(NowPlaying, TheWindowTitleFollowsThePlayersTracks) {
     const std::string log = lvtest::readFile(dir / "player.log");
     EXPECT_NE(log.find("the picture held back 250 ms more (--delay)"), std::string::npos) << log;
     EXPECT_EQ(log.find("D-Bus"), std::string::npos) << "a player was there: nothing to say of the bus\n" << log;
+
+    // The output recorded taken away: the player says so and fails.
+    lvtest::Child lost({lvtest::binary("lumenvortex"), "--capture", "lvtest.monitor", "--size", "320x200"},
+                       {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY="}, dir / "lost.log");
+    ASSERT_TRUE(
+        lvtest::waitFor([&] { return lvtest::findWindowNamed(d, DefaultRootWindow(d), "Lumenvortex") != 0; }, 30.0))
+        << lvtest::readFile(dir / "lost.log");
+    pulse.pactl({"unload-module", "module-null-sink"});
+    EXPECT_EQ(lost.wait(20.0), 1) << lvtest::readFile(dir / "lost.log");
+    EXPECT_NE(lvtest::readFile(dir / "lost.log").find("capture from lvtest.monitor stopped"), std::string::npos)
+        << lvtest::readFile(dir / "lost.log");
     XCloseDisplay(d);
 }

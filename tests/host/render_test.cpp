@@ -286,6 +286,21 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
     // The sound stops where the pictures do.
     EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
+
+    // A second signal while the first is being obeyed ends it at once, and
+    // the unfinished video under its temporary name goes with it.
+    lvtest::Child again({player(), "--render", dir / "again.mp4", "--size", "64x64", dir / "long.flac"}, {},
+                        dir / "log2");
+    ASSERT_TRUE(lvtest::waitFor([&] {
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().extension() == ".part") return true;
+        return false;
+    }, 60.0)) << lvtest::readFile(dir / "log2");
+    again.signal(SIGINT);
+    again.signal(SIGTERM);
+    const int status = again.wait(60.0);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().extension(), ".part") << "left behind after status " << status;
 }
 
 // A mistake on the command line is exit 2 with one sentence (and the
@@ -312,6 +327,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{player(), "--render", "/dev/null", "--duration", "0.1"}, {}, 2, "it is a device or socket, not a file"},
         {{player(), "--frames", dir / "sound-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
         {{player(), "--frames", dir / "frame-pipe", "--duration", "0.1"}, {}, 1, "it is a named pipe, not a file"},
+        {{player(), "--frames", dir / "song.mp3/frames", "--duration", "0.1"}, {}, 1,
+         "cannot make the folder " + dir / "song.mp3/frames"},
         {{player(), "--colour"}, {}, 2, "--help"},
         {{player(), "--render", dir / "x.mp4", "--fps"}, {}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 #include "../../corvane/src/options.h"
+#include "manual.h"
 #include "options.h"
 
 namespace {
@@ -30,6 +32,13 @@ TEST(Manual, EveryOptionIsDescribedUnderAHeadingOfItsManual) {
                                                    << "\" is not among the manual's sections";
             EXPECT_EQ(r.takes == OptionRule::Takes::NOTHING, r.valueName.empty())
                 << m.program << " " << r.name << ": the help must name the value exactly when it takes one";
+        }
+        // --help is filled to fit an 80-column terminal without wrapping.
+        std::istringstream help(helpText(m));
+        for (std::string line; std::getline(help, line);) {
+            size_t columns = 0;
+            for (unsigned char c : line) columns += (c & 0xC0) != 0x80;
+            EXPECT_LE(columns, 79u) << m.program << " --help: \"" << line << "\"";
         }
     }
 }
