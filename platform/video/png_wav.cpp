@@ -152,6 +152,7 @@ bool WavWriter::write(const float* frames, size_t count, std::string& error) {
         error = "cannot write " + mPath + ": the file is not open";
         return false;
     }
+    if (count == 0) return true;   // fwrite may not be handed the null of an empty buffer
     std::vector<unsigned char> bytes(count * 4);
     for (size_t i = 0; i < count * 2; ++i) {
         float s = std::max(-1.0f, std::min(1.0f, frames[i]));
