@@ -186,6 +186,23 @@ class PageTest(unittest.TestCase):
         b.press("s")
         b.press("s")
         wait(b, f"window.lumenvortex.particles === {s['particles'] - 100}", what="s: fewer particles")
+        # The rest of the plug-in's keys, each against what it sets.
+        s = self.status(b)
+        for key, expression, what in [
+                ("p", f"window.lumenvortex.flow === {str(not s['flow']).lower()}", "p: the noise flow"),
+                ("c", f"window.lumenvortex.cycle === {str(not s['cycle']).lower()}", "c: mode change on new tracks"),
+                ("+", f"window.lumenvortex.gain > {s['gain']}", "+: more input gain"),
+                ("-", f"Math.abs(window.lumenvortex.gain - {s['gain']}) < 1e-4", "-: less input gain"),
+                ("-", f"window.lumenvortex.gain < {s['gain']}", "-: less input gain"),
+                ("r", "window.lumenvortex.particles === 525 && window.lumenvortex.gain === 0.5",
+                 "r: particles and gain reset"),
+                ("/", "window.lumenvortex.help", "/: the help panel"),
+                ("?", "!window.lumenvortex.help", "?: the help panel again"),
+                ("i", f"window.lumenvortex.trackShownAt !== {s['trackShownAt']}", "i: the track shown again"),
+                ("q", f"window.lumenvortex.antialias === {str(not s['antialias']).lower()}", "q: antialiasing")]:
+            b.press(key)
+            wait(b, expression, what=what)
+        self.assertEqual([], b.errors)
 
     def check_player_keys(self, b):
         b.press(" ")

@@ -13,6 +13,7 @@
 #include "MacMemory.h"
 #include "demo_song.h"
 #include "fft_spectrum_analyzer.h"
+#include "iTunesGLUtils.h"
 #include "lumenvortexApplet.h"
 #include "plugin_module.h"
 #include "track_record.h"
@@ -159,7 +160,9 @@ EMSCRIPTEN_KEEPALIVE const char* lv_demo_album() { return gHost ? gHost->demo.me
 
 // What the page's status object shows, as JSON: frames drawn, the renderer,
 // mode, palette, particle count (the field's target, and how many are
-// alive: the field grows to the target over some frames).
+// alive: the field grows to the target over some frames), and what the
+// other keys set: noise flow, mode change on new tracks, input gain, the
+// help panel, when the track was last shown, antialiasing.
 EMSCRIPTEN_KEEPALIVE const char* lv_status() {
     if (!gHost) return "{}";
     WebHost& h = *gHost;
@@ -167,7 +170,13 @@ EMSCRIPTEN_KEEPALIVE const char* lv_status() {
                ",\"mode\":" + std::to_string(gMode.currentMode()) + ",\"modes\":" + std::to_string(gMode.modeCount()) +
                ",\"palette\":" + std::to_string(colors.index) +
                ",\"particles\":" + std::to_string(particleControl.total) +
-               ",\"alive\":" + std::to_string(particleControl.count) + "}";
+               ",\"alive\":" + std::to_string(particleControl.count) +
+               ",\"flow\":" + (gMode.perlinFlow() ? "true" : "false") +
+               ",\"cycle\":" + (gMode.cycleModeOnTrackChange() ? "true" : "false") +
+               ",\"gain\":" + std::to_string(sounds.multi) +
+               ",\"help\":" + (gLastInfoPanelInvocation ? "true" : "false") +
+               ",\"trackShownAt\":" + std::to_string(gMillisSinceTrackChange) +
+               ",\"antialias\":" + (gAntialias ? "true" : "false") + "}";
     return h.status.c_str();
 }
 

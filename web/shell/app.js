@@ -537,7 +537,8 @@ function onKey(e) {
 function statusObject() {
   const read = () => (state.module ? JSON.parse(state.module.UTF8ToString(state.module._lv_status())) : {});
   const status = {};
-  for (const key of ['frames', 'renderer', 'mode', 'modes', 'palette', 'particles', 'alive']) {
+  for (const key of ['frames', 'renderer', 'mode', 'modes', 'palette', 'particles', 'alive', 'flow', 'cycle', 'gain',
+                     'help', 'trackShownAt', 'antialias']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
