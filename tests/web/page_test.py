@@ -205,6 +205,10 @@ class PageTest(unittest.TestCase):
         self.assertEqual([], b.errors)
 
     def check_player_keys(self, b):
+        b.press("d")
+        wait(b, "/fps, frame \\d+/.test(document.getElementById('stats').textContent)", what="d: the stats panel")
+        b.press("d")
+        wait(b, "!document.getElementById('stats')", what="d again: the stats panel gone")
         b.press(" ")
         wait(b, "window.lumenvortex.paused && !window.lumenvortex.playing", what="space: paused")
         wait(b, "window.lumenvortex.audioState === 'suspended'", what="space: the sound stopping")
@@ -231,8 +235,11 @@ class PageTest(unittest.TestCase):
             wait(b, "window.lumenvortexScripted", what="the scripted run's page")
             # The fast run first, as natively: state it leaves behind is part
             # of what the literal run's hash pins.
-            self.assertEqual(pinned["Fast"], b.evaluate(f"window.lumenvortexScripted.hash(true, {frames})"))
-            self.assertEqual(pinned["Literal"], b.evaluate(f"window.lumenvortexScripted.hash(false, {frames})"))
+            # The literal pair pass in scalar wasm takes tens of seconds on a
+            # busy machine: a long wait, not a measure of speed.
+            for kind, fast in (("Fast", "true"), ("Literal", "false")):
+                self.assertEqual(pinned[kind],
+                                 b.evaluate(f"window.lumenvortexScripted.hash({fast}, {frames})", timeout=600), kind)
             self.assertEqual([], b.errors)
 
     def test_each_mode_matches_the_native_gles_frame(self):

@@ -12,7 +12,7 @@ const COVER_MAX_PIXELS = 1 << 26;
 const COVER_JPEG_FIT = 1024;
 // Keys the page keeps for itself; every other key goes to the plug-in, as
 // the Linux player does.
-const PAGE_KEYS = new Set(['f', 'F', 'n', 'N', ' ', 'v', 'V']);
+const PAGE_KEYS = new Set(['f', 'F', 'n', 'N', ' ', 'v', 'V', 'd', 'D']);
 
 const $ = (id) => document.getElementById(id);
 const canvas = $('canvas');
@@ -474,6 +474,27 @@ function togglePause() {
   state.module._lv_pause(state.paused ? 1 : 0);
 }
 
+// The status object on screen, refreshed twice a second while it shows: for
+// a visitor who wants the frame rate, or a bug report.
+function toggleStats() {
+  let panel = document.getElementById('stats');
+  if (panel) {
+    clearInterval(state.statsTimer);
+    panel.remove();
+    return;
+  }
+  panel = document.createElement('pre');
+  panel.id = 'stats';
+  document.body.appendChild(panel);
+  const show = () => {
+    const s = window.lumenvortex;
+    panel.textContent = `${s.fps} fps, frame ${s.frames}\n${s.renderer}\nmode ${s.mode}, palette ${s.palette}, ` +
+      `${s.alive} of ${s.particles} particles\n${s.title || ''}${s.artist ? ' – ' + s.artist : ''}`;
+  };
+  show();
+  state.statsTimer = setInterval(show, 500);
+}
+
 function toggleFullscreen() {
   if (document.fullscreenElement) document.exitFullscreen();
   else document.documentElement.requestFullscreen().catch((e) => say('No full screen: ' + e.message));
@@ -528,6 +549,7 @@ function onKey(e) {
     if (e.key === 'f' || e.key === 'F') toggleFullscreen();
     else if (e.key === 'n' || e.key === 'N') next();
     else if (e.key === ' ') togglePause();
+    else if (e.key === 'd' || e.key === 'D') toggleStats();
     else toggleRecording();
     return;
   }
