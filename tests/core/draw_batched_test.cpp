@@ -14,6 +14,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -97,6 +98,31 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
 }
 
 // One glow filling much of the canvas, drawn as the full square and as the
+// The one white particle of a field cut down to it, in the mode now set.
+Particle& loneWhiteParticle() {
+    gMode.setupGL();
+    particleControl.total = 1;
+    particleControl.adjustAmount();
+    Particle& p = particleControl.myList[0];
+    p.rr = p.gg = p.bb = 1;
+    return p;
+}
+
+// How two pictures differ: the largest step of any channel, and how many
+// channels moved at all.
+struct PictureChange {
+    int worst = 0, changed = 0;
+};
+PictureChange compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    PictureChange c;
+    for (size_t i = 0; i < a.size(); i++) {
+        int d = std::abs((int)a[i] - (int)b[i]);
+        if (d) c.changed++;
+        c.worst = std::max(c.worst, d);
+    }
+    return c;
+}
+
 // batched octagon: the corners left out held no opacity, so no pixel may
 // change by more than the rounding of a turned billboard, and those only
 // along edges, never the faint outer ring of the sprite.
@@ -104,24 +130,14 @@ TEST(DrawBatched, TrimmedGlowKeepsAllItsLight) {
     lvtest::requireGL(WIDTH, HEIGHT);
     lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // the real sprites
     run.applet.keyPressed('m');                   // mode 1: sprites only
-    gMode.setupGL();
-    particleControl.total = 1;
-    particleControl.adjustAmount();
-    Particle& p = particleControl.myList[0];
+    Particle& p = loneWhiteParticle();
     p.loc = Vector3D(0, 0, 0);
-    p.rr = p.gg = p.bb = 1;
     p.myLevel = 150;   // half-size 150.5 units: about 95 pixels on this canvas
     pov.xRot = 0.3f;
     std::vector<uint8_t> square = drawOnly(false);
-    std::vector<uint8_t> octagon = drawOnly(true);
-    int changed = 0, worst = 0;
-    for (size_t i = 0; i < square.size(); i++) {
-        int d = std::abs((int)square[i] - (int)octagon[i]);
-        if (d) changed++;
-        if (d > worst) worst = d;
-    }
-    EXPECT_LE(worst, 1);
-    EXPECT_LT(changed, 200) << "of the glow's 30,000 or so pixels";
+    const PictureChange c = compare(square, drawOnly(true));
+    EXPECT_LE(c.worst, 1);
+    EXPECT_LT(c.changed, 200) << "of the glow's 30,000 or so pixels";
 }
 
 // One ribbon in three parts: a bright head third, a dim middle (alpha two
@@ -131,12 +147,8 @@ TEST(DrawBatched, TrimmedGlowKeepsAllItsLight) {
 TEST(DrawBatched, RibbonLeavesOutOnlyWhatAddsNoLight) {
     lvtest::requireGL(WIDTH, HEIGHT);
     lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // mode 0: textured, additive ribbons
-    gMode.setupGL();
-    particleControl.total = 1;
-    particleControl.adjustAmount();
-    Particle& p = particleControl.myList[0];
+    Particle& p = loneWhiteParticle();
     p.loc = Vector3D(0, 150, 0);
-    p.rr = p.gg = p.bb = 1;
     p.myLevel = 0;
     const int tail = Particle::MAX_TAIL_LENGTH, bright = 8, dim = 16;
     for (int i = 0; i < tail; i++) {
@@ -151,17 +163,12 @@ TEST(DrawBatched, RibbonLeavesOutOnlyWhatAddsNoLight) {
         p.pn[i] = i < bright ? 1.0f : i < dim ? 2.0f / 255 / (0.8f * per) : 1e-4f;
     }
     std::vector<uint8_t> all = drawOnly(false);
-    std::vector<uint8_t> trimmed = drawOnly(true);
-    int changed = 0, worst = 0, lit = 0;
-    for (size_t i = 0; i < all.size(); i++) {
-        int d = std::abs((int)all[i] - (int)trimmed[i]);
-        if (d) changed++;
-        if (d > worst) worst = d;
-        if (i % 4 != 3 && all[i] > 0) lit++;
-    }
+    int lit = 0;
+    for (size_t i = 0; i < all.size(); i++) lit += i % 4 != 3 && all[i] > 0;
     ASSERT_GT(lit, 5000) << "the ribbon should show";
-    EXPECT_LE(worst, 1);
-    EXPECT_LT(changed, 100);
+    const PictureChange c = compare(all, drawOnly(true));
+    EXPECT_LE(c.worst, 1);
+    EXPECT_LT(c.changed, 100);
     // Quads 0 to 15 have a bright or dim rung (quad 0 a head of no width:
     // one triangle); quads 16 to 22 are faint at both ends.
     EXPECT_EQ(size_t(3 * (2 * dim - 1)), particleControl.mRibbonBatch.indices.size());
