@@ -262,5 +262,14 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
     }
     o.warnings = idleOptions(o, given);
+    // A warning names the option as it was typed: an alias, if that was used.
+    for (const OptionRule& rule : table) {
+        if (rule.alias.empty()) continue;
+        const bool aliasTyped = std::any_of(argv + 1, argv + argc, [&](const char* a) { return a == rule.alias; });
+        const bool nameTyped = std::any_of(argv + 1, argv + argc, [&](const char* a) { return a == rule.name; });
+        if (!aliasTyped || nameTyped) continue;
+        for (std::string& line : o.warnings)
+            if (line.rfind(rule.name + " ", 0) == 0) line.replace(0, rule.name.size(), rule.alias);
+    }
     return true;
 }

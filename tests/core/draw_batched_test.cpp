@@ -97,7 +97,6 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
     }
 }
 
-// One glow filling much of the canvas, drawn as the full square and as the
 // The one white particle of a field cut down to it, in the mode now set.
 Particle& loneWhiteParticle() {
     gMode.setupGL();
@@ -123,6 +122,7 @@ PictureChange compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
     return c;
 }
 
+// One glow filling much of the canvas, drawn as the full square and as the
 // batched octagon: the corners left out held no opacity, so no pixel may
 // change by more than the rounding of a turned billboard, and those only
 // along edges, never the faint outer ring of the sprite.

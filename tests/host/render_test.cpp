@@ -383,10 +383,13 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
                              "lumenvortex: --mute does nothing with --render: a render opens no sound device",
                              "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
         EXPECT_NE(render.err.find(line), std::string::npos) << line << "\nin:\n" << render.err;
-    const auto pngs = run({player(), "--frames", dir / "idle", "--size", "64x64", "--duration", "0.1", "--crf", "20"});
+    const auto pngs = run({player(), "--frames", dir / "idle", "--size", "64x64", "--duration", "0.1", "--crf", "20",
+                           "--no-audio"});
     EXPECT_EQ(pngs.status, 0) << pngs.err;
     EXPECT_NE(pngs.err.find("--crf does nothing with --frames alone: only a --render video is encoded\n"),
               std::string::npos) << pngs.err;
+    EXPECT_NE(pngs.err.find("--no-audio does nothing with --frames alone"), std::string::npos)
+        << "the option as typed, not its other name: " << pngs.err;
     const auto window = run({player(), "--duration", "5", "--fps", "30", dir / "none.mp3"}, {"DISPLAY="});
     EXPECT_NE(window.err.find("lumenvortex: --duration does nothing in a window: only a render (--render, --frames) "
                               "stops early\n"), std::string::npos) << window.err;
