@@ -376,7 +376,7 @@ const int TAIL = Particle::MAX_TAIL_LENGTH;
 // colour channel to any pixel (the texture only darkens). Under this it is
 // left out: at most 4 steps of 255 where it lay, in the faint tails and the
 // slow entries, which make up about half of all quads and as much of the
-// ribbons' cost. The frames stay above 58 dB against the full drawing (the
+// ribbons' cost. The frames stay above 57 dB against the full drawing (the
 // white mode, whose ribbons are the faintest, above 49 dB).
 const float FAINT_LIGHT = 4.0f / 255;
 
