@@ -34,9 +34,10 @@ namespace {
 // finished with what was drawn, rather than left without its index. Calls
 // that block are not restarted after it, so one signal ends a wait as well.
 // A second signal ends the process at once, and takes the unfinished video
-// (no player could read it) with it.
+// and frames' sound (no player could read them) with it.
 volatile sig_atomic_t gStopSignal = 0;
-char gPartPath[PATH_MAX];   // the video being written, while there is one
+char gPartPath[PATH_MAX];      // the video being written, while there is one
+char gWavPartPath[PATH_MAX];   // the frames' sound, likewise
 
 void onStopSignal(int sig) {
     if (!gStopSignal) {
@@ -44,6 +45,7 @@ void onStopSignal(int sig) {
         return;
     }
     if (gPartPath[0]) unlink(gPartPath);
+    if (gWavPartPath[0]) unlink(gWavPartPath);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -67,6 +69,7 @@ struct StopSignals {
     }
     ~StopSignals() {
         gPartPath[0] = 0;
+        gWavPartPath[0] = 0;
         sigaction(SIGINT, &previous[0], nullptr);
         sigaction(SIGTERM, &previous[1], nullptr);
         sigprocmask(SIG_SETMASK, &previousMask, nullptr);
@@ -253,6 +256,7 @@ bool OfflineRender::openOutputs() {
             say(error);
             return false;
         }
+        std::snprintf(gWavPartPath, sizeof gWavPartPath, "%s", mWav.partPath().c_str());
     }
     return true;
 }
@@ -380,10 +384,13 @@ int OfflineRender::finish(bool broken, double took) {
     gPartPath[0] = 0;
     if (mToVideo)
         for (const std::string& w : mVideo.warnings()) say(w);
-    if (mToFrames && !mWav.close(closeError) && !broken) {
+    // The sound goes with the frames: with none drawn, an audio.wav of an
+    // earlier render stays.
+    if (mToFrames && !mWav.close(closeError, mFrame > 0) && !broken) {
         say(closeError);
         broken = true;
     }
+    gWavPartPath[0] = 0;
     if (broken) return 1;
     const double seconds = double(mAudioWritten) / double(SAMPLE_RATE);
     const std::string stoppedBy = mStoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM";

@@ -11,6 +11,7 @@
 
 #include "lv/file_kind.h"
 #include "lv/video_out.h"
+#include "part_file.h"
 #include "lv/sample_format.h"
 
 namespace lv {
@@ -128,16 +129,34 @@ void header(unsigned char (&h)[44], unsigned long long frames) {
 
 WavWriter::~WavWriter() {
     std::string ignored;
-    close(ignored);
+    close(ignored, false);
 }
 
 bool WavWriter::open(const std::string& path, std::string& error) {
     std::string ignored;
-    close(ignored);
+    close(ignored, false);
     mPath = path;
     mFrames = 0;
-    mFile = openOutput(path, error);
-    if (!mFile) return false;
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0)
+        if (const char* what = notAFile(st.st_mode)) {
+            error = "cannot write " + path + ": " + what;
+            return false;
+        }
+    PartFile file;
+    std::string why;
+    if (!file.create(path, why)) {
+        error = "cannot write " + path + ": " + why;
+        return false;
+    }
+    mTarget = file.target;
+    mPart = file.part;
+    mFile = openOutput(mPart, error);
+    if (!mFile) {
+        ::unlink(mPart.c_str());
+        mPart.clear();
+        return false;
+    }
     unsigned char h[44];
     header(h, 0);
     if (std::fwrite(h, 1, sizeof h, mFile) != sizeof h) {
@@ -167,7 +186,7 @@ bool WavWriter::write(const float* frames, size_t count, std::string& error) {
     return true;
 }
 
-bool WavWriter::close(std::string& error) {
+bool WavWriter::close(std::string& error, bool keep) {
     if (!mFile) return true;
     unsigned char h[44];
     header(h, mFrames);
@@ -175,7 +194,10 @@ bool WavWriter::close(std::string& error) {
     ok = (std::fclose(mFile) == 0) && ok;
     mFile = nullptr;
     if (!ok) error = "cannot finish " + mPath + ": " + std::strerror(errno);
-    return ok;
+    PartFile file{mTarget, mPart};
+    mPart.clear();
+    // An unfinished file never takes the name.
+    return file.settle(keep && ok, error) && ok;
 }
 
 }  // namespace lv

@@ -14,6 +14,7 @@
 #include "lv/image_format.h"
 #include "lv/rgba_to_yuv.h"
 #include "lv/video_out.h"
+#include "part_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,47 +41,6 @@ constexpr int kRate = kSampleRate;
 // would otherwise hold every packet for FFmpeg's default of ten seconds,
 // and a full disk would show that late.
 constexpr int64_t kMaxInterleave = AV_TIME_BASE;
-
-// The file the video is written to, and the name it takes when done.
-struct PartFile {
-    std::string target;   // the given name, through any links
-    std::string part;     // beside it, hidden; empty once settled
-};
-
-// `path` through its links, so that a link to a video is followed as an
-// open for writing would follow it.
-std::string throughLinks(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-// A new file beside `target` that is no one else's (O_EXCL), with the mode
-// of the file it will replace or, for a new name, what the umask leaves.
-// Empty with `why` set when none can be made.
-std::string createPart(const std::string& target, std::string& why) {
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    struct stat old {};
-    const bool replaces = stat(target.c_str(), &old) == 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string part =
-            folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
-        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) {
-            why = std::strerror(errno);
-            return {};
-        }
-        if (replaces) fchmod(fd, old.st_mode & 07777);
-        ::close(fd);
-        return part;
-    }
-    why = "no free name for a file beside it";
-    return {};
-}
 
 // Where a container keeps a cover picture: an attached picture in the
 // MP4 family (the mov muxer writes it as the iTunes 'covr' item), a file
@@ -171,19 +131,7 @@ struct VideoWriter::Impl {
 
     // The written file takes the given name once it holds a picture; one
     // that holds none is removed, and a video already under the name stays.
-    bool settle(std::string& error) {
-        if (file.part.empty()) return true;
-        const std::string part = std::move(file.part);
-        file.part.clear();
-        if (videoPts == 0) {
-            ::unlink(part.c_str());
-            return true;
-        }
-        if (std::rename(part.c_str(), file.target.c_str()) == 0) return true;
-        error = "cannot put the video in place as " + file.target + ": " + std::strerror(errno) + " (it is kept as " +
-                part + ")";
-        return false;
-    }
+    bool settle(std::string& error) { return file.settle(videoPts != 0, error); }
 
     void release() {
         if (oc && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) avio_closep(&oc->pb);
@@ -293,10 +241,8 @@ struct VideoWriter::Impl {
     // +faststart, so that is the part's name too.
     bool startFile(std::string& error) {
         if (!(oc->oformat->flags & AVFMT_NOFILE)) {
-            file.target = throughLinks(path);
             std::string why;
-            file.part = createPart(file.target, why);
-            if (file.part.empty()) return fail(error, "cannot write " + path + ": " + why);
+            if (!file.create(path, why)) return fail(error, "cannot write " + path + ": " + why);
             av_freep(&oc->url);
             oc->url = av_strdup(("file:" + file.part).c_str());
             if (!oc->url) return outOfMemory(error);

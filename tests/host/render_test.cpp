@@ -418,9 +418,10 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     EXPECT_TRUE(fs::exists(dir / "f/frame-000000.png"));
 }
 
-// A render that stops before its first frame leaves a video already under
-// its name as it was, and no half-written file beside it: another output
-// that cannot be made, music that gives no sound, a Ctrl+C at once.
+// A render that stops before its first frame leaves a video, and the sound
+// of earlier frames, already under their names as they were, and no
+// half-written file beside them: another output that cannot be made, music
+// that gives no sound, a Ctrl+C at once.
 TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
     TempDir dir;
     lvtest::makeTone(dir / "tone.flac", 1.0);
@@ -429,25 +430,32 @@ TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
     ASSERT_EQ(run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"}).status, 0);
     ASSERT_EQ(chmod((dir / "keep.mp4").c_str(), 0640), 0);
     const std::string kept = lvtest::readFile(dir / "keep.mp4");
+    fs::create_directory(dir / "f");
+    lvtest::writeWav(dir / "f/audio.wav", std::vector<float>(2000, 0.25f));
+    const std::string keptSound = lvtest::readFile(dir / "f/audio.wav");
     auto unchanged = [&](const std::string& how) {
         EXPECT_TRUE(lvtest::readFile(dir / "keep.mp4") == kept) << how << ": the video was changed";
+        EXPECT_TRUE(lvtest::readFile(dir / "f/audio.wav") == keptSound) << how << ": the frames' sound was changed";
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            names.push_back(fs::relative(e.path(), dir.path()));
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"keep.mp4", "silent.wav", "tone.flac"})) << how;
+        EXPECT_EQ(names, (std::vector<std::string>{"f", "f/audio.wav", "keep.mp4", "silent.wav", "tone.flac"}))
+            << how;
     };
     auto frames = run({player(), "--render", dir / "keep.mp4", "--frames", "/dev/null", dir / "tone.flac"});
     EXPECT_EQ(frames.status, 1) << frames.err;
     EXPECT_NE(frames.err.find("/dev/null"), std::string::npos) << frames.err;
     unchanged("--frames /dev/null");
 
-    auto silent = run({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "silent.wav"});
+    auto silent = run({player(), "--render", dir / "keep.mp4", "--frames", dir / "f", "--size", "64x64",
+                       dir / "silent.wav"});
     EXPECT_EQ(silent.status, 1) << silent.err;
     EXPECT_NE(silent.err.find("nothing could be played"), std::string::npos) << silent.err;
     unchanged("no sound");
 
-    auto stopped = runInterruptedAtOnce({player(), "--render", dir / "keep.mp4", "--size", "64x64", dir / "tone.flac"},
-                                        dir);
+    auto stopped = runInterruptedAtOnce(
+        {player(), "--render", dir / "keep.mp4", "--frames", dir / "f", "--size", "64x64", dir / "tone.flac"}, dir);
     EXPECT_EQ(stopped.status, 128 + SIGINT) << stopped.err;
     EXPECT_NE(stopped.err.find("stopped by Ctrl+C before the first frame"), std::string::npos) << stopped.err;
     unchanged("Ctrl+C");

@@ -120,18 +120,22 @@ bool writePng(const std::string& path, const unsigned char* rgba, int width, int
 // The same into memory; `channels` 3 (RGB) or 4 (RGBA) bytes per pixel.
 bool encodePng(std::vector<unsigned char>& out, const unsigned char* pixels, int width, int height, int channels);
 
-// 16-bit stereo 44.1 kHz WAV, for the sound beside a PNG sequence.
+// 16-bit stereo 44.1 kHz WAV, for the sound beside a PNG sequence. Written
+// under a hidden name beside `path` (partPath()), which it takes on close()
+// with `keep`: a render that draws nothing leaves a file already under the
+// name as it was. A writer destroyed without close() keeps nothing.
 class WavWriter {
 public:
     ~WavWriter();
     bool open(const std::string& path, std::string& error);
     bool write(const float* frames, size_t count, std::string& error);
-    bool close(std::string& error);
+    bool close(std::string& error, bool keep = true);
+    const std::string& partPath() const { return mPart; }
 
 private:
     std::FILE* mFile = nullptr;
     unsigned long long mFrames = 0;
-    std::string mPath;
+    std::string mPath, mTarget, mPart;
 };
 
 }  // namespace lv
