@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -124,5 +125,7 @@ std::string fillIn(std::string text, const std::vector<std::pair<std::string, st
 
 // Reads the arguments by `table`, files and folders into `inputs`. False
 // with `error` set for an unknown option or a missing or refused value.
+// `given`, when asked for, maps each option given to the way it was written
+// (its name or its alias), for messages that quote the user.
 bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table, std::vector<std::string>& inputs,
-                     std::string& error);
+                     std::string& error, std::map<std::string, std::string>* given = nullptr);

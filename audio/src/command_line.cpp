@@ -140,7 +140,7 @@ std::string fillIn(std::string text, const std::vector<std::pair<std::string, st
 }
 
 bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table, std::vector<std::string>& inputs,
-                     std::string& error) {
+                     std::string& error, std::map<std::string, std::string>* given) {
     CommandLine args(argc, argv);
     while (args.next()) {
         if (args.isInput()) {
@@ -148,10 +148,14 @@ bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table
             continue;
         }
         const OptionRule* rule = nullptr;
+        std::string spelled;
         for (const OptionRule& r : table) {
             bool whole = r.takes == OptionRule::Takes::NOTHING;
             const std::string& written = whole ? args.arg() : args.name();
-            if (written == r.name || (!r.alias.empty() && written == r.alias)) rule = &r;
+            if (written == r.name || (!r.alias.empty() && written == r.alias)) {
+                rule = &r;
+                spelled = written;
+            }
         }
         if (!rule) {
             error = "unknown option " + args.arg();
@@ -164,6 +168,7 @@ bool readCommandLine(int argc, char** argv, const std::vector<OptionRule>& table
             error = rule->name + " takes " + rule->wants + ", not \"" + value + "\"";
             return false;
         }
+        if (given) (*given)[rule->name] = spelled;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <algorithm>
+#include <map>
 #include <filesystem>
 
 #include "lv/video_out.h"
@@ -116,7 +117,7 @@ std::vector<OptionRule> optionTable(Options& o) {
 
 // Options given that do nothing in the mode chosen: a line each, and the
 // run goes on without them.
-std::vector<std::string> idleOptions(const Options& o, const std::vector<std::string>& given) {
+std::vector<std::string> idleOptions(const Options& o, const std::map<std::string, std::string>& given) {
     const bool window = !o.renders(), video = !o.renderPath.empty();
     const bool ownMusic = !o.capture && !o.corvanePort;
     const std::string mode = video                ? "with --render"
@@ -140,9 +141,10 @@ std::vector<std::string> idleOptions(const Options& o, const std::vector<std::st
         {"--loop", window && !ownMusic, "there is no list of the player's own to start again"},
     };
     std::vector<std::string> lines;
-    for (const auto& r : rules)
-        if (r.idle && std::find(given.begin(), given.end(), r.option) != given.end())
-            lines.push_back(std::string(r.option) + " does nothing " + mode + ": " + r.why);
+    for (const auto& r : rules) {
+        const auto typed = given.find(r.option);   // named as the user wrote it: an alias, maybe
+        if (r.idle && typed != given.end()) lines.push_back(typed->second + " does nothing " + mode + ": " + r.why);
+    }
     return lines;
 }
 
@@ -218,14 +220,8 @@ Manual playerManual(Options& o) {
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     o = Options{};
-    std::vector<OptionRule> table = optionTable(o);
-    std::vector<std::string> given;
-    for (OptionRule& rule : table)
-        rule.set = [&given, name = rule.name, set = std::move(rule.set)](const std::string& v) {
-            given.push_back(name);
-            return set(v);
-        };
-    if (!readCommandLine(argc, argv, table, o.inputs, error)) return false;
+    std::map<std::string, std::string> given;
+    if (!readCommandLine(argc, argv, optionTable(o), o.inputs, error, &given)) return false;
     std::error_code ignored;
     if (o.capture && !o.captureSource.empty() && std::filesystem::exists(o.captureSource, ignored)) {
         error = "--capture takes no files (a name after it is a sound source: --list-sources lists them); to play " +
@@ -262,14 +258,5 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
     }
     o.warnings = idleOptions(o, given);
-    // A warning names the option as it was typed: an alias, if that was used.
-    for (const OptionRule& rule : table) {
-        if (rule.alias.empty()) continue;
-        const bool aliasTyped = std::any_of(argv + 1, argv + argc, [&](const char* a) { return a == rule.alias; });
-        const bool nameTyped = std::any_of(argv + 1, argv + argc, [&](const char* a) { return a == rule.name; });
-        if (!aliasTyped || nameTyped) continue;
-        for (std::string& line : o.warnings)
-            if (line.rfind(rule.name + " ", 0) == 0) line.replace(0, rule.name.size(), rule.alias);
-    }
     return true;
 }
