@@ -1,7 +1,7 @@
 // Gravity wells as physics, with no GL context: the count walking to its
-// target, the band each well follows, the push between wells, the pull home
-// and the force law on particles (the motion step is pinned by the field's
-// hashes, field_determinism_test.cpp). What wells draw is checked
+// target, the band each well follows and the force law on particles. The
+// push between wells, the pull home and the motion step are pinned by the
+// field's hashes (field_determinism_test.cpp). What wells draw is checked
 // in field_draw_test.cpp.
 #include <gtest/gtest.h>
 
@@ -72,29 +72,6 @@ TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
     EXPECT_EQ(10.0f, at(0).myLevel);
     gravityControl.exist();
     EXPECT_FLOAT_EQ(9.25f, at(0).myLevel);
-}
-
-TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistanceAndArePulledHome) {
-    place({{Vector3D(0, 0, 0), 7}, {Vector3D(10, 0, 0), 14}});   // Q 1 and 2
-    at(0).repelGravities();
-    at(1).repelGravities();
-    EXPECT_FLOAT_EQ(0.1f, at(0).M);
-    // 50 x the other's Q / R along the difference: 50 x 2 / 100 and 50 x 1 / 100.
-    EXPECT_VEC(Vector3D(-10, 0, 0), at(0).acc);
-    EXPECT_VEC(Vector3D(5, 0, 0), at(1).acc);
-
-    // Within squared distance 1 (1 itself included) the raw difference.
-    for (Vector3D other : {Vector3D(1, 0, 0), Vector3D(0.5f, 0, 0.5f)}) {
-        place({{Vector3D(0, 0, 0), 7}, {other, 14}});
-        at(0).repelGravities();
-        EXPECT_VEC(Vector3D::sub(Vector3D(), other), at(0).acc);
-    }
-
-    place({{Vector3D(300, -400, 0), 7}});   // alone: only the pull home
-    at(0).repelGravities();
-    at(0).pullTowardsCenter();
-    EXPECT_FLOAT_EQ(500.0f, at(0).distance);
-    EXPECT_VEC(Vector3D(-3, 4, 0), at(0).acc);
 }
 
 TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {

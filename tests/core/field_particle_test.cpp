@@ -1,6 +1,6 @@
 // Particles and their population as physics, with no GL context: the count
-// walking to its target, colour and level, and the 24-entry trail. The
-// forces and the motion step are pinned by the field's hashes
+// walking to its target, the level and the 24-entry trail. The colour's
+// easing, the forces and the motion step are pinned by the field's hashes
 // (field_determinism_test.cpp) and the fast step is held to the literal one
 // (field_fast_step_test.cpp). What particles draw is checked in
 // field_draw_test.cpp.
@@ -45,26 +45,6 @@ TEST_F(Particles, CountFollowsTheClampedTargetOneParticlePerFrame) {
     EXPECT_NEAR(0.1f * std::cos(angle), quarter.xv[0], 1e-7f);
     EXPECT_NEAR(0.1f * std::sin(angle), quarter.yv[0], 1e-7f);
     EXPECT_EQ(quarter.yv[0], quarter.zv[0]);
-}
-
-TEST_F(Particles, ColourTakesThePaletteAndEasesOnePercentPerChannel) {
-    Particle p = loose();
-    unsigned seed = 0;
-    color c;
-    do {   // a pixel whose channels differ
-        srand(++seed);
-        c = colors.getRandomColor();
-    } while (c.red == c.green || c.green == c.blue || c.red == c.blue);
-    p.rr = 0.5f;
-    srand(seed);
-    p.setColor();
-    EXPECT_VEC(Vector3D(c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f), Vector3D(p.rd, p.gd, p.bd));
-    EXPECT_EQ(0.5f, p.rr);   // fades there, does not jump
-
-    p.rr = 0, p.gg = 1, p.bb = 0.2f;
-    p.rd = 1, p.gd = 0.5f, p.bd = 0;
-    p.getColor();
-    EXPECT_VEC(Vector3D(0.01f, 0.995f, 0.198f), Vector3D(p.rr, p.gg, p.bb));
 }
 
 TEST_F(Particles, LevelFollowsBandIndexMod100Plus3) {
