@@ -27,14 +27,6 @@ protected:
         }
     }
     Gravity& at(int i) { return gravityControl.myList[i]; }
-    // Three draws of random(-r, r) from seed 7, the first for z.
-    static Vector3D drawnZYX(float r) {
-        srand(7);
-        float z = random(-r, r), y = random(-r, r);
-        Vector3D v(random(-r, r), y, z);
-        srand(7);
-        return v;
-    }
 };
 
 TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {

@@ -22,13 +22,11 @@ protected:
 };
 
 TEST_F(Particles, CountFollowsTheClampedTargetOneParticlePerFrame) {
-    srand(7);
-    float z = random(-5, 5), y = random(-5, 5), x = random(-5, 5);
-    srand(7);
+    Vector3D start = drawnZYX(5);
     particleControl.total = 6000;
     particleControl.adjustAmount();
     EXPECT_EQ(5000, particleControl.total);
-    EXPECT_VEC(Vector3D(x, y, z), at(0).loc);   // three draws, the first on z
+    EXPECT_VEC(start, at(0).loc);
     particleControl.exist();
     particleControl.exist();
     EXPECT_EQ(3, particleControl.count);
