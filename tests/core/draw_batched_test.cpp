@@ -42,6 +42,28 @@ void setBatched(bool on) {
     gravityControl.mBatchedDraw = on;
 }
 
+// The scripted run up to its last frame in `mode`. The frames before it only
+// move the field: they are drawn through an empty scissor, left on for the
+// caller to end before or after the last frame.
+void runUpToLastFrame(lvscenario::ScriptedRun& run, int mode) {
+    for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, 0, 0);
+    for (int n = 1; n < FRAMES; n++) run.frame(n);
+}
+
+// Two drawings of mode `mode` held to the bound, kept as PNGs for people.
+void expectSamePicture(const std::vector<uint8_t>& a, const char* aName, const std::vector<uint8_t>& b,
+                       const char* bName, int mode) {
+    const double db = lvtest::psnr(a, b);
+    const std::string dir = lvtest::outputDir(), suffix = "-" + std::to_string(mode) + ".png";
+    lvtest::writePNG(dir + "/draw-" + aName + suffix, a.data(), WIDTH, HEIGHT);
+    lvtest::writePNG(dir + "/draw-" + bName + suffix, b.data(), WIDTH, HEIGHT);
+    EXPECT_GE(db, MIN_PSNR) << "mode " << mode << ": " << bName << " differs from " << aName << " (see " << dir << ")";
+    std::printf("mode %d: %s against %s, %d particles, %d wells, PSNR %.1f dB\n", mode, aName, bName,
+                particleControl.count, gravityControl.count, db);
+}
+
 // One frame's drawing from the current scene state, without moving it: the
 // background, the camera, the wells, then the particles' passes. What the
 // drawing changes (the background's and the wells' easing, the lines the
@@ -80,23 +102,11 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
     lvtest::requireGL(WIDTH, HEIGHT);
     for (int mode = 0; mode < 7; mode++) {
         lvscenario::ScriptedRun run(WIDTH, HEIGHT);
-        for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
-        // Frames before the compared one only move the field.
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, 0, 0, 0);
-        for (int n = 1; n < FRAMES; n++) run.frame(n);
+        runUpToLastFrame(run, mode);
         run.frame(FRAMES);   // the last frame leaves this mode's inherited GL state
         glDisable(GL_SCISSOR_TEST);
-
         std::vector<uint8_t> immediate = drawOnly(false);
-        std::vector<uint8_t> batched = drawOnly(true);
-        double db = lvtest::psnr(immediate, batched);
-        std::string dir = lvtest::outputDir();
-        lvtest::writePNG(dir + "/draw-immediate-" + std::to_string(mode) + ".png", immediate.data(), WIDTH, HEIGHT);
-        lvtest::writePNG(dir + "/draw-batched-" + std::to_string(mode) + ".png", batched.data(), WIDTH, HEIGHT);
-        EXPECT_GE(db, MIN_PSNR) << "mode " << mode << ": batched picture differs (see " << dir << ")";
-        std::printf("mode %d: %d particles, %d wells, PSNR %.1f dB\n", mode, particleControl.count,
-                    gravityControl.count, db);
+        expectSamePicture(immediate, "immediate", drawOnly(true), "batched", mode);
     }
 }
 
@@ -156,11 +166,8 @@ TEST(DrawBatched, RibbonLeavesOutOnlyTheFaintestQuads) {
     const int tail = Particle::MAX_TAIL_LENGTH, bright = 8, dim = 16;
     for (int i = 0; i < tail; i++) {
         p.x[i] = -240.0f + 20.0f * (float)i;
-        p.y[i] = 0;
-        p.z[i] = 0;
-        p.xv[i] = 0;
+        p.y[i] = p.z[i] = p.xv[i] = p.zv[i] = 0;
         p.yv[i] = 40;   // across the trail: the ribbon's width lies along y
-        p.zv[i] = 0;
         // The entry's alpha is 40 / 50 * per * pn (Particle::ribbonEntryValues);
         // the last entry's per is 0.
         float per = std::max((float)(23 - i) / 24, 1.0f / 24);
@@ -173,12 +180,12 @@ TEST(DrawBatched, RibbonLeavesOutOnlyTheFaintestQuads) {
     EXPECT_LE(compare(all, drawOnly(true)).worst, 4);
     // The pass reads the texture at its nearest texel and puts back the
     // kit's filtering for the passes after it.
-    GLint filters[2] = {};
     glBindTexture(GL_TEXTURE_2D, rainbowBlur->GetTexID());
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filters[0]);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &filters[1]);
-    EXPECT_EQ(GL_LINEAR, filters[0]);
-    EXPECT_EQ(GL_LINEAR, filters[1]);
+    for (GLenum filter : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER}) {
+        GLint got = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, filter, &got);
+        EXPECT_EQ(GL_LINEAR, got) << filter;
+    }
     // Quads 0 to 15 have a bright or dim rung (quad 0 a head of no width:
     // one triangle); quads 16 to 22 are faint at both ends.
     EXPECT_EQ(size_t(3 * (2 * dim - 1)), particleControl.mRibbonBatch.indices.size());
@@ -203,8 +210,8 @@ TEST(DrawBatched, ScriptedRunReachesTheSameFieldState) {
 
 // The scripted run to frame FRAMES in `mode`, drawn by `kind` in a context
 // of its API (desktop GL, or ES 3 for the ES renderer), with the help panel
-// over the last frame. The frames before it only move the field, with the
-// fast frame step or (`fastStep` false) the literal one.
+// over the last frame, with the fast frame step or (`fastStep` false) the
+// literal one.
 std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash, bool fastStep = true) {
     const bool es = kind == RENDERER_GLES;
     lvtest::requireGL(WIDTH, HEIGHT, es);
@@ -212,10 +219,7 @@ std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash
     std::vector<uint8_t> picture;
     {
         lvscenario::ScriptedRun run(WIDTH, HEIGHT, fastStep);
-        for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, 0, 0, 0);
-        for (int n = 1; n < FRAMES; n++) run.frame(n);
+        runUpToLastFrame(run, mode);
         glDisable(GL_SCISSOR_TEST);
         run.frame(FRAMES, '/');
         picture = lvtest::readCanvas();
@@ -233,24 +237,17 @@ std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash
 // included. (The track overlay, drawn by the plug-in, is compared in
 // tests/plugin/overlay_test.cpp.)
 TEST(DrawBatched, GlesDrawsTheReferencePictureInEveryMode) {
-    for (int mode = 0; mode < 7; mode++) {
+    // Mode 4 again last with the literal frame step, which draws the lines
+    // mode's lines as it finds them.
+    for (int run = 0; run < 8; run++) {
+        const int mode = run < 7 ? run : 4;
         uint64_t referenceHash = 0, glesHash = 0;
-        std::vector<uint8_t> reference = scriptedPicture(RENDERER_REFERENCE, mode, &referenceHash);
-        std::vector<uint8_t> gles = scriptedPicture(RENDERER_GLES, mode, &glesHash);
+        std::vector<uint8_t> reference = scriptedPicture(RENDERER_REFERENCE, mode, &referenceHash, run < 7);
+        std::vector<uint8_t> gles = scriptedPicture(RENDERER_GLES, mode, &glesHash, run < 7);
         EXPECT_EQ(referenceHash, glesHash) << "mode " << mode << ": the ES drawing changed the field";
-        double db = lvtest::psnr(reference, gles);
-        std::string dir = lvtest::outputDir();
-        lvtest::writePNG(dir + "/draw-reference-" + std::to_string(mode) + ".png", reference.data(), WIDTH, HEIGHT);
-        lvtest::writePNG(dir + "/draw-gles-" + std::to_string(mode) + ".png", gles.data(), WIDTH, HEIGHT);
-        EXPECT_GE(db, MIN_PSNR) << "mode " << mode << ": the ES picture differs (see " << dir << ")";
-        std::printf("mode %d: reference against gles, PSNR %.1f dB\n", mode, db);
+        expectSamePicture(reference, run < 7 ? "reference" : "reference-literal-step", gles,
+                          run < 7 ? "gles" : "gles-literal-step", mode);
     }
-    // The literal frame step draws the lines mode's lines as it finds them.
-    uint64_t referenceHash = 0, glesHash = 0;
-    std::vector<uint8_t> reference = scriptedPicture(RENDERER_REFERENCE, 4, &referenceHash, false);
-    std::vector<uint8_t> gles = scriptedPicture(RENDERER_GLES, 4, &glesHash, false);
-    EXPECT_EQ(referenceHash, glesHash);
-    EXPECT_GE(lvtest::psnr(reference, gles), MIN_PSNR) << "lines mode, literal frame step";
 }
 
 lvimage::Image readPNG(const std::string& path) {

@@ -1,6 +1,7 @@
 // Gravity wells as physics, with no GL context: the count walking to its
-// target, the band each well follows, the push between wells, the pull home,
-// the motion step and the force law on particles. What wells draw is checked
+// target, the band each well follows and the force law on particles. The
+// push between wells, the pull home and the motion step are pinned by the
+// field's hashes (field_determinism_test.cpp). What wells draw is checked
 // in field_draw_test.cpp.
 #include <gtest/gtest.h>
 
@@ -26,14 +27,6 @@ protected:
         }
     }
     Gravity& at(int i) { return gravityControl.myList[i]; }
-    // Three draws of random(-r, r) from seed 7, the first for z.
-    static Vector3D drawnZYX(float r) {
-        srand(7);
-        float z = random(-r, r), y = random(-r, r);
-        Vector3D v(random(-r, r), y, z);
-        srand(7);
-        return v;
-    }
 };
 
 TEST_F(Wells, CountFollowsTheClampedTargetOneWellPerFrame) {
@@ -73,43 +66,6 @@ TEST_F(Wells, EachWellFollowsItsBandWithInstantAttackAndSlowDecay) {
     EXPECT_FLOAT_EQ(9.25f, at(0).myLevel);
 }
 
-TEST_F(Wells, WellsPushApartByTheOthersChargeOverSquaredDistanceAndArePulledHome) {
-    place({{Vector3D(0, 0, 0), 7}, {Vector3D(10, 0, 0), 14}});   // Q 1 and 2
-    at(0).repelGravities();
-    at(1).repelGravities();
-    EXPECT_FLOAT_EQ(0.1f, at(0).M);
-    // 50 x the other's Q / R along the difference: 50 x 2 / 100 and 50 x 1 / 100.
-    EXPECT_VEC(Vector3D(-10, 0, 0), at(0).acc);
-    EXPECT_VEC(Vector3D(5, 0, 0), at(1).acc);
-
-    // Within squared distance 1 (1 itself included) the raw difference.
-    for (Vector3D other : {Vector3D(1, 0, 0), Vector3D(0.5f, 0, 0.5f)}) {
-        place({{Vector3D(0, 0, 0), 7}, {other, 14}});
-        at(0).repelGravities();
-        EXPECT_VEC(Vector3D::sub(Vector3D(), other), at(0).acc);
-    }
-
-    place({{Vector3D(300, -400, 0), 7}});   // alone: only the pull home
-    at(0).repelGravities();
-    at(0).pullTowardsCenter();
-    EXPECT_FLOAT_EQ(500.0f, at(0).distance);
-    EXPECT_VEC(Vector3D(-3, 4, 0), at(0).acc);
-}
-
-TEST_F(Wells, MoveDampsThenLimitsThenMoves) {
-    place({{Vector3D(10, 20, 30), 0}});
-    Gravity& g = at(0);
-    g.vel = Vector3D(1, 0, 0);
-    g.acc = Vector3D(1, -2, 0.5f);
-    g.move();
-    EXPECT_VEC(Vector3D(1.9f, -1.9f, 0.475f), g.vel);   // (2, -2, 0.5) x 0.95
-    EXPECT_VEC(Vector3D(11.9f, 18.1f, 30.475f), g.loc);
-    EXPECT_VEC(Vector3D(), g.acc);
-    g.vel = Vector3D(6, 8, 0);   // 9.5 after damping: cut to 5
-    g.move();
-    EXPECT_VEC(Vector3D(3, 4, 0), g.vel);
-}
-
 TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {
     place({{Vector3D(0, 0, 0), 7.5f}});   // radius 50: R = |d| - 10
     particleControl.total = 1;
@@ -122,9 +78,7 @@ TEST_F(Wells, ForceLawPullsBetweenCoreAndFiveHundredAndPushesElsewhere) {
     EXPECT_VEC(Vector3D(), forceAt(Vector3D(60, 0, 0)));          // R = 50 = baseSize: the core boundary
     EXPECT_VEC(Vector3D(900, 0, 0), forceAt(Vector3D(30, 0, 0)));  // inside: out by (baseSize - R) x |d|
     EXPECT_VEC(Vector3D(-10, 0, 0), forceAt(Vector3D(10, 0, 0)));  // R exactly 0: the raw difference
-    // R 190: -0.25 / 190^2 x Q / (0.0001 + M) x (500 - 190) / 15, times -|d|.
-    const float Q = 7.5f / 7, A = -0.25f / (190.0f * 190) * Q / (0.0001f + Q / 10) * 310 / 15;
-    EXPECT_VEC(Vector3D(0, 0, 200 * A), forceAt(Vector3D(0, 0, 200)));
+    EXPECT_LT(forceAt(Vector3D(0, 0, 200)).z, 0.0f);   // R 190: pulled in; how hard, the field's hashes pin
     EXPECT_GT(forceAt(Vector3D(700, 0, 0)).x, 0.0f);   // pushed off beyond 500
 }
 

@@ -79,6 +79,16 @@ void placeAtRest(Control& control, std::initializer_list<std::pair<Vector3D, flo
     }
 }
 
+// Three draws of random(-r, r) from seed 7, the first for z; then seed 7
+// again, so that the code under test makes the same draws.
+inline Vector3D drawnZYX(float r) {
+    srand(7);
+    float z = random(-r, r), y = random(-r, r);
+    Vector3D v(random(-r, r), y, z);
+    srand(7);
+    return v;
+}
+
 // A particle outside the list, as one of a 525 target makes it.
 inline Particle loose(int index = 0) {
     particleControl.total = 525;

@@ -47,7 +47,6 @@ protected:
         return clock.mMicros - t;
     }
 };
-class SceneLook : public SceneFrame {};
 
 TEST_F(SceneFrame, FramesStartAtLeast16MillisecondsApart) {
     applet.setup();
@@ -107,7 +106,7 @@ TEST_F(SceneFrame, HoldingPlusLeavesTheFieldFinite) {
 
 // Flat modes test and write depth and clear it; the others add glows up
 // without depth.
-TEST_F(SceneLook, EachModeSetsItsDepthAndBlendState) {
+TEST_F(SceneFrame, EachModeSetsItsDepthAndBlendState) {
     for (int mode = 0; mode < 7; mode++, gMode.nextMode()) {
         glDepthMask(GL_TRUE);   // mark the depth buffer: does the set-up clear it?
         glClearDepth(0.25);
@@ -129,7 +128,7 @@ TEST_F(SceneLook, EachModeSetsItsDepthAndBlendState) {
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-TEST_F(SceneLook, PaletteCyclesClampsAndPicksColumnThenRow) {
+TEST_F(SceneFrame, PaletteCyclesClampsAndPicksColumnThenRow) {
     for (int step = 1; step <= 4; step++) {
         colors.setIndex();
         EXPECT_EQ(colors.index, step % 4);
@@ -153,7 +152,7 @@ TEST_F(SceneLook, PaletteCyclesClampsAndPicksColumnThenRow) {
 
 // In the hue mode a palette change recolours the particles around the base
 // in force, and only then draws the next base.
-TEST_F(SceneLook, PaletteChangeRecoloursAroundTheOldHueBase) {
+TEST_F(SceneFrame, PaletteChangeRecoloursAroundTheOldHueBase) {
     toMode(5);
     particleControl.total = 1;
     particleControl.adjustAmount();
@@ -170,7 +169,7 @@ TEST_F(SceneLook, PaletteChangeRecoloursAroundTheOldHueBase) {
     EXPECT_EQ(colors.mHSBHueBase, base);
 }
 
-TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
+TEST_F(SceneFrame, BackgroundTargetByModeThenEasedPerChannel) {
     for (auto [mode, level] : {std::pair{2, 0.0f}, {3, 0.8f}}) {   // black and white; flat
         toMode(mode);
         bgControl.setColor();
@@ -197,7 +196,7 @@ TEST_F(SceneLook, BackgroundTargetByModeThenEasedPerChannel) {
 // A mode change takes the next palette and hue base, then a background for
 // the new mode around that base, and last draws the flow: on below 0.34.
 // Into the hue mode 5 each step shows in the draws of the ones after it.
-TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
+TEST_F(SceneFrame, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
     struct Steps { unsigned seed; float base; RGB background; } below{}, above{};   // draws either side of 0.34
     toMode(5);
     for (unsigned seed = 1; seed < 100000 && !(below.seed && above.seed); seed++) {
@@ -225,7 +224,7 @@ TEST_F(SceneLook, ModeChangeStepsInOrderAndDrawsTheFlowLast) {
 // a well, drawn again only when the count changes. The view is pushed back by
 // the distance, pitched by the spin less 0.25, then yawed by pi x sin(1.25 x spin),
 // through a lens of the canvas's proportions.
-TEST_F(SceneLook, CameraEasesToItsDistanceThenPitchesAndYaws) {
+TEST_F(SceneFrame, CameraEasesToItsDistanceThenPitchesAndYaws) {
     pov.r = 0.2f;
     const int wells[3] = {3, 3, 5};
     float d = 550, target = 0;
@@ -250,7 +249,7 @@ TEST_F(SceneLook, CameraEasesToItsDistanceThenPitchesAndYaws) {
     EXPECT_NEAR(std::fabs(m[5] / m[0]), 640.0 / 480.0, 1e-4);
 }
 
-TEST_F(SceneLook, SpinDecaysToItsFloorAndHolds) {
+TEST_F(SceneFrame, SpinDecaysToItsFloorAndHolds) {
     for (float start : {0.01f, -0.01f}) {
         pov.rv = start;
         int frames = 0;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gl_test_env.h"
@@ -63,76 +64,66 @@ void drawFrame(int w, int h, RGBA clear, RGBA top) {
 
 }  // namespace
 
+// On either API (OpenGL ES 3 is the ES renderer's): the swap puts back the
+// state it changes, on ES without GL 1's attribute stacks, and calls nothing
+// the API lacks (which would leave an error behind).
 TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
-    OffscreenPort p(200, 150);
-    const int rect[4] = {20, 30, 100, 50};   // from the bottom left: port rows 70..119
-    lvgl::Context* c = attach(&p.port, false, rect);
-    ASSERT_NE(c, nullptr);
-    std::string error;
-    EXPECT_TRUE(lvgl::setSwapInterval(c, 1, error));
-    drawFrame(100, 50, {255, 0, 0, 255}, {255, 255, 0, 255});
-    ASSERT_TRUE(lvgl::swapBuffers(c, error));
-    EXPECT_EQ(p.port.frameCount, 1u);
-    for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < 200; ++x) {
-            const bool inside = x >= 20 && x < 120 && y >= 70 && y < 120;
-            const RGBA want = !inside ? kSentinel : y < 95 ? RGBA{255, 255, 0, 255} : RGBA{255, 0, 0, 255};
-            ASSERT_EQ(p.at(x, y), want) << "at " << x << ", " << y;
-        }
+    for (lvgl::Api api : {lvgl::Api::DESKTOP_GL, lvgl::Api::GLES3}) {
+        const bool es = api == lvgl::Api::GLES3;
+        SCOPED_TRACE(es ? "OpenGL ES 3" : "desktop GL");
+        OffscreenPort p(200, 150);
+        const int rect[4] = {20, 30, 100, 50};   // from the bottom left: port rows 70..119
+        lvgl::Context* c = attach(&p.port, false, rect, api);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(lvgl::contextApi(c), api);
+        const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        EXPECT_EQ(version.rfind("OpenGL ES 3", 0) == 0, es) << version;
+        std::string error;
+        EXPECT_TRUE(lvgl::setSwapInterval(c, 1, error));
+        // Red below, yellow in the top half (ES has no rectangles: a scissored clear).
+        glClearColor(1, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 25, 100, 25);
+        glClearColor(1, 1, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
+        ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
+        EXPECT_EQ(p.port.frameCount, 1u);
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x) {
+                const bool inside = x >= 20 && x < 120 && y >= 70 && y < 120;
+                const RGBA want = !inside ? kSentinel : y < 95 ? RGBA{255, 255, 0, 255} : RGBA{255, 0, 0, 255};
+                ASSERT_EQ(p.at(x, y), want) << "at " << x << ", " << y;
+            }
+        EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+        GLboolean mask[4];
+        glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+        EXPECT_FALSE(mask[1]);
+        GLfloat clear[4];
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+        EXPECT_EQ(clear[1], 1.0f);
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 
-    // A host that shrinks its port without telling gets a clipped copy, not
-    // writes past the end of its pixels.
-    p.port.width = 60;
-    p.port.height = 40;
-    const std::vector<RGBA> before = p.pixels;
-    EXPECT_TRUE(lvgl::swapBuffers(c, error));
-    EXPECT_TRUE(std::equal(before.begin() + 60 * 40, before.end(), p.pixels.begin() + 60 * 40));
-    // Without pixels the frame is dropped but still counted.
-    p.port.pixels = nullptr;
-    EXPECT_TRUE(lvgl::swapBuffers(c, error));
-    EXPECT_EQ(p.port.frameCount, 3u);
-    lvgl::destroyContext(c);
-}
-
-// An OpenGL ES 3 context (the ES renderer's) gets the same canvas and swap;
-// the swap puts back the state it changes without GL 1's attribute stacks,
-// and calls nothing ES lacks (which would leave an error behind).
-TEST(GLContext, AnEs3ContextSwapsLikeADesktopOneAndKeepsItsState) {
-    OffscreenPort p(64, 48);
-    const int rect[4] = {0, 0, 64, 48};
-    lvgl::Context* c = attach(&p.port, false, rect, lvgl::Api::GLES3);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(lvgl::contextApi(c), lvgl::Api::GLES3);
-    const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    EXPECT_EQ(version.rfind("OpenGL ES 3", 0), 0u) << version;
-    // Green below, red in the top 8 rows (ES has no rectangles: a scissored clear).
-    glClearColor(0, 1, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 40, 64, 8);
-    glClearColor(1, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
-    std::string error;
-    ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
-    EXPECT_EQ(p.at(5, 2), (RGBA{255, 0, 0, 255}));
-    EXPECT_EQ(p.at(5, 20), (RGBA{0, 255, 0, 255}));
-    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
-    GLboolean mask[4];
-    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
-    EXPECT_FALSE(mask[1]);
-    GLfloat clear[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
-    EXPECT_EQ(clear[0], 1.0f);
-    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    lvgl::destroyContext(c);
+        // A host that shrinks its port without telling gets a clipped copy, not
+        // writes past the end of its pixels.
+        p.port.width = 60;
+        p.port.height = 40;
+        const std::vector<RGBA> before = p.pixels;
+        EXPECT_TRUE(lvgl::swapBuffers(c, error));
+        EXPECT_TRUE(std::equal(before.begin() + 60 * 40, before.end(), p.pixels.begin() + 60 * 40));
+        // Without pixels the frame is dropped but still counted.
+        p.port.pixels = nullptr;
+        EXPECT_TRUE(lvgl::swapBuffers(c, error));
+        EXPECT_EQ(p.port.frameCount, 3u);
+        lvgl::destroyContext(c);
+    }
 }
 
 // A host that takes its frames through the pipelined read-back: what it
 // saw of each frame, and which frames the GL layer waited for.
 struct PipelineHost {
-    std::vector<std::pair<unsigned long, RGBA>> seen;   // index, top left pixel
-    std::vector<RGBA> bottomLeft;
+    std::vector<std::tuple<unsigned long, RGBA, RGBA>> seen;   // index, top and bottom left pixels
     std::vector<unsigned long> waited;
     unsigned long out = 0;   // frames handed over and not yet waited for
     unsigned long mostOut = 0;
@@ -142,8 +133,7 @@ struct PipelineHost {
         std::memcpy(&top, rgba, 4);
         std::memcpy(&bottom, rgba + (h - 1) * stride, 4);
         EXPECT_EQ(w, 40);
-        self->seen.push_back({index, top});
-        self->bottomLeft.push_back(bottom);
+        self->seen.push_back({index, top, bottom});
         self->mostOut = std::max(self->mostOut, ++self->out);
     }
     static void wait(void* user, unsigned long index) {
@@ -174,9 +164,8 @@ TEST(GLContext, PipelinedReadBackHandsEveryFrameOverInOrderAFewSwapsLater) {
     lvgl::destroyContext(c);   // hands the frames still on their way over first
     ASSERT_EQ(host.seen.size(), size_t(frames));
     for (int i = 0; i < frames; ++i) {
-        EXPECT_EQ(host.seen[i].first, unsigned(i));
-        EXPECT_EQ(host.seen[i].second, (RGBA{(unsigned char)(10 * i), 200, 0, 255})) << "frame " << i;
-        EXPECT_EQ(host.bottomLeft[i], (RGBA{0, 0, 255, 255})) << "frame " << i;
+        const std::tuple<unsigned long, RGBA, RGBA> want{(unsigned long)i, {(unsigned char)(10 * i), 200, 0, 255}, {0, 0, 255, 255}};
+        EXPECT_EQ(host.seen[i], want) << "frame " << i;
     }
     // Every frame was given back before its memory was used again or freed.
     EXPECT_EQ(host.waited.size(), size_t(frames));

@@ -187,8 +187,8 @@ TEST(Overlay, HelpPanelCoversItsSquare) {
 TEST(Overlay, GlesDrawsWhatTheReferenceDrawsInEveryMode) {
     constexpr int width = 640, height = 400, modes = 7;
     const std::string dir = lvtest::outputDir();
-    auto rawPath = [&dir](const char* renderer, int mode) {
-        return dir + "/plugin_overlay_" + renderer + "-" + std::to_string(mode) + ".rgba";
+    auto path = [&dir](const char* renderer, int mode, const char* kind = ".rgba") {
+        return dir + "/plugin_overlay_" + renderer + "-" + std::to_string(mode) + kind;
     };
     for (const char* renderer : {"reference", "gles"}) {
         runWithHost([&](TestHost& host) {
@@ -207,7 +207,7 @@ TEST(Overlay, GlesDrawsWhatTheReferenceDrawsInEveryMode) {
                     ASSERT_EQ(host.render(uint8_t(160 + frame)), noErr);   // loud enough to fill the field
                 }
                 const std::vector<uint8_t> canvas = host.canvasPixels();
-                std::ofstream(rawPath(renderer, mode), std::ios::binary)
+                std::ofstream(path(renderer, mode), std::ios::binary)
                     .write(reinterpret_cast<const char*>(canvas.data()), std::streamsize(canvas.size()));
                 host.key('m');
             }
@@ -216,12 +216,12 @@ TEST(Overlay, GlesDrawsWhatTheReferenceDrawsInEveryMode) {
     for (int mode = 0; mode < modes; ++mode) {
         std::vector<uint8_t> pictures[2];
         for (int i = 0; i < 2; ++i) {
-            std::ifstream in(rawPath(i ? "gles" : "reference", mode), std::ios::binary);
+            const char* renderer = i ? "gles" : "reference";
+            std::ifstream in(path(renderer, mode), std::ios::binary);
             pictures[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            std::remove(rawPath(i ? "gles" : "reference", mode).c_str());   // the PNG below is for people
+            std::remove(path(renderer, mode).c_str());   // the PNG below is for people
             ASSERT_EQ(pictures[i].size(), size_t(width) * height * 4) << "mode " << mode;
-            lvtest::writePNG(dir + "/plugin_overlay_" + (i ? "gles" : "reference") + "-" + std::to_string(mode) + ".png",
-                             pictures[i].data(), width, height);
+            lvtest::writePNG(path(renderer, mode, ".png"), pictures[i].data(), width, height);
         }
         const double db = lvtest::psnr(pictures[0], pictures[1]);
         EXPECT_GE(db, 45.0) << "mode " << mode << ": see " << dir << "/plugin_overlay_*-" << mode << ".png";

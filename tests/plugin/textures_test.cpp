@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "MacMemory.h"
@@ -74,12 +75,11 @@ TEST_F(Textures, CoverIsPaddedFlippedIntoTheLastRowsAndPremultiplied) {
     ASSERT_EQ(t.width, 4);
     ASSERT_EQ(t.height, 4);
     // The picture's top row is the texture's last (t = 1); the first stays empty.
-    EXPECT_EQ(t.at(0, 3), (RGBA{255, 0, 0, 255}));
-    EXPECT_EQ(t.at(1, 3), (RGBA{0, 100, 0, 128}));   // premultiplied
-    EXPECT_EQ(t.at(2, 3), (RGBA{0, 0, 255, 255}));
-    EXPECT_EQ(t.at(0, 1), (RGBA{255, 255, 255, 255}));
-    EXPECT_EQ(t.at(3, 1), (RGBA{0, 0, 0, 0})) << "padding is transparent";
-    EXPECT_EQ(t.at(0, 0), (RGBA{0, 0, 0, 0}));
+    // Green is premultiplied; the padding is transparent.
+    for (auto [x, row, want] : {std::tuple{0, 3, RGBA{255, 0, 0, 255}}, {1, 3, RGBA{0, 100, 0, 128}},
+                                {2, 3, RGBA{0, 0, 255, 255}}, {0, 1, RGBA{255, 255, 255, 255}}, {3, 1, RGBA{}},
+                                {0, 0, RGBA{}}})
+        EXPECT_EQ(t.at(x, row), want) << x << ", " << row;
     PaddedTexture deleted = cover;
     deleted.DeleteTexture();
     EXPECT_TRUE(deleted.texID == 0u && !glIsTexture(cover.texID));
