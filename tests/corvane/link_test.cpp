@@ -25,7 +25,7 @@ long countHaving(const std::vector<std::string>& lines, const std::string& part)
 
 TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
     lvhost::runWithHost([](lvhost::TestHost& host) {   // the offscreen port on headless EGL
-        const int port = cvtest::unusedPort();
+        const int port = lvtest::unusedPort();
         ASSERT_EQ(host.show(160, 120), noErr);
 
         std::vector<std::string> said;

@@ -13,7 +13,7 @@ TEST(CorvanePlayer, StartedBeforeTheServerPicksItUpAndShowsItsTrack) {
     lvtest::XServer x;
     ASSERT_TRUE(x.running()) << x.error();
     lvtest::TempDir dir;
-    const int port = cvtest::unusedPort();
+    const int port = lvtest::unusedPort();
     const std::string log = dir / "player.log";
     lvtest::Child player({lvtest::binary("lumenvortex"), "--source", "corvane:" + std::to_string(port), "--size",
                           "160x120"},
