@@ -187,9 +187,36 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
 }
 
 // The test pattern, and music (the demo song) whose decoding thread waits
-// for room in the sound's queue until the stop wakes it.
-TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
+// for room in the sound's queue until the stop wakes it. And while it
+// starts: a sound server that takes the connection and never answers holds
+// corvane in libpulse's connect for 30 s; a stop signal must end it there as
+// it would while serving. The test is that sound server: a socket that
+// listens and never accepts (the kernel completes the connect).
+TEST(CorvaneServer, StopSignalsEndItCleanlyWhileItStartsOrServesAndCloseTheConnections) {
+    lvtest::TempDir dir;
+    const std::string path = dir / "native";
+    const int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
     for (int sig : {SIGTERM, SIGINT}) {
+        {
+            Corvane server({"--capture", "--port", "0"}, {"PULSE_SERVER=unix:" + path});
+            pollfd waiting{silent, POLLIN, 0};
+            ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "corvane never called on the sound server; " << server.errors();
+            server.signal(sig);
+            EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " while it waits for the sound server; stderr: "
+                                            << server.errors();
+            EXPECT_NE(server.errors().find("stopped"), std::string::npos) << server.errors();
+            EXPECT_EQ(server.output(), "") << "it never served";
+            // The connection it left behind, so that the next one is seen.
+            const int left = accept(silent, nullptr, nullptr);
+            if (left >= 0) close(left);
+        }
         for (const char* feed : {"--pattern", "--loop"}) {
             Corvane server({feed, "--mute", "--rate", "200", "--port", "0"});
             const int port = server.waitForPort();
@@ -216,36 +243,6 @@ TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
                 close(fd);
             }
         }
-    }
-}
-
-// While it starts: a sound server that takes the connection and never
-// answers holds corvane in libpulse's connect for 30 s. A stop signal must
-// end it there as it would while serving. The test is that sound server: a
-// socket that listens and never accepts (the kernel completes the connect).
-TEST(CorvaneServer, StopSignalsEndItWhileItStarts) {
-    lvtest::TempDir dir;
-    const std::string path = dir / "native";
-    const int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, path.c_str());
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(silent, 8), 0);
-    for (int sig : {SIGTERM, SIGINT}) {
-        Corvane server({"--capture", "--port", "0"}, {"PULSE_SERVER=unix:" + path});
-        pollfd waiting{silent, POLLIN, 0};
-        ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "corvane never called on the sound server; " << server.errors();
-        server.signal(sig);
-        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " while it waits for the sound server; stderr: "
-                                        << server.errors();
-        EXPECT_NE(server.errors().find("stopped"), std::string::npos) << server.errors();
-        EXPECT_EQ(server.output(), "") << "it never served";
-        // The connection it left behind, so that the next one is seen.
-        const int left = accept(silent, nullptr, nullptr);
-        if (left >= 0) close(left);
     }
     close(silent);
 }
