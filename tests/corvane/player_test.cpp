@@ -1,6 +1,7 @@
 // The player itself (--source corvane:PORT) in a window on a private Xvfb,
 // started before the server: it waits, takes the server's frames and track
-// name once the server appears, and says when the server has gone.
+// name once the server appears, and shows when the server has gone. (What
+// the link says on the way: corvane_link_test.)
 #include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
 
 #include <X11/Xlib.h>
@@ -23,7 +24,6 @@ TEST(CorvanePlayer, StartedBeforeTheServerPicksItUpAndShowsItsTrack) {
 
     cvtest::Corvane server({"--pattern", "--mute", "--port", std::to_string(port)});
     ASSERT_EQ(server.waitForPort(), port);
-    EXPECT_TRUE(lvtest::waitFor([&] { return logHas("is sending"); }, 20.0)) << lvtest::readFile(log);
     Display* d = XOpenDisplay(x.display().c_str());
     ASSERT_NE(d, nullptr);
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });   // windows come and go
@@ -37,7 +37,6 @@ TEST(CorvanePlayer, StartedBeforeTheServerPicksItUpAndShowsItsTrack) {
                                 20.0))
         << "the window still names the track of a server that has gone";
     XCloseDisplay(d);
-    EXPECT_TRUE(lvtest::waitFor([&] { return logHas("no frames from corvane"); }, 20.0)) << lvtest::readFile(log);
     player.signal(SIGTERM);
     EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(log);
 }

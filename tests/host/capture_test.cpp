@@ -3,7 +3,6 @@
 // spectrum bin; the player lists the sources, names them when asked for one
 // that is not there, and says so when there is no server at all.
 #include <gtest/gtest.h>
-#include <pulse/simple.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,18 +16,11 @@
 
 namespace {
 
-// Two seconds of 1 kHz played into `sink` (nullptr: the default output).
-void playTone(const char* sink) {
-    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, SAMPLE_RATE, 2};
-    int err = 0;
-    pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, sink, "tone", &format, nullptr, nullptr, &err);
-    if (!out) return;
-    std::vector<float> samples(SAMPLE_RATE * 2 * 2);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
-    pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
-    pa_simple_drain(out, &err);
-    pa_simple_free(out);
+// Two seconds of 1 kHz played into `sink`, as a desktop player plays.
+void playTone(const std::string& sink) {
+    lvtest::TempDir dir;
+    lvtest::makeTone(dir / "tone.wav", 2.0);
+    lvtest::run({"/usr/bin/paplay", "--device=" + sink, dir / "tone.wav"}, {}, 20.0);
 }
 
 // A capture stream that keeps what it hears and counts its frames and the
