@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "corvane_process.h"
@@ -53,11 +52,7 @@ TEST(CorvaneTracks, EachTrackIsOneEscapedLineLateClientsGetTheCurrentOneAndPause
     lvtest::makeTone(dir / "1.flac", 1.0, {{"title", title}, {"artist", "Ana"}, {"album", "Nuit"}});
     lvtest::makeTone(dir / "2.flac", 3.0, {{"title", "Second"}, {"artist", "B"}});
     constexpr int kTracks = 100;
-    auto name = [](int k) {
-        char text[8];
-        std::snprintf(text, sizeof text, "t%03d", k);
-        return std::string(text);
-    };
+    auto name = [](int k) { return "t" + std::to_string(1000 + k).substr(1); };   // t000, t001, ...
     // Short tracks, and a last one long enough to be read while it plays.
     std::filesystem::create_directory(dir / "many");
     for (int k = 0; k < kTracks; ++k)

@@ -33,13 +33,6 @@ std::string notes(lv::MprisWatcher& w) {
     return all;
 }
 
-// The window's name as the xprop tool prints it, in a UTF-8 locale.
-std::string xprop(const std::string& display, Window w) {
-    const lvtest::RunResult r = lvtest::run(
-        {"/usr/bin/xprop", "-display", display, "-id", std::to_string(w), "_NET_WM_NAME"}, {"LC_ALL=C.UTF-8"}, 20.0);
-    return r.status == 0 ? r.out : "xprop failed (install x11-utils): " + r.err;
-}
-
 // The output recorded taken away: the player says so and fails.
 void expectThePlayerEndsWhenItsSourceGoes(lvtest::XServer& x, Display* d, lvtest::PulseDaemon& pulse,
                                           const std::string& log) {
@@ -105,7 +98,11 @@ TEST(NowPlaying, TheWatcherAndTheWindowTitleFollowThePlayerThatStartedLastAndIts
         return lvtest::waitFor([&] { return lvtest::netWmName(d, w) == title + " \u00B7 Lumenvortex"; }, 30.0);
     };
     EXPECT_TRUE(titled("Before Start \u2013 Ana, Bo")) << lvtest::netWmName(d, w) << lvtest::readFile(log);
-    EXPECT_EQ(xprop(x.display(), w), "_NET_WM_NAME(UTF8_STRING) = \"Before Start \u2013 Ana, Bo \u00B7 Lumenvortex\"\n");
+    // As the xprop tool prints it, in a UTF-8 locale: typed UTF8_STRING too.
+    const lvtest::RunResult xprop = lvtest::run(
+        {"/usr/bin/xprop", "-display", x.display(), "-id", std::to_string(w), "_NET_WM_NAME"}, {"LC_ALL=C.UTF-8"}, 20.0);
+    EXPECT_EQ(xprop.out, "_NET_WM_NAME(UTF8_STRING) = \"Before Start \u2013 Ana, Bo \u00B7 Lumenvortex\"\n")
+        << "xprop (x11-utils): " << xprop.err;
 
     // Mid-song: a new title is a new track, and so is a new track id.
     one.change(R"({"title":"Mid Song"})");
