@@ -80,32 +80,28 @@ TEST_F(SceneSound, SectionsHearTheirOwnBandsAndBeatAboveTheirThresholds) {
 }
 
 TEST_F(SceneSound, BeatsNeedMoreThan800MillisecondsAndARisingMean) {
-    SoundSection& section3 = *sounds.soundSections[3];
-    bins(60, 124, 60);
-    passAt(800);   // exactly 800 ms after construction: too soon
-    EXPECT_EQ(section3.numBeats, 0);
-    passAt(801);
-    EXPECT_EQ(section3.numBeats, 1);
-
-    bins(60, 124, 90);   // louder, but only 800 ms later
-    passAt(1601);
-    EXPECT_EQ(section3.numBeats, 1);
-    passAt(1602);
-    EXPECT_EQ(section3.numBeats, 2);
-    passAt(5000);   // the same mean again, long after: not above the reference
-    EXPECT_EQ(section3.numBeats, 2);
-    EXPECT_EQ(sounds.soundSections[0]->numBeats, 0);
-
-    // The 32-bit beat timers wrap after 24.8 days; the gap still holds across the wrap.
     const long long wrap = 1LL << 31;
-    bins(60, 124, 120);
-    passAt(wrap - 100);
-    EXPECT_EQ(section3.numBeats, 3);
-    bins(60, 124, 150);
-    passAt(wrap + 700);
-    EXPECT_EQ(section3.numBeats, 3);
-    passAt(wrap + 701);
-    EXPECT_EQ(section3.numBeats, 4);
+    const struct {
+        long long millisecond;
+        unsigned char level;   // of section 3's bins
+        int beats;             // section 3's, so far
+    } steps[] = {
+        {800, 60, 0},   // exactly 800 ms after construction: too soon
+        {801, 60, 1},
+        {1601, 90, 1},   // louder, but only 800 ms later
+        {1602, 90, 2},
+        {5000, 90, 2},   // the same mean again, long after: not above the reference
+        // The 32-bit beat timers wrap after 24.8 days; the gap still holds across the wrap.
+        {wrap - 100, 120, 3},
+        {wrap + 700, 150, 3},
+        {wrap + 701, 150, 4},
+    };
+    for (const auto& step : steps) {
+        bins(60, 124, step.level);
+        passAt(step.millisecond);
+        EXPECT_EQ(sounds.soundSections[3]->numBeats, step.beats) << "at " << step.millisecond << " ms";
+    }
+    EXPECT_EQ(sounds.soundSections[0]->numBeats, 0);
 }
 
 TEST_F(SceneSound, SectionFourSetsOneToFourWellsNeverNone) {

@@ -7,18 +7,14 @@
 #include <cstdlib>
 
 namespace cvtest {
-namespace {
-
-std::vector<std::string> withProgram(const std::vector<std::string>& args) {
-    std::vector<std::string> all{lvtest::binary("corvane")};
-    all.insert(all.end(), args.begin(), args.end());
-    return all;
-}
-
-}  // namespace
 
 Corvane::Corvane(const std::vector<std::string>& args, const std::vector<std::string>& env)
-    : mChild(withProgram(args), env, mDir / "stdout", mDir / "stderr") {}
+    : mChild([&] {
+          std::vector<std::string> all{lvtest::binary("corvane")};
+          all.insert(all.end(), args.begin(), args.end());
+          return all;
+      }(),
+             env, mDir / "stdout", mDir / "stderr") {}
 
 Corvane::~Corvane() { signal(SIGKILL); }
 

@@ -12,9 +12,6 @@
 
 namespace cvtest {
 
-using lvtest::TempDir;
-using lvtest::writeWav;
-
 // Bytes of one frame on the wire: both channels' spectra.
 constexpr size_t FRAME = 2 * SPECTRUM_BINS;
 
@@ -38,14 +35,8 @@ public:
     std::string errors() const { return lvtest::readFile(mDir / "stderr"); }
 
 private:
-    TempDir mDir;
+    lvtest::TempDir mDir;
     lvtest::Child mChild;
 };
-
-using lvtest::connectClient;
-using lvtest::holdPort;
-using lvtest::portOf;
-using lvtest::readFor;
-using lvtest::unusedPort;
 
 }  // namespace cvtest

@@ -1,8 +1,12 @@
 // The player's link to corvane (host/src/corvane_link) with the real plug-in
 // module in this process and real corvane processes on one port: a player
 // started before the server, the server killed and started again, the
-// plug-in drawing on throughout.
-#include <gtest/gtest.h>
+// plug-in drawing on throughout. Beside it on the same port, the player
+// itself (--source corvane:PORT) in a window on a private Xvfb, whose title
+// names the server's track and then the server's going.
+#include <gtest/gtest.h>   // before Xlib, whose macros (None, Bool) break it
+
+#include <X11/Xlib.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -11,6 +15,7 @@
 #include "corvane_link.h"
 #include "corvane_process.h"
 #include "test_host.h"
+#include "test_xserver.h"
 #include "track_record.h"
 
 namespace {
@@ -23,10 +28,26 @@ long countHaving(const std::vector<std::string>& lines, const std::string& part)
 
 }  // namespace
 
-TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
+TEST(CorvaneLink, FollowsTheServerAcrossRestartsSaysEachSilenceOnceAndThePlayersWindowShowsIt) {
     lvhost::runWithHost([](lvhost::TestHost& host) {   // the offscreen port on headless EGL
-        const int port = cvtest::unusedPort();
+        const int port = lvtest::unusedPort();
         ASSERT_EQ(host.show(160, 120), noErr);
+        lvtest::XServer x;
+        ASSERT_TRUE(x.running()) << x.error();
+        lvtest::TempDir dir;
+        const std::string log = dir / "player.log";
+        lvtest::Child player({lvtest::binary("lumenvortex"), "--source", "corvane:" + std::to_string(port), "--size",
+                              "160x120"},
+                             {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY="}, log);
+        ASSERT_TRUE(lvtest::waitFor([&] { return lvtest::readFile(log).find("no Corvane server") != std::string::npos; },
+                                    30.0))
+            << lvtest::readFile(log);
+        Display* d = XOpenDisplay(x.display().c_str());
+        ASSERT_NE(d, nullptr);
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });   // windows come and go
+        auto window = [&](const std::string& name) {
+            return lvtest::waitFor([&] { return lvtest::findWindowNamed(d, DefaultRootWindow(d), name) != 0; }, 20.0);
+        };
 
         std::vector<std::string> said;
         CorvaneLink::Hooks hooks;
@@ -82,6 +103,7 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
             // Its track line, through "ctrk", is what the overlay shows.
             ASSERT_TRUE(play(5.0, [&] { return host.mLastTrackRecord.name[0] != 0; }));
             EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), "Framing test pattern");
+            EXPECT_TRUE(window("Framing test pattern")) << "the server's track did not reach the player";
             served = host.canvasPixels();
             first.signal(SIGKILL);
             ASSERT_EQ(first.wait(10.0), 128 + SIGKILL);
@@ -95,6 +117,8 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         EXPECT_EQ(countHaving(said, "no frames from corvane"), 1) << said.back();
         EXPECT_EQ(gone, 1);
         EXPECT_NE(host.canvasPixels(), served) << "the scene stood still after the server died";
+        // Its track must not stay on show as if it still played.
+        EXPECT_TRUE(window("Corvane server gone")) << "the window still names the track of a server that has gone";
 
         // Back on the same port: a fresh source, frames flow again, and its
         // track line comes on a fresh track connection.
@@ -109,5 +133,8 @@ TEST(CorvaneLink, FollowsTheServerAcrossRestartsAndSaysEachSilenceOnce) {
         EXPECT_EQ(countHaving(said, "is sending"), 2);
         EXPECT_EQ(said.size(), 4u) << ::testing::PrintToString(said);
         EXPECT_EQ(host.mPort.frameCount, frames) << "the plug-in missed frames while the server was away";
+        XCloseDisplay(d);
+        player.signal(SIGTERM);
+        EXPECT_EQ(player.wait(20.0), 0) << lvtest::readFile(log);
     });
 }

@@ -43,7 +43,7 @@ bool uniform(const uint8_t* frame) { return std::all_of(frame, frame + FRAME, [&
 // Reads whatever arrives for `seconds`.
 std::vector<uint8_t> readAll(int fd, double seconds, bool* closed = nullptr) {
     std::vector<uint8_t> bytes(1 << 22);
-    bytes.resize(cvtest::readFor(fd, bytes.data(), bytes.size(), seconds, closed));
+    bytes.resize(lvtest::readFor(fd, bytes.data(), bytes.size(), seconds, closed));
     return bytes;
 }
 
@@ -54,15 +54,20 @@ int argmax(const uint8_t* bins, int count) { return int(std::max_element(bins, b
 
 }  // namespace
 
-TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
+// One server for the readers' ways. A stalled reader neither delays the
+// others nor loses its framing. Then far more short visits than the server
+// takes clients at once, each with whole frames from its first byte, and as
+// many to the track port, each with its line; after them (and the two
+// above) the full 64 still fit, and the 65th is turned away until one leaves.
+TEST(CorvaneServer, StalledClientsKeepTheirFramingAndThoseThatLeaveAreForgottenSixtyFourAtATime) {
     constexpr double kRate = 500.0;
     Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
     // A small receive buffer, so that the stall reaches the server quickly.
     const Clock::time_point connected = Clock::now();
-    const int stalled = cvtest::connectClient(port, 4096);
-    const int steady = cvtest::connectClient(port);
+    const int stalled = lvtest::connectClient(port, 4096);
+    const int steady = lvtest::connectClient(port);
     ASSERT_GE(stalled, 0);
     ASSERT_GE(steady, 0);
 
@@ -90,6 +95,54 @@ TEST(CorvaneServer, StalledClientNeitherDelaysOthersNorLosesItsFraming) {
     EXPECT_LE(kept, 8u + 64u) << "frames kept for a stalled client: its queue of 8 and some 64 KiB in the kernel";
     close(stalled);
     close(steady);
+
+    uint8_t frame[FRAME];
+    for (int visit = 0; visit < 100; ++visit) {
+        const int fd = lvtest::connectClient(port);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(lvtest::readFor(fd, frame, FRAME, 5.0), FRAME) << "visit " << visit;
+        EXPECT_TRUE(uniform(frame));
+        // Some leave with unread frames (a reset), some after a half-close.
+        if (visit % 2) shutdown(fd, SHUT_WR);
+        close(fd);
+        // The track port's visitors read their line whole, so that they leave
+        // with a plain end of stream, no reset.
+        const int tracks = lvtest::connectClient(port + TRACK_PORT_OFFSET);
+        std::string line(sizeof kPatternLine - 1, '\0');
+        line.resize(lvtest::readFor(tracks, reinterpret_cast<uint8_t*>(line.data()), line.size(), 5.0));
+        ASSERT_EQ(line, kPatternLine) << "track visit " << visit;
+        close(tracks);
+    }
+    std::vector<int> clients;
+    for (int i = 0; i < 64; ++i) {
+        clients.push_back(lvtest::connectClient(port));
+        ASSERT_EQ(lvtest::readFor(clients.back(), frame, FRAME, 5.0), FRAME) << "client " << i;
+    }
+    // A client that only half-closes still reads.
+    shutdown(clients[0], SHUT_WR);
+    EXPECT_GT(readAll(clients[0], 0.3).size(), 50 * FRAME);
+    // One too many: its connection ends before a single byte.
+    const int extra = lvtest::connectClient(port);
+    bool closed = false;
+    EXPECT_EQ(lvtest::readFor(extra, frame, FRAME, 5.0, &closed), 0u);
+    EXPECT_TRUE(closed);
+    close(extra);
+    // One leaves, and its place is free again.
+    close(clients.back());
+    clients.pop_back();
+    // The server learns of the departure on its next send, whenever a busy
+    // machine lets it run: newcomers turned away until then are tried
+    // again, for up to ten seconds.
+    size_t got = 0;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         got < FRAME && std::chrono::steady_clock::now() < until;) {
+        const int next = lvtest::connectClient(port);
+        got = lvtest::readFor(next, frame, FRAME, 1.0);
+        close(next);
+        if (got < FRAME) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(got, FRAME) << "the place of a client that left was not freed";
+    for (int fd : clients) close(fd);
 }
 
 TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
@@ -97,7 +150,7 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     Corvane server({"--pattern", "--mute", "--rate", std::to_string(kRate), "--port", "0"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
-    const int reader = cvtest::connectClient(port);
+    const int reader = lvtest::connectClient(port);
     ASSERT_GE(reader, 0);
 
     // Four clients that send as fast as loopback takes it, and come back
@@ -108,14 +161,14 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     for (int i = 0; i < 4; ++i)
         flooders.emplace_back([&] {
             const std::vector<uint8_t> junk(64 * 1024, 'x');
-            int fd = cvtest::connectClient(port);
+            int fd = lvtest::connectClient(port);
             while (!done && fd >= 0) {
                 pollfd p{fd, POLLOUT, 0};
                 poll(&p, 1, 10);
                 if (send(fd, junk.data(), junk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0 || errno == EAGAIN) continue;
                 ++cutOff;
                 close(fd);
-                fd = cvtest::connectClient(port);
+                fd = lvtest::connectClient(port);
             }
             if (fd >= 0) close(fd);
         });
@@ -133,79 +186,49 @@ TEST(CorvaneServer, ClientsThatSendAreCutOffAndNeverStallTheOthers) {
     EXPECT_GE(cutOff.load(), 4) << "a client that keeps sending is dropped";
 }
 
-// Far more short visits than the server takes clients at once, each with
-// whole frames from its first byte, and as many to the track port, each
-// with its line; after them the full 64 still fit, and the 65th is turned
-// away until one leaves.
-TEST(CorvaneServer, ClientsThatLeaveAreForgottenAndSixtyFourAtATimeAreServed) {
-    Corvane server({"--pattern", "--mute", "--rate", "500", "--port", "0"});
-    const int port = server.waitForPort();
-    ASSERT_GT(port, 0);
-    uint8_t frame[FRAME];
-    for (int visit = 0; visit < 100; ++visit) {
-        const int fd = cvtest::connectClient(port);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(cvtest::readFor(fd, frame, FRAME, 5.0), FRAME) << "visit " << visit;
-        EXPECT_TRUE(uniform(frame));
-        // Some leave with unread frames (a reset), some after a half-close.
-        if (visit % 2) shutdown(fd, SHUT_WR);
-        close(fd);
-        // The track port's visitors read their line whole, so that they leave
-        // with a plain end of stream, no reset.
-        const int tracks = cvtest::connectClient(port + TRACK_PORT_OFFSET);
-        std::string line(sizeof kPatternLine - 1, '\0');
-        line.resize(cvtest::readFor(tracks, reinterpret_cast<uint8_t*>(line.data()), line.size(), 5.0));
-        ASSERT_EQ(line, kPatternLine) << "track visit " << visit;
-        close(tracks);
-    }
-    std::vector<int> clients;
-    for (int i = 0; i < 64; ++i) {
-        clients.push_back(cvtest::connectClient(port));
-        ASSERT_EQ(cvtest::readFor(clients.back(), frame, FRAME, 5.0), FRAME) << "client " << i;
-    }
-    // A client that only half-closes still reads.
-    shutdown(clients[0], SHUT_WR);
-    EXPECT_GT(readAll(clients[0], 0.3).size(), 50 * FRAME);
-    // One too many: its connection ends before a single byte.
-    const int extra = cvtest::connectClient(port);
-    bool closed = false;
-    EXPECT_EQ(cvtest::readFor(extra, frame, FRAME, 5.0, &closed), 0u);
-    EXPECT_TRUE(closed);
-    close(extra);
-    // One leaves, and its place is free again.
-    close(clients.back());
-    clients.pop_back();
-    // The server learns of the departure on its next send, whenever a busy
-    // machine lets it run: newcomers turned away until then are tried
-    // again, for up to ten seconds.
-    size_t got = 0;
-    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         got < FRAME && std::chrono::steady_clock::now() < until;) {
-        const int next = cvtest::connectClient(port);
-        got = cvtest::readFor(next, frame, FRAME, 1.0);
-        close(next);
-        if (got < FRAME) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(got, FRAME) << "the place of a client that left was not freed";
-    for (int fd : clients) close(fd);
-}
-
 // The test pattern, and music (the demo song) whose decoding thread waits
-// for room in the sound's queue until the stop wakes it.
-TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
+// for room in the sound's queue until the stop wakes it. And while it
+// starts: a sound server that takes the connection and never answers holds
+// corvane in libpulse's connect for 30 s; a stop signal must end it there as
+// it would while serving. The test is that sound server: a socket that
+// listens and never accepts (the kernel completes the connect).
+TEST(CorvaneServer, StopSignalsEndItCleanlyWhileItStartsOrServesAndCloseTheConnections) {
+    lvtest::TempDir dir;
+    const std::string path = dir / "native";
+    const int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
     for (int sig : {SIGTERM, SIGINT}) {
+        {
+            Corvane server({"--capture", "--port", "0"}, {"PULSE_SERVER=unix:" + path});
+            pollfd waiting{silent, POLLIN, 0};
+            ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "corvane never called on the sound server; " << server.errors();
+            server.signal(sig);
+            EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " while it waits for the sound server; stderr: "
+                                            << server.errors();
+            EXPECT_NE(server.errors().find("stopped"), std::string::npos) << server.errors();
+            EXPECT_EQ(server.output(), "") << "it never served";
+            // The connection it left behind, so that the next one is seen.
+            const int left = accept(silent, nullptr, nullptr);
+            if (left >= 0) close(left);
+        }
         for (const char* feed : {"--pattern", "--loop"}) {
             Corvane server({feed, "--mute", "--rate", "200", "--port", "0"});
             const int port = server.waitForPort();
             ASSERT_GT(port, 0);
             // What one player opens: two frame connections and one for the
             // track names, counted apart.
-            const int a = cvtest::connectClient(port);
-            const int b = cvtest::connectClient(port);
-            const int names = cvtest::connectClient(port + 1);
+            const int a = lvtest::connectClient(port);
+            const int b = lvtest::connectClient(port);
+            const int names = lvtest::connectClient(port + 1);
             uint8_t frame[FRAME];
-            ASSERT_EQ(cvtest::readFor(a, frame, FRAME, 5.0), FRAME);
-            ASSERT_EQ(cvtest::readFor(b, frame, FRAME, 5.0), FRAME);
+            ASSERT_EQ(lvtest::readFor(a, frame, FRAME, 5.0), FRAME);
+            ASSERT_EQ(lvtest::readFor(b, frame, FRAME, 5.0), FRAME);
             EXPECT_TRUE(lvtest::waitFor(
                 [&] { return server.errors().find("2 frame clients and 1 track client connected") != std::string::npos; },
                 10.0))
@@ -221,55 +244,25 @@ TEST(CorvaneServer, StopSignalsEndItCleanlyAndCloseTheConnections) {
             }
         }
     }
-}
-
-// While it starts: a sound server that takes the connection and never
-// answers holds corvane in libpulse's connect for 30 s. A stop signal must
-// end it there as it would while serving. The test is that sound server: a
-// socket that listens and never accepts (the kernel completes the connect).
-TEST(CorvaneServer, StopSignalsEndItWhileItStarts) {
-    cvtest::TempDir dir;
-    const std::string path = dir / "native";
-    const int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, path.c_str());
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(silent, 8), 0);
-    for (int sig : {SIGTERM, SIGINT}) {
-        Corvane server({"--capture", "--port", "0"}, {"PULSE_SERVER=unix:" + path});
-        pollfd waiting{silent, POLLIN, 0};
-        ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "corvane never called on the sound server; " << server.errors();
-        server.signal(sig);
-        EXPECT_EQ(server.wait(10.0), 0) << strsignal(sig) << " while it waits for the sound server; stderr: "
-                                        << server.errors();
-        EXPECT_NE(server.errors().find("stopped"), std::string::npos) << server.errors();
-        EXPECT_EQ(server.output(), "") << "it never served";
-        // The connection it left behind, so that the next one is seen.
-        const int left = accept(silent, nullptr, nullptr);
-        if (left >= 0) close(left);
-    }
     close(silent);
 }
 
 TEST(CorvaneServer, MusicFilesBecomeEachChannelsSpectrumAndUnplayableOnesAreSkipped) {
-    cvtest::TempDir dir;
+    lvtest::TempDir dir;
     // 1 kHz on the left, 5 kHz on the right: bins 23 and 116 (43.07 Hz apart).
     std::vector<float> music(44100 * 2);
     for (size_t i = 0; i < music.size() / 2; ++i) {
         music[2 * i] = 0.5f * float(std::sin(2 * M_PI * 1000.0 * double(i) / 44100.0));
         music[2 * i + 1] = 0.5f * float(std::sin(2 * M_PI * 5000.0 * double(i) / 44100.0));
     }
-    cvtest::writeWav(dir / "tones.wav", music);
+    lvtest::writeWav(dir / "tones.wav", music);
     std::ofstream(dir / "garbage.mp3") << "not music at all";
 
     Corvane server({"--mute", "--rate", "100", "--port", "0", dir / "missing.flac", dir / "garbage.mp3",
                     dir / "tones.wav"});
     const int port = server.waitForPort();
     ASSERT_GT(port, 0);
-    const int client = cvtest::connectClient(port);
+    const int client = lvtest::connectClient(port);
     ASSERT_GE(client, 0);
     // The second of music plays out in real time, then the server leaves.
     bool closed = false;
@@ -295,40 +288,36 @@ TEST(CorvaneServer, MusicFilesBecomeEachChannelsSpectrumAndUnplayableOnesAreSkip
 }
 
 TEST(CorvaneCommandLine, ErrorsSayWhatToDo) {
-    auto run = [](const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr) {
-        Corvane corvane(args);
-        const int status = corvane.wait(20.0);
-        if (out) *out = corvane.output();
-        if (err) *err = corvane.errors();
-        return status;
-    };
-    std::string out, err;
-    EXPECT_EQ(run({"--help"}, &out), 0);
-    EXPECT_NE(out.find("7737"), std::string::npos) << "the default port";
-    EXPECT_NE(out.find("--pattern"), std::string::npos);
-    EXPECT_EQ(run({"--rate", "fast"}), 2);
-    EXPECT_EQ(run({"--bogus"}), 2);
-    // Numbers are the whole text, without spaces or signs around them.
-    EXPECT_EQ(run({"--pattern", "--mute", "--port", "0", "--rate", " 60"}, nullptr, &err), 2);
-    EXPECT_NE(err.find("not \" 60\""), std::string::npos) << err;
-    EXPECT_EQ(run({"--pattern", "--mute", "--port", "+0"}), 2);
-
-    // A port someone else holds: named, with the way out (the slowest rate
-    // taken on the way).
-    const int holder = cvtest::holdPort(0);
-    ASSERT_GE(holder, 0);
-    const std::string port = std::to_string(cvtest::portOf(holder));
-    EXPECT_EQ(run({"--pattern", "--rate", "1", "--port", port}, nullptr, &err), 1);
-    close(holder);
-    EXPECT_NE(err.find(port), std::string::npos) << err;
-    EXPECT_NE(err.find("--port"), std::string::npos) << err;
-
-    cvtest::TempDir dir;
+    lvtest::TempDir dir;
     std::ofstream(dir / "noise.ogg") << "not an ogg file";
-    // The player's word for --mute is taken too.
-    EXPECT_EQ(run({"--no-audio", "--port", "0", dir / "noise.ogg"}, &out, &err), 1);
-    EXPECT_NE(err.find("nothing could be played"), std::string::npos) << err;
-    EXPECT_EQ(out, "") << "it must not claim to listen";
-    EXPECT_EQ(run({"--mute", "--port", "0", dir / "no such folder"}, nullptr, &err), 1);
-    EXPECT_NE(err.find("nothing to play"), std::string::npos) << err;
+    const int holder = lvtest::holdPort(0);
+    ASSERT_GE(holder, 0);
+    const std::string port = std::to_string(lvtest::portOf(holder));
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> said;   // on stdout for --help, else on stderr
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, {"7737", "--pattern"}},   // the default port
+        {{"--rate", "fast"}, 2, {}},
+        {{"--bogus"}, 2, {}},
+        // Numbers are the whole text, without spaces or signs around them.
+        {{"--pattern", "--mute", "--port", "0", "--rate", " 60"}, 2, {"not \" 60\""}},
+        {{"--pattern", "--mute", "--port", "+0"}, 2, {}},
+        // A port someone else holds: named, with the way out (the slowest
+        // rate taken on the way).
+        {{"--pattern", "--rate", "1", "--port", port}, 1, {port, "--port"}},
+        // The player's word for --mute is taken too.
+        {{"--no-audio", "--port", "0", dir / "noise.ogg"}, 1, {"nothing could be played"}},
+        {{"--mute", "--port", "0", dir / "no such folder"}, 1, {"nothing to play"}},
+    };
+    for (const Case& c : cases) {
+        Corvane corvane(c.args);
+        EXPECT_EQ(corvane.wait(20.0), c.status) << c.args.back();
+        const std::string said = c.status == 0 ? corvane.output() : corvane.errors();
+        for (const std::string& part : c.said) EXPECT_NE(said.find(part), std::string::npos) << said;
+        EXPECT_TRUE(c.status == 0 || corvane.output().empty()) << "a failed start claims to listen";
+    }
+    close(holder);
 }

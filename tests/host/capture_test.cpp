@@ -3,7 +3,6 @@
 // spectrum bin; the player lists the sources, names them when asked for one
 // that is not there, and says so when there is no server at all.
 #include <gtest/gtest.h>
-#include <pulse/simple.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,35 +16,29 @@
 
 namespace {
 
-// Two seconds of 1 kHz played into `sink` (nullptr: the default output).
-void playTone(const char* sink) {
-    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, SAMPLE_RATE, 2};
-    int err = 0;
-    pa_simple* out = pa_simple_new(nullptr, "lvtest", PA_STREAM_PLAYBACK, sink, "tone", &format, nullptr, nullptr, &err);
-    if (!out) return;
-    std::vector<float> samples(SAMPLE_RATE * 2 * 2);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i / 2) / SAMPLE_RATE));
-    pa_simple_write(out, samples.data(), samples.size() * sizeof(float), &err);
-    pa_simple_drain(out, &err);
-    pa_simple_free(out);
+// Two seconds of 1 kHz played into `sink`, as a desktop player plays.
+void playTone(const std::string& sink) {
+    lvtest::TempDir dir;
+    lvtest::makeTone(dir / "tone.wav", 2.0);
+    lvtest::run({"/usr/bin/paplay", "--device=" + sink, dir / "tone.wav"}, {}, 20.0);
 }
 
-// A capture stream that keeps count of its frames and of the loud ones.
+// A capture stream that keeps what it hears and counts its frames and the
+// loud ones.
 struct Listener {
     lv::CaptureStream stream;
     std::atomic<long long> frames{0}, loud{0};
+    std::mutex m;
+    std::vector<float> heard;
 
     bool start(const std::string& source, std::string& error) {
         return stream.start(
             source,
             [this](const float* f, int count) {
                 frames += count;
-                for (int i = 0; i < count * 2; ++i)
-                    if (std::fabs(f[i]) > 0.3f) {
-                        ++loud;
-                        break;
-                    }
+                loud += std::any_of(f, f + count * 2, [](float v) { return std::fabs(v) > 0.3f; });
+                std::lock_guard<std::mutex> lock(m);
+                heard.insert(heard.end(), f, f + count * 2);
             },
             error);
     }
@@ -56,25 +49,49 @@ struct Listener {
     }
 };
 
+// The player lists the sources, names them when asked for one that is not
+// there, and says when there is no server, naming PULSE_SERVER when it named
+// the server tried, and only then.
+void expectThePlayerNamesTheSources() {
+    const std::string player = lvtest::binary("lumenvortex");
+    auto list = lvtest::run({player, "--list-sources"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("* lvtest.monitor"), std::string::npos) << list.out;
+    auto unknown = lvtest::run({player, "--capture", "no.such.source"});
+    EXPECT_EQ(unknown.status, 2);
+    for (const char* part : {"unknown capture source \"no.such.source\"", "lvtest.monitor",
+                             "--capture takes a sound source, not a file"})
+        EXPECT_NE(unknown.err.find(part), std::string::npos) << unknown.err;
+    lvtest::TempDir empty;
+    for (bool named : {true, false}) {
+        auto none = lvtest::run({player, "--list-sources"},
+                                named ? std::vector<std::string>{"PULSE_SERVER=unix:/nonexistent/socket"}
+                                      : std::vector<std::string>{"PULSE_SERVER=", "XDG_RUNTIME_DIR=" + empty.path(),
+                                                                 "PULSE_RUNTIME_PATH=" + empty.path(),
+                                                                 "HOME=" + empty.path(), "PULSE_CLIENTCONFIG=/dev/null",
+                                                                 "DISPLAY="});
+        EXPECT_EQ(none.status, 1);
+        EXPECT_NE(none.err.find("no sound server"), std::string::npos) << none.err;
+        EXPECT_EQ(none.err.find("PULSE_SERVER=unix:/nonexistent/socket") != std::string::npos, named) << none.err;
+        EXPECT_EQ(none.err.find("PULSE_SERVER") != std::string::npos, named) << none.err;
+        EXPECT_EQ(none.err.find("is PulseAudio or PipeWire running?") != std::string::npos, !named) << none.err;
+    }
+}
+
 }  // namespace
 
-TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
+// A tone played into the null sink is heard through its monitor, in its bin.
+// Then the user picks another output: unnamed capture moves to its monitor,
+// and hears what plays there; a named source stays where it is. A microphone
+// made the default source is never recorded unasked. The server restarts:
+// both streams come back by themselves, and say so once.
+TEST(Capture, AToneIsHeardInItsBinUnnamedCaptureFollowsTheOutputAndBothComeBackAfterARestart) {
     lvtest::PulseDaemon daemon;
     // Up when a client finds the null sink's monitor as the default source.
     ASSERT_TRUE(daemon.ok()) << daemon.error();
     std::string error;
-
-    std::mutex m;
-    std::vector<float> captured;
-    lv::CaptureStream capture;
-    ASSERT_TRUE(capture.start(
-        "lvtest.monitor",
-        [&](const float* frames, int count) {
-            std::lock_guard<std::mutex> lock(m);
-            captured.insert(captured.end(), frames, frames + count * 2);
-        },
-        error))
-        << error;
+    Listener named;
+    ASSERT_TRUE(named.start("lvtest.monitor", error)) << error;
     // Two seconds of 1 kHz played into the null sink, in the background.
     std::thread tone([] { playTone("lvtest"); });
     // Wait for a loud stretch to come round through the monitor; take its last window.
@@ -82,83 +99,54 @@ TEST(Capture, AToneSentToTheOutputIsCapturedFromItsMonitorInItsBin) {
     std::vector<float> window;
     const bool heard = lvtest::waitFor(
         [&] {
-            std::lock_guard<std::mutex> lock(m);
-            if (captured.size() < kWindow) return false;
-            window.assign(captured.end() - kWindow, captured.end());
+            std::lock_guard<std::mutex> lock(named.m);
+            if (named.heard.size() < kWindow) return false;
+            window.assign(named.heard.end() - kWindow, named.heard.end());
             return std::any_of(window.begin(), window.end(), [](float v) { return std::fabs(v) > 0.3f; });
         },
         15.0);
     tone.join();
-    capture.stop();
     ASSERT_TRUE(heard) << "nothing loud came through the monitor";
-    EXPECT_FALSE(capture.failed()) << capture.error();
-    // Every frame is handed on: the tone starts and ends at a zero crossing,
-    // so no sample may step further than the sine's steepest slope allows.
-    // A frame lost at each buffer's edge steps twice as far, a hundred times
-    // a second; a rare gap of the loaded server's is let pass.
-    const float steepest = float(0.5 * 2.0 * M_PI * 1000.0 / SAMPLE_RATE);
-    int jumps = 0;
-    for (size_t i = 2; i < captured.size(); ++i) jumps += std::fabs(captured[i] - captured[i - 2]) > 1.5f * steepest;
-    EXPECT_LT(jumps, 8) << "frames lost on the way";
+    EXPECT_FALSE(named.stream.failed()) << named.stream.error();
+    {
+        // Every frame is handed on: the tone starts and ends at a zero crossing,
+        // so no sample may step further than the sine's steepest slope allows.
+        // A frame lost at each buffer's edge steps twice as far, a hundred times
+        // a second; a rare gap of the loaded server's is let pass.
+        std::lock_guard<std::mutex> lock(named.m);
+        const float steepest = float(0.5 * 2.0 * M_PI * 1000.0 / SAMPLE_RATE);
+        int jumps = 0;
+        for (size_t i = 2; i < named.heard.size(); ++i)
+            jumps += std::fabs(named.heard[i] - named.heard[i - 2]) > 1.5f * steepest;
+        EXPECT_LT(jumps, 8) << "frames lost on the way";
+    }
     SpectrumAnalyzer analyzer;
     uint8_t spectrum[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES];
     analyzer.compute(window.data(), spectrum, waveform);
     for (int ch = 0; ch < 2; ++ch)
         EXPECT_EQ(std::max_element(spectrum[ch], spectrum[ch] + SPECTRUM_BINS) - spectrum[ch], 23) << "channel " << ch;
+    expectThePlayerNamesTheSources();
 
-    // The player's side of it.
-    const std::string player = lvtest::binary("lumenvortex");
-    auto list = lvtest::run({player, "--list-sources"});
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find("* lvtest.monitor"), std::string::npos) << list.out;
-    auto unknown = lvtest::run({player, "--capture", "no.such.source"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.err.find("unknown capture source \"no.such.source\""), std::string::npos) << unknown.err;
-    EXPECT_NE(unknown.err.find("lvtest.monitor"), std::string::npos) << unknown.err;
-    EXPECT_NE(unknown.err.find("--capture takes a sound source, not a file"), std::string::npos) << unknown.err;
-    // PULSE_SERVER is named when it named the server tried, and only then.
-    auto none = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=unix:/nonexistent/socket"});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_NE(none.err.find("no sound server"), std::string::npos) << none.err;
-    EXPECT_NE(none.err.find("PULSE_SERVER=unix:/nonexistent/socket"), std::string::npos) << none.err;
-    lvtest::TempDir empty;
-    auto unset = lvtest::run({player, "--list-sources"}, {"PULSE_SERVER=", "XDG_RUNTIME_DIR=" + empty.path(),
-                                                           "PULSE_RUNTIME_PATH=" + empty.path(), "HOME=" + empty.path(),
-                                                           "PULSE_CLIENTCONFIG=/dev/null", "DISPLAY="});
-    EXPECT_EQ(unset.status, 1);
-    EXPECT_NE(unset.err.find("no sound server"), std::string::npos) << unset.err;
-    EXPECT_NE(unset.err.find("is PulseAudio or PipeWire running?"), std::string::npos) << unset.err;
-    EXPECT_EQ(unset.err.find("PULSE_SERVER"), std::string::npos) << unset.err;
-}
-
-// The user picks another output: unnamed capture moves to its monitor, and
-// hears what plays there; a named source stays where it is. A microphone
-// made the default source is never recorded unasked. The server restarts:
-// both streams come back by themselves, and say so once.
-TEST(Capture, UnnamedCaptureFollowsTheDefaultOutputAndBothComeBackAfterTheServerRestarts) {
-    lvtest::PulseDaemon daemon;
-    ASSERT_TRUE(daemon.ok()) << daemon.error();
     daemon.pactl({"load-module", "module-null-sink", "sink_name=second", "rate=" + std::to_string(SAMPLE_RATE),
                   "sink_properties=device.description=Second"});
     daemon.pactl({"load-module", "module-null-source", "source_name=mic"});
     daemon.pactl({"set-default-source", "mic"});
-    std::string error;
-    Listener follower, named;
+    Listener follower;
     ASSERT_TRUE(follower.start("", error)) << error;
-    ASSERT_TRUE(named.start("lvtest.monitor", error)) << error;
     EXPECT_EQ(follower.stream.sourceName(), "lvtest.monitor") << "not the default source, a microphone";
     EXPECT_EQ(follower.stream.sourceDescription(), "Monitor of LvTest");
+    const long long loudBefore = named.loud;
 
     daemon.pactl({"set-default-sink", "second"});
     EXPECT_TRUE(lvtest::waitFor([&] { return follower.stream.sourceName() == "second.monitor"; }, 20.0))
         << follower.stream.sourceName();
     EXPECT_TRUE(lvtest::waitFor([&] { return follower.notices() == "capture follows the output: Monitor of Second\n"; },
                                 20.0));
-    std::thread tone([] { playTone("second"); });
+    std::thread second([] { playTone("second"); });
     EXPECT_TRUE(lvtest::waitFor([&] { return follower.loud > 0; }, 20.0)) << "the new output's sound was not heard";
-    tone.join();
+    second.join();
     EXPECT_EQ(named.stream.sourceName(), "lvtest.monitor");
-    EXPECT_EQ(named.loud, 0) << "the named source moved to the new output";
+    EXPECT_EQ(named.loud, loudBefore) << "the named source moved to the new output";
 
     ASSERT_TRUE(daemon.restart()) << daemon.error();
     for (Listener* l : {&follower, &named}) {
