@@ -166,7 +166,7 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
         for (int i = 0; i < 45; ++i) {
             const std::string a = lvtest::readFile(frameFile(dir / (renderer + "a"), i));
             ASSERT_FALSE(a.empty());
-            ASSERT_EQ(a, lvtest::readFile(frameFile(dir / (renderer + "b"), i))) << renderer << "frame " << i << " differs";
+            ASSERT_EQ(a, lvtest::readFile(frameFile(dir / (renderer + "b"), i))) << renderer << "frame " << i;
         }
     EXPECT_NE(lvtest::readFile(frameFile(dir / "a", 0)), lvtest::readFile(frameFile(dir / "a", 44)))
         << "the picture never moved";
@@ -237,7 +237,8 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
 
     // A second signal while the first is being obeyed ends it at once, and
     // the unfinished video under its temporary name goes with it.
-    lvtest::Child again({player(), "--render", dir / "again.mp4", "--size", "64x64", dir / "long.flac"}, {}, dir / "log2");
+    lvtest::Child again({player(), "--render", dir / "again.mp4", "--size", "64x64", dir / "long.flac"}, {},
+                        dir / "log2");
     ASSERT_TRUE(lvtest::waitFor([&] {
         for (const auto& e : fs::directory_iterator(dir.path()))
             if (e.path().extension() == ".part") return true;
@@ -254,8 +255,6 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
 // pointer to --help), said before anything is opened or written.
 TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     TempDir dir;
-    // A player copied away from its plug-in says where it looked.
-    fs::copy_file(player(), dir / "lumenvortex");
     // Nothing reads these pipes: opening one to write would wait for ever.
     ASSERT_EQ(mkfifo((dir / "pipe.mkv").c_str(), 0600), 0);
     fs::create_directories(dir / "sound-pipe");
@@ -263,78 +262,79 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     fs::create_directories(dir / "frame-pipe");
     ASSERT_EQ(mkfifo((dir / "frame-pipe/frame-000000.png").c_str(), 0600), 0);
     lvtest::writeFile(dir / "song.mp3", "");
-    // The combinations --help rules out are mistakes too.
-    const std::pair<std::vector<std::string>, std::string> mistakes[] = {
+    // A render never writes over the music it plays, by whatever name.
+    lvtest::makeTone(dir / "song.mp4", 0.3);
+    fs::create_symlink(dir / "song.mp4", dir / "link.mp4");
+    fs::create_directory(dir / "f");
+    fs::copy_file(dir / "song.mp4", dir / "f/audio.wav");
+    const std::string song = lvtest::readFile(dir / "song.mp4");
+    const std::string mp4 = dir / "x.mp4", combined = "cannot be combined with --render or --frames",
+                      suffix = "name the file .mp4, .mkv or .mov", corvane = "give the files (or --capture) to corvane";
+    // Exit 2 is a mistake on the command line, the combinations --help rules
+    // out among them; 1 is a run that cannot be done, with no display (as here).
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } cases[] = {
         // Outputs that are no files, in the words used of such inputs.
-        {{"--render", dir / "pipe.mkv", "--duration", "0.1"}, "--render " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
-        {{"--render", "/dev/null", "--duration", "0.1"}, "it is a device or socket, not a file"},
-        {{"--colour"}, "--help"},
-        {{"--render", dir / "x.mp4", "--fps"}, "--fps needs a value"},
+        {{"--render", dir / "pipe.mkv", "--duration", "0.1"}, 2,
+         "--render " + dir / "pipe.mkv" + ": it is a named pipe, not a file"},
+        {{"--render", "/dev/null", "--duration", "0.1"}, 2, "it is a device or socket, not a file"},
+        {{"--frames", dir / "sound-pipe", "--duration", "0.1"}, 1, "it is a named pipe, not a file"},
+        {{"--frames", dir / "frame-pipe", "--duration", "0.1"}, 1, "it is a named pipe, not a file"},
+        {{"--frames", dir / "song.mp3/frames", "--duration", "0.1"}, 1,
+         "cannot make the folder " + dir / "song.mp3/frames"},
+        {{"--render", dir / "link.mp4", dir / "song.mp4"}, 1, "which is one of the tracks"},
+        {{"--frames", dir / "f", dir / "f/audio.wav"}, 1, "which is one of the tracks"},
+        {{"--colour"}, 2, "--help"}, {{"--render", mp4, "--fps"}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.
-        {{"--render", dir / "x.mp4", "--size", "321x200"}, "even"},
-        {{"--render", dir / "x.mp4", "--size", "320x201"}, "even"},
+        {{"--render", mp4, "--size", "321x200"}, 2, "even"}, {{"--render", mp4, "--size", "320x201"}, 2, "even"},
         // Faster than the plug-in draws: its clock would run ahead of the video.
-        {{"--render", dir / "x.mp4", "--fps", "61", "--duration", "0.1"}, "1 to 60"},
-        {{"--render", dir / "x.mp4", "--fps", "0"}, "1 to 60"},
+        {{"--render", mp4, "--fps", "61", "--duration", "0.1"}, 2, "1 to 60"},
+        {{"--render", mp4, "--fps", "0"}, 2, "1 to 60"},
         // Numbers are the whole text: no spaces around them, no other bases.
-        {{"--render", dir / "x.mp4", "--fps", " 60"}, "not \" 60\""},
-        {{"--render", dir / "x.mp4", "--fps", "60 "}, "not \"60 \""},
-        {{"--render", dir / "x.mp4", "--duration", "0x10"}, "seconds"},
-        {{"--source", "corvane: 80"}, "a port from 1 to 65535"},
+        {{"--render", mp4, "--fps", " 60"}, 2, "not \" 60\""}, {{"--render", mp4, "--fps", "60 "}, 2, "not \"60 \""},
+        {{"--render", mp4, "--duration", "0x10"}, 2, "seconds"},
+        {{"--source", "corvane: 80"}, 2, "a port from 1 to 65535"},
         // Below the bound: the message says where the bound is.
-        {{"--render", dir / "x.mp4", "--duration", "1e-4"}, "from 0.001"},
-        {{"--render", dir / "x.mp4", "--renderer", "opengl"}, "reference, batched or gles"},
+        {{"--render", mp4, "--duration", "1e-4"}, 2, "from 0.001"},
+        {{"--render", mp4, "--renderer", "opengl"}, 2, "reference, batched or gles"},
         // The muxer alone would only say "Invalid argument", at the header.
-        {{"--render", dir / "x.webm", "--duration", "0.1"}, "name the file .mp4, .mkv or .mov"},
-        {{"--render", dir / "x", "--duration", "0.1"}, "name the file .mp4, .mkv or .mov"},
+        {{"--render", dir / "x.webm", "--duration", "0.1"}, 2, suffix},
+        {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
         // x264 alone would print its own error and fail once the render began.
-        {{"--render", dir / "x.mp4", "--preset", "fast2"},
+        {{"--render", mp4, "--preset", "fast2"}, 2,
          "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
          "veryslow, placebo), not \"fast2\""},
-        {{"--render", ""}, "--render takes a file name"},
-        {{"--frames="}, "--frames takes a folder name"},
+        {{"--render", ""}, 2, "--render takes a file name"}, {{"--frames="}, 2, "--frames takes a folder name"},
         // A name after --capture is a source; one before it is a file.
-        {{"--capture", dir / "song.mp3"}, "--capture takes no files"},
-        {{"x.mp3", "--capture"}, "it takes no files"},
+        {{"--capture", dir / "song.mp3"}, 2, "--capture takes no files"},
+        {{"x.mp3", "--capture"}, 2, "it takes no files"},
+        // --no-audio, the old word for --mute, is taken as such below.
+        {{"--mute"}, 1, "no display: use --render"},
         // The picture held back against live sound only: a file keeps its exact sync.
-        {{"--capture", "--delay", "2001"}, "0 to 2000"},
-        {{"--delay", "100"}, "--delay holds the picture back against live sound; it goes with --capture"},
-        {{"--player", "vlc"}, "--player names the desktop player whose track --capture shows"},
-        {{"--source", "corvane", "--render", dir / "x.mp4"}, "cannot be combined with --render or --frames"},
-        {{"--source", "corvane", "--frames", dir / "f"}, "cannot be combined with --render or --frames"},
-        {{"--capture", "--render", dir / "x.mp4"}, "cannot be combined with --render or --frames"},
-        {{"--capture", "--frames", dir / "f"}, "cannot be combined with --render or --frames"},
-        {{"--source", "corvane", "x.mp3"}, "give the files (or --capture) to corvane"},
-        {{"--source", "corvane", "--capture"}, "give the files (or --capture) to corvane"},
+        {{"--capture", "--delay", "2001"}, 2, "0 to 2000"},
+        {{"--delay", "100"}, 2, "--delay holds the picture back against live sound; it goes with --capture"},
+        {{"--player", "vlc"}, 2, "--player names the desktop player whose track --capture shows"},
+        {{"--source", "corvane", "--render", mp4}, 2, combined}, {{"--capture", "--render", mp4}, 2, combined},
+        {{"--source", "corvane", "--frames", dir / "x"}, 2, combined},
+        {{"--capture", "--frames", dir / "x"}, 2, combined},
+        {{"--source", "corvane", "x.mp3"}, 2, corvane}, {{"--source", "corvane", "--capture"}, 2, corvane},
     };
-    for (auto [args, says] : mistakes) {
-        args.insert(args.begin(), player());
-        auto r = run(args);
-        EXPECT_EQ(r.status, 2) << args[1];
-        EXPECT_NE(r.err.find(says), std::string::npos) << args[1] << ": " << r.err;
+    for (auto c : cases) {
+        c.args.insert(c.args.begin(), player());
+        auto r = run(c.args, {"DISPLAY=", "WAYLAND_DISPLAY="});
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
+        if (c.status != 2) continue;
         EXPECT_EQ(r.err.rfind("lumenvortex: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
         EXPECT_NE(r.err.find("\nlumenvortex --help lists the options\n"), std::string::npos) << r.err;
-        for (const char* made : {"x.mp4", "x.webm", "x", "f"}) EXPECT_FALSE(fs::exists(dir / made)) << args[1];
+        for (const char* made : {"x.mp4", "x.webm", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
     }
-    // Not mistakes, yet nothing can be done: exit 1.
-    const struct {
-        std::vector<std::string> args, env;
-        std::string says;
-    } failures[] = {
-        {{player(), "--frames", dir / "sound-pipe", "--duration", "0.1"}, {}, "it is a named pipe, not a file"},
-        {{player(), "--frames", dir / "frame-pipe", "--duration", "0.1"}, {}, "it is a named pipe, not a file"},
-        {{player(), "--frames", dir / "song.mp3/frames", "--duration", "0.1"}, {}, "cannot make the folder " + dir / "song.mp3/frames"},
-        // --no-audio, the old word for --mute, is taken as such below.
-        {{player(), "--mute"}, {"DISPLAY=", "WAYLAND_DISPLAY="}, "no display: use --render"},
-        {{dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="},
-         "beside the program: " + dir / "Lumenvortex.so"},
-    };
-    for (const auto& c : failures) {
-        auto r = run(c.args, c.env);
-        EXPECT_EQ(r.status, 1) << c.args[1];
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << ": " << r.err;
-    }
+    EXPECT_EQ(lvtest::readFile(dir / "song.mp4"), song);
+    EXPECT_EQ(lvtest::readFile(dir / "f/audio.wav"), song);
     // Options that do nothing in the mode chosen are no mistake: a line
     // each, and the run goes on.
     const auto idle = render({"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop"});
@@ -355,21 +355,11 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     EXPECT_NE(window.err.find("lumenvortex: --fps does nothing in a window"), std::string::npos) << window.err;
     EXPECT_EQ(render({"--render", dir / "quiet.mp4", "--duration", "0.1"}).err.find("does nothing"), std::string::npos)
         << "nothing to say without such options";
-
-    // A render never writes over the music it plays, by whatever name.
-    lvtest::makeTone(dir / "song.mp4", 0.3);
-    fs::create_symlink(dir / "song.mp4", dir / "link.mp4");
-    fs::create_directory(dir / "f");
-    fs::copy_file(dir / "song.mp4", dir / "f/audio.wav");
-    const std::string song = lvtest::readFile(dir / "song.mp4");
-    const std::vector<std::string> overwriting[] = {{player(), "--render", dir / "link.mp4", dir / "song.mp4"},
-                                                    {player(), "--frames", dir / "f", dir / "f/audio.wav"}};
-    for (const auto& args : overwriting) {
-        auto r = run(args);
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_NE(r.err.find("which is one of the tracks"), std::string::npos) << r.err;
-        EXPECT_EQ(lvtest::readFile(args.back()), song);
-    }
+    // A player copied away from its plug-in says where it looked...
+    fs::copy_file(player(), dir / "lumenvortex");
+    const auto lost = run({dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("beside the program: " + dir / "Lumenvortex.so"), std::string::npos) << lost.err;
     // ... and finds it through the environment.
     auto found = run({dir / "lumenvortex", "--frames", dir / "f", "--duration", "0.1"},
                      {"LUMENVORTEX_PLUGIN=" + fs::path(player()).parent_path().string()});
@@ -406,9 +396,10 @@ TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
         std::vector<std::string> args;
         int status;
         std::string says;
-    } cases[] = {{{"--frames", "/dev/null", dir / "tone.flac"}, 1, "/dev/null"},
-                 {{"--frames", dir / "f", dir / "silent.wav"}, 1, "nothing could be played"},
-                 {{"--frames", dir / "f", dir / "tone.flac"}, 128 + SIGINT, "stopped by Ctrl+C before the first frame"}};
+    } cases[] = {
+        {{"--frames", "/dev/null", dir / "tone.flac"}, 1, "/dev/null"},
+        {{"--frames", dir / "f", dir / "silent.wav"}, 1, "nothing could be played"},
+        {{"--frames", dir / "f", dir / "tone.flac"}, 128 + SIGINT, "stopped by Ctrl+C before the first frame"}};
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), {player(), "--size", "64x64", "--render", dir / "keep.mp4"});
@@ -434,10 +425,9 @@ TEST(Render, TheProgressLineFitsAnEightyColumnTerminal) {
     TempDir dir;
     lvtest::makeTone(dir / "tone.flac", 2.0);
     // util-linux's script gives the player a terminal of its own, as wide as stty makes it.
-    const std::string text = run({"/usr/bin/script", "-qec",
-                                  "stty cols 80 && exec env -u COLUMNS '" + player() + "' --render '" + dir / "out.mp4" +
-                                      "' --size 64x64 --fps 30 '" + dir / "tone.flac" + "'",
-                                  "/dev/null"}).out;
+    const std::string command = "stty cols 80 && exec env -u COLUMNS '" + player() + "' --render '" +
+                                dir / "out.mp4" + "' --size 64x64 --fps 30 '" + dir / "tone.flac" + "'";
+    const std::string text = run({"/usr/bin/script", "-qec", command, "/dev/null"}).out;
     ASSERT_NE(text.find("wrote "), std::string::npos) << text;
     int drawn = 0;
     std::string line;
