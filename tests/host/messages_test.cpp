@@ -79,13 +79,9 @@ TEST(Messages, UnplayableAndCutShortFilesAreSaidWhatIsWrongInTheSameWordsByBothP
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
     lvtest::writeFile(dir / "noise.mp3", noise);
     // A WAV whose sound is coded in a way (format tag 0x1234) no FFmpeg knows.
-    std::string alien = "RIFF";
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) alien += char((v >> (8 * i)) & 0xFF);
-    };
-    put(36 + 8000, 4), alien += "WAVEfmt ", put(16, 4), put(0x1234, 2), put(2, 2), put(44100, 4), put(176400, 4);
-    put(4, 2), put(16, 2), alien += "data", put(8000, 4);
-    lvtest::writeFile(dir / "alien.wav", alien + std::string(8000, '\0'));
+    lvtest::writeWav(dir / "alien.wav", std::vector<float>(4000, 0.0f));
+    std::string alien = lvtest::readFile(dir / "alien.wav");
+    lvtest::writeFile(dir / "alien.wav", alien.replace(20, 2, "\x34\x12"));   // the tag in the fmt chunk
     lvtest::makeTone(dir / "whole.mp3", 20.0);
     lvtest::writeFile(dir / "cut.mp3", lvtest::readFile(dir / "whole.mp3").substr(0, 64 * 1024));
     lvtest::makeTone(dir / "good.flac", 0.5);

@@ -211,11 +211,9 @@ TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
 
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
-    lvtest::ToneFile tone;   // ten minutes: far longer than the test waits
-    tone.sampleRate = 8000;
-    tone.channels = 1;
-    tone.seconds = 600.0;
-    tone.frequency = 0.0;
+    // Ten minutes: far longer than the test waits.
+    lvtest::ToneFile tone;
+    tone.sampleRate = 8000, tone.channels = 1, tone.seconds = 600.0, tone.frequency = 0.0;
     std::string error;
     ASSERT_TRUE(lvtest::makeAudioFile(dir / "long.flac", tone, error)) << error;
     lvtest::Child render({player(), "--render", dir / "cut.mp4", "--frames", dir / "cut", "--size", "64x64",
