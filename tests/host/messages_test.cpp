@@ -35,12 +35,22 @@ lvtest::RunResult renderSays(const TempDir& dir, const std::vector<std::string>&
     return run(args);
 }
 
-// What `draw` writes onto a stream of the test's.
-std::string written(const std::function<void(FILE*)>& draw) {
+// What a render's progress says of its first `frames` frames of `total`
+// (a terminal `columns` wide, or 0 for none), frame i taking seconds(i) on
+// a clock the test moves.
+std::string progressOf(long long total, int fps, int columns, long long frames,
+                       const std::function<double(long long)>& seconds) {
+    double clock = 0.0;
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    draw(out);
+    {
+        Progress progress(total, fps, {columns > 0, 10.0, [&] { return clock; }, out, [&] { return columns; }});
+        for (long long i = 0; i < frames; ++i) {
+            clock += seconds(i);
+            progress.update(i + 1);
+        }
+    }
     std::fclose(out);
     const std::string all(text, size);
     std::free(text);
@@ -165,14 +175,7 @@ TEST(Messages, AFileThisUserMayNotReadIsSaidSo) {
 TEST(Messages, TheTimeLeftFollowsARenderThatSlowsDown) {
     constexpr long long total = 3000;
     auto frameSeconds = [](long long i) { return (i == 1500 ? 1.0 : 0.0) + 0.010 + 0.00002 * double(i); };
-    double clock = 0.0;
-    std::istringstream lines(written([&](FILE* out) {
-        Progress progress(total, 60, {false, 10.0, [&] { return clock; }, out});
-        for (long long i = 0; i < total; ++i) {
-            clock += frameSeconds(i);
-            progress.update(i + 1);
-        }
-    }));
+    std::istringstream lines(progressOf(total, 60, 0, total, frameSeconds));
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count) {
         long long done = 0;
@@ -211,14 +214,7 @@ TEST(Messages, TheProgressLineFitsItsTerminal) {
     constexpr long long total = 3LL * 3600 * fps;
     for (const int columns : {120, 80, 40}) {
         SCOPED_TRACE(std::to_string(columns) + " columns");
-        double clock = 0.0;
-        const std::string all = written([&](FILE* out) {
-            Progress progress(total, fps, {true, 10.0, [&] { return clock; }, out, [&] { return columns; }});
-            for (long long i = 1; i <= 600; ++i) {
-                clock += 3.0 / fps;
-                progress.update(i);
-            }
-        });
+        const std::string all = progressOf(total, fps, columns, 600, [](long long) { return 3.0 / fps; });
         std::string last;
         for (size_t at = all.find('\r'); at != std::string::npos; at = all.find('\r', at + 1)) {
             std::string line = all.substr(at + 1, all.find('\r', at + 1) - at - 1);
