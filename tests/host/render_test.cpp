@@ -380,16 +380,6 @@ TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
     fs::create_directory(dir / "f");
     lvtest::writeWav(dir / "f/audio.wav", std::vector<float>(2000, 0.25f));
     const std::string keptSound = lvtest::readFile(dir / "f/audio.wav");
-    auto unchanged = [&](const std::string& how) {
-        EXPECT_TRUE(lvtest::readFile(dir / "keep.mp4") == kept) << how << ": the video was changed";
-        EXPECT_TRUE(lvtest::readFile(dir / "f/audio.wav") == keptSound) << how << ": the frames' sound was changed";
-        std::vector<std::string> names;
-        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
-            names.push_back(fs::relative(e.path(), dir.path()));
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"f", "f/audio.wav", "keep.mp4", "silent.wav", "tone.flac"}))
-            << how;
-    };
     const struct {
         std::vector<std::string> args;
         int status;
@@ -405,7 +395,14 @@ TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
         const auto r = run(args);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        unchanged(c.says);
+        EXPECT_TRUE(lvtest::readFile(dir / "keep.mp4") == kept) << c.says << ": the video was changed";
+        EXPECT_TRUE(lvtest::readFile(dir / "f/audio.wav") == keptSound) << c.says << ": the frames' sound was changed";
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            names.push_back(fs::relative(e.path(), dir.path()));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"f", "f/audio.wav", "keep.mp4", "silent.wav", "tone.flac"}))
+            << c.says;
     }
 
     // A render that draws takes the name over, and the mode of the file it replaces.
