@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -424,21 +425,17 @@ TEST(Render, TheProgressLineFitsAnEightyColumnTerminal) {
                                 dir / "out.mp4" + "' --size 64x64 --fps 30 '" + dir / "tone.flac" + "'";
     const std::string text = run({"/usr/bin/script", "-qec", command, "/dev/null"}).out;
     ASSERT_NE(text.find("wrote "), std::string::npos) << text;
+    // Each redraw goes back to the line's start (and clears the rest of it).
+    std::string lines = text;
+    std::replace(lines.begin(), lines.end(), '\r', '\n');
+    for (size_t clear; (clear = lines.find("\033[K")) != std::string::npos;) lines.erase(clear, 3);
+    std::istringstream in(lines);
     int drawn = 0;
-    std::string line;
-    for (char c : text + "\n") {
-        if (c != '\r' && c != '\n') {
-            line += c;
-            continue;
-        }
-        const size_t clear = line.find("\033[K");
-        if (clear != std::string::npos) line.erase(clear, 3);
+    for (std::string line; std::getline(in, line);) {
         // The closing line ("wrote ...") holds the path and may wrap; the progress may not.
-        if (line.find('%') != std::string::npos && line.rfind("wrote ", 0) != 0) {
-            ++drawn;
-            EXPECT_LT(line.size(), 80u) << line;
-        }
-        line.clear();
+        if (line.find('%') == std::string::npos || line.rfind("wrote ", 0) == 0) continue;
+        ++drawn;
+        EXPECT_LT(line.size(), 80u) << line;
     }
     EXPECT_GT(drawn, 0) << text;
 }
