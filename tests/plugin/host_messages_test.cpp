@@ -60,8 +60,7 @@ TEST(PluginHost, RegistrationRecordAndFullScreenOptionsAsTheHostReceivesThem) {
                                      r.numSpectrumChannels, r.minWidth, r.minHeight, r.maxWidth, r.maxHeight,
                                      r.minFullScreenBitDepth, r.maxFullScreenBitDepth, r.windowAlignmentInBytes}),
                   std::vector<long>({8, 0x686F6F6B /* hook */, 16, 2, 2, 64, 64, 32767, 32767, 0, 0, 0}));
-        EXPECT_EQ(host.mAttachCorvane(0), 0);
-        EXPECT_EQ(host.mAttachCorvane(70000), 0);
+        for (int port : {0, 70000}) EXPECT_EQ(host.mAttachCorvane(port), 0) << port;
 
         // Without a display the full-screen options wait for the first show,
         // which tells the screen's size, and are sent once.
@@ -102,8 +101,7 @@ TEST(PluginHost, EveryEventAndEveryUnknownMessageIsReportedUnhandled) {
         for (OSType t : {FourCC("init"), FourCC("show"), FourCC("swin"), FourCC("vrnd"), FourCC("vply"),
                          FourCC("ctrk")})
             EXPECT_EQ(host.send(t, nullptr), paramErr) << std::hex << t;
-        EXPECT_EQ(host.send(FourCC("vply"), &info), paramErr);
-        EXPECT_EQ(host.send(FourCC("ctrk"), &info), paramErr);
+        for (OSType t : {FourCC("vply"), FourCC("ctrk")}) EXPECT_EQ(host.send(t, &info), paramErr) << std::hex << t;
         for (OSType t : {FourCC("xyzw"), FourCC("vpp1"), FourCC("INIT"), FourCC("shoW")})
             EXPECT_EQ(host.send(t, &info), unimpErr) << std::hex << t;
         for (OSType t : {FourCC("clr "), FourCC("cnfg"), FourCC("setp"), FourCC("von "), FourCC("voff"),
@@ -116,49 +114,35 @@ TEST(PluginHost, EveryEventAndEveryUnknownMessageIsReportedUnhandled) {
     });
 }
 
-TEST(PluginHost, UpperCaseQTogglesAntialiasingLikeLowerCase) {
+// Q and q (antialiasing on and off), and a renderer chosen while shown, each
+// put a new context in place, with the overlay's textures made again in it.
+// The plug-in leaves its context current with its canvas bound, so the host
+// can see how it draws. An unknown renderer changes nothing.
+TEST(PluginHost, EachNewContextWhileShownDrawsTheOverlayAgain) {
     runWithHost([](TestHost& host) {
         offerRedCover(host);
         ASSERT_EQ(host.show(320, 240), noErr);
         host.play(lvhost::makeTrack(u"Name", u"Artist", u"Album"));
         ASSERT_EQ(host.mCoverRequests, 1);
         host.renderFrames(1);
-        // The plug-in leaves its context current with its canvas bound, so
-        // the host can see how it draws.
         EXPECT_EQ(samples(), 0);
-        for (char q : {'Q', 'q'}) {
-            const EGLContext previous = eglGetCurrentContext();
-            EXPECT_EQ(host.key(q), unimpErr);
-            EXPECT_NE(eglGetCurrentContext(), previous) << "a new context for " << q;
-            host.renderFrames(1);
-            EXPECT_EQ(samples(), q == 'Q' ? 4 : 0) << "Mesa's llvmpipe multisamples 4x";
-            // The overlay's textures were made again in the new context.
-            EXPECT_TRUE(isCoverRed(host.canvasPixel(50, 240 - 50))) << q;
-        }
-        EXPECT_EQ(host.mCoverRequests, 3);
-    });
-}
-
-// The renderer changed while shown: a context of its API, and the overlay's
-// textures again in it. An unknown name changes nothing.
-TEST(PluginHost, ARendererChosenWhileShownGetsAContextOfItsOwn) {
-    runWithHost([](TestHost& host) {
-        offerRedCover(host);
-        ASSERT_EQ(host.show(320, 240), noErr);
-        host.play(lvhost::makeTrack(u"Name", u"Artist", u"Album"));
-        host.renderFrames(1);
-        const EGLContext desktop = eglGetCurrentContext();
+        const EGLContext first = eglGetCurrentContext();
         EXPECT_FALSE(host.setRenderer("vulkan"));
-        EXPECT_EQ(eglGetCurrentContext(), desktop);
-        for (const char* renderer : {"gles", "reference"}) {
+        EXPECT_EQ(eglGetCurrentContext(), first);
+        for (const std::string change : {"Q", "q", "gles", "reference"}) {
             const EGLContext previous = eglGetCurrentContext();
-            ASSERT_TRUE(host.setRenderer(renderer));
-            EXPECT_NE(eglGetCurrentContext(), previous) << renderer;
+            // Keys go back to the host as unhandled; a known renderer is taken.
+            ASSERT_TRUE(change.size() == 1 ? host.key(change[0]) == unimpErr : host.setRenderer(change)) << change;
+            EXPECT_NE(eglGetCurrentContext(), previous) << change;
             host.renderFrames(1);
+            EXPECT_EQ(samples(), change == "Q" ? 4 : 0) << change << ": Mesa's llvmpipe multisamples 4x";
             const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-            EXPECT_EQ(version.rfind("OpenGL ES", 0) == 0, std::string(renderer) == "gles") << version;
-            EXPECT_TRUE(isCoverRed(host.canvasPixel(50, 240 - 50))) << renderer;
-            EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << renderer;
+            EXPECT_EQ(version.rfind("OpenGL ES", 0) == 0, change == "gles") << version;
+            EXPECT_TRUE(isCoverRed(host.canvasPixel(50, 240 - 50))) << change;
+            EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << change;
+            if (change == "q") {
+                EXPECT_EQ(host.mCoverRequests, 3);
+            }
         }
     });
 }
@@ -192,14 +176,12 @@ TEST(PluginHost, PlayOrChangeTrackBeforeTheFirstShowIsKeptForEveryLaterContext) 
             // A narrow name played, then changed to a wide one.
             host.play(lvhost::makeTrack(u"i", u"", u""));
             host.changeTrack(lvhost::makeTrack(u"WWWWWWWWWWWWWWWW", u"", u""));
-            EXPECT_GT(nameRightEdge(), 250);
-            host.hide();
-            host.show(400, 300);
-            EXPECT_GT(nameRightEdge(), 250) << "after hide and show";
-            EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30))) << "after hide and show";
-            host.key('q');
-            EXPECT_GT(nameRightEdge(), 250) << "after q";
-            EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30)));
+            for (const std::string after : {"change", "hide and show", "q"}) {
+                if (after == "hide and show") host.hide(), host.show(400, 300);
+                if (after == "q") host.key('q');
+                EXPECT_GT(nameRightEdge(), 250) << "after " << after;
+                EXPECT_TRUE(isCoverRed(host.canvasPixel(30, 300 - 30))) << "after " << after;
+            }
         });
     }
 }
