@@ -135,9 +135,7 @@ void useTarget(int64_t target) {
 TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
     const std::vector<int64_t> all = targets();
     ASSERT_FALSE(all.empty());
-    std::printf("targets: ");
-    for (int64_t t : all) std::printf("%s ", hwy::TargetName(t));
-    std::printf("\n");
+    for (int64_t t : all) std::printf("target %s\n", hwy::TargetName(t));
     // Below, at and beyond one vector step (up to 32 pixels), odd and even
     // sides, rows padded by a few bytes.
     const int sizes[][3] = {{1, 1, 0},  {2, 2, 0},   {3, 5, 4},    {7, 2, 12},  {16, 3, 0},
@@ -156,10 +154,9 @@ TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
                     ASSERT_EQ(kUntouched, reference.at(i, x, y)) << "plane " << i << " row " << y;
         for (int64_t target : all) {
             useTarget(target);
-            EXPECT_TRUE(samePlanes(reference, convert(in.view(), false, 5)))
-                << width << "x" << height << " on " << hwy::TargetName(target);
-            EXPECT_TRUE(samePlanes(reference, convert(upsideDown, false, 5)))
-                << width << "x" << height << " bottom up on " << hwy::TargetName(target);
+            for (const lv::RgbaPicture& view : {in.view(), upsideDown})
+                EXPECT_TRUE(samePlanes(reference, convert(view, false, 5)))
+                    << width << "x" << height << (view.stride < 0 ? " bottom up" : "") << " on " << hwy::TargetName(target);
         }
     }
     useTarget(0);
@@ -169,7 +166,7 @@ TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
 // 2x2 block: on smooth pictures the two agree closely, on noise the chroma
 // parts the more the larger the noise (white noise over the whole range:
 // about 33 dB), while luma stays the same arithmetic.
-TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoise) {
+TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoiseAndPutsKnownColoursOnTheirBt709Values) {
     const int w = 320, h = 180;
     std::mt19937 random(7);
     auto gradientWithNoise = [&](int amplitude) {
@@ -190,9 +187,7 @@ TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoise) {
     }
     const Picture noisy = noise(w, h, 0, 8);
     EXPECT_GE(psnr(convert(noisy.view(), false), swscale(noisy), 0), 45.0) << "white noise, luma";
-}
 
-TEST(VideoConvert, KnownColoursLandOnTheirBt709Values) {
     struct Known {
         const char* name;
         unsigned char rgb[3];
