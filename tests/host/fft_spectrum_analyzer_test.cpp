@@ -73,7 +73,8 @@ TEST(Spectrum, DemoSongBeatsInEveryUpperSectionAndThePagesTransformGivesTheProgr
     for (SoundSection* s : sounds.soundSections) s->lastBeatTimer = int32_t(millis());
 
     SpectrumAnalyzer fftw(makeFftwRealFft(N)), eigen(makeEigenRealFft(N));
-    uint8_t spectrum[2][SPECTRUM_BINS], page[2][SPECTRUM_BINS], waveform[2][WAVEFORM_SAMPLES], pageWave[2][WAVEFORM_SAMPLES];
+    uint8_t spectrum[2][SPECTRUM_BINS], page[2][SPECTRUM_BINS];
+    uint8_t waveform[2][WAVEFORM_SAMPLES], pageWave[2][WAVEFORM_SAMPLES];
     std::vector<float> window(size_t(N) * 2, 0.0f);
     const long long total = (long long)song.samples.size() / 2;
     long long frames = 0, topBytes = 0, differing = 0;

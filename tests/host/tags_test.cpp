@@ -48,7 +48,8 @@ TEST(VideoTags, OneSongGivesTheVideoItsTitleArtistAlbumAndCover) {
     EXPECT_EQ(tags(dir / "song.mp4"), kTitle + ",Zoë,Été\n");
     EXPECT_EQ(streams(dir / "song.mp4"), "h264,0\naac,0\nmjpeg,1\n");
     EXPECT_EQ(chapters(dir / "song.mp4"), "") << "one track needs no chapters";
-    auto copied = run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "song.mp4", "-map", "0:2", "-c", "copy", "-f", "image2pipe", "-"});
+    auto copied = run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "song.mp4", "-map", "0:2", "-c", "copy", "-f",
+                       "image2pipe", "-"});
     EXPECT_TRUE(copied.out == std::string(cover.begin(), cover.end())) << "the cover was changed on its way";
 
     ASSERT_TRUE(rendered({dir / "demo.mkv", "--duration", "0.3", "--size", "96x64"}));

@@ -169,8 +169,8 @@ TEST(ImageBomb, CostlyPicturesAndEndlessProgressionsAreRefusedOrDecodedSmall) {
         std::string error;
         bool decoded = false;
         // (-1: not measured.)
-        EXPECT_LT(lvtest::peakGrowthMb([&] { decoded = lvimage::decodeImage(c.bytes.data(), c.bytes.size(), &img, error); }),
-                  64) << c.what << ": MB taken at the peak";
+        const auto attempt = [&] { decoded = lvimage::decodeImage(c.bytes.data(), c.bytes.size(), &img, error); };
+        EXPECT_LT(lvtest::peakGrowthMb(attempt), 64) << c.what << ": MB taken at the peak";
         EXPECT_TRUE(decoded ? std::max(img.width, img.height) <= kLargestDecodedSide : img.rgba.empty()) << c.what;
     }
 

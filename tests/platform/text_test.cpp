@@ -37,7 +37,7 @@ lvtext::TextStyle gill(double r = 1, double g = 1, double b = 1, double a = 1) {
 
 }  // namespace
 
-TEST(Text, InkSitsOnTheBaselineFromTheGivenPointInPremultipliedColour) {
+TEST(Text, InkSitsOnTheBaselineFromTheGivenPointInPremultipliedColourAndEmojiInTheirOwn) {
     Bitmap b(120, 60);
     ASSERT_TRUE(b.draw(u"HIH", 10, 40, gill()));
     const std::vector<int> box = b.ink(64);
@@ -60,6 +60,24 @@ TEST(Text, InkSitsOnTheBaselineFromTheGivenPointInPremultipliedColour) {
         maxAlpha = std::max<int>(maxAlpha, red.rgba[i + 3]);
     }
     EXPECT_NEAR(maxAlpha, 128, 2);
+
+    // A colour glyph is not filled: a palm tree (U+1F334) drawn in black
+    // keeps its olive leaves and orange trunk (fonts-noto-color-emoji); and
+    // it keeps them when more text is drawn beside it, through the same bitmap.
+    Bitmap palm(60, 40);
+    ASSERT_TRUE(palm.draw(u"\U0001F334", 5, 30, gill(0, 0, 0)));
+    int leaves = 0, trunk = 0;
+    for (size_t i = 0; i < palm.rgba.size(); i += 4) {
+        const unsigned char* p = &palm.rgba[i];
+        ASSERT_LE(std::max({p[0], p[1], p[2]}), p[3]) << "premultiplied";
+        leaves += p[1] > p[0] && p[1] > p[2] + 40;
+        trunk += p[0] > p[1] + 40 && p[1] > p[2] + 40;
+    }
+    EXPECT_GT(leaves, 20) << "no colour emoji font: install fonts-noto-color-emoji";
+    EXPECT_GT(trunk, 5);
+    const std::vector<unsigned char> drawn = palm.rgba;
+    ASSERT_TRUE(palm.draw(u" ", 40, 30, gill()));
+    EXPECT_TRUE(palm.rgba == drawn) << "the palm changed colour under a space drawn beside it";
 }
 
 TEST(Text, FamiliesResolveOrFallBackAndAnyScriptFindsGlyphsFromTheGivenPoint) {
@@ -144,24 +162,4 @@ TEST(Text, ArabicIsJoinedAndRunsRightToLeft) {
     const long tallRight = tall.rend() - std::find(tall.rbegin(), tall.rend(), true);
     ASSERT_GT(tallRight, 0) << "no alef drawn";
     EXPECT_LT(tallRight - left, (right - left) / 3) << "the alef is not at the left end of " << left << " to " << right;
-}
-
-// A colour glyph is not filled: a palm tree (U+1F334) drawn in black keeps
-// its olive leaves and orange trunk (fonts-noto-color-emoji); and it keeps
-// them when more text is drawn beside it, through the same bitmap.
-TEST(Text, ColourEmojiKeepTheirOwnColours) {
-    Bitmap b(60, 40);
-    ASSERT_TRUE(b.draw(u"\U0001F334", 5, 30, gill(0, 0, 0)));
-    int leaves = 0, trunk = 0;
-    for (size_t i = 0; i < b.rgba.size(); i += 4) {
-        const unsigned char* p = &b.rgba[i];
-        ASSERT_LE(std::max({p[0], p[1], p[2]}), p[3]) << "premultiplied";
-        leaves += p[1] > p[0] && p[1] > p[2] + 40;
-        trunk += p[0] > p[1] + 40 && p[1] > p[2] + 40;
-    }
-    EXPECT_GT(leaves, 20) << "no colour emoji font: install fonts-noto-color-emoji";
-    EXPECT_GT(trunk, 5);
-    const std::vector<unsigned char> palm = b.rgba;
-    ASSERT_TRUE(b.draw(u" ", 40, 30, gill()));
-    EXPECT_TRUE(b.rgba == palm) << "the palm changed colour under a space drawn beside it";
 }

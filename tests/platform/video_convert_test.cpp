@@ -32,6 +32,12 @@ struct Picture {
     std::vector<unsigned char> bytes;
 
     Picture(int w, int h, int pad) : width(w), height(h), stride(long(w) * 4 + pad), bytes(size_t(stride) * h) {}
+    // Each pixel from fill(x, y, its four bytes).
+    template <class Fill>
+    Picture(int w, int h, int pad, Fill fill) : Picture(w, h, pad) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) fill(x, y, at(x, y));
+    }
     unsigned char* at(int x, int y) { return &bytes[size_t(y) * stride + size_t(x) * 4]; }
     lv::RgbaPicture view() const { return {bytes.data(), stride, width, height}; }
     // The same rows, bottom up in memory.
@@ -42,14 +48,6 @@ struct Picture {
         return {&store[size_t(height - 1) * stride], -stride, width, height};
     }
 };
-
-template <class Fill>
-Picture picture(int width, int height, int pad, Fill fill) {
-    Picture p(width, height, pad);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) fill(x, y, p.at(x, y));
-    return p;
-}
 
 Picture noise(int width, int height, int pad, unsigned seed) {
     std::mt19937 random(seed);
@@ -121,19 +119,15 @@ double psnr(const Planes& a, const Planes& b, int i) {
     return ::testing::AssertionSuccess();
 }
 
-// Every instruction set this build has code for and this CPU runs, best first.
-std::vector<int64_t> targets() {
-    hwy::SetSupportedTargetsForTest(0);
-    return hwy::SupportedAndGeneratedTargets();
-}
-
 void useTarget(int64_t target) {
     hwy::SetSupportedTargetsForTest(target);
     hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
-    const std::vector<int64_t> all = targets();
+    // Every instruction set this build has code for and this CPU runs, best first.
+    hwy::SetSupportedTargetsForTest(0);
+    const std::vector<int64_t> all = hwy::SupportedAndGeneratedTargets();
     ASSERT_FALSE(all.empty());
     for (int64_t t : all) std::printf("target %s\n", hwy::TargetName(t));
     // Below, at and beyond one vector step (up to 32 pixels), odd and even
@@ -156,7 +150,8 @@ TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
             useTarget(target);
             for (const lv::RgbaPicture& view : {in.view(), upsideDown})
                 EXPECT_TRUE(samePlanes(reference, convert(view, false, 5)))
-                    << width << "x" << height << (view.stride < 0 ? " bottom up" : "") << " on " << hwy::TargetName(target);
+                    << width << "x" << height << (view.stride < 0 ? " bottom up" : "") << " on "
+                    << hwy::TargetName(target);
         }
     }
     useTarget(0);
@@ -170,7 +165,7 @@ TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoiseAndPutsKnownColoursOnTheirBt
     const int w = 320, h = 180;
     std::mt19937 random(7);
     auto gradientWithNoise = [&](int amplitude) {
-        return picture(w, h, 0, [&](int x, int y, unsigned char* p) {
+        return Picture(w, h, 0, [&](int x, int y, unsigned char* p) {
             const int base[3] = {x * 255 / (w - 1), y * 255 / (h - 1), (w - 1 - x + y) * 255 / (w + h - 2)};
             for (int c = 0; c < 3; ++c) {
                 const int n = amplitude ? int(random() % (2 * amplitude + 1)) - amplitude : 0;
@@ -198,7 +193,7 @@ TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoiseAndPutsKnownColoursOnTheirBt
                              {"red", {255, 0, 0}, {63, 102, 240}},          {"green", {0, 255, 0}, {173, 42, 26}},
                              {"blue", {0, 0, 255}, {32, 240, 118}},         {"mid grey", {128, 128, 128}, {126, 128, 128}}};
     for (const Known& c : colours) {
-        const Picture in = picture(6, 4, 0, [&](int, int, unsigned char* p) {
+        const Picture in(6, 4, 0, [&](int, int, unsigned char* p) {
             std::copy_n(c.rgb, 3, p);
             p[3] = 0;   // alpha plays no part
         });
