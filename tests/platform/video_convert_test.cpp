@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -98,14 +99,11 @@ Planes swscale(const Picture& in) {
     return out;
 }
 
+// Of planes without padding.
 double psnr(const Planes& a, const Planes& b, int i) {
-    double squares = 0;
-    for (int y = 0; y < a.height[i]; ++y)
-        for (int x = 0; x < a.width[i]; ++x) {
-            const double d = a.at(i, x, y) - b.at(i, x, y);
-            squares += d * d;
-        }
-    const double mse = squares / (double(a.width[i]) * a.height[i]);
+    const double mse = std::transform_reduce(a.plane[i].begin(), a.plane[i].end(), b.plane[i].begin(), 0.0,
+                                             std::plus<>(), [](int p, int q) { return double(p - q) * (p - q); }) /
+                       double(a.plane[i].size());
     return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
