@@ -198,11 +198,9 @@ TEST(Media, FoldersBecomeWhatFFmpegPlaysInNameOrderOnceEachWithinBoundsAndLendTh
     EXPECT_GT(peak(pcm), 0.05f);
 
     fs::create_directories(dir / "links/sub");
-    lvtest::writeFile(dir / "links/a.wav", "x");
-    lvtest::writeFile(dir / "links/sub/b.flac", "x");
-    fs::create_directory_symlink(".", dir / "links/self");
-    fs::create_directory_symlink(".", dir / "links/again");
-    fs::create_directory_symlink("..", dir / "links/sub/up");
+    for (const char* name : {"links/a.wav", "links/sub/b.flac"}) lvtest::writeFile(dir / name, "x");
+    for (auto [to, link] : {std::pair{".", "links/self"}, {".", "links/again"}, {"..", "links/sub/up"}})
+        fs::create_directory_symlink(to, dir / link);
     fs::create_symlink("a.wav", dir / "links/alias.wav");
     const std::vector<std::string> links = {dir / "links/a.wav", dir / "links/sub/b.flac"};
     problems.clear();

@@ -36,10 +36,11 @@ lvimage::Image decode(const std::vector<uint8_t>& bytes) {
 }
 
 // Refused, with a message that names the cause.
-::testing::AssertionResult refused(const std::vector<uint8_t>& bytes, lvimage::Image& img, const char* why) {
+::testing::AssertionResult refused(const std::vector<uint8_t>& bytes, lvimage::Image& img, const char* cause) {
     std::string error;
-    if (lvimage::decodeImage(bytes.data(), bytes.size(), &img, error)) return ::testing::AssertionFailure() << "decoded";
-    if (error.find(why) == std::string::npos) return ::testing::AssertionFailure() << "said: " << error;
+    if (lvimage::decodeImage(bytes.data(), bytes.size(), &img, error))
+        return ::testing::AssertionFailure() << "decoded";
+    if (error.find(cause) == std::string::npos) return ::testing::AssertionFailure() << "said: " << error;
     if (img.width != 0 || !img.rgba.empty()) return ::testing::AssertionFailure() << "left a picture behind";
     return ::testing::AssertionSuccess();
 }
