@@ -90,9 +90,7 @@ lv::TrackMeta probe(const std::string& mime, const std::string& picture) {
 
 // Width and height from a PNG's header.
 std::pair<int, int> pngSize(const std::vector<unsigned char>& png) {
-    auto be = [&](size_t at) {
-        return int(png[at]) << 24 | int(png[at + 1]) << 16 | int(png[at + 2]) << 8 | png[at + 3];
-    };
+    auto be = [&](size_t i) { return int(png[i]) << 24 | int(png[i + 1]) << 16 | int(png[i + 2]) << 8 | png[i + 3]; };
     return png.size() >= 24 ? std::pair{be(16), be(20)} : std::pair{0, 0};
 }
 

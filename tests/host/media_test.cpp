@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 
 #include "program_test_support.h"
 #include "lv/media.h"
@@ -251,21 +252,20 @@ TEST(Media, FoldersBecomeWhatFFmpegPlaysInNameOrderOnceEachWithinBoundsAndLendTh
 // and a 7.1 file at 0.9 of full scale, in phase, the worst case for a mix.
 TEST(Media, SurroundIsMixedDownWithoutClippingAtTheLevelOfFFmpegsOwnDownmix) {
     TempDir dir;
-    for (const auto& [layout, channels] : {std::pair{"5.1", 6}, std::pair{"7.1", 8}}) {
+    for (const std::string layout : {"5.1", "7.1"}) {
         SCOPED_TRACE(layout);
-        std::string wave = "0.9*sin(2*PI*440*t)";
-        for (int c = 1; c < channels; ++c) wave += "|0.9*sin(2*PI*440*t)";
-        const std::string file = dir / (std::string(layout) + ".flac");
+        // (aevalsrc gives the channels past its one expression the same.)
+        const std::string file = dir / (layout + ".flac");
         ASSERT_EQ(lvtest::run({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                               "aevalsrc=" + wave + ":c=" + layout + ":s=44100:d=1", file}).status, 0);
+                               "aevalsrc=0.9*sin(2*PI*440*t):c=" + layout + ":s=44100:d=1", file}).status, 0);
         const std::vector<float> ours = decodeAll(file);
         // FFmpeg's downmix to 16-bit, as `ffmpeg -i x -ac 2 x.wav` makes it.
         const std::string raw =
             lvtest::run({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-ac", "2", "-f", "s16le", "-"}).out;
         ASSERT_FALSE(ours.empty());
         ASSERT_GT(raw.size(), 4000u);
-        double ourPower = 0.0, theirPower = 0.0;
-        for (float v : ours) ourPower += double(v) * v;
+        const double ourPower = std::inner_product(ours.begin(), ours.end(), ours.begin(), 0.0);
+        double theirPower = 0.0;
         for (size_t i = 0; i + 1 < raw.size(); i += 2) {
             const double v = int16_t(uint16_t(uint8_t(raw[i]) | uint8_t(raw[i + 1]) << 8)) / 32768.0;
             theirPower += v * v;
