@@ -161,8 +161,7 @@ TEST(VideoTags, ABrokenCoverIsLeftOutAndTheVideoStillWritten) {
     EXPECT_EQ(chapters(dir / "broken.mp4"), "0.000000,0.200000,one\n0.200000,0.500000,two\n");
 
     // A cover wider than the containers can say is too large, not damaged.
-    const std::vector<uint8_t> wide = lvtest::makePNG(70000, 1, lvtest::solid({1, 2, 3, 255}));
-    options.cover.assign(wide.begin(), wide.end());
+    options.cover = lvtest::makePNG(70000, 1, lvtest::solid({1, 2, 3, 255}));
     const std::string large = write(dir / "wide.mkv", 2);
     EXPECT_NE(large.find("the cover is too large: 70000 x 1 pixels"), std::string::npos) << large;
     EXPECT_EQ(streams(dir / "wide.mkv"), "h264,0\naac,0\n");
