@@ -45,11 +45,6 @@ struct SmallDisk {
     }
 };
 
-// The player writing `seconds` of 160 x 100 frames to `path` (a video or a folder).
-lvtest::RunResult render(const std::string& option, const std::string& path, const char* seconds) {
-    return lvtest::run({lvtest::binary("lumenvortex"), option, path, "--size", "160x100", "--duration", seconds});
-}
-
 bool wholePng(const fs::path& file) {
     const std::string bytes = lvtest::readFile(file);
     return bytes.size() > 20 && bytes.compare(1, 3, "PNG") == 0 && bytes.compare(bytes.size() - 8, 4, "IEND") == 0;
@@ -58,7 +53,11 @@ bool wholePng(const fs::path& file) {
 }  // namespace
 
 TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
-    auto failsClearly = [](const lvtest::RunResult& r, const std::string& file) {
+    // The player writing 20 s of 160 x 100 frames to `file` (a video or a
+    // folder) fails, naming the file and the cause.
+    auto failsClearly = [](const char* option, const std::string& file) {
+        const lvtest::RunResult r =
+            lvtest::run({lvtest::binary("lumenvortex"), option, file, "--size", "160x100", "--duration", "20"});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
@@ -69,7 +68,7 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
 
     // A video: the file named, the cause said, exit 1, the bytes written left.
     const std::string video = disk.path + "/out.mp4";
-    failsClearly(render("--render", video, "20"), video);
+    failsClearly("--render", video);
     ASSERT_TRUE(fs::exists(video));
     EXPECT_GT(fs::file_size(video), 100'000u);
     fs::remove(video);
@@ -77,7 +76,7 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
     // Frames: those written before the disk filled stay, each whole, in an
     // unbroken run from the first.
     const fs::path frames = disk.path + "/frames";
-    failsClearly(render("--frames", frames.string(), "20"), frames.string());
+    failsClearly("--frames", frames.string());
     int kept = 0;
     for (const auto& entry : fs::directory_iterator(frames))
         if (entry.path().extension() == ".png") {
@@ -97,9 +96,7 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
         SCOPED_TRACE(name);
         const std::string file = disk.path + "/" + name;
         lv::VideoOptions options;
-        options.width = 160;
-        options.height = 100;
-        options.fps = 30;
+        options.width = 160, options.height = 100, options.fps = 30;
         options.cover = lvtest::makePNG(16, 16, lvtest::solid({0, 90, 200, 255}));
         lv::VideoWriter writer;
         std::string error;

@@ -11,13 +11,9 @@
 TEST(PlaybackBuffer, HeardIsWhatTheDeviceWasGivenLessItsLatencyOnTheClock) {
     // Frames whose left sample is their own position in the track (right: minus it).
     std::vector<float> ramp(3000 * 2);
-    for (size_t i = 0; i < 3000; ++i) {
-        ramp[i * 2] = float(i);
-        ramp[i * 2 + 1] = -float(i);
-    }
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = i % 2 ? -float(i / 2) : float(i / 2);
     lv::TrackMeta one, two;
-    one.title = "one";
-    two.title = "two";
+    one.title = "one", two.title = "two";
     PlaybackBuffer b(8192, 8192);
     b.startTrack(one);
     ASSERT_TRUE(b.push(ramp.data(), 3000));
@@ -78,8 +74,7 @@ TEST(PlaybackBuffer, CapturedSoundIsShownTheDelayLater) {
     PlaybackBuffer b(4096, 4096);
     b.setCaptureDelay(kDelay);
     lv::TrackMeta live, named;
-    live.title = "Live sound";
-    named.title = "Named";
+    live.title = "Live sound", named.title = "Named";
     b.startTrack(live);
     std::vector<float> chunk(441 * 2);
     const PlaybackBuffer::Clock::time_point t0 = PlaybackBuffer::Clock::now();
@@ -108,10 +103,7 @@ TEST(PlaybackBuffer, CapturedSoundIsShownTheDelayLater) {
 TEST(PlaybackBuffer, ASkipJumpsToTheNextTrackAndOnTheLastOneChangesNothing) {
     // Track one's frames hold 1000 + their position, track two's 2000 + it.
     std::vector<float> one(1000 * 2), two(1000 * 2);
-    for (size_t i = 0; i < 1000; ++i) {
-        one[i * 2] = one[i * 2 + 1] = 1000.0f + float(i);
-        two[i * 2] = two[i * 2 + 1] = 2000.0f + float(i);
-    }
+    for (size_t i = 0; i < one.size(); ++i) one[i] = 1000.0f + float(i / 2), two[i] = 2000.0f + float(i / 2);
     PlaybackBuffer b(8192, 8192);
     b.startTrack(lv::TrackMeta{});
     ASSERT_TRUE(b.push(one.data(), 1000));
@@ -151,13 +143,8 @@ TEST(PlaybackBuffer, ASkipJumpsToTheNextTrackAndOnTheLastOneChangesNothing) {
         c.pull(out.data(), 100, t0, 0);
         c.skip();
         EXPECT_FALSE(c.push(one.data() + 500 * 2, 500));
-        if (follows) {
-            c.startTrack(lv::TrackMeta{});
-            ASSERT_TRUE(c.push(two.data(), 1000));
-        } else {
-            c.lastTrack();
-            ASSERT_TRUE(c.push(one.data() + 500 * 2, 500));
-        }
+        follows ? c.startTrack(lv::TrackMeta{}) : c.lastTrack();
+        ASSERT_TRUE(follows ? c.push(two.data(), 1000) : c.push(one.data() + 500 * 2, 500));
         c.pull(out.data(), 100, t0, 0);
         EXPECT_EQ(out[0], follows ? 2000.0f : 1100.0f) << follows;
         EXPECT_TRUE(c.push(one.data(), 1)) << "the skip is answered";

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ struct Picture {
     std::vector<unsigned char> bytes;
 
     Picture(int w, int h, int pad) : width(w), height(h), stride(long(w) * 4 + pad), bytes(size_t(stride) * h) {}
+    // Each pixel from fill(x, y, its four bytes).
+    template <class Fill>
+    Picture(int w, int h, int pad, Fill fill) : Picture(w, h, pad) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) fill(x, y, at(x, y));
+    }
     unsigned char* at(int x, int y) { return &bytes[size_t(y) * stride + size_t(x) * 4]; }
     lv::RgbaPicture view() const { return {bytes.data(), stride, width, height}; }
     // The same rows, bottom up in memory.
@@ -42,14 +49,6 @@ struct Picture {
         return {&store[size_t(height - 1) * stride], -stride, width, height};
     }
 };
-
-template <class Fill>
-Picture picture(int width, int height, int pad, Fill fill) {
-    Picture p(width, height, pad);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) fill(x, y, p.at(x, y));
-    return p;
-}
 
 Picture noise(int width, int height, int pad, unsigned seed) {
     std::mt19937 random(seed);
@@ -100,14 +99,11 @@ Planes swscale(const Picture& in) {
     return out;
 }
 
+// Of planes without padding.
 double psnr(const Planes& a, const Planes& b, int i) {
-    double squares = 0;
-    for (int y = 0; y < a.height[i]; ++y)
-        for (int x = 0; x < a.width[i]; ++x) {
-            const double d = a.at(i, x, y) - b.at(i, x, y);
-            squares += d * d;
-        }
-    const double mse = squares / (double(a.width[i]) * a.height[i]);
+    const double mse = std::transform_reduce(a.plane[i].begin(), a.plane[i].end(), b.plane[i].begin(), 0.0,
+                                             std::plus<>(), [](int p, int q) { return double(p - q) * (p - q); }) /
+                       double(a.plane[i].size());
     return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
@@ -121,23 +117,17 @@ double psnr(const Planes& a, const Planes& b, int i) {
     return ::testing::AssertionSuccess();
 }
 
-// Every instruction set this build has code for and this CPU runs, best first.
-std::vector<int64_t> targets() {
-    hwy::SetSupportedTargetsForTest(0);
-    return hwy::SupportedAndGeneratedTargets();
-}
-
 void useTarget(int64_t target) {
     hwy::SetSupportedTargetsForTest(target);
     hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
-    const std::vector<int64_t> all = targets();
+    // Every instruction set this build has code for and this CPU runs, best first.
+    hwy::SetSupportedTargetsForTest(0);
+    const std::vector<int64_t> all = hwy::SupportedAndGeneratedTargets();
     ASSERT_FALSE(all.empty());
-    std::printf("targets: ");
-    for (int64_t t : all) std::printf("%s ", hwy::TargetName(t));
-    std::printf("\n");
+    for (int64_t t : all) std::printf("target %s\n", hwy::TargetName(t));
     // Below, at and beyond one vector step (up to 32 pixels), odd and even
     // sides, rows padded by a few bytes.
     const int sizes[][3] = {{1, 1, 0},  {2, 2, 0},   {3, 5, 4},    {7, 2, 12},  {16, 3, 0},
@@ -148,18 +138,17 @@ TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
         std::vector<unsigned char> store;
         const lv::RgbaPicture upsideDown = in.flipped(store);
         const Planes reference = convert(in.view(), true, 5);
-        const Planes referenceFlipped = convert(upsideDown, true, 5);
-        EXPECT_TRUE(samePlanes(reference, referenceFlipped)) << width << "x" << height << " bottom up";
+        EXPECT_TRUE(samePlanes(reference, convert(upsideDown, true, 5))) << width << "x" << height << " bottom up";
         for (int i = 0; i < 3; ++i)   // the padding keeps its bytes
             for (int y = 0; y < reference.height[i]; ++y)
                 for (int x = reference.width[i]; x < reference.linesize[i]; ++x)
                     ASSERT_EQ(kUntouched, reference.at(i, x, y)) << "plane " << i << " row " << y;
         for (int64_t target : all) {
             useTarget(target);
-            EXPECT_TRUE(samePlanes(reference, convert(in.view(), false, 5)))
-                << width << "x" << height << " on " << hwy::TargetName(target);
-            EXPECT_TRUE(samePlanes(reference, convert(upsideDown, false, 5)))
-                << width << "x" << height << " bottom up on " << hwy::TargetName(target);
+            for (const lv::RgbaPicture& view : {in.view(), upsideDown})
+                EXPECT_TRUE(samePlanes(reference, convert(view, false, 5)))
+                    << width << "x" << height << (view.stride < 0 ? " bottom up" : "") << " on "
+                    << hwy::TargetName(target);
         }
     }
     useTarget(0);
@@ -169,11 +158,11 @@ TEST(VideoConvert, EveryTargetWritesTheReferenceBytes) {
 // 2x2 block: on smooth pictures the two agree closely, on noise the chroma
 // parts the more the larger the noise (white noise over the whole range:
 // about 33 dB), while luma stays the same arithmetic.
-TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoise) {
+TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoiseAndPutsKnownColoursOnTheirBt709Values) {
     const int w = 320, h = 180;
     std::mt19937 random(7);
     auto gradientWithNoise = [&](int amplitude) {
-        return picture(w, h, 0, [&](int x, int y, unsigned char* p) {
+        return Picture(w, h, 0, [&](int x, int y, unsigned char* p) {
             const int base[3] = {x * 255 / (w - 1), y * 255 / (h - 1), (w - 1 - x + y) * 255 / (w + h - 2)};
             for (int c = 0; c < 3; ++c) {
                 const int n = amplitude ? int(random() % (2 * amplitude + 1)) - amplitude : 0;
@@ -190,9 +179,7 @@ TEST(VideoConvert, MatchesSwscaleOnGradientsAndNoise) {
     }
     const Picture noisy = noise(w, h, 0, 8);
     EXPECT_GE(psnr(convert(noisy.view(), false), swscale(noisy), 0), 45.0) << "white noise, luma";
-}
 
-TEST(VideoConvert, KnownColoursLandOnTheirBt709Values) {
     struct Known {
         const char* name;
         unsigned char rgb[3];
@@ -203,7 +190,7 @@ TEST(VideoConvert, KnownColoursLandOnTheirBt709Values) {
                              {"red", {255, 0, 0}, {63, 102, 240}},          {"green", {0, 255, 0}, {173, 42, 26}},
                              {"blue", {0, 0, 255}, {32, 240, 118}},         {"mid grey", {128, 128, 128}, {126, 128, 128}}};
     for (const Known& c : colours) {
-        const Picture in = picture(6, 4, 0, [&](int, int, unsigned char* p) {
+        const Picture in(6, 4, 0, [&](int, int, unsigned char* p) {
             std::copy_n(c.rgb, 3, p);
             p[3] = 0;   // alpha plays no part
         });
