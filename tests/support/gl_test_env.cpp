@@ -87,16 +87,11 @@ RGBA pixel(int x, int yFromTop) {
 }
 
 double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.size() < 3) return 0;
     double sum = 0;
-    size_t n = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); i++) {
-        if (i % 4 == 3) continue;
-        double d = (double)a[i] - (double)b[i];
-        sum += d * d;
-        n++;
-    }
-    if (a.size() != b.size() || n == 0) return 0;
-    double mse = sum / (double)n;
+    for (size_t i = 0; i < a.size(); i++)
+        if (i % 4 != 3) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    const double mse = sum / double(a.size() - a.size() / 4);   // the alpha bytes left out
     return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 

@@ -31,16 +31,19 @@ namespace fs = std::filesystem;
 namespace lvtest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-sockaddr_in loopback(int port) {
+// A TCP socket on loopback `port`, listening or connected; -1 when that fails.
+int loopbackSocket(int port, bool listening, int receiveBuffer = 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
+    const auto* a = reinterpret_cast<const sockaddr*>(&addr);
+    if (listening ? bind(fd, a, sizeof addr) == 0 && listen(fd, 1) == 0 : connect(fd, a, sizeof addr) == 0) return fd;
+    close(fd);
+    return -1;
 }
 
 }  // namespace
@@ -103,10 +106,7 @@ bool makeAudioFile(const std::string& path, const ToneFile& tone, std::string& e
 
 void makeTone(const std::string& path, double seconds, std::vector<std::pair<std::string, std::string>> tags,
               std::vector<unsigned char> picture) {
-    ToneFile tone;
-    tone.seconds = seconds;
-    tone.tags = std::move(tags);
-    tone.picture = std::move(picture);
+    const ToneFile tone{.seconds = seconds, .tags = std::move(tags), .picture = std::move(picture)};
     std::string error;
     if (!makeAudioFile(path, tone, error)) ADD_FAILURE() << error;
 }
@@ -216,13 +216,7 @@ void Child::stop() {
     }
 }
 
-int holdPort(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in addr = loopback(port);
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, 1) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-}
+int holdPort(int port) { return loopbackSocket(port, true); }
 
 int portOf(int fd) {
     sockaddr_in addr{};
@@ -238,23 +232,17 @@ int unusedPort() {
     return port;
 }
 
-int connectClient(int port, int receiveBuffer) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    const sockaddr_in addr = loopback(port);
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-}
+int connectClient(int port, int receiveBuffer) { return loopbackSocket(port, false, receiveBuffer); }
 
 size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* closed) {
     size_t got = 0;
     if (closed) *closed = false;
-    const Clock::time_point start = Clock::now();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (got < size) {
-        const int left = int((timeoutSeconds - secondsSince(start)) * 1000);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, left) < 0) break;
+        if (left <= 0 || poll(&p, 1, int(left)) < 0) break;
         if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
         const ssize_t n = recv(fd, out + got, size - got, 0);
         if (n <= 0) {
@@ -308,10 +296,9 @@ std::string PulseDaemon::pactl(const std::vector<std::string>& args) {
     return r.status == 0 ? r.out : "";
 }
 
-PulseDaemon::~PulseDaemon() {
-    mChild.reset();
-    unsetenv("PULSE_SERVER");
-}
+// The daemon's own environment was copied when it started; mChild, declared
+// after mDir, stops it before its folder goes.
+PulseDaemon::~PulseDaemon() { unsetenv("PULSE_SERVER"); }
 
 SessionBus::SessionBus() {
     mChild = std::make_unique<Child>(
@@ -323,10 +310,7 @@ SessionBus::SessionBus() {
     setenv("DBUS_SESSION_BUS_ADDRESS", address().c_str(), 1);
 }
 
-SessionBus::~SessionBus() {
-    mChild.reset();
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-}
+SessionBus::~SessionBus() { unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
 
 FakePlayer::FakePlayer(const std::string& name, const std::string& json) {
     const std::string fifo = mDir / "control";

@@ -95,8 +95,6 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     bool running();
-    // The exit status once it has ended (128 + signal when killed); -1 before.
-    int status() const { return mStatus; }
     // Waits up to `timeoutSeconds` for the exit; -1 if still running.
     int wait(double timeoutSeconds);
     void signal(int sig);
