@@ -28,7 +28,6 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
 
     lvtest::OffscreenPort screen(W, H);
     LVPort& port = screen.port;
-    const unsigned char* pixels = port.pixels;
     auto renderFrames = [&](int n) {
         RenderVisualData data{};
         data.numSpectrumChannels = 2;
@@ -64,13 +63,13 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
         if (&c == cases) host.play(meta);
         else host.changeTrack(meta);
         const ITTrackInfo& r = host.mLastTrackRecord;
-        EXPECT_EQ(r.name[0], 9);   // "Café ☃ " is 7 units, the note a surrogate pair
+        // "Café ☃ " is 7 units, the note a surrogate pair; the length unit is
+        // checked by the read-back below, which stops where it says.
         EXPECT_EQ(r.name[8], 0xD83C);
         EXPECT_EQ(r.name[9], 0xDFB5);
         EXPECT_EQ(uniStr255ToUtf8(r.name), tone.tags[0].second);
-        EXPECT_EQ(uniStr255ToUtf8(r.artist), "Gr\xC3\xBCn");
-        EXPECT_EQ(uniStr255ToUtf8(r.album), "Farben");
-        EXPECT_EQ(uniStr255ToUtf8(r.fileName), c.file);
+        EXPECT_EQ(uniStr255ToUtf8(r.artist) + "|" + uniStr255ToUtf8(r.album) + "|" + uniStr255ToUtf8(r.fileName),
+                  "Gr\xC3\xBCn|Farben|" + c.file);
         EXPECT_EQ(host.mCoverRequests, coverRequests + 1);
         EXPECT_EQ(host.mLastCoverFormat, c.format);
         EXPECT_EQ(host.mLastCoverAnswer, c.picture) << c.file;
@@ -81,7 +80,7 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
         const long n = 44 * 44;
         for (int y = H - 74; y < H - 30; ++y)
             for (int x = 30; x < 74; ++x)
-                for (int k = 0; k < 3; ++k) sum[k] += pixels[(size_t(y) * W + x) * 4 + k];
+                for (int k = 0; k < 3; ++k) sum[k] += port.pixels[(size_t(y) * W + x) * 4 + k];
         for (int k = 0; k < 3; ++k)
             EXPECT_TRUE(k == c.channel ? sum[k] / n > 180 : sum[k] / n < 80)
                 << c.file << ": cover area r " << sum[0] / n << " g " << sum[1] / n << " b " << sum[2] / n;
@@ -97,7 +96,6 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     EXPECT_EQ(host.mCoverRequests, coverRequests + 1);
     EXPECT_TRUE(host.mLastCoverAnswer.empty());
     EXPECT_EQ(host.mLastCoverFormat, 0u);
-    EXPECT_EQ(host.mLastTrackRecord.name[0], 254);
     EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), std::string(254, 'a'));
     host.hide();
 }

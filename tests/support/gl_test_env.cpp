@@ -59,9 +59,7 @@ void requireGL(int canvasWidth, int canvasHeight, bool es) {
     gEsCurrent = es;
     Bed& b = bed();
     if (!b.tried) create(es);
-    if (!b.ok) {
-        FAIL() << (es ? "no headless OpenGL ES 3: " : "no headless GL: ") << b.error;
-    }
+    if (!b.ok) FAIL() << (es ? "no headless OpenGL ES 3: " : "no headless GL: ") << b.error;
     ASSERT_TRUE(lvgl::makeCurrent(b.context, b.error)) << b.error;
     if (canvasWidth != b.port.width || canvasHeight != b.port.height) {
         ASSERT_TRUE(resize(b, canvasWidth, canvasHeight)) << b.error;
@@ -73,10 +71,8 @@ int canvasWidth() { return bed().port.width; }
 int canvasHeight() { return bed().port.height; }
 
 std::vector<uint8_t> readCanvas() {
-    Bed& b = bed();
-    std::string error;
-    if (!lvgl::swapBuffers(b.context, error)) ADD_FAILURE() << error;
-    return b.pixels;
+    if (!lvgl::swapBuffers(bed().context, bed().error)) ADD_FAILURE() << bed().error;
+    return bed().pixels;
 }
 
 RGBA pixel(int x, int yFromTop) {

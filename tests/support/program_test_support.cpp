@@ -254,38 +254,49 @@ size_t readFor(int fd, uint8_t* out, size_t size, double timeoutSeconds, bool* c
     return got;
 }
 
+namespace {
+
+// A daemon with its log in `dir`/daemon.log, up once `ready` holds while it
+// runs; `error` says what it logged when it does not come up.
+std::unique_ptr<Child> startDaemon(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                                   const TempDir& dir, const std::function<bool()>& ready, const std::string& what,
+                                   bool& ok, std::string& error) {
+    auto child = std::make_unique<Child>(args, env, dir / "daemon.log");
+    ok = waitFor([&] { return child->running() && ready(); }, 20.0);
+    if (!ok) error = what + " did not come up: " + readFile(dir / "daemon.log");
+    return child;
+}
+
+}  // namespace
+
 PulseDaemon::PulseDaemon() {
     setenv("PULSE_SERVER", server().c_str(), 1);
-    mOk = start();
+    start();
 }
 
 bool PulseDaemon::start() {
-    mChild = std::make_unique<Child>(
-        std::vector<std::string>{
-            "/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-            "--disable-shm=true", "--use-pid-file=false", "--log-target=stderr",
-            "--load=module-native-protocol-unix socket=" + mDir.path() + "/native auth-anonymous=1",
-            "--load=module-null-sink sink_name=lvtest rate=" + std::to_string(lv::kMediaSampleRate) +
-                " sink_properties=device.description=LvTest"},
-        std::vector<std::string>{"HOME=" + mDir.path(), "XDG_RUNTIME_DIR=" + mDir.path(),
-                                 "PULSE_RUNTIME_PATH=" + mDir.path(), "PULSE_STATE_PATH=" + mDir.path(), "DISPLAY=",
-                                 "DBUS_SESSION_BUS_ADDRESS=", "PULSE_SERVER="},
-        mDir / "daemon.log");
     // Ready when a client can list the sink's monitor.
-    const bool up = waitFor(
-        [&] {
+    mChild = startDaemon(
+        {"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--disable-shm=true",
+         "--use-pid-file=false", "--log-target=stderr",
+         "--load=module-native-protocol-unix socket=" + mDir.path() + "/native auth-anonymous=1",
+         "--load=module-null-sink sink_name=lvtest rate=" + std::to_string(lv::kMediaSampleRate) +
+             " sink_properties=device.description=LvTest"},
+        {"HOME=" + mDir.path(), "XDG_RUNTIME_DIR=" + mDir.path(), "PULSE_RUNTIME_PATH=" + mDir.path(),
+         "PULSE_STATE_PATH=" + mDir.path(), "DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "PULSE_SERVER="},
+        mDir,
+        [] {
             lv::CaptureServerInfo info;
             std::string e;
-            return mChild->running() && lv::queryCaptureSources(info, e) && info.defaultMonitor == "lvtest.monitor";
+            return lv::queryCaptureSources(info, e) && info.defaultMonitor == "lvtest.monitor";
         },
-        20.0);
-    if (!up) mError = "pulseaudio did not come up: " + readFile(mDir / "daemon.log");
-    return up;
+        "pulseaudio", mOk, mError);
+    return mOk;
 }
 
 bool PulseDaemon::restart() {
     mChild.reset();
-    return mOk = start();
+    return start();
 }
 
 std::string PulseDaemon::pactl(const std::vector<std::string>& args) {
@@ -301,12 +312,9 @@ std::string PulseDaemon::pactl(const std::vector<std::string>& args) {
 PulseDaemon::~PulseDaemon() { unsetenv("PULSE_SERVER"); }
 
 SessionBus::SessionBus() {
-    mChild = std::make_unique<Child>(
-        std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                 "--address=" + address()},
-        std::vector<std::string>{}, mDir / "daemon.log");
-    mOk = waitFor([&] { return mChild->running() && std::filesystem::exists(mDir / "bus"); }, 20.0);
-    if (!mOk) mError = "dbus-daemon did not come up (install dbus-daemon): " + readFile(mDir / "daemon.log");
+    mChild = startDaemon({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address()}, {},
+                         mDir, [&] { return std::filesystem::exists(mDir / "bus"); },
+                         "dbus-daemon (install dbus-daemon)", mOk, mError);
     setenv("DBUS_SESSION_BUS_ADDRESS", address().c_str(), 1);
 }
 
