@@ -120,7 +120,11 @@ void hat(Mix& m, double t0, float gain, float decay, float pan) {
     for (int i = 0; i < length; ++i) {
         float t = float(i) / SR;
         float sq = 0.0f;
-        for (float f : metal) sq += (std::fmod(t * f * 8.1f, 1.0f) < 0.5f ? 1.0f : -1.0f);
+        // x - floor(x) is fmod(x, 1) exactly for x >= 0, at a fraction of the cost.
+        for (float f : metal) {
+            const float x = t * f * 8.1f;
+            sq += (x - std::floor(x) < 0.5f ? 1.0f : -1.0f);
+        }
         float x = n.next() * 0.7f + sq * 0.08f;
         float s = hp2.run(hp1.run(x)) * std::exp(-t / decay) * gain;
         m.add(start + i, s * (1.0f - pan), s * (1.0f + pan));
