@@ -12,7 +12,11 @@
 // there), and hears the built-in demo song, as `lumenvortex --render` does,
 // for a while before the clock starts.
 //
-// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons]`
+// The glows and ribbons are drawn as the visualizer draws them here (on the
+// light layer, lightLayer.h, where GL is llvmpipe) and, for comparison, by
+// GL itself (layer:0).
+//
+// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons] [--light=gl|layer]`
 // draws N frames after the warm-up instead and prints their CPU seconds. Run
 // under `valgrind --tool=callgrind --instr-atstart=no`, it counts the
 // instructions of those frames alone, in every thread: a measure that holds
@@ -86,7 +90,9 @@ struct Scene {
 
     bool finish = true;
 
-    Scene(int particles, bool readBack, bool finishFrames, int mode = -1) : finish(finishFrames) {
+    // `layer`: 1 or 0 puts the glows and ribbons on the light layer or not,
+    // -1 leaves the visualizer's own choice.
+    Scene(int particles, bool readBack, bool finishFrames, int mode = -1, int layer = -1) : finish(finishFrames) {
         resetScene();
         clock.install();
         if (readBack) canvas.port.frameReady = dropFrame;
@@ -97,6 +103,7 @@ struct Scene {
         applet.setSoundsSource(&source);
         applet.setup();
         applet.setupPostGL(false);
+        if (layer >= 0) lightLayer.enabled = layer != 0;
         if (mode >= 0)
             while (gMode.currentMode() != mode) gMode.nextMode();
         particleControl.total = particles;
@@ -120,7 +127,7 @@ struct Scene {
 };
 
 void BM_Draw(benchmark::State& state) {
-    Scene scene(int(state.range(0)), state.range(1) != 0, state.range(2) != 0);
+    Scene scene(int(state.range(0)), state.range(1) != 0, state.range(2) != 0, -1, int(state.range(3)));
     if (!scene.ready) {
         state.SkipWithError(("no GL context: " + scene.error).c_str());
         return;
@@ -130,17 +137,19 @@ void BM_Draw(benchmark::State& state) {
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["particles"] = particleControl.count;
     state.SetLabel(std::string(state.range(1) ? "pipelined read-back" : "no read-back") +
-                   (state.range(2) ? "" : ", no glFinish"));
+                   (state.range(2) ? "" : ", no glFinish") + (state.range(3) ? "" : ", light drawn by GL"));
 }
 
 BENCHMARK(BM_Draw)
-    ->ArgNames({"particles", "readback", "finish"})
-    ->Args({525, 0, 1})
-    ->Args({5000, 0, 1})
-    ->Args({525, 1, 1})
-    ->Args({5000, 1, 1})
-    ->Args({525, 1, 0})
-    ->Args({5000, 1, 0})
+    ->ArgNames({"particles", "readback", "finish", "layer"})
+    ->Args({525, 0, 1, 1})
+    ->Args({5000, 0, 1, 1})
+    ->Args({525, 0, 1, 0})
+    ->Args({5000, 0, 1, 0})
+    ->Args({525, 1, 1, 1})
+    ->Args({5000, 1, 1, 1})
+    ->Args({525, 1, 0, 1})
+    ->Args({5000, 1, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()   // the driver's threads draw too
     ->UseRealTime();
@@ -153,15 +162,17 @@ double processSeconds() {
 
 // The fixed run: --frames=N and its options; returns the exit status.
 int drawFrames(int argc, char** argv) {
-    int frames = 0, particles = 525, mode = -1;
+    int frames = 0, particles = 525, mode = -1, layer = -1;
     const char* without = "";
     for (int i = 1; i < argc; i++) {
         if (std::strncmp(argv[i], "--frames=", 9) == 0) frames = std::atoi(argv[i] + 9);
         else if (std::strncmp(argv[i], "--particles=", 12) == 0) particles = std::atoi(argv[i] + 12);
         else if (std::strncmp(argv[i], "--mode=", 7) == 0) mode = std::atoi(argv[i] + 7);
         else if (std::strncmp(argv[i], "--without=", 10) == 0) without = argv[i] + 10;
+        else if (std::strcmp(argv[i], "--light=gl") == 0) layer = 0;
+        else if (std::strcmp(argv[i], "--light=layer") == 0) layer = 1;
         else {
-            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode and --without\n", argv[i]);
+            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode, --without and --light (gl or layer)\n", argv[i]);
             return 2;
         }
     }
@@ -171,7 +182,7 @@ int drawFrames(int argc, char** argv) {
                              "--without glows or ribbons\n");
         return 2;
     }
-    Scene scene(particles, false, true, mode);
+    Scene scene(particles, false, true, mode, layer);
     if (!scene.ready) {
         std::fprintf(stderr, "no GL context: %s\n", scene.error.c_str());
         return 1;
@@ -189,11 +200,12 @@ int drawFrames(int argc, char** argv) {
     CALLGRIND_STOP_INSTRUMENTATION;
     CALLGRIND_DUMP_STATS;
     double cpu = processSeconds() - start;
-    std::printf("%d frames, %d particles, mode %d%s%s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
-                "triangles of %d\n",
+    std::printf("%d frames, %d particles, mode %d%s%s, light %s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
+                "triangles by GL and %d on the layer, of %d; %d sprites on the layer\n",
                 frames, particleControl.count, gMode.currentMode(), *without ? ", without " : "", without,
-                cpu * 1000 / frames, particleControl.mRibbonBatch.indices.size() / 3,
-                particleControl.count * 2 * (Particle::MAX_TAIL_LENGTH - 1));
+                lightLayer.enabled ? "on the layer" : "by GL", cpu * 1000 / frames,
+                particleControl.mRibbonBatch.indices.size() / 3, lightLayer.triangles,
+                particleControl.count * 2 * (Particle::MAX_TAIL_LENGTH - 1), lightLayer.sprites);
     return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "colors.h"
 #include "gravityControl.h"
 #include "libp5.h"
+#include "lightLayer.h"
 #include "modes.h"
 #include "particleControl.h"
 #include "perlin.h"
@@ -41,6 +42,7 @@ extern ModeMgr gMode;
 extern BGControl bgControl;
 extern GravityControl gravityControl;
 extern ParticleControl particleControl;
+extern LightLayer lightLayer;
 extern Colors colors;
 extern Sounds sounds;
 extern POV pov;

@@ -52,6 +52,9 @@ public:
     void renderGlowsBatched();
     void renderFlatBatched();
     void renderRibbonsBatched();
+    // render() when the background began the light layer (lightLayer.h):
+    // glows and ribbons into it, then what GL draws over it.
+    void renderOnLightLayer();
     void setColors();
     void add() { total += 1; }
     void subtract() { total -= 1; }

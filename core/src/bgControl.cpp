@@ -1,6 +1,7 @@
 #include "bgControl.h"
 
 #include "lumenvortexApplet.h"
+#include "renderer.h"
 
 BGControl::BGControl()
     : index(0), myColor(0), rr(0), rrDest(0), gg(0), ggDest(0), bb(0), bbDest(0) {
@@ -35,4 +36,11 @@ void BGControl::exist() {
     bb = bb + (bb - bbDest) * -0.05f;
     glClearColor(rr / 255.0f, gg / 255.0f, bb / 255.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The blended modes' light may be drawn on the CPU (lightLayer.h); when
+    // the wells will be filled (the last frame's stroked ribbons can leave
+    // outlines on), the layer can hold the whole frame from the clear on.
+    const bool layer = lightLayer.enabled && !gMode.flatShade() && !rendererIsGles() &&
+                       particleControl.mBatchedDraw && gravityControl.mBatchedDraw;
+    const float colour[3] = {rr / 255.0f, gg / 255.0f, bb / 255.0f};
+    if (layer) lightLayer.begin(polygonFilled(), colour);
 }

@@ -3,6 +3,7 @@
 // object, never to a well, and survive its reallocation.
 #include "gravityControl.h"
 
+#include "imageBinaries.h"
 #include "lumenvortexApplet.h"
 #include "renderer.h"
 
@@ -74,6 +75,11 @@ void GravityControl::renderBatched() {
     mHaloBatch.begin();
     mCoreBatch.begin();
     mCoreBatch.colorBytes(255, 255, 255, 255);
+    // When the light layer holds the whole frame the wells go there.
+    const bool cpu = glow && trim && lightLayer.replacing();
+    const LightLayer::Texels haloTexels = {haloOrbImage, 128, 128}, coreTexels = {rainbowImage, 128, 128};
+    const float right[3] = {mHaloBatch.right.x, mHaloBatch.right.y, mHaloBatch.right.z};
+    const float up[3] = {mHaloBatch.up.x, mHaloBatch.up.y, mHaloBatch.up.z};
     for (Gravity& g : myList) {
         if (g.gone) continue;
         g.easeSize();
@@ -87,6 +93,16 @@ void GravityControl::renderBatched() {
             if (a < 0) a = 0;
             if (a > 255) a = 255;
             int alpha = (int)a;
+            if (cpu) {
+                const unsigned char halo[4] = {static_cast<unsigned char>(bw ? 255 : 200),
+                                               static_cast<unsigned char>(bw ? 255 : 175), 255,
+                                               static_cast<unsigned char>(alpha)};
+                const unsigned char white[4] = {255, 255, 255, 255};
+                const float centre[3] = {g.loc.x, g.loc.y, g.loc.z};
+                lightLayer.addSprite(haloTexels, centre, right, up, g.radius, reach, halo);
+                lightLayer.addSprite(coreTexels, centre, right, up, g.radius / 4, 1, white);
+                continue;
+            }
             if (bw) {
                 mHaloBatch.colorBytes(255, 255, 255, (unsigned char)alpha);
             } else {
@@ -107,6 +123,12 @@ void GravityControl::renderBatched() {
     }
     if (!glow) return;
     setTexturing(true);
+    if (cpu) {
+        // The state the GL draws below would leave.
+        glBindTexture(GL_TEXTURE_2D, 0);
+        currentColor(1, 1, 1, 1);
+        return;
+    }
     glBindTexture(GL_TEXTURE_2D, haloOrb->GetTexID());
     mHaloBatch.draw(trim ? GL_TRIANGLES : GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, rainbow->GetTexID());

@@ -20,6 +20,7 @@ ModeMgr gMode;
 BGControl bgControl;
 GravityControl gravityControl(0);
 ParticleControl particleControl(525);
+LightLayer lightLayer;
 Colors colors;
 Sounds sounds;
 POV pov;
@@ -63,6 +64,16 @@ long lastMillis = 0;
 void forgetImage(PImage*& image) {
     if (image) ::operator delete(static_cast<void*>(image));
     image = nullptr;
+}
+
+// Whether the current context's GL rasterises on the CPU (Mesa's llvmpipe
+// and softpipe, on machines without a GPU): there the field's added light
+// costs less drawn by the core itself (lightLayer.h). LV_LIGHT_LAYER=0 or 1
+// decides instead, for comparing the two.
+bool glRasterisesOnCpu() {
+    if (const char* forced = std::getenv("LV_LIGHT_LAYER")) return std::strcmp(forced, "0") != 0;
+    const char* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe"));
 }
 
 }  // namespace
@@ -114,6 +125,7 @@ void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescr
         glesRenderer.forgetGL();
         initEllipse();
     }
+    lightLayer.enabled = !rendererIsGles() && glRasterisesOnCpu();
     setTexturing(true);
 
     forgetImage(orb);
@@ -122,6 +134,7 @@ void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescr
     forgetImage(rainbowBlur);
     forgetImage(gradientBar);
     forgetImage(infoPanel);
+    lightLayer.forgetGL();
 
     orb = new PImage(orbImage, 128, 128);
     haloOrb = new PImage(haloOrbImage, 128, 128);

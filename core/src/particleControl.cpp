@@ -7,6 +7,7 @@
 
 #include "GLInit.h"
 #include "gravityControl.h"
+#include "imageBinaries.h"
 #include "lumenvortexApplet.h"
 #include "renderer.h"
 
@@ -129,6 +130,7 @@ void ParticleControl::simulate() {
 }
 
 void ParticleControl::render() {
+    if (mBatchedDraw && lightLayer.active()) return renderOnLightLayer();
     if (mFieldStep.linesPending) mFieldStep.drawLines();
     if (mBatchedDraw) {
         if (showOrb && gMode.flatShade()) {
@@ -145,6 +147,25 @@ void ParticleControl::render() {
         renderAllParticlesNoFlatShade();
     }
     if (gMode.renderRibbons()) renderAllRibbons();
+}
+
+// All of it is added light, so the order of the passes does not matter: the
+// layer takes the glows and the filled ribbons, then GL draws the stroked
+// ribbons and the proximity lines over the composited frame, and the
+// current colour is left as the usual order leaves it.
+void ParticleControl::renderOnLightLayer() {
+    const bool lines = mFieldStep.linesPending;
+    const bool ribbons = showRibbon && gMode.renderRibbons();
+    const bool stroked = ribbons && RibbonLook::current().stroke;
+    if (showOrb) renderGlowsBatched();
+    if (ribbons && !stroked) renderRibbonsBatched();
+    lightLayer.composite();
+    if (stroked) renderRibbonsBatched();
+    if (!lines) return;
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    mFieldStep.drawLines();
+    if (showOrb || ribbons) currentColor(colour[0], colour[1], colour[2], colour[3]);
 }
 
 // Every unordered pair once. Both members get the same push with opposite
@@ -310,21 +331,34 @@ void ParticleControl::renderGlowsBatched() {
     mCoreBatch.begin();
     mGlowBatch.colorBytes(255, 255, 255, 255);
     mCoreBatch.colorBytes(255, 255, 255, 255);
+    // On the light layer the sprites go there instead (lightLayer.h).
+    const bool cpu = lightLayer.active();
+    const LightLayer::Texels glowTexels = {haloOrbImage, 128, 128}, coreTexels = {orbImage, 128, 128};
+    const float right[3] = {mGlowBatch.right.x, mGlowBatch.right.y, mGlowBatch.right.z};
+    const float up[3] = {mGlowBatch.up.x, mGlowBatch.up.y, mGlowBatch.up.z};
+    const unsigned char white[4] = {255, 255, 255, 255};
     for (Particle& p : myList) {
         float r = look.radius(p);
+        unsigned char rgba[4] = {255, 255, 255, 255};
         if (!bw) {
-            mGlowBatch.colorBytes((GLubyte)(int)(p.rr * 255), (GLubyte)(int)(p.gg * 255), (GLubyte)(int)(p.bb * 255),
-                                  255);
+            rgba[0] = (GLubyte)(int)(p.rr * 255), rgba[1] = (GLubyte)(int)(p.gg * 255), rgba[2] = (GLubyte)(int)(p.bb * 255);
+            mGlowBatch.colorBytes(rgba[0], rgba[1], rgba[2], 255);
+        }
+        float c = r * 0.125f;
+        if (cpu) {
+            const float centre[3] = {p.loc.x, p.loc.y, p.loc.z};
+            lightLayer.addSprite(glowTexels, centre, right, up, r, reach, rgba);
+            lightLayer.addSprite(coreTexels, centre, right, up, c, 1, white);
+            continue;
         }
         mGlowBatch.facingGlow(p.loc, r, reach);
-        float c = r * 0.125f;
         mCoreBatch.facingQuad(p.loc, -c, -c, c, c);
     }
 
     glBindTexture(GL_TEXTURE_2D, texName(haloOrb));
-    mGlowBatch.draw(GL_TRIANGLES, true);
+    if (!mGlowBatch.verts.empty()) mGlowBatch.draw(GL_TRIANGLES, true);
     glBindTexture(GL_TEXTURE_2D, texName(orb));
-    mCoreBatch.draw(GL_QUADS, true);
+    if (!mCoreBatch.verts.empty()) mCoreBatch.draw(GL_QUADS, true);
     glBindTexture(GL_TEXTURE_2D, 0);
     currentColor(1, 1, 1, 1);
 }
@@ -414,8 +448,12 @@ void ParticleControl::renderRibbonsBatched() {
     // Adding light that is black or transparent leaves every pixel as it
     // was; the depth-tested flat modes write depth whatever the colour.
     const bool additive = !look.flatShade;
+    const bool cpu = additive && lightLayer.active();
+    const LightLayer::Texels texels = {rainbowBlurImage, 512, 512};
+    if (cpu) lightLayer.setRibbonTexels(look.textured ? &texels : nullptr);
     bool wide[TAIL];
     float alpha[TAIL], colour[TAIL];
+    LightLayer::Point points[2 * TAIL];
     for (Particle& p : myList) {
         GLuint base = static_cast<GLuint>(strips.verts.size());
         for (int i = 0; i < TAIL; i++) {
@@ -428,10 +466,23 @@ void ParticleControl::renderRibbonsBatched() {
             strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
             strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
         }
+        if (cpu)
+            for (int k = 0; k < 2 * TAIL; k++) {
+                const DrawBatch::Vertex& v = strips.verts[base + k];
+                const float rgba[4] = {v.r, v.g, v.b, v.a};
+                points[k] = lightLayer.project(v.x, v.y, v.z, rgba, v.s, v.t);
+            }
         for (int i = 0; i + 1 < TAIL; i++) {
             if (additive && std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT)
                 continue;
-            strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
+            if (!cpu) {
+                strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
+                continue;
+            }
+            // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
+            const LightLayer::Point* q = points + 2 * i;
+            if (wide[i + 1]) lightLayer.addTriangle(q[2], q[0], q[3]);
+            if (wide[i]) lightLayer.addTriangle(q[0], q[1], q[3]);
         }
     }
     if (strips.indices.empty() && !strips.verts.empty()) {

@@ -103,7 +103,9 @@ std::vector<OptionRule> optionTable(Options& o) {
             .completeWith(Completes::WORDS, lv::x264Presets()),
         OptionRule{"--renderer", "", Takes::VALUE, renderer, "reference, batched or gles"}
             .doc(kOtherSection, "NAME",
-                 "how the picture is drawn: batched (the default), reference (the literal fixed-function drawing) "
+                 "how the picture is drawn: batched (the default; where GL draws on the CPU, as Mesa's llvmpipe does "
+                 "without a GPU, the glows and ribbons are drawn by the visualizer itself, twice as fast: "
+                 "LV_LIGHT_LAYER=0 leaves them to GL), reference (the literal fixed-function drawing) "
                  "or gles (shaders on OpenGL ES 3)")
             .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
         pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")

@@ -1,4 +1,5 @@
-// The batched drawing (vertex arrays, one call per pass) and the ES 3
+// The batched drawing (vertex arrays, one call per pass), its glows and
+// ribbons on the light layer (drawn on the CPU, lightLayer.h) and the ES 3
 // renderer (the batches drawn with shaders) against the immediate drawing
 // they replace: the same scene state drawn each way in each of the seven
 // modes must give the same picture, and a scripted run must reach the same
@@ -10,8 +11,10 @@
 // stack, additive passes summed in another order: an edge pixel moves by a
 // step at most) and the ribbons' two economies: the faintest quads left out
 // (a few steps each, where they lay) and their texture read at its nearest
-// texel. The white mode, whose ribbons are the faintest, is closest to the
-// bound, near 50 dB. A real fault (a shape missing, a wrong texture or
+// texel; on the layer, the ribbons' attributes interpolated across the
+// window and their texture read from a smaller copy, and the glows' filter
+// weights rounded differently. The white mode, whose ribbons are the
+// faintest, is closest to the bound, near 50 dB. A real fault (a shape missing, a wrong texture or
 // colour, a shifted sprite) costs far more than that over a whole frame.
 #include <gtest/gtest.h>
 
@@ -37,9 +40,13 @@ const int HEIGHT = 400;
 const int FRAMES = 240;
 const double MIN_PSNR = 45.0;
 
-void setBatched(bool on) {
-    particleControl.mBatchedDraw = on;
-    gravityControl.mBatchedDraw = on;
+// The three drawings of the fixed-function renderer.
+enum Drawing { IMMEDIATE, BATCHED, LAYER };
+
+void setDrawing(Drawing d) {
+    particleControl.mBatchedDraw = d != IMMEDIATE;
+    gravityControl.mBatchedDraw = d != IMMEDIATE;
+    lightLayer.enabled = d == LAYER;
 }
 
 // The scripted run up to its last frame in `mode`. The frames before it only
@@ -69,7 +76,7 @@ void expectSamePicture(const std::vector<uint8_t>& a, const char* aName, const s
 // drawing changes (the background's and the wells' easing, the lines the
 // pass collected, the GL state the passes inherit) is put back afterwards,
 // so both drawings start from the same place.
-std::vector<uint8_t> drawOnly(bool batched) {
+std::vector<uint8_t> drawOnly(Drawing drawing) {
     BGControl background = bgControl;
     std::vector<float> sizes;
     for (const Gravity& g : gravityControl.myList) sizes.push_back(g.d);
@@ -80,7 +87,7 @@ std::vector<uint8_t> drawOnly(bool batched) {
     glGetIntegerv(GL_POLYGON_MODE, polygonMode);
     GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
 
-    setBatched(batched);
+    setDrawing(drawing);
     srand(7);
     int firstDraw = rand();
     srand(7);
@@ -105,8 +112,15 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
         runUpToLastFrame(run, mode);
         run.frame(FRAMES);   // the last frame leaves this mode's inherited GL state
         glDisable(GL_SCISSOR_TEST);
-        std::vector<uint8_t> immediate = drawOnly(false);
-        expectSamePicture(immediate, "immediate", drawOnly(true), "batched", mode);
+        std::vector<uint8_t> immediate = drawOnly(IMMEDIATE);
+        expectSamePicture(immediate, "immediate", drawOnly(BATCHED), "batched", mode);
+        expectSamePicture(immediate, "immediate", drawOnly(LAYER), "layer", mode);
+        if (!gMode.flatShade()) {
+            EXPECT_GT(lightLayer.sprites, 100) << "mode " << mode << " drew no glows on the layer";
+        }
+        if (!gMode.flatShade() && gMode.renderRibbons() && !gMode.strokeMode()) {
+            EXPECT_GT(lightLayer.triangles, 1000) << "mode " << mode << " drew no ribbons on the layer";
+        }
     }
 }
 
@@ -147,8 +161,8 @@ TEST(DrawBatched, TrimmedGlowKeepsAllItsLight) {
     p.loc = Vector3D(0, 0, 0);
     p.myLevel = 150;   // half-size 150.5 units: about 95 pixels on this canvas
     pov.xRot = 0.3f;
-    std::vector<uint8_t> square = drawOnly(false);
-    const PictureChange c = compare(square, drawOnly(true));
+    std::vector<uint8_t> square = drawOnly(IMMEDIATE);
+    const PictureChange c = compare(square, drawOnly(BATCHED));
     EXPECT_LE(c.worst, 1);
     EXPECT_LT(c.changed, 200) << "of the glow's 30,000 or so pixels";
 }
@@ -173,11 +187,11 @@ TEST(DrawBatched, RibbonLeavesOutOnlyTheFaintestQuads) {
         float per = std::max((float)(23 - i) / 24, 1.0f / 24);
         p.pn[i] = i < bright ? 1.0f : (i < dim ? 6.0f : 3.0f) / 255 / (0.8f * per);
     }
-    std::vector<uint8_t> all = drawOnly(false);
+    std::vector<uint8_t> all = drawOnly(IMMEDIATE);
     int lit = 0;
     for (size_t i = 0; i < all.size(); i++) lit += i % 4 != 3 && all[i] > 0;
     ASSERT_GT(lit, 5000) << "the ribbon should show";
-    EXPECT_LE(compare(all, drawOnly(true)).worst, 4);
+    EXPECT_LE(compare(all, drawOnly(BATCHED)).worst, 4);
     // The pass reads the texture at its nearest texel and puts back the
     // kit's filtering for the passes after it.
     glBindTexture(GL_TEXTURE_2D, rainbowBlur->GetTexID());
@@ -191,6 +205,92 @@ TEST(DrawBatched, RibbonLeavesOutOnlyTheFaintestQuads) {
     EXPECT_EQ(size_t(3 * (2 * dim - 1)), particleControl.mRibbonBatch.indices.size());
 }
 
+// Lit channels (alpha aside) brighter than the background's.
+int litChannels(const std::vector<uint8_t>& picture, const std::vector<uint8_t>& background) {
+    int lit = 0;
+    for (size_t i = 0; i < picture.size(); i++) lit += i % 4 != 3 && picture[i] > background[i] + 8;
+    return lit;
+}
+
+// What GL clips, the layer clips the same way: a ribbon whose trail runs
+// from far in front of the camera to behind it (through the near plane and
+// the eye), a glow so near that its square is many times the frame, and one
+// behind the camera, which draws nothing.
+TEST(DrawBatched, LayerClipsWhatGLClips) {
+    lvtest::requireGL(WIDTH, HEIGHT);
+    lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // mode 0: glows and textured ribbons
+    for (int i = 0; i < 3; i++) particleControl.adjustAmount();
+    ASSERT_EQ(3, particleControl.count);
+    for (Particle& p : particleControl.myList) p.rr = p.gg = p.bb = 1, p.myLevel = 5;
+    const std::vector<uint8_t> empty = drawOnly(BATCHED);   // also sets the camera
+    // The camera looks at the origin from pov.d along `back`.
+    const Vector3D right = particleControl.mGlowBatch.right, up = particleControl.mGlowBatch.up;
+    const Vector3D back(right.y * up.z - right.z * up.y, right.z * up.x - right.x * up.z, right.x * up.y - right.y * up.x);
+    auto at = [&](float along, float side) {
+        return Vector3D(back.x * along + right.x * side, back.y * along + right.y * side, back.z * along + right.z * side);
+    };
+    Particle& near = particleControl.myList[0];
+    near.loc = at(pov.d - 15, 2);
+    near.myLevel = 100;   // half-size 100.5 units, 15 from the eye
+    particleControl.myList[1].loc = at(pov.d + 40, 0);
+    Particle& trail = particleControl.myList[2];
+    trail.loc = at(0, 0);
+    for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
+        const Vector3D q = at(pov.d + 60 - 40.0f * (float)i, 25);
+        trail.x[i] = q.x, trail.y[i] = q.y, trail.z[i] = q.z;
+        trail.xv[i] = 40 * up.x, trail.yv[i] = 40 * up.y, trail.zv[i] = 40 * up.z;
+        trail.pn[i] = 1;
+    }
+    const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+    EXPECT_GT(litChannels(gl, empty), WIDTH * HEIGHT) << "the near glow should fill much of the frame";
+    EXPECT_GE(lightLayer.sprites, 2) << "the near glow and its core at least";
+    EXPECT_GT(lightLayer.triangles, 20) << "the ribbon's triangles in front of the camera, some of them clipped";
+    expectSamePicture(gl, "clipped-batched", layer, "clipped-layer", 0);
+}
+
+// The layer lands where GL draws: in a viewport away from the canvas's
+// corner, through a scissor that cuts into it, in the blended modes with
+// and without the frame held on the layer (mode 6's stroked ribbons leave
+// outlines on, so there the layer is added to what GL drew).
+TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
+    lvtest::requireGL(WIDTH, HEIGHT);
+    for (int mode : {0, 6}) {
+        lvscenario::ScriptedRun run(WIDTH, HEIGHT);
+        runUpToLastFrame(run, mode);
+        run.frame(FRAMES);
+        glDisable(GL_SCISSOR_TEST);
+        glClearColor(0, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT);   // what lies outside the scissor stays blue
+        glEnable(GL_SCISSOR_TEST);
+        glViewport(50, 30, WIDTH - 120, HEIGHT - 80);
+        glScissor(20, 60, WIDTH - 200, HEIGHT - 90);
+        const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+        glDisable(GL_SCISSOR_TEST);
+        glViewport(0, 0, WIDTH, HEIGHT);
+        EXPECT_EQ(layer[0], 0) << "the corner, outside the scissor, was drawn over";
+        EXPECT_EQ(layer[2], 255);
+        expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
+    }
+}
+
+// The layer's frames are its own arithmetic (SSE2, integer and single
+// precision without fused operations), the same on every x86-64 machine:
+// mode 0's frame, which the layer holds whole, is pinned. A deliberate
+// change to the layer moves it; look at the pictures, then pin the new value.
+TEST(DrawBatched, LayerFrameMatchesThePinnedHash) {
+    const uint64_t kPinnedLayerFrame = 0x3d0b8c89cab5ca45ull;
+    lvtest::requireGL(WIDTH, HEIGHT);
+    lvscenario::ScriptedRun run(WIDTH, HEIGHT);
+    runUpToLastFrame(run, 0);
+    glDisable(GL_SCISSOR_TEST);
+    lightLayer.enabled = true;
+    run.frame(FRAMES);
+    const std::vector<uint8_t> picture = lvtest::readCanvas();
+    uint64_t hash = 0xcbf29ce484222325ull;   // FNV-1a
+    for (uint8_t b : picture) hash = (hash ^ b) * 0x100000001b3ull;
+    EXPECT_EQ(kPinnedLayerFrame, hash) << "the layer's frame changed; if deliberate, pin 0x" << std::hex << hash << "ull";
+}
+
 // The drawing moves nothing the field's hash sees, and draws the same random
 // numbers (none, in the seven modes) either way: the scripted run, with its
 // keys through four modes, a flow toggle and a recolouring, ends in the same
@@ -198,14 +298,15 @@ TEST(DrawBatched, RibbonLeavesOutOnlyTheFaintestQuads) {
 // drawing.)
 TEST(DrawBatched, ScriptedRunReachesTheSameFieldState) {
     lvtest::requireGL(WIDTH, HEIGHT);
-    uint64_t hash[2];
-    for (int batched = 0; batched < 2; batched++) {
+    uint64_t hash[3];
+    for (Drawing d : {IMMEDIATE, BATCHED, LAYER}) {
         lvscenario::ScriptedRun run(WIDTH / 4, HEIGHT / 4);
-        setBatched(batched);
+        setDrawing(d);
         for (int n = 1; n <= 360; n++) run.frame(n, lvscenario::scriptedKey(n));
-        hash[batched] = lvscenario::fieldHash();
+        hash[d] = lvscenario::fieldHash();
     }
-    EXPECT_EQ(hash[0], hash[1]);
+    EXPECT_EQ(hash[IMMEDIATE], hash[BATCHED]);
+    EXPECT_EQ(hash[IMMEDIATE], hash[LAYER]);
 }
 
 // The scripted run to frame FRAMES in `mode`, drawn by `kind` in a context

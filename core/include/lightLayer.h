@@ -1,0 +1,156 @@
+// The field's added light, the glows and the blended ribbons, drawn on the
+// CPU into a layer that one pass then adds to the frame.
+//
+// Why: on a GL that rasterises on the CPU (Mesa's llvmpipe, the machines
+// without a GPU) these two passes are most of a frame. The glows are half a
+// million blended, filtered fragments at 525 particles; the ribbons are tens
+// of thousands of slivers a pixel or less across, and a rasteriser that
+// shades 4x4 blocks pays for every block along each one. Here each sprite
+// and triangle is shaded only where it covers a pixel centre, tile by tile,
+// so that a tile's part of the layer stays in cache while everything over it
+// is added.
+//
+// How: the background's clear begins the frame's layer; addSprite() and
+// addTriangle() project what they are given and record it in the tiles it
+// touches; composite() shades the tiles while each stays in cache and puts
+// the layer on the frame. When nothing but the clear has reached the frame
+// yet, the layer starts at the background's colour and replaces the frame
+// (a copy, which costs llvmpipe next to nothing); otherwise it starts empty
+// and is added to the frame with one blended quad per run of lit tiles.
+//
+// The same picture: a fragment's light is what GL computes for it with the
+// passes' state (blend SRC_ALPHA, ONE into 8-bit channels; the glows' texels
+// read with linear filtering and a transparent border, the ribbons' at their
+// nearest texel with clamped coordinates and perspective-correct
+// attributes), coverage follows GL's rules (pixel centres, positions on a
+// 1/256 pixel grid, a shared edge owned by one side), and saturating
+// addition of non-negative terms does not depend on order, so adding the
+// layer once gives each pixel GL's value up to the rounding of the
+// interpolation and filtering. Integer and IEEE single arithmetic without
+// fused operations only: the layer is the same on every x86-64 machine.
+//
+// Who calls it: BGControl::exist begins it after its clear, in the blended
+// modes on the fixed-function renderer when `enabled`; the wells and the
+// particles add to it while it is active(); ParticleControl::render
+// composites it, then draws with GL what must go over it (stroked ribbons,
+// proximity lines: light that adds the same in either order). GL state:
+// begin() only reads; composite() sets what it relies on and puts back what
+// it changes. Nothing here fails: a triangle crossing the near plane or far
+// outside the view is clipped as GL clips it; a sprite wholly behind the
+// eye draws nothing, as in GL.
+#pragma once
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <vector>
+
+class LightLayer {
+public:
+    // An RGBA image, row 0 at t = 0.
+    struct Texels {
+        const unsigned char* rgba;
+        int width, height;
+    };
+    // A vertex in clip space with its attributes.
+    struct Point {
+        float x, y, z, w;
+        float attr[6];   // r g b a (clamped to [0, 1]) s t
+    };
+
+    // Whether the layer is used at all: set where GL rasterises on the CPU
+    // (LumenvortexApplet::setupPostGL), and by tests to compare.
+    bool enabled = false;
+
+    // Starts the frame's layer with this frame's viewport and camera: the
+    // background's colour (0 to 1) when `replace`, else empty. Inactive when
+    // the viewport is empty.
+    void begin(bool replace, const float background[3]);
+    bool active() const { return mActive; }
+    bool replacing() const { return mActive && mReplace; }
+    // An object-space point in the matrices current at the frame's first
+    // call (the camera's: every shape here is placed on the CPU), with its colour
+    // (clamped to [0, 1], as fixed-function GL clamps it) and texture
+    // coordinates.
+    Point project(float x, float y, float z, const float rgba[4], float s, float t);
+    // A triangle's light (blend SRC_ALPHA, ONE), textured at the nearest
+    // texel of the texels setRibbonTexels gave, if any.
+    void addTriangle(const Point& a, const Point& b, const Point& c);
+    void setRibbonTexels(const Texels* texels);
+    // A camera-facing textured square (corners centre -+ (right + up) *
+    // half, its texture over the whole square) of colour rgba in the current
+    // matrices, over the part within `reach` of its half-size (beyond it
+    // every texel read is transparent), blended SRC_ALPHA, ONE.
+    void addSprite(const Texels& texels, const float centre[3], const float right[3], const float up[3], float half,
+                   float reach, const unsigned char rgba[4]);
+    // Shades everything added since begin() and puts it on the frame in the
+    // current framebuffer and viewport; the layer is then inactive.
+    void composite();
+    // The context that held the layer's texture and framebuffer is gone;
+    // the next composite() makes new ones.
+    void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0; }
+
+    // What the last composite() drew: for tests and benchmarks.
+    int sprites = 0, triangles = 0, litTiles = 0;
+
+private:
+    static const int TILE = 64;
+    // A vertex in window space, 1/256 pixel units from the viewport's corner.
+    struct Vertex {
+        int32_t x, y;
+        float invW;
+        float attr[6];
+    };
+    struct Sprite {
+        float x0, y0, x1, y1;   // the square's corners in pixels (x1 < x0 when the projection mirrors)
+        int px0, py0, px1, py1; // the pixel centres it may light
+        float reach;            // beyond this fraction of the half-size every texel read is transparent
+        int texture;            // into mSpriteTextures
+        unsigned char rgba[4];
+    };
+    struct Triangle {
+        uint32_t v[3];          // into mVertices, counter-clockwise on the screen
+    };
+    // A sprite texture with a transparent border of one texel all round, so
+    // the filter's four reads never leave it.
+    struct PaddedTexture {
+        const unsigned char* source = nullptr;
+        int width = 0, height = 0;
+        std::vector<uint8_t> texels;
+    };
+    struct Setup;
+
+    bool mActive = false, mReplace = false, mCamera = false;
+    uint8_t mBackground[4] = {0, 0, 0, 255};
+    float mMvp[16] = {};
+    int mViewport[4] = {0, 0, 0, 0};
+    int width = 0, height = 0;
+    std::vector<uint8_t> mLayer;   // RGBA, row 0 at the bottom
+    Texels mRibbon = {nullptr, 0, 0};
+    const unsigned char* mReducedSource = nullptr;
+    std::vector<uint8_t> mReduced;
+    int mReducedWidth = 0, mReducedHeight = 0;
+    std::vector<PaddedTexture> mSpriteTextures;
+    std::vector<Vertex> mVertices;
+    std::vector<Sprite> mSprites;
+    std::vector<Triangle> mTriangles;
+    int mTilesX = 0, mTilesY = 0;
+    std::vector<std::vector<uint32_t>> mSpriteBins, mTriangleBins;
+    std::vector<uint8_t> mLit;   // per tile: shaded this frame
+    GLuint mTexture = 0, mFramebuffer = 0;
+    int mTexWidth = 0, mTexHeight = 0;
+
+    int spriteTexture(const Texels& texels);
+    void addClipped(const Point& a, const Point& b, const Point& c);
+    bool toWindow(const Point& p, Vertex* v) const;
+    void bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1);
+    void shadeTile(int tx, int ty);
+    void shadeSprite(const Sprite& s, int x0, int y0, int x1, int y1);
+    void shadeTriangle(const Triangle& t, int x0, int y0, int x1, int y1);
+    void scan(const Setup& t, bool columns, int64_t first, int64_t last, int64_t from, int64_t to);
+    void span(const Setup& t, const int64_t e0[3], const int64_t along[3], int64_t n, int64_t end, int px, int py,
+              bool columns);
+    void upload();
+    bool blit();
+    void drawLitTiles(bool add);
+};
