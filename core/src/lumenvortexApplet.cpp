@@ -66,14 +66,17 @@ void forgetImage(PImage*& image) {
     image = nullptr;
 }
 
-// Whether the current context's GL rasterises on the CPU (Mesa's llvmpipe
-// and softpipe, on machines without a GPU): there the field's added light
-// costs less drawn by the core itself (lightLayer.h). LV_LIGHT_LAYER=0 or 1
-// decides instead, for comparing the two.
-bool glRasterisesOnCpu() {
+// Whether the field's added light is drawn by the core itself (lightLayer.h):
+// where the current context's GL rasterises on the CPU (Mesa's llvmpipe and
+// softpipe, on machines without a GPU), unless the frame is multisampled
+// (the antialiasing key), which the layer, one sample a pixel, would not
+// honour. LV_LIGHT_LAYER=0 or 1 decides instead, for comparing the two.
+bool lightOnTheLayer() {
     if (const char* forced = std::getenv("LV_LIGHT_LAYER")) return std::strcmp(forced, "0") != 0;
+    GLint sampleBuffers = 0;
+    glGetIntegerv(GL_SAMPLE_BUFFERS, &sampleBuffers);
     const char* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe"));
+    return sampleBuffers == 0 && name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe"));
 }
 
 }  // namespace
@@ -125,7 +128,7 @@ void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescr
         glesRenderer.forgetGL();
         initEllipse();
     }
-    lightLayer.enabled = !rendererIsGles() && glRasterisesOnCpu();
+    lightLayer.enabled = !rendererIsGles() && lightOnTheLayer();
     setTexturing(true);
 
     forgetImage(orb);
