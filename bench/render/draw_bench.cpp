@@ -16,7 +16,8 @@
 // light layer, lightLayer.h, where GL is llvmpipe) and, for comparison, by
 // GL itself (layer:0).
 //
-// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons] [--light=gl|layer]`
+// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons] [--light=gl|layer]
+// [--layer-threads=1|2]`
 // draws N frames after the warm-up instead and prints their CPU seconds. Run
 // under `valgrind --tool=callgrind --instr-atstart=no`, it counts the
 // instructions of those frames alone, in every thread: a measure that holds
@@ -162,7 +163,7 @@ double processSeconds() {
 
 // The fixed run: --frames=N and its options; returns the exit status.
 int drawFrames(int argc, char** argv) {
-    int frames = 0, particles = 525, mode = -1, layer = -1;
+    int frames = 0, particles = 525, mode = -1, layer = -1, layerThreads = 0;
     const char* without = "";
     for (int i = 1; i < argc; i++) {
         if (std::strncmp(argv[i], "--frames=", 9) == 0) frames = std::atoi(argv[i] + 9);
@@ -171,8 +172,11 @@ int drawFrames(int argc, char** argv) {
         else if (std::strncmp(argv[i], "--without=", 10) == 0) without = argv[i] + 10;
         else if (std::strcmp(argv[i], "--light=gl") == 0) layer = 0;
         else if (std::strcmp(argv[i], "--light=layer") == 0) layer = 1;
+        else if (std::strcmp(argv[i], "--layer-threads=1") == 0) layerThreads = 1;
+        else if (std::strcmp(argv[i], "--layer-threads=2") == 0) layerThreads = 2;
         else {
-            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode, --without and --light (gl or layer)\n", argv[i]);
+            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode, --without, --light (gl or layer) "
+                                 "and --layer-threads (1 or 2)\n", argv[i]);
             return 2;
         }
     }
@@ -187,6 +191,7 @@ int drawFrames(int argc, char** argv) {
         std::fprintf(stderr, "no GL context: %s\n", scene.error.c_str());
         return 1;
     }
+    if (layerThreads) lightLayer.threads = layerThreads;
     particleControl.showOrb = std::strcmp(without, "glows") != 0;
     particleControl.showRibbon = std::strcmp(without, "ribbons") != 0;
     double start = processSeconds();

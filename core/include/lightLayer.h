@@ -61,6 +61,12 @@ public:
     // Whether the layer is used at all: set where GL rasterises on the CPU
     // (LumenvortexApplet::setupPostGL), and by tests to compare.
     bool enabled = false;
+    // Threads that shade the tiles: 1, or 2 (the helper of workers.h too),
+    // the default where the machine has two cores. The frame is the same
+    // either way: each tile is shaded whole by one thread.
+    int threads;
+
+    LightLayer();
 
     // Starts the frame's layer with this frame's viewport and camera: the
     // background's colour (0 to 1) when `replace`, else empty. Inactive when
@@ -137,6 +143,7 @@ private:
     int mTilesX = 0, mTilesY = 0;
     std::vector<std::vector<uint32_t>> mSpriteBins, mTriangleBins;
     std::vector<uint8_t> mLit;   // per tile: shaded this frame
+    std::vector<int> mLitTiles;  // their indices, for the threads to share
     GLuint mTexture = 0, mFramebuffer = 0;
     int mTexWidth = 0, mTexHeight = 0;
 

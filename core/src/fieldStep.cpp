@@ -1,14 +1,10 @@
 // The fast field step around the vectorised pair pass: gathering the list
 // into packed arrays, cutting the rows into fixed chunks, sharing chunks and
-// particles with the worker thread, writing the results back, and drawing
+// particles with the helper thread (workers.h), writing the results back, and drawing
 // the collected proximity lines.
 #include "fieldStep.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 #include "GLInit.h"
@@ -16,6 +12,7 @@
 #include "lumenvortexApplet.h"
 #include "particleControl.h"
 #include "renderer.h"
+#include "workers.h"
 
 namespace lvfield {
 void repelChunk(FieldStep& s, int chunk, int n, bool lines);
@@ -29,85 +26,6 @@ namespace {
 // Particles per task of the per-particle steps: enough to make the atomic
 // hand-out cheap, few enough that two threads finish together.
 const int MOVE_BLOCK = 64;
-
-// One persistent helper thread. forEach(count, task) runs task(k) for every
-// k in [0, count) exactly once, on the calling thread and the helper, and
-// returns when all are done. Which thread runs which k varies from frame to
-// frame, so tasks must write disjoint results.
-class Worker {
-public:
-    Worker() : mThread([this] { loop(); }) {}
-    ~Worker() {
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            mQuit = true;
-        }
-        mWake.notify_one();
-        mThread.join();
-    }
-
-    void forEach(int count, const std::function<void(int)>& task) {
-        mNext.store(0);
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            mTask = &task;
-            mCount = count;
-            mBusy = true;
-            mGeneration++;
-        }
-        mWake.notify_one();
-        drain(task, count);
-        std::unique_lock<std::mutex> lock(mMutex);
-        mDone.wait(lock, [this] { return !mBusy; });
-        mTask = nullptr;
-    }
-
-private:
-    void drain(const std::function<void(int)>& task, int count) {
-        for (int k = mNext.fetch_add(1); k < count; k = mNext.fetch_add(1)) task(k);
-    }
-
-    void loop() {
-        unsigned seen = 0;
-        std::unique_lock<std::mutex> lock(mMutex);
-        for (;;) {
-            mWake.wait(lock, [&] { return mQuit || mGeneration != seen; });
-            if (mQuit) return;
-            seen = mGeneration;
-            const std::function<void(int)>* task = mTask;
-            int count = mCount;
-            lock.unlock();
-            drain(*task, count);
-            lock.lock();
-            mBusy = false;
-            mDone.notify_one();
-        }
-    }
-
-    std::mutex mMutex;
-    std::condition_variable mWake, mDone;
-    const std::function<void(int)>* mTask = nullptr;
-    int mCount = 0;
-    unsigned mGeneration = 0;
-    bool mBusy = false;
-    bool mQuit = false;
-    std::atomic<int> mNext{0};
-    std::thread mThread;   // last: starts after the members it reads exist
-};
-
-// Made on first use by a two-thread step, lives until the process ends.
-Worker& worker() {
-    static Worker w;
-    return w;
-}
-
-void runTasks(bool threaded, int count, const std::function<void(int)>& task) {
-    if (threaded) {
-        worker().forEach(count, task);
-    } else {
-        for (int k = 0; k < count; k++) task(k);
-    }
-}
 
 void resizeZeroed(std::vector<float>& v, size_t n) {
     v.assign(n, 0.0f);

@@ -8,6 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
+
+#include "workers.h"
+
+LightLayer::LightLayer() : threads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
 
 #if !defined(__SSE2__)
 
@@ -676,13 +681,16 @@ void LightLayer::composite() {
     mActive = false;
     sprites = static_cast<int>(mSprites.size());
     triangles = static_cast<int>(mTriangles.size());
-    litTiles = 0;
+    mLitTiles.clear();
     for (size_t tile = 0; tile < mLit.size(); tile++) {
         mLit[tile] = mReplace || !mSpriteBins[tile].empty() || !mTriangleBins[tile].empty();
-        if (!mLit[tile]) continue;
-        litTiles++;
-        shadeTile(static_cast<int>(tile % mTilesX), static_cast<int>(tile / mTilesX));
+        if (mLit[tile]) mLitTiles.push_back(static_cast<int>(tile));
     }
+    litTiles = static_cast<int>(mLitTiles.size());
+    // Tiles are disjoint and read only what the frame added: any thread may
+    // shade any of them.
+    runTasks(threads > 1 && litTiles > 1, litTiles,
+             [this](int k) { shadeTile(mLitTiles[static_cast<size_t>(k)] % mTilesX, mLitTiles[static_cast<size_t>(k)] / mTilesX); });
     if (!litTiles) return;
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_POLYGON_BIT |
                  GL_TRANSFORM_BIT);

@@ -274,8 +274,9 @@ TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
 }
 
 // The layer's frames are its own arithmetic (SSE2, integer and single
-// precision without fused operations), the same on every x86-64 machine:
-// mode 0's frame, which the layer holds whole, is pinned. A deliberate
+// precision without fused operations), the same on every x86-64 machine and
+// with one thread or two: mode 0's frame, which the layer holds whole, is
+// pinned. A deliberate
 // change to the layer moves it; look at the pictures, then pin the new value.
 TEST(DrawBatched, LayerFrameMatchesThePinnedHash) {
     const uint64_t kPinnedLayerFrame = 0x3d0b8c89cab5ca45ull;
@@ -289,6 +290,11 @@ TEST(DrawBatched, LayerFrameMatchesThePinnedHash) {
     uint64_t hash = 0xcbf29ce484222325ull;   // FNV-1a
     for (uint8_t b : picture) hash = (hash ^ b) * 0x100000001b3ull;
     EXPECT_EQ(kPinnedLayerFrame, hash) << "the layer's frame changed; if deliberate, pin 0x" << std::hex << hash << "ull";
+    // The tiles shared between two threads or shaded by one: the same frame.
+    lightLayer.threads = 1;
+    const std::vector<uint8_t> one = drawOnly(LAYER);
+    lightLayer.threads = 2;
+    EXPECT_TRUE(one == drawOnly(LAYER)) << "one thread and two drew different frames";
 }
 
 // The drawing moves nothing the field's hash sees, and draws the same random
