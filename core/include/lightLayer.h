@@ -157,6 +157,8 @@ private:
     void scan(const Setup& t, bool columns, int64_t first, int64_t last, int64_t from, int64_t to);
     void span(const Setup& t, const int64_t e0[3], const int64_t along[3], int64_t n, int64_t end, int px, int py,
               bool columns);
+    template <class F>
+    void forEachLitRun(F f) const;
     void upload();
     bool blit();
     void drawLitTiles(bool add);

@@ -566,6 +566,24 @@ void LightLayer::shadeTile(int tx, int ty) {
     for (uint32_t i : mTriangleBins[tile]) shadeTriangle(mTriangles[i], x0, y0, x1, y1);
 }
 
+// Calls f(x, y, width, height) with the pixels of each run of lit tiles in
+// a row.
+template <class F>
+void LightLayer::forEachLitRun(F f) const {
+    for (int ty = 0; ty < mTilesY; ty++)
+        for (int tx = 0; tx < mTilesX;) {
+            if (!mLit[static_cast<size_t>(ty) * mTilesX + tx]) {
+                tx++;
+                continue;
+            }
+            int end = tx;
+            while (end < mTilesX && mLit[static_cast<size_t>(ty) * mTilesX + end]) end++;
+            const int x = tx * TILE, y = ty * TILE;
+            f(x, y, std::min(end * TILE, width) - x, std::min(y + TILE, height) - y);
+            tx = end;
+        }
+}
+
 // The lit tiles into the layer's texture, made or remade at the viewport's
 // size, read at its nearest texel (a pixel of the frame is a texel here).
 void LightLayer::upload() {
@@ -590,20 +608,10 @@ void LightLayer::upload() {
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_FALSE);
     glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-    for (int ty = 0; ty < mTilesY; ty++)
-        for (int tx = 0; tx < mTilesX;) {
-            if (!mLit[static_cast<size_t>(ty) * mTilesX + tx]) {
-                tx++;
-                continue;
-            }
-            int end = tx;
-            while (end < mTilesX && mLit[static_cast<size_t>(ty) * mTilesX + end]) end++;
-            const int x = tx * TILE, y = ty * TILE;
-            const int w = std::min(end * TILE, width) - x, h = std::min(y + TILE, height) - y;
-            glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE,
-                            &mLayer[(static_cast<size_t>(y) * width + x) * 4]);
-            tx = end;
-        }
+    forEachLitRun([&](int x, int y, int w, int h) {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE,
+                        &mLayer[(static_cast<size_t>(y) * width + x) * 4]);
+    });
     glPopClientAttrib();
 }
 
@@ -649,26 +657,18 @@ void LightLayer::drawLitTiles(bool add) {
     glLoadIdentity();
     const float sx = 1.0f / static_cast<float>(width), sy = 1.0f / static_cast<float>(height);
     glBegin(GL_QUADS);
-    for (int ty = 0; ty < mTilesY; ty++)
-        for (int tx = 0; tx < mTilesX;) {
-            if (!mLit[static_cast<size_t>(ty) * mTilesX + tx]) {
-                tx++;
-                continue;
-            }
-            int end = tx;
-            while (end < mTilesX && mLit[static_cast<size_t>(ty) * mTilesX + end]) end++;
-            const float x0 = static_cast<float>(tx * TILE), x1 = static_cast<float>(std::min(end * TILE, width));
-            const float y0 = static_cast<float>(ty * TILE), y1 = static_cast<float>(std::min((ty + 1) * TILE, height));
-            glTexCoord2f(x0 * sx, y0 * sy);
-            glVertex2f(x0, y0);
-            glTexCoord2f(x1 * sx, y0 * sy);
-            glVertex2f(x1, y0);
-            glTexCoord2f(x1 * sx, y1 * sy);
-            glVertex2f(x1, y1);
-            glTexCoord2f(x0 * sx, y1 * sy);
-            glVertex2f(x0, y1);
-            tx = end;
-        }
+    forEachLitRun([&](int x, int y, int w, int h) {
+        const float x0 = static_cast<float>(x), x1 = static_cast<float>(x + w);
+        const float y0 = static_cast<float>(y), y1 = static_cast<float>(y + h);
+        glTexCoord2f(x0 * sx, y0 * sy);
+        glVertex2f(x0, y0);
+        glTexCoord2f(x1 * sx, y0 * sy);
+        glVertex2f(x1, y0);
+        glTexCoord2f(x1 * sx, y1 * sy);
+        glVertex2f(x1, y1);
+        glTexCoord2f(x0 * sx, y1 * sy);
+        glVertex2f(x0, y1);
+    });
     glEnd();
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
