@@ -28,8 +28,8 @@
 // layer once gives each pixel GL's value up to the rounding of the
 // interpolation and filtering. (A ribbon triangle whose depths are within a
 // hundredth of one another is interpolated straight across the window, the
-// others with perspective.) The pictures stay within 49 dB of the immediate
-// drawing in every mode. Integer and IEEE single arithmetic without fused
+// others with perspective.) Every mode's picture is 49 dB or more from the
+// immediate drawing's (PSNR). Integer and IEEE single arithmetic without fused
 // operations only: the layer is the same on every x86-64 machine, with one
 // thread or two.
 //
