@@ -49,12 +49,16 @@
 #include <cstdint>
 #include <vector>
 
+class PImage;
+
 class LightLayer {
 public:
     // An RGBA image, row 0 at t = 0.
     struct Texels {
         const unsigned char* rgba;
         int width, height;
+        // The pixels a texture was made from, at its size; none without one.
+        static Texels of(const unsigned char* rgba, const PImage* texture);
     };
     // A vertex in clip space with its attributes.
     struct Point {
@@ -98,7 +102,7 @@ public:
     void composite();
     // The context that held the layer's texture and framebuffer is gone;
     // the next composite() makes new ones.
-    void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0; }
+    void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0, mCanBlit = -1; }
 
     // What the last composite() drew: for tests and benchmarks.
     int sprites = 0, triangles = 0, litTiles = 0;
@@ -149,6 +153,7 @@ private:
     std::vector<uint8_t> mLit;   // per tile: shaded this frame
     std::vector<int> mLitTiles;  // their indices, for the threads to share
     GLuint mTexture = 0, mFramebuffer = 0;
+    int mCanBlit = -1;   // the context has glBlitFramebuffer (GL 3.0): 1, 0, or not yet asked
     int mTexWidth = 0, mTexHeight = 0;
 
     int spriteTexture(const Texels& texels);

@@ -77,7 +77,8 @@ void GravityControl::renderBatched() {
     mCoreBatch.colorBytes(255, 255, 255, 255);
     // When the light layer holds the whole frame the wells go there.
     const bool cpu = glow && trim && lightLayer.replacing();
-    const LightLayer::Texels haloTexels = {haloOrbImage, 128, 128}, coreTexels = {rainbowImage, 128, 128};
+    const LightLayer::Texels haloTexels = LightLayer::Texels::of(haloOrbImage, haloOrb);
+    const LightLayer::Texels coreTexels = LightLayer::Texels::of(rainbowImage, rainbow);
     const float right[3] = {mHaloBatch.right.x, mHaloBatch.right.y, mHaloBatch.right.z};
     const float up[3] = {mHaloBatch.up.x, mHaloBatch.up.y, mHaloBatch.up.z};
     for (Gravity& g : myList) {

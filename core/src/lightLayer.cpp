@@ -7,10 +7,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
+#include "libp5.h"
 #include "workers.h"
+
+LightLayer::Texels LightLayer::Texels::of(const unsigned char* rgba, const PImage* texture) {
+    if (!texture) return {nullptr, 0, 0};
+    return {rgba, texture->GetWidth(), texture->GetHeight()};
+}
 
 LightLayer::LightLayer() : threads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
 
@@ -619,11 +626,11 @@ void LightLayer::upload() {
 // the layer's texture: no shading at all on llvmpipe. False when this GL
 // cannot (before 3.0, or the framebuffer is incomplete).
 bool LightLayer::blit() {
-    static const bool framebuffers = [] {
+    if (mCanBlit < 0) {
         const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-        return version && std::atoi(version) >= 3;
-    }();
-    if (!framebuffers) return false;
+        mCanBlit = version && std::atoi(version) >= 3;
+    }
+    if (!mCanBlit) return false;
     if (!mFramebuffer || !glIsFramebuffer(mFramebuffer)) glGenFramebuffers(1, &mFramebuffer);
     GLint read = 0;
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);

@@ -333,7 +333,8 @@ void ParticleControl::renderGlowsBatched() {
     mCoreBatch.colorBytes(255, 255, 255, 255);
     // On the light layer the sprites go there instead (lightLayer.h).
     const bool cpu = lightLayer.active();
-    const LightLayer::Texels glowTexels = {haloOrbImage, 128, 128}, coreTexels = {orbImage, 128, 128};
+    const LightLayer::Texels glowTexels = LightLayer::Texels::of(haloOrbImage, haloOrb);
+    const LightLayer::Texels coreTexels = LightLayer::Texels::of(orbImage, orb);
     const float right[3] = {mGlowBatch.right.x, mGlowBatch.right.y, mGlowBatch.right.z};
     const float up[3] = {mGlowBatch.up.x, mGlowBatch.up.y, mGlowBatch.up.z};
     const unsigned char white[4] = {255, 255, 255, 255};
@@ -449,7 +450,7 @@ void ParticleControl::renderRibbonsBatched() {
     // was; the depth-tested flat modes write depth whatever the colour.
     const bool additive = !look.flatShade;
     const bool cpu = additive && lightLayer.active();
-    const LightLayer::Texels texels = {rainbowBlurImage, 512, 512};
+    const LightLayer::Texels texels = LightLayer::Texels::of(rainbowBlurImage, rainbowBlur);
     if (cpu) lightLayer.setRibbonTexels(look.textured ? &texels : nullptr);
     bool wide[TAIL];
     float alpha[TAIL], colour[TAIL];
