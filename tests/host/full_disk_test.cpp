@@ -76,7 +76,7 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
         lvtest::run({lvtest::binary("lumenvortex"), "--render", keep, "--size", "64x64", "--duration", "0.2"});
     ASSERT_EQ(small.status, 0) << small.err;
     const std::string keptVideo = lvtest::readFile(keep);
-    for (const std::string& video : {disk.path + "/out.mp4", keep}) {
+    for (const std::string& video : {keep, disk.path + "/out.mp4"}) {
         const std::string err = failsClearly("--render", video);
         EXPECT_NE(err.find("the unfinished video is removed" +
                            (video == keep ? "; " + keep + " is left as it was" : std::string())),

@@ -511,8 +511,10 @@ TEST(Render, OutputsFollowTheirLinksAndSpareFilesTheUserMayNotWrite) {
     lvtest::writeFile(dir / "victim", "mine");
     for (const std::string out : {"out.mp4", "out.wav"}) {
         SCOPED_TRACE(out);
-        fs::create_symlink(dir / "victim", dir / ("." + out + "." + pid + "-0.part"));
-        fs::create_symlink(dir / "nowhere", dir / ("." + out + "." + pid + "-1.part"));
+        const std::string planted[] = {dir / ("." + out + "." + pid + "-0.part"),
+                                       dir / ("." + out + "." + pid + "-1.part")};
+        fs::create_symlink(dir / "victim", planted[0]);
+        fs::create_symlink(dir / "nowhere", planted[1]);
         const std::vector<float> sound(SAMPLE_RATE / 10 * 2, 0.25f);
         if (out == "out.wav") {
             lvtest::writeWav(dir / out, sound);
@@ -526,10 +528,14 @@ TEST(Render, OutputsFollowTheirLinksAndSpareFilesTheUserMayNotWrite) {
                         writer.writeAudio(sound.data(), sound.size() / 2, error) && writer.close(error))
                 << error;
         }
-        EXPECT_EQ(lvtest::readFile(dir / "victim"), "mine");
+        EXPECT_TRUE(lvtest::readFile(dir / "victim") == "mine") << "written through a planted link";
         EXPECT_FALSE(fs::exists(dir / "nowhere"));
         EXPECT_FALSE(fs::is_symlink(dir / out));
         EXPECT_NEAR(duration(dir / out), 0.1, 0.05);
+        for (const std::string& link : planted) {
+            EXPECT_TRUE(fs::is_symlink(link)) << link;
+            fs::remove(link);
+        }
     }
 
     // Read-only files, in a folder anyone may write.
@@ -550,7 +556,7 @@ TEST(Render, OutputsFollowTheirLinksAndSpareFilesTheUserMayNotWrite) {
                            {"HOME=" + ro});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_NE(r.err.find("cannot write " + written + ": Permission denied"), std::string::npos) << r.err;
-        EXPECT_EQ(lvtest::readFile(written), "not yours");
+        EXPECT_TRUE(lvtest::readFile(written) == "not yours") << written << " was replaced";
     }
     EXPECT_EQ(lvtest::partsIn(dir.path()), std::vector<std::string>{});
 }
