@@ -6,6 +6,7 @@
 
 #include "lv/video_out.h"
 #include "plugin_host.h"
+#include "sink_thread.h"
 
 namespace {
 
@@ -82,6 +83,10 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "numbered PNG frames (DIR/frame-000000.png ...), with the sound in DIR/audio.wav; given with "
                  "--render, the one render makes both")
             .completeWith(Completes::FOLDER),
+        flagOption("--force", o.force)
+            .doc(kRenderSection,
+                 "with --frames, first clear the frames an earlier render left in DIR (without it such a folder is "
+                 "refused: old frames after the new ones would play as part of the video)"),
         // The plug-in starts a frame at most every 16 ms of its clock; asked
         // for more, its clock would run ahead of the video's.
         intOption("--fps", 1, 60, o.fps,
@@ -140,6 +145,7 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
         {"--mute", window && !ownMusic, "the player plays no sound of its own there"},
         {"--loop", !window, "a render plays the list once"},
+        {"--force", o.framesDir.empty(), "only --frames clears a folder"},
         {"--loop", window && !ownMusic, "there is no list of the player's own to start again"},
     };
     std::vector<std::string> lines;
@@ -148,6 +154,35 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         if (r.idle && typed != given.end()) lines.push_back(typed->second + " does nothing " + mode + ": " + r.why);
     }
     return lines;
+}
+
+// The outputs of a render against each other and against what is on disk,
+// before anything is drawn.
+bool checkRenderOutputs(const Options& o, std::string& error) {
+    namespace fs = std::filesystem;
+    if (o.framesDir.empty()) return true;
+    // Through links and "..", and whether there yet or not.
+    auto resolved = [](const std::string& path) {
+        std::error_code ec;
+        fs::path p = fs::weakly_canonical(path, ec);
+        if (!p.empty() && p.filename().empty()) p = p.parent_path();   // "DIR/"
+        return ec ? fs::path() : p;
+    };
+    if (!o.renderPath.empty() && !resolved(o.renderPath).empty() &&
+        resolved(o.renderPath) == resolved(o.framesDir)) {
+        error = "--render and --frames both name " + o.renderPath +
+                ": give the video and the frames' folder names of their own";
+        return false;
+    }
+    if (o.force) return true;
+    std::error_code ec;
+    for (fs::directory_iterator e(o.framesDir, ec), end; !ec && e != end; e.increment(ec))
+        if (e->is_regular_file(ec) && isFrameFileName(e->path().filename().string())) {
+            error = "--frames " + o.framesDir +
+                    " holds the frames of an earlier render: add --force to clear them, or name another folder";
+            return false;
+        }
+    return true;
 }
 
 }  // namespace
@@ -167,9 +202,13 @@ Manual playerManual(Options& o) {
         {kLiveSection, ""},
         {kRenderSection,
          "A render needs no window and no sound device; it runs as fast as the machine draws, and the same input "
-         "always gives the same frames; Ctrl+C stops early and keeps a playable video of what was drawn; a file "
-         "already named OUT is replaced only once a frame is drawn. A render plays the list once (--loop is left "
-         "out). Off a terminal (a log, CI) its progress is a plain line about every 10 seconds."},
+         "always gives the same frames; Ctrl+C, SIGTERM or a closed terminal (SIGHUP) stops it early and keeps a "
+         "playable video of what was drawn. A file already named OUT is replaced only by a video that holds a frame "
+         "and was written whole: a render that fails (a full disk, say) removes its unfinished video and leaves OUT "
+         "as it was, and one that cannot write its messages (a closed pipe) goes on. A render plays the list once "
+         "(--loop is left out). Off a terminal (a log, CI) its progress is a plain line about every 10 seconds; the "
+         "closing line that names what was written goes to standard output, and a render that cannot write it "
+         "exits 1."},
         {kOtherSection, ""},
     };
     m.options = optionTable(o);
@@ -202,7 +241,8 @@ Manual playerManual(Options& o) {
           {std::to_string(EXIT_NOT_ALL_PLAYED),
            "a render finished, but files were skipped or stopped before the end their header states; they are "
            "listed at the end"},
-          {"128+N", "a render stopped by signal N (130 for Ctrl+C); what was drawn is kept"}}},
+          {"128+N", "a render stopped by signal N (130 for Ctrl+C, 129 for a closed terminal); what was drawn is "
+                    "kept"}}},
         {kEnvironmentTopic, "",
          {{"LUMENVORTEX_PLUGIN", "the plug-in file (or its folder) when none is found with the program"},
           {"PULSE_SERVER", "the sound server for --capture"},
@@ -259,6 +299,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--render " + o.renderPath + ": " + error;
         return false;
     }
+    if (!checkRenderOutputs(o, error)) return false;
     o.warnings = idleOptions(o, given);
     return true;
 }

@@ -18,6 +18,7 @@ struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4
     std::string framesDir;             // --frames DIR
+    bool force = false;                // --force: clear the frames of an earlier render in DIR
     int width = 1280;
     int height = 720;
     bool sizeGiven = false;

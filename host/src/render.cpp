@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "lv/file_kind.h"
@@ -30,8 +32,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Ctrl+C or SIGTERM during a long render: the loop stops and the file is
-// finished with what was drawn, rather than left without its index. Calls
+// Ctrl+C, SIGTERM or a closed terminal (SIGHUP) during a long render: the
+// loop stops and the file is finished with what was drawn, rather than left
+// without its index. Calls
 // that block are not restarted after it, so one signal ends a wait as well.
 // A second signal ends the process at once, and takes the unfinished video
 // and frames' sound (no player could read them) with it.
@@ -50,28 +53,34 @@ void onStopSignal(int sig) {
     raise(sig);
 }
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// How the closing lines name the signal that stopped a render.
+std::string stopSignalName(int sig) {
+    return sig == SIGINT ? "Ctrl+C" : sig == SIGHUP ? "SIGHUP (the terminal closed)" : "SIGTERM";
+}
+
 struct StopSignals {
-    struct sigaction previous[2];
+    struct sigaction previous[std::size(kStopSignals)];
     sigset_t previousMask;
     StopSignals() {
         struct sigaction action {};
         action.sa_handler = onStopSignal;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous[0]);
-        sigaction(SIGTERM, &action, &previous[1]);
         // Whoever started us may have left them blocked; a render stops on
         // them all the same (one that came already is taken now).
         sigset_t stop;
         sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
+        for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaction(kStopSignals[i], &action, &previous[i]);
+            sigaddset(&stop, kStopSignals[i]);
+        }
         sigprocmask(SIG_UNBLOCK, &stop, &previousMask);
     }
     ~StopSignals() {
         gPartPath[0] = 0;
         gWavPartPath[0] = 0;
-        sigaction(SIGINT, &previous[0], nullptr);
-        sigaction(SIGTERM, &previous[1], nullptr);
+        for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
         sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     }
 };
@@ -100,6 +109,7 @@ private:
     bool prepare();
     bool checkOutputsSpareInputs();
     bool checkFramesFolder();
+    bool clearOldFrames();
     bool openOutputs();
     bool startPlugin();
     Step drawFrame(MusicReader& music, SinkThread& sinks);
@@ -222,6 +232,22 @@ bool OfflineRender::prepare() {
     return true;
 }
 
+// --force: the frames of an earlier render go before the first new one
+// (the rest of the folder stays).
+bool OfflineRender::clearOldFrames() {
+    std::error_code ec;
+    for (fs::directory_iterator e(o.framesDir, ec), end; !ec && e != end; e.increment(ec)) {
+        std::error_code removed;
+        if (!e->is_regular_file(removed) || !isFrameFileName(e->path().filename().string())) continue;
+        if (!fs::remove(e->path(), removed) && removed) {
+            say("cannot clear the old frame " + e->path().string() + ": " + removed.message());
+            return false;
+        }
+    }
+    if (ec) say("cannot clear the old frames in " + o.framesDir + ": " + ec.message());
+    return !ec;
+}
+
 bool OfflineRender::openOutputs() {
     std::string error;
     mToVideo = !o.renderPath.empty();
@@ -252,6 +278,7 @@ bool OfflineRender::openOutputs() {
             say("cannot make the folder " + o.framesDir + ": " + ec.message());
             return false;
         }
+        if (o.force && !clearOldFrames()) return false;
         if (!mWav.open(o.framesDir + "/audio.wav", error)) {
             say(error);
             return false;
@@ -377,23 +404,32 @@ int OfflineRender::run() {
 int OfflineRender::finish(bool broken, double took) {
     std::string closeError;
     if (mToVideo && mChapters.size() > 1) mVideo.setChapters(mChapters);
-    if (mToVideo && !mVideo.close(closeError) && !broken) {
+    // A render that failed replaces nothing: its unfinished video is
+    // removed (one cut short has no index for a player to read), and so is
+    // its sound. The frames drawn stay, each whole.
+    const bool videoBegun = mToVideo && mVideo.framesWritten() > 0;
+    if (mToVideo && !mVideo.close(closeError, !broken) && !broken) {
         say(closeError);
         broken = true;
     }
     gPartPath[0] = 0;
+    if (broken && videoBegun) {
+        std::error_code ec;
+        say("the unfinished video is removed" +
+            (fs::exists(o.renderPath, ec) ? "; " + o.renderPath + " is left as it was" : std::string()));
+    }
     if (mToVideo)
         for (const std::string& w : mVideo.warnings()) say(w);
     // The sound goes with the frames: with none drawn, an audio.wav of an
     // earlier render stays.
-    if (mToFrames && !mWav.close(closeError, mFrame > 0) && !broken) {
+    if (mToFrames && !mWav.close(closeError, mFrame > 0 && !broken) && !broken) {
         say(closeError);
         broken = true;
     }
     gWavPartPath[0] = 0;
     if (broken) return 1;
     const double seconds = double(mAudioWritten) / double(SAMPLE_RATE);
-    const std::string stoppedBy = mStoppedBy == SIGINT ? "Ctrl+C" : "SIGTERM";
+    const std::string stoppedBy = stopSignalName(mStoppedBy);
     if (mStoppedBy && mFrame == 0) {
         std::error_code ec;
         const bool there = mToVideo && fs::exists(o.renderPath, ec);
@@ -427,6 +463,12 @@ int OfflineRender::finish(bool broken, double took) {
         std::fprintf(stderr, "lumenvortex: the plug-in \"%s\" asked: %s\n", mHost.mPluginName.c_str(), asked.c_str());
     }
     sumUpFilesNotPlayed();
+    // The closing line is the render's result for whoever reads stdout: a
+    // script that gets no line and status 0 would take a lost line for none.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        say(std::string("cannot write to standard output: ") + std::strerror(errno) + " (the files are written)");
+        return 1;
+    }
     if (mStoppedBy) return 128 + mStoppedBy;
     return mProgram->notPlayedInFull().empty() ? 0 : EXIT_NOT_ALL_PLAYED;
 }
@@ -451,4 +493,9 @@ void OfflineRender::sumUpFilesNotPlayed() {
 
 }  // namespace
 
-int runRender(const Options& options) { return OfflineRender(options).run(); }
+int runRender(const Options& options) {
+    // A reader of the messages that goes away (`lumenvortex ... | head`)
+    // costs it the messages, not the render: each write then fails alone.
+    signal(SIGPIPE, SIG_IGN);
+    return OfflineRender(options).run();
+}

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -156,9 +157,7 @@ bool SinkThread::convert(Job& job, std::string& error) {
     if (!job.rgba) return true;
     if (job.picture && !mVideo->convert(job.rgba, job.stride, *job.picture, error)) return false;
     if (mFramesDir.empty()) return true;
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%06lld.png", job.index);
-    return lv::writePng(mFramesDir + name, job.rgba, mWidth, mHeight, job.stride, error);
+    return lv::writePng(mFramesDir + "/" + frameFileName(job.index), job.rgba, mWidth, mHeight, job.stride, error);
 }
 
 bool SinkThread::write(Job& job, std::string& error) {
@@ -167,4 +166,19 @@ bool SinkThread::write(Job& job, std::string& error) {
         return !mWav || mWav->write(job.audio.data(), job.audio.size() / 2, error);
     }
     return !job.picture || mVideo->writePicture(*job.picture, error);
+}
+
+namespace {
+constexpr char kFramePrefix[] = "frame-", kFrameSuffix[] = ".png";
+}
+
+std::string frameFileName(long long index) {
+    char number[24];
+    std::snprintf(number, sizeof number, "%06lld", index);
+    return kFramePrefix + std::string(number) + kFrameSuffix;
+}
+
+bool isFrameFileName(const std::string& name) {
+    return name.starts_with(kFramePrefix) && name.ends_with(kFrameSuffix) &&
+           name.size() > std::size(kFramePrefix) - 1 + std::size(kFrameSuffix) - 1;
 }

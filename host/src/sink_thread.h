@@ -87,3 +87,8 @@ private:
     std::string mError;
     std::thread mConverter, mWriter;
 };
+
+// Frame `index`'s file in a --frames folder ("frame-000042.png"), and
+// whether a file's name is one such.
+std::string frameFileName(long long index);
+bool isFrameFileName(const std::string& name);

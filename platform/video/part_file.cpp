@@ -33,6 +33,12 @@ bool PartFile::create(const std::string& path, std::string& why) {
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     struct stat old {};
     const bool replaces = stat(target.c_str(), &old) == 0;
+    // The new file takes the old one's place without writing into it: one
+    // this user may not write stays refused, as a plain open would refuse it.
+    if (replaces && access(target.c_str(), W_OK) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate =
             folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
@@ -42,9 +48,9 @@ bool PartFile::create(const std::string& path, std::string& why) {
             why = std::strerror(errno);
             return false;
         }
-        if (replaces) fchmod(fd, old.st_mode & 07777);
         ::close(fd);
         part = candidate;
+        mode = replaces ? int(old.st_mode & 07777) : -1;
         return true;
     }
     why = "no free name for a file beside it";
@@ -59,6 +65,8 @@ bool PartFile::settle(bool keep, std::string& error) {
         ::unlink(done.c_str());
         return true;
     }
+    // The old file's mode only now: while written, the part is its writer's.
+    if (mode >= 0) chmod(done.c_str(), mode_t(mode));
     if (std::rename(done.c_str(), target.c_str()) == 0) return true;
     error = "cannot put " + target + " in place: " + std::strerror(errno) + " (it is kept as " + done + ")";
     return false;

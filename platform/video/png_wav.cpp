@@ -151,6 +151,7 @@ bool WavWriter::open(const std::string& path, std::string& error) {
     }
     mTarget = file.target;
     mPart = file.part;
+    mMode = file.mode;
     mFile = openOutput(mPart, error);
     if (!mFile) {
         ::unlink(mPart.c_str());
@@ -194,7 +195,7 @@ bool WavWriter::close(std::string& error, bool keep) {
     ok = (std::fclose(mFile) == 0) && ok;
     mFile = nullptr;
     if (!ok) error = "cannot finish " + mPath + ": " + std::strerror(errno);
-    PartFile file{mTarget, mPart};
+    PartFile file{mTarget, mPart, mMode};
     mPart.clear();
     // An unfinished file never takes the name.
     return file.settle(keep && ok, error) && ok;

@@ -129,9 +129,12 @@ struct VideoWriter::Impl {
         settle(ignored);
     }
 
-    // The written file takes the given name once it holds a picture; one
-    // that holds none is removed, and a video already under the name stays.
-    bool settle(std::string& error) { return file.settle(videoPts != 0, error); }
+    // The written file takes the given name once it holds a picture and
+    // all was written; otherwise it is removed (one cut short has no index
+    // that a player could read), and a video already under the name stays.
+    bool settle(std::string& error, bool keep = true) {
+        return file.settle(keep && videoPts != 0 && !broken, error);
+    }
 
     void release() {
         if (oc && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) avio_closep(&oc->pb);
@@ -470,14 +473,6 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     d.options = options;
     std::string why;
     if (!checkVideoSettings(path, options, why)) return d.fail(error, "cannot write " + path + ": " + why);
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        // The new file takes the old one's place without writing into it:
-        // one this user may not write stays refused as before.
-        if (access(path.c_str(), W_OK) != 0)
-            return d.fail(error, "cannot write " + path + ": " + std::strerror(errno));
-    }
-
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
     if (rc < 0 || !d.oc) return d.fail(error, "cannot write " + path + ": out of memory");
     d.packet = av_packet_alloc();
@@ -572,7 +567,7 @@ bool VideoWriter::writeAudio(const float* frames, size_t count, std::string& err
     return d.drainAudio(false, error);
 }
 
-bool VideoWriter::close(std::string& error) {
+bool VideoWriter::close(std::string& error, bool keep) {
     Impl& d = *mImpl;
     bool ok = !d.broken && d.headerWritten;
     if (ok) ok = d.drainAudio(true, error);
@@ -587,7 +582,7 @@ bool VideoWriter::close(std::string& error) {
     d.headerWritten = false;
     d.release();
     std::string placeError;
-    if (!d.settle(placeError) && ok) {
+    if (!d.settle(placeError, keep) && ok) {
         error = placeError;
         ok = false;
     }

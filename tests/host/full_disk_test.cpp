@@ -1,5 +1,6 @@
 // A render onto a disk that fills up: it ends with a message that names the
-// file and the cause, exits 1, and leaves what it wrote. The disk is a small
+// file and the cause, exits 1, keeps the whole frames it wrote and replaces
+// no file that was there. The disk is a small
 // tmpfs mounted in a mount namespace of the test's own, so nothing outlives it.
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -55,28 +56,46 @@ bool wholePng(const fs::path& file) {
 TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
     // The player writing 20 s of 160 x 100 frames to `file` (a video or a
     // folder) fails, naming the file and the cause.
-    auto failsClearly = [](const char* option, const std::string& file) {
+    auto failsClearly = [](const char* option, const std::string& file) -> std::string {
         const lvtest::RunResult r =
             lvtest::run({lvtest::binary("lumenvortex"), option, file, "--size", "160x100", "--duration", "20"});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        return r.err;
     };
     SmallDisk disk;
     // (/dev/full is no stand-in: a render refuses to write into a device.)
     if (disk.path.empty()) GTEST_SKIP() << disk.error;
 
-    // A video: the file named, the cause said, exit 1, the bytes written left.
-    const std::string video = disk.path + "/out.mp4";
-    failsClearly("--render", video);
-    ASSERT_TRUE(fs::exists(video));
-    EXPECT_GT(fs::file_size(video), 100'000u);
-    fs::remove(video);
+    // A video: the file named, the cause said, exit 1, and the unfinished
+    // video (no player reads one without its index) removed; a video
+    // already under the name stays as it was.
+    const std::string keep = disk.path + "/keep.mp4";
+    const lvtest::RunResult small =
+        lvtest::run({lvtest::binary("lumenvortex"), "--render", keep, "--size", "64x64", "--duration", "0.2"});
+    ASSERT_EQ(small.status, 0) << small.err;
+    const std::string keptVideo = lvtest::readFile(keep);
+    for (const std::string& video : {keep, disk.path + "/out.mp4"}) {
+        const std::string err = failsClearly("--render", video);
+        EXPECT_NE(err.find("the unfinished video is removed" +
+                           (video == keep ? "; " + keep + " is left as it was" : std::string())),
+                  std::string::npos) << err;
+        EXPECT_EQ(lvtest::partsIn(disk.path), std::vector<std::string>{});
+    }
+    EXPECT_FALSE(fs::exists(disk.path + "/out.mp4"));
+    EXPECT_TRUE(lvtest::readFile(keep) == keptVideo) << "the video already there was changed";
+    fs::remove(keep);
 
     // Frames: those written before the disk filled stay, each whole, in an
     // unbroken run from the first.
+    // The sound of an earlier render stays as it was.
     const fs::path frames = disk.path + "/frames";
+    fs::create_directory(frames);
+    lvtest::writeFile(frames / "audio.wav", "old sound");
     failsClearly("--frames", frames.string());
+    EXPECT_EQ(lvtest::readFile(frames / "audio.wav"), "old sound");
+    EXPECT_EQ(lvtest::partsIn(disk.path), std::vector<std::string>{});
     int kept = 0;
     for (const auto& entry : fs::directory_iterator(frames))
         if (entry.path().extension() == ".png") {
@@ -117,7 +136,9 @@ TEST(FullDisk, ARenderEndsWithAClearErrorAndKeepsWhatItWrote) {
         EXPECT_FALSE(ok) << "20 s of noise fitted in 256 KB";
         EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
         EXPECT_LT(frames, 3 * options.fps) << "the disk was found full only " << frames << " frames in";
-        writer.close(error);
+        EXPECT_FALSE(writer.close(error));
+        EXPECT_FALSE(fs::exists(file)) << "an unfinished video took the name";
+        EXPECT_EQ(lvtest::partsIn(disk.path), std::vector<std::string>{});
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(disk.path)) fs::remove(entry.path(), ec);
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,9 +14,11 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio_constants.h"
+#include "lv/video_out.h"
 #include "program_test_support.h"
 #include "test_pictures.h"
 
@@ -59,6 +62,16 @@ const std::vector<std::string> kInterruptedAtOnce = {
     "/usr/bin/python3", "-c",
     "import os, signal, sys; signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT]); "
     "os.kill(os.getpid(), signal.SIGINT); os.execv(sys.argv[1], sys.argv[1:])"};
+
+// Run before the player: its stdout (1) or stderr (2), the first argument,
+// becomes a pipe nobody reads (an empty second argument) or the file named,
+// with SIGPIPE as a shell leaves it, as in `( lumenvortex ... ) | true`.
+const std::vector<std::string> kOutputTo = {
+    "/usr/bin/python3", "-c",
+    "import os, signal, sys; signal.signal(signal.SIGPIPE, signal.SIG_DFL); fd, to = int(sys.argv[1]), sys.argv[2]\n"
+    "if to: w = os.open(to, os.O_WRONLY)\n"
+    "else: r, w = os.pipe(); os.close(r)\n"
+    "os.dup2(w, fd); os.execv(sys.argv[3], sys.argv[3:])"};
 
 }  // namespace
 
@@ -208,6 +221,7 @@ TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
     EXPECT_FALSE(coverShows(165)) << "the cover still shows 5.5 seconds in";
 }
 
+// Ctrl+C, and the terminal closed (SIGHUP), alike.
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
     // Ten minutes: far longer than the test waits.
@@ -215,22 +229,27 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     tone.sampleRate = 8000, tone.channels = 1, tone.seconds = 600.0, tone.frequency = 0.0;
     std::string error;
     ASSERT_TRUE(lvtest::makeAudioFile(dir / "long.flac", tone, error)) << error;
-    lvtest::Child render({player(), "--render", dir / "cut.mp4", "--frames", dir / "cut", "--size", "64x64",
-                            dir / "long.flac"},
-                           {}, dir / "log");
-    ASSERT_TRUE(lvtest::waitFor([&] { return fs::exists(dir / "cut/frame-000002.png"); }, 60.0))
-        << lvtest::readFile(dir / "log");
-    render.signal(SIGINT);
-    ASSERT_EQ(render.wait(60.0), 128 + SIGINT) << lvtest::readFile(dir / "log");
-    EXPECT_NE(lvtest::readFile(dir / "log").find("stopped by Ctrl+C"), std::string::npos);
+    for (const auto& [sig, says] : {std::pair{SIGINT, "stopped by Ctrl+C"}, {SIGHUP, "stopped by SIGHUP"}}) {
+        SCOPED_TRACE(says);
+        const std::string cut = dir / ("cut" + std::to_string(sig)), log = cut + ".log";
+        lvtest::Child render({player(), "--render", cut + ".mp4", "--frames", cut, "--size", "64x64",
+                              dir / "long.flac"},
+                             {}, log);
+        ASSERT_TRUE(lvtest::waitFor([&] { return fs::exists(frameFile(cut, 2)); }, 60.0)) << lvtest::readFile(log);
+        render.signal(sig);
+        ASSERT_EQ(render.wait(60.0), 128 + sig) << lvtest::readFile(log);
+        EXPECT_NE(lvtest::readFile(log).find(says), std::string::npos) << lvtest::readFile(log);
 
-    long long frames = 0;
-    for (const auto& e : fs::directory_iterator(dir / "cut")) frames += e.path().extension() == ".png";
-    const std::string video = probe(dir / "cut.mp4", "stream=codec_name,nb_read_frames");
-    EXPECT_NE(video.find("codec_name=h264\nnb_read_frames=" + std::to_string(frames)), std::string::npos) << video;
-    EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
-    // The sound stops where the pictures do.
-    EXPECT_EQ(fs::file_size(dir / "cut/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
+        long long frames = 0;
+        for (const auto& e : fs::directory_iterator(cut)) frames += e.path().extension() == ".png";
+        const std::string video = probe(cut + ".mp4", "stream=codec_name,nb_read_frames");
+        EXPECT_NE(video.find("codec_name=h264\nnb_read_frames=" + std::to_string(frames)), std::string::npos)
+            << video;
+        EXPECT_NE(video.find("codec_name=aac"), std::string::npos) << video;
+        // The sound stops where the pictures do.
+        EXPECT_EQ(fs::file_size(cut + "/audio.wav"), 44u + (unsigned long long)(frames * SAMPLE_RATE / 60) * 4u);
+        EXPECT_EQ(lvtest::partsIn(dir.path()), std::vector<std::string>{});
+    }
 
     // A second signal while the first is being obeyed ends it at once, and
     // the unfinished video under its temporary name goes with it.
@@ -242,10 +261,41 @@ TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
         return false;
     }, 60.0)) << lvtest::readFile(dir / "log2");
     again.signal(SIGINT);
-    again.signal(SIGTERM);
+    again.signal(SIGHUP);
     const int status = again.wait(60.0);
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        EXPECT_NE(e.path().extension(), ".part") << "left behind after status " << status;
+    EXPECT_EQ(lvtest::partsIn(dir.path()), std::vector<std::string>{}) << "left behind after status " << status;
+}
+
+// Messages that cannot be written (a pipe closed, a full device) end
+// neither the render nor the video: it is finished and takes its name, and
+// a closing line lost is a failure said on stderr.
+TEST(Render, MessagesThatCannotBeWrittenNeitherKillARenderNorLoseItsEnd) {
+    TempDir dir;
+    lvtest::makeTone(dir / "a.flac", 1.0);
+    lvtest::writeFile(dir / "broken.mp3", "no music in here\n");   // said between the two tracks
+    lvtest::makeTone(dir / "b.flac", 1.0);
+    const struct {
+        const char* fd;
+        std::string to;
+        int status;
+        const char* says;   // on the other stream
+    } cases[] = {
+        {"2", "", 3, "wrote "},   // 3: the broken file did not play
+        {"1", "", 1, "lumenvortex: cannot write to standard output: Broken pipe"},
+        {"1", "/dev/full", 1, "lumenvortex: cannot write to standard output: No space left on device"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fd) + " to " + (c.to.empty() ? "a closed pipe" : c.to));
+        std::vector<std::string> args = kOutputTo;
+        args.insert(args.end(), {c.fd, c.to, player(), "--size", "64x64", "--fps", "10", "--render", dir / "out.mp4",
+                                 dir / "a.flac", dir / "broken.mp3", dir / "b.flac"});
+        const auto r = run(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((c.fd[0] == '2' ? r.out : r.err).find(c.says), std::string::npos) << r.out << r.err;
+        EXPECT_NEAR(duration(dir / "out.mp4"), 2.0, 0.2);
+        EXPECT_EQ(lvtest::partsIn(dir.path()), std::vector<std::string>{});
+        fs::remove(dir / "out.mp4");
+    }
 }
 
 // A mistake on the command line is exit 2 with one sentence (and the
@@ -264,6 +314,9 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     fs::create_directory(dir / "f");
     fs::copy_file(dir / "song.mp4", dir / "f/audio.wav");
     const std::string song = lvtest::readFile(dir / "song.mp4");
+    // The frames of an earlier render.
+    fs::create_directory(dir / "old");
+    lvtest::writeFile(frameFile(dir / "old", 0), "an old frame");
     const std::string mp4 = dir / "x.mp4", combined = "cannot be combined with --render or --frames",
                       suffix = "name the file .mp4, .mkv or .mov", corvane = "give the files (or --capture) to corvane";
     // Exit 2 is a mistake on the command line, the combinations --help rules
@@ -283,6 +336,12 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
          "cannot make the folder " + dir / "song.mp4/frames"},
         {{"--render", dir / "link.mp4", dir / "song.mp4"}, 1, "which is one of the tracks"},
         {{"--frames", dir / "f", dir / "f/audio.wav"}, 1, "which is one of the tracks"},
+        // Old frames among new ones would make another video.
+        {{"--frames", dir / "old", "--duration", "0.1"}, 2,
+         "--frames " + dir / "old" + " holds the frames of an earlier render: add --force to clear them, or name "
+         "another folder"},
+        {{"--render", mp4, "--frames", dir.path() + "/./x.mp4", "--duration", "0.1"}, 2,
+         "--render and --frames both name " + mp4 + ": give the video and the frames' folder names of their own"},
         {{"--colour"}, 2, "--help"}, {{"--render", mp4, "--fps"}, 2, "--fps needs a value"},
         // H.264 takes even sizes only: refused, not rounded behind the user's back.
         {{"--render", mp4, "--size", "321x200"}, 2, "even"}, {{"--render", mp4, "--size", "320x201"}, 2, "even"},
@@ -333,9 +392,11 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     EXPECT_EQ(lvtest::readFile(dir / "f/audio.wav"), song);
     // Options that do nothing in the mode chosen are no mistake: a line
     // each, and the run goes on.
-    const auto idle = render({"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop"});
+    const auto idle = render(
+        {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force"});
     EXPECT_EQ(idle.status, 0) << idle.err;
     for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
+                             "lumenvortex: --force does nothing with --render: only --frames clears a folder\n",
                              "lumenvortex: --mute does nothing with --render: a render opens no sound device",
                              "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
         EXPECT_NE(idle.err.find(line), std::string::npos) << line << "\nin:\n" << idle.err;
@@ -351,6 +412,16 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     EXPECT_NE(window.err.find("lumenvortex: --fps does nothing in a window"), std::string::npos) << window.err;
     EXPECT_EQ(render({"--render", dir / "quiet.mp4", "--duration", "0.1"}).err.find("does nothing"), std::string::npos)
         << "nothing to say without such options";
+    // --force clears the old frames, and those of the folder alone.
+    lvtest::writeFile(frameFile(dir / "old", 40), "an old frame");
+    lvtest::writeFile(dir / "old/notes.txt", "mine");
+    const auto forced = render({"--frames", dir / "old", "--force", "--fps", "10", "--duration", "0.5"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(lvtest::readFile(frameFile(dir / "old", 0)), "an old frame");
+    EXPECT_TRUE(fs::exists(frameFile(dir / "old", 4)));
+    EXPECT_FALSE(fs::exists(frameFile(dir / "old", 5)));
+    EXPECT_FALSE(fs::exists(frameFile(dir / "old", 40)));
+    EXPECT_EQ(lvtest::readFile(dir / "old/notes.txt"), "mine");
     // A player copied away from its plug-in says where it looked...
     fs::copy_file(player(), dir / "lumenvortex");
     const auto lost = run({dir / "lumenvortex", "--render", dir / "x.mp4"}, {"LUMENVORTEX_PLUGIN="});
@@ -410,6 +481,84 @@ TEST(Render, ARenderThatDrawsNothingLeavesTheVideoThereAsItWas) {
     struct stat st {};
     ASSERT_EQ(stat((dir / "keep.mp4").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// The outputs are written where their links lead, never through a link
+// planted under the hidden name a file is written under first, and a
+// video or sound this user may not write is refused, not replaced (root
+// may write anything, so the player runs as nobody there).
+TEST(Render, OutputsFollowTheirLinksAndSpareFilesTheUserMayNotWrite) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 1.0);
+    fs::create_directories(dir / "videos");
+    fs::create_directories(dir / "sounds");
+    fs::create_directories(dir / "f");
+    lvtest::writeFile(dir / "videos/real.mp4", "old video");
+    lvtest::writeFile(dir / "sounds/real.wav", "old sound");
+    fs::create_symlink("videos/real.mp4", dir / "link.mp4");
+    fs::create_symlink("../sounds/real.wav", dir / "f/audio.wav");
+    const auto linked = render({"--render", dir / "link.mp4", "--frames", dir / "f", "--duration", "0.5",
+                                dir / "tone.flac"});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.mp4"));
+    EXPECT_TRUE(fs::is_symlink(dir / "f/audio.wav"));
+    EXPECT_NEAR(duration(dir / "videos/real.mp4"), 0.5, 0.05);
+    EXPECT_EQ(fs::file_size(dir / "sounds/real.wav"), 44u + SAMPLE_RATE / 2 * 4u);
+
+    // Links under the first hidden names this process would take: one to a
+    // file of someone else's, one to a name that is not there.
+    const std::string pid = std::to_string(getpid());
+    lvtest::writeFile(dir / "victim", "mine");
+    for (const std::string out : {"out.mp4", "out.wav"}) {
+        SCOPED_TRACE(out);
+        const std::string planted[] = {dir / ("." + out + "." + pid + "-0.part"),
+                                       dir / ("." + out + "." + pid + "-1.part")};
+        fs::create_symlink(dir / "victim", planted[0]);
+        fs::create_symlink(dir / "nowhere", planted[1]);
+        const std::vector<float> sound(SAMPLE_RATE / 10 * 2, 0.25f);
+        if (out == "out.wav") {
+            lvtest::writeWav(dir / out, sound);
+        } else {
+            lv::VideoOptions options;
+            options.width = 64, options.height = 64, options.fps = 10;
+            lv::VideoWriter writer;
+            std::string error;
+            const std::vector<unsigned char> picture(64 * 64 * 4, 128);
+            EXPECT_TRUE(writer.open(dir / out, options, error) && writer.writeFrame(picture.data(), error) &&
+                        writer.writeAudio(sound.data(), sound.size() / 2, error) && writer.close(error))
+                << error;
+        }
+        EXPECT_TRUE(lvtest::readFile(dir / "victim") == "mine") << "written through a planted link";
+        EXPECT_FALSE(fs::exists(dir / "nowhere"));
+        EXPECT_FALSE(fs::is_symlink(dir / out));
+        EXPECT_NEAR(duration(dir / out), 0.1, 0.05);
+        for (const std::string& link : planted) {
+            EXPECT_TRUE(fs::is_symlink(link)) << link;
+            fs::remove(link);
+        }
+    }
+
+    // Read-only files, in a folder anyone may write.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string ro = dir / "ro";
+    fs::create_directories(ro + "/f");
+    for (const std::string& folder : {ro, ro + "/f"}) ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    for (const std::string& file : {ro + "/keep.mp4", ro + "/f/audio.wav"}) {
+        lvtest::writeFile(file, "not yours");
+        ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    }
+    for (const auto& [option, output, written] :
+         {std::tuple{"--render", ro + "/keep.mp4", ro + "/keep.mp4"}, {"--frames", ro + "/f", ro + "/f/audio.wav"}}) {
+        const auto r = run({"/usr/bin/python3", "-c",
+                            "import os, sys\nif os.getuid() == 0: os.setgid(65534); os.setuid(65534)\n"
+                            "os.execv(sys.argv[1], sys.argv[1:])",
+                            player(), "--size", "64x64", "--duration", "0.2", option, output, dir / "tone.flac"},
+                           {"HOME=" + ro});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("cannot write " + written + ": Permission denied"), std::string::npos) << r.err;
+        EXPECT_TRUE(lvtest::readFile(written) == "not yours") << written << " was replaced";
+    }
+    EXPECT_EQ(lvtest::partsIn(dir.path()), std::vector<std::string>{});
 }
 
 // The line of progress in a terminal 80 columns wide, from the player

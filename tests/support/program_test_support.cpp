@@ -67,6 +67,14 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> partsIn(const std::string& folder) {
+    std::vector<std::string> parts;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator e(folder, ec), end; !ec && e != end; e.increment(ec))
+        if (e->path().extension() == ".part") parts.push_back(e->path());
+    return parts;
+}
+
 std::string binary(const std::string& name) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);

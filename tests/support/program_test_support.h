@@ -73,6 +73,9 @@ std::string trackerModule(int rows);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
+// The hidden files an output is written under before it takes its name
+// (".NAME.<pid>-<n>.part"), anywhere under `folder`.
+std::vector<std::string> partsIn(const std::string& folder);
 
 struct RunResult {
     int status = -1;   // exit code; 128 + signal when killed, -1 when it would not end

@@ -65,8 +65,9 @@ public:
 
     // The container follows the name's extension (.mp4, .mkv, .mov). The
     // file is written under a hidden name beside `path`, and takes `path`
-    // at close() (or when the writer goes) once it holds a picture: until
-    // then a file already named `path` stays as it was. A named pipe or a
+    // at close() (or when the writer goes) once it holds a picture and
+    // nothing failed: until then a file already named `path` stays as it
+    // was, and one this user may not write is refused. A named pipe or a
     // device is refused: a pipe would hold the open until read, and the
     // index is written back into the file at the end.
     bool open(const std::string& path, const VideoOptions& options, std::string& error);
@@ -86,8 +87,9 @@ public:
     // and Matroska keep them; other containers drop them).
     void setChapters(std::vector<VideoChapter> chapters);
     // Flushes the encoders, finishes the file and gives it its name; with
-    // no picture written, removes it.
-    bool close(std::string& error);
+    // no picture written, a write that failed or `keep` false, removes it
+    // and leaves a file already under the name as it was.
+    bool close(std::string& error, bool keep = true);
 
     long long framesWritten() const;
     // The hidden file being written until it takes its name; empty before
@@ -136,6 +138,7 @@ private:
     std::FILE* mFile = nullptr;
     unsigned long long mFrames = 0;
     std::string mPath, mTarget, mPart;
+    int mMode = -1;   // the replaced file's, given as the file takes its name
 };
 
 }  // namespace lv
