@@ -221,6 +221,12 @@ TEST(NowPlaying, TheWatcherHandsOnWhatIsShownWithCoversReadOnceAndShrunk) {
 
     one.change(R"({"artist":["Bo"]})");
     EXPECT_EQ(nextChange(w).meta.artist, "Bo") << "the artist changed under the same title";
+    one.change(R"({"title":"Same ","repeat":100000})");
+    std::string same;
+    for (int i = 0; i < 100000; ++i) same += "Same ";
+    EXPECT_EQ(nextChange(w).meta.title, lv::boundTag(same)) << "a title of 500 KB, cut as it is read";
+    one.change(R"({"title":"Same"})");
+    EXPECT_EQ(nextChange(w).meta.title, "Same");
     one.change(R"({"artUrl":")" + fileUrl(dir / "cover.png") + R"("})");
     lv::NowPlaying now = nextChange(w);
     EXPECT_EQ(now.meta.title, "Same");
