@@ -23,12 +23,13 @@ lvimage::Image shrink(const lvimage::Image& in, int w, int h) {
         for (int ox = 0; ox < w; ++ox) {
             const int x0 = int(long(ox) * in.width / w), x1 = std::max(x0 + 1, int(long(ox + 1) * in.width / w));
             unsigned long long sum[4] = {0, 0, 0, 0};
-            for (int y = y0; y < y1; ++y)
-                for (const uint8_t* px = &in.rgba[(size_t(y) * in.width + x0) * 4]; px < &in.rgba[(size_t(y) * in.width + x1) * 4];
-                     px += 4) {
+            for (int y = y0; y < y1; ++y) {
+                const uint8_t* row = &in.rgba[size_t(y) * in.width * 4];
+                for (const uint8_t* px = row + size_t(x0) * 4; px < row + size_t(x1) * 4; px += 4) {
                     for (int k = 0; k < 3; ++k) sum[k] += px[k] * px[3];
                     sum[3] += px[3];
                 }
+            }
             uint8_t* dst = &out.rgba[(size_t(oy) * w + ox) * 4];
             const unsigned long long n = (unsigned long long)(y1 - y0) * (x1 - x0);
             for (int k = 0; k < 3; ++k) dst[k] = uint8_t(sum[3] ? (sum[k] + sum[3] / 2) / sum[3] : 0);

@@ -338,8 +338,10 @@ TEST(NowPlaying, PlayersThatNeverAnswerHoldBackNoOther) {
 }
 
 // Live capture's track: with no player there, the capture source shows from
-// the start and the watcher's "no player" changes nothing.
-TEST(NowPlaying, NoPlayerWhileTheSourceShowsIsNoTrackChange) {
+// the start and the watcher's "no player" changes nothing; a cover sent
+// after its title is a track change, as a new title is (the overlay shows
+// again), and the player gone brings the source back once.
+TEST(NowPlaying, TheLiveTrackChangesForWhatIsShownNotForNoPlayerAgain) {
     lvtest::SessionBus bus;
     ASSERT_TRUE(bus.ok()) << bus.error();
     lv::TrackMeta source;
@@ -356,6 +358,26 @@ TEST(NowPlaying, NoPlayerWhileTheSourceShowsIsNoTrackChange) {
     ASSERT_TRUE(lvtest::waitFor(poll, 20.0)) << said;
     for (int i = 0; i < 3; ++i) poll();
     EXPECT_EQ(changes, 0) << shown.title;
+
+    lvtest::TempDir dir;
+    const std::vector<uint8_t> png = lvtest::makePNG(8, 8, lvtest::solid({20, 200, 40, 255}));
+    lvtest::writeFile(dir / "later.png", std::string(png.begin(), png.end()));
+    auto next = [&] {
+        const int before = changes;
+        lvtest::waitFor([&] { return poll(), changes > before; }, 20.0);
+        return changes - before == 1 ? shown.title : "(no change)";
+    };
+    lvtest::FakePlayer player("later", R"({"status":"Playing","title":"Song"})");
+    ASSERT_TRUE(player.ok()) << player.log();
+    EXPECT_EQ(next(), "Song");
+    EXPECT_TRUE(shown.cover.empty());
+    player.change(R"({"artUrl":")" + fileUrl(dir / "later.png") + R"("})");
+    EXPECT_EQ(next(), "Song");
+    EXPECT_TRUE(shown.cover.bytes == png) << "the cover sent later";
+    player.quit();
+    EXPECT_EQ(next(), "Live sound");
+    for (int i = 0; i < 3; ++i) poll();
+    EXPECT_EQ(shown.title, "Live sound");
     track.stop();
 }
 
