@@ -333,6 +333,11 @@ TEST(NowPlaying, PlayersThatNeverAnswerHoldBackNoOther) {
     // What a silent player signals with its values is shown, answered or not.
     silent[1]->change(R"({"status":"Playing","title":"Said, never answered"})");
     EXPECT_EQ(nextChange(w).meta.title, "Said, never answered");
+    // Asked again once its call is over, not at each signal: one call at
+    // start and at most one more for each burst of signals.
+    const std::string asked = silent[0]->log();
+    const size_t last = asked.rfind("unanswered ");
+    EXPECT_LE(last == std::string::npos ? 0 : std::stoi(asked.substr(last + 11)), 3) << asked;
     silent[2]->change(R"({"invalidate":40})");
     w.stop();
 }

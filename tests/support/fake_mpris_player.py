@@ -11,7 +11,9 @@ JSON (and each line written to CONTROL_FIFO) is an object with any of
   "repeat": N     the title given N times over (a title of megabytes)
   "quit": true    leave the bus and end
   "hangs": true   from now on never answer Get or GetAll, as a player
-                  stuck in its own work (its changes are still signalled)
+                  stuck in its own work (its changes are still signalled);
+                  each call left unanswered is counted on stderr
+                  ("unanswered N")
   "invalidate": N send PropertiesChanged N times with Metadata invalidated
                   (no values): each asks a watcher to read the player again
 """
@@ -70,6 +72,10 @@ class Player(dbus.service.Object):
         if changed:
             self.PropertiesChanged(PLAYER, dbus.Dictionary(changed, signature="sv"), dbus.Array([], signature="s"))
 
+    def hang(self, reply):
+        self.unanswered.append(reply)
+        print("unanswered", len(self.unanswered), file=sys.stderr, flush=True)
+
     def properties(self):
         return {"PlaybackStatus": dbus.String(self.status), "Metadata": self.metadata,
                 "CanPlay": True, "CanPause": True}
@@ -78,7 +84,7 @@ class Player(dbus.service.Object):
                          async_callbacks=("reply", "error"))
     def Get(self, interface, prop, reply, error):
         if self.hangs:
-            self.unanswered.append(reply)
+            self.hang(reply)
         else:
             reply(self.properties()[prop])
 
@@ -86,7 +92,7 @@ class Player(dbus.service.Object):
                          async_callbacks=("reply", "error"))
     def GetAll(self, interface, reply, error):
         if self.hangs:
-            self.unanswered.append(reply)
+            self.hang(reply)
         elif interface != PLAYER:
             reply(dbus.Dictionary({}, signature="sv"))
         else:
