@@ -163,12 +163,13 @@ struct MprisWatcher::Impl {
               GVariant* args, const char* replyType, OnReply onReply, const std::string& name,
               unsigned long long serial);
     static void callDone(GObject* source, GAsyncResult* result, gpointer user);
-    void listed_(const std::string&, unsigned long long, GVariant* reply);
+    void namesListed(const std::string&, unsigned long long, GVariant* reply);
     void ownerFound(const std::string& name, unsigned long long, GVariant* reply);
     void propertiesRead(const std::string& name, unsigned long long serial, GVariant* reply);
     void addPlayer(const std::string& name, const std::string& owner, bool startup);
     void erasePlayer(std::map<std::string, PlayerState>::iterator it);
     void readAll(const std::string& name);
+    void readProperties(GVariant* dict, PlayerState& p);
     void propertiesChanged(const std::string& sender, GVariant* changed, GVariant* invalidated);
     const std::pair<const std::string, PlayerState>* followed() const;
     const CoverImage& coverOf(const std::string& artUrl);
@@ -223,7 +224,7 @@ bool MprisWatcher::Impl::connect() {
     return true;
 }
 
-void MprisWatcher::Impl::listed_(const std::string&, unsigned long long, GVariant* reply) {
+void MprisWatcher::Impl::namesListed(const std::string&, unsigned long long, GVariant* reply) {
     listed = true;
     if (reply) {
         Variant list(g_variant_get_child_value(reply, 0));
@@ -302,17 +303,21 @@ void MprisWatcher::Impl::propertiesRead(const std::string& name, unsigned long l
     if (reply) {
         p.read = true;
         Variant dict(g_variant_get_child_value(reply, 0));
-        if (Variant meta{g_variant_lookup_value(dict.get(), "Metadata", G_VARIANT_TYPE_VARDICT)})
-            readMetadata(meta.get(), p);
-        if (Variant status{g_variant_lookup_value(dict.get(), "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
-            const bool playing = std::string(g_variant_get_string(status.get(), nullptr)) == "Playing";
-            if (playing && !p.playing) p.playedAt = ++starts;
-            p.playing = playing;
-        }
+        readProperties(dict.get(), p);
     }
     if (p.readAgain) readAll(name);
     publish();
     sayWhenNoPlayer();
+}
+
+// The properties a dictionary holds (GetAll's answer, or a change).
+void MprisWatcher::Impl::readProperties(GVariant* dict, PlayerState& p) {
+    if (Variant meta{g_variant_lookup_value(dict, "Metadata", G_VARIANT_TYPE_VARDICT)}) readMetadata(meta.get(), p);
+    if (Variant status{g_variant_lookup_value(dict, "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
+        const bool playing = std::string(g_variant_get_string(status.get(), nullptr)) == "Playing";
+        if (playing && !p.playing) p.playedAt = ++starts;
+        p.playing = playing;
+    }
 }
 
 void MprisWatcher::Impl::propertiesChanged(const std::string& sender, GVariant* changed, GVariant* invalidated) {
@@ -322,13 +327,7 @@ void MprisWatcher::Impl::propertiesChanged(const std::string& sender, GVariant* 
     g_free(gone);
     for (auto& [name, p] : players) {
         if (p.owner != sender) continue;
-        if (Variant meta{g_variant_lookup_value(changed, "Metadata", G_VARIANT_TYPE_VARDICT)})
-            readMetadata(meta.get(), p);
-        if (Variant status{g_variant_lookup_value(changed, "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
-            const bool playing = std::string(g_variant_get_string(status.get(), nullptr)) == "Playing";
-            if (playing && !p.playing) p.playedAt = ++starts;
-            p.playing = playing;
-        }
+        readProperties(changed, p);
         // Properties sent without their values, or never read (a player may
         // take its name before its object answers): asked for again, once
         // the call in flight is over.
@@ -443,7 +442,7 @@ void MprisWatcher::Impl::watch() {
     const gulong closedWatch = g_signal_connect(bus, "closed", G_CALLBACK(onClosed), this);
     // Listed after subscribing, so that no change falls between the two.
     call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames", nullptr, "(as)",
-         &Impl::listed_, "", 0);
+         &Impl::namesListed, "", 0);
     while (!stopping) g_main_context_iteration(context, TRUE);
     // Cancelled by stop(): each call still in flight ends here, without a reply.
     while (calls > 0) g_main_context_iteration(context, TRUE);
