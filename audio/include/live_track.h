@@ -3,9 +3,10 @@
 // programs' capture use it, on the thread that draws or sends frames.
 //
 // poll() is called once a frame and never waits: it takes what the watcher's
-// thread left in its mailbox. A new title or track id, another player, or
-// the players gone (back to the capture source) is a track change, handed on
-// as a file's next track is.
+// thread left in its mailbox. Any change of what is shown (a title, an
+// artist, a cover sent a moment after its title, a track id), another
+// player, or the players gone (back to the capture source) is a track
+// change, handed on as a file's next track is: the overlay shows again.
 #pragma once
 
 #include <functional>

@@ -4,6 +4,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include "lv/utf.h"
+
 namespace desktop {
 namespace {
 
@@ -34,9 +36,9 @@ void setText(Display* d, Window w, Atom property, Atom type, const std::string& 
 
 std::string windowTitle(const lv::TrackMeta& meta, bool paused) {
     const std::string program = "Lumenvortex";
-    std::string title = meta.title;
+    std::string title = lv::boundTag(meta.title);
     if (!meta.artist.empty() && meta.artist != program)
-        title += (title.empty() ? "" : " \xE2\x80\x93 ") + meta.artist;   // en dash
+        title += (title.empty() ? "" : " \xE2\x80\x93 ") + lv::boundTag(meta.artist);   // en dash
     title = title.empty() ? program : title + " \xC2\xB7 " + program;      // middle dot
     return paused ? "\xE2\x8F\xB8 " + title : title;                         // U+23F8 pause symbol
 }

@@ -15,7 +15,8 @@ namespace desktop {
 using Clock = std::chrono::steady_clock;
 
 // "Title – Artist · Lumenvortex", UTF-8; a missing part and its dash are left
-// out, and with neither only "Lumenvortex" remains. An artist that is the
+// out, and with neither only "Lumenvortex" remains. Title and artist are cut
+// (lv::boundTag): a title of megabytes would not fit in an X request. An artist that is the
 // program itself (the demo song's) is not said twice. Paused, the title
 // starts with "⏸ ", where the task bar shows it.
 std::string windowTitle(const lv::TrackMeta& meta, bool paused = false);

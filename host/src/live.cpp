@@ -91,6 +91,7 @@ private:
     bool feedTrack(std::vector<float>& chunk, lv::TrackMeta& meta);
 
     std::thread mDecoder;
+    lv::OverlayCovers mCovers;   // the decoding thread's
     std::atomic<bool> mQuitting{false};
 };
 
@@ -189,8 +190,12 @@ int LiveSound::openMusic(const Options& o) {
     mDecoder = std::thread([this] {
         std::vector<float> chunk(4096 * 2);
         lv::TrackMeta meta;
-        for (bool more = mProgram->next(meta); more && !mQuitting; more = feedTrack(chunk, meta))
+        for (bool more = mProgram->next(meta); more && !mQuitting; more = feedTrack(chunk, meta)) {
+            // Decoded and shrunk here, once for an album's tracks, rather
+            // than by the plug-in on the frame thread at each track change.
+            meta.cover = mCovers.prepare(meta.cover);
             mBuffer.startTrack(meta);
+        }
         mBuffer.finish();
     });
     if (!mBuffer.waitForFirstTrack()) {

@@ -77,13 +77,14 @@ std::string uniStr255ToUtf8(const ITUniStr255& in) {
 void makeTrackRecord(const lv::TrackMeta& meta, ITTrackInfo& out) {
     std::memset(&out, 0, sizeof out);
     out.recordLength = sizeof(ITTrackInfo);
-    setUniStr255(out.name, meta.title);
+    // Cut as the window title is, at a word, rather than at the record's 255 units.
+    setUniStr255(out.name, lv::boundTag(meta.title));
     std::string file = meta.path;
     size_t slash = file.find_last_of('/');
     if (slash != std::string::npos) file = file.substr(slash + 1);
     setUniStr255(out.fileName, file);
-    setUniStr255(out.artist, meta.artist);
-    setUniStr255(out.album, meta.album);
+    setUniStr255(out.artist, lv::boundTag(meta.artist));
+    setUniStr255(out.album, lv::boundTag(meta.album));
     setUniStr255(out.genre, meta.genre);
     out.trackNumber = UInt32(meta.trackNumber > 0 ? meta.trackNumber : 0);
     out.year = UInt16(meta.year > 0 && meta.year < 65536 ? meta.year : 0);

@@ -4,22 +4,10 @@
 
 namespace {
 
-// Longer titles are cut short by the libraries and players that show them.
-constexpr size_t kMaxTitleBytes = 120;
-
+constexpr size_t kMaxTitleBytes = lv::kMaxTagBytes;
 const char* const kMore = " …";
 
 }  // namespace
-
-std::string boundTag(const std::string& tag) {
-    if (tag.size() <= kMaxTitleBytes) return tag;
-    size_t end = kMaxTitleBytes;
-    while (end > 0 && (static_cast<unsigned char>(tag[end]) & 0xC0) == 0x80) --end;   // a character's first byte
-    const size_t space = tag.rfind(' ', end);
-    if (space != std::string::npos && space >= end / 2) end = space;
-    while (end > 0 && tag[end - 1] == ' ') --end;
-    return tag.substr(0, end) + kMore;
-}
 
 std::string joinTitles(const std::vector<std::string>& titles) {
     std::string joined;

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "lv/media.h"
+#include "lv/utf.h"
 #include "lv/video_out.h"
 
-// A tag cut to the length a library shows in full, at a word where there is
-// one near the end and never inside a character, then " …".
-std::string boundTag(const std::string& tag);
+using lv::boundTag;   // a tag cut to the length a library shows in full
 
 // "A, B, C": the titles as one, as many whole ones as fit in a title a
 // library shows in full, then " …" for the rest.

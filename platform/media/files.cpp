@@ -1,5 +1,7 @@
 // Playlists, stand-in titles and cover pictures beside the music.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <cerrno>
 #include <iterator>
 #include <set>
 #include <system_error>
@@ -28,16 +30,51 @@ std::string lower(std::string s) {
 
 // Bigger than any scan of a sleeve; a file named cover.jpg that is not one
 // must not be read into memory for every track of its folder.
-constexpr std::uintmax_t kMaxCoverBytes = 64u << 20;
+constexpr size_t kMaxCoverBytes = size_t(64) << 20;
 
-bool readWholeFile(const fs::path& path, std::vector<unsigned char>& out) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec || size > kMaxCoverBytes) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// With read(2), not a stream: libstdc++'s filebuf throws from underflow on
+// a read error (a failing disk, a dropped share, /proc/self/mem) whatever
+// the stream's exception mask. The bound holds for what is read, not only
+// for what stat says: files under /proc and /sys say 0.
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, std::string& error) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    size_t have = 0;
+    out.resize(std::min<size_t>(size_t(st.st_size), kMaxCoverBytes) + 1);
+    for (;;) {
+        if (have == out.size()) {
+            if (have > kMaxCoverBytes) {
+                out.clear();
+                error = "larger than a cover can be (64 MiB)";
+                return false;
+            }
+            out.resize(std::min<size_t>(kMaxCoverBytes + 1, std::max<size_t>(have * 2, 1 << 16)));
+        }
+        const ssize_t n = ::read(fd, out.data() + have, out.size() - have);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            out.clear();
+            error = std::strerror(errno);
+            return false;
+        }
+        have += size_t(n);
+    }
+    out.resize(have);
+    return true;
 }
 
 // One walk over the folders of a play list. Links may lead back up the tree
@@ -128,19 +165,23 @@ CoverImage findCoverBeside(const std::string& audioPath) {
     for (const fs::path& p : found) {
         if (p.empty()) continue;
         CoverImage c;
-        if (!readWholeFile(p, c.bytes)) continue;
+        std::string ignored;   // an unreadable picture is no cover; the next name may be one
+        if (!readWholeFile(p.string(), c.bytes, ignored)) continue;
         c.format = sniffImageFormat(c.bytes.data(), c.bytes.size());
         if (c.format != ImageFormat::NoImage) return c;
     }
     return {};
 }
 
-CoverImage readCoverFile(const std::string& path) {
+CoverImage readCoverFile(const std::string& path, std::string& error) {
     CoverImage c;
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec) || !readWholeFile(path, c.bytes)) return {};
+    if (!readWholeFile(path, c.bytes, error)) return {};
     c.format = sniffImageFormat(c.bytes.data(), c.bytes.size());
-    return c.empty() ? CoverImage{} : c;
+    if (c.empty()) {
+        error = "neither JPEG nor PNG";
+        return {};
+    }
+    return c;
 }
 
 std::string titleFromPath(const std::string& path) {

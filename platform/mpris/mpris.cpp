@@ -1,8 +1,10 @@
 // MPRIS over GDBus on a thread of its own. Everything D-Bus happens on that
-// thread, inside its GMainContext: the calls (synchronous, with a timeout,
-// which only ever hold up this thread), and the signals it subscribes to,
-// which GDBus dispatches to the context that was the thread's default when
-// they were subscribed. The frame thread sees only the mailbox.
+// thread, inside its GMainContext: the calls' replies and the signals it
+// subscribes to, which GDBus dispatches to the context that was the thread's
+// default when they were made. The calls are asynchronous, at most one in
+// flight per player: a player that never answers holds back no other, and
+// one that signals while unanswered only asks for one more read once its
+// call is over. The frame thread sees only the mailbox.
 #include "lv/mpris.h"
 
 #include <gio/gio.h>
@@ -15,6 +17,8 @@
 #include <mutex>
 #include <thread>
 
+#include "lv/utf.h"
+
 namespace lv {
 
 namespace {
@@ -22,16 +26,20 @@ namespace {
 constexpr const char* kPrefix = "org.mpris.MediaPlayer2";
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
-// A player that does not answer within this is skipped; only the watcher waits.
+// A call that is not answered within this is given up; nothing waits on it.
 constexpr int kCallTimeoutMs = 2000;
 
 struct PlayerState {
+    unsigned long long serial = 0;   // which coming of the name a reply belongs to
     std::string owner;   // the unique name that sends its signals
     std::string title, artist, album, artUrl, trackId;
     long long lengthUs = -1;
     bool playing = false;
     unsigned long long playedAt = 0;   // when it last started playing, in the watcher's count; 0 never
     bool read = false;                 // its properties answered at least once
+    bool reading = false;              // a GetAll in flight
+    bool readAgain = false;            // asked for once the one in flight is over
+    bool startup = false;              // there at start, not yet answered
 };
 
 struct VariantUnref {
@@ -68,9 +76,9 @@ long long microsecondsOf(GVariant* v) {
 
 void readMetadata(GVariant* dict, PlayerState& p) {
     auto field = [dict](const char* key) { return Variant(g_variant_lookup_value(dict, key, nullptr)); };
-    p.title = stringOf(field("xesam:title").get());
-    p.artist = stringOf(field("xesam:artist").get());
-    p.album = stringOf(field("xesam:album").get());
+    p.title = boundTag(stringOf(field("xesam:title").get()));
+    p.artist = boundTag(stringOf(field("xesam:artist").get()));
+    p.album = boundTag(stringOf(field("xesam:album").get()));
     p.artUrl = stringOf(field("mpris:artUrl").get());
     p.trackId = stringOf(field("mpris:trackid").get());
     p.lengthUs = microsecondsOf(field("mpris:length").get());
@@ -92,6 +100,18 @@ std::string sessionBusAddress() {
     return out;
 }
 
+// The local file an art URL names: file: in any letter case, with no host or
+// localhost (file://otherhost/... is another machine's file).
+bool localFileOf(const std::string& url, std::string& path) {
+    gchar* host = nullptr;
+    gchar* file = g_filename_from_uri(url.c_str(), &host, nullptr);
+    const bool local = file && (!host || g_ascii_strcasecmp(host, "localhost") == 0);
+    if (local) path = file;
+    g_free(file);
+    g_free(host);
+    return local;
+}
+
 }  // namespace
 
 bool mprisNameMatches(const std::string& busName, const std::string& player) {
@@ -111,11 +131,16 @@ struct MprisWatcher::Impl {
     // The watcher thread's own.
     GDBusConnection* bus = nullptr;
     std::map<std::string, PlayerState> players;   // by well-known name
-    unsigned long long starts = 0;
-    std::string shownKey;   // bus name, title and track id of what was handed on last
+    unsigned long long starts = 0, serials = 0;
+    int calls = 0;            // in flight: each ends on this context, answered, failed or cancelled
+    bool listed = false;      // the names on the bus at start are known
+    int startupReads = 0;     // of those, not yet answered: "no player" waits for them
+    bool saidNoPlayer = false;
+    std::string shownKey;     // what was handed on last
     bool shownOnce = false;
-    std::string coverUrl;   // the art URL read last, and what it gave
-    CoverImage cover;
+    std::string coverUrl, coverStamp, coverFailedUrl;   // the art URL read last, its file's stamp
+    CoverImage cover;                                   // and what it gave, ready for the overlay
+    OverlayCovers overlayCovers;
 
     // The mailbox.
     std::mutex mutex;
@@ -123,30 +148,58 @@ struct MprisWatcher::Impl {
     NowPlaying pending;
     std::deque<std::string> notes;
 
+    using OnReply = void (Impl::*)(const std::string& name, unsigned long long serial, GVariant* reply);
+    struct Call {
+        Impl* self;
+        OnReply onReply;
+        std::string name;
+        unsigned long long serial;
+    };
+
     void run();
     bool connect();
     void watch();
-    void addPlayer(const std::string& name);
-    void readAll(const std::string& name, PlayerState& p);
+    void call(const std::string& destination, const char* path, const char* interface, const char* method,
+              GVariant* args, const char* replyType, OnReply onReply, const std::string& name,
+              unsigned long long serial);
+    static void callDone(GObject* source, GAsyncResult* result, gpointer user);
+    void namesListed(const std::string&, unsigned long long, GVariant* reply);
+    void ownerFound(const std::string& name, unsigned long long, GVariant* reply);
+    void propertiesRead(const std::string& name, unsigned long long serial, GVariant* reply);
+    void addPlayer(const std::string& name, const std::string& owner, bool startup);
+    void erasePlayer(std::map<std::string, PlayerState>::iterator it);
+    void readAll(const std::string& name);
+    void readProperties(GVariant* dict, PlayerState& p);
     void propertiesChanged(const std::string& sender, GVariant* changed, GVariant* invalidated);
     const std::pair<const std::string, PlayerState>* followed() const;
+    const CoverImage& coverOf(const std::string& artUrl);
     void publish();
+    void sayWhenNoPlayer();
     void say(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex);
         notes.push_back(line);
     }
-    Variant call(const char* destination, const char* path, const char* interface, const char* method,
-                 GVariant* args, const char* replyType);
 };
 
-Variant MprisWatcher::Impl::call(const char* destination, const char* path, const char* interface,
-                                 const char* method, GVariant* args, const char* replyType) {
+void MprisWatcher::Impl::call(const std::string& destination, const char* path, const char* interface,
+                              const char* method, GVariant* args, const char* replyType, OnReply onReply,
+                              const std::string& name, unsigned long long serial) {
+    ++calls;
+    g_dbus_connection_call(bus, destination.c_str(), path, interface, method, args, G_VARIANT_TYPE(replyType),
+                           G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, cancellable, callDone,
+                           new Call{this, onReply, name, serial});
+}
+
+// On the watcher's context, as every reply is: a failed call (no answer in
+// time, the player gone, the watcher stopping) hands on no reply.
+void MprisWatcher::Impl::callDone(GObject* source, GAsyncResult* result, gpointer user) {
+    std::unique_ptr<Call> c(static_cast<Call*>(user));
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(bus, destination, path, interface, method, args,
-                                                  G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                                  kCallTimeoutMs, cancellable, &error);
+    Variant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
     if (error) g_error_free(error);
-    return Variant(reply);
+    Impl& self = *c->self;
+    --self.calls;
+    if (!self.stopping) (self.*(c->onReply))(c->name, c->serial, reply.get());
 }
 
 bool MprisWatcher::Impl::connect() {
@@ -171,31 +224,100 @@ bool MprisWatcher::Impl::connect() {
     return true;
 }
 
-void MprisWatcher::Impl::readAll(const std::string& name, PlayerState& p) {
-    Variant reply = call(name.c_str(), kObjectPath, "org.freedesktop.DBus.Properties", "GetAll",
-                         g_variant_new("(s)", kPlayerInterface), "(a{sv})");
-    if (!reply) return;
-    p.read = true;
-    Variant dict(g_variant_get_child_value(reply.get(), 0));
-    if (Variant meta{g_variant_lookup_value(dict.get(), "Metadata", G_VARIANT_TYPE_VARDICT)})
-        readMetadata(meta.get(), p);
-    if (Variant status{g_variant_lookup_value(dict.get(), "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
+void MprisWatcher::Impl::namesListed(const std::string&, unsigned long long, GVariant* reply) {
+    listed = true;
+    if (reply) {
+        Variant list(g_variant_get_child_value(reply, 0));
+        gsize n = 0;
+        const gchar** all = g_variant_get_strv(list.get(), &n);
+        for (gsize i = 0; i < n; ++i)
+            if (g_str_has_prefix(all[i], kPrefix) && std::string(all[i]) != kPrefix &&
+                mprisNameMatches(all[i], filter) && !players.count(all[i])) {
+                ++startupReads;
+                call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+                     g_variant_new("(s)", all[i]), "(s)", &Impl::ownerFound, all[i], 0);
+            }
+        g_free(all);
+    }
+    publish();
+    sayWhenNoPlayer();
+}
+
+void MprisWatcher::Impl::ownerFound(const std::string& name, unsigned long long, GVariant* reply) {
+    --startupReads;
+    // Gone again already, or announced by the bus meanwhile.
+    if (reply && !players.count(name)) {
+        const gchar* unique = nullptr;
+        g_variant_get(reply, "(&s)", &unique);
+        addPlayer(name, unique, true);
+    }
+    publish();
+    sayWhenNoPlayer();
+}
+
+void MprisWatcher::Impl::sayWhenNoPlayer() {
+    if (!listed || startupReads > 0 || !players.empty() || saidNoPlayer) return;
+    saidNoPlayer = true;
+    say(filter.empty() ? "no music player on the session D-Bus says what it plays (MPRIS) yet: the capture "
+                         "source is shown until one does"
+                       : "no player " + filter + " on the session D-Bus yet: the capture source is shown "
+                                                 "until it plays");
+}
+
+void MprisWatcher::Impl::addPlayer(const std::string& name, const std::string& owner, bool startup) {
+    PlayerState p;
+    p.serial = ++serials;
+    p.owner = owner;
+    if (startup) ++startupReads;
+    p.startup = startup;
+    players[name] = std::move(p);
+    readAll(name);
+}
+
+void MprisWatcher::Impl::erasePlayer(std::map<std::string, PlayerState>::iterator it) {
+    if (it->second.startup) --startupReads;
+    players.erase(it);
+}
+
+void MprisWatcher::Impl::readAll(const std::string& name) {
+    PlayerState& p = players[name];
+    if (p.reading) {
+        p.readAgain = true;
+        return;
+    }
+    p.reading = true;
+    p.readAgain = false;
+    call(name, kObjectPath, "org.freedesktop.DBus.Properties", "GetAll", g_variant_new("(s)", kPlayerInterface),
+         "(a{sv})", &Impl::propertiesRead, name, p.serial);
+}
+
+void MprisWatcher::Impl::propertiesRead(const std::string& name, unsigned long long serial, GVariant* reply) {
+    auto it = players.find(name);
+    if (it == players.end() || it->second.serial != serial) return;   // a reply to a player gone since
+    PlayerState& p = it->second;
+    p.reading = false;
+    if (p.startup) {
+        p.startup = false;
+        --startupReads;
+    }
+    if (reply) {
+        p.read = true;
+        Variant dict(g_variant_get_child_value(reply, 0));
+        readProperties(dict.get(), p);
+    }
+    if (p.readAgain) readAll(name);
+    publish();
+    sayWhenNoPlayer();
+}
+
+// The properties a dictionary holds (GetAll's answer, or a change).
+void MprisWatcher::Impl::readProperties(GVariant* dict, PlayerState& p) {
+    if (Variant meta{g_variant_lookup_value(dict, "Metadata", G_VARIANT_TYPE_VARDICT)}) readMetadata(meta.get(), p);
+    if (Variant status{g_variant_lookup_value(dict, "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
         const bool playing = std::string(g_variant_get_string(status.get(), nullptr)) == "Playing";
         if (playing && !p.playing) p.playedAt = ++starts;
         p.playing = playing;
     }
-}
-
-void MprisWatcher::Impl::addPlayer(const std::string& name) {
-    Variant owner = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
-                         g_variant_new("(s)", name.c_str()), "(s)");
-    if (!owner) return;   // gone again already
-    PlayerState p;
-    const gchar* unique = nullptr;
-    g_variant_get(owner.get(), "(&s)", &unique);
-    p.owner = unique;
-    readAll(name, p);
-    players[name] = std::move(p);
 }
 
 void MprisWatcher::Impl::propertiesChanged(const std::string& sender, GVariant* changed, GVariant* invalidated) {
@@ -205,16 +327,11 @@ void MprisWatcher::Impl::propertiesChanged(const std::string& sender, GVariant* 
     g_free(gone);
     for (auto& [name, p] : players) {
         if (p.owner != sender) continue;
-        if (Variant meta{g_variant_lookup_value(changed, "Metadata", G_VARIANT_TYPE_VARDICT)})
-            readMetadata(meta.get(), p);
-        if (Variant status{g_variant_lookup_value(changed, "PlaybackStatus", G_VARIANT_TYPE_STRING)}) {
-            const bool playing = std::string(g_variant_get_string(status.get(), nullptr)) == "Playing";
-            if (playing && !p.playing) p.playedAt = ++starts;
-            p.playing = playing;
-        }
+        readProperties(changed, p);
         // Properties sent without their values, or never read (a player may
-        // take its name before its object answers): asked for again.
-        if (reread || !p.read) readAll(name, p);
+        // take its name before its object answers): asked for again, once
+        // the call in flight is over.
+        if (reread || !p.read) readAll(name);
     }
 }
 
@@ -230,36 +347,62 @@ const std::pair<const std::string, PlayerState>* MprisWatcher::Impl::followed() 
     return best;
 }
 
+// Only local files: a download is left out. The file is read and its
+// picture made small again only when the URL or the file changed.
+const CoverImage& MprisWatcher::Impl::coverOf(const std::string& artUrl) {
+    std::string path;
+    if (!localFileOf(artUrl, path)) {
+        coverUrl = artUrl;
+        coverStamp.clear();
+        cover = {};
+        return cover;
+    }
+    struct stat st {};
+    const std::string stamp =
+        ::stat(path.c_str(), &st) != 0
+            ? ""
+            : std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    if (artUrl == coverUrl && stamp == coverStamp && !stamp.empty()) return cover;
+    coverUrl = artUrl;
+    coverStamp = stamp;
+    std::string error;
+    const CoverImage read = readCoverFile(path, error);
+    if (read.empty() && coverFailedUrl != artUrl) {
+        coverFailedUrl = artUrl;   // said once, however often the player names it
+        say("no cover: cannot read " + path + " (" + error + ")");
+    }
+    cover = overlayCovers.prepare(read);
+    return cover;
+}
+
 void MprisWatcher::Impl::publish() {
     const auto* f = followed();
-    const std::string key = f ? f->first + '\n' + f->second.title + '\n' + f->second.trackId : "";
-    if (shownOnce && key == shownKey) return;
-    shownOnce = true;
-    shownKey = key;
+    // "No player" waits until the players there at start have answered (or
+    // failed to): one of them may be playing.
+    if (!f && (!listed || startupReads > 0)) return;
+    const PlayerState* p = f ? &f->second : nullptr;
+    // Everything shown: a player that sends its cover or artist a moment
+    // after the title is heard.
+    const std::string key = p ? f->first + '\n' + p->title + '\n' + p->artist + '\n' + p->album + '\n' + p->artUrl +
+                                    '\n' + p->trackId
+                              : "";
     NowPlaying now;
-    if (f) {
-        const PlayerState& p = f->second;
+    if (p) {
         now.present = true;
         now.busName = f->first;
-        now.trackId = p.trackId;
-        now.playing = p.playing;
-        now.meta.title = p.title;
-        now.meta.artist = p.artist;
-        now.meta.album = p.album;
-        now.meta.durationMs = p.lengthUs >= 0 ? p.lengthUs / 1000 : -1;
-        if (p.artUrl != coverUrl) {
-            coverUrl = p.artUrl;
-            cover = {};
-            // Only local files: a download is left out.
-            if (gchar* path = g_str_has_prefix(p.artUrl.c_str(), "file://")
-                                  ? g_filename_from_uri(p.artUrl.c_str(), nullptr, nullptr)
-                                  : nullptr) {
-                cover = readCoverFile(path);
-                g_free(path);
-            }
-        }
-        now.meta.cover = cover;
+        now.trackId = p->trackId;
+        now.playing = p->playing;
+        now.meta.title = p->title;
+        now.meta.artist = p->artist;
+        now.meta.album = p->album;
+        now.meta.durationMs = p->lengthUs >= 0 ? p->lengthUs / 1000 : -1;
+        now.meta.cover = coverOf(p->artUrl);
     }
+    const std::string shown = key + '\n' + coverStamp;
+    if (shownOnce && shown == shownKey) return;
+    shownOnce = true;
+    shownKey = shown;
     std::lock_guard<std::mutex> lock(mutex);
     pending = std::move(now);
     changed = true;
@@ -272,8 +415,8 @@ void MprisWatcher::Impl::watch() {
         const gchar *name = nullptr, *before = nullptr, *after = nullptr;
         g_variant_get(args, "(&s&s&s)", &name, &before, &after);
         if (!g_str_has_prefix(name, kPrefix) || !mprisNameMatches(name, self->filter)) return;
-        self->players.erase(name);
-        if (*after) self->addPlayer(name);
+        if (auto it = self->players.find(name); it != self->players.end()) self->erasePlayer(it);
+        if (*after) self->addPlayer(name, after, false);
         self->publish();
     };
     auto onProperties = [](GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar*,
@@ -293,29 +436,16 @@ void MprisWatcher::Impl::watch() {
     // The bus gone (its daemon ended): no player is left to follow.
     auto onClosed = +[](GDBusConnection*, gboolean, GError*, gpointer user) {
         auto* self = static_cast<Impl*>(user);
-        self->players.clear();
+        while (!self->players.empty()) self->erasePlayer(self->players.begin());
         self->publish();
     };
     const gulong closedWatch = g_signal_connect(bus, "closed", G_CALLBACK(onClosed), this);
     // Listed after subscribing, so that no change falls between the two.
-    if (Variant names = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames",
-                             nullptr, "(as)")) {
-        Variant list(g_variant_get_child_value(names.get(), 0));
-        gsize n = 0;
-        const gchar** all = g_variant_get_strv(list.get(), &n);
-        for (gsize i = 0; i < n; ++i)
-            if (g_str_has_prefix(all[i], kPrefix) && std::string(all[i]) != kPrefix &&
-                mprisNameMatches(all[i], filter))
-                addPlayer(all[i]);
-        g_free(all);
-    }
-    publish();
-    if (players.empty())
-        say(filter.empty() ? "no music player on the session D-Bus says what it plays (MPRIS) yet: the capture "
-                             "source is shown until one does"
-                           : "no player " + filter + " on the session D-Bus yet: the capture source is shown "
-                                                     "until it plays");
+    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames", nullptr, "(as)",
+         &Impl::namesListed, "", 0);
     while (!stopping) g_main_context_iteration(context, TRUE);
+    // Cancelled by stop(): each call still in flight ends here, without a reply.
+    while (calls > 0) g_main_context_iteration(context, TRUE);
     g_dbus_connection_signal_unsubscribe(bus, ownerWatch);
     g_dbus_connection_signal_unsubscribe(bus, propertiesWatch);
     g_signal_handler_disconnect(bus, closedWatch);
@@ -329,6 +459,7 @@ void MprisWatcher::Impl::run() {
         g_object_unref(bus);
         bus = nullptr;
     } else {
+        listed = true;   // no bus, no player: said at once
         publish();
     }
     // Callbacks still queued for this context hold nothing of ours: the
@@ -363,8 +494,15 @@ void MprisWatcher::stop() {
     d.cancellable = nullptr;
     d.context = nullptr;
     d.players.clear();
+    d.calls = 0;
+    d.listed = false;
+    d.startupReads = 0;
+    d.saidNoPlayer = false;
     d.shownOnce = false;
+    d.shownKey.clear();
     d.coverUrl.clear();
+    d.coverStamp.clear();
+    d.coverFailedUrl.clear();
     d.cover = {};
 }
 

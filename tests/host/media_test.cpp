@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 #include <limits>
 #include <numeric>
 
@@ -245,6 +246,23 @@ TEST(Media, FoldersBecomeWhatFFmpegPlaysInNameOrderOnceEachWithinBoundsAndLendTh
     lvtest::writeFile(dir / "music/cover.png", std::string(coverPng.begin(), coverPng.end()));
     ASSERT_TRUE(lv::probeTrack(dir / "music/03 Night Drive.wav", meta, error));
     EXPECT_EQ(meta.cover.bytes, coverPng);
+    // A track named without its folder finds its picture in the current one.
+    const fs::path here = fs::current_path();
+    fs::current_path(dir / "music");
+    const lv::CoverImage bare = lv::findCoverBeside("03 Night Drive.wav");
+    fs::current_path(here);
+    EXPECT_EQ(bare.bytes, coverPng);
+    // A cover.jpg that fails to read (EIO from its first byte, though its
+    // size says 0, as a failing disk or a share gone away) is no cover: the
+    // next name is taken.
+    fs::create_directory(dir / "failing");
+    lvtest::makeTone(dir / "failing/song.wav", 0.5);
+    ASSERT_EQ(symlink("/proc/self/mem", (dir / "failing/cover.jpg").c_str()), 0);
+    EXPECT_TRUE(lv::findCoverBeside(dir / "failing/song.wav").empty());
+    ASSERT_TRUE(lv::probeTrack(dir / "failing/song.wav", meta, error)) << error;
+    EXPECT_TRUE(meta.cover.empty());
+    lvtest::writeFile(dir / "failing/folder.png", std::string(coverPng.begin(), coverPng.end()));
+    EXPECT_EQ(lv::findCoverBeside(dir / "failing/song.wav").bytes, coverPng);
 }
 
 // Surround sound mixed to stereo as FFmpeg mixes it (ITU-R BS.775 weights,

@@ -11,6 +11,7 @@
 #include "plugin_host.h"
 #include "test_pictures.h"
 #include "track_record.h"
+#include "lv/utf.h"
 
 TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     constexpr int W = 320, H = 200;
@@ -87,8 +88,9 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     }
 
     // A track without art: a null handle, and the plug-in draws no cover.
-    // Its title is too long for the record: cut before the surrogate pair
-    // that would end one unit past the record's 255.
+    // Its title is too long to read: cut at the length the window title
+    // keeps to. Longer strings still are cut in the record before the
+    // surrogate pair that would end one unit past its 255.
     lv::TrackMeta bare;
     bare.title = std::string(254, 'a') + "\xF0\x9F\x8E\xB5";
     const int coverRequests = host.mCoverRequests;
@@ -96,6 +98,9 @@ TEST(PluginHost, TaggedFilesReachThePluginWithTheirRecordAndCover) {
     EXPECT_EQ(host.mCoverRequests, coverRequests + 1);
     EXPECT_TRUE(host.mLastCoverAnswer.empty());
     EXPECT_EQ(host.mLastCoverFormat, 0u);
-    EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), std::string(254, 'a'));
+    EXPECT_EQ(uniStr255ToUtf8(host.mLastTrackRecord.name), std::string(lv::kMaxTagBytes, 'a') + " \u2026");
+    ITUniStr255 record;
+    setUniStr255(record, bare.title);
+    EXPECT_EQ(uniStr255ToUtf8(record), std::string(254, 'a'));
     host.hide();
 }

@@ -8,7 +8,14 @@ Usage: fake_mpris_player.py NAME CONTROL_FIFO [JSON]
 JSON (and each line written to CONTROL_FIFO) is an object with any of
   "status": "Playing" | "Paused" | "Stopped"
   "title", "artist" (a list), "album", "artUrl", "trackid", "length"
+  "repeat": N     the title given N times over (a title of megabytes)
   "quit": true    leave the bus and end
+  "hangs": true   from now on never answer Get or GetAll, as a player
+                  stuck in its own work (its changes are still signalled);
+                  each call left unanswered is counted on stderr
+                  ("unanswered N")
+  "invalidate": N send PropertiesChanged N times with Metadata invalidated
+                  (no values): each asks a watcher to read the player again
 """
 import json
 import os
@@ -29,8 +36,14 @@ class Player(dbus.service.Object):
         super().__init__(bus, PATH)
         self.status = "Stopped"
         self.metadata = dbus.Dictionary({}, signature="sv")
+        self.hangs = False
+        self.unanswered = []   # the calls left hanging, kept so that none is answered by its collection
 
     def apply(self, change):
+        if "hangs" in change:
+            self.hangs = bool(change["hangs"])
+        for _ in range(int(change.get("invalidate", 0))):
+            self.PropertiesChanged(PLAYER, dbus.Dictionary({}, signature="sv"), dbus.Array(["Metadata"], signature="s"))
         changed = {}
         meta_keys = {"title": "xesam:title", "artist": "xesam:artist", "album": "xesam:album",
                      "artUrl": "mpris:artUrl", "trackid": "mpris:trackid", "length": "mpris:length"}
@@ -40,6 +53,8 @@ class Player(dbus.service.Object):
                 if key not in change:
                     continue
                 value = change[key]
+                if key == "title":
+                    value = value * int(change.get("repeat", 1))
                 if key == "artist":
                     value = dbus.Array(value, signature="s")
                 elif key == "trackid":
@@ -57,19 +72,31 @@ class Player(dbus.service.Object):
         if changed:
             self.PropertiesChanged(PLAYER, dbus.Dictionary(changed, signature="sv"), dbus.Array([], signature="s"))
 
+    def hang(self, reply):
+        self.unanswered.append(reply)
+        print("unanswered", len(self.unanswered), file=sys.stderr, flush=True)
+
     def properties(self):
         return {"PlaybackStatus": dbus.String(self.status), "Metadata": self.metadata,
                 "CanPlay": True, "CanPause": True}
 
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, prop):
-        return self.properties()[prop]
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v",
+                         async_callbacks=("reply", "error"))
+    def Get(self, interface, prop, reply, error):
+        if self.hangs:
+            self.hang(reply)
+        else:
+            reply(self.properties()[prop])
 
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        if interface != PLAYER:
-            return dbus.Dictionary({}, signature="sv")
-        return dbus.Dictionary(self.properties(), signature="sv")
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}",
+                         async_callbacks=("reply", "error"))
+    def GetAll(self, interface, reply, error):
+        if self.hangs:
+            self.hang(reply)
+        elif interface != PLAYER:
+            reply(dbus.Dictionary({}, signature="sv"))
+        else:
+            reply(dbus.Dictionary(self.properties(), signature="sv"))
 
     @dbus.service.signal(dbus.PROPERTIES_IFACE, signature="sa{sv}as")
     def PropertiesChanged(self, interface, changed, invalidated):

@@ -57,13 +57,37 @@ struct TrackMeta {
 };
 
 // cover.jpg, cover.png, folder.jpg, folder.png (any letter case) in the
-// track's folder, in that order of preference. Empty when none is readable.
+// track's folder (the current folder for a bare file name), in that order
+// of preference. Empty when none is readable.
 CoverImage findCoverBeside(const std::string& audioPath);
 
 // A picture file named by a player (an MPRIS art URL), with the limits of
 // covers beside tracks: a regular file of at most 64 MiB holding JPEG or
-// PNG. Empty otherwise.
-CoverImage readCoverFile(const std::string& path);
+// PNG. Empty otherwise, with `error` saying why ("Input/output error").
+// A read that fails, as on a failing disk, is no cover, never a throw.
+CoverImage readCoverFile(const std::string& path, std::string& error);
+
+// The side of the square the track overlay draws a cover in, in pixels
+// (the plug-in's LayOutOverlay, plugin/src/Lumenvortex.cpp).
+constexpr int kCoverShownSide = 64;
+
+// The cover as the overlay draws it: a picture larger than kCoverShownSide
+// on a side decoded, shrunk to fit it (its shape kept) and made a small PNG;
+// a smaller one as it is. Empty for bytes that are no picture. Decoding a
+// large cover takes long: call it where no frame waits (the MPRIS watcher,
+// the decoding thread), and hand the frame thread what it gives.
+CoverImage coverForOverlay(const CoverImage& cover);
+
+// coverForOverlay with the last answer kept: the same bytes again (the
+// next track of an album, a player naming the same file) are not decoded
+// again.
+class OverlayCovers {
+public:
+    const CoverImage& prepare(const CoverImage& cover);
+
+private:
+    CoverImage mLastIn, mLastOut;
+};
 
 // The file's name without folders and extension: the stand-in title.
 std::string titleFromPath(const std::string& path);

@@ -14,9 +14,18 @@
  * take() once a frame, which never waits on D-Bus: it copies what the thread
  * left in a mutex-guarded mailbox.
  *
- * Covers: a file:// art URL is read as covers beside tracks are (at most
- * 64 MiB, JPEG or PNG by their bytes) on the watcher's thread. Art URLs of
- * any other scheme (http, https: a download) are left out, unread.
+ * The players are asked asynchronously, one call in flight per player: a
+ * player that never answers holds back no other, and one that signals
+ * without answering costs a call per timeout at most. Titles, artists and
+ * albums are cut as window titles are (lv::boundTag).
+ *
+ * Covers: a file: art URL of this machine (no host, or localhost; the
+ * scheme in any letter case) is read as covers beside tracks are (at most
+ * 64 MiB, JPEG or PNG by their bytes) on the watcher's thread, and handed
+ * on shrunk for the overlay (lv::coverForOverlay); the same file unchanged
+ * (its size and time) is not read again. Art URLs of any other scheme or
+ * host (http, https, another machine's file: a download) are left out,
+ * unread. A file that fails to read is no cover, said once.
  *
  * Failures: nothing throws or blocks the caller. Without a session bus, or
  * while no player is there, take() reports no player, and note() hands out
@@ -50,9 +59,9 @@ public:
     void start(const std::string& player);
     void stop();
 
-    // True when the followed track changed since the last call (another
-    // title or track id, another player, or no player any more), with what
-    // plays now in `out`.
+    // True when what is shown changed since the last call (another title,
+    // artist, album, cover or track id, another player, or no player any
+    // more), with what plays now in `out`.
     bool take(NowPlaying& out);
     // A sentence for the user, each said once: no bus, no player.
     bool note(std::string& out);

@@ -1,6 +1,7 @@
 /* UTF-16 to UTF-8, for text that crosses from the host interface (UTF-16
- * strings) to the text engine and to messages (UTF-8). Header-only and
- * dependency-free: the plug-in's text layer and the player both use it.
+ * strings) to the text engine and to messages (UTF-8), and tags cut to a
+ * length people read. Header-only and dependency-free: the plug-in's text
+ * layer, the player and the MPRIS reader use it.
  *
  * Lone surrogates become U+FFFD (they are not text), and so does U+0000 (it
  * would end the string early for C APIs). A null pointer gives "".
@@ -12,6 +13,23 @@
 #include <string>
 
 namespace lv {
+
+// Longer titles, artists and albums are cut short by the libraries and
+// players that show them; a tag of megabytes (a hostile file, a player's
+// bug) would otherwise go whole into window titles and X requests.
+constexpr size_t kMaxTagBytes = 120;
+
+// A tag cut to kMaxTagBytes, at a word where there is one near the end and
+// never inside a character, then " …".
+inline std::string boundTag(const std::string& tag) {
+    if (tag.size() <= kMaxTagBytes) return tag;
+    size_t end = kMaxTagBytes;
+    while (end > 0 && (static_cast<unsigned char>(tag[end]) & 0xC0) == 0x80) --end;   // a character's first byte
+    const size_t space = tag.rfind(' ', end);
+    if (space != std::string::npos && space >= end / 2) end = space;
+    while (end > 0 && tag[end - 1] == ' ') --end;
+    return tag.substr(0, end) + " \xE2\x80\xA6";   // " …"
+}
 
 inline void appendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
