@@ -46,6 +46,26 @@ struct GlState {
     static GlState capture();
     // Sets all of it; the framebuffers only when hasFramebuffers.
     void apply() const;
+    bool operator==(const GlState&) const = default;
+};
+
+// The swap above as a scope: while it lives, `mine` is in place; when it
+// goes, what the plug-in left is kept in `mine` and the host's state is back.
+class PluginStateScope {
+public:
+    explicit PluginStateScope(GlState& mine) : mMine(mine), mHost(GlState::capture()) { mMine.apply(); }
+    ~PluginStateScope() {
+        mMine = GlState::capture();
+        mMine.hasFramebuffers = false;   // the next frame draws into whatever the host binds then
+        mHost.apply();
+    }
+    PluginStateScope(const PluginStateScope&) = delete;
+    PluginStateScope& operator=(const PluginStateScope&) = delete;
+    const GlState& host() const { return mHost; }
+
+private:
+    GlState& mMine;
+    const GlState mHost;
 };
 
 }  // namespace lvkodi

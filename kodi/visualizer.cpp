@@ -39,7 +39,10 @@ struct Visualizer::Plugin {
     PluginModule module;
     SpectrumAnalyzer analyzer;
     RenderVisualData data{};
+    long long (*clock)(void*) = steadyMicros;
+    void* clockUser = nullptr;
     long long startMicros = 0;
+    long long now() const { return clock(clockUser); }
 };
 
 Visualizer::Visualizer() : mPlugin(new Plugin), mRandom(std::random_device{}()) {
@@ -69,12 +72,8 @@ void Visualizer::withPluginState(F&& f) {
         f();
         return;
     }
-    const GlState host = GlState::capture();
-    mMine.apply();
+    PluginStateScope scope(mMine);
     f();
-    mMine = GlState::capture();
-    mMine.hasFramebuffers = false;   // the next frame draws into whatever the host binds then
-    host.apply();
 }
 
 void Visualizer::start(int channels) {
@@ -129,30 +128,29 @@ bool Visualizer::draw() {
         return false;
     }
     const unsigned long before = mPort.frameCount;
-    const GlState host = GlState::capture();
-    const int* vp = host.viewport;
-    if (vp[2] <= 0 || vp[3] <= 0) {
-        mError = "the host's viewport is empty: there is nowhere to draw";
-        return false;
+    {
+        PluginStateScope scope(mMine);
+        const int* vp = scope.host().viewport;
+        if (vp[2] <= 0 || vp[3] <= 0) {
+            mError = "the host's viewport is empty: there is nowhere to draw";
+            return false;
+        }
+        // The port is the framebuffer as far up as the viewport reaches, so
+        // that the canvas, counted from the top as hosts count, lands on the
+        // viewport.
+        const Rect canvas = {0, SInt16(vp[0]), SInt16(vp[3]), SInt16(vp[0] + vp[2])};
+        const bool moved = mPort.width != vp[0] + vp[2] || mPort.height != vp[1] + vp[3] ||
+                           std::memcmp(&canvas, &mCanvas, sizeof canvas) != 0;
+        mPort.width = vp[0] + vp[2];
+        mPort.height = vp[1] + vp[3];
+        mCanvas = canvas;
+        PluginModule& m = mPlugin->module;
+        if (!mShown) m.show(&mPort, canvas);
+        else if (moved) m.setWindow(&mPort, canvas);
+        mShown = true;
+        const long long ms = (mPlugin->now() - mPlugin->startMicros) / 1000;
+        m.render(mPlugin->data, UInt32(ms));
     }
-    mMine.apply();
-    // The port is the framebuffer as far up as the viewport reaches, so that
-    // the canvas, counted from the top as hosts count, lands on the viewport.
-    const Rect canvas = {0, SInt16(vp[0]), SInt16(vp[3]), SInt16(vp[0] + vp[2])};
-    const bool moved = mPort.width != vp[0] + vp[2] || mPort.height != vp[1] + vp[3] ||
-                       std::memcmp(&canvas, &mCanvas, sizeof canvas) != 0;
-    mPort.width = vp[0] + vp[2];
-    mPort.height = vp[1] + vp[3];
-    mCanvas = canvas;
-    PluginModule& m = mPlugin->module;
-    if (!mShown) m.show(&mPort, canvas);
-    else if (moved) m.setWindow(&mPort, canvas);
-    mShown = true;
-    const long long ms = (steadyMicros(nullptr) - mPlugin->startMicros) / 1000;
-    m.render(mPlugin->data, UInt32(ms));
-    mMine = GlState::capture();
-    mMine.hasFramebuffers = false;
-    host.apply();
     if (mPort.frameCount == before) {
         mError = "the plug-in drew no frame: see its message on standard error";
         return false;
@@ -255,8 +253,10 @@ void Visualizer::apply(const Settings& wanted) {
 }
 
 void Visualizer::setClock(long long (*nowMicros)(void*), void (*sleepMicros)(void*, long long), void* user) {
-    mPlugin->module.setClock(nowMicros, sleepMicros, user);
-    mPlugin->startMicros = nowMicros ? nowMicros(user) : steadyMicros(nullptr);
+    mPlugin->module.setClock(nowMicros ? nowMicros : steadyMicros, nowMicros ? sleepMicros : noSleep, user);
+    mPlugin->clock = nowMicros ? nowMicros : steadyMicros;
+    mPlugin->clockUser = user;
+    mPlugin->startMicros = mPlugin->now();
 }
 
 }  // namespace lvkodi

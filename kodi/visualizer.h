@@ -40,6 +40,8 @@ struct Settings {
     static constexpr int kMinParticles = 25, kMaxParticles = 2525, kParticleStep = 100;
     static constexpr int kMinGainSteps = -12, kMaxGainSteps = 12;
     static constexpr int kPalettes = 4;
+
+    bool operator==(const Settings&) const = default;
 };
 
 class Visualizer {
