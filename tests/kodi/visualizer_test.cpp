@@ -21,6 +21,7 @@
 
 #include "field_scenario.h"
 #include "gl_test_env.h"
+#include "glesRenderer.h"
 #include "iTunesUtilities.h"
 #include "lumenvortexApplet.h"
 #include "lv/gl_context.h"
@@ -265,6 +266,24 @@ TEST(KodiVisualizer, PutsBackKodisStateAndDrawsOnlyInItsViewport) {
         EXPECT_LT(insideKodi, WIDTH * HEIGHT / 100) << "the viewport still shows Kodi's colour: nothing was drawn";
         v.stop();
         EXPECT_EQ(v.frames(), 8u);
+    }
+}
+
+// The shaders' language follows the context: GLSL ES 3.00 on ES and where a
+// desktop driver takes it, GLSL 3.30 on a desktop driver without ES 3
+// compatibility (ctest runs this binary again with Mesa told to hide it).
+TEST(KodiVisualizer, ShadersFollowTheContext) {
+    const char* hidden = std::getenv("MESA_EXTENSION_OVERRIDE");
+    const bool noEs3 = hidden && std::string(hidden).find("-GL_ARB_ES3_compatibility") != std::string::npos;
+    for (Api api : {Api::CORE, Api::ES}) {
+        SCOPED_TRACE(name(api));
+        HostContext host(api);
+        ASSERT_TRUE(host.ok());
+        EXPECT_STREQ(glesShaderVersion(), api == Api::CORE && noEs3 ? "#version 330 core\n" : "#version 300 es\n");
+        lvkodi::Visualizer v;
+        ASSERT_TRUE(v.render()) << v.lastError();
+        EXPECT_TRUE(glesRenderer.mReady) << "the shaders did not build";
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
 }
 
