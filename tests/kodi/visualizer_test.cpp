@@ -264,7 +264,13 @@ TEST(KodiVisualizer, PutsBackKodisStateAndDrawsOnlyInItsViewport) {
         }
         EXPECT_EQ(outside, 0) << "pixels drawn outside Kodi's viewport";
         EXPECT_LT(insideKodi, WIDTH * HEIGHT / 100) << "the viewport still shows Kodi's colour: nothing was drawn";
+        // Closing the visualisation leaves Kodi's context current, its state untouched.
+        kodi.bindHostile();
+        const lvkodi::GlState open = lvkodi::GlState::capture();
+        const EGLContext current = eglGetCurrentContext();
         v.stop();
+        EXPECT_EQ(eglGetCurrentContext(), current) << "hide released Kodi's context";
+        EXPECT_TRUE(lvkodi::GlState::capture() == open) << "hide changed Kodi's GL state";
         EXPECT_EQ(v.frames(), 8u);
     }
 }
