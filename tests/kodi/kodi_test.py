@@ -299,7 +299,7 @@ def main():
         # Kodi draws after the visualisation), while it shows, and none once
         # it has faded.
         w, h = first.size
-        band = (15, h - 70, 260, h - 12)
+        band = (15, h - 64, 200, h - 16)   # below the progress bar, left of the time
         shown, gone = text_share(first, band), text_share(later, band)
         print("lettering in the title's place: %.2f%% while shown, %.2f%% after" % (100 * shown, 100 * gone))
         if shown < 0.01 or shown < 4 * gone:
