@@ -19,7 +19,8 @@
 //   - saved state: the 2-D passes (help panel, track overlay) read what they
 //     change and set it back.
 //
-// Needs from its context: OpenGL ES 3.0 (GLSL ES 3.00), texture unit 0 for
+// Needs from its context: OpenGL ES 3.0 (GLSL ES 3.00), or desktop OpenGL
+// 3.3 / 3.2 core with ES 3 compatibility (glesShaderVersion), texture unit 0 for
 // the textures the scene binds, the blend and depth state the mode sets
 // (ModeMgr::setupGL). setupGL() makes its GL objects; call it once in every
 // new context, before the first frame. This header includes no GL header,
@@ -27,6 +28,11 @@
 #pragma once
 
 #include <vector>
+
+// The shaders' #version line for the current context: "#version 300 es"
+// on ES and on desktop drivers with GL_ARB_ES3_compatibility, else
+// "#version 330 core". Each ends with a newline.
+const char* glesShaderVersion();
 
 // A vertex as the batches keep it (DrawBatch::Vertex has the same layout).
 struct GlesVertex {

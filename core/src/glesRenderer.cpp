@@ -1,5 +1,8 @@
 // The ES 3 renderer (see glesRenderer.h). Only GLES3/gl3.h is included here,
-// so that nothing outside OpenGL ES 3.0 compiles in this file.
+// so that nothing outside OpenGL ES 3.0 compiles in this file. The same calls
+// run on a desktop context too (a media centre's own, 3.2 core or
+// compatibility): only the shaders' first line differs, chosen when the
+// program is made.
 #include "glesRenderer.h"
 
 #include <GLES3/gl3.h>
@@ -12,7 +15,7 @@ GlesRenderer glesRenderer;
 
 namespace {
 
-const char* const VERTEX_SHADER = R"(#version 300 es
+const char* const VERTEX_SHADER = R"(
 uniform mat4 uMvp;
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec2 aTexCoord;
@@ -32,7 +35,7 @@ void main() {
 // border's share is what lies outside the texture of the two texels read,
 // and with the edge texel repeated (CLAMP_TO_EDGE) the rest is that texel,
 // so the wrap is the clamped sample times the inside shares.
-const char* const FRAGMENT_SHADER = R"(#version 300 es
+const char* const FRAGMENT_SHADER = R"(
 precision highp float;
 uniform sampler2D uTexture;
 uniform bool uTextured;
@@ -70,9 +73,37 @@ void multiply(GlesRenderer::Matrix& a, const float b[16]) {
     std::memcpy(a.m, r, sizeof r);
 }
 
-GLuint compile(GLenum type, const char* source, std::vector<char>* log) {
+bool hasExtension(const char* name) {
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; i++) {
+        const GLubyte* e = glGetStringi(GL_EXTENSIONS, GLuint(i));
+        if (e && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// GLSL ES 3.00 wherever the context takes it: ES itself, and desktop drivers
+// with ES 3 compatibility (Mesa's all have it), so that one text is compiled
+// everywhere it can be. Other desktop contexts get GLSL 3.30, whose language
+// is the same for these shaders (precision qualifiers are accepted and
+// ignored).
+const char* glesShaderVersion() {
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (!version) return "#version 300 es\n";
+    if (std::strncmp(version, "OpenGL ES", 9) == 0 || hasExtension("GL_ARB_ES3_compatibility"))
+        return "#version 300 es\n";
+    return "#version 330 core\n";
+}
+
+namespace {
+
+GLuint compile(GLenum type, const char* body, std::vector<char>* log) {
     GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &source, nullptr);
+    const char* source[2] = {glesShaderVersion(), body};
+    glShaderSource(shader, 2, source, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);

@@ -5,6 +5,11 @@
 // surfaceless platform has no surface at all. Presenting is a blit (window)
 // or a read-back (offscreen) of the canvas at the rectangle.
 //
+// A host's current context (LV_PORT_CURRENT_CONTEXT) is none of this: the
+// context, its framebuffer and its state are the host's. Such a Context only
+// remembers the canvas rectangle and confines the drawing to it whenever the
+// plug-in makes it "current", and it never releases the host's context.
+//
 // A pipelined read-back (the port's frameReady) reads each frame into a
 // pixel buffer object and fences it; the buffer is mapped and handed over
 // LV_PORT_FRAME_LAG swaps later, by which time the driver has long copied
@@ -479,7 +484,44 @@ void noteRenderer(Context* c) {
     c->port->renderer[sizeof c->port->renderer - 1] = 0;
 }
 
-bool isCurrent(const Context* c) { return eglGetCurrentContext() == c->context; }
+// The last context made current here was a host's own (LV_PORT_CURRENT_CONTEXT):
+// releasing "the current context" must then leave it alone.
+bool gHostContextInUse = false;
+
+bool isHostContext(const Context* c) { return c->kind == LV_PORT_CURRENT_CONTEXT; }
+
+bool isCurrent(const Context* c) { return isHostContext(c) || eglGetCurrentContext() == c->context; }
+
+// The canvas of a host's context is the rectangle of its framebuffer: the
+// viewport, and the scissor so that clears stay inside it too.
+void confineToCanvas(const Context* c) {
+    if (c->canvasWidth <= 0 || c->canvasHeight <= 0) return;
+    glViewport(c->canvasRect[0], c->canvasRect[1], c->canvasWidth, c->canvasHeight);
+    glScissor(c->canvasRect[0], c->canvasRect[1], c->canvasWidth, c->canvasHeight);
+    glEnable(GL_SCISSOR_TEST);
+}
+
+bool makeHostContextCurrent(Context* c, std::string& error) {
+    // GL answers nothing without a current context, whichever window system made it.
+    if (!glGetString(GL_VERSION))
+        return fail(error, "no GL context is current: the host must make its own current before each message");
+    gHostContextInUse = true;
+    confineToCanvas(c);
+    return true;
+}
+
+bool updateHostCanvas(Context* c, const int rect[4], std::string& error) {
+    GLint maxDims[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxDims);
+    if (rect[2] > maxDims[0] || rect[3] > maxDims[1])
+        return fail(error, "the canvas is larger than the driver can draw: make the host's viewport smaller");
+    std::copy_n(rect, 4, c->canvasRect);
+    c->canvasWidth = rect[2];
+    c->canvasHeight = rect[3];
+    noteRenderer(c);
+    confineToCanvas(c);
+    return true;
+}
 
 bool ensureCurrent(Context* c, std::string& error) { return isCurrent(c) || makeCurrent(c, error); }
 
@@ -488,7 +530,7 @@ bool ensureCurrent(Context* c, std::string& error) { return isCurrent(c) || make
 bool portSize(const LVPort* port, int* width, int* height, std::string& error) {
     if (!port) return fail(error, "no port: the host must pass an LVPort with show");
     int w = 0, h = 0;
-    if (port->kind == LV_PORT_OFFSCREEN) {
+    if (port->kind == LV_PORT_OFFSCREEN || port->kind == LV_PORT_CURRENT_CONTEXT) {
         w = port->width;
         h = port->height;
     } else if (port->kind == LV_PORT_X11_WINDOW) {
@@ -497,7 +539,7 @@ bool portSize(const LVPort* port, int* width, int* height, std::string& error) {
         w = attrs.width;
         h = attrs.height;
     } else {
-        return fail(error, "unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
+        return fail(error, "unknown port kind: use LV_PORT_X11_WINDOW, LV_PORT_OFFSCREEN or LV_PORT_CURRENT_CONTEXT");
     }
     if (w <= 0 || h <= 0) return fail(error, "the port is empty: give it a positive width and height");
     *width = w;
@@ -506,7 +548,7 @@ bool portSize(const LVPort* port, int* width, int* height, std::string& error) {
 }
 
 bool screenInfo(const LVPort* port, int* width, int* height, int* depth, std::string& error) {
-    if (port && port->kind == LV_PORT_OFFSCREEN) {
+    if (port && (port->kind == LV_PORT_OFFSCREEN || port->kind == LV_PORT_CURRENT_CONTEXT)) {
         if (port->width <= 0 || port->height <= 0) return fail(error, "the port is empty: give it a positive width and height");
         *width = port->width;
         *height = port->height;
@@ -534,8 +576,19 @@ PixelFormat* choosePixelFormat(const LVPort* port, bool multisample, Api api, st
         fail(error, "no port: the host must pass an LVPort with show");
         return nullptr;
     }
+    if (port->kind == LV_PORT_CURRENT_CONTEXT) {
+        // The host's context has the samples it was made with.
+        if (multisample) {
+            fail(error, "the host's own context decides its antialiasing: none can be asked for");
+            return nullptr;
+        }
+        auto* f = new PixelFormat;
+        f->kind = port->kind;
+        f->api = api;
+        return f;
+    }
     if (port->kind != LV_PORT_X11_WINDOW && port->kind != LV_PORT_OFFSCREEN) {
-        fail(error, "unknown port kind: use LV_PORT_X11_WINDOW or LV_PORT_OFFSCREEN");
+        fail(error, "unknown port kind: use LV_PORT_X11_WINDOW, LV_PORT_OFFSCREEN or LV_PORT_CURRENT_CONTEXT");
         return nullptr;
     }
     EGLDisplay display = openDisplay(port, error);
@@ -602,6 +655,12 @@ Context* createContext(const PixelFormat* format, std::string& error) {
         fail(error, "no pixel format: choose one first");
         return nullptr;
     }
+    if (format->kind == LV_PORT_CURRENT_CONTEXT) {
+        auto* c = new Context;
+        c->kind = format->kind;
+        c->api = format->api;
+        return c;
+    }
     const bool es = format->api == Api::GLES3;
     eglBindAPI(es ? EGL_OPENGL_ES_API : EGL_OPENGL_API);
     const EGLint desktopAttrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
@@ -647,6 +706,10 @@ bool setDrawable(Context* c, LVPort* port, std::string& error) {
 }
 
 bool makeCurrent(Context* c, std::string& error) {
+    if (!c && gHostContextInUse) {
+        gHostContextInUse = false;   // the host's context stays current: it is the host's to release
+        return true;
+    }
     if (!c) {
         EGLDisplay current = eglGetCurrentDisplay();
         if (current != EGL_NO_DISPLAY) eglMakeCurrent(current, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -654,6 +717,8 @@ bool makeCurrent(Context* c, std::string& error) {
     }
     // Offscreen contexts, and any context not yet attached, live without a
     // surface: everything they draw goes to the canvas.
+    if (isHostContext(c)) return makeHostContextCurrent(c, error);
+    gHostContextInUse = false;
     // EGL keeps a current context per client API: the call goes to this one's.
     eglBindAPI(c->api == Api::GLES3 ? EGL_OPENGL_ES_API : EGL_OPENGL_API);
     if (!eglMakeCurrent(c->display, c->surface, c->surface, c->context))
@@ -672,6 +737,7 @@ bool updateContext(Context* c, std::string& error) {
     if (c->bufferRectEnabled) std::copy_n(c->bufferRect, 4, rect);
     if (rect[2] <= 0 || rect[3] <= 0) return fail(error, "the canvas rectangle is empty: give the canvas a positive size");
     if (!ensureCurrent(c, error)) return false;
+    if (isHostContext(c)) return updateHostCanvas(c, rect, error);
     GLint maxSize = 0, maxDims[2] = {0, 0}, maxSamples = 0;
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxDims);
@@ -736,6 +802,12 @@ Api contextApi(const Context* c) { return c ? c->api : Api::DESKTOP_GL; }
 
 bool swapBuffers(Context* c, std::string& error) {
     if (!c) return fail(error, "no context: send show first");
+    if (isHostContext(c)) {
+        // The host presents its framebuffer when its own frame is done.
+        if (!c->port) return fail(error, "the context has no port: attach it first");
+        ++c->port->frameCount;
+        return true;
+    }
     if (!c->port || !c->canvasFbo) return fail(error, "the context has no canvas: attach it to a port and update it");
     if (!ensureCurrent(c, error)) return false;
     const int w = c->canvasWidth, h = c->canvasHeight;
@@ -786,6 +858,10 @@ bool swapBuffers(Context* c, std::string& error) {
 
 void destroyContext(Context* c) {
     if (!c) return;
+    if (isHostContext(c)) {
+        delete c;   // nothing of the host's context was made here
+        return;
+    }
     std::string ignored;   // a canvas that cannot be reached goes with the context
     const bool holdsBuffers = std::any_of(std::begin(c->slots), std::end(c->slots),
                                           [](const Context::Slot& s) { return s.buffer != 0; });

@@ -10,6 +10,11 @@
  *     frameCount; with the port's frameReady set, the copy goes through a
  *     ring of pixel buffers instead and reaches the host a couple of swaps
  *     later (lv/port.h), so that no swap waits for the driver.
+ *   - a current-context port (a media centre's add-on) gets no context of its
+ *     own: the host's is current whenever the plug-in draws, and the canvas
+ *     is the port's rectangle of the framebuffer the host has bound
+ *     (viewport and scissor, set again by each makeCurrent); the swap
+ *     presents nothing, and releasing the current context leaves the host's.
  * Offscreen contexts draw on a hardware device when the machine has one
  * (chooseDevice), else on Mesa's software renderer. Either way the port's
  * `renderer` names the driver once the context is attached.

@@ -14,6 +14,16 @@
  *                       webCanvas is its CSS selector ("#canvas"). Frames go
  *                       to the browser when the page's frame callback
  *                       returns; each swap increments frameCount.
+ *   LV_PORT_CURRENT_CONTEXT  the host's own GL context, current on the
+ *                       calling thread whenever it sends a message (a media
+ *                       centre's add-on host): no context is made and none
+ *                       is released, nothing is swapped. width x height is
+ *                       the framebuffer the host has bound, as far as the
+ *                       canvas rectangle reaches; frames are drawn into that
+ *                       framebuffer inside the rectangle (viewport and
+ *                       scissor), and each swap only increments frameCount.
+ *                       The host saves and puts back its own GL state around
+ *                       its calls.
  *
  * Pipelined read-back (offscreen, optional). With frameReady set, a swap
  * only starts reading the frame back and `pixels` is not written; the frame
@@ -32,9 +42,9 @@
  * (GL_RENDERER, like "llvmpipe (LLVM 15.0.6, 256 bits)") once it has a
  * context, for the host to show.
  *
- * The port's bounds are (0, 0, width, height) for an offscreen port and the
- * window's size for a window. The canvas rectangle that comes with "show"
- * lies inside them; drawing is confined to it.
+ * The port's bounds are (0, 0, width, height) for an offscreen or a current-
+ * context port and the window's size for a window. The canvas rectangle that
+ * comes with "show" lies inside them; drawing is confined to it.
  */
 #ifndef LV_PORT_H
 #define LV_PORT_H
@@ -43,7 +53,7 @@
 extern "C" {
 #endif
 
-enum { LV_PORT_X11_WINDOW = 1, LV_PORT_OFFSCREEN = 2, LV_PORT_WEB_CANVAS = 3 };
+enum { LV_PORT_X11_WINDOW = 1, LV_PORT_OFFSCREEN = 2, LV_PORT_WEB_CANVAS = 3, LV_PORT_CURRENT_CONTEXT = 4 };
 enum { LV_PORT_FRAME_LAG = 2, LV_PORT_FRAMES_IN_FLIGHT = 4 };
 
 typedef struct LVPort {
@@ -51,7 +61,7 @@ typedef struct LVPort {
     /* LV_PORT_X11_WINDOW */
     void* x11Display;
     unsigned long x11Window;
-    /* LV_PORT_OFFSCREEN */
+    /* LV_PORT_OFFSCREEN, LV_PORT_CURRENT_CONTEXT */
     int width;
     int height;
     unsigned char* pixels;
