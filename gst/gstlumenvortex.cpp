@@ -206,6 +206,23 @@ GstFlowReturn chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     }
 }
 
+// The sound's end: its last samples, less than a frame, still make a frame
+// (silence after them), as the player's render draws every frame that
+// begins before the sound ends.
+void finishLastFrame(GstLumenvortex* lv, GstPad* pad) {
+    Impl& m = *lv->impl;
+    const GstAudioVisualizer& base = lv->parent;
+    const gsize left = gst_adapter_available(m.adapter);
+    const int bpf = GST_AUDIO_INFO_BPF(&base.ainfo);
+    if (left == 0 || bpf == 0 || GST_VIDEO_INFO_FPS_N(&base.vinfo) <= 0) return;
+    const int rate = GST_AUDIO_INFO_RATE(&base.ainfo);
+    const gsize frame = gsize(frameSample(m.nextFrame + 1, rate, base.vinfo) - frameSample(m.nextFrame, rate, base.vinfo));
+    const gsize bytes = frame * gsize(bpf) - left;
+    GstBuffer* silence = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+    gst_buffer_memset(silence, 0, 0, bytes);   // zero is silence in S16 and F32 alike
+    chain(pad, GST_OBJECT(lv), silence);
+}
+
 std::string tagString(const GstTagList* list, const char* tag) {
     gchar* value = nullptr;
     if (!gst_tag_list_get_string(list, tag, &value)) return {};
@@ -260,6 +277,9 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
         break;
     case GST_EVENT_TAG:
         takeTags(lv, event);
+        break;
+    case GST_EVENT_EOS:
+        finishLastFrame(lv, pad);
         break;
     default:
         break;
