@@ -89,6 +89,11 @@ struct Impl {
     TrackTags sentTags;      // as the plug-in was last told
     long long trackStart = 0;
     std::vector<unsigned char> rgba;
+    // A frame could not be drawn (the error is on the bus): the stream stops.
+    // The base class is told by the chain's flow, not by render(): a failed
+    // render leaves its lock taken in GStreamer 1.22.0, and the next buffer
+    // would wait on it for ever.
+    bool failed = false;
 
     Impl() { gst_segment_init(&segment, GST_FORMAT_TIME); }
     ~Impl() {
@@ -103,6 +108,7 @@ struct Impl {
         basePts = GST_CLOCK_TIME_NONE;
         nextFrame = 0;
         trackStart = 0;
+        failed = false;
     }
 };
 
@@ -177,6 +183,10 @@ GstFlowReturn chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     GstAudioVisualizer& base = lv->parent;
     const int bpf = GST_AUDIO_INFO_BPF(&base.ainfo);
     const int rate = GST_AUDIO_INFO_RATE(&base.ainfo);
+    if (m.failed) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_ERROR;
+    }
     // Not negotiated yet: the base class says so.
     if (bpf == 0 || GST_VIDEO_INFO_FPS_N(&base.vinfo) <= 0) return m.baseChain(pad, parent, buffer);
     if (GST_BUFFER_IS_DISCONT(buffer) || !GST_CLOCK_TIME_IS_VALID(m.basePts)) {
@@ -202,6 +212,7 @@ GstFlowReturn chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
         m.drawnPosition = (long long)frameSample(m.nextFrame, SAMPLE_RATE, v);
         ++m.nextFrame;
         const GstFlowReturn ret = m.baseChain(pad, parent, cut);
+        if (m.failed) return GST_FLOW_ERROR;
         if (ret != GST_FLOW_OK) return ret;
     }
 }
@@ -214,7 +225,7 @@ void finishLastFrame(GstLumenvortex* lv, GstPad* pad) {
     const GstAudioVisualizer& base = lv->parent;
     const gsize left = gst_adapter_available(m.adapter);
     const int bpf = GST_AUDIO_INFO_BPF(&base.ainfo);
-    if (left == 0 || bpf == 0 || GST_VIDEO_INFO_FPS_N(&base.vinfo) <= 0) return;
+    if (m.failed || left == 0 || bpf == 0 || GST_VIDEO_INFO_FPS_N(&base.vinfo) <= 0) return;
     const int rate = GST_AUDIO_INFO_RATE(&base.ainfo);
     const gsize frame = gsize(frameSample(m.nextFrame + 1, rate, base.vinfo) - frameSample(m.nextFrame, rate, base.vinfo));
     const gsize bytes = frame * gsize(bpf) - left;
@@ -328,7 +339,8 @@ gboolean render(GstAudioVisualizer* base, GstBuffer*, GstVideoFrame* frame) {
     std::string error;
     if (!m.session.draw(width, height, (long long)(running / 1000), window, trackMs, m.rgba.data(), error)) {
         GST_ELEMENT_ERROR(lv, RESOURCE, FAILED, ("%s", error.c_str()), (nullptr));
-        return FALSE;
+        m.failed = true;
+        return TRUE;   // see Impl::failed
     }
     copyIntoFrame(m.rgba.data(), frame);
     return TRUE;

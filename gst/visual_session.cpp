@@ -52,6 +52,11 @@ struct VisualSession::State {
     bool trackPending = false, played = false;
     SceneSettings settings;
     bool settingsPending = true;
+    // What the keys last moved the scene to: only a setting that changed is
+    // applied again, so that a mode the track changes moved on to stays
+    // when, say, the gain is set.
+    SceneSettings applied;
+    bool appliedAny = false;
     std::string renderer;   // the one the plug-in draws with now
 
     bool show(int width, int height, std::string& error);
@@ -216,7 +221,7 @@ bool VisualSession::State::show(int width, int height, std::string& error) {
     base = clock.micros;   // the show's start-up pause is behind us
     if (shown != noErr || port.renderer[0] == 0) {
         plugin.hide();
-        error = "no OpenGL for the visualizer: install Mesa's EGL and GL drivers (Debian: libegl1 libgl1-mesa-dri) "
+        error = "no OpenGL for the visualizer: install Mesa's EGL and GL drivers (Debian: libegl-mesa0 libgl1-mesa-dri) "
                 "or a GPU's driver";
         return false;
     }
@@ -252,17 +257,27 @@ void VisualSession::State::applyRenderer() {
 void VisualSession::State::applySettings() {
     settingsPending = false;
     applyRenderer();
+    const SceneSettings& w = settings;
+    auto changed = [&](auto SceneSettings::*field) { return !appliedAny || w.*field != applied.*field; };
     // The mode first: a mode change also picks the next palette.
-    for (int i = 0; i < gMode.modeCount() && gMode.currentMode() != settings.mode; ++i) key('m');
-    for (int i = 0; i < 4 && colors.index != settings.palette; ++i) key('h');
-    while (particleControl.total + kParticleStep / 2 <= settings.particles) key('a');
-    while (particleControl.total - kParticleStep / 2 > settings.particles && particleControl.total > kParticleStep)
-        key('s');
-    const int gainSteps = int(std::lround(std::log(settings.gain / double(sounds.multi)) / std::log(kGainStep)));
-    for (int i = 0; i < gainSteps; ++i) key('+');
-    for (int i = 0; i < -gainSteps; ++i) key('-');
-    if (gMode.perlinFlow() != settings.noiseFlow) key('p');
-    if (gMode.cycleModeOnTrackChange() != settings.cycleModes) key('c');
+    if (changed(&SceneSettings::mode) || changed(&SceneSettings::palette)) {
+        for (int i = 0; i < gMode.modeCount() && gMode.currentMode() != w.mode; ++i) key('m');
+        for (int i = 0; i < 4 && colors.index != w.palette; ++i) key('h');
+    }
+    if (changed(&SceneSettings::particles)) {
+        while (particleControl.total + kParticleStep / 2 <= w.particles) key('a');
+        while (particleControl.total - kParticleStep / 2 > w.particles && particleControl.total > kParticleStep)
+            key('s');
+    }
+    if (changed(&SceneSettings::gain)) {
+        const int steps = int(std::lround(std::log(w.gain / double(sounds.multi)) / std::log(kGainStep)));
+        for (int i = 0; i < steps; ++i) key('+');
+        for (int i = 0; i < -steps; ++i) key('-');
+    }
+    if (changed(&SceneSettings::noiseFlow) && gMode.perlinFlow() != w.noiseFlow) key('p');
+    if (changed(&SceneSettings::cycleModes) && gMode.cycleModeOnTrackChange() != w.cycleModes) key('c');
+    applied = w;
+    appliedAny = true;
 }
 
 int sceneModeCount() { return gMode.modeCount(); }
