@@ -12,11 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "gst_test_env.h"
+
 namespace {
 
-struct GstInit {
-    GstInit() { gst_init(nullptr, nullptr); }
-} gGstInit;
+// GStreamer starts when the tests run, not when they are only listed: the
+// first start scans the registry, which takes a while.
+struct GstInit : ::testing::Environment {
+    void SetUp() override {
+        lvtest::useTheBuildsElement();
+        gst_init(nullptr, nullptr);
+    }
+};
+const auto* gGstInit = ::testing::AddGlobalTestEnvironment(new GstInit);
 
 constexpr int kRate = 44100;
 
