@@ -69,9 +69,10 @@ std::vector<std::string> frames(const std::string& rawPath) {
     return out;
 }
 
-std::string renderTo(const std::string& song, const std::string& raw, const std::string& options = "") {
+std::string renderTo(const std::string& song, const std::string& raw, const std::string& options = "",
+                     const std::string& format = "RGBx") {
     return "filesrc location=" + song + " ! decodebin ! audioconvert ! lumenvortex " + options +
-           " ! video/x-raw,format=RGBx,width=" + std::to_string(kW) + ",height=" + std::to_string(kH) +
+           " ! video/x-raw,format=" + format + ",width=" + std::to_string(kW) + ",height=" + std::to_string(kH) +
            ",framerate=60/1 ! filesink location=" + raw;
 }
 
@@ -150,6 +151,27 @@ TEST(GstPipeline, DrawsThePlayersRenderFramesForTheSameSound) {
     double worst = 99;
     for (size_t n = 0; n < ours.size(); ++n) worst = std::min(worst, psnr(ours[n], theirs[n]));
     EXPECT_GE(worst, 45.0) << "the worst frame's PSNR against the player's render";
+}
+
+// The same picture in each format the element gives: BGRx blue first, RGBA
+// opaque.
+TEST(GstPipeline, EachFormatCarriesTheSamePicture) {
+    TempDir dir;
+    makeBeat(dir / "song.flac", 0.25);
+    for (const char* format : {"RGBx", "BGRx", "RGBA"})
+        ASSERT_EQ(launch(renderTo(dir / "song.flac", dir / format, "", format)).status, 0) << format;
+    const std::string rgbx = frames(dir / "RGBx").back(), bgrx = frames(dir / "BGRx").back(),
+                      rgba = frames(dir / "RGBA").back();
+    long lit = 0;
+    for (size_t i = 0; i < rgbx.size(); i += 4) {
+        ASSERT_EQ(rgbx[i], bgrx[i + 2]) << "pixel " << i / 4;
+        ASSERT_EQ(rgbx[i + 1], bgrx[i + 1]);
+        ASSERT_EQ(rgbx[i + 2], bgrx[i]);
+        ASSERT_EQ(rgbx.compare(i, 3, rgba, i, 3), 0) << "pixel " << i / 4;
+        ASSERT_EQ((unsigned char)rgba[i + 3], 255) << "pixel " << i / 4;
+        lit += rgbx[i] != rgbx[i + 2];
+    }
+    EXPECT_GT(lit, 100) << "the picture should have colour for the order to show";
 }
 
 // A title shows the overlay (lower left) and changes nothing else; a cover
