@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gst_test_env.h"
+#include "test_pictures.h"
 
 namespace {
 
@@ -250,6 +251,33 @@ TEST(GstElement, FramesFollowTheStreamsTimeWhateverTheInputBuffers) {
     EXPECT_EQ(GST_BUFFER_PTS(after[0]), start);
     EXPECT_EQ(GST_BUFFER_PTS(after[14]), start + gst_util_uint64_scale(14, GST_SECOND, 60));
     unrefAll(after);
+}
+
+// Tags in the stream: a track with a title and a cover, then one whose
+// "cover" is not an image at all. The overlay shows what it can and the
+// frames go on, on the grid (the pictures are held to the player's in
+// pipeline_test).
+TEST(GstElement, TagsWithAnyCoverKeepTheFramesComing) {
+    Harness t(audio("S16LE", kRate, 2), "video/x-raw,format=RGBx,width=160,height=90,framerate=30/1");
+    auto tags = [&](const char* title, const std::vector<uint8_t>& bytes) {
+        GstBuffer* picture = gst_buffer_new_memdup(bytes.data(), bytes.size());
+        GstCaps* caps = gst_caps_new_empty_simple("image/png");
+        GstSample* sample = gst_sample_new(picture, caps, nullptr, nullptr);
+        GstTagList* list = gst_tag_list_new(GST_TAG_TITLE, title, GST_TAG_ARTIST, "Tester", GST_TAG_IMAGE, sample,
+                                            nullptr);
+        gst_sample_unref(sample);
+        gst_caps_unref(caps);
+        gst_buffer_unref(picture);
+        return gst_harness_push_event(t.h, gst_event_new_tag(list));
+    };
+    ASSERT_TRUE(tags("First", lvtest::makePNG(32, 32, lvtest::solid({200, 30, 30, 255}))));
+    ASSERT_EQ(t.pushS16(0, kRate / 2), GST_FLOW_OK);
+    ASSERT_TRUE(tags("Second", std::vector<uint8_t>(100, 0x42)));
+    ASSERT_EQ(t.pushS16(kRate / 2, kRate / 2), GST_FLOW_OK);
+    std::vector<GstBuffer*> frames = t.pullAll();
+    ASSERT_EQ(frames.size(), 30u);
+    EXPECT_EQ(GST_BUFFER_PTS(frames[29]), gst_util_uint64_scale(29, GST_SECOND, 30));
+    unrefAll(frames);
 }
 
 // The leak check of the sanitizer build: a pipeline brought up to PLAYING
