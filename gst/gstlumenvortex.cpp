@@ -283,6 +283,9 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     case GST_EVENT_SEGMENT:
         gst_event_copy_segment(event, &m.segment);
         break;
+    case GST_EVENT_CAPS:
+        m.restart();   // the samples kept were in the old format
+        break;
     case GST_EVENT_STREAM_START:
         m.tags = TrackTags();   // a new stream brings its own tags
         break;

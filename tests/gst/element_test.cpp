@@ -251,6 +251,16 @@ TEST(GstElement, FramesFollowTheStreamsTimeWhateverTheInputBuffers) {
     EXPECT_EQ(GST_BUFFER_PTS(after[0]), start);
     EXPECT_EQ(GST_BUFFER_PTS(after[14]), start + gst_util_uint64_scale(14, GST_SECOND, 60));
     unrefAll(after);
+
+    // Another format mid-stream (a gapless next track at 48 kHz, mono): the
+    // grid starts again at its first buffer.
+    gst_harness_set_src_caps_str(s.h, audio("S16LE", 48000, 1).c_str());
+    ASSERT_EQ(s.pushS16(48000LL * 21 / 2, 12000, 48000, 1), GST_FLOW_OK);
+    std::vector<GstBuffer*> other = s.pullAll();
+    ASSERT_EQ(other.size(), 15u);
+    for (size_t n = 0; n < other.size(); ++n)
+        EXPECT_EQ(GST_BUFFER_PTS(other[n]), GstClockTime(10.5 * GST_SECOND) + gst_util_uint64_scale(n, GST_SECOND, 60));
+    unrefAll(other);
 }
 
 // Tags in the stream: a track with a title and a cover, then one whose
