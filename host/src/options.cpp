@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <map>
 #include <filesystem>
@@ -9,7 +11,31 @@
 
 namespace {
 
+// The sizes people deliver music videos in, by the names they know them by:
+// video sites' 16:9 steps, and the phone and feed formats.
+struct SizePreset {
+    const char* name;
+    int width, height;
+};
+constexpr SizePreset kSizePresets[] = {
+    {"720p", 1280, 720},     {"1080p", 1920, 1080},  {"1440p", 2560, 1440},   {"4k", 3840, 2160},
+    {"vertical", 1080, 1920}, {"square", 1080, 1080}, {"portrait", 1080, 1350},
+};
+
+std::vector<std::string> sizePresetNames() {
+    std::vector<std::string> names;
+    for (const SizePreset& p : kSizePresets) names.push_back(p.name);
+    return names;
+}
+
 bool parseSize(const std::string& s, int& w, int& h) {
+    for (const SizePreset& p : kSizePresets) {
+        if (strcasecmp(s.c_str(), p.name) == 0) {
+            w = p.width;
+            h = p.height;
+            return true;
+        }
+    }
     size_t x = s.find_first_of("xX");
     return x != std::string::npos && parseIntIn(s.substr(0, x), 64, 8192, w) &&
            parseIntIn(s.substr(x + 1), 64, 8192, h);
@@ -61,8 +87,13 @@ std::vector<OptionRule> optionTable(Options& o) {
         flagOption("--mute", o.noAudio, "--no-audio")
             .doc(kPlayingSection, "keep the sound device closed (the music runs silently; corvane's word too)"),
         flagOption("--fullscreen", o.fullscreen).doc(kPlayingSection, "start in full screen"),
-        OptionRule{"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"}
-            .doc(kPlayingSection, "WxH", "window size, and video size with --render (default 1280x720)"),
+        OptionRule{"--size", "", Takes::VALUE, size,
+                   "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720), or one of " + joined(sizePresetNames())}
+            .doc(kPlayingSection, "WxH|NAME",
+                 "window size, and video size with --render (default 1280x720); or by name: 720p, 1080p, 1440p, "
+                 "4k (3840x2160), vertical (1080x1920, for phones' short videos: the field keeps its width and the "
+                 "track's name stays clear of the apps' buttons), square (1080x1080), portrait (1080x1350)")
+            .completeWith(Completes::WORDS, sizePresetNames()),
         OptionRule{"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"}
             .doc(kLiveSection, "corvane[:PORT]",
                  "show the spectrum a Corvane server streams on this computer (default port " +

@@ -208,6 +208,37 @@ TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
     EXPECT_FALSE(coverShows(165)) << "the cover still shows 5.5 seconds in";
 }
 
+// A phone's short video: 1080x1920 by name, and the track's name above the
+// bottom fifth and left of the right edge, where the apps put their own
+// buttons. Two renders that differ only in the title differ only there.
+TEST(Render, AVerticalVideoKeepsTheTrackClearOfThePhonesButtons) {
+    TempDir dir;
+    lvtest::makeTone(dir / "plain.flac", 1.0);
+    lvtest::makeTone(dir / "named.flac", 1.0, {{"title", std::string(40, 'W')}, {"artist", std::string(40, 'M')}});
+    constexpr int W = 1080, H = 1920;
+    std::vector<std::string> frames;
+    for (const char* name : {"plain", "named"}) {
+        auto r = run({player(), "--render", dir / (std::string(name) + ".mp4"), "--frames", dir / name, "--size",
+                      "vertical", "--fps", "10", "--duration", "0.3", dir / (std::string(name) + ".flac")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(probe(dir / (std::string(name) + ".mp4"), "stream=width,height").substr(0, 22),
+                  "width=1080\nheight=1920") << name;
+        frames.push_back(run({"/usr/bin/ffmpeg", "-v", "error", "-i", frameFile(dir / name, 2), "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-"}).out);
+        ASSERT_EQ(frames.back().size(), size_t(W) * H * 3) << name;
+    }
+    int differing = 0, outside = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const size_t at = (size_t(y) * W + x) * 3;
+            if (frames[0].compare(at, 3, frames[1], at, 3) == 0) continue;
+            ++differing;
+            outside += y >= H * 4 / 5 || x >= W * 85 / 100;
+        }
+    EXPECT_GT(differing, 1000) << "no track name drawn";
+    EXPECT_EQ(outside, 0) << "pixels of the track's name under the apps' buttons";
+}
+
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
     // Ten minutes: far longer than the test waits.
