@@ -11,6 +11,10 @@ public:
     float rr, rrDest;
     float gg, ggDest;
     float bb, bbDest;
+    // A colour the host fixes (0xRRGGBB) in place of the eased one, or -1.
+    // The easing runs on underneath, so that the palette's colour is where
+    // it would have been when the host lets go.
+    long mFixedRgb;
 
     BGControl();
     void setColor();

@@ -4,7 +4,7 @@
 #include "renderer.h"
 
 BGControl::BGControl()
-    : index(0), myColor(0), rr(0), rrDest(0), gg(0), ggDest(0), bb(0), bbDest(0) {
+    : index(0), myColor(0), rr(0), rrDest(0), gg(0), ggDest(0), bb(0), bbDest(0), mFixedRgb(-1) {
     setColor();
 }
 
@@ -34,13 +34,15 @@ void BGControl::exist() {
     rr = rr + (rr - rrDest) * -0.05f;
     gg = gg + (gg - ggDest) * -0.05f;
     bb = bb + (bb - bbDest) * -0.05f;
-    glClearColor(rr / 255.0f, gg / 255.0f, bb / 255.0f, 1.0f);
+    float colour[3] = {rr / 255.0f, gg / 255.0f, bb / 255.0f};
+    if (mFixedRgb >= 0)
+        for (int k = 0; k < 3; k++) colour[k] = float((mFixedRgb >> (16 - 8 * k)) & 0xff) / 255.0f;
+    glClearColor(colour[0], colour[1], colour[2], 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     // The blended modes' light may be drawn on the CPU (lightLayer.h); when
     // the wells will be filled (the last frame's stroked ribbons can leave
     // outlines on), the layer can hold the whole frame from the clear on.
     const bool layer = lightLayer.enabled && !gMode.flatShade() && !rendererIsGles() &&
                        particleControl.mBatchedDraw && gravityControl.mBatchedDraw;
-    const float colour[3] = {rr / 255.0f, gg / 255.0f, bb / 255.0f};
     if (layer) lightLayer.begin(polygonFilled(), colour);
 }

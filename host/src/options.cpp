@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <filesystem>
 
@@ -72,6 +73,12 @@ std::vector<OptionRule> optionTable(Options& o) {
         return ok;
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
+    auto background = [&o](const std::string& v) {
+        const bool hex = v.size() == 7 && v[0] == '#' &&
+                         std::all_of(v.begin() + 1, v.end(), [](unsigned char c) { return std::isxdigit(c); });
+        if (hex) o.background = std::stol(v.substr(1), nullptr, 16);
+        return hex;
+    };
     auto renderer = [&o](const std::string& v) {
         o.renderer = v;
         return v == "reference" || v == "batched" || v == "gles";
@@ -139,6 +146,10 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "LV_LIGHT_LAYER=0 leaves them to GL), reference (the literal fixed-function drawing) "
                  "or gles (shaders on OpenGL ES 3)")
             .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
+        OptionRule{"--background", "", Takes::VALUE, background, "a colour as #RRGGBB (like '#102040')"}
+            .doc(kPlayingSection, "#RRGGBB",
+                 "one colour behind the field in place of the palette's slowly changing one (quote it in a shell: "
+                 "'#000000')"),
         pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "

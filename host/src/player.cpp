@@ -24,10 +24,17 @@ bool loadModule(PluginHost& host, const Options& options, std::string& error) {
 
 bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
     if (!loadModule(host, options, error)) return false;
-    if (options.renderer.empty() || host.setRenderer(options.renderer)) return true;
-    error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
-            ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
-    return false;
+    if (!options.renderer.empty() && !host.setRenderer(options.renderer)) {
+        error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
+                ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
+        return false;
+    }
+    if (options.background >= 0 && !host.setBackground(options.background)) {
+        error = host.mPluginPath + " cannot take --background: it has no LumenvortexSetBackground (use the player's own "
+                "Lumenvortex.so)";
+        return false;
+    }
+    return true;
 }
 
 int runPlayer(int argc, char** argv) {

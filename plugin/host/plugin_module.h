@@ -67,6 +67,9 @@ public:
     // The drawing: "reference", "batched" or "gles", before "show". False
     // when the module lacks the extension or does not know the name.
     bool setRenderer(const std::string& name);
+    // The background fixed to 0xRRGGBB, or -1 for the palette's. False when
+    // the module lacks the extension or the value is out of range.
+    bool setBackground(long rgb);
 
     // Messages. A canvas given by its size fills the port from (0, 0).
     OSStatus send(OSType message, VisualPluginMessageInfo* info);
@@ -114,6 +117,8 @@ public:
     LumenvortexSetClockFn mSetClock = nullptr;
     LumenvortexAttachCorvaneFn mAttachCorvane = nullptr;
     LumenvortexSetRendererFn mSetRenderer = nullptr;
+    // Linked hosts set it themselves (useLinked predates it).
+    LumenvortexSetBackgroundFn mSetBackground = nullptr;
 
 private:
     static OSStatus appProc(void* appCookie, OSType message, PlayerMessageInfo* info);

@@ -458,6 +458,12 @@ LV_EXPORT int LumenvortexSetRenderer(const char* name) {
     return 1;
 }
 
+LV_EXPORT int LumenvortexSetBackground(long rgb) {
+    if (rgb < -1 || rgb > 0xffffff) return 0;
+    bgControl.mFixedRgb = rgb;
+    return 1;
+}
+
 LV_EXPORT int LumenvortexAttachCorvane(int port) {
     if (!gApplet || port < 0 || port > 65535) return 0;
     SoundsSourceCorvane* previous = gCorvaneSource;

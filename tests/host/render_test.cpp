@@ -239,6 +239,31 @@ TEST(Render, AVerticalVideoKeepsTheTrackClearOfThePhonesButtons) {
     EXPECT_EQ(outside, 0) << "pixels of the track's name under the apps' buttons";
 }
 
+// A fixed background stands in for the palette's in every renderer, the
+// light layer's copy of the frame included: the frame's corner, far from
+// the field, is that colour to the byte.
+TEST(Render, AFixedBackgroundStandsInForThePalettes) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 0.5);
+    auto corner = [&](const std::string& name) {
+        const std::string rgb = run({"/usr/bin/ffmpeg", "-v", "error", "-i", frameFile(dir / name, 4), "-f",
+                                     "rawvideo", "-pix_fmt", "rgb24", "-"}).out;
+        return rgb.size() >= 3 ? rgb.substr(0, 3) : std::string();
+    };
+    for (const char* renderer : {"batched", "gles", "reference"}) {
+        const std::string name = std::string(renderer) + "-red", plain = std::string(renderer) + "-plain";
+        for (const std::string& out : {name, plain}) {
+            std::vector<std::string> args = {player(), "--frames", dir / out, "--size", "160x100", "--fps", "30",
+                                             "--duration", "0.2", "--renderer", renderer, dir / "tone.flac"};
+            if (out == name) args.insert(args.end(), {"--background", "#FF2000"});
+            auto r = run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        EXPECT_EQ(corner(name), std::string("\xff\x20\x00", 3)) << renderer;
+        EXPECT_NE(corner(plain), corner(name)) << renderer;
+    }
+}
+
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
     // Ten minutes: far longer than the test waits.
@@ -327,6 +352,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // Below the bound: the message says where the bound is.
         {{"--render", mp4, "--duration", "1e-4"}, 2, "from 0.001"},
         {{"--render", mp4, "--renderer", "opengl"}, 2, "reference, batched or gles"},
+        {{"--render", mp4, "--background", "#12345"}, 2, "#RRGGBB"},
+        {{"--render", mp4, "--background", "red"}, 2, "#RRGGBB"},
         // The muxer alone would only say "Invalid argument", at the header.
         {{"--render", dir / "x.webm", "--duration", "0.1"}, 2, suffix},
         {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
