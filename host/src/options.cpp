@@ -113,8 +113,16 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "with --capture, hold the picture back MS milliseconds (0 to " + std::to_string(MAX_CAPTURE_DELAY_MS) +
                      ") for outputs that add latency the sound server does not know of (Bluetooth, a TV)"),
         pathOption("--render", o.renderPath, "a file name for the video (like out.mp4)")
-            .doc(kRenderSection, "OUT.mp4", "H.264 video with AAC sound (.mp4, .mkv or .mov)")
+            .doc(kRenderSection, "OUT.mp4",
+                 "H.264 video with AAC sound (.mp4, .mkv or .mov), or VP9 with Opus (.webm)")
             .completeWith(Completes::FILE),
+        flagOption("--transparent", o.transparent)
+            .doc(kRenderSection,
+                 "leave the background out: the light alone, with alpha (straight, not premultiplied), for "
+                 "compositing in an editor or OBS. A .webm video is VP9 with alpha and Opus sound, a .mov video "
+                 "ProRes 4444 with AAC, --frames RGBA PNGs; .mp4 and .mkv (H.264) have no alpha. Laid over black "
+                 "with normal blending it is the picture on a black background; over footage use normal blending, "
+                 "or screen/add blending of an opaque render with --background '#000000'"),
         pathOption("--frames", o.framesDir, "a folder name for the frames")
             .doc(kRenderSection, "DIR",
                  "numbered PNG frames (DIR/frame-000000.png ...), with the sound in DIR/audio.wav; given with "
@@ -177,6 +185,7 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         {"--duration", window, "only a render (--render, --frames) stops early"},
         {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
         {"--crf", !video, "only a --render video is encoded"},
+        {"--transparent", window, "only a render (--render, --frames) has a background to leave out"},
         {"--preset", !video, "only a --render video is encoded"},
         {"--fullscreen", !window, "a render opens no window"},
         {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
@@ -295,8 +304,13 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--size must be even in both directions for an H.264 video (like 1280x720)";
         return false;
     }
+    if (o.transparent && o.background >= 0) {
+        error = "--transparent leaves the background out, --background puts one in: give one or the other";
+        return false;
+    }
     lv::VideoOptions video;
     video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
+    video.alpha = o.transparent;
     if (!o.renderPath.empty() && !lv::checkVideoSettings(o.renderPath, video, error)) {
         error = "--render " + o.renderPath + ": " + error;
         return false;

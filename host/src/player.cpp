@@ -29,8 +29,10 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
                 ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
         return false;
     }
-    if (options.background >= 0 && !host.setBackground(options.background)) {
-        error = host.mPluginPath + " cannot take --background: it has no LumenvortexSetBackground (use the player's own "
+    // The light alone is drawn over black: black is what has no alpha.
+    const long background = options.transparent ? 0 : options.background;
+    if (background >= 0 && !host.setBackground(background)) {
+        error = host.mPluginPath + " cannot take --background or --transparent: it has no LumenvortexSetBackground (use the player's own "
                 "Lumenvortex.so)";
         return false;
     }

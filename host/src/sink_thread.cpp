@@ -158,6 +158,11 @@ bool SinkThread::convert(Job& job, std::string& error) {
     if (mFramesDir.empty()) return true;
     char name[32];
     std::snprintf(name, sizeof name, "/frame-%06lld.png", job.index);
+    if (mAlphaFrames) {
+        mStraight.resize(size_t(mWidth) * size_t(mHeight) * 4);
+        lv::lightToStraightAlpha(job.rgba, job.stride, mWidth, mHeight, mStraight.data());
+        return lv::writePng(mFramesDir + name, mStraight.data(), mWidth, mHeight, error);
+    }
     return lv::writePng(mFramesDir + name, job.rgba, mWidth, mHeight, job.stride, error);
 }
 

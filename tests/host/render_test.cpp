@@ -264,6 +264,78 @@ TEST(Render, AFixedBackgroundStandsInForThePalettes) {
     }
 }
 
+// Frame n of a picture or video as RGBA bytes, through FFmpeg's decoders
+// (libvpx's for VP9, which alone reads WebM's alpha).
+std::string decodedFrame(const std::string& file, int n) {
+    std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error"};
+    if (file.ends_with(".webm")) args.insert(args.end(), {"-c:v", "libvpx-vp9"});
+    args.insert(args.end(), {"-i", file, "-vf", "select=eq(n\\," + std::to_string(n) + ")", "-frames:v", "1", "-f",
+                             "rawvideo", "-pix_fmt", "rgba", "-"});
+    return run(args).out;
+}
+
+// RGBA with alpha laid over one grey level with normal blending, as RGB
+// against an opaque frame's RGB: the PSNR in dB.
+double psnrOver(const std::string& rgba, int ground, const std::string& opaque) {
+    if (rgba.size() != opaque.size() || rgba.empty()) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        for (size_t k = 0; k < 3; ++k) {
+            const double a = (unsigned char)rgba[i + 3] / 255.0;
+            const double over = (unsigned char)rgba[i + k] * a + ground * (1 - a) - (unsigned char)opaque[i + k];
+            sum += over * over;
+        }
+    const double mse = sum / double(rgba.size() / 4 * 3);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Transparent renders keep the light with alpha: laid over black they are
+// the render on a black background, in each container that carries alpha;
+// H.264 does not, and says where to go. Over a mid grey the light shows as
+// the black render added to the grey would, within its own bound.
+TEST(Render, TransparentRendersLayOverBlackAsTheOpaqueRender) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 1.0);
+    const std::vector<std::string> common = {"--size", "160x100", "--fps", "10", "--duration", "1", dir / "tone.flac"};
+    auto render = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), player());
+        args.insert(args.end(), common.begin(), common.end());
+        return run(args);
+    };
+    ASSERT_EQ(render({"--frames", dir / "black", "--background", "#000000"}).status, 0);
+    auto r = render({"--frames", dir / "alpha", "--render", dir / "t.webm", "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = render({"--render", dir / "t.mov", "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(probe(dir / "t.webm", "stream=codec_name:stream_tags=alpha_mode"),
+              "codec_name=vp9\nTAG:alpha_mode=1\ncodec_name=opus\n");
+    EXPECT_NE(probe(dir / "t.mov", "stream=codec_name,pix_fmt").find("codec_name=prores\npix_fmt=yuva444p"),
+              std::string::npos);
+    const std::string black = decodedFrame(frameFile(dir / "black", 6), 0);
+    ASSERT_EQ(black.size(), 160u * 100 * 4);
+    for (const std::string& file : {frameFile(dir / "alpha", 6), dir / "t.webm", dir / "t.mov"}) {
+        const std::string light = decodedFrame(file, file.ends_with(".png") ? 0 : 6);
+        const double over = psnrOver(light, 0, black);
+        std::printf("%s over black: %.1f dB\n", file.c_str(), over);
+        EXPECT_GE(over, 40.0) << file;
+        int clear = 0;
+        for (size_t i = 3; i < light.size(); i += 4) clear += light[i] == 0;
+        EXPECT_GT(clear, 0) << file << ": no pixel left clear";
+    }
+    // Over grey: against the black render's light added to the grey.
+    std::string added = black;
+    for (size_t i = 0; i < added.size(); ++i)
+        if (i % 4 != 3) added[i] = char(std::min(255, (unsigned char)black[i] + 128));
+    const double grey = psnrOver(decodedFrame(frameFile(dir / "alpha", 6), 0), 128, added);
+    std::printf("over mid grey against added light: %.1f dB\n", grey);
+    EXPECT_GE(grey, 30.0);
+
+    r = render({"--render", dir / "t.mp4", "--transparent"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("name the file .webm (VP9 with alpha) or .mov (ProRes 4444)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "t.mp4"));
+}
+
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
     // Ten minutes: far longer than the test waits.
