@@ -394,7 +394,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     fs::copy_file(dir / "song.mp4", dir / "f/audio.wav");
     const std::string song = lvtest::readFile(dir / "song.mp4");
     const std::string mp4 = dir / "x.mp4", combined = "cannot be combined with --render or --frames",
-                      suffix = "name the file .mp4, .mkv or .mov", corvane = "give the files (or --capture) to corvane";
+                      suffix = "name the file .mp4, .mkv, .mov or .webm", corvane = "give the files (or --capture) to corvane";
     // Exit 2 is a mistake on the command line, the combinations --help rules
     // out among them; 1 is a run that cannot be done, with no display (as here).
     const struct {
@@ -428,7 +428,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{"--render", mp4, "--background", "#12345"}, 2, "#RRGGBB"},
         {{"--render", mp4, "--background", "red"}, 2, "#RRGGBB"},
         // The muxer alone would only say "Invalid argument", at the header.
-        {{"--render", dir / "x.webm", "--duration", "0.1"}, 2, suffix},
+        {{"--render", dir / "x.ogv", "--duration", "0.1"}, 2, suffix},
         {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
         // x264 alone would print its own error and fail once the render began.
         {{"--render", mp4, "--preset", "fast2"}, 2,
@@ -458,7 +458,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         EXPECT_EQ(r.err.rfind("lumenvortex: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
         EXPECT_NE(r.err.find("\nlumenvortex --help lists the options\n"), std::string::npos) << r.err;
-        for (const char* made : {"x.mp4", "x.webm", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
+        for (const char* made : {"x.mp4", "x.ogv", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
     }
     EXPECT_EQ(lvtest::readFile(dir / "song.mp4"), song);
     EXPECT_EQ(lvtest::readFile(dir / "f/audio.wav"), song);
