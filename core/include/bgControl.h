@@ -2,6 +2,8 @@
 // 5 % a frame; its exist() clears the frame and runs first in every frame.
 #pragma once
 
+#include <vector>
+
 #include "libp5.h"
 
 class BGControl {
@@ -15,8 +17,21 @@ public:
     // The easing runs on underneath, so that the palette's colour is where
     // it would have been when the host lets go.
     long mFixedRgb;
+    // A picture the host puts behind the field (RGBA, row 0 at the top),
+    // stretched over the canvas; empty for none. Its texture is made in the
+    // context current at the next frame.
+    std::vector<unsigned char> mImage;
+    int mImageWidth, mImageHeight;
+    PImage* mImageTexture;
+    bool mImageChanged;
 
     BGControl();
     void setColor();
     void exist();
+    void setImage(const unsigned char* rgba, int w, int h);
+    // A new context: the old one's texture went with it.
+    void forgetImageTexture();
+
+private:
+    void drawImage();
 };

@@ -74,7 +74,13 @@ std::vector<OptionRule> optionTable(Options& o) {
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
     auto background = [&o](const std::string& v) {
-        const bool hex = v.size() == 7 && v[0] == '#' &&
+        o.background = -1, o.backgroundImage.clear(), o.backgroundCover = false;
+        if (v == "cover") return o.backgroundCover = true;
+        if (v.empty() || v[0] != '#') {
+            o.backgroundImage = v;
+            return !v.empty();
+        }
+        const bool hex = v.size() == 7 &&
                          std::all_of(v.begin() + 1, v.end(), [](unsigned char c) { return std::isxdigit(c); });
         if (hex) o.background = std::stol(v.substr(1), nullptr, 16);
         return hex;
@@ -154,10 +160,13 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "LV_LIGHT_LAYER=0 leaves them to GL), reference (the literal fixed-function drawing) "
                  "or gles (shaders on OpenGL ES 3)")
             .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
-        OptionRule{"--background", "", Takes::VALUE, background, "a colour as #RRGGBB (like '#102040')"}
-            .doc(kPlayingSection, "#RRGGBB",
-                 "one colour behind the field in place of the palette's slowly changing one (quote it in a shell: "
-                 "'#000000')"),
+        OptionRule{"--background", "", Takes::VALUE, background,
+                   "a colour as #RRGGBB (like '#102040'), a JPEG or PNG file, or cover"}
+            .doc(kPlayingSection, "#RRGGBB|IMAGE|cover",
+                 "behind the field in place of the palette's slowly changing colour: one colour (quote it in a "
+                 "shell: '#000000'), a JPEG or PNG picture scaled to cover the frame, or cover: each track's cover "
+                 "art, blurred and dimmed (tracks without one keep the palette's colour)")
+            .completeWith(Completes::FILE),
         pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "
@@ -304,7 +313,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--size must be even in both directions for an H.264 video (like 1280x720)";
         return false;
     }
-    if (o.transparent && o.background >= 0) {
+    if (o.transparent && (o.background >= 0 || o.backgroundCover || !o.backgroundImage.empty())) {
         error = "--transparent leaves the background out, --background puts one in: give one or the other";
         return false;
     }

@@ -35,6 +35,8 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
     mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(lib, "LumenvortexAttachCorvane"));
     mSetRenderer = reinterpret_cast<LumenvortexSetRendererFn>(dlsym(lib, "LumenvortexSetRenderer"));
     mSetBackground = reinterpret_cast<LumenvortexSetBackgroundFn>(dlsym(lib, "LumenvortexSetBackground"));
+    mSetBackgroundImage =
+        reinterpret_cast<LumenvortexSetBackgroundImageFn>(dlsym(lib, "LumenvortexSetBackgroundImage"));
     mPluginPath = path;
     return true;
 }
@@ -98,6 +100,9 @@ bool PluginModule::attachCorvane(int port) { return mAttachCorvane && mAttachCor
 
 bool PluginModule::setRenderer(const std::string& name) { return mSetRenderer && mSetRenderer(name.c_str()) == 1; }
 bool PluginModule::setBackground(long rgb) { return mSetBackground && mSetBackground(rgb) == 1; }
+bool PluginModule::setBackgroundImage(const unsigned char* rgba, int width, int height) {
+    return mSetBackgroundImage && mSetBackgroundImage(rgba, width, height) == 1;
+}
 
 // ---------------------------------------------------------------- messages
 

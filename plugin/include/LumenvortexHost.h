@@ -27,6 +27,13 @@
  *                            next frame. Returns 1, or 0 for a value out of
  *                            range (nothing changes).
  *
+ *   LumenvortexSetBackgroundImage puts a picture behind the field: width x
+ *                            height RGBA bytes, row 0 at the top, copied, and
+ *                            stretched over the canvas (the host crops it to
+ *                            the canvas's shape). Null gives the background
+ *                            back to the colour. Returns 1, or 0 for a size
+ *                            out of range (nothing changes).
+ *
  *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1
  *                            at `port` and makes it the analyser's source in
  *                            place of the host's render data. Returns 1 when
@@ -48,11 +55,13 @@ void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMic
 int LumenvortexAttachCorvane(int port);
 int LumenvortexSetRenderer(const char* name);
 int LumenvortexSetBackground(long rgb);
+int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height);
 
 typedef void (*LumenvortexSetClockFn)(LVClockNowMicros, LVClockSleepMicros, void*);
 typedef int (*LumenvortexAttachCorvaneFn)(int);
 typedef int (*LumenvortexSetRendererFn)(const char*);
 typedef int (*LumenvortexSetBackgroundFn)(long);
+typedef int (*LumenvortexSetBackgroundImageFn)(const unsigned char*, int, int);
 
 #ifdef __cplusplus
 }

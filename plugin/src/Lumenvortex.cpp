@@ -464,6 +464,13 @@ LV_EXPORT int LumenvortexSetBackground(long rgb) {
     return 1;
 }
 
+LV_EXPORT int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height) {
+    constexpr int kMaxSide = 16384;   // what GL drivers take as a texture
+    if (rgba && (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)) return 0;
+    bgControl.setImage(rgba, width, height);
+    return 1;
+}
+
 LV_EXPORT int LumenvortexAttachCorvane(int port) {
     if (!gApplet || port < 0 || port > 65535) return 0;
     SoundsSourceCorvane* previous = gCorvaneSource;
