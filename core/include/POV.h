@@ -25,6 +25,8 @@ public:
     void findPosition();
     void setPosition();
     void setCamera();
+    // The vertical field of view for a frame of this width / height.
+    static float fieldOfView(float aspect);
     void calcNewTargetD();
     void setRandomRotation();
     void setRandomPosition();

@@ -67,13 +67,22 @@ void POV::setCamera() {
     }
     float aspect = w / h;
     if (gWidescreen) aspect *= WIDESCREEN_ASPECT;
-    perspective(PI / 3, aspect, 10, 5000);
+    perspective(fieldOfView(aspect), aspect, 10, 5000);
 
     xRot = r - PITCH_OFFSET;
     yRot = PI * std::sin(1.25 * r);
     translate(0, 0, -d);
     rotateX(xRot);
     rotateY(yRot);
+}
+
+float POV::fieldOfView(float aspect) {
+    // The field is sized for a lens of PI / 3 from top to bottom of a
+    // landscape frame. A portrait frame (a phone's 9:16) gives that angle to
+    // its width instead, so the whole field stays in view rather than a
+    // slice of its middle; square and wider frames keep the lens as it is.
+    if (aspect >= 1) return PI / 3;
+    return 2 * std::atan(std::tan(PI / 6) / aspect);
 }
 
 void POV::calcNewTargetD() {

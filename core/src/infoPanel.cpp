@@ -1,5 +1,7 @@
 // The help panel: the infoPanel image at its natural size near the top left,
 // over the finished scene.
+#include <algorithm>
+
 #include "glesRenderer.h"
 #include "lumenvortexApplet.h"
 #include "renderer.h"
@@ -8,11 +10,15 @@ void renderInfoPanel() {
     // Before the first context or canvas there is nothing to draw on; an
     // empty canvas would make the projection below a GL error.
     if (!infoPanel || !gApplet || gApplet->mWidth <= 0 || gApplet->mHeight <= 0) return;
+    // A canvas smaller than the panel gets it shrunk to fit, 10 pixels in.
+    const float room = float(std::min(gApplet->mWidth, gApplet->mHeight) - 20);
+    const float scale = std::clamp(room / (float)std::max(infoPanel->GetWidth(), infoPanel->GetHeight()), 0.0f, 1.0f);
+    const float w = (float)infoPanel->GetWidth() * scale, h = (float)infoPanel->GetHeight() * scale;
 
     if (rendererIsGles()) {
         // The same pass with its state set and put back explicitly.
         glesRenderer.begin2D((float)gApplet->mWidth, (float)gApplet->mHeight);
-        image(*infoPanel, 10, 10, (float)infoPanel->GetWidth(), (float)infoPanel->GetHeight(),
+        image(*infoPanel, 10, 10, w, h,
               color(255, 255, 255), 255);
         glesRenderer.end2D();
         return;
@@ -40,7 +46,7 @@ void renderInfoPanel() {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 
-    image(*infoPanel, 10, 10, (float)infoPanel->GetWidth(), (float)infoPanel->GetHeight(),
+    image(*infoPanel, 10, 10, w, h,
           color(255, 255, 255), 255);
 
     glMatrixMode(GL_PROJECTION);

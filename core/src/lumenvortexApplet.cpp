@@ -137,6 +137,7 @@ void LumenvortexApplet::setupPostGL(bool /*widescreen: the camera reads gWidescr
     forgetImage(rainbowBlur);
     forgetImage(gradientBar);
     forgetImage(infoPanel);
+    bgControl.forgetImageTexture();
     lightLayer.forgetGL();
 
     orb = new PImage(orbImage, 128, 128);

@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include <strings.h>
+
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <filesystem>
 
@@ -10,7 +13,31 @@
 
 namespace {
 
+// The sizes people deliver music videos in, by the names they know them by:
+// video sites' 16:9 steps, and the phone and feed formats.
+struct SizePreset {
+    const char* name;
+    int width, height;
+};
+constexpr SizePreset kSizePresets[] = {
+    {"720p", 1280, 720},     {"1080p", 1920, 1080},  {"1440p", 2560, 1440},   {"4k", 3840, 2160},
+    {"vertical", 1080, 1920}, {"square", 1080, 1080}, {"portrait", 1080, 1350},
+};
+
+std::vector<std::string> sizePresetNames() {
+    std::vector<std::string> names;
+    for (const SizePreset& p : kSizePresets) names.push_back(p.name);
+    return names;
+}
+
 bool parseSize(const std::string& s, int& w, int& h) {
+    for (const SizePreset& p : kSizePresets) {
+        if (strcasecmp(s.c_str(), p.name) == 0) {
+            w = p.width;
+            h = p.height;
+            return true;
+        }
+    }
     size_t x = s.find_first_of("xX");
     return x != std::string::npos && parseIntIn(s.substr(0, x), 64, 8192, w) &&
            parseIntIn(s.substr(x + 1), 64, 8192, h);
@@ -47,6 +74,18 @@ std::vector<OptionRule> optionTable(Options& o) {
         return ok;
     };
     auto size = [&o](const std::string& v) { return o.sizeGiven = parseSize(v, o.width, o.height); };
+    auto background = [&o](const std::string& v) {
+        o.background = -1, o.backgroundImage.clear(), o.backgroundCover = false;
+        if (v == "cover") return o.backgroundCover = true;
+        if (v.empty() || v[0] != '#') {
+            o.backgroundImage = v;
+            return !v.empty();
+        }
+        const bool hex = v.size() == 7 &&
+                         std::all_of(v.begin() + 1, v.end(), [](unsigned char c) { return std::isxdigit(c); });
+        if (hex) o.background = std::stol(v.substr(1), nullptr, 16);
+        return hex;
+    };
     auto renderer = [&o](const std::string& v) {
         o.renderer = v;
         return v == "reference" || v == "batched" || v == "gles";
@@ -62,8 +101,13 @@ std::vector<OptionRule> optionTable(Options& o) {
         flagOption("--mute", o.noAudio, "--no-audio")
             .doc(kPlayingSection, "keep the sound device closed (the music runs silently; corvane's word too)"),
         flagOption("--fullscreen", o.fullscreen).doc(kPlayingSection, "start in full screen"),
-        OptionRule{"--size", "", Takes::VALUE, size, "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720)"}
-            .doc(kPlayingSection, "WxH", "window size, and video size with --render (default 1280x720)"),
+        OptionRule{"--size", "", Takes::VALUE, size,
+                   "WIDTHxHEIGHT, each 64 to 8192 (like 1280x720), or one of " + joined(sizePresetNames())}
+            .doc(kPlayingSection, "WxH|NAME",
+                 "window size, and video size with --render (default 1280x720); or by name: 720p, 1080p, 1440p, "
+                 "4k (3840x2160), vertical (1080x1920, for phones' short videos: the field keeps its width and the "
+                 "track's name stays clear of the apps' buttons), square (1080x1080), portrait (1080x1350)")
+            .completeWith(Completes::WORDS, sizePresetNames()),
         OptionRule{"--source", "", Takes::VALUE, source, "corvane or corvane:PORT (a port from 1 to 65535)"}
             .doc(kLiveSection, "corvane[:PORT]",
                  "show the spectrum a Corvane server streams on this computer (default port " +
@@ -76,8 +120,16 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "with --capture, hold the picture back MS milliseconds (0 to " + std::to_string(MAX_CAPTURE_DELAY_MS) +
                      ") for outputs that add latency the sound server does not know of (Bluetooth, a TV)"),
         pathOption("--render", o.renderPath, "a file name for the video (like out.mp4)")
-            .doc(kRenderSection, "OUT.mp4", "H.264 video with AAC sound (.mp4, .mkv or .mov)")
+            .doc(kRenderSection, "OUT.mp4",
+                 "H.264 video with AAC sound (.mp4, .mkv or .mov), or VP9 with Opus (.webm)")
             .completeWith(Completes::FILE),
+        flagOption("--transparent", o.transparent)
+            .doc(kRenderSection,
+                 "leave the background out: the light alone, with alpha (straight, not premultiplied), for "
+                 "compositing in an editor or OBS. A .webm video is VP9 with alpha and Opus sound, a .mov video "
+                 "ProRes 4444 with AAC, --frames RGBA PNGs; .mp4 and .mkv (H.264) have no alpha. Laid over black "
+                 "with normal blending it is the picture on a black background; over footage use normal blending, "
+                 "or screen/add blending of an opaque render with --background '#000000'"),
         pathOption("--frames", o.framesDir, "a folder name for the frames")
             .doc(kRenderSection, "DIR",
                  "numbered PNG frames (DIR/frame-000000.png ...), with the sound in DIR/audio.wav; given with "
@@ -113,6 +165,13 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "LV_LIGHT_LAYER=0 leaves them to GL), reference (the literal fixed-function drawing) "
                  "or gles (shaders on OpenGL ES 3)")
             .completeWith(Completes::WORDS, {"reference", "batched", "gles"}),
+        OptionRule{"--background", "", Takes::VALUE, background,
+                   "a colour as #RRGGBB (like '#102040'), a JPEG or PNG file, or cover"}
+            .doc(kPlayingSection, "#RRGGBB|IMAGE|cover",
+                 "behind the field in place of the palette's slowly changing colour: one colour (quote it in a "
+                 "shell: '#000000'), a JPEG or PNG picture scaled to cover the frame, or cover: each track's cover "
+                 "art, blurred and dimmed (tracks without one keep the palette's colour)")
+            .completeWith(Completes::FILE),
         pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "
@@ -140,6 +199,7 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         {"--duration", window, "only a render (--render, --frames) stops early"},
         {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
         {"--crf", !video, "only a --render video is encoded"},
+        {"--transparent", window, "only a render (--render, --frames) has a background to leave out"},
         {"--preset", !video, "only a --render video is encoded"},
         {"--fullscreen", !window, "a render opens no window"},
         {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
@@ -293,8 +353,13 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--size must be even in both directions for an H.264 video (like 1280x720)";
         return false;
     }
+    if (o.transparent && (o.background >= 0 || o.backgroundCover || !o.backgroundImage.empty())) {
+        error = "--transparent leaves the background out, --background puts one in: give one or the other";
+        return false;
+    }
     lv::VideoOptions video;
     video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
+    video.alpha = o.transparent;
     if (!o.renderPath.empty() && !lv::checkVideoSettings(o.renderPath, video, error)) {
         error = "--render " + o.renderPath + ": " + error;
         return false;

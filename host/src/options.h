@@ -31,6 +31,10 @@ struct Options : CommonOptions {
     std::string pluginPath;
     int delayMs = 0;                   // --delay: the picture held back against captured sound
     std::string renderer;              // --renderer: empty for the plug-in's default
+    long background = -1;              // --background #RRGGBB, -1 for the palette's
+    std::string backgroundImage;       // --background IMAGE
+    bool backgroundCover = false;      // --background cover
+    bool transparent = false;          // --transparent: the light alone, with alpha
     std::vector<std::string> warnings;   // options given that do nothing in the mode chosen
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }

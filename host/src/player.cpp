@@ -24,10 +24,32 @@ bool loadModule(PluginHost& host, const Options& options, std::string& error) {
 
 bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
     if (!loadModule(host, options, error)) return false;
-    if (options.renderer.empty() || host.setRenderer(options.renderer)) return true;
-    error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
-            ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
-    return false;
+    if (!options.renderer.empty() && !host.setRenderer(options.renderer)) {
+        error = host.mPluginPath + " cannot draw with --renderer " + options.renderer +
+                ": it has no LumenvortexSetRenderer (use the player's own Lumenvortex.so)";
+        return false;
+    }
+    // The light alone is drawn over black: black is what has no alpha.
+    const long background = options.transparent ? 0 : options.background;
+    if (background >= 0 && !host.setBackground(background)) {
+        error = host.mPluginPath +
+                " cannot take --background or --transparent: it has no LumenvortexSetBackground (use the player's "
+                "own Lumenvortex.so)";
+        return false;
+    }
+    if (options.backgroundCover) {
+        host.mCoverBackdropWidth = options.width;
+        host.mCoverBackdropHeight = options.height;
+    }
+    if (options.backgroundImage.empty()) return true;
+    BackdropPicture picture;
+    if (!loadBackdropImage(options.backgroundImage, options.width, options.height, picture, error)) return false;
+    if (!host.setBackgroundImage(picture.rgba.data(), picture.width, picture.height)) {
+        error = host.mPluginPath + " cannot take --background " + options.backgroundImage +
+                ": it has no LumenvortexSetBackgroundImage (use the player's own Lumenvortex.so)";
+        return false;
+    }
+    return true;
 }
 
 int runPlayer(int argc, char** argv) {

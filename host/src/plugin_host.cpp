@@ -71,8 +71,15 @@ void PluginHost::holdCover(const lv::TrackMeta& track) {
     mCoverArtFormat = track.cover.format == lv::ImageFormat::Png ? kCoverArtPNG : kCoverArtJPEG;
 }
 
+void PluginHost::showCoverBackdrop(const lv::TrackMeta& track) {
+    if (mCoverBackdropWidth <= 0 || mCoverBackdropHeight <= 0) return;
+    const BackdropPicture p = coverBackdrop(track.cover, mCoverBackdropWidth, mCoverBackdropHeight);
+    setBackgroundImage(p.rgba.empty() ? nullptr : p.rgba.data(), p.width, p.height);
+}
+
 OSStatus PluginHost::play(const lv::TrackMeta& track) {
     holdCover(track);
+    showCoverBackdrop(track);
     ITTrackInfo record;
     makeTrackRecord(track, record);
     return PluginModule::play(record);
@@ -80,6 +87,7 @@ OSStatus PluginHost::play(const lv::TrackMeta& track) {
 
 OSStatus PluginHost::changeTrack(const lv::TrackMeta& track) {
     holdCover(track);
+    showCoverBackdrop(track);
     ITTrackInfo record;
     makeTrackRecord(track, record);
     return PluginModule::changeTrack(record);

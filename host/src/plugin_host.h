@@ -15,6 +15,7 @@
 
 #include <string>
 
+#include "backdrop.h"
 #include "lv/media.h"
 #include "plugin_module.h"
 
@@ -36,12 +37,17 @@ public:
     using PluginModule::play;
     OSStatus play(const lv::TrackMeta& track);          // "vply": playback starts with this track
     OSStatus changeTrack(const lv::TrackMeta& track);   // "ctrk": the next track plays on
+    // --background cover: each track's cover goes behind the field of a
+    // frame this size (0 x 0: off).
+    int mCoverBackdropWidth = 0, mCoverBackdropHeight = 0;
+
     // A key as the user typed it (case kept); `repeat` for auto-repeat.
     OSStatus key(unsigned char character, bool repeat, UInt16 modifiers = 0);
 
 private:
     bool tryLoad(const std::string& path, std::string& error);
     void holdCover(const lv::TrackMeta& track);
+    void showCoverBackdrop(const lv::TrackMeta& track);
 
     std::string mLoadedFrom;
 };

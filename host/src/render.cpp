@@ -262,6 +262,7 @@ bool OfflineRender::openOutputs() {
         vo.fps = o.fps;
         vo.crf = o.crf;
         vo.preset = o.preset;
+        vo.alpha = o.transparent;
         describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
         vo.metadata.push_back({"comment", "Lumenvortex"});
         mChapters.push_back({0, boundTag(mFirst.title)});
@@ -368,6 +369,7 @@ int OfflineRender::run() {
     {
         SinkThread sinks(mToVideo ? &mVideo : nullptr, mToFrames ? o.framesDir : std::string(),
                          mToFrames ? &mWav : nullptr, o.width, o.height);
+        if (o.transparent) sinks.keepAlphaInFrames();
         Progress bar(mEstimatedVideoFrames, o.fps);
         mProgress = &bar;
         sinks.attach(mPort);

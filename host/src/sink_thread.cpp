@@ -157,7 +157,13 @@ bool SinkThread::convert(Job& job, std::string& error) {
     if (!job.rgba) return true;
     if (job.picture && !mVideo->convert(job.rgba, job.stride, *job.picture, error)) return false;
     if (mFramesDir.empty()) return true;
-    return lv::writePng(mFramesDir + "/" + frameFileName(job.index), job.rgba, mWidth, mHeight, job.stride, error);
+    const std::string name = mFramesDir + "/" + frameFileName(job.index);
+    if (mAlphaFrames) {
+        mStraight.resize(size_t(mWidth) * size_t(mHeight) * 4);
+        lv::lightToStraightAlpha(job.rgba, job.stride, mWidth, mHeight, mStraight.data());
+        return lv::writePng(name, mStraight.data(), mWidth, mHeight, error);
+    }
+    return lv::writePng(name, job.rgba, mWidth, mHeight, job.stride, error);
 }
 
 bool SinkThread::write(Job& job, std::string& error) {

@@ -46,6 +46,10 @@ public:
     // Waits for every job to be done and the threads to end.
     void finish();
 
+    // PNG frames keep the light as alpha over a transparent ground
+    // (lv::lightToStraightAlpha); before the first frame.
+    void keepAlphaInFrames() { mAlphaFrames = true; }
+
     long long framesDelivered() const { return mFramesQueued; }
     bool failed() const { return mFailed; }
     std::string error();
@@ -75,6 +79,8 @@ private:
     lv::WavWriter* mWav;
     int mWidth, mHeight;
     long long mFramesQueued = 0;
+    bool mAlphaFrames = false;
+    std::vector<unsigned char> mStraight;   // the converting thread's
 
     std::mutex mMutex;
     std::condition_variable mCv;

@@ -1,4 +1,4 @@
-// H.264 + AAC into a container, over libavcodec / libavformat.
+// Pictures and sound into a container, over libavcodec / libavformat.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "lv/image_format.h"
 #include "lv/rgba_to_yuv.h"
 #include "lv/video_out.h"
+#include "formats.h"
 #include "part_file.h"
 
 extern "C" {
@@ -23,6 +24,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
+#include <libswscale/swscale.h>
 
 #include "lv/sample_format.h"
 }
@@ -109,6 +111,8 @@ struct VideoWriter::Impl {
     AVCodecContext* audio = nullptr;
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
+    Codecs codecs;
+    AudioConverter sound;   // 44.1 kHz planar float to the encoder's
     bool framesMade = false;   // convert()'s go-ahead
     std::unique_ptr<VideoPicture> picture;   // writeFrame's
     AVFrame* audioFrame = nullptr;
@@ -170,52 +174,57 @@ struct VideoWriter::Impl {
         return true;
     }
 
-    // libx264 if FFmpeg was built with it, else its own H.264 encoder.
+    // The container's video encoder (formats.h); for H.264, FFmpeg's own
+    // where it was built without libx264.
     bool openVideo(std::string& error) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-        if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
-        if (!codec) return fail(error, "cannot write " + path + ": this FFmpeg has no H.264 encoder (install libx264)");
+        const AVCodec* codec = avcodec_find_encoder_by_name(codecs.video);
+        if (!codec) codec = avcodec_find_encoder(codecs.videoId);
+        if (!codec)
+            return fail(error, "cannot write " + path + ": this FFmpeg has no " + codecs.label + " encoder (install " +
+                                   codecs.video + ")");
         if (!addStream(codec, &videoStream, &video, error)) return false;
         video->width = options.width;
         video->height = options.height;
         video->time_base = AVRational{1, options.fps};
         video->framerate = AVRational{options.fps, 1};
-        video->pix_fmt = AV_PIX_FMT_YUV420P;
-        video->gop_size = options.fps * 2;   // a key frame every two seconds for seeking
+        video->pix_fmt = codecs.pixels;
         video->color_range = AVCOL_RANGE_MPEG;
         video->colorspace = AVCOL_SPC_BT709;
         video->color_primaries = AVCOL_PRI_BT709;
         video->color_trc = AVCOL_TRC_BT709;
         video->chroma_sample_location = AVCHROMA_LOC_CENTER;   // each chroma sample is its 2x2 block's mean
         AVDictionary* settings = nullptr;
-        if (std::strcmp(codec->name, "libx264") == 0) {
-            av_dict_set(&settings, "preset", options.preset.c_str(), 0);
-            av_dict_set(&settings, "crf", std::to_string(options.crf).c_str(), 0);
-        }
+        setVideoSettings(codecs, options, video, &settings);
         int rc = avcodec_open2(video, codec, &settings);
         av_dict_free(&settings);
         if (rc < 0)
-            return fail(error, "cannot write " + path + ": the H.264 encoder refused the settings (" + avError(rc) + ")");
+            return fail(error, "cannot write " + path + ": the " + codecs.label + " encoder refused the settings (" +
+                                   avError(rc) + ")");
         if (avcodec_parameters_from_context(videoStream->codecpar, video) < 0) return outOfMemory(error);
         videoStream->time_base = video->time_base;
         videoStream->avg_frame_rate = video->framerate;
         return true;
     }
 
-    // FFmpeg's AAC encoder, planar float.
+    // FFmpeg's AAC encoder, planar float at the render's rate; or libopus,
+    // which takes 48 kHz interleaved.
     bool openAudio(std::string& error) {
-        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        if (!codec) return fail(error, "cannot write " + path + ": this FFmpeg has no AAC encoder");
+        const bool opus = codecs.audio == AV_CODEC_ID_OPUS;
+        const AVCodec* codec = opus ? avcodec_find_encoder_by_name("libopus") : avcodec_find_encoder(codecs.audio);
+        const char* label = opus ? "Opus" : "AAC";
+        if (!codec) return fail(error, "cannot write " + path + ": this FFmpeg has no " + label + " encoder");
         if (!addStream(codec, &audioStream, &audio, error)) return false;
-        audio->sample_rate = kRate;
-        audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        audio->sample_rate = opus ? 48000 : kRate;
+        audio->sample_fmt = opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
         const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         if (av_channel_layout_copy(&audio->ch_layout, &stereo) < 0) return outOfMemory(error);
         audio->bit_rate = options.audioBitRate;
-        audio->time_base = AVRational{1, kRate};
+        audio->time_base = AVRational{1, audio->sample_rate};
         int rc = avcodec_open2(audio, codec, nullptr);
         if (rc < 0)
-            return fail(error, "cannot write " + path + ": the AAC encoder refused the settings (" + avError(rc) + ")");
+            return fail(error, "cannot write " + path + ": the " + label + " encoder refused the settings (" +
+                                   avError(rc) + ")");
+        if (!sound.open(audio)) return outOfMemory(error);
         if (avcodec_parameters_from_context(audioStream->codecpar, audio) < 0) return outOfMemory(error);
         audioStream->time_base = audio->time_base;
         return true;
@@ -225,10 +234,10 @@ struct VideoWriter::Impl {
     // VideoPicture).
     bool makeFrames(std::string& error) {
         audioFrame = av_frame_alloc();
-        fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4096);
+        fifo = av_audio_fifo_alloc(audio->sample_fmt, 2, 4096);
         if (!audioFrame || !fifo) return outOfMemory(error);
-        audioFrame->format = AV_SAMPLE_FMT_FLTP;
-        audioFrame->sample_rate = kRate;
+        audioFrame->format = audio->sample_fmt;
+        audioFrame->sample_rate = audio->sample_rate;
         const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         if (av_channel_layout_copy(&audioFrame->ch_layout, &stereo) < 0) return outOfMemory(error);
         audioFrame->nb_samples = audio->frame_size > 0 ? audio->frame_size : 1024;
@@ -398,7 +407,12 @@ struct VideoWriter::Impl {
 
 struct VideoPicture::Impl {
     AVFrame* frame = nullptr;
-    ~Impl() { av_frame_free(&frame); }
+    std::vector<unsigned char> straight;   // the frame with alpha, before swscale
+    SwsContext* scaler = nullptr;
+    ~Impl() {
+        av_frame_free(&frame);
+        sws_freeContext(scaler);
+    }
 };
 
 VideoPicture::VideoPicture() : mImpl(std::make_unique<Impl>()) {}
@@ -452,18 +466,11 @@ bool checkVideoSettings(const std::string& path, const VideoOptions& options, st
     }
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
     if (!format) {
-        error = "unknown container; name the file .mp4, .mkv or .mov";
+        error = "unknown container; name the file .mp4, .mkv, .mov or .webm";
         return false;
     }
-    // WebM, for one, takes only VP8/VP9/AV1 with Vorbis/Opus: say so before
-    // the muxer's bare "Invalid argument" at the header.
-    if (avformat_query_codec(format, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0 ||
-        avformat_query_codec(format, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 0) {
-        error = "a ." + std::string(format->name) +
-                " file cannot hold H.264 video with AAC sound; name the file .mp4, .mkv or .mov";
-        return false;
-    }
-    return true;
+    Codecs codecs;
+    return chooseCodecs(format, options.alpha, codecs, error);
 }
 
 bool VideoWriter::open(const std::string& path, const VideoOptions& options, std::string& error) {
@@ -475,6 +482,7 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     if (!checkVideoSettings(path, options, why)) return d.fail(error, "cannot write " + path + ": " + why);
     int rc = avformat_alloc_output_context2(&d.oc, nullptr, nullptr, path.c_str());
     if (rc < 0 || !d.oc) return d.fail(error, "cannot write " + path + ": out of memory");
+    if (!chooseCodecs(d.oc->oformat, options.alpha, d.codecs, why)) return d.fail(error, "cannot write " + path + ": " + why);
     d.packet = av_packet_alloc();
     if (!d.packet) return d.outOfMemory(error);
     if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;
@@ -517,7 +525,7 @@ bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& 
     if (!yuv) {
         yuv = av_frame_alloc();
         if (yuv) {
-            yuv->format = AV_PIX_FMT_YUV420P;
+            yuv->format = d.codecs.pixels;
             yuv->width = d.options.width;
             yuv->height = d.options.height;
         }
@@ -533,10 +541,25 @@ bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& 
         error = "cannot encode " + d.path + ": " + avError(rc);
         return false;
     }
-    // BT.709 limited range, as the stream is tagged.
-    const Yuv420Planes planes = {{yuv->data[0], yuv->data[1], yuv->data[2]},
-                                 {yuv->linesize[0], yuv->linesize[1], yuv->linesize[2]}};
-    rgbaToYuv420(RgbaPicture{rgba, stride, d.options.width, d.options.height}, planes);
+    if (d.codecs.pixels == AV_PIX_FMT_YUV420P) {
+        // BT.709 limited range, as the stream is tagged.
+        const Yuv420Planes planes = {{yuv->data[0], yuv->data[1], yuv->data[2]},
+                                     {yuv->linesize[0], yuv->linesize[1], yuv->linesize[2]}};
+        rgbaToYuv420(RgbaPicture{rgba, stride, d.options.width, d.options.height}, planes);
+        return true;
+    }
+    const int w = d.options.width, h = d.options.height;
+    if (d.codecs.alpha) {
+        std::vector<unsigned char>& straight = picture.mImpl->straight;
+        straight.resize(size_t(w) * size_t(h) * 4);
+        lightToStraightAlpha(rgba, stride, w, h, straight.data());
+        rgba = straight.data();
+        stride = long(w) * 4;
+    }
+    if (!convertWithSwscale(rgba, stride, w, h, yuv, &picture.mImpl->scaler)) {
+        error = "cannot encode " + d.path + ": the colour conversion failed";
+        return false;
+    }
     return true;
 }
 
@@ -561,8 +584,7 @@ bool VideoWriter::writeAudio(const float* frames, size_t count, std::string& err
         left[i] = frames[2 * i];
         right[i] = frames[2 * i + 1];
     }
-    void* planes[2] = {left.data(), right.data()};
-    if (av_audio_fifo_write(d.fifo, planes, int(count)) < int(count))
+    if (!d.sound.write(left.data(), right.data(), int(count), d.fifo))
         return d.fail(error, "cannot encode " + d.path + ": out of memory");
     return d.drainAudio(false, error);
 }
@@ -570,6 +592,7 @@ bool VideoWriter::writeAudio(const float* frames, size_t count, std::string& err
 bool VideoWriter::close(std::string& error, bool keep) {
     Impl& d = *mImpl;
     bool ok = !d.broken && d.headerWritten;
+    if (ok && !d.sound.flush(d.fifo)) ok = d.fail(error, "cannot encode " + d.path + ": out of memory");
     if (ok) ok = d.drainAudio(true, error);
     if (ok) ok = d.encode(d.audio, d.audioStream, nullptr, error);
     if (ok) ok = d.encode(d.video, d.videoStream, nullptr, error);

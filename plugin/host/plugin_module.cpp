@@ -34,6 +34,9 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
     mSetClock = reinterpret_cast<LumenvortexSetClockFn>(dlsym(lib, "LumenvortexSetClock"));
     mAttachCorvane = reinterpret_cast<LumenvortexAttachCorvaneFn>(dlsym(lib, "LumenvortexAttachCorvane"));
     mSetRenderer = reinterpret_cast<LumenvortexSetRendererFn>(dlsym(lib, "LumenvortexSetRenderer"));
+    mSetBackground = reinterpret_cast<LumenvortexSetBackgroundFn>(dlsym(lib, "LumenvortexSetBackground"));
+    mSetBackgroundImage =
+        reinterpret_cast<LumenvortexSetBackgroundImageFn>(dlsym(lib, "LumenvortexSetBackgroundImage"));
     mPluginPath = path;
     return true;
 }
@@ -96,6 +99,10 @@ bool PluginModule::setClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleep
 bool PluginModule::attachCorvane(int port) { return mAttachCorvane && mAttachCorvane(port) == 1; }
 
 bool PluginModule::setRenderer(const std::string& name) { return mSetRenderer && mSetRenderer(name.c_str()) == 1; }
+bool PluginModule::setBackground(long rgb) { return mSetBackground && mSetBackground(rgb) == 1; }
+bool PluginModule::setBackgroundImage(const unsigned char* rgba, int width, int height) {
+    return mSetBackgroundImage && mSetBackgroundImage(rgba, width, height) == 1;
+}
 
 // ---------------------------------------------------------------- messages
 

@@ -67,6 +67,11 @@ public:
     // The drawing: "reference", "batched" or "gles", before "show". False
     // when the module lacks the extension or does not know the name.
     bool setRenderer(const std::string& name);
+    // The background fixed to 0xRRGGBB, or -1 for the palette's. False when
+    // the module lacks the extension or the value is out of range.
+    bool setBackground(long rgb);
+    // A picture behind the field (LumenvortexHost.h); null for none.
+    bool setBackgroundImage(const unsigned char* rgba, int width, int height);
 
     // Messages. A canvas given by its size fills the port from (0, 0).
     OSStatus send(OSType message, VisualPluginMessageInfo* info);
@@ -114,6 +119,9 @@ public:
     LumenvortexSetClockFn mSetClock = nullptr;
     LumenvortexAttachCorvaneFn mAttachCorvane = nullptr;
     LumenvortexSetRendererFn mSetRenderer = nullptr;
+    // Linked hosts set it themselves (useLinked predates it).
+    LumenvortexSetBackgroundFn mSetBackground = nullptr;
+    LumenvortexSetBackgroundImageFn mSetBackgroundImage = nullptr;
 
 private:
     static OSStatus appProc(void* appCookie, OSType message, PlayerMessageInfo* info);

@@ -21,6 +21,19 @@
  *                            does). Returns 1, or 0 for an unknown name
  *                            (nothing changes).
  *
+ *   LumenvortexSetBackground fixes the background to one colour, 0xRRGGBB,
+ *                            in place of the palette's eased one; -1 gives
+ *                            it back to the palette. Takes effect from the
+ *                            next frame. Returns 1, or 0 for a value out of
+ *                            range (nothing changes).
+ *
+ *   LumenvortexSetBackgroundImage puts a picture behind the field: width x
+ *                            height RGBA bytes, row 0 at the top, copied, and
+ *                            stretched over the canvas (the host crops it to
+ *                            the canvas's shape). Null gives the background
+ *                            back to the colour. Returns 1, or 0 for a size
+ *                            out of range (nothing changes).
+ *
  *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1
  *                            at `port` and makes it the analyser's source in
  *                            place of the host's render data. Returns 1 when
@@ -41,10 +54,14 @@ typedef void (*LVClockSleepMicros)(void* user, long long micros);
 void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMicros, void* user);
 int LumenvortexAttachCorvane(int port);
 int LumenvortexSetRenderer(const char* name);
+int LumenvortexSetBackground(long rgb);
+int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height);
 
 typedef void (*LumenvortexSetClockFn)(LVClockNowMicros, LVClockSleepMicros, void*);
 typedef int (*LumenvortexAttachCorvaneFn)(int);
 typedef int (*LumenvortexSetRendererFn)(const char*);
+typedef int (*LumenvortexSetBackgroundFn)(long);
+typedef int (*LumenvortexSetBackgroundImageFn)(const unsigned char*, int, int);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -87,24 +89,37 @@ void Quad(float x0, float y0, float x1, float y1, float u0, float v0, float u1, 
 // draws with and puts back what it changed; the mode's own depth and blend
 // state is then set again for the next frame.
 // Where the overlay's pieces go: the cover's square (if any) and the name's
-// top left, from the canvas height and the name texture's height.
+// top left, from the canvas size and the name texture's height. On a
+// portrait frame too narrow for the panel everything shrinks by `scale`.
 struct OverlayLayout {
-    float nameX, nameY;
-    float coverTop;
+    float scale;
+    float coverLeft, coverTop, coverSize;
+    float nameX, nameY, nameWidth, nameHeight;
 };
 
 OverlayLayout LayOutOverlay() {
-    const int height = gApplet->mHeight;
+    const float width = float(gApplet->mWidth), height = float(gApplet->mHeight);
+    // Short-video apps lay their buttons and captions over the bottom fifth
+    // and the right edge of a portrait frame: the panel keeps clear of them.
+    const bool portrait = height > width;
+    const float bottom = portrait ? std::floor(height * 0.8f) : height;
+    const float right = std::floor(width * 0.85f);
+    const bool cover = gAlbumCoverTexture.texID != 0;
     const int nameHeight = int(gTrackNameTexture.actualHeight);
     OverlayLayout l;
-    l.coverTop = float(height - 84);
-    if (gAlbumCoverTexture.texID != 0) {
-        l.nameX = 94;
-        l.nameY = float(height - 84 + (64 - nameHeight) / 2 - 2);
+    l.scale = portrait ? std::min(1.0f, right / float((cover ? 94 : 20) + gTrackNameTexture.paddedWidth)) : 1.0f;
+    l.coverLeft = 20 * l.scale;
+    l.coverTop = bottom - 84 * l.scale;
+    l.coverSize = 64 * l.scale;
+    if (cover) {
+        l.nameX = 94 * l.scale;
+        l.nameY = bottom + float(-84 + (64 - nameHeight) / 2 - 2) * l.scale;
     } else {
-        l.nameX = 20;
-        l.nameY = float(height - nameHeight - 20);
+        l.nameX = 20 * l.scale;
+        l.nameY = bottom - float(nameHeight + 20) * l.scale;
     }
+    l.nameWidth = float(gTrackNameTexture.paddedWidth) * l.scale;
+    l.nameHeight = float(gTrackNameTexture.paddedHeight) * l.scale;
     return l;
 }
 
@@ -116,12 +131,12 @@ void DrawTrackOverlayGles(float fade, float canvasWidth, float canvasHeight) {
     if (gAlbumCoverTexture.texID != 0) {
         const PaddedTexture& cover = gAlbumCoverTexture;
         const float tint[4] = {1.0f, 1.0f, 1.0f, 0.9f * fade};
-        glesRenderer.drawImage(cover.texID, 20, l.coverTop, 84, l.coverTop + 64, cover.GetLeftU(), cover.GetTopV(),
-                               cover.GetRightU(), cover.GetBottomV(), tint);
+        glesRenderer.drawImage(cover.texID, l.coverLeft, l.coverTop, l.coverLeft + l.coverSize,
+                               l.coverTop + l.coverSize, cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
+                               cover.GetBottomV(), tint);
     }
     if (gTrackNameTexture.texID != 0) {
-        const float w = float(gTrackNameTexture.paddedWidth);
-        const float h = float(gTrackNameTexture.paddedHeight);
+        const float w = l.nameWidth, h = l.nameHeight;
         const float shadow[4] = {0.0f, 0.0f, 0.0f, 0.8f * fade}, ink[4] = {1.0f, 1.0f, 1.0f, fade};
         glesRenderer.drawImage(gTrackNameTexture.texID, l.nameX + 1, l.nameY + 1, l.nameX + 1 + w, l.nameY + 1 + h,
                                0, 0, 1, 1, shadow);
@@ -173,13 +188,12 @@ void DrawTrackOverlay(long elapsed) {
         const PaddedTexture& cover = gAlbumCoverTexture;
         glBindTexture(GL_TEXTURE_2D, cover.texID);
         glColor4f(1.0f, 1.0f, 1.0f, 0.9f * fade);
-        Quad(20, l.coverTop, 84, l.coverTop + 64, cover.GetLeftU(), cover.GetTopV(), cover.GetRightU(),
-             cover.GetBottomV());
+        Quad(l.coverLeft, l.coverTop, l.coverLeft + l.coverSize, l.coverTop + l.coverSize, cover.GetLeftU(),
+             cover.GetTopV(), cover.GetRightU(), cover.GetBottomV());
     }
 
     if (gTrackNameTexture.texID != 0) {
-        const float w = float(gTrackNameTexture.paddedWidth);
-        const float h = float(gTrackNameTexture.paddedHeight);
+        const float w = l.nameWidth, h = l.nameHeight;
         glBindTexture(GL_TEXTURE_2D, gTrackNameTexture.texID);
         glColor4f(0.0f, 0.0f, 0.0f, 0.8f * fade);
         Quad(nameX + 1, nameY + 1, nameX + 1 + w, nameY + 1 + h, 0, 0, 1, 1);
@@ -441,6 +455,19 @@ LV_EXPORT int LumenvortexSetRenderer(const char* name) {
         gApplet->resized();
         RebuildTrackTextures();
     }
+    return 1;
+}
+
+LV_EXPORT int LumenvortexSetBackground(long rgb) {
+    if (rgb < -1 || rgb > 0xffffff) return 0;
+    bgControl.mFixedRgb = rgb;
+    return 1;
+}
+
+LV_EXPORT int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height) {
+    constexpr int kMaxSide = 16384;   // what GL drivers take as a texture
+    if (rgba && (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)) return 0;
+    bgControl.setImage(rgba, width, height);
     return 1;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "field_scenario.h"
 #include "gl_test_env.h"
 #include "lumenvortexApplet.h"
 
@@ -247,6 +248,54 @@ TEST_F(SceneFrame, CameraEasesToItsDistanceThenPitchesAndYaws) {
     // The lens keeps the canvas's proportions: 640 x 480, four to three.
     glGetFloatv(GL_PROJECTION_MATRIX, m);
     EXPECT_NEAR(std::fabs(m[5] / m[0]), 640.0 / 480.0, 1e-4);
+}
+
+// The share of the field's particles the camera puts inside a canvas of
+// this size.
+float shareInView(LumenvortexApplet& applet, int width, int height) {
+    applet.mWidth = width;
+    applet.mHeight = height;
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    pov.setCamera();
+    float p[16], v[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    glGetFloatv(GL_MODELVIEW_MATRIX, v);
+    int inside = 0;
+    for (const Particle& q : particleControl.myList) {
+        const float in[4] = {q.loc.x, q.loc.y, q.loc.z, 1}, *m[2] = {v, p};
+        float a[4], b[4];
+        std::memcpy(a, in, sizeof a);
+        for (const float* mat : m) {   // column-major, as GL keeps them
+            for (int r = 0; r < 4; r++) b[r] = mat[r] * a[0] + mat[4 + r] * a[1] + mat[8 + r] * a[2] + mat[12 + r] * a[3];
+            std::memcpy(a, b, sizeof a);
+        }
+        inside += a[3] > 0 && std::fabs(a[0]) <= a[3] && std::fabs(a[1]) <= a[3];
+    }
+    return float(inside) / float(particleControl.myList.size());
+}
+
+// A phone's 9:16 frame sees the whole field, as the landscape frame does,
+// not the slice of its middle that the landscape lens would leave; a
+// square frame needs no wider lens.
+TEST_F(SceneFrame, PortraitFramesKeepTheFieldInView) {
+    lvscenario::growField(525, 4, false, true, 120);
+    gApplet = &applet;
+    pov.d = 550;
+    for (float r : {0.0f, 1.0f, 2.5f}) {
+        pov.r = r;
+        const float landscape = shareInView(applet, 1280, 720);
+        EXPECT_GT(landscape, 0.95f) << r;
+        EXPECT_GE(shareInView(applet, 1080, 1920), landscape - 0.01f) << r;
+        EXPECT_GE(shareInView(applet, 1080, 1080), landscape - 0.01f) << r;
+    }
+    // Landscape and square frames keep the lens they had.
+    for (auto [w, h] : {std::pair{1280, 720}, std::pair{1080, 1080}, std::pair{640, 480}}) {
+        shareInView(applet, w, h);
+        float m[16];
+        glGetFloatv(GL_PROJECTION_MATRIX, m);
+        EXPECT_NEAR(std::fabs(m[5]), 1 / std::tan(PI / 6), 1e-4) << w << "x" << h;
+    }
 }
 
 TEST_F(SceneFrame, SpinDecaysToItsFloorAndHolds) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -221,6 +222,173 @@ TEST(Render, TheOverlayKeepsThePluginsTimeInStepWithTheVideo) {
     EXPECT_FALSE(coverShows(165)) << "the cover still shows 5.5 seconds in";
 }
 
+// A phone's short video: 1080x1920 by name, and the track's name above the
+// bottom fifth and left of the right edge, where the apps put their own
+// buttons. Two renders that differ only in the title differ only there.
+TEST(Render, AVerticalVideoKeepsTheTrackClearOfThePhonesButtons) {
+    TempDir dir;
+    lvtest::makeTone(dir / "plain.flac", 1.0);
+    lvtest::makeTone(dir / "named.flac", 1.0, {{"title", std::string(40, 'W')}, {"artist", std::string(40, 'M')}});
+    constexpr int W = 1080, H = 1920;
+    std::vector<std::string> frames;
+    for (const char* name : {"plain", "named"}) {
+        auto r = run({player(), "--render", dir / (std::string(name) + ".mp4"), "--frames", dir / name, "--size",
+                      "vertical", "--fps", "10", "--duration", "0.3", dir / (std::string(name) + ".flac")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(probe(dir / (std::string(name) + ".mp4"), "stream=width,height").substr(0, 22),
+                  "width=1080\nheight=1920") << name;
+        frames.push_back(run({"/usr/bin/ffmpeg", "-v", "error", "-i", frameFile(dir / name, 2), "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-"}).out);
+        ASSERT_EQ(frames.back().size(), size_t(W) * H * 3) << name;
+    }
+    int differing = 0, outside = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const size_t at = (size_t(y) * W + x) * 3;
+            if (frames[0].compare(at, 3, frames[1], at, 3) == 0) continue;
+            ++differing;
+            outside += y >= H * 4 / 5 || x >= W * 85 / 100;
+        }
+    EXPECT_GT(differing, 1000) << "no track name drawn";
+    EXPECT_EQ(outside, 0) << "pixels of the track's name under the apps' buttons";
+}
+
+// A fixed background stands in for the palette's in every renderer, the
+// light layer's copy of the frame included: the frame's corner, far from
+// the field, is that colour to the byte.
+TEST(Render, AFixedBackgroundStandsInForThePalettes) {
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.flac", 0.5);
+    auto corner = [&](const std::string& name) {
+        const std::string rgb = run({"/usr/bin/ffmpeg", "-v", "error", "-i", frameFile(dir / name, 4), "-f",
+                                     "rawvideo", "-pix_fmt", "rgb24", "-"}).out;
+        return rgb.size() >= 3 ? rgb.substr(0, 3) : std::string();
+    };
+    for (const char* renderer : {"batched", "gles", "reference"}) {
+        const std::string name = std::string(renderer) + "-red", plain = std::string(renderer) + "-plain";
+        for (const std::string& out : {name, plain}) {
+            std::vector<std::string> args = {player(), "--frames", dir / out, "--size", "160x100", "--fps", "30",
+                                             "--duration", "0.2", "--renderer", renderer, dir / "tone.flac"};
+            if (out == name) args.insert(args.end(), {"--background", "#FF2000"});
+            auto r = run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        EXPECT_EQ(corner(name), std::string("\xff\x20\x00", 3)) << renderer;
+        EXPECT_NE(corner(plain), corner(name)) << renderer;
+    }
+}
+
+// Frame n of a picture or video as RGBA bytes, through FFmpeg's decoders
+// (libvpx's for VP9, which alone reads WebM's alpha).
+std::string decodedFrame(const std::string& file, int n) {
+    std::vector<std::string> args = {"/usr/bin/ffmpeg", "-v", "error"};
+    if (file.ends_with(".webm")) args.insert(args.end(), {"-c:v", "libvpx-vp9"});
+    args.insert(args.end(), {"-i", file, "-vf", "select=eq(n\\," + std::to_string(n) + ")", "-frames:v", "1", "-f",
+                             "rawvideo", "-pix_fmt", "rgba", "-"});
+    return run(args).out;
+}
+
+// RGBA with alpha laid over one grey level with normal blending, as RGB
+// against an opaque frame's RGB: the PSNR in dB.
+double psnrOver(const std::string& rgba, int ground, const std::string& opaque) {
+    if (rgba.size() != opaque.size() || rgba.empty()) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        for (size_t k = 0; k < 3; ++k) {
+            const double a = (unsigned char)rgba[i + 3] / 255.0;
+            const double over = (unsigned char)rgba[i + k] * a + ground * (1 - a) - (unsigned char)opaque[i + k];
+            sum += over * over;
+        }
+    const double mse = sum / double(rgba.size() / 4 * 3);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Transparent renders keep the light with alpha: laid over black they are
+// the render on a black background, in each container that carries alpha;
+// H.264 does not, and says where to go. Over a mid grey the light shows as
+// the black render added to the grey would, within its own bound.
+TEST(Render, TransparentRendersLayOverBlackAsTheOpaqueRender) {
+    TempDir dir;
+    // The built-in song: a tone's steady spectrum lights too little to judge.
+    const std::vector<std::string> common = {"--size", "160x100", "--fps", "10", "--duration", "1"};
+    auto render = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), player());
+        args.insert(args.end(), common.begin(), common.end());
+        return run(args);
+    };
+    ASSERT_EQ(render({"--frames", dir / "black", "--background", "#000000"}).status, 0);
+    auto r = render({"--frames", dir / "alpha", "--render", dir / "t.webm", "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = render({"--render", dir / "t.mov", "--transparent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(probe(dir / "t.webm", "stream=codec_name:stream_tags=alpha_mode"),
+              "codec_name=vp9\nTAG:alpha_mode=1\ncodec_name=opus\n");
+    EXPECT_NE(probe(dir / "t.mov", "stream=codec_name,pix_fmt").find("codec_name=prores\npix_fmt=yuva444p"),
+              std::string::npos);
+    const std::string black = decodedFrame(frameFile(dir / "black", 6), 0);
+    ASSERT_EQ(black.size(), 160u * 100 * 4);
+    for (const std::string& file : {frameFile(dir / "alpha", 6), dir / "t.webm", dir / "t.mov"}) {
+        const std::string light = decodedFrame(file, file.ends_with(".png") ? 0 : 6);
+        const double over = psnrOver(light, 0, black);
+        std::printf("%s over black: %.1f dB\n", file.c_str(), over);
+        EXPECT_GE(over, 40.0) << file;
+        size_t clear = 0;
+        for (size_t i = 3; i < light.size(); i += 4) clear += light[i] == 0;
+        EXPECT_GT(clear, 0u) << file << ": no pixel left clear";
+        EXPECT_LT(clear, light.size() / 4 * 9 / 10) << file << ": too little light to judge";
+    }
+    // Over grey: against the black render's light added to the grey.
+    std::string added = black;
+    for (size_t i = 0; i < added.size(); ++i)
+        if (i % 4 != 3) added[i] = char(std::min(255, (unsigned char)black[i] + 128));
+    // No bound: alpha that covers the grey is not light added to it.
+    std::printf("over mid grey against added light: %.1f dB\n",
+                psnrOver(decodedFrame(frameFile(dir / "alpha", 6), 0), 128, added));
+
+    r = render({"--render", dir / "t.mp4", "--transparent"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("name the file .webm (VP9 with alpha) or .mov (ProRes 4444)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "t.mp4"));
+}
+
+// A picture behind the field, in each renderer: a file's stands as it is;
+// a track's cover, blurred and dimmed, tints the frame; a track without a
+// cover keeps the palette's colour; a file that is no picture is refused.
+TEST(Render, PicturesStandBehindTheField) {
+    TempDir dir;
+    const auto red = lvtest::makePNG(64, 64, lvtest::solid({255, 0, 0, 255}));
+    lvtest::writeFile(dir / "red.png", std::string(red.begin(), red.end()));
+    lvtest::makeTone(dir / "covered.flac", 0.5, {}, red);
+    lvtest::makeTone(dir / "bare.flac", 0.5);
+    int runs = 0;
+    auto corner = [&](std::vector<std::string> args) {
+        const std::string out = dir / ("f" + std::to_string(runs++));
+        args.insert(args.begin(), {player(), "--frames", out, "--size", "160x100", "--fps", "30", "--duration", "0.2"});
+        auto r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        // Near the corner, far from the field and the track's name.
+        const std::string rgb = decodedFrame(frameFile(out, 4), 0);
+        const size_t at = (4 * 160 + 4) * 4;
+        return rgb.size() > at + 2
+                   ? std::array<int, 3>{(unsigned char)rgb[at], (unsigned char)rgb[at + 1], (unsigned char)rgb[at + 2]}
+                   : std::array<int, 3>{-1, -1, -1};
+    };
+    for (const char* renderer : {"batched", "gles"}) {
+        EXPECT_EQ(corner({"--renderer", renderer, "--background", dir / "red.png", dir / "bare.flac"}),
+                  (std::array<int, 3>{255, 0, 0})) << renderer;
+        const auto tinted = corner({"--renderer", renderer, "--background", "cover", dir / "covered.flac"});
+        EXPECT_TRUE(tinted[0] > 60 && tinted[0] < 200 && tinted[1] < 20 && tinted[2] < 20)
+            << renderer << ": " << tinted[0] << " " << tinted[1] << " " << tinted[2];
+        EXPECT_EQ(corner({"--renderer", renderer, "--background", "cover", dir / "bare.flac"}),
+                  corner({"--renderer", renderer, dir / "bare.flac"})) << renderer;
+    }
+    lvtest::writeFile(dir / "not.png", "not a picture");
+    auto r = run({player(), "--render", dir / "x.mp4", "--background", dir / "not.png", dir / "bare.flac"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--background " + dir / "not.png" + ": not a JPEG or PNG file"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "x.mp4"));
+}
+
 // Ctrl+C, and the terminal closed (SIGHUP), alike.
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
@@ -318,7 +486,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     fs::create_directory(dir / "old");
     lvtest::writeFile(frameFile(dir / "old", 0), "an old frame");
     const std::string mp4 = dir / "x.mp4", combined = "cannot be combined with --render or --frames",
-                      suffix = "name the file .mp4, .mkv or .mov", corvane = "give the files (or --capture) to corvane";
+                      suffix = "name the file .mp4, .mkv, .mov or .webm", corvane = "give the files (or --capture) to corvane";
     // Exit 2 is a mistake on the command line, the combinations --help rules
     // out among them; 1 is a run that cannot be done, with no display (as here).
     const struct {
@@ -355,8 +523,10 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // Below the bound: the message says where the bound is.
         {{"--render", mp4, "--duration", "1e-4"}, 2, "from 0.001"},
         {{"--render", mp4, "--renderer", "opengl"}, 2, "reference, batched or gles"},
+        {{"--render", mp4, "--background", "#12345"}, 2, "#RRGGBB"},
+        {{"--render", mp4, "--background", "red"}, 2, "#RRGGBB"},
         // The muxer alone would only say "Invalid argument", at the header.
-        {{"--render", dir / "x.webm", "--duration", "0.1"}, 2, suffix},
+        {{"--render", dir / "x.ogv", "--duration", "0.1"}, 2, suffix},
         {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
         // x264 alone would print its own error and fail once the render began.
         {{"--render", mp4, "--preset", "fast2"}, 2,
@@ -386,7 +556,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         EXPECT_EQ(r.err.rfind("lumenvortex: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
         EXPECT_NE(r.err.find("\nlumenvortex --help lists the options\n"), std::string::npos) << r.err;
-        for (const char* made : {"x.mp4", "x.webm", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
+        for (const char* made : {"x.mp4", "x.ogv", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << c.args[1];
     }
     EXPECT_EQ(lvtest::readFile(dir / "song.mp4"), song);
     EXPECT_EQ(lvtest::readFile(dir / "f/audio.wav"), song);

@@ -1,5 +1,6 @@
-/* Pictures and sound out to files: an H.264 + AAC video through libavcodec /
- * libavformat (libx264 when FFmpeg has it), numbered PNG frames and PNG bytes
+/* Pictures and sound out to files: a video through libavcodec / libavformat
+ * (H.264 + AAC in .mp4, .mkv and .mov; VP9 + Opus in .webm; with alpha,
+ * ProRes 4444 in .mov and VP9 in .webm), numbered PNG frames and PNG bytes
  * through libpng, and a plain 16-bit WAV beside the frames.
  *
  * The player's offline render (--render, --frames) feeds these in order:
@@ -41,6 +42,9 @@ struct VideoOptions {
     // JPEG or PNG bytes: the container's cover picture where it has one
     // (MP4: an attached picture; Matroska: a cover.jpg/.png attachment).
     std::vector<unsigned char> cover;
+    // Frames are light drawn over black, to be kept with alpha
+    // (lightToStraightAlpha): .webm and .mov only.
+    bool alpha = false;
 };
 
 // A picture in the encoder's own format (YUV 4:2:0), filled by
@@ -63,7 +67,7 @@ public:
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
-    // The container follows the name's extension (.mp4, .mkv, .mov). The
+    // The container follows the name's extension (.mp4, .mkv, .mov, .webm). The
     // file is written under a hidden name beside `path`, and takes `path`
     // at close() (or when the writer goes) once it holds a picture and
     // nothing failed: until then a file already named `path` stays as it
@@ -109,10 +113,18 @@ private:
 const std::vector<std::string>& x264Presets();
 
 // Whether VideoWriter::open() would take `path` and `options`, told without
-// opening anything: a container (by the name's extension) that holds H.264
-// with AAC, an even size, a frame rate, one of x264's presets. False with
+// opening anything: a container (by the name's extension) that holds its
+// codecs (and alpha, when asked), an even size, a frame rate, one of x264's
+// presets. False with
 // `error` saying what to change ("a .webm file cannot hold ...").
 bool checkVideoSettings(const std::string& path, const VideoOptions& options, std::string& error);
+
+// A frame's light, drawn over black, as colour and coverage: alpha is the
+// brightest channel and the colour is divided by it (straight, not
+// premultiplied, alpha), so that the picture laid over black with normal
+// "over" blending is the frame again. Rows r at rgba + r * stride in, rows
+// top down and width * 4 bytes apart out.
+void lightToStraightAlpha(const unsigned char* rgba, long stride, int width, int height, unsigned char* out);
 
 // RGBA (row 0 at the top) to an 8-bit RGBA PNG, opaque alpha kept as it is.
 bool writePng(const std::string& path, const unsigned char* rgba, int width, int height, std::string& error);
