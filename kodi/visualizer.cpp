@@ -159,7 +159,9 @@ bool Visualizer::draw() {
 }
 
 void Visualizer::updateAlbumart(const std::string& path) {
-    lv::CoverImage cover = path.empty() ? lv::CoverImage() : lv::readCoverFile(path);
+    // A cover that cannot be read is no cover; Kodi shows the track all the same.
+    std::string ignored;
+    lv::CoverImage cover = path.empty() ? lv::CoverImage() : lv::readCoverFile(path, ignored);
     mCover = std::move(cover.bytes);
     mCoverFormat = cover.format;
     if (cover.format == lv::ImageFormat::NoImage) mCover.clear();
