@@ -1,7 +1,7 @@
 // corvane as a process, read by raw loopback clients: pacing, framing and
 // the queue bound under a stalled reader, clients that flood it, the client
-// cap and the stalled clients that make way past it, clean shutdown, music decoded into the two channels' spectra, and the
-// command line's errors.
+// cap and the stalled clients that make way past it, clean shutdown, music
+// decoded into the two channels' spectra, and the command line's errors.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
