@@ -51,12 +51,18 @@ void setDrawing(Drawing d) {
 
 // The scripted run up to its last frame in `mode`. The frames before it only
 // move the field: they are drawn through an empty scissor, left on for the
-// caller to end before or after the last frame.
+// caller to end before or after the last frame. No frame may leave a GL
+// error (in an ES context, a call outside ES 3.0 does): each is asked after
+// its frame, as a later texture upload clears what came before it.
 void runUpToLastFrame(lvscenario::ScriptedRun& run, int mode) {
     for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, 0, 0, 0);
-    for (int n = 1; n < FRAMES; n++) run.frame(n);
+    for (int n = 1; n < FRAMES; n++) {
+        run.frame(n);
+        const GLenum error = glGetError();
+        ASSERT_EQ(error, (GLenum)GL_NO_ERROR) << "GL error after frame " << n << " in mode " << mode;
+    }
 }
 
 // Two drawings of mode `mode` held to the bound, kept as PNGs for people.
@@ -326,6 +332,8 @@ std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash
     std::vector<uint8_t> picture;
     {
         lvscenario::ScriptedRun run(WIDTH, HEIGHT, fastStep);
+        // Chosen again over the scene set up, as the plug-in switches a live one.
+        useRenderer(kind);
         runUpToLastFrame(run, mode);
         glDisable(GL_SCISSOR_TEST);
         run.frame(FRAMES, '/');
