@@ -225,8 +225,8 @@ int litChannels(const std::vector<uint8_t>& picture, const std::vector<uint8_t>&
 TEST(DrawBatched, LayerClipsWhatGLClips) {
     lvtest::requireGL(WIDTH, HEIGHT);
     lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // mode 0: glows and textured ribbons
-    for (int i = 0; i < 3; i++) particleControl.adjustAmount();
-    ASSERT_EQ(3, particleControl.count);
+    for (int i = 0; i < 4; i++) particleControl.adjustAmount();
+    ASSERT_EQ(4, particleControl.count);
     for (Particle& p : particleControl.myList) p.rr = p.gg = p.bb = 1, p.myLevel = 5;
     const std::vector<uint8_t> empty = drawOnly(BATCHED);   // also sets the camera
     // The camera looks at the origin from pov.d along `back`.
@@ -247,6 +247,11 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
         trail.xv[i] = 40 * up.x, trail.yv[i] = 40 * up.y, trail.zv[i] = 40 * up.z;
         trail.pn[i] = 1;
     }
+    // Nearer than the near plane: GL clips all of it, and the layer must
+    // too, or it turns into a glow over the whole frame.
+    Particle& tooNear = particleControl.myList[3];
+    tooNear.loc = at(pov.d - 1, -2);
+    tooNear.myLevel = 100;
     const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
     EXPECT_GT(litChannels(gl, empty), WIDTH * HEIGHT) << "the near glow should fill much of the frame";
     EXPECT_GE(lightLayer.sprites, 2) << "the near glow and its core at least";
@@ -255,7 +260,8 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
 }
 
 // The layer lands where GL draws: in a viewport away from the canvas's
-// corner, through a scissor that cuts into it, in the blended modes with
+// corner, through a scissor that cuts into it, and again when the viewport
+// grows in height alone, in the blended modes with
 // and without the frame held on the layer (mode 6's stroked ribbons leave
 // outlines on, so there the layer is added to what GL drew).
 TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
@@ -268,14 +274,18 @@ TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
         glClearColor(0, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);   // what lies outside the scissor stays blue
         glEnable(GL_SCISSOR_TEST);
-        glViewport(50, 30, WIDTH - 120, HEIGHT - 80);
         glScissor(20, 60, WIDTH - 200, HEIGHT - 90);
-        const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+        // Then taller only, as a window or a render resized in height alone.
+        for (int height : {HEIGHT - 80, HEIGHT - 40}) {
+            glViewport(50, 30, WIDTH - 120, height);
+            const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+            EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << "mode " << mode << ", viewport height " << height;
+            EXPECT_EQ(layer[0], 0) << "the corner, outside the scissor, was drawn over";
+            EXPECT_EQ(layer[2], 255);
+            expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
+        }
         glDisable(GL_SCISSOR_TEST);
         glViewport(0, 0, WIDTH, HEIGHT);
-        EXPECT_EQ(layer[0], 0) << "the corner, outside the scissor, was drawn over";
-        EXPECT_EQ(layer[2], 255);
-        expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
     }
 }
 
