@@ -315,12 +315,23 @@ TEST(Media, SoundMissingInTheMiddleOrAtTheEndIsSaidWhereWhateverTheHeader) {
         EXPECT_EQ(d.error.find("stops at"), std::string::npos) << d.error;
     }
     {
-        // Songs joined end to end, each with its ID3 tag between; the tags
-        // hold lyrics worth seconds of sound: whole.
-        lvtest::makeTone(dir / "side.mp3", 5.0, {{"title", "Side"}, {"lyrics", std::string(40000, 'l')}});
-        const std::string side = lvtest::readFile(dir / "side.mp3");
-        lvtest::writeFile(dir / "joined.mp3", side + side + side);
-        EXPECT_NEAR(double(decodeAll(dir / "joined.mp3").size() / 2), 15.0 * SAMPLE_RATE, 0.5 * SAMPLE_RATE);
+        // Songs joined end to end, each with its ID3 tag between, worth
+        // seconds of sound: whole. The tags hold lyrics, or a cover of noise
+        // (whose bytes look like frames here and there).
+        uint32_t seed = 1;
+        const std::vector<uint8_t> noise = lvtest::makePNG(160, 160, [&](int, int) {
+            seed = seed * 1664525u + 1013904223u;
+            return lvtest::RGBA{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255};
+        });
+        lvtest::makeTone(dir / "lyrics.mp3", 5.0, {{"title", "Side"}, {"lyrics", std::string(40000, 'l')}});
+        lvtest::makeTone(dir / "cover.mp3", 5.0, {{"title", "Side"}}, noise);
+        for (const char* name : {"lyrics.mp3", "cover.mp3"}) {
+            const std::string side = lvtest::readFile(dir / name);
+            lvtest::writeFile(dir / "joined.mp3", side + side + side);
+            const std::vector<float> joined = decodeAll(dir / "joined.mp3");
+            EXPECT_NEAR(double(joined.size() / 2), 15.0 * SAMPLE_RATE, 0.5 * SAMPLE_RATE) << name;
+            EXPECT_LE(peak(joined), 0.6f) << name << ": a tag was played as sound";
+        }
     }
     // Twenty seconds cut to ten, in the formats whose header states the
     // length of their sound; one WAV with a chunk of odd size (and its pad
