@@ -510,8 +510,14 @@ struct AudioDecoder::Impl {
     // songs joined end to end keep their tags, which are neither sound nor
     // damage. A big tag (a cover) comes in several packets, some of which
     // look like frames; only the first says ID3, and how long the tag is.
+    // Only raw MPEG audio and AAC streams have tags there; a packet of
+    // another codec (Opus, say) may begin with those three letters.
     bool insideTag(const AVPacket& p) {
-        if (p.size >= 10 && std::memcmp(p.data, "ID3", 3) == 0) {
+        const AVCodecID id = fmt->streams[stream]->codecpar->codec_id;
+        if (id != AV_CODEC_ID_MP1 && id != AV_CODEC_ID_MP2 && id != AV_CODEC_ID_MP3 && id != AV_CODEC_ID_AAC)
+            return false;
+        if (p.size >= 10 && std::memcmp(p.data, "ID3", 3) == 0 && p.data[3] >= 2 && p.data[3] <= 4 &&
+            ((p.data[6] | p.data[7] | p.data[8] | p.data[9]) & 0x80) == 0) {
             const long long size = (p.data[6] & 0x7F) << 21 | (p.data[7] & 0x7F) << 14 | (p.data[8] & 0x7F) << 7 |
                                    (p.data[9] & 0x7F);
             tagLeft = 10 + size + ((p.data[5] & 0x10) ? 10 : 0);   // header, body and footer
