@@ -1,6 +1,7 @@
 // The track channel: corvane's lines on the frame port + 1 for real tagged
 // files played one after the other, what it does when that port is taken
-// and when clients that never read fill it, and the reading side (track_line.h) against hostile input.
+// and when clients that never read fill it, and the reading side
+// (track_line.h) against hostile input.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
