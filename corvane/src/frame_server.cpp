@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "loopback_listener.h"
+#include "stalled_client.h"
 
 namespace corvane {
 namespace {
@@ -88,12 +89,12 @@ size_t FrameServer::queuedFrames(const Client& c) const {
 }
 
 bool FrameServer::makeRoom() {
-    const auto now = std::chrono::steady_clock::now();
-    auto stalled = mClients.end();
-    for (auto c = mClients.begin(); c != mClients.end(); ++c)
-        if (queuedFrames(*c) >= mQueueFrames && now - c->lastRead >= STALL_LIMIT &&
-            (stalled == mClients.end() || c->lastRead < stalled->lastRead))
-            stalled = c;
+    const auto stalled = longestStalled(
+        mClients,
+        [&](const Client& c) {
+            return queuedFrames(c) >= mQueueFrames ? std::optional(c.lastRead) : std::nullopt;
+        },
+        STALL_LIMIT);
     if (stalled == mClients.end()) return false;
     close(stalled->fd);
     mClients.erase(stalled);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "loopback_listener.h"
+#include "stalled_client.h"
 #include "track_line.h"
 
 namespace corvane {
@@ -56,12 +57,9 @@ void TrackServer::queue(Client& c) {
 }
 
 bool TrackServer::makeRoom() {
-    const auto now = std::chrono::steady_clock::now();
-    auto stalled = mClients.end();
-    for (auto c = mClients.begin(); c != mClients.end(); ++c)
-        if (!c->pending.empty() && now - c->waiting >= STALL_LIMIT &&
-            (stalled == mClients.end() || c->waiting < stalled->waiting))
-            stalled = c;
+    const auto stalled = longestStalled(
+        mClients, [](const Client& c) { return c.pending.empty() ? std::nullopt : std::optional(c.waiting); },
+        STALL_LIMIT);
     if (stalled == mClients.end()) return false;
     close(stalled->fd);
     mClients.erase(stalled);
