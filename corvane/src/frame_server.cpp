@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "loopback_listener.h"
+#include "stalled_client.h"
 
 namespace corvane {
 namespace {
@@ -71,7 +72,7 @@ void FrameServer::acceptClients() {
             if (errno == ECONNABORTED || errno == EINTR) continue;
             return;   // EAGAIN: no more waiting; anything else: try again next pump
         }
-        if (mClients.size() >= MAX_CLIENTS) {
+        if (mClients.size() >= MAX_CLIENTS && !makeRoom()) {
             close(fd);   // the client sees the end of the stream at once
             continue;
         }
@@ -79,14 +80,30 @@ void FrameServer::acceptClients() {
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        mClients.push_back(Client{fd, {}, 0, true, 0});
+        mClients.push_back(Client{fd, {}, 0, true, 0, std::chrono::steady_clock::now()});
     }
+}
+
+size_t FrameServer::queuedFrames(const Client& c) const {
+    return (c.queue.size() - c.sent + FRAME_SIZE - 1) / FRAME_SIZE;
+}
+
+bool FrameServer::makeRoom() {
+    const auto stalled = longestStalled(
+        mClients,
+        [&](const Client& c) {
+            return queuedFrames(c) >= mQueueFrames ? std::optional(c.lastRead) : std::nullopt;
+        },
+        STALL_LIMIT);
+    if (stalled == mClients.end()) return false;
+    close(stalled->fd);
+    mClients.erase(stalled);
+    return true;
 }
 
 void FrameServer::broadcast(const uint8_t* frame) {
     for (Client& c : mClients) {
-        size_t queuedFrames = (c.queue.size() - c.sent + FRAME_SIZE - 1) / FRAME_SIZE;
-        if (queuedFrames >= mQueueFrames) {
+        if (queuedFrames(c) >= mQueueFrames) {
             ++mFramesDropped;
             continue;
         }
@@ -123,6 +140,7 @@ bool FrameServer::flush(Client& c) {
         ssize_t n = send(c.fd, c.queue.data() + c.sent, c.queue.size() - c.sent, MSG_NOSIGNAL);
         if (n > 0) {
             c.sent += size_t(n);
+            c.lastRead = std::chrono::steady_clock::now();
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;

@@ -17,8 +17,13 @@
 // still reads, and keeps getting frames. A client that keeps sending is
 // dropped: its bytes are read a little per pump, never all of them at once.
 //
+// A full table. Past MAX_CLIENTS, a newcomer takes the place of the client
+// that has read nothing for longest, if that is more than STALL_LIMIT and its
+// queue is full (it is closed); with no such client the new connection is
+// closed at once. So readers that never read cannot lock out the others.
+//
 // Failure: start() returns false and fills error() with what to do when the
-// port cannot be bound. Past MAX_CLIENTS, a new connection is closed at once.
+// port cannot be bound.
 #pragma once
 
 #include <chrono>
@@ -34,6 +39,7 @@ public:
     static constexpr size_t FRAME_SIZE = 1024;
     static constexpr size_t DEFAULT_QUEUE_FRAMES = 8;
     static constexpr size_t MAX_CLIENTS = 64;
+    static constexpr std::chrono::seconds STALL_LIMIT{3};
 
     explicit FrameServer(size_t queueFrames = DEFAULT_QUEUE_FRAMES);
     ~FrameServer();
@@ -65,9 +71,12 @@ private:
         size_t sent = 0;              // bytes of queue already written
         bool reading = true;          // false once the client shut down its side
         size_t received = 0;          // bytes it sent, all discarded
+        std::chrono::steady_clock::time_point lastRead;   // when it last took bytes, or connected
     };
 
     void acceptClients();
+    size_t queuedFrames(const Client& c) const;
+    bool makeRoom();                  // false: every client still reads
     bool flush(Client& c);            // false: the client is gone
     bool drain(Client& c);            // false: the connection failed, or it would not stop sending
 

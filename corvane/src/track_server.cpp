@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "loopback_listener.h"
+#include "stalled_client.h"
 #include "track_line.h"
 
 namespace corvane {
@@ -52,6 +53,17 @@ void TrackServer::queue(Client& c) {
     const size_t lineEnd = c.sent == 0 ? 0 : c.pending.find('\n', c.sent - 1) + 1;
     c.pending.resize(lineEnd);
     c.pending += mLine;
+    if (c.waiting == std::chrono::steady_clock::time_point{}) c.waiting = std::chrono::steady_clock::now();
+}
+
+bool TrackServer::makeRoom() {
+    const auto stalled = longestStalled(
+        mClients, [](const Client& c) { return c.pending.empty() ? std::nullopt : std::optional(c.waiting); },
+        STALL_LIMIT);
+    if (stalled == mClients.end()) return false;
+    close(stalled->fd);
+    mClients.erase(stalled);
+    return true;
 }
 
 void TrackServer::acceptClients() {
@@ -61,11 +73,11 @@ void TrackServer::acceptClients() {
             if (errno == ECONNABORTED || errno == EINTR) continue;
             return;
         }
-        if (mClients.size() >= MAX_CLIENTS) {
+        if (mClients.size() >= MAX_CLIENTS && !makeRoom()) {
             close(fd);
             continue;
         }
-        mClients.push_back(Client{fd, {}, 0, 0});
+        mClients.push_back(Client{fd, {}, 0, 0, {}});
         if (!mLine.empty()) queue(mClients.back());
     }
 }
@@ -108,6 +120,7 @@ bool TrackServer::flush(Client& c) {
     }
     c.pending.clear();
     c.sent = 0;
+    c.waiting = {};
     return true;
 }
 

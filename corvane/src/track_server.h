@@ -17,10 +17,15 @@
 // Used by the corvane program on its main thread: setTrack() when the feed
 // says what plays, pump() in the frame loop (it never waits).
 //
-// Failure: start() returns false and fills error() with what to do. Past
-// MAX_CLIENTS a new connection is closed at once.
+// A full table. Past MAX_CLIENTS, a newcomer takes the place of the client
+// whose line has waited longest for it to read the one before, if that is
+// more than STALL_LIMIT (it is closed); with no such client the new
+// connection is closed at once.
+//
+// Failure: start() returns false and fills error() with what to do.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -33,6 +38,7 @@ namespace corvane {
 class TrackServer {
 public:
     static constexpr size_t MAX_CLIENTS = 64;
+    static constexpr std::chrono::seconds STALL_LIMIT{3};
 
     TrackServer() = default;
     ~TrackServer() { stop(); }
@@ -57,9 +63,11 @@ private:
         std::string pending;   // the rest of the line being sent, then at most the newest one
         size_t sent = 0;       // bytes of `pending` already written
         size_t received = 0;   // bytes it sent, all discarded
+        std::chrono::steady_clock::time_point waiting{};   // since when a line waits for it; {}: none
     };
 
     void acceptClients();
+    bool makeRoom();            // false: no client has kept a line waiting too long
     void queue(Client& c);
     bool mayBegin(Client& c);   // the next line may start on its way to c
     bool flush(Client& c);      // false: the client is gone

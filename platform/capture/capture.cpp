@@ -4,6 +4,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -156,13 +158,21 @@ bool queryCaptureSources(CaptureServerInfo& info, std::string& error) {
 // lost a timer that tries it again. With no source named the stream records
 // the default output's monitor, and the server's change events move it to
 // the new default's monitor.
+//
+// There is one connection at a time, and one timer: a connection that fails
+// (at once or later) is let go in connectionFailed() alone, which sets the
+// timer; the timer alone starts the next connection. While the server stays
+// away the wait between tries grows, so a server gone for good costs little.
 struct CaptureStream::Impl {
     enum class Phase { Starting, Recording, StartFailed };
+    static constexpr pa_usec_t kFirstRetry = 250 * PA_USEC_PER_MSEC;
+    static constexpr pa_usec_t kLongestRetry = 2 * PA_USEC_PER_SEC;
 
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     pa_time_event* retry = nullptr;
+    pa_usec_t retryAfter = kFirstRetry;
     std::string named;         // the source asked for; empty: follow the default output
     std::string defaultSink;   // the output whose monitor is recorded, when following
     Phase phase = Phase::Starting;
@@ -186,7 +196,9 @@ struct CaptureStream::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         notices.push_back(line);
     }
-    std::string contextError() const { return pa_strerror(pa_context_errno(context)); }
+    std::string contextError() const {
+        return context ? pa_strerror(pa_context_errno(context)) : "no connection to the sound server";
+    }
     void endStart(Phase p, const std::string& why) {
         if (phase != Phase::Starting) return;
         if (p == Phase::StartFailed) {
@@ -197,7 +209,8 @@ struct CaptureStream::Impl {
         pa_threaded_mainloop_signal(loop, 0);
     }
 
-    bool connectContext();
+    void connectContext();
+    void connectionFailed(pa_context* c);
     void dropContext();
     void scheduleRetry();
     void followDefault();
@@ -211,17 +224,36 @@ struct CaptureStream::Impl {
     void deliver(const unsigned char* bytes, size_t size);
 };
 
-bool CaptureStream::Impl::connectContext() {
+// A connect that fails at once may already have been let go from inside
+// pa_context_connect (its state callback runs there); connectionFailed()
+// takes the second report of it for a stale one.
+void CaptureStream::Impl::connectContext() {
+    if (context || stopping) return;
     context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Lumenvortex");
-    if (!context) return false;
-    pa_context_set_state_callback(context, &Impl::contextState, this);
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        endStart(Phase::StartFailed, "no sound server: " + contextError() +
-                                         " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)");
-        dropContext();
-        return false;
+    if (!context) {
+        endStart(Phase::StartFailed, "cannot start the sound server client");
+        if (phase != Phase::StartFailed) scheduleRetry();
+        return;
     }
-    return true;
+    pa_context* c = context;
+    pa_context_set_state_callback(c, &Impl::contextState, this);
+    if (pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) connectionFailed(c);
+}
+
+// The one place a connection that failed, or whose server went away, is let
+// go: at the start that ends start(); later the timer looks for the server.
+void CaptureStream::Impl::connectionFailed(pa_context* c) {
+    if (c != context) return;
+    const std::string why = contextError();
+    dropContext();
+    if (phase == Phase::Starting) {
+        endStart(Phase::StartFailed,
+                 "no sound server: " + why + " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)");
+        return;
+    }
+    if (!lost && !stopping) notice("the sound server went away: capture picks up again when it is back");
+    lost = true;
+    scheduleRetry();
 }
 
 void CaptureStream::Impl::dropContext() {
@@ -244,17 +276,18 @@ void CaptureStream::Impl::dropContext() {
 }
 
 void CaptureStream::Impl::scheduleRetry() {
-    constexpr pa_usec_t kRetryEvery = 250 * PA_USEC_PER_MSEC;
+    if (retry || stopping) return;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
     timeval when;
-    pa_timeval_add(pa_gettimeofday(&when), kRetryEvery);
+    pa_timeval_add(pa_gettimeofday(&when), retryAfter);
+    retryAfter = std::min(retryAfter * 2, kLongestRetry);
     retry = api->time_new(
         api, &when,
         [](pa_mainloop_api* a, pa_time_event* e, const timeval*, void* user) {
             auto* self = static_cast<Impl*>(user);
             a->time_free(e);
             self->retry = nullptr;
-            if (!self->stopping && !self->connectContext()) self->scheduleRetry();
+            self->connectContext();
         },
         this);
 }
@@ -262,7 +295,9 @@ void CaptureStream::Impl::scheduleRetry() {
 void CaptureStream::Impl::contextState(pa_context* c, void* user) {
     auto* self = static_cast<Impl*>(user);
     const pa_context_state_t st = pa_context_get_state(c);
+    if (c != self->context) return;
     if (st == PA_CONTEXT_READY) {
+        self->retryAfter = kFirstRetry;
         if (self->named.empty()) {
             pa_context_set_subscribe_callback(
                 c,
@@ -279,17 +314,7 @@ void CaptureStream::Impl::contextState(pa_context* c, void* user) {
             self->record(self->named);
         }
     } else if (!PA_CONTEXT_IS_GOOD(st)) {
-        if (self->phase == Phase::Starting) {
-            self->endStart(Phase::StartFailed, "no sound server: " + self->contextError() +
-                                                   " (is PulseAudio or PipeWire running? PULSE_SERVER names another one)");
-            return;
-        }
-        // The server went away (or would not take us back yet): try again shortly.
-        if (!self->lost && !self->stopping)
-            self->notice("the sound server went away: capture picks up again when it is back");
-        self->lost = true;
-        self->dropContext();
-        if (!self->stopping) self->scheduleRetry();
+        self->connectionFailed(c);
     }
 }
 
@@ -298,7 +323,7 @@ void CaptureStream::Impl::contextState(pa_context* c, void* user) {
 void CaptureStream::Impl::followDefault() {
     static const auto onSink = [](pa_context*, const pa_sink_info* i, int eol, void* user) {
         auto* self = static_cast<Impl*>(user);
-        if (eol || !i || !i->monitor_source_name) return;
+        if (eol || !i || !i->monitor_source_name || !self->context) return;
         self->defaultSink = i->name;
         if (!self->stream)
             self->record(i->monitor_source_name);
@@ -319,6 +344,7 @@ void CaptureStream::Impl::followDefault() {
         if (pa_operation* op = pa_context_get_sink_info_by_name(c, sinkName.c_str(), onSink, self))
             pa_operation_unref(op);
     };
+    if (!context) return;
     if (pa_operation* op = pa_context_get_server_info(context, onServer, this)) pa_operation_unref(op);
 }
 
@@ -349,7 +375,7 @@ void CaptureStream::Impl::record(const std::string& sourceName) {
 
 // Where the stream records now, and what a person calls it.
 void CaptureStream::Impl::learnSource() {
-    if (!stream) return;
+    if (!stream || !context) return;
     const char* name = pa_stream_get_device_name(stream);
     if (!name) return;
     auto onSource = [](pa_context*, const pa_source_info* i, int eol, void* user) {
@@ -379,7 +405,7 @@ void CaptureStream::Impl::streamState(pa_stream* s, void* user) {
         self->learnSource();
     } else if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) {
         // A lost server fails its context too, and is taken up there.
-        if (pa_context_get_state(self->context) != PA_CONTEXT_READY) return;
+        if (!self->context || pa_context_get_state(self->context) != PA_CONTEXT_READY) return;
         const std::string why = "capture from " + (self->source.empty() ? self->named : self->source) +
                                 " stopped: " + self->contextError();
         if (self->phase == Phase::Starting)
@@ -486,8 +512,9 @@ bool CaptureStream::start(const std::string& sourceName, Sink sink, std::string&
         return false;
     }
     pa_threaded_mainloop_lock(d.loop);
-    if (d.connectContext())
-        while (d.phase == Impl::Phase::Starting) pa_threaded_mainloop_wait(d.loop);
+    d.retryAfter = Impl::kFirstRetry;
+    d.connectContext();
+    while (d.phase == Impl::Phase::Starting) pa_threaded_mainloop_wait(d.loop);
     const bool ok = d.phase == Impl::Phase::Recording;
     pa_threaded_mainloop_unlock(d.loop);
     if (!ok) {

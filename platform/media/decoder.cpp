@@ -413,6 +413,7 @@ struct AudioDecoder::Impl {
     double goodSeconds = 0.0;
     long long runBytes = 0;    // the damage since the last good packet
     long long runPtsMs = 0;
+    long long tagLeft = 0;     // bytes of an ID3 tag between the frames still to come
     int64_t nextPts = AV_NOPTS_VALUE;
     long long convertedFrames = 0;
     std::vector<float> pending;   // converted samples not yet handed out
@@ -505,12 +506,32 @@ struct AudioDecoder::Impl {
             nextPts += p.duration;
     }
 
+    // Whether the packet is an ID3 tag between the frames, or part of one:
+    // songs joined end to end keep their tags, which are neither sound nor
+    // damage. A big tag (a cover) comes in several packets, some of which
+    // look like frames; only the first says ID3, and how long the tag is.
+    // Only raw MPEG audio and AAC streams have tags there; a packet of
+    // another codec (Opus, say) may begin with those three letters.
+    bool insideTag(const AVPacket& p) {
+        const AVCodecID id = fmt->streams[stream]->codecpar->codec_id;
+        if (id != AV_CODEC_ID_MP1 && id != AV_CODEC_ID_MP2 && id != AV_CODEC_ID_MP3 && id != AV_CODEC_ID_AAC)
+            return false;
+        if (p.size >= 10 && std::memcmp(p.data, "ID3", 3) == 0 && p.data[3] >= 2 && p.data[3] <= 4 &&
+            ((p.data[6] | p.data[7] | p.data[8] | p.data[9]) & 0x80) == 0) {
+            const long long size = (p.data[6] & 0x7F) << 21 | (p.data[7] & 0x7F) << 14 | (p.data[8] & 0x7F) << 7 |
+                                   (p.data[9] & 0x7F);
+            tagLeft = 10 + size + ((p.data[5] & 0x10) ? 10 : 0);   // header, body and footer
+        }
+        if (tagLeft <= 0) return false;
+        tagLeft -= p.size;
+        return true;
+    }
+
     // After it: refused bytes join the damage; a good packet ends it, and
     // a stretch long enough to hear is kept with its place.
     void notePacketDecoded(const AVPacket& p, bool good) {
         if (!good) {
-            // A tag between the frames (files joined end to end) is no damage.
-            if (p.size < 3 || std::memcmp(p.data, "ID3", 3) != 0) runBytes += p.size;
+            runBytes += p.size;
             return;
         }
         const long long missingMs = std::max(runPtsMs, bytesToMs(runBytes));
@@ -609,7 +630,7 @@ struct AudioDecoder::Impl {
                 breakOff(avError(rc) + " while reading (is the file damaged?)");
                 continue;
             }
-            if (packet->stream_index == stream) {
+            if (packet->stream_index == stream && !insideTag(*packet)) {
                 notePacketPlace(*packet);
                 rc = avcodec_send_packet(codec, packet);
                 const bool refused = rc < 0 && rc != AVERROR(EAGAIN);

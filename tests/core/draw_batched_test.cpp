@@ -51,12 +51,18 @@ void setDrawing(Drawing d) {
 
 // The scripted run up to its last frame in `mode`. The frames before it only
 // move the field: they are drawn through an empty scissor, left on for the
-// caller to end before or after the last frame.
+// caller to end before or after the last frame. No frame may leave a GL
+// error (in an ES context, a call outside ES 3.0 does): each is asked after
+// its frame, as a later texture upload clears what came before it.
 void runUpToLastFrame(lvscenario::ScriptedRun& run, int mode) {
     for (int m = 0; m < mode; m++) run.applet.keyPressed('m');
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, 0, 0, 0);
-    for (int n = 1; n < FRAMES; n++) run.frame(n);
+    for (int n = 1; n < FRAMES; n++) {
+        run.frame(n);
+        const GLenum error = glGetError();
+        ASSERT_EQ(error, (GLenum)GL_NO_ERROR) << "GL error after frame " << n << " in mode " << mode;
+    }
 }
 
 // Two drawings of mode `mode` held to the bound, kept as PNGs for people.
@@ -219,8 +225,8 @@ int litChannels(const std::vector<uint8_t>& picture, const std::vector<uint8_t>&
 TEST(DrawBatched, LayerClipsWhatGLClips) {
     lvtest::requireGL(WIDTH, HEIGHT);
     lvscenario::ScriptedRun run(WIDTH, HEIGHT);   // mode 0: glows and textured ribbons
-    for (int i = 0; i < 3; i++) particleControl.adjustAmount();
-    ASSERT_EQ(3, particleControl.count);
+    for (int i = 0; i < 4; i++) particleControl.adjustAmount();
+    ASSERT_EQ(4, particleControl.count);
     for (Particle& p : particleControl.myList) p.rr = p.gg = p.bb = 1, p.myLevel = 5;
     const std::vector<uint8_t> empty = drawOnly(BATCHED);   // also sets the camera
     // The camera looks at the origin from pov.d along `back`.
@@ -241,6 +247,11 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
         trail.xv[i] = 40 * up.x, trail.yv[i] = 40 * up.y, trail.zv[i] = 40 * up.z;
         trail.pn[i] = 1;
     }
+    // Nearer than the near plane: GL clips all of it, and the layer must
+    // too, or it turns into a glow over the whole frame.
+    Particle& tooNear = particleControl.myList[3];
+    tooNear.loc = at(pov.d - 1, -2);
+    tooNear.myLevel = 100;
     const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
     EXPECT_GT(litChannels(gl, empty), WIDTH * HEIGHT) << "the near glow should fill much of the frame";
     EXPECT_GE(lightLayer.sprites, 2) << "the near glow and its core at least";
@@ -249,7 +260,8 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
 }
 
 // The layer lands where GL draws: in a viewport away from the canvas's
-// corner, through a scissor that cuts into it, in the blended modes with
+// corner, through a scissor that cuts into it, and again when the viewport
+// grows in height alone, in the blended modes with
 // and without the frame held on the layer (mode 6's stroked ribbons leave
 // outlines on, so there the layer is added to what GL drew).
 TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
@@ -262,14 +274,18 @@ TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
         glClearColor(0, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);   // what lies outside the scissor stays blue
         glEnable(GL_SCISSOR_TEST);
-        glViewport(50, 30, WIDTH - 120, HEIGHT - 80);
         glScissor(20, 60, WIDTH - 200, HEIGHT - 90);
-        const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+        // Then taller only, as a window or a render resized in height alone.
+        for (int height : {HEIGHT - 80, HEIGHT - 40}) {
+            glViewport(50, 30, WIDTH - 120, height);
+            const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
+            EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << "mode " << mode << ", viewport height " << height;
+            EXPECT_EQ(layer[0], 0) << "the corner, outside the scissor, was drawn over";
+            EXPECT_EQ(layer[2], 255);
+            expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
+        }
         glDisable(GL_SCISSOR_TEST);
         glViewport(0, 0, WIDTH, HEIGHT);
-        EXPECT_EQ(layer[0], 0) << "the corner, outside the scissor, was drawn over";
-        EXPECT_EQ(layer[2], 255);
-        expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
     }
 }
 
@@ -326,6 +342,8 @@ std::vector<uint8_t> scriptedPicture(RendererKind kind, int mode, uint64_t* hash
     std::vector<uint8_t> picture;
     {
         lvscenario::ScriptedRun run(WIDTH, HEIGHT, fastStep);
+        // Chosen again over the scene set up, as the plug-in switches a live one.
+        useRenderer(kind);
         runUpToLastFrame(run, mode);
         glDisable(GL_SCISSOR_TEST);
         run.frame(FRAMES, '/');

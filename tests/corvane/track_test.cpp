@@ -1,13 +1,16 @@
 // The track channel: corvane's lines on the frame port + 1 for real tagged
-// files played one after the other, what it does when that port is taken,
-// and the reading side (track_line.h) against hostile input.
+// files played one after the other, what it does when that port is taken
+// and when clients that never read fill it, and the reading side
+// (track_line.h) against hostile input.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "corvane_process.h"
 #include "track_line.h"
@@ -265,4 +268,37 @@ TEST(TrackLine, TheReaderDropsOverlongLinesAndResumesAfterThem) {
                         [&](std::string_view l) { lines.emplace_back(l); });
         EXPECT_EQ(lines, (std::vector<std::string>{"one", longest, "two"})) << "pieces of " << piece;
     }
+}
+
+// Sixty-four clients that read nothing fill the table. Once the next track's
+// line has waited for them a few seconds, a newcomer takes the place of one,
+// which sees its stream end, and gets the line.
+TEST(CorvaneTracks, ClientsThatNeverReadMakeWayForANewOne) {
+    lvtest::TempDir dir;
+    lvtest::makeTone(dir / "1.flac", 2.0, {{"title", "First"}, {"artist", "A"}});
+    lvtest::makeTone(dir / "2.flac", 60.0, {{"title", "Second"}, {"artist", "B"}});
+    cvtest::Corvane server({"--mute", "--port", "0", dir / "1.flac", dir / "2.flac"});
+    const int port = server.waitForPort();
+    ASSERT_GT(port, 0);
+    std::vector<int> silent;
+    for (int i = 0; i < 64; ++i) silent.push_back(lvtest::connectClient(port + TRACK_PORT_OFFSET));
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.errors().find("\"Second\"") != std::string::npos; }, 30.0))
+        << server.errors();
+    const std::string line2 = lineOf("Second", "B");
+    bool admitted = false;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !admitted && std::chrono::steady_clock::now() < until;) {
+        const int next = lvtest::connectClient(port + TRACK_PORT_OFFSET);
+        admitted = readText(next, line2.size(), 1.0) == line2;
+        close(next);
+        if (!admitted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(admitted) << "clients that never read lock the newcomers out";
+    bool ended = false;
+    for (size_t i = 0; i < silent.size() && !ended; ++i) {
+        uint8_t bytes[4096];
+        lvtest::readFor(silent[i], bytes, sizeof bytes, 0.3, &ended);
+    }
+    EXPECT_TRUE(ended) << "no client that reads nothing was let go";
+    for (int fd : silent) close(fd);
 }

@@ -1,16 +1,21 @@
 // Live sound from a real PulseAudio daemon, started here with a null sink: a
 // tone played into the sink is captured from its monitor and lands in its
 // spectrum bin; the player lists the sources, names them when asked for one
-// that is not there, and says so when there is no server at all.
+// that is not there, and says so when there is no server at all. The server
+// dies and comes back under a stream and under a running player (Xvfb).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "program_test_support.h"
+#include "test_xserver.h"
 #include "lv/capture.h"
 #include "fft_spectrum_analyzer.h"
 
@@ -76,6 +81,40 @@ void expectThePlayerNamesTheSources() {
         EXPECT_EQ(none.err.find("PULSE_SERVER") != std::string::npos, named) << none.err;
         EXPECT_EQ(none.err.find("is PulseAudio or PipeWire running?") != std::string::npos, !named) << none.err;
     }
+}
+
+// The server's clients other than pactl itself, one a line.
+std::string clientsOf(lvtest::PulseDaemon& daemon) {
+    std::string all;
+    std::istringstream lines(daemon.pactl({"list", "short", "clients"}));
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("pactl") == std::string::npos) all += line + "\n";
+    return all;
+}
+
+size_t linesOf(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
+
+// After the server came back: sound again, the loss and the return said once
+// each, and one connection a stream.
+void expectBothComeBack(lvtest::PulseDaemon& daemon, std::initializer_list<Listener*> listeners) {
+    for (Listener* l : listeners) {
+        const long long before = l->frames;
+        EXPECT_TRUE(lvtest::waitFor([&] { return l->frames > before + SAMPLE_RATE / 10; }, 20.0))
+            << "no sound after the restart";
+        EXPECT_FALSE(l->stream.failed()) << l->stream.error();
+        std::string said;
+        EXPECT_TRUE(lvtest::waitFor(
+            [&] {
+                return (said += l->notices()) ==
+                       "the sound server went away: capture picks up again when it is back\n"
+                       "the sound server is back: capture goes on from Monitor of LvTest\n";
+            },
+            20.0))
+            << said;
+    }
+    std::string clients;
+    EXPECT_TRUE(lvtest::waitFor([&] { return linesOf(clients = clientsOf(daemon)) == listeners.size(); }, 20.0))
+        << clients;
 }
 
 }  // namespace
@@ -148,20 +187,58 @@ TEST(Capture, AToneIsHeardInItsBinUnnamedCaptureFollowsTheOutputAndBothComeBackA
     EXPECT_EQ(named.stream.sourceName(), "lvtest.monitor");
     EXPECT_EQ(named.loud, loudBefore) << "the named source moved to the new output";
 
+    // Restarted at once, then again after a while away: each loss and each
+    // return said once, and back on one connection each.
     ASSERT_TRUE(daemon.restart()) << daemon.error();
-    for (Listener* l : {&follower, &named}) {
-        const long long before = l->frames;
-        EXPECT_TRUE(lvtest::waitFor([&] { return l->frames > before + SAMPLE_RATE / 10; }, 20.0))
-            << "no sound after the restart";
-        EXPECT_FALSE(l->stream.failed()) << l->stream.error();
-        std::string said;
-        EXPECT_TRUE(lvtest::waitFor(
-            [&] {
-                return (said += l->notices()) ==
-                       "the sound server went away: capture picks up again when it is back\n"
-                       "the sound server is back: capture goes on from Monitor of LvTest\n";
-            },
-            20.0))
-            << said;
-    }
+    expectBothComeBack(daemon, {&follower, &named});
+    daemon.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(daemon.start()) << daemon.error();
+    expectBothComeBack(daemon, {&follower, &named});
+}
+
+// The sound server dies under a capturing player and comes back on its
+// socket 1.5 s later: the player lives on, says one line for the loss and
+// one for the return, records again on one connection and leaves the
+// restarted server room for other clients. The next loss is said too; with
+// the server left down the player stays quiet, and SIGTERM ends it.
+TEST(Capture, ThePlayerOutlivesTheSoundServerGoingAndQuitsWhileItIsDown) {
+    lvtest::XServer x;
+    ASSERT_TRUE(x.running()) << x.error();
+    lvtest::PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << daemon.error();
+    lvtest::TempDir dir;
+    const std::string log = dir / "player.log";
+    lvtest::Child player({lvtest::binary("lumenvortex"), "--capture", "--size", "320x200"},
+                         {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="}, log);
+    const auto recording = [&] {
+        return linesOf(daemon.pactl({"list", "short", "source-outputs"})) == 1 && linesOf(clientsOf(daemon)) == 1;
+    };
+    ASSERT_TRUE(lvtest::waitFor(recording, 30.0)) << lvtest::readFile(log);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+
+    const std::string gone = "lumenvortex: the sound server went away: capture picks up again when it is back\n";
+    const std::string back = "lumenvortex: the sound server is back: capture goes on from Monitor of LvTest\n";
+    const auto count = [&](const std::string& line) {
+        const std::string text = lvtest::readFile(log);
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+        return n;
+    };
+    daemon.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(daemon.start()) << daemon.error();
+    EXPECT_TRUE(lvtest::waitFor([&] { return count(back) == 1; }, 30.0)) << lvtest::readFile(log);
+    EXPECT_TRUE(player.running()) << lvtest::readFile(log);
+    EXPECT_EQ(count(gone), 1u) << lvtest::readFile(log);
+    EXPECT_NE(daemon.pactl({"info"}).find("Server Name"), std::string::npos) << "the restarted server is full";
+    EXPECT_TRUE(lvtest::waitFor(recording, 30.0)) << clientsOf(daemon) << lvtest::readFile(log);
+
+    daemon.stop();
+    EXPECT_TRUE(lvtest::waitFor([&] { return count(gone) == 2; }, 30.0)) << "the second loss went unsaid";
+    const size_t said = lvtest::readFile(log).size();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(lvtest::readFile(log).substr(said), "") << "the player is not quiet while the server is down";
+    player.signal(SIGTERM);
+    EXPECT_EQ(player.wait(10.0), 0) << lvtest::readFile(log).substr(0, 4000);
 }

@@ -298,7 +298,8 @@ TEST(Media, SurroundIsMixedDownWithoutClippingAtTheLevelOfFFmpegsOwnDownmix) {
 // Sound missing from the middle of a file (its middle 40 % zeroed) is named
 // with its place and length, whatever header the file has: an mp3 of
 // constant bit rate, with a Xing header, or of variable bit rate with none;
-// a FLAC file. Sound missing from the end
+// a FLAC file; and only as missing, not as cut short too. Songs joined end
+// to end with their tags between are whole. Sound missing from the end
 // of a file whose header states its length is said with where it stops.
 TEST(Media, SoundMissingInTheMiddleOrAtTheEndIsSaidWhereWhateverTheHeader) {
     TempDir dir;
@@ -328,12 +329,41 @@ TEST(Media, SoundMissingInTheMiddleOrAtTheEndIsSaidWhereWhateverTheHeader) {
                               &minutes, &seconds), 3) << d.error;
         EXPECT_NEAR(missing, 8, 1) << d.error;
         EXPECT_NEAR(minutes * 60 + seconds, 6, 1) << d.error;
+        // What is missing inside is no shortfall at the end, header or none.
+        EXPECT_EQ(d.error.find("stops at"), std::string::npos) << d.error;
+    }
+    {
+        // Songs joined end to end, each with its ID3 tag between, worth
+        // seconds of sound: whole. The tags hold lyrics, or a cover of noise
+        // (whose bytes look like frames here and there).
+        uint32_t seed = 1;
+        const std::vector<uint8_t> noise = lvtest::makePNG(160, 160, [&](int, int) {
+            seed = seed * 1664525u + 1013904223u;
+            return lvtest::RGBA{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255};
+        });
+        lvtest::makeTone(dir / "lyrics.mp3", 5.0, {{"title", "Side"}, {"lyrics", std::string(40000, 'l')}});
+        lvtest::makeTone(dir / "cover.mp3", 5.0, {{"title", "Side"}}, noise);
+        for (const char* name : {"lyrics.mp3", "cover.mp3"}) {
+            const std::string side = lvtest::readFile(dir / name);
+            lvtest::writeFile(dir / "joined.mp3", side + side + side);
+            const std::vector<float> joined = decodeAll(dir / "joined.mp3");
+            EXPECT_NEAR(double(joined.size() / 2), 15.0 * SAMPLE_RATE, 0.5 * SAMPLE_RATE) << name;
+            EXPECT_LE(peak(joined), 0.6f) << name << ": a tag was played as sound";
+        }
     }
     // Twenty seconds cut to ten, in the formats whose header states the
-    // length of their sound.
-    for (const char* name : {"cut.wav", "cut.w64", "cut.caf", "cut.aiff", "cut.au"}) {
+    // length of their sound; one WAV with a chunk of odd size (and its pad
+    // byte) before its sound.
+    for (const char* name : {"cut.wav", "cut.w64", "cut.caf", "cut.aiff", "cut.au", "odd-chunk.wav"}) {
         lvtest::makeTone(dir / name, 20.0);
-        const std::string bytes = lvtest::readFile(dir / name);
+        std::string bytes = lvtest::readFile(dir / name);
+        if (std::string(name) == "odd-chunk.wav") {
+            bytes.insert(12, std::string("odd \x03\0\0\0abc\0", 12));
+            const uint32_t riff = uint32_t(bytes.size() - 8);
+            std::memcpy(&bytes[4], &riff, 4);
+            lvtest::writeFile(dir / name, bytes);
+            decodeAll(dir / name);   // whole, it plays without a word
+        }
         lvtest::writeFile(dir / name, bytes.substr(0, bytes.size() / 2));
         const Decoded cut = decode(dir / name);
         EXPECT_TRUE(cut.failed) << name;

@@ -303,8 +303,13 @@ bool PulseDaemon::start() {
 }
 
 bool PulseDaemon::restart() {
-    mChild.reset();
+    stop();
     return start();
+}
+
+void PulseDaemon::stop() {
+    mChild.reset();
+    mOk = false;
 }
 
 std::string PulseDaemon::pactl(const std::vector<std::string>& args) {

@@ -142,11 +142,13 @@ public:
     // Ends the daemon and starts it again on the same socket, as a desktop's
     // sound server restarts; false (error() says why) if it does not come back.
     bool restart();
+    // The two halves of a restart, for a server that stays away a while.
+    void stop();
+    bool start();
     // pactl against this daemon; its output, or "" with a test failure.
     std::string pactl(const std::vector<std::string>& args);
 
 private:
-    bool start();
 
     TempDir mDir;
     std::unique_ptr<Child> mChild;
