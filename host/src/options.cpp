@@ -78,8 +78,11 @@ std::vector<OptionRule> optionTable(Options& o) {
         o.background = -1, o.backgroundImage.clear(), o.backgroundCover = false;
         if (v == "cover") return o.backgroundCover = true;
         if (v.empty() || v[0] != '#') {
+            // A name that is no file is a mistake on the command line (a
+            // colour's name, say); a file that is no picture is found later.
+            std::error_code ec;
             o.backgroundImage = v;
-            return !v.empty();
+            return !v.empty() && std::filesystem::exists(v, ec);
         }
         const bool hex = v.size() == 7 &&
                          std::all_of(v.begin() + 1, v.end(), [](unsigned char c) { return std::isxdigit(c); });

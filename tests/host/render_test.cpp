@@ -385,7 +385,8 @@ TEST(Render, PicturesStandBehindTheField) {
     lvtest::writeFile(dir / "not.png", "not a picture");
     auto r = run({player(), "--render", dir / "x.mp4", "--background", dir / "not.png", dir / "bare.flac"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("--background " + dir / "not.png" + ": not a JPEG or PNG file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--background " + dir / "not.png" + ": neither JPEG nor PNG; give a JPEG or PNG picture"),
+              std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "x.mp4"));
 }
 

@@ -251,21 +251,29 @@ def main():
         wait_for("playback", lambda: rpc.call("Player.GetActivePlayers"))
         # Kodi refuses the window while a dialog of its own (a question about
         # the new add-on) is open: each is answered "back" until it opens.
+        # Such a question can also come a moment after the window opened (on
+        # a loaded machine, after the first check): each screenshot waits for
+        # the window with no dialog over it.
         def visualising():
-            if rpc.call("GUI.GetProperties", {"properties": ["currentwindow"]})["currentwindow"]["id"] == 12006:
+            window = rpc.call("GUI.GetProperties", {"properties": ["currentwindow"]})["currentwindow"]["id"]
+            dialog = rpc.call("XBMC.GetInfoBooleans", {"booleans": ["System.HasActiveModalDialog"]})
+            if window == 12006 and not dialog.get("System.HasActiveModalDialog"):
                 return True
             rpc.call("Input.ExecuteAction", {"action": "close"})
             rpc.call("GUI.ActivateWindow", {"window": "visualisation"})
             time.sleep(0.5)
             return False
+        def visualisation_shot(index):
+            wait_for("the visualisation window", visualising)
+            return screenshot(rpc, shots, index)
         wait_for("the visualisation window", visualising)
         # The overlay shows the track for three seconds, then fades out over two.
         time.sleep(1.0)
-        first = screenshot(rpc, shots, 0)
+        first = visualisation_shot(0)
         time.sleep(1.0)
-        second = screenshot(rpc, shots, 1)
+        second = visualisation_shot(1)
         time.sleep(4.5)
-        later = screenshot(rpc, shots, 2)
+        later = visualisation_shot(2)
 
         log_path = os.path.join(home, ".kodi", "temp", "kodi.log")
         log = open(log_path, encoding="utf-8", errors="replace").read()
