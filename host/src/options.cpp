@@ -378,6 +378,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     lv::VideoOptions video;
     video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
     video.alpha = o.transparent;
+    if (isFolderOutput(o.renderPath) && o.transparent && (o.format == "mp4" || o.format == "mkv")) {
+        error = "--render " + o.renderPath + " with --transparent: " + o.format +
+                " videos (H.264) have no room for transparency: add --format webm (VP9 with alpha) or --format mov "
+                "(ProRes 4444)";
+        return false;
+    }
     const std::string videoPath = isFolderOutput(o.renderPath)
                                       ? (std::filesystem::path(o.renderPath) / ("track." + o.format)).string()
                                       : o.renderPath;

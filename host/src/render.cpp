@@ -384,7 +384,9 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
 bool OfflineRender::planTrackFiles() {
     mToFolder = isFolderOutput(o.renderPath);
     std::string error;
-    if (!mToFolder || mTrackFiles.plan(o.renderPath, o.format, mPaths, mFirst, o.force, error)) return true;
+    if (!mToFolder || mTrackFiles.plan(o.renderPath, o.format, mPaths, mFirst,
+                                                 mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1, o.force,
+                                                 error)) return true;
     say(error);
     return false;
 }
@@ -500,8 +502,9 @@ int OfflineRender::finish(bool broken, double took) {
     if (mToFolder) {
         for (const TrackFiles::File& f : mTrackFiles.files())
             std::printf("wrote %s (%lld frames)\n", fs::absolute(f.path, ec).c_str(), f.video->framesWritten());
-        std::printf("wrote %zu videos to %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
-                    mTrackFiles.files().size(), fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps,
+        const size_t count = mTrackFiles.files().size();
+        std::printf("wrote %zu video%s to %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
+                    count, count == 1 ? "" : "s", fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps,
                     clockText(seconds).c_str(), tookText.c_str(), speed);
     } else if (mToVideo)
         std::printf("wrote %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",

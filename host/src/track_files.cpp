@@ -68,7 +68,7 @@ std::string trackFileName(int number, int count, const lv::TrackMeta& meta, cons
 }
 
 bool TrackFiles::plan(const std::string& folder, const std::string& ext, const std::vector<std::string>& paths,
-                      const lv::TrackMeta& first, bool force, std::string& error) {
+                      const lv::TrackMeta& first, long long limitMs, bool force, std::string& error) {
     mFolder = folder, mExt = ext;
     std::vector<lv::TrackMeta> tracks;
     if (paths.empty()) tracks.push_back(first);
@@ -80,9 +80,12 @@ bool TrackFiles::plan(const std::string& folder, const std::string& ext, const s
     for (const lv::TrackMeta& meta : tracks) {
         const int number = int(mPlan.size()) + 1;
         mPlan.push_back({meta.path, (fs::path(folder) / trackFileName(number, int(tracks.size()), meta, ext)).string(),
-                         number});
+                         number, meta.durationMs});
     }
+    long long startMs = 0;   // past a track of unknown length, any later one may be heard
     for (const Planned& p : mPlan) {
+        if (limitMs >= 0 && startMs >= limitMs) break;
+        startMs = startMs < 0 || p.durationMs < 0 ? -1 : startMs + p.durationMs;
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(p.file, ec))) continue;
         for (const std::string& track : paths)

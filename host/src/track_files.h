@@ -35,9 +35,10 @@ class TrackFiles {
 public:
     // Names a file for each track of `paths` that can be read (the demo
     // song: `first` alone) in `folder`. False with `error`, a sentence, when
-    // one is there already and `force` is not given, or is one of the tracks.
+    // one that begins before `limitMs` (no limit when negative) is there
+    // already and `force` is not given, or is one of the tracks.
     bool plan(const std::string& folder, const std::string& ext, const std::vector<std::string>& paths,
-              const lv::TrackMeta& first, bool force, std::string& error);
+              const lv::TrackMeta& first, long long limitMs, bool force, std::string& error);
     // Opens the video of `meta`, the track whose first frame comes next,
     // with `options` and the track's own tags and cover.
     lv::VideoWriter* open(const lv::TrackMeta& meta, lv::VideoOptions options, std::string& error);
@@ -55,6 +56,7 @@ private:
     struct Planned {
         std::string track, file;
         int number;
+        long long durationMs;
     };
     std::string mFolder, mExt;
     std::vector<Planned> mPlan;

@@ -454,13 +454,16 @@ TEST(Render, AFolderOutputGivesEachTrackItsOwnTaggedVideo) {
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_NE(probe(out + "/" + names[1], "stream=nb_read_frames").find("nb_read_frames=5"), std::string::npos);
 
-    // Another container, with alpha in each file.
+    // Another container, with alpha in each file; a file of a track past
+    // --duration is not in the way.
+    fs::create_directories(dir / "alpha");
+    lvtest::writeFile(dir / "alpha/03 c take.webm", "mine");
     auto webm = folder({"--render", dir / "alpha/", "--format", "webm", "--transparent", "--duration", "1.2"});
     ASSERT_EQ(webm.status, 0) << webm.err;
     for (const char* name : {"01 Ann - First.webm", "02 Bo_b - Sec_ond_ _x__.webm"})
         EXPECT_EQ(probe(dir / "alpha/" + name, "stream=codec_name:stream_tags=alpha_mode"),
                   "codec_name=vp9\nTAG:alpha_mode=1\ncodec_name=opus\n") << name;
-    EXPECT_FALSE(fs::exists(dir / "alpha/03 c take.webm")) << "past --duration";
+    EXPECT_EQ(lvtest::readFile(dir / "alpha/03 c take.webm"), "mine") << "past --duration";
 }
 
 // Names that every file system takes, whatever the tags hold.
@@ -630,7 +633,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
         // One file a track: a container that holds what is asked of it.
         {{"--render", dir / "tracks/", "--format", "avi"}, 2, "--format takes mp4, mkv, webm or mov, not \"avi\""},
-        {{"--render", dir / "tracks/", "--transparent"}, 2, "name the file .webm (VP9 with alpha) or .mov"},
+        {{"--render", dir / "tracks/", "--transparent"}, 2,
+         "mp4 videos (H.264) have no room for transparency: add --format webm (VP9 with alpha) or --format mov"},
         // x264 alone would print its own error and fail once the render began.
         {{"--render", mp4, "--preset", "fast2"}, 2,
          "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
