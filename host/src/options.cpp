@@ -10,6 +10,7 @@
 #include "lv/video_out.h"
 #include "plugin_host.h"
 #include "sink_thread.h"
+#include "track_files.h"
 
 namespace {
 
@@ -123,9 +124,23 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "with --capture, hold the picture back MS milliseconds (0 to " + std::to_string(MAX_CAPTURE_DELAY_MS) +
                      ") for outputs that add latency the sound server does not know of (Bluetooth, a TV)"),
         pathOption("--render", o.renderPath, "a file name for the video (like out.mp4)")
-            .doc(kRenderSection, "OUT.mp4",
-                 "H.264 video with AAC sound (.mp4, .mkv or .mov), or VP9 with Opus (.webm)")
+            .doc(kRenderSection, "OUT.mp4|DIR/",
+                 "H.264 video with AAC sound (.mp4, .mkv or .mov), or VP9 with Opus (.webm). A folder (a name "
+                 "ending in /, or a folder that is there) gets a video a track, \"NN Artist - Title.mp4\" (the file's "
+                 "name for a track without tags; characters some file systems refuse become _), each tagged with its "
+                 "track and cover; the scene runs on from track to track, so the videos played in turn are the whole "
+                 "render. Videos already there are refused before anything is drawn (exit 2) unless --force")
             .completeWith(Completes::FILE),
+        OptionRule{"--format", "", Takes::VALUE,
+                   [&o](const std::string& v) {
+                       o.format = v;
+                       return std::find(trackFormats().begin(), trackFormats().end(), v) != trackFormats().end();
+                   },
+                   "mp4, mkv, webm or mov"}
+            .doc(kRenderSection, "EXT",
+                 "the container of a --render folder's videos: mp4 (the default), mkv, webm or mov (with "
+                 "--transparent: webm or mov)")
+            .completeWith(Completes::WORDS, trackFormats()),
         flagOption("--transparent", o.transparent)
             .doc(kRenderSection,
                  "leave the background out: the light alone, with alpha (straight, not premultiplied), for "
@@ -141,7 +156,8 @@ std::vector<OptionRule> optionTable(Options& o) {
         flagOption("--force", o.force)
             .doc(kRenderSection,
                  "with --frames, first clear the frames an earlier render left in DIR (without it such a folder is "
-                 "refused: old frames after the new ones would play as part of the video)"),
+                 "refused: old frames after the new ones would play as part of the video); with a --render folder, "
+                 "replace the videos of the tracks that are there already"),
         // The plug-in starts a frame at most every 16 ms of its clock; asked
         // for more, its clock would run ahead of the video's.
         intOption("--fps", 1, 60, o.fps,
@@ -187,7 +203,7 @@ std::vector<OptionRule> optionTable(Options& o) {
 // Options given that do nothing in the mode chosen: a line each, and the
 // run goes on without them.
 std::vector<std::string> idleOptions(const Options& o, const std::map<std::string, std::string>& given) {
-    const bool window = !o.renders(), video = !o.renderPath.empty();
+    const bool window = !o.renders(), video = !o.renderPath.empty(), folder = isFolderOutput(o.renderPath);
     const bool ownMusic = !o.capture && !o.corvanePort;
     const std::string mode = video                ? "with --render"
                              : o.renders()        ? "with --frames alone"
@@ -208,7 +224,9 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
         {"--mute", window && !ownMusic, "the player plays no sound of its own there"},
         {"--loop", !window, "a render plays the list once"},
-        {"--force", o.framesDir.empty(), "only --frames clears a folder"},
+        {"--force", o.framesDir.empty() && !folder,
+         "only --frames or a --render folder (DIR/) has earlier files to replace"},
+        {"--format", !folder, "only a --render folder (DIR/) makes a file a track"},
         {"--loop", window && !ownMusic, "there is no list of the player's own to start again"},
     };
     std::vector<std::string> lines;
@@ -363,7 +381,16 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     lv::VideoOptions video;
     video.width = o.width, video.height = o.height, video.fps = o.fps, video.crf = o.crf, video.preset = o.preset;
     video.alpha = o.transparent;
-    if (!o.renderPath.empty() && !lv::checkVideoSettings(o.renderPath, video, error)) {
+    if (isFolderOutput(o.renderPath) && o.transparent && (o.format == "mp4" || o.format == "mkv")) {
+        error = "--render " + o.renderPath + " with --transparent: " + o.format +
+                " videos (H.264) have no room for transparency: add --format webm (VP9 with alpha) or --format mov "
+                "(ProRes 4444)";
+        return false;
+    }
+    const std::string videoPath = isFolderOutput(o.renderPath)
+                                      ? (std::filesystem::path(o.renderPath) / ("track." + o.format)).string()
+                                      : o.renderPath;
+    if (!o.renderPath.empty() && !lv::checkVideoSettings(videoPath, video, error)) {
         error = "--render " + o.renderPath + ": " + error;
         return false;
     }

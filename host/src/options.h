@@ -18,7 +18,9 @@ struct Options : CommonOptions {
     int corvanePort = 0;               // --source corvane[:PORT]: spectrum from a Corvane server
     std::string renderPath;            // --render OUT.mp4
     std::string framesDir;             // --frames DIR
-    bool force = false;                // --force: clear the frames of an earlier render in DIR
+    std::string format = "mp4";        // --format: the container of a --render folder's videos
+    bool force = false;                // --force: clear the frames of an earlier render in DIR, replace the
+                                       // videos of a --render folder
     int width = 1280;
     int height = 720;
     bool sizeGiven = false;

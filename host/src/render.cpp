@@ -26,6 +26,7 @@
 #include "progress.h"
 #include "sink_thread.h"
 #include "fft_spectrum_analyzer.h"
+#include "track_files.h"
 #include "video_tags.h"
 
 namespace fs = std::filesystem;
@@ -107,6 +108,8 @@ private:
 
     void say(const std::string& m);
     bool prepare();
+    bool planTrackFiles();
+    bool nextTrackFile(const lv::TrackMeta& track, SinkThread& sinks);
     bool checkOutputsSpareInputs();
     bool checkFramesFolder();
     bool clearOldFrames();
@@ -116,6 +119,7 @@ private:
     void writeSound(MusicReader& music, SinkThread& sinks, long long end);
     int finish(bool broken, double took);
     void sumUpFilesNotPlayed();
+    std::vector<const lv::VideoWriter*> videos() const;
 
     const Options& o;
     Progress* mProgress = nullptr;
@@ -127,6 +131,10 @@ private:
     long long mLimitFrames = -1;            // --duration in frames, or -1
     long long mEstimatedVideoFrames = -1;   // for the progress line
     lv::VideoWriter mVideo;
+    bool mToFolder = false;                 // a video a track (--render DIR/)
+    TrackFiles mTrackFiles;
+    lv::VideoOptions mVideoOptions;         // the folder's, before each track's tags
+    lv::VideoWriter* mOut = &mVideo;        // the video being written
     lv::WavWriter mWav;
     bool mToVideo = false, mToFrames = false;
     LVPort mPort{};                         // frames go to the SinkThread (attach)
@@ -263,14 +271,20 @@ bool OfflineRender::openOutputs() {
         vo.crf = o.crf;
         vo.preset = o.preset;
         vo.alpha = o.transparent;
-        describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
-        vo.metadata.push_back({"comment", "Lumenvortex"});
-        mChapters.push_back({0, boundTag(mFirst.title)});
-        if (!mVideo.open(o.renderPath, vo, error)) {
+        if (mToFolder) {
+            mVideoOptions = vo;
+            mOut = mTrackFiles.open(mFirst, vo, error);
+        } else {
+            describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
+            vo.metadata.push_back({"comment", "Lumenvortex"});
+            mChapters.push_back({0, boundTag(mFirst.title)});
+            if (!mVideo.open(o.renderPath, vo, error)) mOut = nullptr;
+        }
+        if (!mOut) {
             say(error);
             return false;
         }
-        std::snprintf(gPartPath, sizeof gPartPath, "%s", mVideo.partPath().c_str());
+        std::snprintf(gPartPath, sizeof gPartPath, "%s", mOut->partPath().c_str());
     }
     if (mToFrames) {
         std::error_code ec;
@@ -327,9 +341,8 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     }
     music.decodeTo(position + 1);
     if (position >= music.end()) return Step::OVER;   // the music is over
-    writeSound(music, sinks,
-               std::min(music.end(), mLimitFrames >= 0 ? std::min(mLimitFrames, position + 1) : position + 1));
-    // A track that began by now: the latest one is announced.
+    // A track that began by now: the latest one is announced. The frame
+    // shows its sound, so with a video a track, it is the first of its video.
     bool begun = false;
     lv::TrackMeta latest;
     while (!music.changes.empty() && music.changes.front().position <= position) {
@@ -339,7 +352,13 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
         begun = true;
         music.changes.pop_front();
     }
-    if (begun) mHost.changeTrack(latest);
+    if (begun) {
+        writeSound(music, sinks, std::min(music.end(), position));
+        if (mToFolder && !nextTrackFile(latest, sinks)) return Step::BROKEN;
+        mHost.changeTrack(latest);
+    }
+    writeSound(music, sinks,
+               std::min(music.end(), mLimitFrames >= 0 ? std::min(mLimitFrames, position + 1) : position + 1));
 
     music.window(position, mWindow);
     mAnalyzer.compute(mWindow, mData.spectrumData, mData.waveformData);
@@ -360,14 +379,41 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     return Step::DRAWN;
 }
 
+// A video a track: the names are settled, and those there already
+// refused, before anything is drawn.
+bool OfflineRender::planTrackFiles() {
+    mToFolder = isFolderOutput(o.renderPath);
+    std::string error;
+    if (!mToFolder || mTrackFiles.plan(o.renderPath, o.format, mPaths, mFirst,
+                                                 mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1, o.force,
+                                                 error)) return true;
+    say(error);
+    return false;
+}
+
+// From frame mFrame on, the video of `track`.
+bool OfflineRender::nextTrackFile(const lv::TrackMeta& track, SinkThread& sinks) {
+    std::string error;
+    lv::VideoWriter* next = mTrackFiles.open(track, mVideoOptions, error);
+    if (!next) {
+        say(error);
+        return false;
+    }
+    sinks.switchVideo(next, mFrame);
+    mOut = next;
+    std::snprintf(gPartPath, sizeof gPartPath, "%s", mOut->partPath().c_str());
+    return true;
+}
+
 int OfflineRender::run() {
     if (!prepare()) return 1;
+    if (!planTrackFiles()) return 2;
     StopSignals stopSignals;   // from here on a stop signal finishes the files
     if (!openOutputs() || !startPlugin()) return 1;
     bool broken = false;
     double took = 0.0;
     {
-        SinkThread sinks(mToVideo ? &mVideo : nullptr, mToFrames ? o.framesDir : std::string(),
+        SinkThread sinks(mToVideo ? mOut : nullptr, mToFrames ? o.framesDir : std::string(),
                          mToFrames ? &mWav : nullptr, o.width, o.height);
         if (o.transparent) sinks.keepAlphaInFrames();
         Progress bar(mEstimatedVideoFrames, o.fps);
@@ -405,23 +451,28 @@ int OfflineRender::run() {
 // Closes the files and says what was written.
 int OfflineRender::finish(bool broken, double took) {
     std::string closeError;
-    if (mToVideo && mChapters.size() > 1) mVideo.setChapters(mChapters);
+    if (mToVideo && !mToFolder && mChapters.size() > 1) mVideo.setChapters(mChapters);
     // A render that failed replaces nothing: its unfinished video is
     // removed (one cut short has no index for a player to read), and so is
-    // its sound. The frames drawn stay, each whole.
-    const bool videoBegun = mToVideo && mVideo.framesWritten() > 0;
-    if (mToVideo && !mVideo.close(closeError, !broken) && !broken) {
+    // its sound. The frames drawn stay, each whole, and so do the videos of
+    // the tracks drawn to their end.
+    const bool videoBegun = mToVideo && mOut->framesWritten() > 0;
+    const bool closed = !mToVideo || (mToFolder ? mTrackFiles.close(closeError, !broken)
+                                                : mVideo.close(closeError, !broken));
+    if (!closed && !broken) {
         say(closeError);
         broken = true;
     }
     gPartPath[0] = 0;
     if (broken && videoBegun) {
         std::error_code ec;
-        say("the unfinished video is removed" +
-            (fs::exists(o.renderPath, ec) ? "; " + o.renderPath + " is left as it was" : std::string()));
+        say("the unfinished video is removed" + (!mToFolder && fs::exists(o.renderPath, ec)
+                                                     ? "; " + o.renderPath + " is left as it was"
+                                                     : std::string()));
     }
     if (mToVideo)
-        for (const std::string& w : mVideo.warnings()) say(w);
+        for (const lv::VideoWriter* video : videos())
+            for (const std::string& w : video->warnings()) say(w);
     // The sound goes with the frames: with none drawn, an audio.wav of an
     // earlier render stays.
     if (mToFrames && !mWav.close(closeError, mFrame > 0 && !broken) && !broken) {
@@ -448,7 +499,14 @@ int OfflineRender::finish(bool broken, double took) {
     const double speed = took > 0 ? seconds / took : 0.0;
     const std::string tookText = clockText(took);
     std::error_code ec;
-    if (mToVideo)
+    if (mToFolder) {
+        for (const TrackFiles::File& f : mTrackFiles.files())
+            std::printf("wrote %s (%lld frames)\n", fs::absolute(f.path, ec).c_str(), f.video->framesWritten());
+        const size_t count = mTrackFiles.files().size();
+        std::printf("wrote %zu video%s to %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
+                    count, count == 1 ? "" : "s", fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps,
+                    clockText(seconds).c_str(), tookText.c_str(), speed);
+    } else if (mToVideo)
         std::printf("wrote %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
                     fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, clockText(seconds).c_str(),
                     tookText.c_str(), speed);
@@ -473,6 +531,13 @@ int OfflineRender::finish(bool broken, double took) {
     }
     if (mStoppedBy) return 128 + mStoppedBy;
     return mProgram->notPlayedInFull().empty() ? 0 : EXIT_NOT_ALL_PLAYED;
+}
+
+std::vector<const lv::VideoWriter*> OfflineRender::videos() const {
+    if (!mToFolder) return {&mVideo};
+    std::vector<const lv::VideoWriter*> all;
+    for (const TrackFiles::File& f : mTrackFiles.files()) all.push_back(f.video.get());
+    return all;
 }
 
 // Said again at the end, where the log of a long render is read: the files

@@ -15,7 +15,8 @@ constexpr int kPictures = 3;
 
 SinkThread::SinkThread(lv::VideoWriter* video, const std::string& framesDir, lv::WavWriter* wav, int width,
                        int height)
-    : mVideo(video), mFramesDir(framesDir), mWav(wav), mWidth(width), mHeight(height) {
+    : mAudioVideo(video), mFrameVideo(video), mWritingVideo(video), mFramesDir(framesDir), mWav(wav), mWidth(width),
+      mHeight(height) {
     for (int i = 0; i < kPictures; ++i) mFreePictures.push_back(std::make_unique<lv::VideoPicture>());
     mConverter = std::thread(&SinkThread::convertLoop, this);
     mWriter = std::thread(&SinkThread::writeLoop, this);
@@ -46,6 +47,10 @@ void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, 
     job.stride = stride;
     job.glIndex = index;
     job.index = self->mFramesQueued++;
+    auto& switches = self->mSwitches;
+    for (; !switches.empty() && switches.front().first <= job.index; switches.pop_front())
+        self->mFrameVideo = switches.front().second;
+    job.video = self->mFrameVideo;
     self->put(std::move(job));
 }
 
@@ -63,7 +68,13 @@ void SinkThread::audio(const float* frames, size_t count) {
     if (!count) return;
     Job job;
     job.audio.assign(frames, frames + count * 2);
+    job.video = mAudioVideo;
     put(std::move(job));
+}
+
+void SinkThread::switchVideo(lv::VideoWriter* next, long long fromFrame) {
+    mAudioVideo = next;
+    mSwitches.push_back({fromFrame, next});
 }
 
 void SinkThread::finish() {
@@ -109,7 +120,7 @@ void SinkThread::convertLoop() {
             job = std::move(mToConvert.front());
             mToConvert.pop_front();
             if (job.rgba) mReading = (long long)job.glIndex;
-            if (job.rgba && mVideo) {   // a picture to convert into
+            if (job.rgba && job.video) {   // a picture to convert into
                 mCv.wait(lock, [&] { return !mFreePictures.empty() || mFailed; });
                 if (!mFailed) {
                     job.picture = std::move(mFreePictures.back());
@@ -155,7 +166,7 @@ void SinkThread::writeLoop() {
 // On the converting thread, while the GL layer's bytes are ours.
 bool SinkThread::convert(Job& job, std::string& error) {
     if (!job.rgba) return true;
-    if (job.picture && !mVideo->convert(job.rgba, job.stride, *job.picture, error)) return false;
+    if (job.picture && !job.video->convert(job.rgba, job.stride, *job.picture, error)) return false;
     if (mFramesDir.empty()) return true;
     const std::string name = mFramesDir + "/" + frameFileName(job.index);
     if (mAlphaFrames) {
@@ -168,10 +179,16 @@ bool SinkThread::convert(Job& job, std::string& error) {
 
 bool SinkThread::write(Job& job, std::string& error) {
     if (!job.audio.empty()) {
-        if (mVideo && !mVideo->writeAudio(job.audio.data(), job.audio.size() / 2, error)) return false;
+        if (job.video && !job.video->writeAudio(job.audio.data(), job.audio.size() / 2, error)) return false;
         return !mWav || mWav->write(job.audio.data(), job.audio.size() / 2, error);
     }
-    return !job.picture || mVideo->writePicture(*job.picture, error);
+    if (!job.picture) return true;
+    // The first frame of the next track's video: the one before has all it gets.
+    if (job.video != mWritingVideo) {
+        if (mWritingVideo && !mWritingVideo->close(error)) return false;
+        mWritingVideo = job.video;
+    }
+    return job.video->writePicture(*job.picture, error);
 }
 
 namespace {

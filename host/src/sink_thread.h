@@ -43,6 +43,11 @@ public:
     // Interleaved stereo frames, copied.
     void audio(const float* frames, size_t count);
 
+    // One video a track: sound given from now on, and frames from
+    // `fromFrame` on, go to `next`; the video before is finished after its
+    // last frame is written. The caller keeps both.
+    void switchVideo(lv::VideoWriter* next, long long fromFrame);
+
     // Waits for every job to be done and the threads to end.
     void finish();
 
@@ -60,6 +65,7 @@ private:
         long stride = 0;
         unsigned long glIndex = 0;
         long long index = 0;
+        lv::VideoWriter* video = nullptr;   // where the picture or sound goes
         std::vector<float> audio;
         std::unique_ptr<lv::VideoPicture> picture;
     };
@@ -74,7 +80,10 @@ private:
     bool write(Job& job, std::string& error);
     void fail(const std::string& error);
 
-    lv::VideoWriter* mVideo;
+    lv::VideoWriter* mAudioVideo;                // the drawing thread's
+    lv::VideoWriter* mFrameVideo;                // the drawing thread's
+    lv::VideoWriter* mWritingVideo;              // the writing thread's
+    std::deque<std::pair<long long, lv::VideoWriter*>> mSwitches;   // the drawing thread's
     std::string mFramesDir;
     lv::WavWriter* mWav;
     int mWidth, mHeight;

@@ -22,6 +22,7 @@
 #include "lv/video_out.h"
 #include "program_test_support.h"
 #include "test_pictures.h"
+#include "track_files.h"
 
 namespace fs = std::filesystem;
 using lvtest::run;
@@ -390,6 +391,108 @@ TEST(Render, PicturesStandBehindTheField) {
     EXPECT_FALSE(fs::exists(dir / "x.mp4"));
 }
 
+// A folder as the output: a video a track, named and tagged after it, the
+// scene running on across them so that the files joined are the whole
+// render; files already there are refused before anything is drawn, and
+// replaced with --force.
+TEST(Render, AFolderOutputGivesEachTrackItsOwnTaggedVideo) {
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    const auto red = lvtest::makePNG(32, 32, lvtest::solid({255, 0, 0, 255}));
+    lvtest::makeTone(dir / "in/a.flac", 1.0, {{"title", "First"}, {"artist", "Ann"}, {"album", "Alb"}}, red);
+    lvtest::makeTone(dir / "in/b.flac", 0.5, {{"title", "Sec/ond: \"x\"? "}, {"artist", "Bo*b"}, {"album", "Alb"}});
+    lvtest::makeTone(dir / "in/c take.flac", 0.7);
+    const std::vector<std::string> tracks = {dir / "in/a.flac", dir / "in/b.flac", dir / "in/c take.flac"};
+    auto folder = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--fps", "10", "--crf", "0"});   // lossless: frames compare exactly
+        args.insert(args.end(), tracks.begin(), tracks.end());
+        return render(args);
+    };
+    const std::string out = dir / "out";
+    const std::vector<std::string> names = {"01 Ann - First.mp4", "02 Bo_b - Sec_ond_ _x__.mp4", "03 c take.mp4"};
+    auto r = folder({"--render", out + "/"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 0) << "not a terminal, and quick: no lines\n" << r.err;
+    auto whole = folder({"--render", dir / "whole.mp4"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const int frames[] = {10, 5, 7};
+    int sum = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string file = out + "/" + names[i];
+        ASSERT_TRUE(fs::exists(file)) << file << "\n" << r.out;
+        EXPECT_NE(r.out.find("wrote " + file), std::string::npos) << r.out;
+        const std::string counted = probe(file, "stream=nb_read_frames");
+        EXPECT_EQ(counted.substr(0, counted.find('\n')), "nb_read_frames=" + std::to_string(frames[i])) << file;
+        sum += std::stoi(counted.substr(15));
+        EXPECT_NEAR(duration(file), frames[i] / 10.0, 0.05) << file;
+        EXPECT_EQ(probe(file, "chapter=start_time"), "") << file;
+    }
+    const std::string counted = probe(dir / "whole.mp4", "stream=nb_read_frames");
+    EXPECT_EQ("nb_read_frames=" + std::to_string(sum), counted.substr(0, counted.find('\n')));
+    EXPECT_EQ(probe(out + "/" + names[0], "format_tags=title,artist,album,track"),
+              "TAG:title=First\nTAG:artist=Ann\nTAG:album=Alb\nTAG:track=1/3\n");
+    EXPECT_EQ(probe(out + "/" + names[1], "format_tags=title,artist"), "TAG:title=Sec/ond: \"x\"? \nTAG:artist=Bo*b\n");
+    EXPECT_EQ(probe(out + "/" + names[2], "format_tags=title"), "TAG:title=c take\n");
+    EXPECT_NE(probe(out + "/" + names[0], "stream=codec_name").find("codec_name=png"), std::string::npos)
+        << "the first track's cover";
+    EXPECT_EQ(probe(out + "/" + names[2], "stream=codec_name").find("codec_name=png"), std::string::npos);
+    // The second frame of each file continues the scene: it is not the
+    // first frame of a fresh start.
+    const std::string firstOfB = decodedFrame(out + "/" + names[1], 0);
+    EXPECT_EQ(firstOfB, decodedFrame(dir / "whole.mp4", 10)) << "the scene starts again at the second track";
+
+    // An existing file: a sentence and exit 2 before anything is drawn, the
+    // file left as it was.
+    lvtest::writeFile(out + "/" + names[1], "mine");
+    const auto written = fs::last_write_time(out + "/" + names[0]);
+    auto refused = folder({"--render", out, "--format", "mp4"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "lumenvortex: " + out + "/" + names[0] +
+                               " is there already: add --force to replace it, or name another folder\n");
+    EXPECT_EQ(lvtest::readFile(out + "/" + names[1]), "mine");
+    EXPECT_EQ(fs::last_write_time(out + "/" + names[0]), written);
+    auto forced = folder({"--render", out, "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(probe(out + "/" + names[1], "stream=nb_read_frames").find("nb_read_frames=5"), std::string::npos);
+
+    // Another container, with alpha in each file; a file of a track past
+    // --duration is not in the way.
+    fs::create_directories(dir / "alpha");
+    lvtest::writeFile(dir / "alpha/03 c take.webm", "mine");
+    auto webm = folder({"--render", dir / "alpha/", "--format", "webm", "--transparent", "--duration", "1.2"});
+    ASSERT_EQ(webm.status, 0) << webm.err;
+    for (const char* name : {"01 Ann - First.webm", "02 Bo_b - Sec_ond_ _x__.webm"})
+        EXPECT_EQ(probe(dir / "alpha/" + name, "stream=codec_name:stream_tags=alpha_mode"),
+                  "codec_name=vp9\nTAG:alpha_mode=1\ncodec_name=opus\n") << name;
+    EXPECT_EQ(lvtest::readFile(dir / "alpha/03 c take.webm"), "mine") << "past --duration";
+}
+
+// Names that every file system takes, whatever the tags hold.
+TEST(Render, TrackFileNamesAreSafeOnEveryFileSystem) {
+    auto named = [](int number, int count, const std::string& title, const std::string& artist,
+                    const std::string& path = "/music/song.flac") {
+        lv::TrackMeta meta;
+        meta.title = title, meta.artist = artist, meta.path = path;
+        return trackFileName(number, count, meta, "mkv");
+    };
+    EXPECT_EQ(named(3, 12, "Song", "Band"), "03 Band - Song.mkv");
+    EXPECT_EQ(named(7, 120, "Song", ""), "007 Song.mkv");
+    EXPECT_EQ(named(1, 1, "", "", "/music/My Song.flac"), "01 My Song.mkv");
+    EXPECT_EQ(named(1, 1, "a\\b|c<d>e\x01\x7f:f", "x/y"), "01 x_y - a_b_c_d_e___f.mkv");
+    EXPECT_EQ(named(1, 1, "End. . ", "Band"), "01 Band - End.mkv");
+    EXPECT_EQ(named(1, 1, "", "", "/m/CON.flac"), "01 CON.mkv") << "a number before it: no device name";
+    EXPECT_EQ(safeFileName("CON"), "_CON");
+    EXPECT_EQ(safeFileName("lpt1.txt"), "_lpt1.txt");
+    EXPECT_EQ(safeFileName(".."), "_");
+    EXPECT_EQ(safeFileName(""), "_");
+    // Long tags are cut to a length every file system takes, at a whole
+    // character.
+    const std::string longName = named(1, 1, std::string(100, 'a') + "é" + std::string(200, 'b'), "");
+    EXPECT_LE(longName.size(), 200u);
+    EXPECT_TRUE(longName.ends_with(".mkv"));
+    EXPECT_EQ(named(1, 1, std::string(192, 'a') + "éé", "").size(), 200u - 1);
+}
+
 // Ctrl+C, and the terminal closed (SIGHUP), alike.
 TEST(Render, AStopSignalFinishesTheVideoWithWhatWasDrawn) {
     TempDir dir;
@@ -529,6 +632,10 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         // The muxer alone would only say "Invalid argument", at the header.
         {{"--render", dir / "x.ogv", "--duration", "0.1"}, 2, suffix},
         {{"--render", dir / "x", "--duration", "0.1"}, 2, suffix},
+        // One file a track: a container that holds what is asked of it.
+        {{"--render", dir / "tracks/", "--format", "avi"}, 2, "--format takes mp4, mkv, webm or mov, not \"avi\""},
+        {{"--render", dir / "tracks/", "--transparent"}, 2,
+         "mp4 videos (H.264) have no room for transparency: add --format webm (VP9 with alpha) or --format mov"},
         // x264 alone would print its own error and fail once the render began.
         {{"--render", mp4, "--preset", "fast2"}, 2,
          "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
@@ -564,12 +671,16 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     // Options that do nothing in the mode chosen are no mistake: a line
     // each, and the run goes on.
     const auto idle = render(
-        {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force"});
+        {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force", "--format",
+         "mkv"});
     EXPECT_EQ(idle.status, 0) << idle.err;
     for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
-                             "lumenvortex: --force does nothing with --render: only --frames clears a folder\n",
+                             "lumenvortex: --force does nothing with --render: only --frames or a --render folder (DIR/) has "
+                             "earlier files to replace\n",
                              "lumenvortex: --mute does nothing with --render: a render opens no sound device",
-                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
+                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n",
+                             "lumenvortex: --format does nothing with --render: only a --render folder (DIR/) "
+                             "makes a file a track\n"})
         EXPECT_NE(idle.err.find(line), std::string::npos) << line << "\nin:\n" << idle.err;
     const auto pngs = render({"--frames", dir / "idle", "--duration", "0.1", "--crf", "20", "--no-audio"});
     EXPECT_EQ(pngs.status, 0) << pngs.err;
