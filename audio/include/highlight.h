@@ -9,7 +9,7 @@
 // Beats. The onsets of the spectrum the visualizer is fed (SpectrumAnalyzer,
 // a 1024-frame window every 10 ms): the spectral flux, the rise of every bin
 // from one window to the next summed, peaks where a drum or a note strikes.
-// A beat is such a peak, highest within 50 ms either side and well above the
+// A beat is such a peak, highest within 100 ms either side and well above the
 // flux of the second around it. The visualizer's own beat detection runs on
 // its frame clock inside the plug-in; this is the same spectrum, read ahead.
 #pragma once

@@ -14,8 +14,9 @@ constexpr long long kShortTermFrames = 3 * SAMPLE_RATE;   // EBU R128's short-te
 // A beat this far from the loudest stretch's start is another part of the
 // music; the start then stays where the loudness put it.
 constexpr long long kBeatReach = SAMPLE_RATE;
-// Peak picking in the flux, in spectra (10 ms each).
-constexpr int kPeakHalfWidth = 5;
+// Peak picking in the flux, in spectra (10 ms each): strokes closer than
+// 100 ms are one (a drum's noise flickers on after its attack).
+constexpr int kPeakHalfWidth = 10;
 constexpr int kContextHalfWidth = 50;
 constexpr float kOverContext = 1.5f;
 // A flux (byte steps summed over the bins) below this is a tone's flicker,
