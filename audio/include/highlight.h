@@ -55,6 +55,8 @@ Stretch loudestStretch(const TrackLoudness& track, long long length);
 
 // Program::mClip for highlights of `seconds`: each track is measured as it
 // opens and plays its stretch, faded; the first brings the warm-up before
-// it. A track that cannot be measured plays whole, and `warn` says why.
+// it. A track that cannot be measured plays whole, and `warn` says why;
+// `note`, when given, is told where each highlight lies.
 std::function<Program::Clip(const lv::TrackMeta&)> highlightClips(double seconds,
-                                                                   std::function<void(const std::string&)> warn);
+                                                                   std::function<void(const std::string&)> warn,
+                                                                   std::function<void(const std::string&)> note = {});

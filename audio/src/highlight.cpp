@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "fft_spectrum_analyzer.h"
@@ -125,10 +126,22 @@ Stretch loudestStretch(const TrackLoudness& track, long long length) {
     return {best, best + length};
 }
 
+namespace {
+
+std::string minutesText(long long frames) {
+    const double seconds = double(frames) / SAMPLE_RATE;
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%04.1f", int(seconds / 60), std::fmod(seconds, 60.0));
+    return text;
+}
+
+}  // namespace
+
 std::function<Program::Clip(const lv::TrackMeta&)> highlightClips(double seconds,
-                                                                   std::function<void(const std::string&)> warn) {
+                                                                   std::function<void(const std::string&)> warn,
+                                                                   std::function<void(const std::string&)> note) {
     const long long length = std::llround(seconds * SAMPLE_RATE);
-    return [length, warn, first = true](const lv::TrackMeta& meta) mutable {
+    return [length, warn, note, first = true](const lv::TrackMeta& meta) mutable {
         Program::Clip clip;
         TrackLoudness track;
         std::string error;
@@ -137,6 +150,9 @@ std::function<Program::Clip(const lv::TrackMeta&)> highlightClips(double seconds
             return clip;
         }
         const Stretch stretch = loudestStretch(track, length);
+        if (note)
+            note(meta.path + ": the highlight is " + minutesText(stretch.begin) + " to " + minutesText(stretch.end) +
+                 " (" + std::to_string(track.beats.size()) + " beats found)");
         clip.begin = stretch.begin;
         clip.end = stretch.end;
         clip.from = first ? std::max(0LL, stretch.begin - std::llround(kHighlightWarmUpSeconds * SAMPLE_RATE))

@@ -227,7 +227,9 @@ bool OfflineRender::prepare() {
     }
     mProgram = std::make_unique<Program>(mPaths, false);
     mProgram->mWarn = [this](const std::string& m) { say(m); };
-    if (o.highlightSeconds > 0) mProgram->mClip = highlightClips(o.highlightSeconds, mProgram->mWarn);
+    if (o.highlightSeconds > 0)
+        mProgram->mClip = highlightClips(o.highlightSeconds, mProgram->mWarn,
+                                         o.verbose ? mProgram->mWarn : std::function<void(const std::string&)>());
     if (!mProgram->next(mFirst)) {
         say("nothing could be played");
         return false;
@@ -249,6 +251,7 @@ void OfflineRender::planWarmUp() {
     mWarmFrames = (mOrigin * o.fps + SAMPLE_RATE - 1) / SAMPLE_RATE;
     mLead = mWarmFrames * SAMPLE_RATE / o.fps - mOrigin;
     mAudioWritten = mOrigin;
+    mTrackStart = mOrigin;   // the track's time, and its name shown, start with the video
 }
 
 // --force: the frames of an earlier render go before the first new one
