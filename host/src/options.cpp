@@ -206,6 +206,7 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
     } rules[] = {
         {"--duration", window, "only a render (--render, --frames) stops early"},
         {"--highlight", window, "only a render (--render, --frames) picks a stretch of each track"},
+        {"--highlight", !window && o.inputs.empty(), "the built-in demo song plays whole"},
         {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
         {"--crf", !video, "only a --render video is encoded"},
         {"--transparent", window, "only a render (--render, --frames) has a background to leave out"},

@@ -577,12 +577,15 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     // Options that do nothing in the mode chosen are no mistake: a line
     // each, and the run goes on.
     const auto idle = render(
-        {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force"});
+        {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force",
+         "--highlight", "5"});
     EXPECT_EQ(idle.status, 0) << idle.err;
     for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
                              "lumenvortex: --force does nothing with --render: only --frames clears a folder\n",
                              "lumenvortex: --mute does nothing with --render: a render opens no sound device",
-                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n"})
+                             "lumenvortex: --loop does nothing with --render: a render plays the list once\n",
+                             "lumenvortex: --highlight does nothing with --render: the built-in demo song plays "
+                             "whole\n"})
         EXPECT_NE(idle.err.find(line), std::string::npos) << line << "\nin:\n" << idle.err;
     const auto pngs = render({"--frames", dir / "idle", "--duration", "0.1", "--crf", "20", "--no-audio"});
     EXPECT_EQ(pngs.status, 0) << pngs.err;
