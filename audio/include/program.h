@@ -40,9 +40,24 @@ public:
     const std::vector<std::string>& skippedFiles() const { return mSkipped; }
     // Length of the whole list if every track plays to its end, in ms; -1
     // when some length is unknown. Reads the tags of every file.
-    long long estimateTotalMs() const;
+    // Each track counts for at most `capMs` when it is given (highlights).
+    long long estimateTotalMs(long long capMs = -1) const;
 
     std::function<void(const std::string&)> mWarn;
+
+    // A part of each track in place of the whole, in frames of the track.
+    // Frames before `from` are decoded and dropped; those from `from` to
+    // `begin` come unfaded (music for the picture to warm up on, not to be
+    // heard); from `begin` the sound fades in over `fade` frames and out
+    // over the `fade` before `end`, where the track is over.
+    struct Clip {
+        long long from = 0, begin = 0, end = -1;   // end -1: the track's own
+        long long fade = 0;
+    };
+    // Asked as each file opens (the demo song plays whole); none: whole tracks.
+    std::function<Clip(const lv::TrackMeta&)> mClip;
+    // The part of the open track that plays.
+    const Clip& clip() const { return mOpenClip; }
 
 private:
     std::vector<std::string> mPaths;
@@ -58,8 +73,11 @@ private:
     lv::AudioDecoder mDecoder;
     std::unique_ptr<DemoSong> mDemo;
     size_t mDemoPos = 0;
+    Clip mOpenClip;
+    long long mTrackPos = 0;   // frames of the open track decoded, dropped ones too
     bool mDemoOpen = false;
 
+    size_t readClipped(float* out, size_t frames);
     // Warns about the file just opened (or tried) that did not play in full.
     void report(const std::string& warning, bool skipped);
 };

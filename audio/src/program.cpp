@@ -33,6 +33,8 @@ bool Program::next(lv::TrackMeta& meta) {
             meta = mDecoder.meta();
             ++mPlayed;
             mTrackFramesOut = 0;
+            mTrackPos = 0;
+            mOpenClip = mClip ? mClip(meta) : Clip{};
             return true;
         }
         report(mDecoder.error(), true);
@@ -67,7 +69,7 @@ size_t Program::read(float* out, size_t frames) {
         return n;
     }
     if (!mDecoder.isOpen()) return 0;
-    size_t n = mDecoder.read(out, frames);
+    size_t n = readClipped(out, frames);
     mFramesOut += (long long)n;
     mTrackFramesOut += (long long)n;
     // Only sound counts: files that open but hold none would loop for ever.
@@ -79,7 +81,32 @@ size_t Program::read(float* out, size_t frames) {
     return n;
 }
 
-long long Program::estimateTotalMs() const {
+// The open track's frames within its clip, faded at its edges.
+size_t Program::readClipped(float* out, size_t frames) {
+    const Clip& c = mOpenClip;
+    while (mTrackPos < c.from) {   // the decoder only reads on: what comes before is dropped
+        size_t skipped = mDecoder.read(out, size_t(std::min<long long>(c.from - mTrackPos, (long long)frames)));
+        if (skipped == 0) return 0;
+        mTrackPos += (long long)skipped;
+    }
+    if (c.end >= 0) frames = size_t(std::clamp<long long>(c.end - mTrackPos, 0, (long long)frames));
+    size_t n = frames ? mDecoder.read(out, frames) : 0;
+    if (c.fade > 0)
+        for (size_t i = 0; i < n; ++i) {
+            const long long at = mTrackPos + (long long)i;
+            if (at < c.begin) continue;
+            long long edge = at - c.begin;
+            if (c.end >= 0) edge = std::min(edge, c.end - 1 - at);
+            if (edge >= c.fade) continue;
+            const float gain = float(edge) / float(c.fade);
+            out[2 * i] *= gain;
+            out[2 * i + 1] *= gain;
+        }
+    mTrackPos += (long long)n;
+    return n;
+}
+
+long long Program::estimateTotalMs(long long capMs) const {
     if (mPaths.empty()) return (long long)(DEMO_BARS * 4 * 60.0 / DEMO_BPM * 1000.0 + 0.5);
     long long total = 0;
     for (const std::string& path : mPaths) {
@@ -87,7 +114,7 @@ long long Program::estimateTotalMs() const {
         std::string error;
         if (!lv::probeTrack(path, meta, error)) continue;   // will be skipped
         if (meta.durationMs < 0) return -1;
-        total += meta.durationMs;
+        total += capMs >= 0 ? std::min(capMs, meta.durationMs) : meta.durationMs;
     }
     return total;
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <filesystem>
 
+#include "highlight.h"
 #include "lv/video_out.h"
 #include "plugin_host.h"
 #include "sink_thread.h"
@@ -166,6 +167,13 @@ std::vector<OptionRule> optionTable(Options& o) {
         numberOption("--duration", 1e-3, 1e7, o.durationSeconds,
                      "a number of seconds from 0.001 to 10000000 (like 30 or 2.5)")
             .doc(kRenderSection, "SECONDS", "stop after this much of the music"),
+        numberOption("--highlight", kHighlightMinSeconds, kHighlightMaxSeconds, o.highlightSeconds,
+                     "a number of seconds from 5 to 180 (like 30)")
+            .doc(kRenderSection, "SECONDS",
+                 "only the loudest SECONDS of each track (5 to 180), by short-term loudness (EBU R128), starting on "
+                 "a beat and faded in and out; the field is warmed up on the music before it. A video holds the "
+                 "tracks' highlights one after another, a teaser with a chapter each; a track shorter than SECONDS "
+                 "plays whole"),
         intOption("--crf", 0, 51, o.crf, "a whole number from 0 to 51")
             .doc(kRenderSection, "N", "video quality, 0 (lossless) to 51 (default 18)"),
         OptionRule{"--preset", "", Takes::VALUE,
@@ -216,6 +224,8 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         const char* why;
     } rules[] = {
         {"--duration", window, "only a render (--render, --frames) stops early"},
+        {"--highlight", window, "only a render (--render, --frames) picks a stretch of each track"},
+        {"--highlight", !window && o.inputs.empty(), "the built-in demo song plays whole"},
         {"--fps", window, "only a render (--render, --frames) has a frame rate to choose"},
         {"--crf", !video, "only a --render video is encoded"},
         {"--transparent", window, "only a render (--render, --frames) has a background to leave out"},

@@ -26,6 +26,7 @@ struct Options : CommonOptions {
     bool sizeGiven = false;
     int fps = 60;
     double durationSeconds = -1.0;     // --duration: render at most this much
+    double highlightSeconds = -1.0;    // --highlight: the loudest stretch of each track, or -1
     int crf = 18;
     std::string preset = "veryfast";
     bool noAudio = false;              // --mute (the old --no-audio too)

@@ -26,6 +26,7 @@
 #include "progress.h"
 #include "sink_thread.h"
 #include "fft_spectrum_analyzer.h"
+#include "highlight.h"
 #include "track_files.h"
 #include "video_tags.h"
 
@@ -120,6 +121,8 @@ private:
     int finish(bool broken, double took);
     void sumUpFilesNotPlayed();
     std::vector<const lv::VideoWriter*> videos() const;
+    void planWarmUp();
+    long long framesWritten() const { return std::max(0LL, mFrame - mWarmFrames); }
 
     const Options& o;
     Progress* mProgress = nullptr;
@@ -148,6 +151,11 @@ private:
     long long mSoundLimit = -1;             // --duration, or where a stop signal came
     std::vector<lv::VideoChapter> mChapters;   // where each track began
     int mStoppedBy = 0;
+    // --highlight: the first track's stretch is drawn on after mWarmFrames
+    // frames of the music before it, left out of the video. The stretch
+    // begins mOrigin frames into the music read; frame mWarmFrames shows
+    // it, mLead frames of silence ahead of the music making the two meet.
+    long long mOrigin = 0, mWarmFrames = 0, mLead = 0;
 };
 
 void OfflineRender::say(const std::string& m) {
@@ -227,17 +235,31 @@ bool OfflineRender::prepare() {
     }
     mProgram = std::make_unique<Program>(mPaths, false);
     mProgram->mWarn = [this](const std::string& m) { say(m); };
+    if (o.highlightSeconds > 0)
+        mProgram->mClip = highlightClips(o.highlightSeconds, mProgram->mWarn,
+                                         o.verbose ? mProgram->mWarn : std::function<void(const std::string&)>());
     if (!mProgram->next(mFirst)) {
         say("nothing could be played");
         return false;
     }
+    planWarmUp();
     mLimitFrames = o.durationSeconds > 0 ? (long long)std::llround(o.durationSeconds * double(SAMPLE_RATE)) : -1;
-    mSoundLimit = mLimitFrames;
-    long long estimateMs = mProgram->estimateTotalMs();
+    mSoundLimit = mLimitFrames >= 0 ? mOrigin + mLimitFrames : -1;
+    long long estimateMs =
+        mProgram->estimateTotalMs(o.highlightSeconds > 0 ? std::llround(o.highlightSeconds * 1000) : -1);
     if (mLimitFrames >= 0 && (estimateMs < 0 || estimateMs > mLimitFrames * 1000 / SAMPLE_RATE))
         estimateMs = mLimitFrames * 1000 / SAMPLE_RATE;
     mEstimatedVideoFrames = estimateMs >= 0 ? (estimateMs * o.fps + 999) / 1000 : -1;
     return true;
+}
+
+void OfflineRender::planWarmUp() {
+    if (!mProgram->mClip) return;
+    mOrigin = mProgram->clip().begin - mProgram->clip().from;
+    mWarmFrames = (mOrigin * o.fps + SAMPLE_RATE - 1) / SAMPLE_RATE;
+    mLead = mWarmFrames * SAMPLE_RATE / o.fps - mOrigin;
+    mAudioWritten = mOrigin;
+    mTrackStart = mOrigin;   // the track's time, and its name shown, start with the video
 }
 
 // --force: the frames of an earlier render go before the first new one
@@ -332,8 +354,8 @@ void OfflineRender::writeSound(MusicReader& music, SinkThread& sinks, long long 
 // Frame mFrame: its sound, any track that began by its time, its spectrum
 // and the plug-in's picture of it.
 OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sinks) {
-    const long long position = mFrame * SAMPLE_RATE / o.fps;   // the sample heard at this frame
-    if (mLimitFrames >= 0 && position >= mLimitFrames) return Step::OVER;
+    const long long position = mFrame * SAMPLE_RATE / o.fps - mLead;   // the sample heard at this frame
+    if (mSoundLimit >= 0 && position >= mSoundLimit) return Step::OVER;
     if (gStopSignal) {
         mStoppedBy = gStopSignal;
         mSoundLimit = position;
@@ -348,7 +370,7 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     while (!music.changes.empty() && music.changes.front().position <= position) {
         latest = std::move(music.changes.front().meta);
         mTrackStart = music.changes.front().position;
-        mChapters.push_back({mTrackStart * 1000 / SAMPLE_RATE, boundTag(latest.title)});
+        mChapters.push_back({(mTrackStart - mOrigin) * 1000 / SAMPLE_RATE, boundTag(latest.title)});
         begun = true;
         music.changes.pop_front();
     }
@@ -358,19 +380,19 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
         mHost.changeTrack(latest);
     }
     writeSound(music, sinks,
-               std::min(music.end(), mLimitFrames >= 0 ? std::min(mLimitFrames, position + 1) : position + 1));
+               std::min(music.end(), mSoundLimit >= 0 ? std::min(mSoundLimit, position + 1) : position + 1));
 
     music.window(position, mWindow);
     mAnalyzer.compute(mWindow, mData.spectrumData, mData.waveformData);
     mClock.micros = std::max(mClock.micros, mBase + mFrame * 1000000 / o.fps);
     unsigned long before = mPort.frameCount;
-    mHost.render(mData, UInt32((position - mTrackStart) * 1000 / SAMPLE_RATE));
+    mHost.render(mData, UInt32(std::max(0LL, position - mTrackStart) * 1000 / SAMPLE_RATE));
     if (mPort.frameCount == before) {
         say("the plug-in drew no frame (no GL context? see the messages above): stopping");
         return Step::BROKEN;
     }
     // The picture reaches the sinks a couple of frames later, from the GL layer.
-    if (sinks.framesDelivered() == 0 && mPort.frameCount > LV_PORT_FRAMES_IN_FLIGHT) {
+    if (sinks.framesDelivered() + sinks.framesDropped() == 0 && mPort.frameCount > LV_PORT_FRAMES_IN_FLIGHT) {
         say(mHost.mPluginPath + " does not hand its frames over: use the player's own Lumenvortex.so");
         return Step::BROKEN;
     }
@@ -416,7 +438,8 @@ int OfflineRender::run() {
         SinkThread sinks(mToVideo ? mOut : nullptr, mToFrames ? o.framesDir : std::string(),
                          mToFrames ? &mWav : nullptr, o.width, o.height);
         if (o.transparent) sinks.keepAlphaInFrames();
-        Progress bar(mEstimatedVideoFrames, o.fps);
+        sinks.dropFrames(mWarmFrames);
+        Progress bar(mEstimatedVideoFrames >= 0 ? mEstimatedVideoFrames + mWarmFrames : -1, o.fps);
         mProgress = &bar;
         sinks.attach(mPort);
         MusicReader music(*mProgram);
@@ -432,9 +455,9 @@ int OfflineRender::run() {
         mHost.cleanup();
         SinkThread::detach(mPort);
         sinks.finish();
-        if (!broken && !sinks.failed() && sinks.framesDelivered() != mFrame) {
+        if (!broken && !sinks.failed() && sinks.framesDelivered() != framesWritten()) {
             say("the plug-in handed over only " + std::to_string(sinks.framesDelivered()) + " of its " +
-                std::to_string(mFrame) + " frames: use the player's own Lumenvortex.so");
+                std::to_string(framesWritten()) + " frames: use the player's own Lumenvortex.so");
             broken = true;
         }
         bar.clear();
@@ -475,15 +498,15 @@ int OfflineRender::finish(bool broken, double took) {
             for (const std::string& w : video->warnings()) say(w);
     // The sound goes with the frames: with none drawn, an audio.wav of an
     // earlier render stays.
-    if (mToFrames && !mWav.close(closeError, mFrame > 0 && !broken) && !broken) {
+    if (mToFrames && !mWav.close(closeError, framesWritten() > 0 && !broken) && !broken) {
         say(closeError);
         broken = true;
     }
     gWavPartPath[0] = 0;
     if (broken) return 1;
-    const double seconds = double(mAudioWritten) / double(SAMPLE_RATE);
+    const double seconds = double(mAudioWritten - mOrigin) / double(SAMPLE_RATE);
     const std::string stoppedBy = stopSignalName(mStoppedBy);
-    if (mStoppedBy && mFrame == 0) {
+    if (mStoppedBy && framesWritten() == 0) {
         std::error_code ec;
         const bool there = mToVideo && fs::exists(o.renderPath, ec);
         say("stopped by " + stoppedBy + " before the first frame: nothing was written" +
@@ -492,7 +515,7 @@ int OfflineRender::finish(bool broken, double took) {
     }
     if (mStoppedBy)
         say("stopped by " + stoppedBy + " after " + clockText(seconds) + "; what was drawn is kept");
-    else if (mFrame == 0) {
+    else if (framesWritten() == 0) {
         say("nothing could be played");
         return 1;
     }
@@ -508,11 +531,11 @@ int OfflineRender::finish(bool broken, double took) {
                     clockText(seconds).c_str(), tookText.c_str(), speed);
     } else if (mToVideo)
         std::printf("wrote %s (%lld frames at %d fps, %s, rendered in %s at %.2fx real time)\n",
-                    fs::absolute(o.renderPath, ec).c_str(), mFrame, o.fps, clockText(seconds).c_str(),
+                    fs::absolute(o.renderPath, ec).c_str(), framesWritten(), o.fps, clockText(seconds).c_str(),
                     tookText.c_str(), speed);
     if (mToFrames)
         std::printf("wrote %lld frames and audio.wav to %s (%d fps, %s, rendered in %s at %.2fx real time)\n",
-                    mFrame, fs::absolute(o.framesDir, ec).c_str(), o.fps, clockText(seconds).c_str(),
+                    framesWritten(), fs::absolute(o.framesDir, ec).c_str(), o.fps, clockText(seconds).c_str(),
                     tookText.c_str(), speed);
     if (o.verbose) {
         std::string asked;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -40,6 +41,15 @@ void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, 
     if (width != self->mWidth || height != self->mHeight) {
         self->fail("the plug-in drew " + std::to_string(width) + "x" + std::to_string(height) + " instead of " +
                    std::to_string(self->mWidth) + "x" + std::to_string(self->mHeight));
+        return;
+    }
+    if (self->mFramesDropped < self->mFramesToDrop) {
+        ++self->mFramesDropped;
+        {
+            std::lock_guard<std::mutex> lock(self->mMutex);
+            self->mReleasedUpTo = std::max(self->mReleasedUpTo, index + 1);
+        }
+        self->mCv.notify_all();
         return;
     }
     Job job;

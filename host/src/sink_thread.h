@@ -55,7 +55,12 @@ public:
     // (lv::lightToStraightAlpha); before the first frame.
     void keepAlphaInFrames() { mAlphaFrames = true; }
 
+    // The next `count` frames drawn are let go unwritten: the picture
+    // warming up before the video begins. Before the first frame.
+    void dropFrames(long long count) { mFramesToDrop = count; }
+
     long long framesDelivered() const { return mFramesQueued; }
+    long long framesDropped() const { return mFramesDropped; }
     bool failed() const { return mFailed; }
     std::string error();
 
@@ -88,6 +93,7 @@ private:
     lv::WavWriter* mWav;
     int mWidth, mHeight;
     long long mFramesQueued = 0;
+    long long mFramesToDrop = 0, mFramesDropped = 0;
     bool mAlphaFrames = false;
     std::vector<unsigned char> mStraight;   // the converting thread's
 

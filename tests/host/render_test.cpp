@@ -51,6 +51,23 @@ double duration(const std::string& file) {
     return format.rfind("duration=", 0) == 0 ? std::stod(format.substr(9)) : -1.0;
 }
 
+// A video's sound as FFmpeg decodes it: stereo at the music's rate, interleaved.
+std::vector<float> soundOf(const std::string& file) {
+    const std::string bytes = run({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "f32le", "-ac", "2", "-ar",
+                                   std::to_string(SAMPLE_RATE), "-"}).out;
+    std::vector<float> samples(bytes.size() / 4);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
+    return samples;
+}
+
+// The root mean square of both channels over [from, to) seconds.
+double rmsOf(const std::vector<float>& sound, double from, double to) {
+    const size_t begin = size_t(from * SAMPLE_RATE) * 2, end = std::min(sound.size(), size_t(to * SAMPLE_RATE) * 2);
+    double sum = 0;
+    for (size_t i = begin; i < end; ++i) sum += double(sound[i]) * sound[i];
+    return end > begin ? std::sqrt(sum / double(end - begin)) : 0.0;
+}
+
 // The player at 64x64, the size of every render here whose picture is not looked at.
 lvtest::RunResult render(std::vector<std::string> args) {
     args.insert(args.begin(), {player(), "--size", "64x64"});
@@ -103,15 +120,10 @@ TEST(Render, AFolderBecomesAnH264AndAacVideoWithDamagedFilesSkipped) {
     EXPECT_NEAR(duration(dir / "out/five.mp4"), 5.0, 0.05);
     EXPECT_EQ(probe(dir / "out/five.mp4", "stream=start_time"), "start_time=0.000000\nstart_time=0.000000\n")
         << "the pictures and the sound start together";
-    const std::string sound =
-        run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "out/five.mp4", "-f", "f32le", "-ac", "2", "-"}).out;
-    EXPECT_GE(sound.size() / 8, size_t(5 * SAMPLE_RATE)) << "the end of the sound is missing";
+    const std::vector<float> sound = soundOf(dir / "out/five.mp4");
+    EXPECT_GE(sound.size() / 2, size_t(5 * SAMPLE_RATE)) << "the end of the sound is missing";
     double power[2] = {0, 0};
-    for (size_t at = 0; at + 4 <= sound.size(); at += 4) {
-        float sample;
-        std::memcpy(&sample, &sound[at], 4);
-        power[at / 4 % 2] += double(sample) * sample;
-    }
+    for (size_t at = 0; at < sound.size(); ++at) power[at % 2] += double(sound[at]) * sound[at];
     EXPECT_GT(power[0], 1000.0 * power[1]) << "left " << power[0] << ", right " << power[1];
 
     auto nothing = render({"--render", dir / "none.mp4", dir / "in/01 broken.mp3"});
@@ -626,6 +638,8 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
         {{"--source", "corvane: 80"}, 2, "a port from 1 to 65535"},
         // Below the bound: the message says where the bound is.
         {{"--render", mp4, "--duration", "1e-4"}, 2, "from 0.001"},
+        {{"--render", mp4, "--highlight", "4.9"}, 2, "5 to 180"},
+        {{"--render", mp4, "--highlight", "181"}, 2, "5 to 180"},
         {{"--render", mp4, "--renderer", "opengl"}, 2, "reference, batched or gles"},
         {{"--render", mp4, "--background", "#12345"}, 2, "#RRGGBB"},
         {{"--render", mp4, "--background", "red"}, 2, "#RRGGBB"},
@@ -672,7 +686,7 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
     // each, and the run goes on.
     const auto idle = render(
         {"--render", dir / "idle.mp4", "--duration", "0.1", "--fullscreen", "--mute", "--loop", "--force", "--format",
-         "mkv"});
+         "mkv", "--highlight", "5"});
     EXPECT_EQ(idle.status, 0) << idle.err;
     for (const char* line : {"lumenvortex: --fullscreen does nothing with --render: a render opens no window\n",
                              "lumenvortex: --force does nothing with --render: only --frames or a --render folder (DIR/) has "
@@ -680,7 +694,9 @@ TEST(Render, MistakesGetMessagesThatSayWhatToDo) {
                              "lumenvortex: --mute does nothing with --render: a render opens no sound device",
                              "lumenvortex: --loop does nothing with --render: a render plays the list once\n",
                              "lumenvortex: --format does nothing with --render: only a --render folder (DIR/) "
-                             "makes a file a track\n"})
+                             "makes a file a track\n",
+                             "lumenvortex: --highlight does nothing with --render: the built-in demo song plays "
+                             "whole\n"})
         EXPECT_NE(idle.err.find(line), std::string::npos) << line << "\nin:\n" << idle.err;
     const auto pngs = render({"--frames", dir / "idle", "--duration", "0.1", "--crf", "20", "--no-audio"});
     EXPECT_EQ(pngs.status, 0) << pngs.err;
@@ -866,4 +882,48 @@ TEST(Render, TheProgressLineFitsAnEightyColumnTerminal) {
         EXPECT_LT(line.size(), 80u) << line;
     }
     EXPECT_GT(drawn, 0) << text;
+}
+
+// --highlight 5 of a track quiet but for five loud seconds is those five
+// seconds, faded in and out; a track shorter than that is whole. The two
+// make a teaser with a chapter each.
+TEST(Render, AHighlightIsTheLoudestStretchOfEachTrackFadedInAndOut) {
+    TempDir dir;
+    std::vector<float> quietButFive(SAMPLE_RATE * 24 * 2);
+    for (size_t i = 0; i < quietButFive.size(); ++i) {
+        const double t = double(i / 2) / SAMPLE_RATE;
+        const bool loud = t >= 11.0 && t < 16.0;
+        quietButFive[i] = float((loud ? 0.5 : 0.01) * std::sin(2 * M_PI * (loud ? 440.0 : 220.0) * t));
+    }
+    lvtest::writeWav(dir / "1 quiet but five.wav", quietButFive);
+    lvtest::makeTone(dir / "2 short.flac", 3.0);
+    auto r = render({"--render", dir / "teaser.mp4", "--fps", "10", "--highlight", "5", dir / "1 quiet but five.wav",
+                     dir / "2 short.flac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(duration(dir / "teaser.mp4"), 8.0, 0.1);
+    EXPECT_EQ(probe(dir / "teaser.mp4", "stream=nb_read_frames").substr(0, 18), "nb_read_frames=80\n");
+    const std::string chapters = probe(dir / "teaser.mp4", "chapter=start_time");
+    EXPECT_NE(chapters.find("start_time=0.000000\nstart_time=5.000000\n"), std::string::npos) << chapters;
+    const std::vector<float> sound = soundOf(dir / "teaser.mp4");
+    ASSERT_GE(sound.size() / 2, size_t(7.9 * SAMPLE_RATE));
+    // The five loud seconds, whole: the quiet tone around them is 34 dB down.
+    for (double t = 0.5; t < 4.5; t += 0.5) EXPECT_GT(rmsOf(sound, t, t + 0.5), 0.3) << "at " << t << " s";
+    // Faded in, faded out (the tone is 0.35 RMS at full level).
+    EXPECT_LT(rmsOf(sound, 0.0, 0.02), 0.02);
+    EXPECT_LT(rmsOf(sound, 4.98, 5.0), 0.02);
+    EXPECT_NEAR(rmsOf(sound, 0.2, 0.3), 0.35 * 0.5, 0.07) << "halfway into the fade";
+    EXPECT_GT(rmsOf(sound, 6.0, 7.0), 0.3) << "the short track, whole";
+
+    // The scene was warmed up on the music before the stretch: the first
+    // frame is no empty field.
+    auto cold = render({"--render", dir / "cold.mkv", "--fps", "10", "--duration", "0.1", dir / "2 short.flac"});
+    ASSERT_EQ(cold.status, 0) << cold.err;
+    auto brightness = [](const std::string& rgba) {
+        double sum = 0;
+        for (size_t i = 0; i < rgba.size(); ++i) sum += i % 4 == 3 ? 0 : (unsigned char)rgba[i];
+        return sum / double(std::max<size_t>(rgba.size(), 1));
+    };
+    const double warm = brightness(decodedFrame(dir / "teaser.mp4", 0)),
+                 coldStart = brightness(decodedFrame(dir / "cold.mkv", 0));
+    EXPECT_GT(warm, 3 * coldStart) << "the first frame is as dark as a cold start's";
 }
