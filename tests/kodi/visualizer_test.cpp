@@ -433,6 +433,9 @@ TEST(KodiVisualizer, DrawsLvSnapshotsPictureInEveryMode) {
                 lvgl::setBufferRect(context, rect, error) && lvgl::updateContext(context, error))
         << error;
     useRenderer(RENDERER_GLES);
+    // The scripted run makes its applet the global one while it lives; the
+    // plug-in's own, from an earlier test in this process, comes back after.
+    LumenvortexApplet* const plugins = gApplet;
     for (int mode = 0; mode < 7; mode++) {
         lvkodi::GlState mine;
         std::optional<lvscenario::ScriptedRun> run;
@@ -466,6 +469,7 @@ TEST(KodiVisualizer, DrawsLvSnapshotsPictureInEveryMode) {
         std::printf("mode %d: the add-on's drawing against lv-snapshot's, PSNR %.1f dB\n", mode, db);
     }
     useRenderer(RENDERER_BATCHED);
+    gApplet = plugins;
     lvgl::destroyContext(context);
 }
 
