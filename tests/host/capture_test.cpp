@@ -35,6 +35,9 @@ struct Listener {
     std::atomic<long long> frames{0}, loud{0};
     std::mutex m;
     std::vector<float> heard;
+    // The stream's thread writes into the members below it: it stops before
+    // they go.
+    ~Listener() { stream.stop(); }
 
     bool start(const std::string& source, std::string& error) {
         return stream.start(
