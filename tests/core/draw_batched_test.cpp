@@ -375,15 +375,6 @@ TEST(DrawBatched, GlesDrawsTheReferencePictureInEveryMode) {
     }
 }
 
-lvimage::Image readPNG(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    lvimage::Image image;
-    std::string error;
-    EXPECT_TRUE(lvimage::decodeImage(bytes.data(), bytes.size(), &image, error)) << path << ": " << error;
-    return image;
-}
-
 // lv-snapshot, as a person runs it, writes the same seven pictures with the
 // reference drawing and with the ES renderer.
 TEST(DrawBatched, SnapshotsOfTheReferenceAndTheGlesRendererMatch) {
@@ -397,7 +388,7 @@ TEST(DrawBatched, SnapshotsOfTheReferenceAndTheGlesRendererMatch) {
     }
     for (int mode = 0; mode < 7; mode++) {
         const std::string name = "/mode-" + std::to_string(mode) + ".png";
-        lvimage::Image reference = readPNG(dir + "-reference" + name), gles = readPNG(dir + "-gles" + name);
+        lvimage::Image reference = lvtest::readPNG(dir + "-reference" + name), gles = lvtest::readPNG(dir + "-gles" + name);
         ASSERT_GT(reference.width, 0);
         EXPECT_EQ(reference.width, gles.width);
         EXPECT_EQ(reference.height, gles.height);

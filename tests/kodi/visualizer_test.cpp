@@ -393,15 +393,6 @@ TEST(KodiVisualizer, AHostileCoverIsNoCover) {
     }
 }
 
-lvimage::Image readPNG(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    lvimage::Image image;
-    std::string error;
-    EXPECT_TRUE(lvimage::decodeImage(bytes.data(), bytes.size(), &image, error)) << path << ": " << error;
-    return image;
-}
-
 // The add-on's drawing is lv-snapshot's: the scripted run, each mode, drawn
 // by the shader renderer in a desktop core profile into Kodi's framebuffer
 // at Kodi's viewport through the host's-context port, with Kodi's hostile
@@ -459,8 +450,8 @@ TEST(KodiVisualizer, DrawsLvSnapshotsPictureInEveryMode) {
         // pictures over 1024 pixels wide).
         const std::string drawnPath = dir + "/kodi-mode-" + std::to_string(mode) + ".png";
         ASSERT_TRUE(lvtest::writePNG(drawnPath, picture.data(), WIDTH, HEIGHT));
-        const lvimage::Image snapshot = readPNG(dir + "/mode-" + std::to_string(mode) + ".png");
-        const lvimage::Image drawn = readPNG(drawnPath);
+        const lvimage::Image snapshot = lvtest::readPNG(dir + "/mode-" + std::to_string(mode) + ".png");
+        const lvimage::Image drawn = lvtest::readPNG(drawnPath);
         ASSERT_GT(snapshot.width, 0);
         ASSERT_EQ(snapshot.width, drawn.width);
         ASSERT_EQ(snapshot.height, drawn.height);

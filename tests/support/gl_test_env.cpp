@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace lvtest {
 namespace {
@@ -89,6 +91,15 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
         if (i % 4 != 3) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
     const double mse = sum / double(a.size() - a.size() / 4);   // the alpha bytes left out
     return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+lvimage::Image readPNG(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    lvimage::Image image;
+    std::string error;
+    EXPECT_TRUE(lvimage::decodeImage(bytes.data(), bytes.size(), &image, error)) << path << ": " << error;
+    return image;
 }
 
 bool writePNG(const std::string& path, const uint8_t* rgba, int width, int height) {

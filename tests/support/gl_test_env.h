@@ -15,6 +15,7 @@
 //                             the canvas's TOP left, as the kit draws
 //   lvtest::readCanvas()      the whole canvas, row 0 at the top
 //   lvtest::writePNG(...)     saves RGBA rows for a person to look at
+//   lvtest::readPNG(path)     a PNG file as RGBA, for pictures other programs wrote
 //   lvtest::OffscreenPort     a port of RGBA pixels in memory, for contexts of
 //                             the tests' own
 #pragma once
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "lv/image.h"
 #include "lv/port.h"
 
 namespace lvtest {
@@ -42,6 +44,8 @@ std::vector<uint8_t> readCanvas();
 
 // Writes width x height RGBA rows (row 0 at the top) as an 8-bit RGBA PNG.
 // Returns false when the file cannot be written.
+// A PNG file as RGBA (a test failure when it does not decode).
+lvimage::Image readPNG(const std::string& path);
 bool writePNG(const std::string& path, const uint8_t* rgba, int width, int height);
 
 // Where tests put images for people: $LV_BINARY_DIR/test-output (made on demand).
