@@ -10,6 +10,7 @@
 #include "highlight.h"
 #include "lv/video_out.h"
 #include "plugin_host.h"
+#include "segments.h"
 #include "sink_thread.h"
 #include "track_files.h"
 
@@ -199,6 +200,24 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "shell: '#000000'), a JPEG or PNG picture scaled to cover the frame, or cover: each track's cover "
                  "art, blurred and dimmed (tracks without one keep the palette's colour)")
             .completeWith(Completes::FILE),
+        OptionRule{"--segment", "", Takes::VALUE,
+                   [&o](const std::string& v) {
+                       o.segment = v;
+                       return !v.empty();
+                   },
+                   "K/N (like 2/8), N or auto"}
+            .doc(kRenderSection, "K/N|N|auto",
+                 "render only part K of N equal parts of the render's frames, for a long render spread over cores or "
+                 "machines (docs/rendering-at-scale.md); the scene is stepped to the part's first frame without "
+                 "drawing, so its frames are the whole render's, and a part whose video is there already, made from "
+                 "the same music and options, is not drawn again. N alone takes K from a job array "
+                 "(SLURM_ARRAY_TASK_ID, else Kubernetes' JOB_COMPLETION_INDEX + 1); auto takes both from a Slurm "
+                 "array. K/N given wins over the environment"),
+        flagOption("--join", o.join)
+            .doc(kRenderSection,
+                 "lumenvortex --join OUT PART1 PART2 ...: the parts' videos (--segment) as one, without encoding the "
+                 "picture again, with the whole render's sound, tags, cover and chapters. Parts missing, repeated, "
+                 "out of order or of another render are refused (exit 2), and OUT is left as it was"),
         pathOption("--plugin", o.pluginPath, "the plug-in's file or folder")
             .doc(kOtherSection, "PATH",
                  "the visualizer plug-in to load (default: the one installed with this program, else Lumenvortex.so "
@@ -274,6 +293,21 @@ bool checkRenderOutputs(const Options& o, std::string& error) {
             return false;
         }
     return true;
+}
+
+// --segment and --join: what they go with, and K and N from the job's
+// environment.
+bool checkSegmentOptions(Options& o, std::string& error) {
+    if (o.join && (o.renders() || !o.segment.empty() || o.capture || o.corvanePort)) {
+        error = "--join puts rendered parts together: it takes the video to write and the parts, and no other mode";
+        return false;
+    }
+    if (o.segment.empty()) return true;
+    if (!o.renders() || isFolderOutput(o.renderPath)) {
+        error = "--segment renders a part of one video: give it with --render OUT.mp4 (one file) or --frames DIR";
+        return false;
+    }
+    return parseSegment(o.segment, o.segmentIndex, o.segmentCount, error);
 }
 
 }  // namespace
@@ -404,7 +438,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "--render " + o.renderPath + ": " + error;
         return false;
     }
-    if (!checkRenderOutputs(o, error)) return false;
+    if (!checkRenderOutputs(o, error) || !checkSegmentOptions(o, error)) return false;
     o.warnings = idleOptions(o, given);
     return true;
 }

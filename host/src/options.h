@@ -39,6 +39,10 @@ struct Options : CommonOptions {
     bool backgroundCover = false;      // --background cover
     bool transparent = false;          // --transparent: the light alone, with alpha
     std::vector<std::string> warnings;   // options given that do nothing in the mode chosen
+    std::string segment;               // --segment as given: K/N, N or auto
+    int segmentIndex = 0;              // --segment K/N: part K (from 1) of N; 0: the whole render
+    int segmentCount = 0;
+    bool join = false;                 // --join OUT PARTS...: the inputs are the video and the parts
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
 };

@@ -5,6 +5,7 @@
 #include "capture_sources.h"
 #include "lv/media.h"
 #include "plugin_host.h"
+#include "segments.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ int runPlayer(int argc, char** argv) {
     for (const std::string& warning : options.warnings) std::fprintf(stderr, "lumenvortex: %s\n", warning.c_str());
     lv::setMediaVerbose(options.verbose);
     if (options.listSources) return listCaptureSources("lumenvortex");
+    if (options.join) return runJoin(options.inputs);
     if (options.renders()) return runRender(options);
     return runLive(options);
 }

@@ -24,6 +24,7 @@
 #include "plugin_host.h"
 #include "program.h"
 #include "progress.h"
+#include "segments.h"
 #include "sink_thread.h"
 #include "fft_spectrum_analyzer.h"
 #include "highlight.h"
@@ -116,13 +117,16 @@ private:
     bool clearOldFrames();
     bool openOutputs();
     bool startPlugin();
-    Step drawFrame(MusicReader& music, SinkThread& sinks);
-    void writeSound(MusicReader& music, SinkThread& sinks, long long end);
+    Step drawFrame(MusicReader& music, SinkThread* sinks);
+    void writeSound(MusicReader& music, SinkThread* sinks, long long end);
+    bool planSegment();
+    Step stepToSegment(MusicReader& music);
+    std::vector<lv::VideoChapter> segmentChapters() const;
     int finish(bool broken, double took);
     void sumUpFilesNotPlayed();
     std::vector<const lv::VideoWriter*> videos() const;
     void planWarmUp();
-    long long framesWritten() const { return std::max(0LL, mFrame - mWarmFrames); }
+    long long framesWritten() const { return std::max(0LL, mFrame - std::max(mWarmFrames, mSkipUntil)); }
 
     const Options& o;
     Progress* mProgress = nullptr;
@@ -156,6 +160,10 @@ private:
     // begins mOrigin frames into the music read; frame mWarmFrames shows
     // it, mLead frames of silence ahead of the music making the two meet.
     long long mOrigin = 0, mWarmFrames = 0, mLead = 0;
+    // --segment: frames before mSkipUntil are stepped, not drawn; the
+    // part's sound begins at sample mSoundFrom of the music read.
+    long long mSkipUntil = 0, mSoundFrom = 0;
+    SegmentTag mSegment;
 };
 
 void OfflineRender::say(const std::string& m) {
@@ -250,6 +258,44 @@ bool OfflineRender::prepare() {
     if (mLimitFrames >= 0 && (estimateMs < 0 || estimateMs > mLimitFrames * 1000 / SAMPLE_RATE))
         estimateMs = mLimitFrames * 1000 / SAMPLE_RATE;
     mEstimatedVideoFrames = estimateMs >= 0 ? (estimateMs * o.fps + 999) / 1000 : -1;
+    return o.segmentCount == 0 || planSegment();
+}
+
+// The part's frames and sound in the whole render, and its tag. The split
+// is made on the length the files' headers state, which every machine
+// reads alike.
+bool OfflineRender::planSegment() {
+    const std::string part = std::to_string(o.segmentIndex) + "/" + std::to_string(o.segmentCount);
+    if (mEstimatedVideoFrames < o.segmentCount) {
+        say(mEstimatedVideoFrames < 0 ? "--segment " + part + ": the music's length is not known ahead, so it cannot "
+                                        "be split: render it whole"
+                                      : "--segment " + part + ": the render has only " +
+                                            std::to_string(mEstimatedVideoFrames) + " frames: give fewer parts");
+        return false;
+    }
+    if (!mHost.mSetDrawing) {
+        say(mHost.mPluginPath + " has no LumenvortexSetDrawing: it cannot step to a part's first frame (use the "
+                                "player's own Lumenvortex.so)");
+        return false;
+    }
+    const SegmentFrames frames = segmentFrames(o.segmentIndex, o.segmentCount, mEstimatedVideoFrames);
+    mSkipUntil = mWarmFrames + frames.first;
+    mSoundFrom = mSkipUntil * SAMPLE_RATE / o.fps - mLead;
+    if (frames.end >= 0) {
+        const long long end = (mWarmFrames + frames.end) * SAMPLE_RATE / o.fps - mLead;
+        mSoundLimit = mSoundLimit >= 0 ? std::min(mSoundLimit, end) : end;
+    }
+    mSegment.index = o.segmentIndex;
+    mSegment.count = o.segmentCount;
+    mSegment.first = frames.first;
+    mSegment.end = frames.end;
+    mSegment.soundFrom = mSoundFrom - mOrigin;
+    mSegment.settings = renderSettings(o);
+    std::string error;
+    if (!segmentFingerprint(mPaths, mSegment.settings, mSegment.fingerprint, error)) {
+        say(error);
+        return false;
+    }
     return true;
 }
 
@@ -299,6 +345,7 @@ bool OfflineRender::openOutputs() {
         } else {
             describeMusic(vo, mFirst, mPaths, mLimitFrames >= 0 ? mLimitFrames * 1000 / SAMPLE_RATE : -1);
             vo.metadata.push_back({"comment", "Lumenvortex"});
+            if (o.segmentCount) vo.metadata.push_back({"description", formatSegmentTag(mSegment)});
             mChapters.push_back({0, boundTag(mFirst.title)});
             if (!mVideo.open(o.renderPath, vo, error)) mOut = nullptr;
         }
@@ -345,15 +392,15 @@ bool OfflineRender::startPlugin() {
     return true;
 }
 
-void OfflineRender::writeSound(MusicReader& music, SinkThread& sinks, long long end) {
-    if (end <= mAudioWritten) return;
-    sinks.audio(&music.frames[size_t(mAudioWritten - music.start) * 2], size_t(end - mAudioWritten));
+void OfflineRender::writeSound(MusicReader& music, SinkThread* sinks, long long end) {
+    if (end <= mAudioWritten || mFrame < mSkipUntil) return;
+    sinks->audio(&music.frames[size_t(mAudioWritten - music.start) * 2], size_t(end - mAudioWritten));
     mAudioWritten = end;
 }
 
 // Frame mFrame: its sound, any track that began by its time, its spectrum
 // and the plug-in's picture of it.
-OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sinks) {
+OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread* sinks) {
     const long long position = mFrame * SAMPLE_RATE / o.fps - mLead;   // the sample heard at this frame
     if (mSoundLimit >= 0 && position >= mSoundLimit) return Step::OVER;
     if (gStopSignal) {
@@ -363,6 +410,7 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     }
     music.decodeTo(position + 1);
     if (position >= music.end()) return Step::OVER;   // the music is over
+    if (mFrame == mSkipUntil) mAudioWritten = std::max(mAudioWritten, mSoundFrom);   // a part's sound starts here
     // A track that began by now: the latest one is announced. The frame
     // shows its sound, so with a video a track, it is the first of its video.
     bool begun = false;
@@ -376,7 +424,7 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     }
     if (begun) {
         writeSound(music, sinks, std::min(music.end(), position));
-        if (mToFolder && !nextTrackFile(latest, sinks)) return Step::BROKEN;
+        if (mToFolder && !nextTrackFile(latest, *sinks)) return Step::BROKEN;
         mHost.changeTrack(latest);
     }
     writeSound(music, sinks,
@@ -387,16 +435,20 @@ OfflineRender::Step OfflineRender::drawFrame(MusicReader& music, SinkThread& sin
     mClock.micros = std::max(mClock.micros, mBase + mFrame * 1000000 / o.fps);
     unsigned long before = mPort.frameCount;
     mHost.render(mData, UInt32(std::max(0LL, position - mTrackStart) * 1000 / SAMPLE_RATE));
+    if (mFrame < mSkipUntil) {   // stepped: nothing drawn, nothing handed over
+        music.forget(position - WINDOW_FRAMES);
+        return Step::DRAWN;
+    }
     if (mPort.frameCount == before) {
         say("the plug-in drew no frame (no GL context? see the messages above): stopping");
         return Step::BROKEN;
     }
     // The picture reaches the sinks a couple of frames later, from the GL layer.
-    if (sinks.framesDelivered() + sinks.framesDropped() == 0 && mPort.frameCount > LV_PORT_FRAMES_IN_FLIGHT) {
+    if (sinks->framesDelivered() + sinks->framesDropped() == 0 && mPort.frameCount > LV_PORT_FRAMES_IN_FLIGHT) {
         say(mHost.mPluginPath + " does not hand its frames over: use the player's own Lumenvortex.so");
         return Step::BROKEN;
     }
-    if (sinks.failed()) return Step::BROKEN;
+    if (sinks->failed()) return Step::BROKEN;
     music.forget(position - WINDOW_FRAMES);
     return Step::DRAWN;
 }
@@ -430,25 +482,35 @@ bool OfflineRender::nextTrackFile(const lv::TrackMeta& track, SinkThread& sinks)
 int OfflineRender::run() {
     if (!prepare()) return 1;
     if (!planTrackFiles()) return 2;
+    if (o.segmentCount && o.framesDir.empty() && segmentDone(o.renderPath, mSegment)) {
+        std::error_code ec;
+        std::printf("part %d/%d is there already: %s (made from the same music and options; not drawn again)\n",
+                    mSegment.index, mSegment.count, fs::absolute(o.renderPath, ec).c_str());
+        return 0;
+    }
     StopSignals stopSignals;   // from here on a stop signal finishes the files
-    if (!openOutputs() || !startPlugin()) return 1;
+    // A part opens its files once stepped to its first frame, when its tag
+    // can say whether a track goes on into it.
+    if ((!mSkipUntil && !openOutputs()) || !startPlugin()) return 1;
+    MusicReader music(*mProgram);
+    Step step = stepToSegment(music);
+    if (step == Step::DRAWN && mSkipUntil && !openOutputs()) return 1;
     bool broken = false;
     double took = 0.0;
-    {
+    if (step == Step::DRAWN) {
         SinkThread sinks(mToVideo ? mOut : nullptr, mToFrames ? o.framesDir : std::string(),
                          mToFrames ? &mWav : nullptr, o.width, o.height);
         if (o.transparent) sinks.keepAlphaInFrames();
-        sinks.dropFrames(mWarmFrames);
+        sinks.dropFrames(std::max(0LL, mWarmFrames - mSkipUntil));
+        sinks.numberFramesFrom(mSegment.first);
         Progress bar(mEstimatedVideoFrames >= 0 ? mEstimatedVideoFrames + mWarmFrames : -1, o.fps);
         mProgress = &bar;
         sinks.attach(mPort);
-        MusicReader music(*mProgram);
-        Step step;
-        while ((step = drawFrame(music, sinks)) == Step::DRAWN) bar.update(++mFrame);
+        while ((step = drawFrame(music, &sinks)) == Step::DRAWN) bar.update(++mFrame);
         broken = step == Step::BROKEN;
         if (!broken) {   // the sound's tail after the last frame's start
             if (mSoundLimit >= 0) music.decodeTo(mSoundLimit);
-            writeSound(music, sinks, mSoundLimit >= 0 ? std::min(mSoundLimit, music.end()) : music.end());
+            writeSound(music, &sinks, mSoundLimit >= 0 ? std::min(mSoundLimit, music.end()) : music.end());
         }
         bar.update(mFrame);
         mHost.hide();   // the frames still being read back reach the sinks here
@@ -467,14 +529,48 @@ int OfflineRender::run() {
             broken = true;
         }
         took = bar.elapsedSeconds();
+    } else {
+        broken = step == Step::BROKEN;
+        mHost.hide();
+        mHost.cleanup();
     }
     return finish(broken, took);
+}
+
+// --segment: the frames before the part's first, stepped without drawing.
+OfflineRender::Step OfflineRender::stepToSegment(MusicReader& music) {
+    if (mSkipUntil == 0) return Step::DRAWN;
+    say("part " + std::to_string(mSegment.index) + "/" + std::to_string(mSegment.count) + ": frames " +
+        std::to_string(mSegment.first) + " to " + (mSegment.end >= 0 ? std::to_string(mSegment.end - 1) : "the end") +
+        "; stepping to its first frame");
+    mHost.setDrawing(false);
+    Step step = Step::DRAWN;
+    while (mFrame < mSkipUntil && (step = drawFrame(music, nullptr)) == Step::DRAWN) ++mFrame;
+    mHost.setDrawing(true);
+    // A track that begins right at the part's first frame opens a chapter of
+    // its own there; any other goes on from the part before.
+    music.decodeTo(mSoundFrom + 1);
+    mSegment.continues = music.changes.empty() || music.changes.front().position > mSoundFrom;
+    return step;
+}
+
+// The whole render's chapters as the part sees them: from its start, the
+// track playing then first.
+std::vector<lv::VideoChapter> OfflineRender::segmentChapters() const {
+    const long long fromMs = (mSoundFrom - mOrigin) * 1000 / SAMPLE_RATE;
+    std::vector<lv::VideoChapter> chapters;
+    for (const lv::VideoChapter& c : mChapters) {
+        if (c.startMs <= fromMs) chapters.clear();
+        chapters.push_back({std::max(0LL, c.startMs - fromMs), c.title});
+    }
+    return chapters;
 }
 
 // Closes the files and says what was written.
 int OfflineRender::finish(bool broken, double took) {
     std::string closeError;
-    if (mToVideo && !mToFolder && mChapters.size() > 1) mVideo.setChapters(mChapters);
+    if (mToVideo && !mToFolder && (mChapters.size() > 1 || o.segmentCount))
+        mVideo.setChapters(o.segmentCount ? segmentChapters() : mChapters);
     // A render that failed replaces nothing: its unfinished video is
     // removed (one cut short has no index for a player to read), and so is
     // its sound. The frames drawn stay, each whole, and so do the videos of
@@ -504,7 +600,7 @@ int OfflineRender::finish(bool broken, double took) {
     }
     gWavPartPath[0] = 0;
     if (broken) return 1;
-    const double seconds = double(mAudioWritten - mOrigin) / double(SAMPLE_RATE);
+    const double seconds = double(mAudioWritten - std::max(mOrigin, mSoundFrom)) / double(SAMPLE_RATE);
     const std::string stoppedBy = stopSignalName(mStoppedBy);
     if (mStoppedBy && framesWritten() == 0) {
         std::error_code ec;

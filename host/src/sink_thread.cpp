@@ -178,7 +178,7 @@ bool SinkThread::convert(Job& job, std::string& error) {
     if (!job.rgba) return true;
     if (job.picture && !job.video->convert(job.rgba, job.stride, *job.picture, error)) return false;
     if (mFramesDir.empty()) return true;
-    const std::string name = mFramesDir + "/" + frameFileName(job.index);
+    const std::string name = mFramesDir + "/" + frameFileName(mFirstFrameNumber + job.index);
     if (mAlphaFrames) {
         mStraight.resize(size_t(mWidth) * size_t(mHeight) * 4);
         lv::lightToStraightAlpha(job.rgba, job.stride, mWidth, mHeight, mStraight.data());

@@ -59,6 +59,10 @@ public:
     // warming up before the video begins. Before the first frame.
     void dropFrames(long long count) { mFramesToDrop = count; }
 
+    // The PNG frames are numbered from `first` (a part of a longer render
+    // keeps the whole render's numbers). Before the first frame.
+    void numberFramesFrom(long long first) { mFirstFrameNumber = first; }
+
     long long framesDelivered() const { return mFramesQueued; }
     long long framesDropped() const { return mFramesDropped; }
     bool failed() const { return mFailed; }
@@ -94,6 +98,7 @@ private:
     int mWidth, mHeight;
     long long mFramesQueued = 0;
     long long mFramesToDrop = 0, mFramesDropped = 0;
+    long long mFirstFrameNumber = 0;
     bool mAlphaFrames = false;
     std::vector<unsigned char> mStraight;   // the converting thread's
 

@@ -37,6 +37,7 @@ bool PluginModule::loadFrom(const std::string& path, std::string& error) {
     mSetBackground = reinterpret_cast<LumenvortexSetBackgroundFn>(dlsym(lib, "LumenvortexSetBackground"));
     mSetBackgroundImage =
         reinterpret_cast<LumenvortexSetBackgroundImageFn>(dlsym(lib, "LumenvortexSetBackgroundImage"));
+    mSetDrawing = reinterpret_cast<LumenvortexSetDrawingFn>(dlsym(lib, "LumenvortexSetDrawing"));
     mPluginPath = path;
     return true;
 }
@@ -99,6 +100,11 @@ bool PluginModule::setClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleep
 bool PluginModule::attachCorvane(int port) { return mAttachCorvane && mAttachCorvane(port) == 1; }
 
 bool PluginModule::setRenderer(const std::string& name) { return mSetRenderer && mSetRenderer(name.c_str()) == 1; }
+bool PluginModule::setDrawing(bool on) {
+    if (!mSetDrawing) return false;
+    mSetDrawing(on ? 1 : 0);
+    return true;
+}
 bool PluginModule::setBackground(long rgb) { return mSetBackground && mSetBackground(rgb) == 1; }
 bool PluginModule::setBackgroundImage(const unsigned char* rgba, int width, int height) {
     return mSetBackgroundImage && mSetBackgroundImage(rgba, width, height) == 1;

@@ -70,6 +70,9 @@ public:
     // The background fixed to 0xRRGGBB, or -1 for the palette's. False when
     // the module lacks the extension or the value is out of range.
     bool setBackground(long rgb);
+    // Off: render messages step the scene without drawing (LumenvortexHost.h).
+    // False when the module lacks the extension.
+    bool setDrawing(bool on);
     // A picture behind the field (LumenvortexHost.h); null for none.
     bool setBackgroundImage(const unsigned char* rgba, int width, int height);
 
@@ -122,6 +125,7 @@ public:
     // Linked hosts set it themselves (useLinked predates it).
     LumenvortexSetBackgroundFn mSetBackground = nullptr;
     LumenvortexSetBackgroundImageFn mSetBackgroundImage = nullptr;
+    LumenvortexSetDrawingFn mSetDrawing = nullptr;
 
 private:
     static OSStatus appProc(void* appCookie, OSType message, PlayerMessageInfo* info);

@@ -34,6 +34,15 @@
  *                            back to the colour. Returns 1, or 0 for a size
  *                            out of range (nothing changes).
  *
+ *   LumenvortexSetDrawing    with 0, the render messages that follow step
+ *                            the scene without drawing it: every random draw,
+ *                            clock step and GL state change a drawn frame
+ *                            makes, but nothing rasterised and no frame
+ *                            presented (the port's frame count stays). With 1
+ *                            (the default) they draw again, from the scene
+ *                            the stepped frames left. Offline renderers use
+ *                            it to start a part of a render at its frame.
+ *
  *   LumenvortexAttachCorvane connects a Corvane spectrum source on 127.0.0.1
  *                            at `port` and makes it the analyser's source in
  *                            place of the host's render data. Returns 1 when
@@ -56,12 +65,14 @@ int LumenvortexAttachCorvane(int port);
 int LumenvortexSetRenderer(const char* name);
 int LumenvortexSetBackground(long rgb);
 int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height);
+void LumenvortexSetDrawing(int on);
 
 typedef void (*LumenvortexSetClockFn)(LVClockNowMicros, LVClockSleepMicros, void*);
 typedef int (*LumenvortexAttachCorvaneFn)(int);
 typedef int (*LumenvortexSetRendererFn)(const char*);
 typedef int (*LumenvortexSetBackgroundFn)(long);
 typedef int (*LumenvortexSetBackgroundImageFn)(const unsigned char*, int, int);
+typedef void (*LumenvortexSetDrawingFn)(int);
 
 #ifdef __cplusplus
 }

@@ -214,16 +214,40 @@ void DrawTrackOverlay(long elapsed) {
 
 // ---------------------------------------------------------------- frames and tracks
 
+// Frames only stepped (LumenvortexSetDrawing(0)) run the whole frame, every
+// random draw and clock step of it, with the GL state it sets, but GL drops
+// the primitives before rasterising, the CPU light layer stays out and
+// nothing is presented: the state a later drawn frame starts from is the one
+// the drawn frames would have left.
+bool gDrawing = true;
+
+struct SteppedFrame {
+    const bool stepped = !gDrawing;
+    const bool layer = lightLayer.enabled;
+    SteppedFrame() {
+        if (!stepped) return;
+        lightLayer.enabled = false;
+        glEnable(GL_RASTERIZER_DISCARD);
+    }
+    ~SteppedFrame() {
+        if (!stepped) return;
+        glDisable(GL_RASTERIZER_DISCARD);
+        lightLayer.enabled = layer;
+    }
+};
+
 void ProcessRenderData(const RenderVisualData* renderData) {
     if (renderData) gSoundsSourceiTunes->updateSpectrumData(renderData->spectrumData);
     // A render message before the first show, or while hidden, has nothing
     // to draw with: the applet's textures and the context do not exist yet.
     if (!gAppletInitialized || !gGLContext) return;
     setCurrentContext();
+    SteppedFrame frame;
     gApplet->draw();
 
     const long elapsed = millis() - gMillisSinceTrackChange;
     if (elapsed <= kOverlayMillis) DrawTrackOverlay(elapsed);
+    if (frame.stepped) return;
 
     glFinish();
     glFlush();
@@ -457,6 +481,8 @@ LV_EXPORT int LumenvortexSetRenderer(const char* name) {
     }
     return 1;
 }
+
+LV_EXPORT void LumenvortexSetDrawing(int on) { gDrawing = on != 0; }
 
 LV_EXPORT int LumenvortexSetBackground(long rgb) {
     if (rgb < -1 || rgb > 0xffffff) return 0;
