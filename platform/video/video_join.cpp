@@ -312,6 +312,10 @@ bool Joiner::copyPart(const JoinPart& part, AVFormatContext* in) {
     const AVRational inBase = in->streams[v]->time_base;
     int64_t partEnd = 0;
     long long left = part.soundSamples;
+    // The last part's share is all its sound: the length its container
+    // states, without the encoder's padding of its last packet.
+    if (left < 0 && a >= 0 && in->streams[a]->duration > 0)
+        left = av_rescale_q(in->streams[a]->duration, in->streams[a]->time_base, AVRational{1, kRate});
     int rc;
     while ((rc = av_read_frame(in, packet.get())) >= 0) {
         if (packet->stream_index == a) {
