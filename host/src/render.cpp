@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -545,8 +546,13 @@ OfflineRender::Step OfflineRender::stepToSegment(MusicReader& music) {
         "; stepping to its first frame");
     mHost.setDrawing(false);
     Step step = Step::DRAWN;
+    const auto start = std::chrono::steady_clock::now();
     while (mFrame < mSkipUntil && (step = drawFrame(music, nullptr)) == Step::DRAWN) ++mFrame;
     mHost.setDrawing(true);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    char rate[64];
+    std::snprintf(rate, sizeof rate, " in %.1f s (%.0f frames a second)", took, took > 0 ? double(mFrame) / took : 0.0);
+    say("stepped through " + std::to_string(mFrame) + " frames" + rate);
     // A track that begins right at the part's first frame opens a chapter of
     // its own there; any other goes on from the part before.
     music.decodeTo(mSoundFrom + 1);
