@@ -371,7 +371,11 @@ Manual playerManual(Options& o) {
         {kEnvironmentTopic, "",
          {{"LUMENVORTEX_PLUGIN", "the plug-in file (or its folder) when none is found with the program"},
           {"PULSE_SERVER", "the sound server for --capture"},
-          {"DISPLAY", "the X display (Wayland desktops: through XWayland)"}}},
+          {"DISPLAY", "the X display (Wayland desktops: through XWayland)"},
+          {"SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_MIN, SLURM_ARRAY_TASK_COUNT",
+           "a Slurm job array's task: K (and with --segment auto, N) of --segment"},
+          {"JOB_COMPLETION_INDEX", "a Kubernetes Indexed Job's index from 0: K - 1 of --segment N, when no Slurm "
+                                   "task is set"}}},
         {kFilesTopic, "",
          {{"FILE, FOLDER", "the music given, and in a folder its audio files"},
           {"cover.jpg, cover.png, folder.jpg", "a track's cover art when its file has none, beside the file"},

@@ -261,7 +261,8 @@ int runJoin(const std::vector<std::string>& args) {
             metadata.push_back({key, value});
     if (!lv::joinVideos(join, out, metadata, wholeChapters(parts), error)) {
         say(error);
-        say(out + " is not written" + (fs::exists(out) ? " (the file there is left as it was)" : ""));
+        std::error_code ec;
+        say(out + " is not written" + (fs::exists(out, ec) ? " (the file there is left as it was)" : ""));
         return 1;
     }
     std::error_code ec;
