@@ -124,6 +124,12 @@ TEST(Segments, JoinedPartsAreTheWholeVideo) {
         ASSERT_EQ(r.status, 0) << r.err;
     }
     EXPECT_NE(probe(parts[1], "format_tags=description").find("segment 2/3"), std::string::npos);
+    for (const std::string& part : parts)   // each starts on a keyframe, so the join can cut there
+        EXPECT_EQ(run({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v", "-read_intervals", "%+#1",
+                       "-show_entries", "frame=key_frame", "-of", "default=noprint_wrappers=1", part})
+                      .out,
+                  "key_frame=1\n")
+            << part;
     // Run again, part 2 is there: nothing is drawn and the file stays.
     struct stat before {}, after {};
     ASSERT_EQ(stat(parts[1].c_str(), &before), 0);
