@@ -275,8 +275,13 @@ class PageTest(unittest.TestCase):
         with browser() as chromium:
             b = chromium.open(self.site.url + "?play=tone.ogg")
             wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
+            # A browser without File System Access: the recording is held in
+            # memory, and the page says for how long it can be.
+            b.evaluate("delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker")
             b.press("v")
             wait(b, "window.lumenvortex.recording", what="v: recording")
+            self.assertRegex(b.evaluate("document.getElementById('message').textContent"),
+                             r"stops by itself after about 7 min \d+ s")
             time.sleep(5)   # five seconds of recording; the file's own clock is checked below
             b.press("v")
             wait(b, "window.lumenvortex.lastRecording", what="v again: the recording saved")

@@ -4,12 +4,14 @@
 // frames come from the canvas's capture stream, as the compositor shows
 // them; elsewhere from the canvas after each animation frame, and the sound
 // from an AudioWorklet.
-import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget } from 'webm-muxer';
-import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target } from 'mp4-muxer';
+import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget,
+         FileSystemWritableFileStreamTarget as WebmFileTarget } from 'webm-muxer';
+import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target,
+         FileSystemWritableFileStreamTarget as Mp4FileTarget } from 'mp4-muxer';
 
-// The file stays in memory until stop(); the muxer's buffer grows by
-// doubling and the Blob is one more copy, so at most about three times this
-// is held at once. 128 MiB is about 8 minutes at 1280x720.
+// Without a file to stream to, the file stays in memory until stop(); the
+// muxer's buffer grows by doubling and the Blob is one more copy, so at most
+// about three times this is held at once (recordingSeconds says how long).
 export const DEFAULT_MAX_BYTES = 128 * 1024 * 1024;
 const FRAME_RATE = 30;
 const KEY_FRAME_INTERVAL_US = 2_000_000;
@@ -49,6 +51,14 @@ const even = (n) => Math.max(2, Math.floor(n / 2) * 2);
 
 function videoBitrate(width, height) {
   return Math.round(Math.min(8e6, Math.max(1e6, width * height * FRAME_RATE * 0.08)));
+}
+
+/**
+ * About how many seconds of a width x height recording fit in maxBytes, at
+ * the bit rates the recorder asks of its encoders.
+ */
+export function recordingSeconds(width, height, maxBytes = DEFAULT_MAX_BYTES) {
+  return (maxBytes * 8) / (videoBitrate(even(width), even(height)) + AUDIO_BITRATE);
 }
 
 function videoConfig(format, width, height) {
@@ -163,19 +173,23 @@ export class Recorder {
    * @param {AudioContext} audioContext the context the sound plays in
    * @param {AudioNode} sourceNode the node whose output is the sound to record (it stays connected where it is)
    * @param {{maxBytes?: number, onLimit?: () => void, container?: 'webm'|'mp4'|null,
-   *          capture?: 'stream'|'page'|null}} [options]
+   *          capture?: 'stream'|'page'|null, writable?: FileSystemWritableFileStream|null}} [options]
    *        maxBytes bounds the file's size; onLimit is called once when it is reached (recording stops
    *        taking samples; stop() still returns the file so far); container picks one (default: WebM
    *        where VP9 and Opus encode, else MP4); capture 'page' takes frames and sound without media
-   *        streams even where the browser has them (default: streams where there are)
+   *        streams even where the browser has them (default: streams where there are); writable streams
+   *        the file into it as it is made (then maxBytes bounds nothing unless given, stop() closes it
+   *        and returns null)
    */
-  constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null,
-                                                  container = null, capture = null } = {}) {
+  constructor(canvas, audioContext, sourceNode, { maxBytes = undefined, onLimit = null,
+                                                  container = null, capture = null, writable = null } = {}) {
     this.canvas = canvas;
     this.audioContext = audioContext;
     this.sourceNode = sourceNode;
-    this.maxBytes = maxBytes;
+    // A file on disk is bounded by the disk.
+    this.maxBytes = maxBytes ?? (writable ? Infinity : DEFAULT_MAX_BYTES);
     this.onLimit = onLimit;
+    this.writable = writable;
     this.container = container;
     this.capture = capture;
     this.state = 'inactive';   // then 'starting', 'recording', 'stopping', 'inactive' again
@@ -218,8 +232,10 @@ export class Recorder {
 
   async _open(format, width, height, sampleRate, channels) {
     const webm = format.container === 'webm';
+    const target = this.writable ? new (webm ? WebmFileTarget : Mp4FileTarget)(this.writable)
+                                 : new (webm ? WebmTarget : Mp4Target)();
     this._muxer = new (webm ? WebmMuxer : Mp4Muxer)({
-      target: new (webm ? WebmTarget : Mp4Target)(),
+      target,
       // No frame rate: mp4-muxer would round each time to it, and frames
       // come as the page draws them, not on a grid.
       video: { codec: format.muxVideo, width, height },
@@ -227,7 +243,7 @@ export class Recorder {
       // Both tracks are already on one clock from start(); neither muxer
       // may shift one against the other.
       ...(webm ? { firstTimestampBehavior: 'permissive' }
-               : { firstTimestampBehavior: 'cross-track-offset', fastStart: 'in-memory' }),
+               : { firstTimestampBehavior: 'cross-track-offset', fastStart: this.writable ? false : 'in-memory' }),
     });
     const fail = (what) => (e) => { this._error ??= `the ${what} encoder failed: ${e?.message ?? e}`; };
     this._videoEncoder = new VideoEncoder({ output: (c, m) => this._add(c, m, true), error: fail('video') });
@@ -324,7 +340,8 @@ export class Recorder {
 
   /**
    * Stops and returns the file.
-   * @returns {Promise<Blob>} of type video/webm or video/mp4
+   * @returns {Promise<Blob|null>} of type video/webm or video/mp4; null when it went to `writable`
+   *          (closed here)
    */
   async stop() {
     if (this.state !== 'recording') throw new Error('the recorder is not recording: start() it first');
@@ -340,8 +357,15 @@ export class Recorder {
     }
     const muxer = this._muxer;
     this._muxer = null;
-    if (this._error) throw new Error(`recording failed: ${this._error}`);
+    if (this._error) {
+      await this.writable?.abort().catch(() => {});
+      throw new Error(`recording failed: ${this._error}`);
+    }
     muxer.finalize();
+    if (this.writable) {
+      await this.writable.close();
+      return null;
+    }
     return new Blob([muxer.target.buffer], { type: this.mime });
   }
 
