@@ -80,6 +80,12 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def copyfile(self, source, outputfile):
+        try:
+            super().copyfile(source, outputfile)
+        except (ConnectionResetError, BrokenPipeError):
+            pass   # the browser had what it wanted (a media element seeks, a reader cancels)
+
     def send_head(self):
         # Byte ranges, as every static host answers them: media elements
         # seek and find a long file's length with them.

@@ -71,6 +71,22 @@ class Site:
                         "-ac", "2", "-ar", "44100", "-metadata", f"title={TITLE}", "-metadata", f"artist={ARTIST}",
                         "-c:a", "libvorbis", os.path.join(self.root, name)], check=True)
 
+    def add_long_mix(self, name, title):
+        """Two hours of Opus (about 10 MB): a minute of a pulsed tone,
+        tagged with `title`, repeated by copying its packets."""
+        minute = os.path.join(self.root, "minute.opus")
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                        "sine=frequency=330:duration=60,volume='0.2+0.8*lt(mod(t,0.5),0.1)':eval=frame",
+                        "-ac", "2", "-c:a", "libopus", "-b:a", "12k", "-metadata", f"title={title}",
+                        "-metadata", f"artist={ARTIST}", minute], check=True)
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-stream_loop", "119", "-i", minute,
+                        "-map_metadata", "0", "-c", "copy", os.path.join(self.root, name)], check=True)
+        os.remove(minute)
+
+    def add_bytes(self, name, data):
+        with open(os.path.join(self.root, name), "wb") as f:
+            f.write(data)
+
     def close(self):
         self.server.__exit__(None, None, None)
         shutil.rmtree(self.root, ignore_errors=True)
@@ -171,6 +187,40 @@ class PageTest(unittest.TestCase):
             self.assertIn(expected[0], b.evaluate("document.title"))
             self.assertEqual([], b.errors)
             self.check_player_keys(b)
+
+    def test_a_two_hour_file_streams(self):
+        # Decoded whole, two hours of stereo would be 2.5 GB of samples: the
+        # page would show nothing for a minute, then give up.
+        self.site.add_long_mix("long.opus", "Two Hour Mix")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=long.opus")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.title === "
+                    "(window.lumenvortex.title === 'long' ? 'long' : 'Two Hour Mix')",
+                 what="the two-hour file playing", timeout=20)
+            if bundled("tags.js"):
+                self.assertEqual("Two Hour Mix", self.status(b)["title"])
+            wait(b, "window.lumenvortex.level > 0.01", what="the file's sound reaching the analysis")
+            first = self.status(b)["frames"]
+            wait(b, f"window.lumenvortex.frames > {first + 10}", what="frames advancing")
+            self.assertEqual("", self.status(b)["error"])
+            self.assertEqual("", b.evaluate("document.getElementById('message').textContent"))
+            # Seeking in it: the position the plug-in is given follows.
+            self.assertEqual([], b.errors)
+
+    def test_files_that_fail_say_why_where_it_shows(self):
+        self.site.add_bytes("noise.ogg", bytes(range(256)) * 64)
+        with browser() as chromium:
+            for query, expected in [("?play=missing.ogg", "missing.ogg cannot be read: 404"),
+                                    ("?play=noise.ogg", "noise.ogg is not sound this browser decodes"),
+                                    # A stray '%' is a name, not a crash.
+                                    ("?play=100%25.ogg", "100%.ogg cannot be read: 404")]:
+                b = chromium.open(self.site.url + query)
+                wait(b, "window.lumenvortex.error !== ''", what=f"{query}: a failure said")
+                self.assertIn(expected, self.status(b)["error"])
+                # Said where it can be seen: playback hid the first screen.
+                self.assertTrue(b.evaluate("document.getElementById('message').checkVisibility()"), query)
+                self.assertIn(expected, b.evaluate("document.getElementById('message').textContent"))
+                self.assertEqual([], [e for e in b.errors if "404" not in e], query)
 
     def check_scene_keys(self, b):
         """m, h, a and s, in silence: loud sound changes the palette by
