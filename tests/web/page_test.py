@@ -118,6 +118,15 @@ PSNR_JS = """(async (mode, frame) => {
 })"""
 
 
+def read_blob(b, expression):
+    """The bytes of the Blob a page expression (or its promise) gives."""
+    return base64.b64decode(b.evaluate(f'''Promise.resolve({expression}).then((blob) => new Promise((resolve) => {{
+        const reader = new FileReader();
+        reader.onload = () => resolve(reader.result.split(',')[1]);
+        reader.readAsDataURL(blob);
+    }}))'''))
+
+
 def bundled(name):
     try:
         with open(os.path.join(PAGE, "js", "modules.json"), encoding="utf-8") as f:
@@ -324,33 +333,108 @@ class PageTest(unittest.TestCase):
             self.skipTest("the recorder (web/js/recorder.js) is not bundled in this build")
         with browser() as chromium:
             b = chromium.open(self.site.url + "?play=tone.ogg")
-            wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
             # A browser without File System Access: the recording is held in
             # memory, and the page says for how long it can be.
-            b.evaluate("delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker")
-            b.press("v")
-            wait(b, "window.lumenvortex.recording", what="v: recording")
+            self.start_recording(b)
             self.assertRegex(b.evaluate("document.getElementById('message').textContent"),
                              r"stops by itself after about 7 min \d+ s")
             time.sleep(5)   # five seconds of recording; the file's own clock is checked below
             b.press("v")
             wait(b, "window.lumenvortex.lastRecording", what="v again: the recording saved")
-            data = b.evaluate('''new Promise((resolve) => {
-                const reader = new FileReader();
-                reader.onload = () => resolve(reader.result.split(',')[1]);
-                reader.readAsDataURL(window.lumenvortex.lastRecording);
-            })''')
+            data = read_blob(b, "window.lumenvortex.lastRecording")
             self.assertEqual([], b.errors)
-        path = os.path.join(self.site.root, "recording")
-        with open(path, "wb") as f:
-            f.write(base64.b64decode(data))
-        probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json",
-                                           path], check=True, capture_output=True, text=True).stdout)
-        kinds = sorted(stream["codec_type"] for stream in probe["streams"])
-        self.assertEqual(["audio", "video"], kinds)
+        probe = self.probe(data)
         video = next(s for s in probe["streams"] if s["codec_type"] == "video")
         self.assertEqual((1280, 720), (video["width"], video["height"]))
         self.assertGreater(float(probe["format"]["duration"]), 4.0)
+
+    def probe(self, data, name="recording"):
+        """ffprobe's view of a recording's bytes; both streams must be there."""
+        path = os.path.join(self.site.root, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json",
+                                           path], check=True, capture_output=True, text=True).stdout)
+        self.assertEqual(["audio", "video"], sorted(stream["codec_type"] for stream in probe["streams"]))
+        probe["path"] = path
+        return probe
+
+    def start_recording(self, b, picker=None, press=1):
+        """v on a playing page (`press` times, quickly); `picker` stands in
+        for the browser's save dialog (JavaScript giving a file handle),
+        none: a browser without File System Access."""
+        wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the sound playing")
+        if picker:
+            b.evaluate(f"window.showSaveFilePicker = {picker}")
+        else:
+            b.evaluate("delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker")
+        for _ in range(press):
+            b.press("v")
+        wait(b, "window.lumenvortex.recording", what="v: recording")
+
+    def test_v_streams_into_the_file_picked(self):
+        if not bundled("recorder.js"):
+            self.skipTest("the recorder (web/js/recorder.js) is not bundled in this build")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            # Headless chromium cannot show the save dialog: a file of the
+            # origin's private file system stands in for the one a visitor
+            # picks (the same FileSystemFileHandle, written the same way).
+            self.start_recording(b, "async () => (await navigator.storage.getDirectory())"
+                                    ".getFileHandle('picked.webm', { create: true })")
+            self.assertIn("Recording into picked.webm", b.evaluate("document.getElementById('message').textContent"))
+            time.sleep(3)
+            b.press("v")
+            wait(b, "document.getElementById('message').textContent.startsWith('Recording saved to picked.webm')",
+                 what="v again: the file closed")
+            self.assertIsNone(b.evaluate("window.lumenvortex.lastRecording"))
+            data = read_blob(b, "(async () => (await (await navigator.storage.getDirectory())"
+                                ".getFileHandle('picked.webm')).getFile())()")
+            self.assertEqual([], b.errors)
+        self.assertGreater(float(self.probe(data)["format"]["duration"]), 2.0)
+
+    def test_recording_follows_a_switch_of_source_and_stops_saying_so_at_its_bound(self):
+        if not bundled("recorder.js"):
+            self.skipTest("the recorder (web/js/recorder.js) is not bundled in this build")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            # Counts the encoders made: two quick v presses once started two
+            # recorders, and the third stopped only one.
+            b.evaluate("""(() => { window.videoEncoders = 0;
+                const Made = VideoEncoder;
+                window.VideoEncoder = class extends Made {
+                  constructor(...a) { super(...a); window.videoEncoders++; } }; })()""")
+            self.start_recording(b, press=2)
+            time.sleep(2)
+            # From the file to the microphone (chromium's fake one beeps).
+            b.evaluate("document.getElementById('use-mic').click()")
+            wait(b, "window.lumenvortex.title === 'Microphone'", what="the microphone in use")
+            time.sleep(3)
+            b.press("v")
+            wait(b, "window.lumenvortex.lastRecording", what="v again: the recording saved")
+            self.assertEqual(1, b.evaluate("window.videoEncoders"))
+            data = read_blob(b, "window.lumenvortex.lastRecording")
+
+            # A recording held in memory stops at its bound, and says so.
+            b.evaluate("""import('./js/recorder.js').then(({ Recorder }) => {
+                const start = Recorder.prototype.start;
+                Recorder.prototype.start = function () { this.maxBytes = 60000; return start.call(this); }; })""")
+            b.press("v")
+            wait(b, "document.getElementById('message').textContent.startsWith('Recording stopped at')",
+                 what="the bound reached, said")
+            self.assertFalse(self.status(b)["recording"])
+            b.press("v")
+            wait(b, "/^Recording saved[.] It stopped at/.test(document.getElementById('message').textContent)",
+                 what="the cut recording saved, said")
+            self.assertEqual([], b.errors)
+        # The microphone's beeps are in the recording's last seconds.
+        probe = self.probe(data)
+        duration = float(probe["format"]["duration"])
+        tail = subprocess.run(["ffmpeg", "-v", "info", "-ss", str(duration - 2), "-i", probe["path"], "-vn",
+                               "-af", "volumedetect", "-f", "null", "-"], capture_output=True, text=True).stderr
+        found = re.search(r"max_volume: (-?[\d.]+) dB", tail)   # none: no sound at all there
+        peak = float(found.group(1)) if found else -999.0
+        self.assertGreater(peak, -40.0, "the sound after the switch to the microphone")
 
     def test_play_parameter_refuses_another_site(self):
         with browser() as chromium:

@@ -1,9 +1,9 @@
 // Records what the canvas draws, with the sound the page plays, into a video
-// file held in memory: WebCodecs encodes, webm-muxer or mp4-muxer writes the
-// container. Where the browser has media stream processors (Chromium) the
-// frames come from the canvas's capture stream, as the compositor shows
-// them; elsewhere from the canvas after each animation frame, and the sound
-// from an AudioWorklet.
+// file held in memory or streamed into a file the visitor picked: WebCodecs
+// encodes, webm-muxer or mp4-muxer writes the container. Where the browser
+// has media stream processors (Chromium) the frames come from the canvas's
+// capture stream, as the compositor shows them; elsewhere from the canvas
+// after each animation frame. The sound comes from an AudioWorklet.
 import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget,
          FileSystemWritableFileStreamTarget as WebmFileTarget } from 'webm-muxer';
 import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target,
@@ -19,10 +19,6 @@ const AUDIO_BITRATE = 128_000;
 // Frames waiting for a software encoder that falls behind are dropped
 // rather than queued: a queue of raw frames grows by megabytes each.
 const MAX_VIDEO_QUEUE = 3;
-// Sound that the page does not read in time is dropped, and a gap in sound
-// is heard where a dropped frame is not seen: about 2 s of 10 ms buffers
-// (under 1 MiB) ride out a busy main thread.
-const AUDIO_BUFFERS = 200;
 
 // H.264 needs a level that admits the frame size: 3.1 up to 1280x720,
 // 4.0 up to 2048x1024, 5.1 beyond (in 16x16 macroblocks per frame).
@@ -70,18 +66,16 @@ function audioConfig(format, sampleRate, numberOfChannels) {
   return { codec: format.audio, sampleRate, numberOfChannels, bitrate: AUDIO_BITRATE };
 }
 
-// Where the page can take the canvas's and the sound's own streams
-// (Chromium), frames come as the compositor shows them; elsewhere the
-// recorder takes the canvas after each animation frame and the sound from
-// an AudioWorklet.
+// Where the page can take the canvas's own stream (Chromium), frames come
+// as the compositor shows them; elsewhere the recorder takes the canvas
+// after each animation frame.
 function streamCapture() {
   return typeof MediaStreamTrackProcessor !== 'undefined' && typeof HTMLCanvasElement !== 'undefined' &&
          !!HTMLCanvasElement.prototype.captureStream;
 }
 
 function missingApi() {
-  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData'];
-  if (!streamCapture()) needed.push('AudioWorkletNode');
+  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData', 'AudioWorkletNode'];
   return needed.filter((name) => typeof globalThis[name] === 'undefined');
 }
 
@@ -252,31 +246,16 @@ export class Recorder {
     this._audioEncoder.configure(audioConfig(format, sampleRate, channels));
 
     const encodeSound = (samples, frames, ts) => this._encodeAudio(samples, frames, ts, sampleRate, channels);
+    // The sound always comes through the worklet, on the audio clock: a
+    // media stream's reader drops what a busy page does not read in time,
+    // and its track's clock then falls behind the picture.
     if (this.capture !== 'page' && streamCapture()) {
       this._videoStream = this.canvas.captureStream(FRAME_RATE);
-      this._audioDestination = new MediaStreamAudioDestinationNode(this.audioContext,
-        { channelCount: channels, channelCountMode: 'explicit' });
-      this.sourceNode.connect(this._audioDestination);
       this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
-      this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0], (data, ts) => {
-        if (data.sampleRate !== sampleRate || data.numberOfChannels !== channels) {
-          this._error ??= `the sound arrived as ${data.numberOfChannels} channels at ${data.sampleRate} Hz, ` +
-                          `not the ${channels} at ${sampleRate} Hz the recording was set up for`;
-          data.close();
-          return;
-        }
-        // AudioData cannot be re-stamped; its samples go into one that is.
-        const frames = data.numberOfFrames;
-        const samples = new Float32Array(frames * channels);
-        for (let c = 0; c < channels; c++)
-          data.copyTo(samples.subarray(c * frames, (c + 1) * frames), { planeIndex: c, format: 'f32-planar' });
-        data.close();
-        encodeSound(samples, frames, ts);
-      });
     } else {
       this._video = this._canvasFrames();
-      this._audio = await this._soundTap(channels, encodeSound);
     }
+    this._audio = await this._soundTap(channels, encodeSound);
   }
 
   // Takes the canvas after each animation frame: the recorder's callback
@@ -331,11 +310,8 @@ export class Recorder {
   async _close() {
     this._stopping = true;
     await Promise.all([this._video?.stop(), this._audio?.stop()]);
-    if (this._audioDestination) {
-      try { this.sourceNode.disconnect(this._audioDestination); } catch { /* never connected */ }
-    }
     for (const t of this._videoStream?.getTracks() ?? []) t.stop();
-    this._video = this._audio = this._videoStream = this._audioDestination = null;
+    this._video = this._audio = this._videoStream = null;
   }
 
   /**
@@ -373,9 +349,7 @@ export class Recorder {
   // microseconds since start(): its own track's clock from the first
   // sample on, placed where that first sample arrived on the page's clock.
   _track(track, encode) {
-    const options = { track };
-    if (track.kind === 'audio') options.maxBufferSize = AUDIO_BUFFERS;
-    const reader = new MediaStreamTrackProcessor(options).readable.getReader();
+    const reader = new MediaStreamTrackProcessor({ track }).readable.getReader();
     let first = null, offset = 0;
     const done = (async () => {
       for (;;) {

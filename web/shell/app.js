@@ -690,7 +690,8 @@ async function stopRecording() {
 }
 
 function describeBound(recorder) {
-  return `the ${Math.round(recorder.maxBytes / (1024 * 1024))} MiB a recording may hold in memory`;
+  const mib = recorder.maxBytes / (1024 * 1024);
+  return `the ${mib >= 1 ? Math.round(mib) : mib.toFixed(2)} MiB a recording may hold in memory`;
 }
 
 function minutesText(seconds) {
