@@ -70,6 +70,7 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
         ".json": "application/json",
     }
     extra_headers = {}
+    redirects = {}
 
     def end_headers(self):
         self.send_header("Cache-Control", "no-store")
@@ -87,6 +88,12 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
             pass   # the browser had what it wanted (a media element seeks, a reader cancels)
 
     def send_head(self):
+        if self.path in self.redirects:
+            self.send_response(302)
+            self.send_header("Location", self.redirects[self.path])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
         # Byte ranges, as every static host answers them: media elements
         # seek and find a long file's length with them.
         match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
@@ -129,10 +136,12 @@ class _Limited:
 class StaticServer:
     """Serves `root` on 127.0.0.1 on a port the kernel picks (no collisions
     between tests running side by side). `headers` go on every answer, e.g.
-    the cross-origin isolation a page with threads needs."""
+    the cross-origin isolation a page with threads needs. `redirects` maps
+    paths to where they are sent on."""
 
-    def __init__(self, root, headers=None):
-        handler = type("Handler", (_Quiet,), {"extra_headers": dict(headers or {})})
+    def __init__(self, root, headers=None, redirects=None):
+        handler = type("Handler", (_Quiet,), {"extra_headers": dict(headers or {}),
+                                              "redirects": dict(redirects or {})})
         self._httpd = socketserver.ThreadingTCPServer(
             ("127.0.0.1", 0), lambda *a: handler(*a, directory=str(root)))
         self._httpd.daemon_threads = True

@@ -60,16 +60,25 @@ class Site:
         self.root = tempfile.mkdtemp(prefix="lv-site-")
         for name in os.listdir(PAGE):
             os.symlink(os.path.abspath(os.path.join(PAGE, name)), os.path.join(self.root, name))
-        self.server = StaticServer(self.root).__enter__()
+        # Another origin that lets any page read its files, and a path of
+        # this one that sends visitors there.
+        self.elsewhere = StaticServer(self.root, headers={"Access-Control-Allow-Origin": "*"}).__enter__()
+        self.server = StaticServer(self.root, redirects={"/away.ogg": self.elsewhere.url("/tone.ogg")}).__enter__()
         self.url = self.server.url("/")
 
-    def add_tone(self, name):
-        """Eight seconds of a 220 Hz tone pulsed twice a second, Ogg Vorbis,
-        tagged with TITLE and ARTIST."""
-        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                        "sine=frequency=220:duration=8,volume='0.2+0.8*lt(mod(t,0.5),0.1)':eval=frame",
-                        "-ac", "2", "-ar", "44100", "-metadata", f"title={TITLE}", "-metadata", f"artist={ARTIST}",
-                        "-c:a", "libvorbis", os.path.join(self.root, name)], check=True)
+    def add_tone(self, name, title=TITLE, cover=None):
+        """Eight seconds of a 220 Hz tone pulsed twice a second, tagged
+        with `title` and ARTIST: Ogg Vorbis, or MP3 with `cover` (an image
+        file) as its front cover."""
+        tone = ["-f", "lavfi", "-i", "sine=frequency=220:duration=8,volume='0.2+0.8*lt(mod(t,0.5),0.1)':eval=frame"]
+        tags = ["-ac", "2", "-ar", "44100", "-metadata", f"title={title}", "-metadata", f"artist={ARTIST}"]
+        if cover:
+            codec = ["-i", cover, "-map", "0", "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy",
+                     "-id3v2_version", "3", "-metadata:s:v", "comment=Cover (front)"]
+        else:
+            codec = ["-c:a", "libvorbis"]
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", *tone, *codec, *tags, os.path.join(self.root, name)],
+                       check=True)
 
     def add_long_mix(self, name, title):
         """Two hours of Opus (about 10 MB): a minute of a pulsed tone,
@@ -89,6 +98,7 @@ class Site:
 
     def close(self):
         self.server.__exit__(None, None, None)
+        self.elsewhere.__exit__(None, None, None)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -230,6 +240,51 @@ class PageTest(unittest.TestCase):
                 self.assertTrue(b.evaluate("document.getElementById('message').checkVisibility()"), query)
                 self.assertIn(expected, b.evaluate("document.getElementById('message').textContent"))
                 self.assertEqual([], [e for e in b.errors if "404" not in e], query)
+
+    def test_quick_next_presses_end_on_one_track_with_its_own_tags(self):
+        for name, title in [("2-a.ogg", "Track A"), ("3-b.ogg", "Track B")]:
+            self.site.add_tone(name, title)
+        self.site.add_bytes("1-bad.ogg", bytes(range(256)) * 64)
+        titles = {"1-bad.ogg": None, "2-a.ogg": "Track A", "3-b.ogg": "Track B"}
+        with browser() as chromium:
+            b = chromium.open(self.site.url)
+            wait(b, "window.lumenvortex.frames > 2", what="the page starting")
+            # Space on the first screen, away from its buttons, before any
+            # sound: nothing to pause, and the music that follows plays.
+            b.evaluate("document.activeElement.blur()")
+            b.press(" ")
+            self.assertFalse(self.status(b)["paused"])
+            self.open_files(b, [os.path.join(self.site.root, n) for n in titles])
+            # The damaged file is said and passed over; the error goes with it.
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.title === 'Track A'", what="the first good file")
+            self.assertEqual("", self.status(b)["error"])
+            for _ in range(9):
+                b.press("n")
+            # Once the last asked for plays, the title is its own, and stays.
+            agree = f"window.lumenvortex.playing && {json.dumps(titles)}[window.lumenvortex.file] === window.lumenvortex.title"
+            wait(b, agree, what="one track playing under its own title")
+            time.sleep(2)
+            self.assertTrue(b.evaluate(agree), self.status(b))
+            self.assertEqual([], b.errors)
+
+    def open_files(self, b, paths):
+        """Files chosen in the page's file dialog (which a test cannot click through)."""
+        root = b.send("DOM.getDocument")["root"]["nodeId"]
+        node = b.send("DOM.querySelector", {"nodeId": root, "selector": "#file-input"})["nodeId"]
+        b.send("DOM.setFileInputFiles", {"nodeId": node, "files": paths})
+
+    def test_a_large_png_cover_is_scaled_down(self):
+        png = os.path.join(self.site.root, "big.png")
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "color=c=0x3060c0:s=8000x8000",
+                        "-frames:v", "1", png], check=True)
+        self.site.add_tone("covered.mp3", cover=png)
+        if not bundled("tags.js"):
+            self.skipTest("the tag reader (web/js/tags.js) is not bundled in this build")
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=covered.mp3")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.coverSize", what="the file with its cover")
+            self.assertEqual([1000, 1000], self.status(b)["coverSize"])
+            self.assertEqual([], b.errors)
 
     def check_scene_keys(self, b):
         """m, h, a and s, in silence: loud sound changes the palette by
@@ -441,6 +496,11 @@ class PageTest(unittest.TestCase):
             b = chromium.open(self.site.url + "?play=http://example.invalid/song.mp3")
             wait(b, "window.lumenvortex.error !== ''", what="a refusal")
             self.assertIn("?play= takes a file of this site", self.status(b)["error"])
+            self.assertFalse(self.status(b)["playing"])
+            # A file of this site that sends the browser to another.
+            b = chromium.open(self.site.url + "?play=away.ogg")
+            wait(b, "window.lumenvortex.error !== ''", what="a refusal of the redirect")
+            self.assertIn("another site: ?play= takes files of this site", self.status(b)["error"])
             self.assertFalse(self.status(b)["playing"])
 
     def test_microphone_is_heard(self):

@@ -7,9 +7,13 @@ const SAMPLE_RATE = 44100;     // the pipeline's rate (audio_constants.h)
 const WINDOW_FRAMES = 1024;    // stereo frames each spectrum is computed from
 // The native cover limits (lv/image.h): sides, pixels, and JPEGs scaled down
 // by halves until they fit 1024 pixels, as libjpeg's scaled decode does.
+// Other images are halved the same way: a cover is drawn a few hundred
+// pixels wide, and an 8000-pixel PNG would hold gigabytes as it is copied
+// into the module.
 const COVER_MAX_SIDE = 32767;
 const COVER_MAX_PIXELS = 1 << 26;
-const COVER_JPEG_FIT = 1024;
+const COVER_FIT = 1024;
+const JPEG_MAX_SCALE = 8;
 // Keys the page keeps for itself; every other key goes to the plug-in, as
 // the Linux player does.
 const PAGE_KEYS = new Set(['f', 'F', 'n', 'N', ' ', 'v', 'V', 'd', 'D']);
@@ -197,6 +201,7 @@ function stopSound() {
     state.live = null;
   }
   state.buffer = null;
+  state.file = '';
   if (state.heard) state.heard.ring.fill(0);
 }
 
@@ -280,6 +285,7 @@ async function openMedia(source, name, isCurrent) {
   if (!isCurrent()) return null;
   unpause();
   state.playingMedia = true;
+  state.file = name;
   element.play().catch((e) => {
     if (e.name === 'NotAllowedError') say('Click or press a key to start the sound.');
     else if (e.name !== 'AbortError') say(`${name} cannot play: ${e.message}`, true);
@@ -382,6 +388,7 @@ async function readTags(bytes, name) {
 // The cover's pixels for the plug-in, decoded by the browser within the
 // native limits; false when there is none or it cannot be decoded.
 async function prepareCover(cover) {
+  state.coverSize = null;
   if (!cover || !cover.bytes || !cover.bytes.length) return false;
   try {
     const blob = new Blob([cover.bytes], { type: cover.mime || '' });
@@ -394,7 +401,7 @@ async function prepareCover(cover) {
     }
     const isJpeg = cover.bytes[0] === 0xff && cover.bytes[1] === 0xd8;
     let scale = 1;
-    while (isJpeg && scale < 8 && Math.max(width, height) / scale > COVER_JPEG_FIT) scale *= 2;
+    while ((!isJpeg || scale < JPEG_MAX_SCALE) && Math.max(width, height) / scale > COVER_FIT) scale *= 2;
     if (scale > 1) {
       width = Math.ceil(width / scale);
       height = Math.ceil(height / scale);
@@ -410,11 +417,18 @@ async function prepareCover(cover) {
     const m = state.module;
     const bytes = m._malloc(cover.bytes.length);
     const pixels = m._malloc(rgba.length);
+    if (!bytes || !pixels) {
+      m._free(bytes);
+      m._free(pixels);
+      console.warn(`lumenvortex: no memory for a ${width} x ${height} cover: shown without it`);
+      return false;
+    }
     m.HEAPU8.set(cover.bytes, bytes);
     m.HEAPU8.set(rgba, pixels);
     m._lv_web_image_prepare(bytes, cover.bytes.length, pixels, width, height);
     m._free(bytes);
     m._free(pixels);
+    state.coverSize = [width, height];
     return true;
   } catch (e) {
     console.warn('lumenvortex: the cover cannot be decoded: ' + e.message);
@@ -430,9 +444,11 @@ async function announce(tags, durationMs) {
   let cover = 0;
   let coverSize = 0;
   if (hasCover) {
-    coverSize = tags.cover.bytes.length;
-    cover = m._malloc(coverSize);
-    m.HEAPU8.set(tags.cover.bytes, cover);
+    cover = m._malloc(tags.cover.bytes.length);
+    if (cover) {
+      coverSize = tags.cover.bytes.length;
+      m.HEAPU8.set(tags.cover.bytes, cover);
+    }
   }
   m._lv_track(strings[0], strings[1], strings[2], cover, coverSize, durationMs);
   strings.forEach((p) => m._free(p));
@@ -786,7 +802,9 @@ function statusObject() {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
-  for (const key of ['title', 'artist', 'paused', 'error']) {
+  // coverSize: the cover's pixels as handed to the plug-in, [width, height];
+  // file: the name of the file heard.
+  for (const key of ['title', 'artist', 'paused', 'error', 'coverSize', 'file']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => state[key] });
   }
   // The loudness of the window analysed last (RMS), and the sound's state.
