@@ -128,6 +128,20 @@ PSNR_JS = """(async (mode, frame) => {
 })"""
 
 
+# The share of the canvas's pixels that are not black, read in an animation
+# frame callback that runs after the page's own (the WebGL buffer is gone
+# once presented).
+LIT_JS = """new Promise((resolve) => requestAnimationFrame(() => {
+  const c = document.getElementById('canvas');
+  const g = new OffscreenCanvas(c.width, c.height).getContext('2d');
+  g.drawImage(c, 0, 0);
+  const d = g.getImageData(0, 0, c.width, c.height).data;
+  let lit = 0;
+  for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 30) lit++;
+  resolve(lit / (d.length / 4));
+}))"""
+
+
 def read_blob(b, expression):
     """The bytes of the Blob a page expression (or its promise) gives."""
     return base64.b64decode(b.evaluate(f'''Promise.resolve({expression}).then((blob) => new Promise((resolve) => {{
@@ -284,6 +298,39 @@ class PageTest(unittest.TestCase):
             b = chromium.open(self.site.url + "?play=covered.mp3")
             wait(b, "window.lumenvortex.playing && window.lumenvortex.coverSize", what="the file with its cover")
             self.assertEqual([1000, 1000], self.status(b)["coverSize"])
+            self.assertEqual([], b.errors)
+
+    def test_the_picture_survives_a_lost_context_and_an_oversized_window(self):
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.frames > 5", what="the file playing")
+            self.assertGreater(b.evaluate(LIT_JS), 0.0, "particles drawn before the loss")
+            b.evaluate("window.loser = document.getElementById('canvas').getContext('webgl2')"
+                       ".getExtension('WEBGL_lose_context'); window.loser.loseContext()")
+            wait(b, "/graphics were lost/.test(document.getElementById('message').textContent)",
+                 what="the loss said")
+            lost_at = self.status(b)["frames"]
+            time.sleep(1)
+            self.assertEqual(lost_at, self.status(b)["frames"], "frames counted with no context to draw them")
+            b.evaluate("window.loser.restoreContext()")
+            wait(b, f"window.lumenvortex.frames > {lost_at + 10}", what="frames drawn again")
+            self.assertGreater(b.evaluate(LIT_JS), 0.0, "particles drawn after the context came back")
+            self.assertEqual("", self.status(b)["error"])
+
+            # A window larger than WebGL draws at this pixel ratio: the
+            # canvas shrinks whole, its buffer as large as it says.
+            b.send("Emulation.setDeviceMetricsOverride",
+                   {"width": 3000, "height": 1000, "deviceScaleFactor": 8, "mobile": False})
+            wait(b, "document.getElementById('canvas').width !== 1280", what="the canvas following the window")
+            width, height, buffer_width, buffer_height, limit = b.evaluate("""(() => {
+                const c = document.getElementById('canvas'), gl = c.getContext('webgl2');
+                return [c.width, c.height, gl.drawingBufferWidth, gl.drawingBufferHeight,
+                        Math.min(gl.getParameter(gl.MAX_RENDERBUFFER_SIZE), ...gl.getParameter(gl.MAX_VIEWPORT_DIMS))];
+            })()""")
+            self.assertLessEqual(width, limit)
+            self.assertAlmostEqual(3.0, width / height, places=2)
+            self.assertEqual((width, height), (buffer_width, buffer_height))
+            wait(b, f"window.lumenvortex.frames > {self.status(b)['frames'] + 3}", what="frames at that size")
             self.assertEqual([], b.errors)
 
     def check_scene_keys(self, b):

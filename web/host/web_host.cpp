@@ -140,6 +140,24 @@ EMSCRIPTEN_KEEPALIVE void lv_track(const char* title, const char* artist, const 
     played = true;
 }
 
+// The canvas's WebGL context came back after the browser took it (a GPU
+// reset, too many contexts): everything drawn with lives on the GPU, so the
+// plug-in is hidden, letting go of the dead objects, and shown again on the
+// restored context, which builds them anew. 0 on success; otherwise the
+// reason is on the console.
+EMSCRIPTEN_KEEPALIVE int lv_restore(int width, int height) {
+    if (!gHost) return 1;
+    WebHost& h = *gHost;
+    if (h.plugin.shown()) h.plugin.hide();
+    const OSStatus shown = h.plugin.show(&h.port, width, height);
+    if (shown != noErr) {
+        report("the plug-in could not show again on the restored canvas (status " + std::to_string(shown) +
+               "): reload the page");
+        return 1;
+    }
+    return 0;
+}
+
 EMSCRIPTEN_KEEPALIVE void lv_hide() {
     if (gHost) gHost->plugin.hide();
 }

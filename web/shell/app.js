@@ -63,7 +63,41 @@ async function startModule() {
     throw new Error('the visualizer could not start: this browser needs WebGL 2');
   }
   state.pcm = new Float32Array(module.HEAPF32.buffer, module._lv_pcm(), WINDOW_FRAMES * 2);
+  readDrawingLimits();
+  watchContext();
   requestAnimationFrame(frame);
+}
+
+// The largest drawing buffer WebGL gives here: a canvas beyond it would get
+// a smaller buffer than its size, drawn stretched and off-centre. Asked of
+// the context the module made (getContext hands back the same one).
+function readDrawingLimits() {
+  const gl = canvas.getContext('webgl2');
+  if (!gl) return;
+  const viewport = gl.getParameter(gl.MAX_VIEWPORT_DIMS);
+  const buffer = gl.getParameter(gl.MAX_RENDERBUFFER_SIZE);
+  state.drawingLimit = [Math.min(viewport[0], buffer), Math.min(viewport[1], buffer)];
+  if (fitCanvas()) state.module._lv_resize(canvas.width, canvas.height);
+}
+
+// The browser may take the WebGL context (a GPU reset, a driver update,
+// too many pages): the page waits for it to come back, drawing nothing, and
+// then has the plug-in build what it draws with again.
+function watchContext() {
+  canvas.addEventListener('webglcontextlost', (e) => {
+    e.preventDefault();   // without this the context never comes back
+    state.contextLost = true;
+    say('The graphics were lost (the GPU was reset): waiting for them to come back…', true);
+  });
+  canvas.addEventListener('webglcontextrestored', () => {
+    state.contextLost = false;
+    if (state.module._lv_restore(canvas.width, canvas.height) !== 0) {
+      say('The graphics came back, but the visualizer could not start again on them: reload the page.', true);
+      return;
+    }
+    say('');
+    state.error = '';
+  });
 }
 
 // A C string in the module's memory, freed by the caller (or kept: the
@@ -78,8 +112,14 @@ function cstr(text) {
 
 function fitCanvas() {
   const ratio = window.devicePixelRatio || 1;
-  const w = Math.max(64, Math.round(window.innerWidth * ratio));
-  const h = Math.max(64, Math.round(window.innerHeight * ratio));
+  let w = Math.max(64, Math.round(window.innerWidth * ratio));
+  let h = Math.max(64, Math.round(window.innerHeight * ratio));
+  if (state.drawingLimit) {
+    // Scaled down whole, so that the page scales it back up undistorted.
+    const scale = Math.min(1, state.drawingLimit[0] / w, state.drawingLimit[1] / h);
+    w = Math.max(64, Math.floor(w * scale));
+    h = Math.max(64, Math.floor(h * scale));
+  }
   if (canvas.width === w && canvas.height === h) return false;
   canvas.width = w;
   canvas.height = h;
@@ -91,6 +131,8 @@ let framesSinceFps = 0;
 
 function frame(now) {
   const m = state.module;
+  requestAnimationFrame(frame);
+  if (state.contextLost) return;
   if (fitCanvas()) m._lv_resize(canvas.width, canvas.height);
   // The heap may have grown: views on it are made again.
   if (state.pcm.buffer !== m.HEAPF32.buffer) {
@@ -104,7 +146,6 @@ function frame(now) {
     lastFpsTime = now;
     framesSinceFps = 0;
   }
-  requestAnimationFrame(frame);
 }
 
 // ---------------------------------------------------------------- sound
