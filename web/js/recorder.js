@@ -205,6 +205,8 @@ export class Recorder {
       throw new Error(`cannot record: ${pick.reason}`);
     }
     this.mime = pick.format.mime;
+    this._size = [width, height];
+    this._letterbox = null;
     this.bytes = 0;
     this.droppedFrames = 0;
     this.truncated = false;
@@ -374,10 +376,27 @@ export class Recorder {
     }
     const keyFrame = this._lastKey === undefined || timestamp - this._lastKey >= KEY_FRAME_INTERVAL_US;
     if (keyFrame) this._lastKey = timestamp;
-    const stamped = new VideoFrame(frame, { timestamp });
+    const stamped = this._fitted(frame, timestamp);
     frame.close();
     this._videoEncoder.encode(stamped, { keyFrame });
     stamped.close();
+  }
+
+  // The frame in the recording's size. A canvas resized while recording
+  // keeps its shape, with black bars, rather than being stretched to the
+  // size the encoder was set up for (an odd side is one pixel off: even()).
+  _fitted(frame, timestamp) {
+    const { displayWidth: w, displayHeight: h } = frame;
+    const [width, height] = this._size;
+    if (Math.abs(w - width) <= 1 && Math.abs(h - height) <= 1) return new VideoFrame(frame, { timestamp });
+    this._letterbox ??= new OffscreenCanvas(width, height);
+    const g = this._letterbox.getContext('2d');
+    const scale = Math.min(width / w, height / h);
+    const dw = Math.round(w * scale), dh = Math.round(h * scale);
+    g.fillStyle = '#000';
+    g.fillRect(0, 0, width, height);
+    g.drawImage(frame, Math.floor((width - dw) / 2), Math.floor((height - dh) / 2), dw, dh);
+    return new VideoFrame(this._letterbox, { timestamp });
   }
 
   _encodeAudio(samples, frames, timestamp, sampleRate, channels) {
