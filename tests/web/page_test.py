@@ -240,6 +240,36 @@ class PageTest(unittest.TestCase):
             # Seeking in it: the position the plug-in is given follows.
             self.assertEqual([], b.errors)
 
+    def test_the_streamed_sound_gives_the_decoded_files_spectrum(self):
+        # The window the page analysed, found in the whole file as the
+        # browser decodes it at once (as the page once played files): the
+        # same samples, so the same spectrum bytes, within 1.
+        with browser() as chromium:
+            b = chromium.open(self.site.url + "?play=tone.ogg")
+            wait(b, "window.lumenvortex.playing && window.lumenvortex.level > 0.01", what="the file heard")
+            time.sleep(0.5)   # the whole window is the file's, none of the silence before
+            found = b.evaluate("""(async () => {
+              const s = window.lumenvortex, heard = s.heardWindow;
+              const context = new OfflineAudioContext(2, 1, 44100);
+              const buffer = await context.decodeAudioData(await (await fetch('tone.ogg')).arrayBuffer());
+              const left = buffer.getChannelData(0), right = buffer.getChannelData(1);
+              let best = -1, bestError = Infinity;
+              for (let at = 0; at + 1024 <= buffer.length; at++) {
+                let error = 0;
+                for (let i = 0; i < 1024 && error < bestError; i++)
+                  error += (left[at + i] - heard[2 * i]) ** 2 + (right[at + i] - heard[2 * i + 1]) ** 2;
+                if (error < bestError) { bestError = error; best = at; }
+              }
+              const decoded = new Float32Array(2048);
+              for (let i = 0; i < 1024; i++) { decoded[2 * i] = left[best + i]; decoded[2 * i + 1] = right[best + i]; }
+              const a = s.spectrumOf(heard), b = s.spectrumOf(decoded);
+              return { bestError, largest: Math.max(...a), apart: Math.max(...a.map((v, i) => Math.abs(v - b[i]))) };
+            })()""", timeout=120)
+            self.assertLess(found["bestError"], 1e-6, "the window heard is not in the decoded file")
+            self.assertGreater(found["largest"], 50, "the spectrum of the tone is empty")
+            self.assertLessEqual(found["apart"], 1)
+            self.assertEqual([], b.errors)
+
     def test_files_that_fail_say_why_where_it_shows(self):
         self.site.add_bytes("noise.ogg", bytes(range(256)) * 64)
         with browser() as chromium:

@@ -107,6 +107,16 @@ EMSCRIPTEN_KEEPALIVE void lv_frame(unsigned positionMs) {
     h.plugin.render(h.data, positionMs);
 }
 
+// The spectrum of lv_pcm's frames as lv_frame hands it to the plug-in
+// (2 x 512 bytes), without drawing: what the page's tests hold to the
+// programs' transform.
+EMSCRIPTEN_KEEPALIVE const unsigned char* lv_analyze() {
+    if (!gHost) return nullptr;
+    WebHost& h = *gHost;
+    h.analyzer.compute(h.pcm, h.data.spectrumData, h.data.waveformData);
+    return &h.data.spectrumData[0][0];
+}
+
 EMSCRIPTEN_KEEPALIVE void lv_key(int character, int repeat) {
     if (gHost && gHost->plugin.shown() && character > 0 && character < 0x80)
         gHost->plugin.event(repeat ? autoKey : keyDown, UInt32(character));

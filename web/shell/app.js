@@ -148,6 +148,15 @@ function frame(now) {
   }
 }
 
+// The 2 x 512 spectrum bytes of a window of WINDOW_FRAMES interleaved
+// stereo frames, as a frame would analyse it; the next frame writes its own
+// window again.
+function spectrumOf(window) {
+  const m = state.module;
+  new Float32Array(m.HEAPF32.buffer, m._lv_pcm(), WINDOW_FRAMES * 2).set(window);
+  return Array.from(new Uint8Array(m.HEAPU8.buffer, m._lv_analyze(), 1024));
+}
+
 // ---------------------------------------------------------------- sound
 
 function audioContext() {
@@ -858,6 +867,10 @@ function statusObject() {
   Object.defineProperty(status, 'audioState', { enumerable: true, get: () => (state.audio ? state.audio.state : 'none') });
   Object.defineProperty(status, 'recording', { enumerable: true,
     get: () => !!state.recorder && !state.recorder.truncated });
+  // For the tests (not in the JSON form): the stereo window analysed last,
+  // and the spectrum bytes the plug-in gets for any window.
+  Object.defineProperty(status, 'heardWindow', { get: () => Float32Array.from(state.pcm || []) });
+  Object.defineProperty(status, 'spectrumOf', { get: () => spectrumOf });
   // The last recording's file, for the tests (not in the JSON form).
   Object.defineProperty(status, 'lastRecording', { get: () => state.lastRecording || null });
   Object.defineProperty(status, 'playing', { enumerable: true,
