@@ -226,7 +226,14 @@ class PageTest(unittest.TestCase):
         # page would show nothing for a minute, then give up.
         self.site.add_long_mix("long.opus", "Two Hour Mix")
         with browser() as chromium:
-            b = chromium.open(self.site.url + "?play=long.opus")
+            b = chromium.open("about:blank")
+            # Every message the page shows, from its first moment.
+            b.send("Page.addScriptToEvaluateOnNewDocument", {"source": """window.said = [];
+                new MutationObserver(() => {
+                  const m = document.getElementById('message');
+                  if (m && m.textContent && window.said.at(-1) !== m.textContent) window.said.push(m.textContent);
+                }).observe(document, { subtree: true, childList: true, characterData: true });"""})
+            b.navigate(self.site.url + "?play=long.opus")
             wait(b, "window.lumenvortex.playing && window.lumenvortex.title === "
                     "(window.lumenvortex.title === 'long' ? 'long' : 'Two Hour Mix')",
                  what="the two-hour file playing", timeout=20)
@@ -237,7 +244,7 @@ class PageTest(unittest.TestCase):
             wait(b, f"window.lumenvortex.frames > {first + 10}", what="frames advancing")
             self.assertEqual("", self.status(b)["error"])
             self.assertEqual("", b.evaluate("document.getElementById('message').textContent"))
-            # Seeking in it: the position the plug-in is given follows.
+            self.assertIn("opening long.opus…", b.evaluate("window.said"))
             self.assertEqual([], b.errors)
 
     def test_the_streamed_sound_gives_the_decoded_files_spectrum(self):

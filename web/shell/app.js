@@ -953,7 +953,7 @@ async function main() {
       say(`?play= takes a file of this site, not ${url.origin}: download it and drop it here`, true);
       return;
     }
-    state.playlist = [{ url: url.href, name: readablePath(url.pathname) }];
+    state.playlist = [{ url: url.href, name: readablePath(url.pathname).replace(/^.*\//, '') }];
     hideWelcome();
     await playIndex(0);
     if (state.audio && state.audio.state === 'suspended') say('Click or press a key to start the sound.');
