@@ -70,6 +70,7 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
         ".json": "application/json",
     }
     extra_headers = {}
+    redirects = {}
 
     def end_headers(self):
         self.send_header("Cache-Control", "no-store")
@@ -80,14 +81,67 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def copyfile(self, source, outputfile):
+        try:
+            super().copyfile(source, outputfile)
+        except (ConnectionResetError, BrokenPipeError):
+            pass   # the browser had what it wanted (a media element seeks, a reader cancels)
+
+    def send_head(self):
+        if self.path in self.redirects:
+            self.send_response(302)
+            self.send_header("Location", self.redirects[self.path])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
+        # Byte ranges, as every static host answers them: media elements
+        # seek and find a long file's length with them.
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
+        path = self.translate_path(self.path)
+        if not match or not os.path.isfile(path):
+            return super().send_head()
+        size = os.path.getsize(path)
+        start = int(match.group(1))
+        end = min(int(match.group(2)) if match.group(2) else size - 1, size - 1)
+        if start >= size:
+            self.send_error(416, "Requested Range Not Satisfiable")
+            return None
+        f = open(path, "rb")
+        f.seek(start)
+        self.send_response(206)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Content-Range", f"bytes {start}-{end}/{size}")
+        self.send_header("Content-Length", str(end - start + 1))
+        self.send_header("Accept-Ranges", "bytes")
+        self.end_headers()
+        return _Limited(f, end - start + 1)
+
+
+class _Limited:
+    """A file read up to `left` bytes, for a range's answer."""
+
+    def __init__(self, f, left):
+        self._f, self._left = f, left
+
+    def read(self, size=-1):
+        size = self._left if size < 0 else min(size, self._left)
+        data = self._f.read(size)
+        self._left -= len(data)
+        return data
+
+    def close(self):
+        self._f.close()
+
 
 class StaticServer:
     """Serves `root` on 127.0.0.1 on a port the kernel picks (no collisions
     between tests running side by side). `headers` go on every answer, e.g.
-    the cross-origin isolation a page with threads needs."""
+    the cross-origin isolation a page with threads needs. `redirects` maps
+    paths to where they are sent on."""
 
-    def __init__(self, root, headers=None):
-        handler = type("Handler", (_Quiet,), {"extra_headers": dict(headers or {})})
+    def __init__(self, root, headers=None, redirects=None):
+        handler = type("Handler", (_Quiet,), {"extra_headers": dict(headers or {}),
+                                              "redirects": dict(redirects or {})})
         self._httpd = socketserver.ThreadingTCPServer(
             ("127.0.0.1", 0), lambda *a: handler(*a, directory=str(root)))
         self._httpd.daemon_threads = True

@@ -76,6 +76,9 @@ RECORD = """
   const bounded = new Recorder(canvas, audio, gain, { maxBytes: %d, onLimit: () => limits++, capture,
                                                       container: mp4.supported ? 'mp4' : null });
   await Promise.all([recorder.start(), bounded.start()]);
+  // The canvas turns square for the last second: the recording keeps its
+  // own size and shows the square picture between bars.
+  setTimeout(() => { canvas.width = canvas.height; }, %d - 1000);
   await new Promise((resolve) => setTimeout(resolve, %d));
   const [blob, boundedBlob] = await Promise.all([recorder.stop(), bounded.stop()]);
   const base64 = (blob) => new Promise((resolve) => {
@@ -87,7 +90,7 @@ RECORD = """
            dropped: recorder.droppedFrames, truncated: recorder.truncated,
            bounded: { mp4, type: boundedBlob.type, bytes: await base64(boundedBlob), truncated: bounded.truncated, limits, counted: bounded.bytes } };
 })
-""" % (TONE_HZ, BOUND, SECONDS * 1000)
+""" % (TONE_HZ, BOUND, SECONDS * 1000, SECONDS * 1000)
 
 
 def probe(path):
@@ -173,6 +176,16 @@ class RecorderTest(unittest.TestCase):
             self.assertLess(red, blue)
             frames.append(rgb)
         self.assertNotEqual(frames[0], frames[1], "the square did not move between 1 s and 3 s")
+
+    def test_a_canvas_resized_while_recording_keeps_its_shape(self):
+        self.needs_recording()
+        rgb = decode(self.file, "-ss", str(SECONDS - 0.4), "-frames:v", "1", "-s", "64x36", "-f", "rawvideo",
+                     "-pix_fmt", "rgb24")
+        column = lambda x: sum(sum(rgb[(y * 64 + x) * 3:(y * 64 + x) * 3 + 3]) for y in range(36)) / 36
+        self.assertLess(column(2), 40, "no bar left of the square picture")
+        self.assertLess(column(61), 40, "no bar right of the square picture")
+        # Near the top, above the red square's band.
+        self.assertGreater(rgb[(2 * 64 + 32) * 3 + 2], 120, "the picture is not in the middle")
 
     def test_sound_is_the_tone(self):
         self.needs_recording()

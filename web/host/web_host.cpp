@@ -107,6 +107,16 @@ EMSCRIPTEN_KEEPALIVE void lv_frame(unsigned positionMs) {
     h.plugin.render(h.data, positionMs);
 }
 
+// The spectrum of lv_pcm's frames as lv_frame hands it to the plug-in
+// (2 x 512 bytes), without drawing: what the page's tests hold to the
+// programs' transform.
+EMSCRIPTEN_KEEPALIVE const unsigned char* lv_analyze() {
+    if (!gHost) return nullptr;
+    WebHost& h = *gHost;
+    h.analyzer.compute(h.pcm, h.data.spectrumData, h.data.waveformData);
+    return &h.data.spectrumData[0][0];
+}
+
 EMSCRIPTEN_KEEPALIVE void lv_key(int character, int repeat) {
     if (gHost && gHost->plugin.shown() && character > 0 && character < 0x80)
         gHost->plugin.event(repeat ? autoKey : keyDown, UInt32(character));
@@ -138,6 +148,24 @@ EMSCRIPTEN_KEEPALIVE void lv_track(const char* title, const char* artist, const 
     if (played) h.plugin.changeTrack(record);
     else h.plugin.play(record);
     played = true;
+}
+
+// The canvas's WebGL context came back after the browser took it (a GPU
+// reset, too many contexts): everything drawn with lives on the GPU, so the
+// plug-in is hidden, letting go of the dead objects, and shown again on the
+// restored context, which builds them anew. 0 on success; otherwise the
+// reason is on the console.
+EMSCRIPTEN_KEEPALIVE int lv_restore(int width, int height) {
+    if (!gHost) return 1;
+    WebHost& h = *gHost;
+    if (h.plugin.shown()) h.plugin.hide();
+    const OSStatus shown = h.plugin.show(&h.port, width, height);
+    if (shown != noErr) {
+        report("the plug-in could not show again on the restored canvas (status " + std::to_string(shown) +
+               "): reload the page");
+        return 1;
+    }
+    return 0;
 }
 
 EMSCRIPTEN_KEEPALIVE void lv_hide() {

@@ -1,15 +1,17 @@
 // Records what the canvas draws, with the sound the page plays, into a video
-// file held in memory: WebCodecs encodes, webm-muxer or mp4-muxer writes the
-// container. Where the browser has media stream processors (Chromium) the
-// frames come from the canvas's capture stream, as the compositor shows
-// them; elsewhere from the canvas after each animation frame, and the sound
-// from an AudioWorklet.
-import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget } from 'webm-muxer';
-import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target } from 'mp4-muxer';
+// file held in memory or streamed into a file the visitor picked: WebCodecs
+// encodes, webm-muxer or mp4-muxer writes the container. Where the browser
+// has media stream processors (Chromium) the frames come from the canvas's
+// capture stream, as the compositor shows them; elsewhere from the canvas
+// after each animation frame. The sound comes from an AudioWorklet.
+import { Muxer as WebmMuxer, ArrayBufferTarget as WebmTarget,
+         FileSystemWritableFileStreamTarget as WebmFileTarget } from 'webm-muxer';
+import { Muxer as Mp4Muxer, ArrayBufferTarget as Mp4Target,
+         FileSystemWritableFileStreamTarget as Mp4FileTarget } from 'mp4-muxer';
 
-// The file stays in memory until stop(); the muxer's buffer grows by
-// doubling and the Blob is one more copy, so at most about three times this
-// is held at once. 128 MiB is about 8 minutes at 1280x720.
+// Without a file to stream to, the file stays in memory until stop(); the
+// muxer's buffer grows by doubling and the Blob is one more copy, so at most
+// about three times this is held at once (recordingSeconds says how long).
 export const DEFAULT_MAX_BYTES = 128 * 1024 * 1024;
 const FRAME_RATE = 30;
 const KEY_FRAME_INTERVAL_US = 2_000_000;
@@ -17,10 +19,6 @@ const AUDIO_BITRATE = 128_000;
 // Frames waiting for a software encoder that falls behind are dropped
 // rather than queued: a queue of raw frames grows by megabytes each.
 const MAX_VIDEO_QUEUE = 3;
-// Sound that the page does not read in time is dropped, and a gap in sound
-// is heard where a dropped frame is not seen: about 2 s of 10 ms buffers
-// (under 1 MiB) ride out a busy main thread.
-const AUDIO_BUFFERS = 200;
 
 // H.264 needs a level that admits the frame size: 3.1 up to 1280x720,
 // 4.0 up to 2048x1024, 5.1 beyond (in 16x16 macroblocks per frame).
@@ -51,6 +49,14 @@ function videoBitrate(width, height) {
   return Math.round(Math.min(8e6, Math.max(1e6, width * height * FRAME_RATE * 0.08)));
 }
 
+/**
+ * About how many seconds of a width x height recording fit in maxBytes, at
+ * the bit rates the recorder asks of its encoders.
+ */
+export function recordingSeconds(width, height, maxBytes = DEFAULT_MAX_BYTES) {
+  return (maxBytes * 8) / (videoBitrate(even(width), even(height)) + AUDIO_BITRATE);
+}
+
 function videoConfig(format, width, height) {
   return { codec: format.video, width, height, bitrate: videoBitrate(width, height), framerate: FRAME_RATE,
            latencyMode: 'realtime', ...(format.muxVideo === 'avc' ? { avc: { format: 'avc' } } : {}) };
@@ -60,18 +66,16 @@ function audioConfig(format, sampleRate, numberOfChannels) {
   return { codec: format.audio, sampleRate, numberOfChannels, bitrate: AUDIO_BITRATE };
 }
 
-// Where the page can take the canvas's and the sound's own streams
-// (Chromium), frames come as the compositor shows them; elsewhere the
-// recorder takes the canvas after each animation frame and the sound from
-// an AudioWorklet.
+// Where the page can take the canvas's own stream (Chromium), frames come
+// as the compositor shows them; elsewhere the recorder takes the canvas
+// after each animation frame.
 function streamCapture() {
   return typeof MediaStreamTrackProcessor !== 'undefined' && typeof HTMLCanvasElement !== 'undefined' &&
          !!HTMLCanvasElement.prototype.captureStream;
 }
 
 function missingApi() {
-  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData'];
-  if (!streamCapture()) needed.push('AudioWorkletNode');
+  const needed = ['VideoEncoder', 'AudioEncoder', 'VideoFrame', 'AudioData', 'AudioWorkletNode'];
   return needed.filter((name) => typeof globalThis[name] === 'undefined');
 }
 
@@ -163,19 +167,23 @@ export class Recorder {
    * @param {AudioContext} audioContext the context the sound plays in
    * @param {AudioNode} sourceNode the node whose output is the sound to record (it stays connected where it is)
    * @param {{maxBytes?: number, onLimit?: () => void, container?: 'webm'|'mp4'|null,
-   *          capture?: 'stream'|'page'|null}} [options]
+   *          capture?: 'stream'|'page'|null, writable?: FileSystemWritableFileStream|null}} [options]
    *        maxBytes bounds the file's size; onLimit is called once when it is reached (recording stops
    *        taking samples; stop() still returns the file so far); container picks one (default: WebM
    *        where VP9 and Opus encode, else MP4); capture 'page' takes frames and sound without media
-   *        streams even where the browser has them (default: streams where there are)
+   *        streams even where the browser has them (default: streams where there are); writable streams
+   *        the file into it as it is made (then maxBytes bounds nothing unless given, stop() closes it
+   *        and returns null)
    */
-  constructor(canvas, audioContext, sourceNode, { maxBytes = DEFAULT_MAX_BYTES, onLimit = null,
-                                                  container = null, capture = null } = {}) {
+  constructor(canvas, audioContext, sourceNode, { maxBytes = undefined, onLimit = null,
+                                                  container = null, capture = null, writable = null } = {}) {
     this.canvas = canvas;
     this.audioContext = audioContext;
     this.sourceNode = sourceNode;
-    this.maxBytes = maxBytes;
+    // A file on disk is bounded by the disk.
+    this.maxBytes = maxBytes ?? (writable ? Infinity : DEFAULT_MAX_BYTES);
     this.onLimit = onLimit;
+    this.writable = writable;
     this.container = container;
     this.capture = capture;
     this.state = 'inactive';   // then 'starting', 'recording', 'stopping', 'inactive' again
@@ -197,6 +205,8 @@ export class Recorder {
       throw new Error(`cannot record: ${pick.reason}`);
     }
     this.mime = pick.format.mime;
+    this._size = [width, height];
+    this._letterbox = null;
     this.bytes = 0;
     this.droppedFrames = 0;
     this.truncated = false;
@@ -218,8 +228,10 @@ export class Recorder {
 
   async _open(format, width, height, sampleRate, channels) {
     const webm = format.container === 'webm';
+    const target = this.writable ? new (webm ? WebmFileTarget : Mp4FileTarget)(this.writable)
+                                 : new (webm ? WebmTarget : Mp4Target)();
     this._muxer = new (webm ? WebmMuxer : Mp4Muxer)({
-      target: new (webm ? WebmTarget : Mp4Target)(),
+      target,
       // No frame rate: mp4-muxer would round each time to it, and frames
       // come as the page draws them, not on a grid.
       video: { codec: format.muxVideo, width, height },
@@ -227,7 +239,7 @@ export class Recorder {
       // Both tracks are already on one clock from start(); neither muxer
       // may shift one against the other.
       ...(webm ? { firstTimestampBehavior: 'permissive' }
-               : { firstTimestampBehavior: 'cross-track-offset', fastStart: 'in-memory' }),
+               : { firstTimestampBehavior: 'cross-track-offset', fastStart: this.writable ? false : 'in-memory' }),
     });
     const fail = (what) => (e) => { this._error ??= `the ${what} encoder failed: ${e?.message ?? e}`; };
     this._videoEncoder = new VideoEncoder({ output: (c, m) => this._add(c, m, true), error: fail('video') });
@@ -236,31 +248,16 @@ export class Recorder {
     this._audioEncoder.configure(audioConfig(format, sampleRate, channels));
 
     const encodeSound = (samples, frames, ts) => this._encodeAudio(samples, frames, ts, sampleRate, channels);
+    // The sound always comes through the worklet, on the audio clock: a
+    // media stream's reader drops what a busy page does not read in time,
+    // and its track's clock then falls behind the picture.
     if (this.capture !== 'page' && streamCapture()) {
       this._videoStream = this.canvas.captureStream(FRAME_RATE);
-      this._audioDestination = new MediaStreamAudioDestinationNode(this.audioContext,
-        { channelCount: channels, channelCountMode: 'explicit' });
-      this.sourceNode.connect(this._audioDestination);
       this._video = this._track(this._videoStream.getVideoTracks()[0], (frame, ts) => this._encodeVideo(frame, ts));
-      this._audio = this._track(this._audioDestination.stream.getAudioTracks()[0], (data, ts) => {
-        if (data.sampleRate !== sampleRate || data.numberOfChannels !== channels) {
-          this._error ??= `the sound arrived as ${data.numberOfChannels} channels at ${data.sampleRate} Hz, ` +
-                          `not the ${channels} at ${sampleRate} Hz the recording was set up for`;
-          data.close();
-          return;
-        }
-        // AudioData cannot be re-stamped; its samples go into one that is.
-        const frames = data.numberOfFrames;
-        const samples = new Float32Array(frames * channels);
-        for (let c = 0; c < channels; c++)
-          data.copyTo(samples.subarray(c * frames, (c + 1) * frames), { planeIndex: c, format: 'f32-planar' });
-        data.close();
-        encodeSound(samples, frames, ts);
-      });
     } else {
       this._video = this._canvasFrames();
-      this._audio = await this._soundTap(channels, encodeSound);
     }
+    this._audio = await this._soundTap(channels, encodeSound);
   }
 
   // Takes the canvas after each animation frame: the recorder's callback
@@ -315,16 +312,14 @@ export class Recorder {
   async _close() {
     this._stopping = true;
     await Promise.all([this._video?.stop(), this._audio?.stop()]);
-    if (this._audioDestination) {
-      try { this.sourceNode.disconnect(this._audioDestination); } catch { /* never connected */ }
-    }
     for (const t of this._videoStream?.getTracks() ?? []) t.stop();
-    this._video = this._audio = this._videoStream = this._audioDestination = null;
+    this._video = this._audio = this._videoStream = null;
   }
 
   /**
    * Stops and returns the file.
-   * @returns {Promise<Blob>} of type video/webm or video/mp4
+   * @returns {Promise<Blob|null>} of type video/webm or video/mp4; null when it went to `writable`
+   *          (closed here)
    */
   async stop() {
     if (this.state !== 'recording') throw new Error('the recorder is not recording: start() it first');
@@ -340,8 +335,15 @@ export class Recorder {
     }
     const muxer = this._muxer;
     this._muxer = null;
-    if (this._error) throw new Error(`recording failed: ${this._error}`);
+    if (this._error) {
+      await this.writable?.abort().catch(() => {});
+      throw new Error(`recording failed: ${this._error}`);
+    }
     muxer.finalize();
+    if (this.writable) {
+      await this.writable.close();
+      return null;
+    }
     return new Blob([muxer.target.buffer], { type: this.mime });
   }
 
@@ -349,9 +351,7 @@ export class Recorder {
   // microseconds since start(): its own track's clock from the first
   // sample on, placed where that first sample arrived on the page's clock.
   _track(track, encode) {
-    const options = { track };
-    if (track.kind === 'audio') options.maxBufferSize = AUDIO_BUFFERS;
-    const reader = new MediaStreamTrackProcessor(options).readable.getReader();
+    const reader = new MediaStreamTrackProcessor({ track }).readable.getReader();
     let first = null, offset = 0;
     const done = (async () => {
       for (;;) {
@@ -376,10 +376,27 @@ export class Recorder {
     }
     const keyFrame = this._lastKey === undefined || timestamp - this._lastKey >= KEY_FRAME_INTERVAL_US;
     if (keyFrame) this._lastKey = timestamp;
-    const stamped = new VideoFrame(frame, { timestamp });
+    const stamped = this._fitted(frame, timestamp);
     frame.close();
     this._videoEncoder.encode(stamped, { keyFrame });
     stamped.close();
+  }
+
+  // The frame in the recording's size. A canvas resized while recording
+  // keeps its shape, with black bars, rather than being stretched to the
+  // size the encoder was set up for (an odd side is one pixel off: even()).
+  _fitted(frame, timestamp) {
+    const { displayWidth: w, displayHeight: h } = frame;
+    const [width, height] = this._size;
+    if (Math.abs(w - width) <= 1 && Math.abs(h - height) <= 1) return new VideoFrame(frame, { timestamp });
+    this._letterbox ??= new OffscreenCanvas(width, height);
+    const g = this._letterbox.getContext('2d');
+    const scale = Math.min(width / w, height / h);
+    const dw = Math.round(w * scale), dh = Math.round(h * scale);
+    g.fillStyle = '#000';
+    g.fillRect(0, 0, width, height);
+    g.drawImage(frame, Math.floor((width - dw) / 2), Math.floor((height - dh) / 2), dw, dh);
+    return new VideoFrame(this._letterbox, { timestamp });
   }
 
   _encodeAudio(samples, frames, timestamp, sampleRate, channels) {

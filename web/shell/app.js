@@ -7,9 +7,13 @@ const SAMPLE_RATE = 44100;     // the pipeline's rate (audio_constants.h)
 const WINDOW_FRAMES = 1024;    // stereo frames each spectrum is computed from
 // The native cover limits (lv/image.h): sides, pixels, and JPEGs scaled down
 // by halves until they fit 1024 pixels, as libjpeg's scaled decode does.
+// Other images are halved the same way: a cover is drawn a few hundred
+// pixels wide, and an 8000-pixel PNG would hold gigabytes as it is copied
+// into the module.
 const COVER_MAX_SIDE = 32767;
 const COVER_MAX_PIXELS = 1 << 26;
-const COVER_JPEG_FIT = 1024;
+const COVER_FIT = 1024;
+const JPEG_MAX_SCALE = 8;
 // Keys the page keeps for itself; every other key goes to the plug-in, as
 // the Linux player does.
 const PAGE_KEYS = new Set(['f', 'F', 'n', 'N', ' ', 'v', 'V', 'd', 'D']);
@@ -23,10 +27,14 @@ const state = {
   audio: null,
   playlist: [],
   index: -1,
-  source: null,        // the playing AudioBufferSourceNode
-  buffer: null,        // its decoded PCM
+  source: null,        // the playing AudioBufferSourceNode (the demo song)
+  buffer: null,        // its PCM
   startedAt: 0,        // AudioContext time of the buffer's frame 0
-  live: null,          // microphone or shared sound: {ring, write, stream}
+  media: null,         // files: {element, node}, one media element for every file
+  playingMedia: false, // a file plays through it now
+  load: 0,             // the latest track asked for: older loads give way
+  heard: null,         // {ring, write}: the last second of what is heard, from the tap
+  live: null,          // microphone or shared sound: {stream, input, startedAt}
   paused: false,
   fps: 0,
   title: '',
@@ -55,7 +63,41 @@ async function startModule() {
     throw new Error('the visualizer could not start: this browser needs WebGL 2');
   }
   state.pcm = new Float32Array(module.HEAPF32.buffer, module._lv_pcm(), WINDOW_FRAMES * 2);
+  readDrawingLimits();
+  watchContext();
   requestAnimationFrame(frame);
+}
+
+// The largest drawing buffer WebGL gives here: a canvas beyond it would get
+// a smaller buffer than its size, drawn stretched and off-centre. Asked of
+// the context the module made (getContext hands back the same one).
+function readDrawingLimits() {
+  const gl = canvas.getContext('webgl2');
+  if (!gl) return;
+  const viewport = gl.getParameter(gl.MAX_VIEWPORT_DIMS);
+  const buffer = gl.getParameter(gl.MAX_RENDERBUFFER_SIZE);
+  state.drawingLimit = [Math.min(viewport[0], buffer), Math.min(viewport[1], buffer)];
+  if (fitCanvas()) state.module._lv_resize(canvas.width, canvas.height);
+}
+
+// The browser may take the WebGL context (a GPU reset, a driver update,
+// too many pages): the page waits for it to come back, drawing nothing, and
+// then has the plug-in build what it draws with again.
+function watchContext() {
+  canvas.addEventListener('webglcontextlost', (e) => {
+    e.preventDefault();   // without this the context never comes back
+    state.contextLost = true;
+    say('The graphics were lost (the GPU was reset): waiting for them to come back…', true);
+  });
+  canvas.addEventListener('webglcontextrestored', () => {
+    state.contextLost = false;
+    if (state.module._lv_restore(canvas.width, canvas.height) !== 0) {
+      say('The graphics came back, but the visualizer could not start again on them: reload the page.', true);
+      return;
+    }
+    say('');
+    state.error = '';
+  });
 }
 
 // A C string in the module's memory, freed by the caller (or kept: the
@@ -70,8 +112,14 @@ function cstr(text) {
 
 function fitCanvas() {
   const ratio = window.devicePixelRatio || 1;
-  const w = Math.max(64, Math.round(window.innerWidth * ratio));
-  const h = Math.max(64, Math.round(window.innerHeight * ratio));
+  let w = Math.max(64, Math.round(window.innerWidth * ratio));
+  let h = Math.max(64, Math.round(window.innerHeight * ratio));
+  if (state.drawingLimit) {
+    // Scaled down whole, so that the page scales it back up undistorted.
+    const scale = Math.min(1, state.drawingLimit[0] / w, state.drawingLimit[1] / h);
+    w = Math.max(64, Math.floor(w * scale));
+    h = Math.max(64, Math.floor(h * scale));
+  }
   if (canvas.width === w && canvas.height === h) return false;
   canvas.width = w;
   canvas.height = h;
@@ -83,6 +131,8 @@ let framesSinceFps = 0;
 
 function frame(now) {
   const m = state.module;
+  requestAnimationFrame(frame);
+  if (state.contextLost) return;
   if (fitCanvas()) m._lv_resize(canvas.width, canvas.height);
   // The heap may have grown: views on it are made again.
   if (state.pcm.buffer !== m.HEAPF32.buffer) {
@@ -96,19 +146,31 @@ function frame(now) {
     lastFpsTime = now;
     framesSinceFps = 0;
   }
-  requestAnimationFrame(frame);
+}
+
+// The 2 x 512 spectrum bytes of a window of WINDOW_FRAMES interleaved
+// stereo frames, as a frame would analyse it; the next frame writes its own
+// window again.
+function spectrumOf(window) {
+  const m = state.module;
+  new Float32Array(m.HEAPF32.buffer, m._lv_pcm(), WINDOW_FRAMES * 2).set(window);
+  return Array.from(new Uint8Array(m.HEAPU8.buffer, m._lv_analyze(), 1024));
 }
 
 // ---------------------------------------------------------------- sound
 
 function audioContext() {
   if (!state.audio) {
-    // The pipeline's rate: decodeAudioData resamples every file to it, so
-    // the spectrum's bins mean what they mean natively.
+    // The pipeline's rate: files are resampled to it as they play, so the
+    // spectrum's bins mean what they mean natively.
     state.audio = new AudioContext({ sampleRate: SAMPLE_RATE });
-    // Every track plays into one node: the recorder follows it across tracks.
+    // Every track plays into one node, heard; it and live sound both reach
+    // `heard`, which the analysis and the recorder follow across tracks and
+    // sources (live sound is not played back: no echo of the microphone).
     state.output = state.audio.createGain();
     state.output.connect(state.audio.destination);
+    state.heardNode = state.audio.createGain();
+    state.output.connect(state.heardNode);
   }
   if (state.audio.state === 'suspended' && !state.paused) state.audio.resume();
   return state.audio;
@@ -117,66 +179,26 @@ function audioContext() {
 // The WINDOW_FRAMES stereo frames that end at the sound heard now, into
 // pcm (interleaved); returns the track position in seconds.
 function fillPcm(pcm) {
-  if (state.live) return fillFromRing(pcm, state.live);
-  const buffer = state.buffer;
-  if (!buffer || !state.audio) {
+  const heard = state.heard;
+  if (!heard || !state.audio || !(state.source || state.playingMedia || state.live)) {
     pcm.fill(0);
     return 0;
   }
-  const position = state.audio.currentTime - state.startedAt;
-  const end = Math.round(position * buffer.sampleRate);
-  const left = buffer.getChannelData(0);
-  const right = buffer.numberOfChannels > 1 ? buffer.getChannelData(1) : left;
-  for (let i = 0, f = end - WINDOW_FRAMES; i < WINDOW_FRAMES; ++i, ++f) {
-    const inside = f >= 0 && f < buffer.length;
-    pcm[2 * i] = inside ? left[f] : 0;
-    pcm[2 * i + 1] = inside ? right[f] : 0;
-  }
-  return position;
-}
-
-function fillFromRing(pcm, live) {
-  const ring = live.ring;
+  const ring = heard.ring;
   const frames = ring.length / 2;
   for (let i = 0; i < WINDOW_FRAMES; ++i) {
-    const f = (live.write + frames - WINDOW_FRAMES + i) % frames;
+    const f = (heard.write + frames - WINDOW_FRAMES + i) % frames;
     pcm[2 * i] = ring[2 * f];
     pcm[2 * i + 1] = ring[2 * f + 1];
   }
-  return state.audio ? state.audio.currentTime - live.startedAt : 0;
+  if (state.playingMedia) return state.media.element.currentTime;
+  return state.audio.currentTime - (state.live ? state.live.startedAt : state.startedAt);
 }
 
-function stopSound() {
-  if (state.source) {
-    state.source.onended = null;
-    try { state.source.stop(); } catch (e) { /* never started */ }
-    state.source.disconnect();
-    state.source = null;
-  }
-  if (state.live) {
-    state.live.node.disconnect();
-    state.live.input.disconnect();
-    state.live.stream.getTracks().forEach((t) => t.stop());
-    state.live = null;
-  }
-  state.buffer = null;
-}
-
-function playBuffer(buffer) {
-  const ctx = audioContext();
-  stopSound();
-  const source = ctx.createBufferSource();
-  source.buffer = buffer;
-  source.connect(state.output);
-  source.onended = () => { if (source === state.source) next(); };
-  state.startedAt = ctx.currentTime + 0.05;
-  source.start(state.startedAt);
-  state.source = source;
-  state.buffer = buffer;
-}
-
-// Live sound (microphone or a shared tab): an audio worklet copies what it
-// hears into a ring of the last second, read at each frame.
+// What is heard (files, the demo song, live sound), copied by an audio
+// worklet into a ring of the last second, read at each frame. The ring is
+// all the PCM the page keeps: a file of any length streams through the
+// media element and never lies decoded in memory.
 const TAP_WORKLET = `
 class LvTap extends AudioWorkletProcessor {
   process(inputs) {
@@ -187,32 +209,157 @@ class LvTap extends AudioWorkletProcessor {
 }
 registerProcessor('lv-tap', LvTap);`;
 
-async function playLive(stream, title) {
+async function startTap() {
   const ctx = audioContext();
-  if (!ctx.audioWorklet) throw new Error('this browser has no audio worklets for live sound');
-  if (!state.tapLoaded) {
+  if (state.heard) return;
+  if (!ctx.audioWorklet) throw new Error('this browser has no audio worklets: use a current browser to hear music');
+  if (!state.tapLoading) {
     const url = URL.createObjectURL(new Blob([TAP_WORKLET], { type: 'text/javascript' }));
-    await ctx.audioWorklet.addModule(url);
-    URL.revokeObjectURL(url);
-    state.tapLoaded = true;
+    state.tapLoading = ctx.audioWorklet.addModule(url).finally(() => URL.revokeObjectURL(url));
   }
-  stopSound();
-  const input = ctx.createMediaStreamSource(stream);
+  await state.tapLoading;
+  if (state.heard) return;
   const node = new AudioWorkletNode(ctx, 'lv-tap', { numberOfOutputs: 0 });
-  const live = { ring: new Float32Array(SAMPLE_RATE * 2), write: 0, stream, input, node, startedAt: ctx.currentTime };
+  const heard = { ring: new Float32Array(SAMPLE_RATE * 2), write: 0, node };
   node.port.onmessage = (e) => {
     const [l, r] = e.data;
-    const frames = live.ring.length / 2;
+    const frames = heard.ring.length / 2;
     for (let i = 0; i < l.length; ++i) {
-      live.ring[2 * live.write] = l[i];
-      live.ring[2 * live.write + 1] = r[i];
-      live.write = (live.write + 1) % frames;
+      heard.ring[2 * heard.write] = l[i];
+      heard.ring[2 * heard.write + 1] = r[i];
+      heard.write = (heard.write + 1) % frames;
     }
   };
-  input.connect(node);
-  state.live = live;
+  state.heardNode.connect(node);
+  state.heard = heard;
+}
+
+function stopSound() {
+  if (state.source) {
+    state.source.onended = null;
+    try { state.source.stop(); } catch (e) { /* never started */ }
+    state.source.disconnect();
+    state.source = null;
+  }
+  if (state.playingMedia) {
+    state.playingMedia = false;
+    state.media.element.pause();
+  }
+  if (state.live) {
+    state.live.input.disconnect();
+    state.live.stream.getTracks().forEach((t) => t.stop());
+    state.live = null;
+  }
+  state.buffer = null;
+  state.file = '';
+  if (state.heard) state.heard.ring.fill(0);
+}
+
+// A new sound plays, so the page is not paused, whatever space did before.
+function unpause() {
+  if (!state.paused) return;
+  state.paused = false;
+  if (state.audio) state.audio.resume();
+  state.module._lv_pause(0);
+}
+
+async function playBuffer(buffer) {
+  const ctx = audioContext();
+  await startTap();
+  stopSound();
+  unpause();
+  const source = ctx.createBufferSource();
+  source.buffer = buffer;
+  source.connect(state.output);
+  source.onended = () => { if (source === state.source) next(); };
+  state.startedAt = ctx.currentTime + 0.05;
+  source.start(state.startedAt);
+  state.source = source;
+  state.buffer = buffer;
+}
+
+// The one media element files play through, routed into the page's graph
+// (a media element can have one source node, for good).
+function mediaElement() {
+  if (!state.media) {
+    const ctx = audioContext();
+    const element = new Audio();
+    element.preload = 'auto';
+    const node = ctx.createMediaElementSource(element);
+    node.connect(state.output);
+    element.addEventListener('ended', () => { if (state.playingMedia) next(); });
+    state.media = { element, node };
+  }
+  return state.media;
+}
+
+// Why a media element gave up on `name`, as a sentence.
+function mediaError(element, name) {
+  const error = element.error;
+  const detail = error && error.message ? ` (${error.message})` : '';
+  if (!error) return `${name} stopped loading`;
+  switch (error.code) {
+    case MediaError.MEDIA_ERR_SRC_NOT_SUPPORTED:
+      return `${name} is not sound this browser decodes${detail}; skipped`;
+    case MediaError.MEDIA_ERR_DECODE:
+      return `${name} is damaged: decoding failed${detail}; skipped`;
+    case MediaError.MEDIA_ERR_NETWORK:
+      return `${name} could not be read to the end${detail}: check the connection or the file; skipped`;
+    default:
+      return `${name} stopped loading${detail}; skipped`;
+  }
+}
+
+// Opens `src` in the media element and starts it once it knows its length;
+// resolves to the duration in seconds, or rejects with a sentence.
+// `isCurrent` tells whether the visitor still wants this track.
+// `source` is a URL of this site or a File.
+async function openMedia(source, name, isCurrent) {
+  const { element } = mediaElement();
+  await startTap();
+  if (!isCurrent()) return null;
+  stopSound();
+  if (element.src.startsWith('blob:')) URL.revokeObjectURL(element.src);
+  const src = typeof source === 'string' ? source : URL.createObjectURL(source);
+  element.src = src;
+  await new Promise((resolve, reject) => {
+    const done = () => {
+      element.removeEventListener('loadedmetadata', ok);
+      element.removeEventListener('error', failed);
+    };
+    const ok = () => { done(); resolve(); };
+    const failed = () => { done(); reject(new Error(mediaError(element, name))); };
+    element.addEventListener('loadedmetadata', ok);
+    element.addEventListener('error', failed);
+  });
+  if (!isCurrent()) return null;
+  unpause();
+  state.playingMedia = true;
+  state.file = name;
+  element.play().catch((e) => {
+    if (e.name === 'NotAllowedError') say('Click or press a key to start the sound.');
+    else if (e.name !== 'AbortError') say(`${name} cannot play: ${e.message}`, true);
+  });
+  element.onerror = () => {
+    if (state.playingMedia && element.src === src) {
+      say(mediaError(element, name), true);
+      next();
+    }
+  };
+  return Number.isFinite(element.duration) ? element.duration : 0;
+}
+
+async function playLive(stream, title) {
+  const ctx = audioContext();
+  await startTap();
+  stopSound();
+  unpause();
+  const input = ctx.createMediaStreamSource(stream);
+  input.connect(state.heardNode);
+  state.live = { stream, input, startedAt: ctx.currentTime };
   state.playlist = [];
   state.index = -1;
+  ++state.load;
   await announce({ title, artist: '', album: '', cover: null }, 0);
 }
 
@@ -291,6 +438,7 @@ async function readTags(bytes, name) {
 // The cover's pixels for the plug-in, decoded by the browser within the
 // native limits; false when there is none or it cannot be decoded.
 async function prepareCover(cover) {
+  state.coverSize = null;
   if (!cover || !cover.bytes || !cover.bytes.length) return false;
   try {
     const blob = new Blob([cover.bytes], { type: cover.mime || '' });
@@ -303,7 +451,7 @@ async function prepareCover(cover) {
     }
     const isJpeg = cover.bytes[0] === 0xff && cover.bytes[1] === 0xd8;
     let scale = 1;
-    while (isJpeg && scale < 8 && Math.max(width, height) / scale > COVER_JPEG_FIT) scale *= 2;
+    while ((!isJpeg || scale < JPEG_MAX_SCALE) && Math.max(width, height) / scale > COVER_FIT) scale *= 2;
     if (scale > 1) {
       width = Math.ceil(width / scale);
       height = Math.ceil(height / scale);
@@ -319,11 +467,18 @@ async function prepareCover(cover) {
     const m = state.module;
     const bytes = m._malloc(cover.bytes.length);
     const pixels = m._malloc(rgba.length);
+    if (!bytes || !pixels) {
+      m._free(bytes);
+      m._free(pixels);
+      console.warn(`lumenvortex: no memory for a ${width} x ${height} cover: shown without it`);
+      return false;
+    }
     m.HEAPU8.set(cover.bytes, bytes);
     m.HEAPU8.set(rgba, pixels);
     m._lv_web_image_prepare(bytes, cover.bytes.length, pixels, width, height);
     m._free(bytes);
     m._free(pixels);
+    state.coverSize = [width, height];
     return true;
   } catch (e) {
     console.warn('lumenvortex: the cover cannot be decoded: ' + e.message);
@@ -339,9 +494,11 @@ async function announce(tags, durationMs) {
   let cover = 0;
   let coverSize = 0;
   if (hasCover) {
-    coverSize = tags.cover.bytes.length;
-    cover = m._malloc(coverSize);
-    m.HEAPU8.set(tags.cover.bytes, cover);
+    cover = m._malloc(tags.cover.bytes.length);
+    if (cover) {
+      coverSize = tags.cover.bytes.length;
+      m.HEAPU8.set(tags.cover.bytes, cover);
+    }
   }
   m._lv_track(strings[0], strings[1], strings[2], cover, coverSize, durationMs);
   strings.forEach((p) => m._free(p));
@@ -351,40 +508,85 @@ async function announce(tags, durationMs) {
   document.title = tags.artist ? `${tags.title} – ${tags.artist} · Lumenvortex` : `${tags.title} · Lumenvortex`;
 }
 
-async function playEntry(entry) {
-  const ctx = audioContext();
-  let bytes;
-  try {
-    bytes = entry.file ? await entry.file.arrayBuffer() : await fetchBytes(entry.url);
-  } catch (e) {
-    say(`${entry.name} cannot be read: ${e.message}`, true);
-    return false;
+// The bytes the tags are read from: a file's tags sit in its first
+// megabytes (ID3v2, Vorbis comments, FLAC blocks, MP4's moov when it comes
+// first); the rest of a long file streams through the media element.
+const TAG_HEAD_BYTES = 4 * 1024 * 1024;
+
+// The first TAG_HEAD_BYTES of a file of this site, asked for as a range and
+// cut there when the server sends all of it. Resolves to {bytes, url}
+// with the URL it came from after redirects; rejects with a sentence.
+async function fetchHead(url) {
+  const response = await fetch(url, { headers: { Range: `bytes=0-${TAG_HEAD_BYTES - 1}` } });
+  const landed = new URL(response.url || url);
+  if (landed.origin !== location.origin) {
+    response.body?.cancel();
+    throw new Error(`it is sent on to ${landed.origin}, another site: ?play= takes files of this site`);
   }
-  // decodeAudioData detaches its argument: the tags are read first.
-  const tags = await readTags(bytes.slice(0), entry.name);
-  let buffer;
-  try {
-    buffer = await ctx.decodeAudioData(bytes);
-  } catch (e) {
-    say(`${entry.name} is not sound this browser decodes (${e.message || e}); skipped`, true);
-    return false;
+  if (!response.ok) throw new Error(`${response.status} ${response.statusText}`.trim());
+  const reader = response.body.getReader();
+  const parts = [];
+  let size = 0;
+  while (size < TAG_HEAD_BYTES) {
+    const { value, done } = await reader.read();
+    if (done) break;
+    parts.push(value);
+    size += value.length;
   }
-  playBuffer(buffer);
-  await announce(tags, buffer.duration * 1000);
-  return true;
+  reader.cancel().catch(() => {});
+  const bytes = new Uint8Array(Math.min(size, TAG_HEAD_BYTES));
+  let at = 0;
+  for (const part of parts) {
+    const take = Math.min(part.length, bytes.length - at);
+    bytes.set(part.subarray(0, take), at);
+    at += take;
+  }
+  return { bytes, url: landed.href };
 }
 
-async function fetchBytes(url) {
-  const response = await fetch(url);
-  if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
-  return response.arrayBuffer();
+// Plays one entry of the play list; false when it cannot be played (said),
+// null when a later track was asked for meanwhile.
+async function playEntry(entry) {
+  const load = ++state.load;
+  const isCurrent = () => load === state.load;
+  state.error = '';
+  say(`opening ${entry.name}…`);
+  let tags;
+  let src;
+  try {
+    if (entry.file) {
+      tags = await readTags(entry.file, entry.name);
+      src = entry.file;
+    } else {
+      const head = await fetchHead(entry.url);
+      if (!isCurrent()) return null;
+      tags = await readTags(head.bytes, entry.name);
+      src = head.url;
+    }
+  } catch (e) {
+    if (isCurrent()) say(`${entry.name} cannot be read: ${e.message}`, true);
+    return isCurrent() ? false : null;
+  }
+  if (!isCurrent()) return null;
+  let seconds;
+  try {
+    seconds = await openMedia(src, entry.name, isCurrent);
+  } catch (e) {
+    if (isCurrent()) say(e.message, true);
+    return isCurrent() ? false : null;
+  }
+  if (seconds === null || !isCurrent()) return null;
+  await announce(tags, seconds * 1000);
+  if (isCurrent()) say('');
+  return true;
 }
 
 async function playIndex(index) {
   // Files that cannot be played are passed over, each once.
   for (let tries = 0; tries < state.playlist.length; ++tries) {
     state.index = (index + tries) % state.playlist.length;
-    if (await playEntry(state.playlist[state.index])) return;
+    const played = await playEntry(state.playlist[state.index]);
+    if (played !== false) return;
   }
 }
 
@@ -406,8 +608,9 @@ async function playFiles(entries) {
   await playIndex(0);
 }
 
-function playDemo() {
+async function playDemo() {
   const m = state.module;
+  ++state.load;
   const samples = m._lv_demo_samples();
   const frames = m._lv_demo_frames();
   const ctx = audioContext();
@@ -421,10 +624,10 @@ function playDemo() {
   }
   state.demo = true;
   state.playlist = [];
-  playBuffer(buffer);
-  announce({ title: m.UTF8ToString(m._lv_demo_title()), artist: m.UTF8ToString(m._lv_demo_artist()),
-             album: m.UTF8ToString(m._lv_demo_album()), cover: null }, buffer.duration * 1000);
   hideWelcome();
+  await playBuffer(buffer);
+  await announce({ title: m.UTF8ToString(m._lv_demo_title()), artist: m.UTF8ToString(m._lv_demo_artist()),
+             album: m.UTF8ToString(m._lv_demo_album()), cover: null }, buffer.duration * 1000);
 }
 
 // ---------------------------------------------------------------- files and folders
@@ -452,6 +655,16 @@ async function entriesFromDrop(items) {
   return out;
 }
 
+// A URL's path as a visitor wrote it; a stray '%' ("100%.ogg") is shown as
+// it stands rather than refused.
+function readablePath(path) {
+  try {
+    return decodeURIComponent(path);
+  } catch (e) {
+    return path;
+  }
+}
+
 function filesToEntries(files) {
   return [...files].map((file) => ({ file, name: file.webkitRelativePath || file.name }));
 }
@@ -468,10 +681,18 @@ function toggleWelcome() {
   if (!welcome.hidden) $('open-files').focus();
 }
 
+// Only what plays can pause: space on the first screen, before any sound,
+// would leave the page paused under the music that follows.
 function togglePause() {
+  if (!state.paused && !isPlaying()) return;
   state.paused = !state.paused;
   if (state.audio) state.paused ? state.audio.suspend() : state.audio.resume();
+  if (state.playingMedia) state.paused ? state.media.element.pause() : state.media.element.play().catch(() => {});
   state.module._lv_pause(state.paused ? 1 : 0);
+}
+
+function isPlaying() {
+  return !!(state.source || state.playingMedia || state.live);
 }
 
 // The status object on screen, refreshed twice a second while it shows: for
@@ -500,38 +721,105 @@ function toggleFullscreen() {
   else document.documentElement.requestFullscreen().catch((e) => say('No full screen: ' + e.message));
 }
 
+// v: starts or stops the recording. Presses while one starts or stops are
+// ignored: each would start an encoder of its own.
 async function toggleRecording() {
+  if (state.recordingBusy) return;
+  state.recordingBusy = true;
+  try {
+    if (state.recorder) await stopRecording();
+    else await startRecording();
+  } catch (e) {
+    state.recorder = null;
+    say(e.message, true);
+  } finally {
+    state.recordingBusy = false;
+  }
+}
+
+async function stopRecording() {
+  const recorder = state.recorder;
+  state.recorder = null;
+  const blob = await recorder.stop();
+  const cut = recorder.truncated ? ` It stopped at ${describeBound(recorder)}.` : '';
+  if (!blob) {
+    say(`Recording saved to ${state.recordingFile}.${cut}`);
+    return;
+  }
+  state.lastRecording = blob;
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(blob);
+  a.download = blob.type.includes('mp4') ? 'lumenvortex.mp4' : 'lumenvortex.webm';
+  a.click();
+  setTimeout(() => URL.revokeObjectURL(a.href), 60000);
+  say('Recording saved.' + cut);
+}
+
+function describeBound(recorder) {
+  const mib = recorder.maxBytes / (1024 * 1024);
+  return `the ${mib >= 1 ? Math.round(mib) : mib.toFixed(2)} MiB a recording may hold in memory`;
+}
+
+function minutesText(seconds) {
+  const m = Math.floor(seconds / 60);
+  const s = Math.round(seconds % 60);
+  return m ? `${m} min${s ? ` ${s} s` : ''}` : `${s} s`;
+}
+
+// Where the browser can write files (File System Access), the visitor picks
+// one and the recording streams into it, bounded by the disk; elsewhere it
+// is held in memory under the recorder's bound. null when the visitor
+// cancels the picker.
+async function recordingTarget(container) {
+  if (typeof window.showSaveFilePicker !== 'function') return { writable: null };
+  const mp4 = container === 'mp4';
+  const handle = await window.showSaveFilePicker({
+    suggestedName: mp4 ? 'lumenvortex.mp4' : 'lumenvortex.webm',
+    types: [{ description: mp4 ? 'MP4 video' : 'WebM video',
+              accept: mp4 ? { 'video/mp4': ['.mp4'] } : { 'video/webm': ['.webm'] } }],
+  }).catch((e) => {
+    if (e.name === 'AbortError') return null;
+    // A picker this browser cannot show (a headless one, or a policy):
+    // the recording is held in memory instead.
+    console.warn('lumenvortex: no file to record into: ' + e.message);
+    return undefined;
+  });
+  if (handle === null) return null;
+  if (!handle) return { writable: null };
+  state.recordingFile = handle.name;
+  return { writable: await handle.createWritable() };
+}
+
+async function startRecording() {
   const module = await bundledModule('recorder.js').catch(() => null);
   if (!module) {
     say('Recording is not part of this build of the page.', true);
     return;
   }
-  const { Recorder } = module;
-  try {
-    if (state.recorder) {
-      const recorder = state.recorder;
-      state.recorder = null;
-      const blob = await recorder.stop();
-      state.lastRecording = blob;
-      const a = document.createElement('a');
-      a.href = URL.createObjectURL(blob);
-      a.download = blob.type.includes('mp4') ? 'lumenvortex.mp4' : 'lumenvortex.webm';
-      a.click();
-      say('Recording saved.');
-      return;
-    }
-    const ctx = audioContext();
-    const can = await Recorder.supported({ width: canvas.width, height: canvas.height, sampleRate: ctx.sampleRate });
-    if (!can.supported) {
-      say('This browser cannot record the page: ' + can.reason, true);
-      return;
-    }
-    state.recorder = new Recorder(canvas, ctx, state.live ? state.live.input : state.output);
-    await state.recorder.start();
-    say('Recording: press v again to stop.');
-  } catch (e) {
-    state.recorder = null;
-    say(e.message, true);
+  const { Recorder, recordingSeconds } = module;
+  const ctx = audioContext();
+  const can = await Recorder.supported({ width: canvas.width, height: canvas.height, sampleRate: ctx.sampleRate });
+  if (!can.supported) {
+    say('This browser cannot record the page: ' + can.reason, true);
+    return;
+  }
+  const target = await recordingTarget(can.container);
+  if (!target) return;
+  const recorder = new Recorder(canvas, ctx, state.heardNode, {
+    writable: target.writable, container: can.container,
+    onLimit: () => {
+      if (state.recorder !== recorder) return;
+      say(`Recording stopped at ${describeBound(recorder)}: press v to save it.`, true);
+    },
+  });
+  await recorder.start();
+  state.recorder = recorder;
+  if (target.writable) {
+    say(`Recording into ${state.recordingFile}: press v again to stop.`);
+  } else {
+    const seconds = recordingSeconds(canvas.width, canvas.height, recorder.maxBytes);
+    say(`Recording: press v again to stop. At this size it stops by itself after about ${minutesText(seconds)} ` +
+        '(this browser cannot write to a file as it records).');
   }
 }
 
@@ -564,7 +852,9 @@ function statusObject() {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
-  for (const key of ['title', 'artist', 'paused', 'error']) {
+  // coverSize: the cover's pixels as handed to the plug-in, [width, height];
+  // file: the name of the file heard.
+  for (const key of ['title', 'artist', 'paused', 'error', 'coverSize', 'file']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => state[key] });
   }
   // The loudness of the window analysed last (RMS), and the sound's state.
@@ -575,11 +865,16 @@ function statusObject() {
     return Math.sqrt(sum / state.pcm.length);
   } });
   Object.defineProperty(status, 'audioState', { enumerable: true, get: () => (state.audio ? state.audio.state : 'none') });
-  Object.defineProperty(status, 'recording', { enumerable: true, get: () => !!state.recorder });
+  Object.defineProperty(status, 'recording', { enumerable: true,
+    get: () => !!state.recorder && !state.recorder.truncated });
+  // For the tests (not in the JSON form): the stereo window analysed last,
+  // and the spectrum bytes the plug-in gets for any window.
+  Object.defineProperty(status, 'heardWindow', { get: () => Float32Array.from(state.pcm || []) });
+  Object.defineProperty(status, 'spectrumOf', { get: () => spectrumOf });
   // The last recording's file, for the tests (not in the JSON form).
   Object.defineProperty(status, 'lastRecording', { get: () => state.lastRecording || null });
   Object.defineProperty(status, 'playing', { enumerable: true,
-    get: () => !!(state.source || state.live) && !state.paused });
+    get: () => isPlaying() && !state.paused });
   return status;
 }
 
@@ -595,7 +890,11 @@ function wire() {
   if (!('webkitdirectory' in $('folder-input'))) $('open-folder').hidden = true;
   window.addEventListener('keydown', onKey);
   // Browsers start sound only after the visitor's first gesture.
-  const wake = () => { if (state.audio && state.audio.state === 'suspended' && !state.paused) state.audio.resume(); };
+  const wake = () => {
+    if (state.paused) return;
+    if (state.audio && state.audio.state === 'suspended') state.audio.resume();
+    if (state.playingMedia && state.media.element.paused) state.media.element.play().catch(() => {});
+  };
   window.addEventListener('pointerdown', wake);
   window.addEventListener('keydown', wake);
   canvas.addEventListener('dblclick', toggleFullscreen);
@@ -654,7 +953,7 @@ async function main() {
       say(`?play= takes a file of this site, not ${url.origin}: download it and drop it here`, true);
       return;
     }
-    state.playlist = [{ url: url.href, name: decodeURIComponent(url.pathname) }];
+    state.playlist = [{ url: url.href, name: readablePath(url.pathname).replace(/^.*\//, '') }];
     hideWelcome();
     await playIndex(0);
     if (state.audio && state.audio.state === 'suspended') say('Click or press a key to start the sound.');
