@@ -230,17 +230,24 @@ class PageTest(unittest.TestCase):
                   for kind in ("Literal", "Fast")}
         frames, width, height = (int(re.search(rf"{name} = (\d+);", source).group(1))
                                  for name in ("FRAMES", "CANVAS_WIDTH", "CANVAS_HEIGHT"))
+        # Both builds of the module: the SIMD one (the page's choice) and the
+        # scalar one. They differ only in the fast step's pair pass, so the
+        # scalar build runs the fast step alone.
         with browser() as chromium:
-            b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}")
-            wait(b, "window.lumenvortexScripted", what="the scripted run's page")
-            # The fast run first, as natively: state it leaves behind is part
-            # of what the literal run's hash pins.
-            # The literal pair pass in scalar wasm takes tens of seconds on a
-            # busy machine: a long wait, not a measure of speed.
-            for kind, fast in (("Fast", "true"), ("Literal", "false")):
-                self.assertEqual(pinned[kind],
-                                 b.evaluate(f"window.lumenvortexScripted.hash({fast}, {frames})", timeout=600), kind)
-            self.assertEqual([], b.errors)
+            for query, target, kinds in (("", "WASM", (("Fast", "true"), ("Literal", "false"))),
+                                         ("&simd=0", "EMU128", (("Fast", "true"),))):
+                b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}{query}")
+                wait(b, "window.lumenvortexScripted", what="the scripted run's page")
+                self.assertEqual(target, b.evaluate("window.lumenvortexScripted.fieldTarget"))
+                # The fast run first, as natively: state it leaves behind is
+                # part of what the literal run's hash pins.
+                # The literal pair pass in scalar wasm takes tens of seconds
+                # on a busy machine: a long wait, not a measure of speed.
+                for kind, fast in kinds:
+                    self.assertEqual(pinned[kind],
+                                     b.evaluate(f"window.lumenvortexScripted.hash({fast}, {frames})", timeout=600),
+                                     f"{kind}, {target}")
+                self.assertEqual([], b.errors)
 
     def test_each_mode_matches_the_native_gles_frame(self):
         """lv-snapshot's frame 300 of each mode (the scripted run on a
