@@ -18,11 +18,15 @@ SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 try:
+    from cdp import StaticServer
     from page_test import PAGE, TITLE, Site, browser, bundled, wait
 except ImportError as e:
     print(f"skipped: {e} (apt-get install python3-websocket)")
     sys.exit(SKIP)
 
+
+# What a static host sends to make the page cross-origin isolated (README).
+ISOLATION = {"Cross-Origin-Opener-Policy": "same-origin", "Cross-Origin-Embedder-Policy": "require-corp"}
 
 # The screenshot decoded by the browser: how much of the frame is fully
 # transparent, and how many pixels are dark but nearly opaque, which only
@@ -64,12 +68,21 @@ class AppTest(unittest.TestCase):
             accepted = {ext for handler in manifest["file_handlers"] for exts in handler["accept"].values()
                         for ext in exts}
             self.assertLessEqual({".mp3", ".ogg", ".opus", ".flac", ".wav", ".m4a"}, accepted)
+            self.assertEqual("simd", b.evaluate("window.lumenvortex.build"))
             # The server gone, the page starts again from the worker's copy,
-            # with the SIMD build of the module.
+            # which makes it cross-origin isolated: the SIMD build with the
+            # field step's helper thread, which a big field puts to work.
             self.site.server.__exit__(None, None, None)
             b.navigate(self.site.url + "?overlay=off")
             wait(b, "window.lumenvortex.frames > 5", what="the page starting offline")
-            self.assertEqual("WASM", b.evaluate("window.lumenvortex.fieldTarget"))
+            self.assertTrue(b.evaluate("window.crossOriginIsolated"))
+            self.assertEqual(("simd-mt", "WASM"), (b.evaluate("window.lumenvortex.build"),
+                                                   b.evaluate("window.lumenvortex.fieldTarget")))
+            for _ in range(12):
+                b.press("a")   # 1725 particles: above the helper thread's threshold
+            wait(b, "window.lumenvortex.alive >= 1700", what="a field big enough for two threads", timeout=120)
+            frames = b.evaluate("window.lumenvortex.frames")
+            wait(b, f"window.lumenvortex.frames > {frames + 20}", what="frames of it drawn on two threads")
             self.assertEqual([], b.errors)
 
     def test_files_opened_with_the_installed_app_play(self):
@@ -90,15 +103,27 @@ class AppTest(unittest.TestCase):
                  what="the launched file playing")
             self.assertEqual([], b.errors)
 
-    def test_both_builds_of_the_field_step_benchmark(self):
-        with browser() as chromium:
-            for query, build, target in (("", "simd", "WASM"), ("&simd=0", "scalar", "EMU128")):
-                b = chromium.open(self.site.url + f"?bench=field&particles=600&frames=7{query}")
+    def test_each_build_of_the_field_step_benchmarks(self):
+        # A host's own headers make the page cross-origin isolated from the
+        # first visit, as the service worker does from the second.
+        hashes = set()
+        with StaticServer(self.site.root, headers=ISOLATION) as isolated, browser() as chromium:
+            for url, build, target, threads in (
+                    (self.site.url + "?particles=1100", "simd", "WASM", 1),
+                    (self.site.url + "?particles=1100&simd=0", "scalar", "EMU128", 1),
+                    (isolated.url("/") + "?particles=1100", "simd-mt", "WASM", 2),
+                    (isolated.url("/") + "?particles=1100&threads=0", "simd", "WASM", 1)):
+                b = chromium.open(url + "&bench=field&frames=7")
                 wait(b, "window.lumenvortex.stepMs > 0", what=f"the {build} field step's median", timeout=300)
                 result = b.evaluate("window.lumenvortex")
-                self.assertEqual((build, target, 600, 7), (result["build"], result["fieldTarget"],
-                                                           result["particles"], result["frames"]))
+                threads = min(threads, b.evaluate("navigator.hardwareConcurrency"))   # one on a one-core machine
+                self.assertEqual((build, target, threads, 1100, 7),
+                                 (result["build"], result["fieldTarget"], result["threads"], result["particles"],
+                                  result["frames"]), url)
+                hashes.add(result["hash"])
                 self.assertEqual([], b.errors)
+        # Same start, same frames: SIMD or not, one thread or two.
+        self.assertEqual(1, len(hashes), hashes)
 
     def test_transparent_background_without_the_overlay(self):
         self.site.add_tone("tone.ogg")

@@ -230,15 +230,20 @@ class PageTest(unittest.TestCase):
                   for kind in ("Literal", "Fast")}
         frames, width, height = (int(re.search(rf"{name} = (\d+);", source).group(1))
                                  for name in ("FRAMES", "CANVAS_WIDTH", "CANVAS_HEIGHT"))
-        # Both builds of the module: the SIMD one (the page's choice) and the
-        # scalar one. They differ only in the fast step's pair pass, so the
-        # scalar build runs the fast step alone.
-        with browser() as chromium:
-            for query, target, kinds in (("", "WASM", (("Fast", "true"), ("Literal", "false"))),
-                                         ("&simd=0", "EMU128", (("Fast", "true"),))):
-                b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}{query}")
+        # Each build of the module: the SIMD one (the page's choice), the
+        # scalar one, and the SIMD one with the helper thread on an isolated
+        # page. They differ only in the fast step, so the others run the fast
+        # step alone.
+        isolation = {"Cross-Origin-Opener-Policy": "same-origin", "Cross-Origin-Embedder-Policy": "require-corp"}
+        with StaticServer(self.site.root, headers=isolation) as isolated, browser() as chromium:
+            for site, query, target, kinds in (
+                    (self.site.url, "", "WASM", (("Fast", "true"), ("Literal", "false"))),
+                    (self.site.url, "&simd=0", "EMU128", (("Fast", "true"),)),
+                    (isolated.url("/"), "", "WASM", (("Fast", "true"),))):
+                b = chromium.open(site + f"?scripted&width={width}&height={height}{query}")
                 wait(b, "window.lumenvortexScripted", what="the scripted run's page")
                 self.assertEqual(target, b.evaluate("window.lumenvortexScripted.fieldTarget"))
+                self.assertEqual(site != self.site.url, b.evaluate("window.crossOriginIsolated"))
                 # The fast run first, as natively: state it leaves behind is
                 # part of what the literal run's hash pins.
                 # The literal pair pass in scalar wasm takes tens of seconds

@@ -4,6 +4,7 @@
 // at a time, each timed here. The page (web/shell/app.js) takes the median.
 #include <emscripten/emscripten.h>
 
+#include <cstdio>
 #include <string>
 
 #include "field_scenario.h"
@@ -45,5 +46,13 @@ EMSCRIPTEN_KEEPALIVE const char* lv_field_target() {
     return gTarget.c_str();
 }
 EMSCRIPTEN_KEEPALIVE int lv_field_threads() { return particleControl.mFieldStep.mThreads; }
+
+// The field's hash (16 hex digits) after the frames run: every build, on
+// one thread or two, must reach the same one from the same start.
+EMSCRIPTEN_KEEPALIVE const char* lv_bench_field_hash() {
+    static char hash[24];
+    std::snprintf(hash, sizeof hash, "%016llx", (unsigned long long)lvscenario::fieldHash());
+    return hash;
+}
 
 }  // extern "C"

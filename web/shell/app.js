@@ -565,7 +565,7 @@ function statusObject() {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
-  for (const key of ['title', 'artist', 'paused', 'error']) {
+  for (const key of ['title', 'artist', 'paused', 'error', 'build']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => state[key] });
   }
   // The loudness of the window analysed last (RMS), and the sound's state.
@@ -639,6 +639,7 @@ async function main() {
   try {
     await loadModuleScript(params);
   } catch (e) {
+    window.lumenvortex = statusObject();
     say(e.message, true);
     console.error('lumenvortex: ' + e.message);
     return;
@@ -679,8 +680,11 @@ async function main() {
 // ---------------------------------------------------------------- the app
 
 // The module's build: with WebAssembly SIMD where the browser validates it
-// (every current one), else the scalar one. Both draw the same frames.
-// ?simd=0 takes the scalar build anyway, to compare them.
+// (every current one), else the scalar one; with SIMD and the field step's
+// helper thread where the page is cross-origin isolated (shared memory:
+// the service worker makes it so from the second visit on, or the host's
+// headers from the first). All draw the same frames. ?simd=0 takes the
+// scalar build anyway and ?threads=0 the one without threads, to compare.
 // The probe is a function returning i8x16.popcnt(i8x16.splat(0)), as the
 // wasm-feature-detect package checks SIMD; it must run before any module
 // loads, so it cannot wait for an optional bundle.
@@ -689,10 +693,11 @@ const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 
 
 function loadModuleScript(params) {
   const simd = params.get('simd') !== '0' && WebAssembly.validate(SIMD_PROBE);
-  state.build = simd ? 'simd' : 'scalar';
+  const threads = simd && window.crossOriginIsolated === true && params.get('threads') !== '0';
+  state.build = threads ? 'simd-mt' : simd ? 'simd' : 'scalar';
   return new Promise((resolve, reject) => {
     const script = document.createElement('script');
-    script.src = simd ? 'lumenvortex-simd.js' : 'lumenvortex.js';
+    script.src = threads ? 'lumenvortex-simd-mt.js' : simd ? 'lumenvortex-simd.js' : 'lumenvortex.js';
     script.onload = resolve;
     script.onerror = () => reject(new Error(`${script.src} did not load: serve out/web whole`));
     document.head.appendChild(script);
@@ -753,6 +758,7 @@ async function benchField(params) {
     build: state.build,
     fieldTarget: module.UTF8ToString(module._lv_field_target()),
     threads: module._lv_field_threads(),
+    hash: module.UTF8ToString(module._lv_bench_field_hash()),
   };
   console.log('lumenvortex: field step ' + JSON.stringify(window.lumenvortex));
 }

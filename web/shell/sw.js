@@ -5,6 +5,11 @@
 // Anything else (the music given by ?play=, say) passes through untouched:
 // keeping songs would fill the visitor's disk.
 //
+// The pages it serves are made cross-origin isolated (the two headers
+// below), which gives them shared memory: the module's threaded build then
+// runs the field step on two threads. Every file the page loads is its own
+// site's, so requiring that of them costs nothing.
+//
 // scripts/web writes the list of files and the cache's name (a digest of
 // the files) in place of the two markers below (web/shell/write_sw.py).
 const CACHE = '@CACHE@';
@@ -26,23 +31,35 @@ self.addEventListener('activate', (event) => {
   })());
 });
 
+const ISOLATION = { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' };
+
+function isolated(response) {
+  const headers = new Headers(response.headers);
+  for (const [name, value] of Object.entries(ISOLATION)) headers.set(name, value);
+  return new Response(response.body, { status: response.status, statusText: response.statusText, headers });
+}
+
 async function networkFirst(request) {
   const cache = await caches.open(CACHE);
+  // The page's address may carry ?play= or ?bench=: the file is the same,
+  // kept once.
+  const url = new URL(request.url);
+  const key = url.origin + url.pathname;
+  let response;
   try {
-    const response = await fetch(request);
-    if (response.ok) await cache.put(request, response.clone());
-    return response;
+    response = await fetch(request);
+    if (response.ok) await cache.put(key, response.clone());
   } catch (e) {
-    // Offline: the page's address may carry ?play= or ?bench=, the file is
-    // the same.
-    const hit = await cache.match(request, { ignoreSearch: request.mode === 'navigate' });
-    if (hit) return hit;
-    throw e;
+    response = await cache.match(key);
+    if (!response) throw e;
   }
+  // The page and the threads' worker script both: a worker of an isolated
+  // page must be isolated itself, or it is not started.
+  return isolated(response);
 }
 
 self.addEventListener('fetch', (event) => {
   const url = new URL(event.request.url);
   if (event.request.method !== 'GET' || url.origin !== scope.origin) return;
-  if (event.request.mode === 'navigate' || kept.has(url.pathname)) event.respondWith(networkFirst(event.request));
+  if (kept.has(url.pathname)) event.respondWith(networkFirst(event.request));
 });
