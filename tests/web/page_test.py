@@ -243,7 +243,8 @@ class PageTest(unittest.TestCase):
                 b = chromium.open(site + f"?scripted&width={width}&height={height}{query}")
                 wait(b, "window.lumenvortexScripted", what="the scripted run's page")
                 self.assertEqual(target, b.evaluate("window.lumenvortexScripted.fieldTarget"))
-                self.assertEqual(site != self.site.url, b.evaluate("window.crossOriginIsolated"))
+                if site != self.site.url:   # the threads' build, which needs isolation
+                    self.assertTrue(b.evaluate("window.crossOriginIsolated"))
                 # The fast run first, as natively: state it leaves behind is
                 # part of what the literal run's hash pins.
                 # The literal pair pass in scalar wasm takes tens of seconds
