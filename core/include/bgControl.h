@@ -17,6 +17,9 @@ public:
     // The easing runs on underneath, so that the palette's colour is where
     // it would have been when the host lets go.
     long mFixedRgb;
+    // mFixedRgb's value for transparent black, for hosts that composite the
+    // frames over something else.
+    static constexpr long TRANSPARENT = -2;
     // A picture the host puts behind the field (RGBA, row 0 at the top),
     // stretched over the canvas; empty for none. Its texture is made in the
     // context current at the next frame.

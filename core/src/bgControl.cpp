@@ -39,7 +39,11 @@ void BGControl::exist() {
     float colour[3] = {rr / 255.0f, gg / 255.0f, bb / 255.0f};
     if (mFixedRgb >= 0)
         for (int k = 0; k < 3; k++) colour[k] = float((mFixedRgb >> (16 - 8 * k)) & 0xff) / 255.0f;
-    glClearColor(colour[0], colour[1], colour[2], 1.0f);
+    // A host that composites the frames (LumenvortexSetBackground) gets
+    // transparent black: the light added over it then shows as light.
+    const float alpha = mFixedRgb == TRANSPARENT ? 0.0f : 1.0f;
+    if (mFixedRgb == TRANSPARENT) colour[0] = colour[1] = colour[2] = 0.0f;
+    glClearColor(colour[0], colour[1], colour[2], alpha);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     drawImage();
     // The blended modes' light may be drawn on the CPU (lightLayer.h); when

@@ -23,9 +23,17 @@
  *
  *   LumenvortexSetBackground fixes the background to one colour, 0xRRGGBB,
  *                            in place of the palette's eased one; -1 gives
- *                            it back to the palette. Takes effect from the
- *                            next frame. Returns 1, or 0 for a value out of
- *                            range (nothing changes).
+ *                            it back to the palette; LV_BACKGROUND_TRANSPARENT
+ *                            clears to transparent black, for a host that
+ *                            lays the frames over something else (the page
+ *                            as a browser source in OBS; its context needs an
+ *                            alpha channel). Takes effect from the next
+ *                            frame. Returns 1, or 0 for a value out of range
+ *                            (nothing changes).
+ *
+ *   LumenvortexSetTrackOverlay turns the track's overlay (name, artist and
+ *                            cover for five seconds after a track change) on
+ *                            (1, as at load) or off (0), for clean captures.
  *
  *   LumenvortexSetBackgroundImage puts a picture behind the field: width x
  *                            height RGBA bytes, row 0 at the top, copied, and
@@ -63,7 +71,9 @@ typedef void (*LVClockSleepMicros)(void* user, long long micros);
 void LumenvortexSetClock(LVClockNowMicros nowMicros, LVClockSleepMicros sleepMicros, void* user);
 int LumenvortexAttachCorvane(int port);
 int LumenvortexSetRenderer(const char* name);
+#define LV_BACKGROUND_TRANSPARENT (-2L)
 int LumenvortexSetBackground(long rgb);
+void LumenvortexSetTrackOverlay(int on);
 int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height);
 void LumenvortexSetDrawing(int on);
 

@@ -40,6 +40,7 @@ constexpr OSType kTVisualPluginCreator = FourCC("hook");
 constexpr UInt32 kVisualWantsIdleMessages = 8;
 constexpr long kOverlayMillis = 5000;
 constexpr long kOverlayFadeStartMillis = 3000;
+bool gTrackOverlay = true;   // LumenvortexSetTrackOverlay
 
 // The full-screen options go to the host once, as soon as a screen is known.
 bool gFullScreenOptionsSent = false;
@@ -246,7 +247,7 @@ void ProcessRenderData(const RenderVisualData* renderData) {
     gApplet->draw();
 
     const long elapsed = millis() - gMillisSinceTrackChange;
-    if (elapsed <= kOverlayMillis) DrawTrackOverlay(elapsed);
+    if (gTrackOverlay && elapsed <= kOverlayMillis) DrawTrackOverlay(elapsed);
     if (frame.stepped) return;
 
     glFinish();
@@ -485,10 +486,12 @@ LV_EXPORT int LumenvortexSetRenderer(const char* name) {
 LV_EXPORT void LumenvortexSetDrawing(int on) { gDrawing = on != 0; }
 
 LV_EXPORT int LumenvortexSetBackground(long rgb) {
-    if (rgb < -1 || rgb > 0xffffff) return 0;
-    bgControl.mFixedRgb = rgb;
+    if ((rgb < -1 && rgb != LV_BACKGROUND_TRANSPARENT) || rgb > 0xffffff) return 0;
+    bgControl.mFixedRgb = rgb == LV_BACKGROUND_TRANSPARENT ? BGControl::TRANSPARENT : rgb;
     return 1;
 }
+
+LV_EXPORT void LumenvortexSetTrackOverlay(int on) { gTrackOverlay = on != 0; }
 
 LV_EXPORT int LumenvortexSetBackgroundImage(const unsigned char* rgba, int width, int height) {
     constexpr int kMaxSide = 16384;   // what GL drivers take as a texture

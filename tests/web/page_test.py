@@ -437,17 +437,30 @@ class PageTest(unittest.TestCase):
                   for kind in ("Literal", "Fast")}
         frames, width, height = (int(re.search(rf"{name} = (\d+);", source).group(1))
                                  for name in ("FRAMES", "CANVAS_WIDTH", "CANVAS_HEIGHT"))
-        with browser() as chromium:
-            b = chromium.open(self.site.url + f"?scripted&width={width}&height={height}")
-            wait(b, "window.lumenvortexScripted", what="the scripted run's page")
-            # The fast run first, as natively: state it leaves behind is part
-            # of what the literal run's hash pins.
-            # The literal pair pass in scalar wasm takes tens of seconds on a
-            # busy machine: a long wait, not a measure of speed.
-            for kind, fast in (("Fast", "true"), ("Literal", "false")):
-                self.assertEqual(pinned[kind],
-                                 b.evaluate(f"window.lumenvortexScripted.hash({fast}, {frames})", timeout=600), kind)
-            self.assertEqual([], b.errors)
+        # Each build of the module: the SIMD one (the page's choice), the
+        # scalar one, and the SIMD one with the helper thread on an isolated
+        # page. They differ only in the fast step, so the others run the fast
+        # step alone.
+        isolation = {"Cross-Origin-Opener-Policy": "same-origin", "Cross-Origin-Embedder-Policy": "require-corp"}
+        with StaticServer(self.site.root, headers=isolation) as isolated, browser() as chromium:
+            for site, query, target, kinds in (
+                    (self.site.url, "", "WASM", (("Fast", "true"), ("Literal", "false"))),
+                    (self.site.url, "&simd=0", "EMU128", (("Fast", "true"),)),
+                    (isolated.url("/"), "", "WASM", (("Fast", "true"),))):
+                b = chromium.open(site + f"?scripted&width={width}&height={height}{query}")
+                wait(b, "window.lumenvortexScripted", what="the scripted run's page")
+                self.assertEqual(target, b.evaluate("window.lumenvortexScripted.fieldTarget"))
+                if site != self.site.url:   # the threads' build, which needs isolation
+                    self.assertTrue(b.evaluate("window.crossOriginIsolated"))
+                # The fast run first, as natively: state it leaves behind is
+                # part of what the literal run's hash pins.
+                # The literal pair pass in scalar wasm takes tens of seconds
+                # on a busy machine: a long wait, not a measure of speed.
+                for kind, fast in kinds:
+                    self.assertEqual(pinned[kind],
+                                     b.evaluate(f"window.lumenvortexScripted.hash({fast}, {frames})", timeout=600),
+                                     f"{kind}, {target}")
+                self.assertEqual([], b.errors)
 
     def test_each_mode_matches_the_native_gles_frame(self):
         """lv-snapshot's frame 300 of each mode (the scripted run on a

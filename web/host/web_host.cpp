@@ -13,10 +13,12 @@
 #include "MacMemory.h"
 #include "demo_song.h"
 #include "fft_spectrum_analyzer.h"
+#include "fieldStep.h"
 #include "iTunesGLUtils.h"
 #include "lumenvortexApplet.h"
 #include "plugin_module.h"
 #include "track_record.h"
+#include "../platform/web_canvas.h"
 
 extern "C" OSStatus iTunesPluginMainMachO(OSType message, PluginMessageInfo* messageInfo, void* refCon);
 
@@ -35,6 +37,12 @@ struct WebHost {
 };
 
 WebHost* gHost = nullptr;
+bool gStageOverlay = true;   // lv_stage
+
+void applyStage() {
+    LumenvortexSetBackground(lvweb::gCanvasAlpha ? LV_BACKGROUND_TRANSPARENT : -1);
+    LumenvortexSetTrackOverlay(gStageOverlay ? 1 : 0);
+}
 
 // The page's clock: the browser's, in microseconds. Frames are paced by the
 // browser's frame callback, so the plug-in's frame floor never sleeps.
@@ -88,7 +96,19 @@ EMSCRIPTEN_KEEPALIVE int lv_start(const char* selector, int width, int height) {
         report("the plug-in could not show on " + h.canvas + " (status " + std::to_string(shown) + ")");
         return 1;
     }
+    applyStage();
     return 0;
+}
+
+// The page as a stage, called before lv_start: frames cleared to
+// transparent over the page (for OBS's browser source, which lays them over
+// its scene), and the track's overlay on or off. The context's alpha channel
+// is chosen here; the plug-in takes the rest once started (its start resets
+// the scene's background).
+EMSCRIPTEN_KEEPALIVE void lv_stage(int transparent, int overlay) {
+    lvweb::gCanvasAlpha = transparent != 0;
+    gStageOverlay = overlay != 0;
+    if (gHost) applyStage();
 }
 
 EMSCRIPTEN_KEEPALIVE void lv_resize(int width, int height) {
@@ -190,7 +210,8 @@ EMSCRIPTEN_KEEPALIVE const char* lv_demo_album() { return gHost ? gHost->demo.me
 // mode, palette, particle count (the field's target, and how many are
 // alive: the field grows to the target over some frames), and what the
 // other keys set: noise flow, mode change on new tracks, input gain, the
-// help panel, when the track was last shown, antialiasing.
+// help panel, when the track was last shown, antialiasing; and the
+// instruction set of the field's step ("WASM" in the SIMD build).
 EMSCRIPTEN_KEEPALIVE const char* lv_status() {
     if (!gHost) return "{}";
     WebHost& h = *gHost;
@@ -204,7 +225,8 @@ EMSCRIPTEN_KEEPALIVE const char* lv_status() {
                ",\"gain\":" + std::to_string(sounds.multi) +
                ",\"help\":" + (gLastInfoPanelInvocation ? "true" : "false") +
                ",\"trackShownAt\":" + std::to_string(gMillisSinceTrackChange) +
-               ",\"antialias\":" + (gAntialias ? "true" : "false") + "}";
+               ",\"antialias\":" + (gAntialias ? "true" : "false") +
+               ",\"fieldTarget\":" + jsonString(fieldStepTarget()) + "}";
     return h.status.c_str();
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "lv/gl_context.h"
+#include "web_canvas.h"
 
 extern "C" {
 // web_platform.js: the unmasked renderer name (WEBGL_debug_renderer_info),
@@ -19,6 +20,10 @@ extern "C" {
 void lv_web_gl_renderer(char* out, int capacity);
 void lv_web_screen_size(int* width, int* height);
 }
+
+namespace lvweb {
+bool gCanvasAlpha = false;
+}  // namespace lvweb
 
 namespace lvgl {
 
@@ -94,7 +99,7 @@ Context* createContext(const PixelFormat* format, std::string& error) {
     emscripten_webgl_init_context_attributes(&attrs);
     attrs.majorVersion = 2;
     attrs.minorVersion = 0;
-    attrs.alpha = false;
+    attrs.alpha = lvweb::gCanvasAlpha;
     attrs.depth = true;
     attrs.antialias = format->multisample;
     attrs.powerPreference = EM_WEBGL_POWER_PREFERENCE_HIGH_PERFORMANCE;

@@ -59,6 +59,7 @@ async function startModule() {
   const module = await createLumenvortex({ canvas, print: (t) => console.log(t), printErr: (t) => console.warn(t) });
   state.module = module;
   fitCanvas();
+  applyStage(module, new URLSearchParams(location.search));
   if (module._lv_start(cstr('#canvas'), canvas.width, canvas.height) !== 0) {
     throw new Error('the visualizer could not start: this browser needs WebGL 2');
   }
@@ -848,13 +849,14 @@ function statusObject() {
   const read = () => (state.module ? JSON.parse(state.module.UTF8ToString(state.module._lv_status())) : {});
   const status = {};
   for (const key of ['frames', 'renderer', 'mode', 'modes', 'palette', 'particles', 'alive', 'flow', 'cycle', 'gain',
-                     'help', 'trackShownAt', 'antialias']) {
+                     'help', 'trackShownAt', 'antialias', 'fieldTarget']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => read()[key] });
   }
   Object.defineProperty(status, 'fps', { enumerable: true, get: () => Math.round(state.fps * 10) / 10 });
   // coverSize: the cover's pixels as handed to the plug-in, [width, height];
   // file: the name of the file heard.
-  for (const key of ['title', 'artist', 'paused', 'error', 'coverSize', 'file']) {
+  // build: which build of the module runs.
+  for (const key of ['title', 'artist', 'paused', 'error', 'coverSize', 'file', 'build']) {
     Object.defineProperty(status, key, { enumerable: true, get: () => state[key] });
   }
   // The loudness of the window analysed last (RMS), and the sound's state.
@@ -925,6 +927,7 @@ async function scripted(params) {
     throw new Error('no WebGL 2 context for the scripted run');
   }
   window.lumenvortexScripted = {
+    fieldTarget: module.UTF8ToString(module._lv_field_target()),
     hash: (fast, frames) => module.UTF8ToString(module._lv_scripted_hash(fast ? 1 : 0, frames, canvas.width, canvas.height)),
     snapshot: (mode, frame) => module._lv_scripted_snapshot(mode, frame, canvas.width, canvas.height),
   };
@@ -932,6 +935,19 @@ async function scripted(params) {
 
 async function main() {
   const params = new URLSearchParams(location.search);
+  registerServiceWorker();
+  try {
+    await loadModuleScript(params);
+  } catch (e) {
+    window.lumenvortex = statusObject();
+    say(e.message, true);
+    console.error('lumenvortex: ' + e.message);
+    return;
+  }
+  if (params.get('bench') === 'field') {
+    await benchField(params).catch((e) => console.error('lumenvortex: ' + e.message));
+    return;
+  }
   if (params.has('scripted')) {
     await scripted(params).catch((e) => console.error('lumenvortex: ' + e.message));
     return;
@@ -946,6 +962,7 @@ async function main() {
     return;
   }
   $('open-files').focus();
+  openLaunchedFiles();
   const play = new URLSearchParams(location.search).get('play');
   if (play) {
     const url = new URL(play, location.href);
@@ -958,6 +975,92 @@ async function main() {
     await playIndex(0);
     if (state.audio && state.audio.state === 'suspended') say('Click or press a key to start the sound.');
   }
+}
+
+// ---------------------------------------------------------------- the app
+
+// The module's build: with WebAssembly SIMD where the browser validates it
+// (every current one), else the scalar one; with SIMD and the field step's
+// helper thread where the page is cross-origin isolated (shared memory:
+// the service worker makes it so from the second visit on, or the host's
+// headers from the first). All draw the same frames. ?simd=0 takes the
+// scalar build anyway and ?threads=0 the one without threads, to compare.
+// The probe is a function returning i8x16.popcnt(i8x16.splat(0)), as the
+// wasm-feature-detect package checks SIMD; it must run before any module
+// loads, so it cannot wait for an optional bundle.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0,
+                                   65, 0, 253, 15, 253, 98, 11]);
+
+function loadModuleScript(params) {
+  const simd = params.get('simd') !== '0' && WebAssembly.validate(SIMD_PROBE);
+  const threads = simd && window.crossOriginIsolated === true && params.get('threads') !== '0';
+  state.build = threads ? 'simd-mt' : simd ? 'simd' : 'scalar';
+  return new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    script.src = threads ? 'lumenvortex-simd-mt.js' : simd ? 'lumenvortex-simd.js' : 'lumenvortex.js';
+    script.onload = resolve;
+    script.onerror = () => reject(new Error(`${script.src} did not load: serve out/web whole`));
+    document.head.appendChild(script);
+  });
+}
+
+// ?background=transparent clears the frames to transparent over the page
+// (OBS's browser source lays them over its scene); ?overlay=off leaves out
+// the track's name and cover, for clean captures. Before the plug-in starts:
+// the canvas's alpha channel is chosen with its context.
+function applyStage(module, params) {
+  const transparent = params.get('background') === 'transparent';
+  document.documentElement.classList.toggle('transparent', transparent);
+  module._lv_stage(transparent ? 1 : 0, params.get('overlay') === 'off' ? 0 : 1);
+}
+
+// The service worker (sw.js) keeps the site for offline starts. A page
+// without one (a file: address, an old browser) works as before.
+function registerServiceWorker() {
+  if (!('serviceWorker' in navigator) || !window.isSecureContext) return;
+  navigator.serviceWorker.register('sw.js').catch((e) => console.warn('lumenvortex: no offline copy: ' + e.message));
+}
+
+// Files opened with the installed app from the desktop (the manifest's
+// file_handlers) arrive through the launch queue, as a play list.
+function openLaunchedFiles() {
+  if (!('launchQueue' in window)) return;
+  window.launchQueue.setConsumer(async (launch) => {
+    if (!launch.files || !launch.files.length) return;
+    const files = await Promise.all(launch.files.map((handle) => handle.getFile()));
+    playFiles(files.map((file) => ({ file, name: file.name })));
+  });
+}
+
+// ?bench=field&particles=N[&flow=1][&frames=F]: the field's step without
+// drawing, timed frame by frame; the median goes to
+// window.lumenvortex.stepMs. Each frame in its own task, so the page stays
+// responsive between them.
+const BENCH_FRAMES = 100;
+
+async function benchField(params) {
+  const module = await createLumenvortex({ canvas });
+  welcome.hidden = true;
+  const particles = Number(params.get('particles')) || 5000;
+  const frames = Number(params.get('frames')) || BENCH_FRAMES;
+  module._lv_bench_field_start(particles, params.get('flow') === '1' ? 1 : 0);
+  const times = [];
+  while (times.length < frames) {
+    times.push(module._lv_bench_field_frame());
+    await new Promise((resolve) => setTimeout(resolve, 0));
+  }
+  times.sort((a, b) => a - b);
+  const middle = times.length >> 1;
+  window.lumenvortex = {
+    stepMs: times.length % 2 ? times[middle] : (times[middle - 1] + times[middle]) / 2,
+    particles,
+    frames,
+    build: state.build,
+    fieldTarget: module.UTF8ToString(module._lv_field_target()),
+    threads: module._lv_field_threads(),
+    hash: module.UTF8ToString(module._lv_bench_field_hash()),
+  };
+  console.log('lumenvortex: field step ' + JSON.stringify(window.lumenvortex));
 }
 
 main();
