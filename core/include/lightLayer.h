@@ -104,6 +104,10 @@ public:
     // the next composite() makes new ones.
     void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0, mCanBlit = -1; }
 
+    // std::llround's rounding (halves away from zero), inline: the layer
+    // snaps every vertex with it.
+    static int64_t roundHalfAway(double x);
+
     // What the last composite() drew: for tests and benchmarks.
     int sprites = 0, triangles = 0, litTiles = 0;
 

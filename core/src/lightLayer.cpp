@@ -21,6 +21,14 @@ LightLayer::Texels LightLayer::Texels::of(const unsigned char* rgba, const PImag
 
 LightLayer::LightLayer() : threads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
 
+int64_t LightLayer::roundHalfAway(double x) {
+    // Beyond 2^52 every double is whole; NaN and the infinities go to llround.
+    if (!(std::fabs(x) < 4503599627370496.0)) return std::llround(x);
+    const int64_t whole = static_cast<int64_t>(x);          // towards zero
+    const double part = x - static_cast<double>(whole);     // exact
+    return whole + (part >= 0.5) - (part <= -0.5);
+}
+
 #if !defined(__SSE2__)
 
 // Without SSE2 (the browser's build, which draws with the ES renderer) the
@@ -181,8 +189,8 @@ LightLayer::Point LightLayer::project(float vx, float vy, float vz, const float 
 bool LightLayer::toWindow(const Point& p, Vertex* v) const {
     if (!(p.w > 0)) return false;
     const float invW = 1 / p.w;
-    v->x = static_cast<int32_t>(std::llround((p.x * invW + 1) * 0.5 * width * SUBPIXEL));
-    v->y = static_cast<int32_t>(std::llround((p.y * invW + 1) * 0.5 * height * SUBPIXEL));
+    v->x = static_cast<int32_t>(roundHalfAway((p.x * invW + 1) * 0.5 * width * SUBPIXEL));
+    v->y = static_cast<int32_t>(roundHalfAway((p.y * invW + 1) * 0.5 * height * SUBPIXEL));
     v->invW = invW;
     std::memcpy(v->attr, p.attr, sizeof v->attr);
     return true;
@@ -209,6 +217,15 @@ float planeDistance(const LightLayer::Point& p, int plane) {
     }
 }
 
+// Whether p lies on the inner side of all six planes above, the same
+// sums as planeDistance's, without its switch: nearly every ribbon
+// triangle asks this of its three corners and is then drawn unclipped.
+bool withinPlanes(const LightLayer::Point& p) {
+    const float guard = GUARD * p.w;
+    return (p.w + p.z >= 0) & (p.w - p.z >= 0) & (guard + p.x >= 0) & (guard - p.x >= 0) & (guard + p.y >= 0) &
+           (guard - p.y >= 0);
+}
+
 LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, float f) {
     LightLayer::Point p;
     p.x = a.x + (b.x - a.x) * f;
@@ -222,11 +239,7 @@ LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, fl
 }  // namespace
 
 void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
-    const Point* v[3] = {&a, &b, &c};
-    bool inside = true;
-    for (int plane = 0; plane < 6 && inside; plane++)
-        for (const Point* p : v) inside = inside && planeDistance(*p, plane) >= 0;
-    if (inside) return addClipped(a, b, c);
+    if (withinPlanes(a) & withinPlanes(b) & withinPlanes(c)) return addClipped(a, b, c);
     // Clipped against each plane in turn, in clip space (where the
     // attributes are linear), then drawn as a fan.
     Point polygon[2][9] = {{a, b, c}};
@@ -414,26 +427,35 @@ void LightLayer::shadeTriangle(const Triangle& tri, int tx0, int ty0, int tx1, i
     const float nearest = std::max({v[0]->invW, v[1]->invW, v[2]->invW});
     const float farthest = std::min({v[0]->invW, v[1]->invW, v[2]->invW});
     t.perspective = nearest > farthest * PERSPECTIVE_DEPTHS;
-    // The planes through the three vertices, from vertex 0 at pixel (0, 0)'s centre.
-    const float scale[7] = {255, 255, 255, 255, static_cast<float>(mRibbon.width), static_cast<float>(mRibbon.height), 1};
+    // The planes through the three vertices, from vertex 0 at pixel (0, 0)'s
+    // centre: colour (r g b a, in 1/255ths) in one vector, s t and 1/w (with
+    // perspective; 0 without) in the other, each lane the same single
+    // precision steps a lane-by-lane loop takes.
     const float ax = static_cast<float>(v[1]->x - v[0]->x) / SUBPIXEL, ay = static_cast<float>(v[1]->y - v[0]->y) / SUBPIXEL;
     const float bx = static_cast<float>(v[2]->x - v[0]->x) / SUBPIXEL, by = static_cast<float>(v[2]->y - v[0]->y) / SUBPIXEL;
     const float cross = ax * by - bx * ay;
     const float ox = 0.5f - static_cast<float>(v[0]->x) / SUBPIXEL, oy = 0.5f - static_cast<float>(v[0]->y) / SUBPIXEL;
-    alignas(16) float at[8] = {}, dx[8] = {}, dy[8] = {};
-    auto value = [&](const Vertex* u, int k) {
-        const float a = (k < 6 ? u->attr[k] : 1) * scale[k];
-        return t.perspective ? a * u->invW : a;
-    };
-    for (int k = 0; k < (t.perspective ? 7 : 6); k++) {
-        const float a0 = value(v[0], k);
-        const float da = value(v[1], k) - a0, db = value(v[2], k) - a0;
-        dx[k] = (da * by - db * ay) / cross;
-        dy[k] = (db * ax - da * bx) / cross;
-        at[k] = a0 + dx[k] * ox + dy[k] * oy;
+    const __m128 colourScale = _mm_set1_ps(255);
+    const __m128 stScale = _mm_setr_ps(static_cast<float>(mRibbon.width), static_cast<float>(mRibbon.height), 1, 0);
+    __m128 colour[3], st[3];
+    for (int i = 0; i < 3; i++) {
+        colour[i] = _mm_mul_ps(_mm_loadu_ps(v[i]->attr), colourScale);
+        st[i] = _mm_mul_ps(_mm_setr_ps(v[i]->attr[4], v[i]->attr[5], t.perspective ? 1.0f : 0.0f, 0), stScale);
+        if (t.perspective) {
+            const __m128 invW = _mm_set1_ps(v[i]->invW);
+            colour[i] = _mm_mul_ps(colour[i], invW), st[i] = _mm_mul_ps(st[i], invW);
+        }
     }
-    t.colourAt = _mm_load_ps(at), t.colourDx = _mm_load_ps(dx), t.colourDy = _mm_load_ps(dy);
-    t.stAt = _mm_load_ps(at + 4), t.stDx = _mm_load_ps(dx + 4), t.stDy = _mm_load_ps(dy + 4);
+    const __m128 vax = _mm_set1_ps(ax), vay = _mm_set1_ps(ay), vbx = _mm_set1_ps(bx), vby = _mm_set1_ps(by);
+    const __m128 vcross = _mm_set1_ps(cross), vox = _mm_set1_ps(ox), voy = _mm_set1_ps(oy);
+    auto plane = [&](const __m128 a[3], __m128* at, __m128* dx, __m128* dy) {
+        const __m128 da = _mm_sub_ps(a[1], a[0]), db = _mm_sub_ps(a[2], a[0]);
+        *dx = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(da, vby), _mm_mul_ps(db, vay)), vcross);
+        *dy = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(db, vax), _mm_mul_ps(da, vbx)), vcross);
+        *at = _mm_add_ps(_mm_add_ps(a[0], _mm_mul_ps(*dx, vox)), _mm_mul_ps(*dy, voy));
+    };
+    plane(colour, &t.colourAt, &t.colourDx, &t.colourDy);
+    plane(st, &t.stAt, &t.stDx, &t.stDy);
     if (columns) scan(t, true, x0, x1, y0, y1);
     else scan(t, false, y0, y1, x0, x1);
 }

@@ -259,6 +259,26 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     expectSamePicture(gl, "clipped-batched", layer, "clipped-layer", 0);
 }
 
+// The layer snaps vertices to its grid with its own rounding, which must be
+// llround's to the last case: halves away from zero, the doubles either side
+// of a half, negatives, whole numbers beyond 2^52. (Vertices reach it only
+// inside the guard band: never infinite, where llround's answer is the C
+// library's choice.)
+TEST(DrawBatched, LayerRoundsAsLlroundDoes) {
+    std::vector<double> cases = {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 1e6 + 0.5, -1e6 - 0.5, 4503599627370495.5,
+                                 -4503599627370495.5, 4503599627370496.0, 9007199254740993.0, -9.2e18, 327680.49999999994};
+    for (double half : {0.5, -0.5, 1.5, -1.5, 491520.5, -163840.5}) {
+        cases.push_back(std::nextafter(half, 0.0));
+        cases.push_back(std::nextafter(half, half * 2));
+    }
+    uint64_t state = 88172645463325252ull;   // xorshift: spread over the window's range at 1/256 pixel
+    for (int i = 0; i < 2000; i++) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        cases.push_back((static_cast<double>(state % 4000000) - 2000000) / 256.0 * (i % 2 ? 1.0 : 1.0 / 3));
+    }
+    for (double x : cases) EXPECT_EQ(std::llround(x), LightLayer::roundHalfAway(x)) << "x = " << std::hexfloat << x;
+}
+
 // The layer lands where GL draws: in a viewport away from the canvas's
 // corner, through a scissor that cuts into it, and again when the viewport
 // grows in height alone, in the blended modes with
