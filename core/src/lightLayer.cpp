@@ -64,6 +64,10 @@ const float GUARD = 2;
 // at 128 x 128 it stays in cache (the texel reads were a quarter of the
 // ribbons' time with the full 1 MB texture).
 const int RIBBON_REDUCTION = 4;
+// How many triangles ahead of the one being shaded its tile's loop asks for
+// the corners (and twice as far, the triangle): far enough to cover a miss
+// to memory, near enough to stay in the first-level cache.
+const size_t PREFETCH_AHEAD = 4;
 // Filter weights in 1/256ths, as an 8-bit texture filter keeps them.
 const int WEIGHT_ONE = 256;
 
@@ -217,13 +221,14 @@ float planeDistance(const LightLayer::Point& p, int plane) {
     }
 }
 
-// Whether p lies on the inner side of all six planes above, the same
-// sums as planeDistance's, without its switch: nearly every ribbon
-// triangle asks this of its three corners and is then drawn unclipped.
-bool withinPlanes(const LightLayer::Point& p) {
+// The planes above that p lies on the outer side of, one bit each: the same
+// sums as planeDistance's, without its switch. Nearly every ribbon
+// triangle asks this of its three corners and is then drawn unclipped, or
+// not at all.
+unsigned outside(const LightLayer::Point& p) {
     const float guard = GUARD * p.w;
-    return (p.w + p.z >= 0) & (p.w - p.z >= 0) & (guard + p.x >= 0) & (guard - p.x >= 0) & (guard + p.y >= 0) &
-           (guard - p.y >= 0);
+    return unsigned(!(p.w + p.z >= 0)) | unsigned(!(p.w - p.z >= 0)) << 1 | unsigned(!(guard + p.x >= 0)) << 2 |
+           unsigned(!(guard - p.x >= 0)) << 3 | unsigned(!(guard + p.y >= 0)) << 4 | unsigned(!(guard - p.y >= 0)) << 5;
 }
 
 LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, float f) {
@@ -239,10 +244,14 @@ LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, fl
 }  // namespace
 
 void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
-    if (withinPlanes(a) & withinPlanes(b) & withinPlanes(c)) return addClipped(a, b, c);
+    const unsigned outA = outside(a), outB = outside(b), outC = outside(c);
+    if (!(outA | outB | outC)) return addClipped(a, b, c);
+    // All three beyond one plane: clipping would leave nothing.
+    if (outA & outB & outC) return;
     // Clipped against each plane in turn, in clip space (where the
     // attributes are linear), then drawn as a fan.
-    Point polygon[2][9] = {{a, b, c}};
+    Point polygon[2][9];
+    polygon[0][0] = a, polygon[0][1] = b, polygon[0][2] = c;
     int count = 3, from = 0;
     for (int plane = 0; plane < 6 && count >= 3; plane++) {
         const Point* in = polygon[from];
@@ -592,7 +601,24 @@ void LightLayer::shadeTile(int tx, int ty) {
         const Sprite& s = mSprites[i];
         shadeSprite(s, std::max(x0, s.px0), std::max(y0, s.py0), std::min(x1, s.px1), std::min(y1, s.py1));
     }
-    for (uint32_t i : mTriangleBins[tile]) shadeTriangle(mTriangles[i], x0, y0, x1, y1);
+    // A tile's triangles come from all over the frame's lists (at 5000
+    // particles several megabytes, past the cache): their corners are asked
+    // for a few triangles ahead, which halves the set-up's time.
+    const std::vector<uint32_t>& bin = mTriangleBins[tile];
+    const size_t count = bin.size();
+    for (size_t k = 0; k < count; k++) {
+        if (k + 2 * PREFETCH_AHEAD < count)
+            _mm_prefetch(reinterpret_cast<const char*>(&mTriangles[bin[k + 2 * PREFETCH_AHEAD]]), _MM_HINT_T0);
+        if (k + PREFETCH_AHEAD < count) {
+            const Triangle& ahead = mTriangles[bin[k + PREFETCH_AHEAD]];
+            for (uint32_t corner : ahead.v) {
+                const char* at = reinterpret_cast<const char*>(&mVertices[corner]);
+                _mm_prefetch(at, _MM_HINT_T0);
+                _mm_prefetch(at + sizeof(Vertex) - 1, _MM_HINT_T0);
+            }
+        }
+        shadeTriangle(mTriangles[bin[k]], x0, y0, x1, y1);
+    }
 }
 
 // Calls f(x, y, width, height) with the pixels of each run of lit tiles in
