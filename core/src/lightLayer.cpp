@@ -37,6 +37,7 @@ void LightLayer::begin(bool, const float*) { mActive = false; }
 void LightLayer::setRibbonTexels(const Texels*) {}
 LightLayer::Point LightLayer::project(float, float, float, const float*, float, float) { return Point{}; }
 void LightLayer::addTriangle(const Point&, const Point&, const Point&) {}
+void LightLayer::addQuad(const Point*, bool, bool) {}
 void LightLayer::addSprite(const Texels&, const float*, const float*, const float*, float, float, const unsigned char*) {}
 void LightLayer::composite() { mActive = false; }
 
@@ -272,22 +273,48 @@ void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
 
 // A triangle inside the guard band and the depth range.
 void LightLayer::addClipped(const Point& pa, const Point& pb, const Point& pc) {
-    Vertex a, b, c;
-    if (!toWindow(pa, &a) || !toWindow(pb, &b) || !toWindow(pc, &c)) return;
+    Vertex v[3];
+    if (!toWindow(pa, &v[0]) || !toWindow(pb, &v[1]) || !toWindow(pc, &v[2])) return;
+    const uint32_t base = static_cast<uint32_t>(mVertices.size());
+    mVertices.insert(mVertices.end(), v, v + 3);
+    if (!addWindowTriangle(base, base + 1, base + 2)) mVertices.resize(base);
+}
+
+// A ribbon's quad between rungs (q0 q1) and (q2 q3), as the pass draws it:
+// triangles (q2 q0 q3) and (q0 q1 q3), each where asked. Wholly inside the
+// guard band (nearly always), its four corners go to the window once and
+// both triangles share them; otherwise each triangle is clipped alone.
+void LightLayer::addQuad(const Point q[4], bool first, bool second) {
+    Vertex v[4];
+    bool shared = !(outside(q[0]) | outside(q[1]) | outside(q[2]) | outside(q[3]));
+    for (int k = 0; k < 4 && shared; k++) shared = toWindow(q[k], &v[k]);
+    if (!shared) {
+        if (first) addTriangle(q[2], q[0], q[3]);
+        if (second) addTriangle(q[0], q[1], q[3]);
+        return;
+    }
+    const uint32_t base = static_cast<uint32_t>(mVertices.size());
+    mVertices.insert(mVertices.end(), v, v + 4);
+    bool added = first && addWindowTriangle(base + 2, base, base + 3);
+    added = (second && addWindowTriangle(base, base + 1, base + 3)) || added;
+    if (!added) mVertices.resize(base);
+}
+
+// Vertices ia, ib, ic (in mVertices) as a triangle, counter-clockwise on the
+// screen with ia first, binned; false when it lights no pixel centre.
+bool LightLayer::addWindowTriangle(uint32_t ia, uint32_t ib, uint32_t ic) {
+    const Vertex &a = mVertices[ia], &b = mVertices[ib], &c = mVertices[ic];
     int64_t area2 = (int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) - (int64_t(c.x) - a.x) * (int64_t(b.y) - a.y);
-    if (area2 == 0) return;   // no area: GL draws nothing either
+    if (area2 == 0) return false;   // no area: GL draws nothing either
     int64_t x0, x1, y0, y1;
     centres(std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}), &x0, &x1);
     centres(std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}), &y0, &y1);
     x0 = std::max<int64_t>(x0, 0), x1 = std::min<int64_t>(x1, width - 1);
     y0 = std::max<int64_t>(y0, 0), y1 = std::min<int64_t>(y1, height - 1);
-    if (x0 > x1 || y0 > y1) return;   // between pixel centres, or outside the view
-    const uint32_t base = static_cast<uint32_t>(mVertices.size());
-    mVertices.push_back(a);
-    mVertices.push_back(area2 > 0 ? b : c);
-    mVertices.push_back(area2 > 0 ? c : b);
-    mTriangles.push_back({{base, base + 1, base + 2}});
+    if (x0 > x1 || y0 > y1) return false;   // between pixel centres, or outside the view
+    mTriangles.push_back({{ia, area2 > 0 ? ib : ic, area2 > 0 ? ic : ib}});
     bin(mTriangleBins, static_cast<uint32_t>(mTriangles.size() - 1), int(x0), int(y0), int(x1), int(y1));
+    return true;
 }
 
 int LightLayer::spriteTexture(const Texels& texels) {

@@ -484,9 +484,7 @@ void ParticleControl::renderRibbonsBatched() {
             }
             projected = 2 * i + 4;
             // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
-            const LightLayer::Point* q = points + 2 * i;
-            if (wide[i + 1]) lightLayer.addTriangle(q[2], q[0], q[3]);
-            if (wide[i]) lightLayer.addTriangle(q[0], q[1], q[3]);
+            lightLayer.addQuad(points + 2 * i, wide[i + 1], wide[i]);
         }
     }
     if (strips.indices.empty() && !strips.verts.empty()) {
