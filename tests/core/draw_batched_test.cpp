@@ -241,8 +241,10 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     particleControl.myList[1].loc = at(pov.d + 40, 0);
     Particle& trail = particleControl.myList[2];
     trail.loc = at(0, 0);
+    // Its rungs run from behind the eye, through the slab between the eye and
+    // the near plane (10 units), to far in front.
     for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
-        const Vector3D q = at(pov.d + 60 - 40.0f * (float)i, 25);
+        const Vector3D q = at(pov.d + 75 - 40.0f * (float)i, 2);
         trail.x[i] = q.x, trail.y[i] = q.y, trail.z[i] = q.z;
         trail.xv[i] = 40 * up.x, trail.yv[i] = 40 * up.y, trail.zv[i] = 40 * up.z;
         trail.pn[i] = 1;
@@ -255,8 +257,15 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
     EXPECT_GT(litChannels(gl, empty), WIDTH * HEIGHT) << "the near glow should fill much of the frame";
     EXPECT_GE(lightLayer.sprites, 2) << "the near glow and its core at least";
-    EXPECT_GT(lightLayer.triangles, 20) << "the ribbon's triangles in front of the camera, some of them clipped";
+    EXPECT_GT(lightLayer.triangles, 10) << "the ribbon's triangles in front of the camera, some of them clipped";
     expectSamePicture(gl, "clipped-batched", layer, "clipped-layer", 0);
+    // The ribbon alone, where the glows' light no longer hides a piece of
+    // it missing or drawn unclipped.
+    particleControl.showOrb = false;
+    const std::vector<uint8_t> ribbonGL = drawOnly(BATCHED), ribbonLayer = drawOnly(LAYER);
+    particleControl.showOrb = true;
+    EXPECT_GT(litChannels(ribbonGL, empty), 2000) << "the ribbon should light part of the frame";
+    expectSamePicture(ribbonGL, "clipped-ribbon-batched", ribbonLayer, "clipped-ribbon-layer", 0);
 }
 
 // The layer snaps vertices to its grid with its own rounding, which must be
