@@ -16,8 +16,8 @@
 // light layer, lightLayer.h, where GL is llvmpipe) and, for comparison, by
 // GL itself (layer:0).
 //
-// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons] [--light=gl|layer]
-// [--layer-threads=1|2]`
+// `render_draw_bench --frames=N [--particles=P] [--mode=M] [--without=glows|ribbons|light] [--light=gl|layer]
+// [--layer-threads=1|2] [--size=WxH]`
 // draws N frames after the warm-up instead and prints their CPU seconds. Run
 // under `valgrind --tool=callgrind --instr-atstart=no`, it counts the
 // instructions of those frames alone, in every thread: a measure that holds
@@ -93,14 +93,16 @@ struct Scene {
 
     // `layer`: 1 or 0 puts the glows and ribbons on the light layer or not,
     // -1 leaves the visualizer's own choice.
-    Scene(int particles, bool readBack, bool finishFrames, int mode = -1, int layer = -1) : finish(finishFrames) {
+    Scene(int particles, bool readBack, bool finishFrames, int mode = -1, int layer = -1, int width = WIDTH,
+          int height = HEIGHT)
+        : finish(finishFrames) {
         resetScene();
         clock.install();
         if (readBack) canvas.port.frameReady = dropFrame;
-        if (!(ready = canvas.open(WIDTH, HEIGHT, false, error))) return;
+        if (!(ready = canvas.open(width, height, false, error))) return;
         gApplet = &applet;
-        applet.mWidth = WIDTH;
-        applet.mHeight = HEIGHT;
+        applet.mWidth = width;
+        applet.mHeight = height;
         applet.setSoundsSource(&source);
         applet.setup();
         applet.setupPostGL(false);
@@ -163,7 +165,7 @@ double processSeconds() {
 
 // The fixed run: --frames=N and its options; returns the exit status.
 int drawFrames(int argc, char** argv) {
-    int frames = 0, particles = 525, mode = -1, layer = -1, layerThreads = 0;
+    int frames = 0, particles = 525, mode = -1, layer = -1, layerThreads = 0, width = WIDTH, height = HEIGHT;
     const char* without = "";
     for (int i = 1; i < argc; i++) {
         if (std::strncmp(argv[i], "--frames=", 9) == 0) frames = std::atoi(argv[i] + 9);
@@ -172,28 +174,31 @@ int drawFrames(int argc, char** argv) {
         else if (std::strncmp(argv[i], "--without=", 10) == 0) without = argv[i] + 10;
         else if (std::strcmp(argv[i], "--light=gl") == 0) layer = 0;
         else if (std::strcmp(argv[i], "--light=layer") == 0) layer = 1;
+        else if (std::sscanf(argv[i], "--size=%dx%d", &width, &height) == 2) continue;
         else if (std::strcmp(argv[i], "--layer-threads=1") == 0) layerThreads = 1;
         else if (std::strcmp(argv[i], "--layer-threads=2") == 0) layerThreads = 2;
         else {
-            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode, --without, --light (gl or layer) "
-                                 "and --layer-threads (1 or 2)\n", argv[i]);
+            std::fprintf(stderr, "%s: with --frames the options are --particles, --mode, --without, --light (gl or layer), "
+                                 "--layer-threads (1 or 2) and --size (WxH)\n", argv[i]);
             return 2;
         }
     }
-    bool passKnown = !*without || std::strcmp(without, "glows") == 0 || std::strcmp(without, "ribbons") == 0;
-    if (frames <= 0 || particles < 0 || particles > 5000 || mode > 6 || !passKnown) {
+    bool passKnown = !*without || std::strcmp(without, "glows") == 0 || std::strcmp(without, "ribbons") == 0 ||
+                     std::strcmp(without, "light") == 0;
+    if (frames <= 0 || particles < 0 || particles > 5000 || mode > 6 || !passKnown || width < 16 || height < 16 ||
+        width > 7680 || height > 4320) {
         std::fprintf(stderr, "--frames needs a count above 0, --particles 0 to 5000, --mode 0 to 6, "
-                             "--without glows or ribbons\n");
+                             "--without glows, ribbons or light (both), --size 16x16 to 7680x4320\n");
         return 2;
     }
-    Scene scene(particles, false, true, mode, layer);
+    Scene scene(particles, false, true, mode, layer, width, height);
     if (!scene.ready) {
         std::fprintf(stderr, "no GL context: %s\n", scene.error.c_str());
         return 1;
     }
     if (layerThreads) lightLayer.threads = layerThreads;
-    particleControl.showOrb = std::strcmp(without, "glows") != 0;
-    particleControl.showRibbon = std::strcmp(without, "ribbons") != 0;
+    particleControl.showOrb = std::strcmp(without, "glows") != 0 && std::strcmp(without, "light") != 0;
+    particleControl.showRibbon = std::strcmp(without, "ribbons") != 0 && std::strcmp(without, "light") != 0;
     double start = processSeconds();
     CALLGRIND_ZERO_STATS;
     CALLGRIND_START_INSTRUMENTATION;
@@ -205,9 +210,9 @@ int drawFrames(int argc, char** argv) {
     CALLGRIND_STOP_INSTRUMENTATION;
     CALLGRIND_DUMP_STATS;
     double cpu = processSeconds() - start;
-    std::printf("%d frames, %d particles, mode %d%s%s, light %s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
+    std::printf("%d frames at %dx%d, %d particles, mode %d%s%s, light %s: %.1f ms CPU a frame; the last frame's ribbons: %zu "
                 "triangles by GL and %d on the layer, of %d; %d sprites on the layer\n",
-                frames, particleControl.count, gMode.currentMode(), *without ? ", without " : "", without,
+                frames, width, height, particleControl.count, gMode.currentMode(), *without ? ", without " : "", without,
                 lightLayer.enabled ? "on the layer" : "by GL", cpu * 1000 / frames,
                 particleControl.mRibbonBatch.indices.size() / 3, lightLayer.triangles,
                 particleControl.count * 2 * (Particle::MAX_TAIL_LENGTH - 1), lightLayer.sprites);

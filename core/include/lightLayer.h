@@ -90,6 +90,10 @@ public:
     // A triangle's light (blend SRC_ALPHA, ONE), textured at the nearest
     // texel of the texels setRibbonTexels gave, if any.
     void addTriangle(const Point& a, const Point& b, const Point& c);
+    // A blended ribbon's quad between rungs (q[0] q[1]) and (q[2] q[3]): the
+    // triangle (q[2] q[0] q[3]) when `first`, (q[0] q[1] q[3]) when
+    // `second`, as addTriangle would draw each.
+    void addQuad(const Point q[4], bool first, bool second);
     void setRibbonTexels(const Texels* texels);
     // A camera-facing textured square (corners centre -+ (right + up) *
     // half, its texture over the whole square) of colour rgba in the current
@@ -103,6 +107,10 @@ public:
     // The context that held the layer's texture and framebuffer is gone;
     // the next composite() makes new ones.
     void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0, mCanBlit = -1; }
+
+    // std::llround's rounding (halves away from zero), inline: the layer
+    // snaps every vertex with it.
+    static int64_t roundHalfAway(double x);
 
     // What the last composite() drew: for tests and benchmarks.
     int sprites = 0, triangles = 0, litTiles = 0;
@@ -158,6 +166,7 @@ private:
 
     int spriteTexture(const Texels& texels);
     void addClipped(const Point& a, const Point& b, const Point& c);
+    bool addWindowTriangle(uint32_t a, uint32_t b, uint32_t c);
     bool toWindow(const Point& p, Vertex* v) const;
     void bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1);
     void shadeTile(int tx, int ty);

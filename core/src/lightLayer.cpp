@@ -21,6 +21,14 @@ LightLayer::Texels LightLayer::Texels::of(const unsigned char* rgba, const PImag
 
 LightLayer::LightLayer() : threads(std::thread::hardware_concurrency() >= 2 ? 2 : 1) {}
 
+int64_t LightLayer::roundHalfAway(double x) {
+    // Beyond 2^52 every double is whole; NaN and the infinities go to llround.
+    if (!(std::fabs(x) < 4503599627370496.0)) return std::llround(x);
+    const int64_t whole = static_cast<int64_t>(x);          // towards zero
+    const double part = x - static_cast<double>(whole);     // exact
+    return whole + (part >= 0.5) - (part <= -0.5);
+}
+
 #if !defined(__SSE2__)
 
 // Without SSE2 (the browser's build, which draws with the ES renderer) the
@@ -29,6 +37,7 @@ void LightLayer::begin(bool, const float*) { mActive = false; }
 void LightLayer::setRibbonTexels(const Texels*) {}
 LightLayer::Point LightLayer::project(float, float, float, const float*, float, float) { return Point{}; }
 void LightLayer::addTriangle(const Point&, const Point&, const Point&) {}
+void LightLayer::addQuad(const Point*, bool, bool) {}
 void LightLayer::addSprite(const Texels&, const float*, const float*, const float*, float, float, const unsigned char*) {}
 void LightLayer::composite() { mActive = false; }
 
@@ -56,6 +65,10 @@ const float GUARD = 2;
 // at 128 x 128 it stays in cache (the texel reads were a quarter of the
 // ribbons' time with the full 1 MB texture).
 const int RIBBON_REDUCTION = 4;
+// How many triangles ahead of the one being shaded its tile's loop asks for
+// the corners (and twice as far, the triangle): far enough to cover a miss
+// to memory, near enough to stay in the first-level cache.
+const size_t PREFETCH_AHEAD = 4;
 // Filter weights in 1/256ths, as an 8-bit texture filter keeps them.
 const int WEIGHT_ONE = 256;
 
@@ -181,8 +194,8 @@ LightLayer::Point LightLayer::project(float vx, float vy, float vz, const float 
 bool LightLayer::toWindow(const Point& p, Vertex* v) const {
     if (!(p.w > 0)) return false;
     const float invW = 1 / p.w;
-    v->x = static_cast<int32_t>(std::llround((p.x * invW + 1) * 0.5 * width * SUBPIXEL));
-    v->y = static_cast<int32_t>(std::llround((p.y * invW + 1) * 0.5 * height * SUBPIXEL));
+    v->x = static_cast<int32_t>(roundHalfAway((p.x * invW + 1) * 0.5 * width * SUBPIXEL));
+    v->y = static_cast<int32_t>(roundHalfAway((p.y * invW + 1) * 0.5 * height * SUBPIXEL));
     v->invW = invW;
     std::memcpy(v->attr, p.attr, sizeof v->attr);
     return true;
@@ -209,6 +222,16 @@ float planeDistance(const LightLayer::Point& p, int plane) {
     }
 }
 
+// The planes above that p lies on the outer side of, one bit each: the same
+// sums as planeDistance's, without its switch. Nearly every ribbon
+// triangle asks this of its three corners and is then drawn unclipped, or
+// not at all.
+unsigned outside(const LightLayer::Point& p) {
+    const float guard = GUARD * p.w;
+    return unsigned(!(p.w + p.z >= 0)) | unsigned(!(p.w - p.z >= 0)) << 1 | unsigned(!(guard + p.x >= 0)) << 2 |
+           unsigned(!(guard - p.x >= 0)) << 3 | unsigned(!(guard + p.y >= 0)) << 4 | unsigned(!(guard - p.y >= 0)) << 5;
+}
+
 LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, float f) {
     LightLayer::Point p;
     p.x = a.x + (b.x - a.x) * f;
@@ -222,14 +245,14 @@ LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, fl
 }  // namespace
 
 void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
-    const Point* v[3] = {&a, &b, &c};
-    bool inside = true;
-    for (int plane = 0; plane < 6 && inside; plane++)
-        for (const Point* p : v) inside = inside && planeDistance(*p, plane) >= 0;
-    if (inside) return addClipped(a, b, c);
+    const unsigned outA = outside(a), outB = outside(b), outC = outside(c);
+    if (!(outA | outB | outC)) return addClipped(a, b, c);
+    // All three beyond one plane: clipping would leave nothing.
+    if (outA & outB & outC) return;
     // Clipped against each plane in turn, in clip space (where the
     // attributes are linear), then drawn as a fan.
-    Point polygon[2][9] = {{a, b, c}};
+    Point polygon[2][9];
+    polygon[0][0] = a, polygon[0][1] = b, polygon[0][2] = c;
     int count = 3, from = 0;
     for (int plane = 0; plane < 6 && count >= 3; plane++) {
         const Point* in = polygon[from];
@@ -250,22 +273,48 @@ void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
 
 // A triangle inside the guard band and the depth range.
 void LightLayer::addClipped(const Point& pa, const Point& pb, const Point& pc) {
-    Vertex a, b, c;
-    if (!toWindow(pa, &a) || !toWindow(pb, &b) || !toWindow(pc, &c)) return;
+    Vertex v[3];
+    if (!toWindow(pa, &v[0]) || !toWindow(pb, &v[1]) || !toWindow(pc, &v[2])) return;
+    const uint32_t base = static_cast<uint32_t>(mVertices.size());
+    mVertices.insert(mVertices.end(), v, v + 3);
+    if (!addWindowTriangle(base, base + 1, base + 2)) mVertices.resize(base);
+}
+
+// A ribbon's quad between rungs (q0 q1) and (q2 q3), as the pass draws it:
+// triangles (q2 q0 q3) and (q0 q1 q3), each where asked. Wholly inside the
+// guard band (nearly always), its four corners go to the window once and
+// both triangles share them; otherwise each triangle is clipped alone.
+void LightLayer::addQuad(const Point q[4], bool first, bool second) {
+    Vertex v[4];
+    bool shared = !(outside(q[0]) | outside(q[1]) | outside(q[2]) | outside(q[3]));
+    for (int k = 0; k < 4 && shared; k++) shared = toWindow(q[k], &v[k]);
+    if (!shared) {
+        if (first) addTriangle(q[2], q[0], q[3]);
+        if (second) addTriangle(q[0], q[1], q[3]);
+        return;
+    }
+    const uint32_t base = static_cast<uint32_t>(mVertices.size());
+    mVertices.insert(mVertices.end(), v, v + 4);
+    bool added = first && addWindowTriangle(base + 2, base, base + 3);
+    added = (second && addWindowTriangle(base, base + 1, base + 3)) || added;
+    if (!added) mVertices.resize(base);
+}
+
+// Vertices ia, ib, ic (in mVertices) as a triangle, counter-clockwise on the
+// screen with ia first, binned; false when it lights no pixel centre.
+bool LightLayer::addWindowTriangle(uint32_t ia, uint32_t ib, uint32_t ic) {
+    const Vertex &a = mVertices[ia], &b = mVertices[ib], &c = mVertices[ic];
     int64_t area2 = (int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) - (int64_t(c.x) - a.x) * (int64_t(b.y) - a.y);
-    if (area2 == 0) return;   // no area: GL draws nothing either
+    if (area2 == 0) return false;   // no area: GL draws nothing either
     int64_t x0, x1, y0, y1;
     centres(std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}), &x0, &x1);
     centres(std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}), &y0, &y1);
     x0 = std::max<int64_t>(x0, 0), x1 = std::min<int64_t>(x1, width - 1);
     y0 = std::max<int64_t>(y0, 0), y1 = std::min<int64_t>(y1, height - 1);
-    if (x0 > x1 || y0 > y1) return;   // between pixel centres, or outside the view
-    const uint32_t base = static_cast<uint32_t>(mVertices.size());
-    mVertices.push_back(a);
-    mVertices.push_back(area2 > 0 ? b : c);
-    mVertices.push_back(area2 > 0 ? c : b);
-    mTriangles.push_back({{base, base + 1, base + 2}});
+    if (x0 > x1 || y0 > y1) return false;   // between pixel centres, or outside the view
+    mTriangles.push_back({{ia, area2 > 0 ? ib : ic, area2 > 0 ? ic : ib}});
     bin(mTriangleBins, static_cast<uint32_t>(mTriangles.size() - 1), int(x0), int(y0), int(x1), int(y1));
+    return true;
 }
 
 int LightLayer::spriteTexture(const Texels& texels) {
@@ -414,26 +463,35 @@ void LightLayer::shadeTriangle(const Triangle& tri, int tx0, int ty0, int tx1, i
     const float nearest = std::max({v[0]->invW, v[1]->invW, v[2]->invW});
     const float farthest = std::min({v[0]->invW, v[1]->invW, v[2]->invW});
     t.perspective = nearest > farthest * PERSPECTIVE_DEPTHS;
-    // The planes through the three vertices, from vertex 0 at pixel (0, 0)'s centre.
-    const float scale[7] = {255, 255, 255, 255, static_cast<float>(mRibbon.width), static_cast<float>(mRibbon.height), 1};
+    // The planes through the three vertices, from vertex 0 at pixel (0, 0)'s
+    // centre: colour (r g b a, in 1/255ths) in one vector, s t and 1/w (with
+    // perspective; 0 without) in the other, each lane the same single
+    // precision steps a lane-by-lane loop takes.
     const float ax = static_cast<float>(v[1]->x - v[0]->x) / SUBPIXEL, ay = static_cast<float>(v[1]->y - v[0]->y) / SUBPIXEL;
     const float bx = static_cast<float>(v[2]->x - v[0]->x) / SUBPIXEL, by = static_cast<float>(v[2]->y - v[0]->y) / SUBPIXEL;
     const float cross = ax * by - bx * ay;
     const float ox = 0.5f - static_cast<float>(v[0]->x) / SUBPIXEL, oy = 0.5f - static_cast<float>(v[0]->y) / SUBPIXEL;
-    alignas(16) float at[8] = {}, dx[8] = {}, dy[8] = {};
-    auto value = [&](const Vertex* u, int k) {
-        const float a = (k < 6 ? u->attr[k] : 1) * scale[k];
-        return t.perspective ? a * u->invW : a;
-    };
-    for (int k = 0; k < (t.perspective ? 7 : 6); k++) {
-        const float a0 = value(v[0], k);
-        const float da = value(v[1], k) - a0, db = value(v[2], k) - a0;
-        dx[k] = (da * by - db * ay) / cross;
-        dy[k] = (db * ax - da * bx) / cross;
-        at[k] = a0 + dx[k] * ox + dy[k] * oy;
+    const __m128 colourScale = _mm_set1_ps(255);
+    const __m128 stScale = _mm_setr_ps(static_cast<float>(mRibbon.width), static_cast<float>(mRibbon.height), 1, 0);
+    __m128 colour[3], st[3];
+    for (int i = 0; i < 3; i++) {
+        colour[i] = _mm_mul_ps(_mm_loadu_ps(v[i]->attr), colourScale);
+        st[i] = _mm_mul_ps(_mm_setr_ps(v[i]->attr[4], v[i]->attr[5], t.perspective ? 1.0f : 0.0f, 0), stScale);
+        if (t.perspective) {
+            const __m128 invW = _mm_set1_ps(v[i]->invW);
+            colour[i] = _mm_mul_ps(colour[i], invW), st[i] = _mm_mul_ps(st[i], invW);
+        }
     }
-    t.colourAt = _mm_load_ps(at), t.colourDx = _mm_load_ps(dx), t.colourDy = _mm_load_ps(dy);
-    t.stAt = _mm_load_ps(at + 4), t.stDx = _mm_load_ps(dx + 4), t.stDy = _mm_load_ps(dy + 4);
+    const __m128 vax = _mm_set1_ps(ax), vay = _mm_set1_ps(ay), vbx = _mm_set1_ps(bx), vby = _mm_set1_ps(by);
+    const __m128 vcross = _mm_set1_ps(cross), vox = _mm_set1_ps(ox), voy = _mm_set1_ps(oy);
+    auto plane = [&](const __m128 a[3], __m128* at, __m128* dx, __m128* dy) {
+        const __m128 da = _mm_sub_ps(a[1], a[0]), db = _mm_sub_ps(a[2], a[0]);
+        *dx = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(da, vby), _mm_mul_ps(db, vay)), vcross);
+        *dy = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(db, vax), _mm_mul_ps(da, vbx)), vcross);
+        *at = _mm_add_ps(_mm_add_ps(a[0], _mm_mul_ps(*dx, vox)), _mm_mul_ps(*dy, voy));
+    };
+    plane(colour, &t.colourAt, &t.colourDx, &t.colourDy);
+    plane(st, &t.stAt, &t.stDx, &t.stDy);
     if (columns) scan(t, true, x0, x1, y0, y1);
     else scan(t, false, y0, y1, x0, x1);
 }
@@ -570,7 +628,24 @@ void LightLayer::shadeTile(int tx, int ty) {
         const Sprite& s = mSprites[i];
         shadeSprite(s, std::max(x0, s.px0), std::max(y0, s.py0), std::min(x1, s.px1), std::min(y1, s.py1));
     }
-    for (uint32_t i : mTriangleBins[tile]) shadeTriangle(mTriangles[i], x0, y0, x1, y1);
+    // A tile's triangles come from all over the frame's lists (at 5000
+    // particles several megabytes, past the cache): their corners are asked
+    // for a few triangles ahead, which halves the set-up's time.
+    const std::vector<uint32_t>& bin = mTriangleBins[tile];
+    const size_t count = bin.size();
+    for (size_t k = 0; k < count; k++) {
+        if (k + 2 * PREFETCH_AHEAD < count)
+            _mm_prefetch(reinterpret_cast<const char*>(&mTriangles[bin[k + 2 * PREFETCH_AHEAD]]), _MM_HINT_T0);
+        if (k + PREFETCH_AHEAD < count) {
+            const Triangle& ahead = mTriangles[bin[k + PREFETCH_AHEAD]];
+            for (uint32_t corner : ahead.v) {
+                const char* at = reinterpret_cast<const char*>(&mVertices[corner]);
+                _mm_prefetch(at, _MM_HINT_T0);
+                _mm_prefetch(at + sizeof(Vertex) - 1, _MM_HINT_T0);
+            }
+        }
+        shadeTriangle(mTriangles[bin[k]], x0, y0, x1, y1);
+    }
 }
 
 // Calls f(x, y, width, height) with the pixels of each run of lit tiles in

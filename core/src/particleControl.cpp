@@ -467,12 +467,9 @@ void ParticleControl::renderRibbonsBatched() {
             strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
             strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
         }
-        if (cpu)
-            for (int k = 0; k < 2 * TAIL; k++) {
-                const DrawBatch::Vertex& v = strips.verts[base + k];
-                const float rgba[4] = {v.r, v.g, v.b, v.a};
-                points[k] = lightLayer.project(v.x, v.y, v.z, rgba, v.s, v.t);
-            }
+        // Rungs are projected when a quad first needs them: about half the
+        // quads are too faint to draw.
+        int projected = 0;
         for (int i = 0; i + 1 < TAIL; i++) {
             if (additive && std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT)
                 continue;
@@ -480,10 +477,14 @@ void ParticleControl::renderRibbonsBatched() {
                 strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
                 continue;
             }
+            for (int k = std::max(projected, 2 * i); k < 2 * i + 4; k++) {
+                const DrawBatch::Vertex& v = strips.verts[base + k];
+                const float rgba[4] = {v.r, v.g, v.b, v.a};
+                points[k] = lightLayer.project(v.x, v.y, v.z, rgba, v.s, v.t);
+            }
+            projected = 2 * i + 4;
             // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
-            const LightLayer::Point* q = points + 2 * i;
-            if (wide[i + 1]) lightLayer.addTriangle(q[2], q[0], q[3]);
-            if (wide[i]) lightLayer.addTriangle(q[0], q[1], q[3]);
+            lightLayer.addQuad(points + 2 * i, wide[i + 1], wide[i]);
         }
     }
     if (strips.indices.empty() && !strips.verts.empty()) {

@@ -241,8 +241,10 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     particleControl.myList[1].loc = at(pov.d + 40, 0);
     Particle& trail = particleControl.myList[2];
     trail.loc = at(0, 0);
+    // Its rungs run from behind the eye, through the slab between the eye and
+    // the near plane (10 units), to far in front.
     for (int i = 0; i < Particle::MAX_TAIL_LENGTH; i++) {
-        const Vector3D q = at(pov.d + 60 - 40.0f * (float)i, 25);
+        const Vector3D q = at(pov.d + 75 - 40.0f * (float)i, 2);
         trail.x[i] = q.x, trail.y[i] = q.y, trail.z[i] = q.z;
         trail.xv[i] = 40 * up.x, trail.yv[i] = 40 * up.y, trail.zv[i] = 40 * up.z;
         trail.pn[i] = 1;
@@ -255,8 +257,35 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     const std::vector<uint8_t> gl = drawOnly(BATCHED), layer = drawOnly(LAYER);
     EXPECT_GT(litChannels(gl, empty), WIDTH * HEIGHT) << "the near glow should fill much of the frame";
     EXPECT_GE(lightLayer.sprites, 2) << "the near glow and its core at least";
-    EXPECT_GT(lightLayer.triangles, 20) << "the ribbon's triangles in front of the camera, some of them clipped";
+    EXPECT_GT(lightLayer.triangles, 10) << "the ribbon's triangles in front of the camera, some of them clipped";
     expectSamePicture(gl, "clipped-batched", layer, "clipped-layer", 0);
+    // The ribbon alone, where the glows' light no longer hides a piece of
+    // it missing or drawn unclipped.
+    particleControl.showOrb = false;
+    const std::vector<uint8_t> ribbonGL = drawOnly(BATCHED), ribbonLayer = drawOnly(LAYER);
+    particleControl.showOrb = true;
+    EXPECT_GT(litChannels(ribbonGL, empty), 2000) << "the ribbon should light part of the frame";
+    expectSamePicture(ribbonGL, "clipped-ribbon-batched", ribbonLayer, "clipped-ribbon-layer", 0);
+}
+
+// The layer snaps vertices to its grid with its own rounding, which must be
+// llround's to the last case: halves away from zero, the doubles either side
+// of a half, negatives, whole numbers beyond 2^52. (Vertices reach it only
+// inside the guard band: never infinite, where llround's answer is the C
+// library's choice.)
+TEST(DrawBatched, LayerRoundsAsLlroundDoes) {
+    std::vector<double> cases = {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 1e6 + 0.5, -1e6 - 0.5, 4503599627370495.5,
+                                 -4503599627370495.5, 4503599627370496.0, 9007199254740993.0, -9.2e18, 327680.49999999994};
+    for (double half : {0.5, -0.5, 1.5, -1.5, 491520.5, -163840.5}) {
+        cases.push_back(std::nextafter(half, 0.0));
+        cases.push_back(std::nextafter(half, half * 2));
+    }
+    uint64_t state = 88172645463325252ull;   // xorshift: spread over the window's range at 1/256 pixel
+    for (int i = 0; i < 2000; i++) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        cases.push_back((static_cast<double>(state % 4000000) - 2000000) / 256.0 * (i % 2 ? 1.0 : 1.0 / 3));
+    }
+    for (double x : cases) EXPECT_EQ(std::llround(x), LightLayer::roundHalfAway(x)) << "x = " << std::hexfloat << x;
 }
 
 // The layer lands where GL draws: in a viewport away from the canvas's
