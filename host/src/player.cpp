@@ -5,6 +5,7 @@
 #include "capture_sources.h"
 #include "lv/media.h"
 #include "plugin_host.h"
+#include "stream.h"
 
 namespace {
 
@@ -69,5 +70,6 @@ int runPlayer(int argc, char** argv) {
     lv::setMediaVerbose(options.verbose);
     if (options.listSources) return listCaptureSources("lumenvortex");
     if (options.renders()) return runRender(options);
+    if (options.streams()) return runStream(options);
     return runLive(options);
 }
