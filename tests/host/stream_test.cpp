@@ -3,15 +3,23 @@
 // ffprobe sees it, the pace, a server that goes away and comes back, the
 // key kept off the terminal, and a stop at any moment.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "lv/video_out.h"
 #include "options.h"
 #include "program_test_support.h"
 #include "stream.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 using lvtest::TempDir;
 
@@ -31,6 +39,14 @@ std::unique_ptr<lvtest::Child> rtmpServer(int port, const std::string& file, con
         std::vector<std::string>{}, log);
 }
 
+// Whether something listens on loopback `port`, read from the kernel's table:
+// a connection to look would be the one stream the listener takes.
+bool listening(int port) {
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X 00000000:0000 0A", port);
+    return lvtest::readFile("/proc/net/tcp").find(local) != std::string::npos;
+}
+
 std::string url(int port) { return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + kKey; }
 
 std::string probe(const std::string& file, const std::string& entries) {
@@ -42,6 +58,15 @@ std::string probe(const std::string& file, const std::string& entries) {
 double durationOf(const std::string& file) {
     const std::string format = probe(file, "format=duration");
     return format.rfind("duration=", 0) == 0 ? std::stod(format.substr(9)) : -1.0;
+}
+
+// The sound received, decoded: every sample of the music, whatever frames
+// were left out.
+double soundSeconds(const std::string& file) {
+    const std::string pcm =
+        lvtest::run({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vn", "-f", "s16le", "-ac", "2", "-ar", "44100", "-"})
+            .out;
+    return double(pcm.size()) / (44100.0 * 4);
 }
 
 bool holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -57,6 +82,8 @@ TEST(Stream, SendsH264AndAacOfTheSizeAndLengthAtTheMusicsPace) {
     lvtest::makeTone(dir / "song.ogg", 24.0, {{"title", "Held Out"}});
     const int port = lvtest::unusedPort();
     auto server = rtmpServer(port, dir / "got.flv", dir / "server.log");
+    // Else the first seconds of music play while the player waits to try again.
+    ASSERT_TRUE(lvtest::waitFor([&] { return listening(port); }, 60.0));
     const auto start = std::chrono::steady_clock::now();
     // --verbose: FFmpeg's own messages, which name the URL, must hide the key too.
     const lvtest::RunResult r =
@@ -67,10 +94,11 @@ TEST(Stream, SendsH264AndAacOfTheSizeAndLengthAtTheMusicsPace) {
     EXPECT_FALSE(holds(r.out + r.err, kKey)) << r.err;
     EXPECT_TRUE(holds(r.err, "rtmp://127.0.0.1:" + std::to_string(port) + "/live/\u2026")) << r.err;
     ASSERT_NE(server->wait(60.0), -1) << lvtest::readFile(dir / "server.log");
-    const std::string streams = probe(dir / "got.flv", "stream=codec_name,width,height");
-    EXPECT_TRUE(holds(streams, "codec_name=h264\nwidth=320\nheight=180")) << streams;
+    const std::string streams = probe(dir / "got.flv", "stream=codec_name,width,height,avg_frame_rate");
+    EXPECT_TRUE(holds(streams, "codec_name=h264\nwidth=320\nheight=180\navg_frame_rate=30/1")) << streams;
     EXPECT_TRUE(holds(streams, "codec_name=aac")) << streams;
     EXPECT_NEAR(durationOf(dir / "got.flv"), 24.0, 1.0);
+    EXPECT_NEAR(soundSeconds(dir / "got.flv"), 24.0, 0.2);
 }
 
 // The server goes away mid-stream and comes back: one line for each, the
@@ -134,6 +162,25 @@ TEST(Stream, KeepsTheKeyOutOfWhatItShows) {
         {"http://host/app/abc", "http://host/app/\u2026"},
     };
     for (const auto& c : cases) EXPECT_EQ(urlWithoutKey(c.url), c.shown) << c.url;
+}
+
+// FFmpeg's own messages (--verbose) go through a filter that hides the key.
+TEST(Stream, FFmpegsMessagesHideTheKey) {
+    TempDir dir;
+    const int saved = dup(STDERR_FILENO);
+    const int file = open((dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    dup2(file, STDERR_FILENO);
+    close(file);
+    lv::hideInMessages(kKey);
+    av_log_set_level(AV_LOG_INFO);
+    av_log(nullptr, AV_LOG_ERROR, "cannot publish rtmp://h/live/%s: refused\n", kKey);
+    av_log_set_level(AV_LOG_QUIET);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    const std::string said = lvtest::readFile(dir / "err");
+    EXPECT_TRUE(holds(said, "cannot publish rtmp://h/live/\u2026: refused")) << said;
+    EXPECT_FALSE(holds(said, kKey)) << said;
 }
 
 TEST(Stream, TakesTheKeyFromAFileOrTheEnvironment) {
