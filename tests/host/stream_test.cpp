@@ -41,10 +41,10 @@ std::unique_ptr<lvtest::Child> rtmpServer(int port, const std::string& file, con
 
 // Whether something listens on loopback `port`, read from the kernel's table:
 // a connection to look would be the one stream the listener takes.
-bool listening(int port) {
+bool listening(int port, bool udp = false) {
     char local[32];
-    std::snprintf(local, sizeof local, ":%04X 00000000:0000 0A", port);
-    return lvtest::readFile("/proc/net/tcp").find(local) != std::string::npos;
+    std::snprintf(local, sizeof local, ":%04X 00000000:0000 %s", port, udp ? "07" : "0A");
+    return lvtest::readFile(udp ? "/proc/net/udp" : "/proc/net/tcp").find(local) != std::string::npos;
 }
 
 std::string url(int port) { return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + kKey; }
@@ -99,6 +99,27 @@ TEST(Stream, SendsH264AndAacOfTheSizeAndLengthAtTheMusicsPace) {
     EXPECT_TRUE(holds(streams, "codec_name=aac")) << streams;
     EXPECT_NEAR(durationOf(dir / "got.flv"), 24.0, 1.0);
     EXPECT_NEAR(soundSeconds(dir / "got.flv"), 24.0, 0.2);
+}
+
+// SRT carries the same in MPEG-TS; its key is the stream id.
+TEST(Stream, SendsOverSrtInMpegTs) {
+    TempDir dir;
+    lvtest::makeTone(dir / "song.ogg", 6.0);
+    const int port = lvtest::unusedPort();
+    const std::string at = "srt://127.0.0.1:" + std::to_string(port);
+    lvtest::Child server({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", at + "?mode=listener", "-c", "copy",
+                          dir / "got.ts"},
+                         {}, dir / "server.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return listening(port, true); }, 60.0));
+    const lvtest::RunResult r = lvtest::run(
+        {player(), "--stream", at + "?streamid=" + kKey, "--size", "160x90", "--verbose", dir / "song.ogg"}, {}, 120.0);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(holds(r.out + r.err, kKey)) << r.err;
+    ASSERT_NE(server.wait(60.0), -1) << lvtest::readFile(dir / "server.log");
+    const std::string streams = probe(dir / "got.ts", "stream=codec_name,width");
+    EXPECT_TRUE(holds(streams, "codec_name=h264\nwidth=160")) << streams;
+    EXPECT_TRUE(holds(streams, "codec_name=aac")) << streams;
+    EXPECT_GT(soundSeconds(dir / "got.ts"), 3.0);
 }
 
 // The server goes away mid-stream and comes back: one line for each, the
