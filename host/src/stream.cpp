@@ -31,6 +31,7 @@
 #include "program.h"
 #include "progress.h"
 #include "sink_thread.h"
+#include "virtual_clock.h"
 
 namespace {
 
@@ -73,15 +74,6 @@ struct StopSignals {
     }
     ~StopSignals() {
         for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
-    }
-};
-
-// The plug-in's clock, set forward to each frame's time by the loop.
-struct VirtualClock {
-    long long micros = 0;
-    static long long now(void* user) { return static_cast<VirtualClock*>(user)->micros; }
-    static void sleep(void* user, long long micros) {
-        if (micros > 0) static_cast<VirtualClock*>(user)->micros += micros;
     }
 };
 
