@@ -328,7 +328,7 @@ Manual playerManual(Options& o) {
         {"Options that do not go together",
          "--capture takes no files; --source corvane takes neither files nor --capture (the server plays the music: "
          "give them to corvane); and a render draws files or the demo song, so --render and --frames go with neither "
-         "--capture nor --source corvane. --stream draws files or the demo song too, and goes with neither a render nor "
+         "--capture nor --source corvane. --stream goes with files or --capture, and with neither a render, --source corvane, "
          "--transparent (H.264 has no alpha) nor --highlight.",
          {}},
         {kExitStatusTopic, "",

@@ -20,8 +20,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <thread>
 
+#include "capture_sources.h"
 #include "fft_spectrum_analyzer.h"
+#include "live_track.h"
+#include "lv/capture.h"
 #include "lv/media.h"
 #include "lv/video_out.h"
 #include "music_reader.h"
@@ -42,6 +47,9 @@ constexpr double kDropReportSeconds = 60.0;     // the dropped frames are said a
 constexpr double kStopGraceSeconds = 2.0;       // a server that holds the last packets after a stop
 constexpr long long kNetworkTimeoutMicros = 5000000;
 constexpr int kStreamAudioBitRate = 160000;     // the most the big services take
+// Captured sound that stops coming this long (the sound server restarting)
+// is stood in for by silence, so that the stream goes on.
+constexpr auto kCaptureStall = std::chrono::milliseconds(500);
 
 using Clock = std::chrono::steady_clock;
 
@@ -128,9 +136,14 @@ public:
 private:
     void say(const std::string& m) { std::fprintf(stderr, "lumenvortex: %s\n", m.c_str()); }
     bool prepare();
+    bool preparePlayList();
+    bool openCapture();
+    bool waitForCapture(MusicReader& music);
+    long long takeCaptured(MusicReader& music);
+    void pollLiveTrack(MusicReader& music);
     bool connect();
     void disconnect(const std::string& why);
-    bool waitForFrame();
+    bool waitForFrame(MusicReader& music);
     bool sendFrame(MusicReader& music);
     void takeTrackChanges(MusicReader& music, long long position);
     void writeSound(MusicReader& music, long long end);
@@ -170,16 +183,90 @@ private:
     Clock::time_point mLostAt;
     bool mEverConnected = false;
 
+    // --capture: what the sound server delivered, on its thread, until the
+    // loop takes it into the music; and the desktop's track. The stream
+    // goes first, so that its thread is stopped before what it writes into.
+    std::mutex mCapturedMutex;
+    std::vector<float> mCaptured;
+    lv::CaptureStream mCapture;
+    LiveTrack mLiveTrack;
+
     long long mDropped = 0, mDroppedSaid = 0;
     Clock::time_point mDropsSaidAt;
 };
 
+// What the computer plays, from the default output's monitor (or the source
+// named), with the track a desktop player says it plays.
+bool LiveStream::openCapture() {
+    lv::CaptureServerInfo server;
+    std::string error;
+    if (!lv::queryCaptureSources(server, error)) {
+        say(error);
+        return false;
+    }
+    const lv::CaptureSource* found = findCaptureSource(server, o.captureSource);
+    if (!found) {
+        say("no such sound source to capture: --list-sources lists them");
+        return false;
+    }
+    mFirst.title = "Live sound";
+    mFirst.artist = found->description;
+    mFirst.album = server.serverName;
+    mLiveTrack.start(mFirst, o.player, true);
+    auto sink = [this](const float* frames, int count) {
+        std::lock_guard<std::mutex> lock(mCapturedMutex);
+        mCaptured.insert(mCaptured.end(), frames, frames + size_t(count) * 2);
+    };
+    if (!mCapture.start(o.captureSource, sink, error)) {
+        say(error);
+        return false;
+    }
+    return true;
+}
+
+long long LiveStream::takeCaptured(MusicReader& music) {
+    std::lock_guard<std::mutex> lock(mCapturedMutex);
+    music.frames.insert(music.frames.end(), mCaptured.begin(), mCaptured.end());
+    mCaptured.clear();
+    return music.end();
+}
+
+// The captured sound is the clock: frame mFrame waits for its sound, and
+// when more came than a frame's worth, the frames it covers are skipped.
+bool LiveStream::waitForCapture(MusicReader& music) {
+    const long long needed = positionOf(mFrame) + 1;
+    const Clock::time_point giveUp = Clock::now() + kCaptureStall;
+    while (!gStop && takeCaptured(music) < needed) {
+        if (Clock::now() > giveUp) {
+            music.frames.resize(size_t(needed - music.start) * 2, 0.0f);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const long long due = (music.end() - 1) * o.fps / SAMPLE_RATE;
+    if (due > mFrame + 1) {
+        mDropped += due - mFrame;
+        mFrame = due;
+    }
+    return !gStop;
+}
+
+void LiveStream::pollLiveTrack(MusicReader& music) {
+    for (std::string line; mCapture.notice(line);) say(line);
+    if (const std::string now = mCapture.sourceDescription(); !now.empty() && now != mFirst.artist) {
+        mFirst.artist = now;
+        mLiveTrack.setSource(mFirst);
+    }
+    lv::TrackMeta meta;
+    if (mLiveTrack.poll(meta, [this](const std::string& m) { say(m); }))
+        music.changes.push_back({positionOf(mFrame), meta});
+}
+
 bool LiveStream::prepare() {
-    std::vector<std::string> problems;
-    std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
-    for (const std::string& p : problems) say(p);
-    if (!o.inputs.empty() && paths.empty()) {
-        say("nothing to play");
+    if (o.capture) {
+        mProgram = std::make_unique<Program>(std::vector<std::string>{}, false);
+        if (!openCapture()) return false;
+    } else if (!preparePlayList()) {
         return false;
     }
     std::string error;
@@ -190,12 +277,6 @@ bool LiveStream::prepare() {
     if (!mHost.setClock(&VirtualClock::now, &VirtualClock::sleep, &mClock)) {
         say(mHost.mPluginPath + " has no LumenvortexSetClock: it cannot be paced for a stream (use the player's "
                                 "own Lumenvortex.so)");
-        return false;
-    }
-    mProgram = std::make_unique<Program>(paths, o.loop);
-    mProgram->mWarn = [this](const std::string& m) { say(m); };
-    if (!mProgram->next(mFirst)) {
-        say("nothing could be played");
         return false;
     }
     mSoundLimit = o.durationSeconds > 0 ? (long long)std::llround(o.durationSeconds * double(SAMPLE_RATE)) : -1;
@@ -213,6 +294,21 @@ bool LiveStream::prepare() {
     mData.numWaveformChannels = 2;
     mData.numSpectrumChannels = 2;
     return true;
+}
+
+bool LiveStream::preparePlayList() {
+    std::vector<std::string> problems;
+    std::vector<std::string> paths = lv::expandPlaylist(o.inputs, problems);
+    for (const std::string& p : problems) say(p);
+    if (!o.inputs.empty() && paths.empty()) {
+        say("nothing to play");
+        return false;
+    }
+    mProgram = std::make_unique<Program>(paths, o.loop);
+    mProgram->mWarn = [this](const std::string& m) { say(m); };
+    if (mProgram->next(mFirst)) return true;
+    say("nothing could be played");
+    return false;
 }
 
 // A new connection from frame mFrame on; false (and the next attempt
@@ -271,7 +367,8 @@ void LiveStream::disconnect(const std::string& why) {
 
 // Sleeps until frame mFrame is due; when the drawing fell more than a frame
 // behind, skips to the frame due now. False on a stop signal.
-bool LiveStream::waitForFrame() {
+bool LiveStream::waitForFrame(MusicReader& music) {
+    if (o.capture) return waitForCapture(music);
     const double fps = o.fps;
     const long long due = (long long)(secondsSince(mStart) * fps);
     if (due > mFrame + 1) {
@@ -317,6 +414,7 @@ bool LiveStream::sendFrame(MusicReader& music) {
     if (mSoundLimit >= 0 && position >= mSoundLimit) return false;
     music.decodeTo(position + 1);
     if (position >= music.end()) return false;
+    if (o.capture) pollLiveTrack(music);
     takeTrackChanges(music, position);
     if (!mConnected && Clock::now() >= mNextAttempt) connect();
     writeSound(music, mSoundLimit >= 0 ? std::min(mSoundLimit, position + 1) : position + 1);
@@ -357,13 +455,16 @@ int LiveStream::run() {
     if (!prepare()) return 1;
     StopSignals stopSignals;
     MusicReader music(*mProgram);
+    music.ended = o.capture;   // the sound comes from the capture, not the decoder
     mStart = mDropsSaidAt = Clock::now();
     mNextAttempt = mStart;
-    while (waitForFrame() && sendFrame(music)) {
+    while (waitForFrame(music) && sendFrame(music)) {
         ++mFrame;
         reportDrops(false);
     }
     reportDrops(true);
+    mCapture.stop();
+    mLiveTrack.stop();
     finish();
     const double seconds = double(mAudioSent) / SAMPLE_RATE;
     if (gStop)
@@ -387,7 +488,8 @@ std::vector<OptionRule> streamOptionRules(Options& o) {
                    },
                    "an rtmp://, rtmps:// or srt:// URL (like rtmp://live.example.com/app/KEY)"}
             .doc(kStreamSection, "URL",
-                 "stream the files (or the demo song) live, paced to the music: H.264 and AAC in FLV to an "
+                 "stream the files (or the demo song, or with --capture what the computer plays, with the desktop "
+                 "player's track) live, paced to the music: H.264 and AAC in FLV to an "
                  "rtmp:// or rtmps:// server, in MPEG-TS to srt://; 1280x720 at 30 fps unless --size or --fps say "
                  "otherwise, a key frame every 2 seconds. With --loop the list plays for ever. A connection that "
                  "breaks or is refused is tried again after 1, 2, 4 ... up to 30 seconds while the music goes on; "
@@ -427,8 +529,7 @@ bool checkStreamOptions(Options& o, const std::map<std::string, std::string>& gi
         return false;
     }
     const char* clash = o.renders()               ? "--render or --frames"
-                        : o.capture               ? "--capture (not yet: stream files or the demo song)"
-                        : o.corvanePort           ? "--source corvane (not yet: stream files or the demo song)"
+                        : o.corvanePort           ? "--source corvane (stream the files, or --capture)"
                         : o.transparent           ? "--transparent (H.264 has no alpha)"
                         : o.highlightSeconds > 0  ? "--highlight"
                                                   : nullptr;

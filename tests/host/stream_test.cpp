@@ -7,7 +7,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -170,6 +173,40 @@ TEST(Stream, CtrlCEndsTheWaitForAServer) {
     EXPECT_FALSE(holds(lvtest::readFile(dir / "err.log"), kKey));
 }
 
+// What the desktop plays, captured from a real PulseAudio's monitor, with
+// the track a desktop player names over MPRIS.
+TEST(Stream, StreamsWhatTheDesktopPlaysWithItsTrack) {
+    lvtest::PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << daemon.error();
+    lvtest::SessionBus bus;
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    lvtest::FakePlayer desktop("desk", R"({"status":"Playing","title":"Desk Song","artist":["Ana"]})");
+    ASSERT_TRUE(desktop.ok());
+    TempDir dir;
+    lvtest::makeTone(dir / "tone.wav", 3.0);
+    const int port = lvtest::unusedPort();
+    auto server = rtmpServer(port, dir / "got.flv", dir / "server.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return listening(port); }, 60.0));
+    lvtest::Child stream({player(), "--stream", url(port), "--capture", "--size", "160x90", "--verbose"}, {},
+                         dir / "out.log", dir / "err.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return holds(lvtest::readFile(dir / "err.log"), "streaming to"); }, 60.0))
+        << lvtest::readFile(dir / "err.log");
+    lvtest::run({"/usr/bin/paplay", "--device=lvtest", dir / "tone.wav"}, {}, 30.0);
+    stream.signal(SIGINT);
+    EXPECT_EQ(stream.wait(30.0), 0) << lvtest::readFile(dir / "err.log");
+    EXPECT_TRUE(holds(lvtest::readFile(dir / "err.log"), "now playing Desk Song")) << lvtest::readFile(dir / "err.log");
+    ASSERT_NE(server->wait(60.0), -1);
+    const std::string streams = probe(dir / "got.flv", "stream=codec_name");
+    EXPECT_TRUE(holds(streams, "codec_name=h264")) << streams;
+    EXPECT_TRUE(holds(streams, "codec_name=aac")) << streams;
+    const std::string pcm =
+        lvtest::run({"/usr/bin/ffmpeg", "-v", "error", "-i", dir / "got.flv", "-vn", "-f", "s16le", "-ac", "1", "-"}).out;
+    int loudest = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2)
+        loudest = std::max(loudest, std::abs(int(int16_t(uint8_t(pcm[i]) | uint8_t(pcm[i + 1]) << 8))));
+    EXPECT_GT(loudest, 4000) << "the tone played on the desktop did not reach the stream";
+}
+
 TEST(Stream, KeepsTheKeyOutOfWhatItShows) {
     const struct {
         const char* url;
@@ -249,7 +286,7 @@ TEST(Stream, RefusesWhatCannotBeStreamedWithoutShowingTheKey) {
     } cases[] = {
         {{"--stream", std::string("http://h/app/") + kKey}, "rtmp://, rtmps:// or srt://"},
         {{"--stream", url(1), "--render", dir / "a.mp4"}, "--render"},
-        {{"--stream", url(1), "--capture"}, "--capture"},
+        {{"--stream", url(1), "--source", "corvane"}, "corvane"},
         {{"--stream", url(1), "--transparent"}, "alpha"},
         {{"--bitrate", "3000"}, "goes with --stream"},
     };
