@@ -12,6 +12,7 @@
 #include "plugin_host.h"
 #include "segments.h"
 #include "sink_thread.h"
+#include "stream.h"
 #include "track_files.h"
 
 namespace {
@@ -224,15 +225,18 @@ std::vector<OptionRule> optionTable(Options& o) {
                  "beside it, then $LUMENVORTEX_PLUGIN)")
             .completeWith(Completes::FILE),
     });
+    for (OptionRule& rule : streamOptionRules(o)) table.push_back(std::move(rule));
     return table;
 }
 
 // Options given that do nothing in the mode chosen: a line each, and the
 // run goes on without them.
 std::vector<std::string> idleOptions(const Options& o, const std::map<std::string, std::string>& given) {
-    const bool window = !o.renders(), video = !o.renderPath.empty(), folder = isFolderOutput(o.renderPath);
+    const bool window = !o.renders() && !o.streams(), folder = isFolderOutput(o.renderPath);
+    const bool video = !o.renderPath.empty() || o.streams();
     const bool ownMusic = !o.capture && !o.corvanePort;
-    const std::string mode = video                ? "with --render"
+    const std::string mode = o.streams()          ? "with --stream"
+                             : video              ? "with --render"
                              : o.renders()        ? "with --frames alone"
                              : o.capture          ? "with --capture"
                              : o.corvanePort      ? "with --source corvane"
@@ -252,7 +256,7 @@ std::vector<std::string> idleOptions(const Options& o, const std::map<std::strin
         {"--fullscreen", !window, "a render opens no window"},
         {"--mute", !window, "a render opens no sound device (the video keeps the sound)"},
         {"--mute", window && !ownMusic, "the player plays no sound of its own there"},
-        {"--loop", !window, "a render plays the list once"},
+        {"--loop", o.renders(), "a render plays the list once"},
         {"--force", o.framesDir.empty() && !folder,
          "only --frames or a --render folder (DIR/) has earlier files to replace"},
         {"--format", !folder, "only a --render folder (DIR/) makes a file a track"},
@@ -334,6 +338,7 @@ Manual playerManual(Options& o) {
          "(--loop is left out). Off a terminal (a log, CI) its progress is a plain line about every 10 seconds; the "
          "closing line that names what was written goes to standard output, and a render that cannot write it "
          "exits 1."},
+        {kStreamSection, kStreamSectionNote},
         {kOtherSection, ""},
     };
     m.options = optionTable(o);
@@ -357,7 +362,8 @@ Manual playerManual(Options& o) {
         {"Options that do not go together",
          "--capture takes no files; --source corvane takes neither files nor --capture (the server plays the music: "
          "give them to corvane); and a render draws files or the demo song, so --render and --frames go with neither "
-         "--capture nor --source corvane.",
+         "--capture nor --source corvane. --stream goes with files or --capture, and with neither a render, --source corvane, "
+         "--transparent (H.264 has no alpha) nor --highlight.",
          {}},
         {kExitStatusTopic, "",
          {{"0", "done"},
@@ -443,6 +449,7 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
     }
     if (!checkRenderOutputs(o, error) || !checkSegmentOptions(o, error)) return false;
+    if (!checkStreamOptions(o, given, error)) return false;
     o.warnings = idleOptions(o, given);
     return true;
 }

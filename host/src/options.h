@@ -38,6 +38,10 @@ struct Options : CommonOptions {
     std::string backgroundImage;       // --background IMAGE
     bool backgroundCover = false;      // --background cover
     bool transparent = false;          // --transparent: the light alone, with alpha
+    std::string streamUrl;             // --stream URL: live to an RTMP or SRT server (the key as given)
+    std::string streamKeyFile;         // --stream-key-file FILE
+    int streamKbps = 4500;             // --bitrate: the stream's bound
+    bool streamCrf = false;            // --crf given with --stream: constant quality within the bound
     std::vector<std::string> warnings;   // options given that do nothing in the mode chosen
     std::string segment;               // --segment as given: K/N, N or auto
     int segmentIndex = 0;              // --segment K/N: part K (from 1) of N; 0: the whole render
@@ -45,6 +49,7 @@ struct Options : CommonOptions {
     bool join = false;                 // --join OUT PARTS...: the inputs are the video and the parts
 
     bool renders() const { return !renderPath.empty() || !framesDir.empty(); }
+    bool streams() const { return !streamUrl.empty(); }
 };
 
 // False with `error` set on a bad command line (the caller points at --help).

@@ -6,6 +6,7 @@
 #include "lv/media.h"
 #include "plugin_host.h"
 #include "segments.h"
+#include "stream.h"
 
 namespace {
 
@@ -71,5 +72,6 @@ int runPlayer(int argc, char** argv) {
     if (options.listSources) return listCaptureSources("lumenvortex");
     if (options.join) return runJoin(options.inputs);
     if (options.renders()) return runRender(options);
+    if (options.streams()) return runStream(options);
     return runLive(options);
 }

@@ -31,6 +31,7 @@
 #include "highlight.h"
 #include "track_files.h"
 #include "video_tags.h"
+#include "virtual_clock.h"
 
 namespace fs = std::filesystem;
 
@@ -86,16 +87,6 @@ struct StopSignals {
         gWavPartPath[0] = 0;
         for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
         sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-    }
-};
-
-// The plug-in's time. Frame pacing and pauses sleep on it, which only moves
-// it on; the renderer sets it forward to each frame's time.
-struct VirtualClock {
-    long long micros = 0;
-    static long long now(void* user) { return static_cast<VirtualClock*>(user)->micros; }
-    static void sleep(void* user, long long micros) {
-        if (micros > 0) static_cast<VirtualClock*>(user)->micros += micros;
     }
 };
 

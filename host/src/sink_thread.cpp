@@ -24,6 +24,12 @@ SinkThread::SinkThread(lv::VideoWriter* video, const std::string& framesDir, lv:
 }
 
 void SinkThread::attach(LVPort& port) {
+    {
+        // Frames drawn before are another's (a stream's broken connection):
+        // the GL layer waits for none of them here.
+        std::lock_guard<std::mutex> lock(mMutex);
+        mReleasedUpTo = std::max(mReleasedUpTo, port.frameCount);
+    }
     port.frameReady = &SinkThread::onFrameReady;
     port.frameWait = &SinkThread::onFrameWait;
     port.frameUser = this;
@@ -43,16 +49,14 @@ void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, 
                    std::to_string(self->mWidth) + "x" + std::to_string(self->mHeight));
         return;
     }
-    if (self->mFramesDropped < self->mFramesToDrop) {
+    long long pts = -1;
+    if (self->mFramesDropped < self->mFramesToDrop || !self->takeNumber(index, pts)) {
         ++self->mFramesDropped;
-        {
-            std::lock_guard<std::mutex> lock(self->mMutex);
-            self->mReleasedUpTo = std::max(self->mReleasedUpTo, index + 1);
-        }
-        self->mCv.notify_all();
+        self->letGo(index);
         return;
     }
     Job job;
+    job.pts = pts;
     job.rgba = rgba;
     job.stride = stride;
     job.glIndex = index;
@@ -62,6 +66,23 @@ void SinkThread::onFrameReady(void* user, const unsigned char* rgba, int width, 
         self->mFrameVideo = switches.front().second;
     job.video = self->mFrameVideo;
     self->put(std::move(job));
+}
+
+bool SinkThread::takeNumber(unsigned long glIndex, long long& pts) {
+    if (!mNumbered) return true;
+    while (!mNumbers.empty() && mNumbers.front().first < glIndex) mNumbers.pop_front();
+    if (mNumbers.empty() || mNumbers.front().first != glIndex) return false;
+    pts = mNumbers.front().second;
+    mNumbers.pop_front();
+    return true;
+}
+
+void SinkThread::letGo(unsigned long glIndex) {
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mReleasedUpTo = std::max(mReleasedUpTo, glIndex + 1);
+    }
+    mCv.notify_all();
 }
 
 // The GL layer reuses a frame's buffer only once it has been converted.
@@ -198,7 +219,8 @@ bool SinkThread::write(Job& job, std::string& error) {
         if (mWritingVideo && !mWritingVideo->close(error)) return false;
         mWritingVideo = job.video;
     }
-    return job.video->writePicture(*job.picture, error);
+    return job.pts >= 0 ? job.video->writePicture(*job.picture, job.pts, error)
+                        : job.video->writePicture(*job.picture, error);
 }
 
 namespace {

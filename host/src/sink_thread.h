@@ -63,6 +63,15 @@ public:
     // keeps the whole render's numbers). Before the first frame.
     void numberFramesFrom(long long first) { mFirstFrameNumber = first; }
 
+    // A live stream: the frame the port draws as GL frame `glIndex` (its
+    // frameCount before the swap) goes out as frame `pts` of the video.
+    // Once one is numbered, frames that are not (drawn for a connection
+    // that broke) are let go unwritten.
+    void numberFrame(unsigned long glIndex, long long pts) {
+        mNumbered = true;
+        mNumbers.push_back({glIndex, pts});
+    }
+
     long long framesDelivered() const { return mFramesQueued; }
     long long framesDropped() const { return mFramesDropped; }
     bool failed() const { return mFailed; }
@@ -74,6 +83,7 @@ private:
         long stride = 0;
         unsigned long glIndex = 0;
         long long index = 0;
+        long long pts = -1;   // numberFrame's, or -1 for the next
         lv::VideoWriter* video = nullptr;   // where the picture or sound goes
         std::vector<float> audio;
         std::unique_ptr<lv::VideoPicture> picture;
@@ -82,6 +92,8 @@ private:
     static void onFrameReady(void* user, const unsigned char* rgba, int width, int height, long stride,
                              unsigned long index);
     static void onFrameWait(void* user, unsigned long index);
+    bool takeNumber(unsigned long glIndex, long long& pts);
+    void letGo(unsigned long glIndex);
     void put(Job&& job);
     void convertLoop();
     void writeLoop();
@@ -100,6 +112,8 @@ private:
     long long mFramesToDrop = 0, mFramesDropped = 0;
     long long mFirstFrameNumber = 0;
     bool mAlphaFrames = false;
+    std::deque<std::pair<unsigned long, long long>> mNumbers;   // the drawing thread's
+    bool mNumbered = false;
     std::vector<unsigned char> mStraight;   // the converting thread's
 
     std::mutex mMutex;

@@ -1,6 +1,7 @@
 #include "formats.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,7 +46,21 @@ void setVideoSettings(const Codecs& codecs, const VideoOptions& options, AVCodec
                       AVDictionary** settings) {
     video->gop_size = options.fps * 2;   // a key frame every two seconds for seeking
     const std::string crf = std::to_string(options.crf);
-    if (codecs.videoId == AV_CODEC_ID_H264) {
+    if (codecs.videoId == AV_CODEC_ID_H264 && options.live) {
+        // Streaming services want a key frame every two seconds exactly
+        // (no extra ones at scene cuts) and a rate a viewer's link can hold.
+        av_dict_set(settings, "preset", options.preset.c_str(), 0);
+        av_dict_set(settings, "tune", "zerolatency", 0);
+        av_dict_set(settings, "x264-params", "scenecut=0", 0);
+        video->keyint_min = video->gop_size;
+        const int64_t bound = int64_t(options.maxKbps) * 1000;
+        video->rc_max_rate = bound;
+        video->rc_buffer_size = int(std::min<int64_t>(2 * bound, INT32_MAX));
+        if (options.crfWithinBound)
+            av_dict_set(settings, "crf", crf.c_str(), 0);
+        else
+            video->bit_rate = bound;
+    } else if (codecs.videoId == AV_CODEC_ID_H264) {
         av_dict_set(settings, "preset", options.preset.c_str(), 0);
         av_dict_set(settings, "crf", crf.c_str(), 0);
     } else if (codecs.videoId == AV_CODEC_ID_VP9) {

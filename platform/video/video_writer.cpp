@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "lv/file_kind.h"
 #include "lv/image_format.h"
@@ -23,6 +24,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 
@@ -500,6 +502,73 @@ bool VideoWriter::open(const std::string& path, const VideoOptions& options, std
     return true;
 }
 
+const char* streamContainer(const std::string& url) {
+    if (url.rfind("rtmp://", 0) == 0 || url.rfind("rtmps://", 0) == 0) return "flv";
+    if (url.rfind("srt://", 0) == 0) return "mpegts";
+    return nullptr;
+}
+
+namespace {
+
+std::mutex gLogMutex;
+std::string gLogSecret;   // under gLogMutex
+
+void logHidingSecret(void* avcl, int level, const char* format, va_list args) {
+    if (level > av_log_get_level()) return;
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    static int printPrefix = 1;
+    char line[2048];
+    av_log_format_line2(avcl, level, format, args, line, sizeof line, &printPrefix);
+    std::string text = line;
+    for (size_t at; !gLogSecret.empty() && (at = text.find(gLogSecret)) != std::string::npos;)
+        text.replace(at, gLogSecret.size(), "\u2026");
+    std::fputs(text.c_str(), stderr);
+}
+
+}  // namespace
+
+void hideInMessages(const std::string& secret) {
+    {
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        gLogSecret = secret;
+    }
+    av_log_set_callback(&logHidingSecret);
+}
+
+bool VideoWriter::openStream(const std::string& url, const std::string& shownAs, const VideoOptions& options,
+                             const StreamLink& link, std::string& error) {
+    mImpl = std::make_unique<Impl>();
+    Impl& d = *mImpl;
+    d.path = shownAs;
+    d.options = options;
+    const char* container = streamContainer(url);
+    if (!container) return d.fail(error, "cannot stream to " + shownAs + ": give an rtmp://, rtmps:// or srt:// URL");
+    std::string why;
+    if (!checkVideoSettings("stream.mp4", options, why)) return d.fail(error, "cannot stream to " + shownAs + ": " + why);
+    int rc = avformat_alloc_output_context2(&d.oc, nullptr, container, nullptr);
+    if (rc < 0 || !d.oc) return d.outOfMemory(error);
+    // MPEG-TS names no codecs of its own to ask about: these are what both take.
+    d.codecs = {"libx264", AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, AV_CODEC_ID_AAC, "H.264", false};
+    d.packet = av_packet_alloc();
+    if (!d.packet) return d.outOfMemory(error);
+    if (!d.openVideo(error) || !d.openAudio(error) || !d.makeFrames(error)) return false;
+    d.oc->interrupt_callback = AVIOInterruptCB{link.interrupt, link.user};
+    AVDictionary* connection = nullptr;
+    av_dict_set_int(&connection, "rw_timeout", link.timeoutMicros, 0);
+    rc = avio_open2(&d.oc->pb, url.c_str(), AVIO_FLAG_WRITE, &d.oc->interrupt_callback, &connection);
+    av_dict_free(&connection);
+    if (rc < 0) return d.fail(error, "cannot stream to " + shownAs + ": " + avError(rc));
+    d.oc->max_interleave_delta = kMaxInterleave;
+    AVDictionary* muxerOptions = nullptr;
+    // A stream has no end to go back to for the length.
+    if (std::string(container) == "flv") av_dict_set(&muxerOptions, "flvflags", "no_duration_filesize", 0);
+    rc = avformat_write_header(d.oc, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (rc < 0) return d.fail(error, "cannot stream to " + shownAs + ": " + avError(rc));
+    d.headerWritten = true;
+    return true;
+}
+
 bool VideoWriter::writeFrame(const unsigned char* rgba, std::string& error) {
     Impl& d = *mImpl;
     if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
@@ -564,11 +633,19 @@ bool VideoWriter::convert(const unsigned char* rgba, long stride, VideoPicture& 
 }
 
 bool VideoWriter::writePicture(VideoPicture& picture, std::string& error) {
+    return writePicture(picture, mImpl->videoPts, error);
+}
+
+bool VideoWriter::writePicture(VideoPicture& picture, long long pts, std::string& error) {
     Impl& d = *mImpl;
+    if (pts < d.videoPts)
+        return d.fail(error, "cannot encode " + d.path + ": frame " + std::to_string(pts) + " comes after frame " +
+                                 std::to_string(d.videoPts - 1));
     if (d.broken || !d.headerWritten) return d.fail(error, "cannot write " + d.path + ": the video is not open");
     AVFrame* yuv = picture.mImpl->frame;
     if (!yuv) return d.fail(error, "cannot write " + d.path + ": the picture was never converted");
-    yuv->pts = d.videoPts++;
+    yuv->pts = pts;
+    d.videoPts = pts + 1;
     return d.encode(d.video, d.videoStream, yuv, error);
 }
 

@@ -45,6 +45,22 @@ struct VideoOptions {
     // Frames are light drawn over black, to be kept with alpha
     // (lightToStraightAlpha): .webm and .mov only.
     bool alpha = false;
+    // A live stream's rate control (openStream): x264 tuned for low
+    // latency, key frames exactly every two seconds, and a VBV bounded at
+    // maxKbps (the average too, unless `crf` rules within the bound).
+    bool live = false;
+    int maxKbps = 0;
+    bool crfWithinBound = false;
+};
+
+// What a live stream's connection may be cut short by: `interrupt` is asked
+// while FFmpeg waits on the network, and true gives up at once.
+struct StreamLink {
+    int (*interrupt)(void* user) = nullptr;
+    void* user = nullptr;
+    // A write or a connection that makes no progress this long fails, so
+    // that a server gone silent is noticed like one that closed.
+    long long timeoutMicros = 5000000;
 };
 
 // A picture in the encoder's own format (YUV 4:2:0), filled by
@@ -75,6 +91,12 @@ public:
     // device is refused: a pipe would hold the open until read, and the
     // index is written back into the file at the end.
     bool open(const std::string& path, const VideoOptions& options, std::string& error);
+    // A live stream instead of a file: H.264 and AAC in FLV to an rtmp://
+    // or rtmps:// URL, in MPEG-TS to srt://. Messages name the stream by
+    // `shownAs` (the URL without its key), never by `url`. The header is
+    // sent before it returns. close() ends the stream; nothing is kept.
+    bool openStream(const std::string& url, const std::string& shownAs, const VideoOptions& options,
+                    const StreamLink& link, std::string& error);
     // One picture, width * height * 4 bytes RGBA; shown for 1 / fps seconds.
     bool writeFrame(const unsigned char* rgba, std::string& error);
     // The same in two steps, so that the colour conversion of one frame can
@@ -85,6 +107,10 @@ public:
     // thread that makes the other calls.
     bool convert(const unsigned char* rgba, long stride, VideoPicture& picture, std::string& error);
     bool writePicture(VideoPicture& picture, std::string& error);
+    // The same at frame `pts` (in 1 / fps), later than any before: the
+    // frames between are left out, the picture before held (a live stream
+    // that dropped frames to keep up).
+    bool writePicture(VideoPicture& picture, long long pts, std::string& error);
     // Interleaved stereo frames at 44.1 kHz, in order.
     bool writeAudio(const float* frames, size_t count, std::string& error);
     // Chapter marks, in order, written when the file is finished (MP4, MOV
@@ -108,6 +134,13 @@ public:
 private:
     std::unique_ptr<Impl> mImpl;
 };
+
+// The container a live stream goes out in by the URL's protocol: "flv" for
+// rtmp:// and rtmps://, "mpegts" for srt://; null for any other.
+const char* streamContainer(const std::string& url);
+// FFmpeg's own messages (shown with --verbose) from now on with `secret`
+// written as "…" wherever it appears: a stream key stays off the terminal.
+void hideInMessages(const std::string& secret);
 
 // x264's speed presets, fastest first ("ultrafast" ... "placebo").
 const std::vector<std::string>& x264Presets();
