@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "capture_sources.h"
+#include "corvane_link.h"
 #include "fft_spectrum_analyzer.h"
 #include "live_track.h"
 #include "lv/capture.h"
@@ -141,6 +142,8 @@ private:
     bool waitForCapture(MusicReader& music);
     long long takeCaptured(MusicReader& music);
     void pollLiveTrack(MusicReader& music);
+    void linkCorvane();
+    void followCorvane(MusicReader& music);
     bool connect();
     void disconnect(const std::string& why);
     bool waitForFrame(MusicReader& music);
@@ -190,6 +193,11 @@ private:
     std::vector<float> mCaptured;
     lv::CaptureStream mCapture;
     LiveTrack mLiveTrack;
+
+    // --source corvane: the server's spectra reach the plug-in through a
+    // source of its own; the tracks it names wait here for their frame.
+    std::unique_ptr<CorvaneLink> mCorvane;
+    std::vector<lv::TrackMeta> mCorvaneTracks;
 
     long long mDropped = 0, mDroppedSaid = 0;
     Clock::time_point mDropsSaidAt;
@@ -266,6 +274,11 @@ bool LiveStream::prepare() {
     if (o.capture) {
         mProgram = std::make_unique<Program>(std::vector<std::string>{}, false);
         if (!openCapture()) return false;
+    } else if (o.corvanePort) {
+        mProgram = std::make_unique<Program>(std::vector<std::string>{}, false);
+        mFirst.title = "Corvane";
+        mFirst.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
+        mFirst.album = "Spectrum server";
     } else if (!preparePlayList()) {
         return false;
     }
@@ -289,6 +302,7 @@ bool LiveStream::prepare() {
     mPort.height = o.height;
     mHost.play(mFirst);
     mHost.show(&mPort, o.width, o.height);
+    if (o.corvanePort) linkCorvane();
     mBase = mClock.micros;
     if (o.verbose && mPort.renderer[0]) say(std::string("drawing with ") + mPort.renderer);
     mData.numWaveformChannels = 2;
@@ -309,6 +323,33 @@ bool LiveStream::preparePlayList() {
     if (mProgram->next(mFirst)) return true;
     say("nothing could be played");
     return false;
+}
+
+// The server's frames drive the field; the stream's sound is silence, as
+// corvane sends spectra, not sound. Its tracks become the stream's.
+void LiveStream::linkCorvane() {
+    CorvaneLink::Hooks hooks;
+    const int port = o.corvanePort;
+    hooks.attach = [this, port] { return mHost.attachCorvane(port); };
+    hooks.onTrack = [this](const lv::TrackMeta& meta) { mCorvaneTracks.push_back(meta); };
+    hooks.onGone = [this, port] {
+        lv::TrackMeta gone;
+        gone.title = "Corvane server gone";
+        gone.artist = "127.0.0.1:" + std::to_string(port);
+        gone.album = "waiting for it to start again";
+        mCorvaneTracks.push_back(gone);
+    };
+    hooks.say = [this](const std::string& m) { say(m); };
+    mCorvane = std::make_unique<CorvaneLink>(port, std::move(hooks));
+    mCorvane->start(CorvaneLink::Clock::now());
+}
+
+void LiveStream::followCorvane(MusicReader& music) {
+    const size_t silence = size_t(positionOf(mFrame) + 1 - music.start) * 2;
+    if (music.frames.size() < silence) music.frames.resize(silence, 0.0f);
+    mCorvane->tick(CorvaneLink::Clock::now());
+    for (lv::TrackMeta& meta : mCorvaneTracks) music.changes.push_back({positionOf(mFrame), std::move(meta)});
+    mCorvaneTracks.clear();
 }
 
 // A new connection from frame mFrame on; false (and the next attempt
@@ -382,6 +423,7 @@ bool LiveStream::waitForFrame(MusicReader& music) {
         struct timespec pause = {time_t(left / 1000000000), long(left % 1000000000)};
         nanosleep(&pause, nullptr);   // a signal cuts it short
     }
+    if (mCorvane) followCorvane(music);
     return !gStop;
 }
 
@@ -455,7 +497,7 @@ int LiveStream::run() {
     if (!prepare()) return 1;
     StopSignals stopSignals;
     MusicReader music(*mProgram);
-    music.ended = o.capture;   // the sound comes from the capture, not the decoder
+    music.ended = o.capture || o.corvanePort;   // the sound does not come from the decoder
     mStart = mDropsSaidAt = Clock::now();
     mNextAttempt = mStart;
     while (waitForFrame(music) && sendFrame(music)) {
@@ -489,7 +531,7 @@ std::vector<OptionRule> streamOptionRules(Options& o) {
                    "an rtmp://, rtmps:// or srt:// URL (like rtmp://live.example.com/app/KEY)"}
             .doc(kStreamSection, "URL",
                  "stream the files (or the demo song, or with --capture what the computer plays, with the desktop "
-                 "player's track) live, paced to the music: H.264 and AAC in FLV to an "
+                 "player's track, or with --source corvane a spectrum server's field and tracks, in silence) live, paced to the music: H.264 and AAC in FLV to an "
                  "rtmp:// or rtmps:// server, in MPEG-TS to srt://; 1280x720 at 30 fps unless --size or --fps say "
                  "otherwise, a key frame every 2 seconds. With --loop the list plays for ever. A connection that "
                  "breaks or is refused is tried again after 1, 2, 4 ... up to 30 seconds while the music goes on; "
@@ -529,7 +571,6 @@ bool checkStreamOptions(Options& o, const std::map<std::string, std::string>& gi
         return false;
     }
     const char* clash = o.renders()               ? "--render or --frames"
-                        : o.corvanePort           ? "--source corvane (stream the files, or --capture)"
                         : o.transparent           ? "--transparent (H.264 has no alpha)"
                         : o.highlightSeconds > 0  ? "--highlight"
                                                   : nullptr;

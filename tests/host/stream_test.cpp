@@ -207,6 +207,34 @@ TEST(Stream, StreamsWhatTheDesktopPlaysWithItsTrack) {
     EXPECT_GT(loudest, 4000) << "the tone played on the desktop did not reach the stream";
 }
 
+// A spectrum server's field and tracks, on a silent sound track: corvane
+// sends spectra, not sound.
+TEST(Stream, StreamsACorvaneServersFieldAndTracks) {
+    TempDir dir;
+    lvtest::makeTone(dir / "far.ogg", 30.0, {{"title", "Far Song"}});
+    lvtest::Child corvane({lvtest::binary("corvane"), "--port", "0", "--mute", dir / "far.ogg"}, {}, dir / "corvane.out",
+                          dir / "corvane.err");
+    const std::string prefix = "corvane: listening on 127.0.0.1:";
+    ASSERT_TRUE(lvtest::waitFor([&] { return holds(lvtest::readFile(dir / "corvane.out"), "\n"); }, 30.0))
+        << lvtest::readFile(dir / "corvane.err");
+    const std::string said = lvtest::readFile(dir / "corvane.out");
+    ASSERT_EQ(said.rfind(prefix, 0), 0u) << said;
+    const std::string corvanePort = std::to_string(std::atoi(said.c_str() + prefix.size()));
+    const int port = lvtest::unusedPort();
+    auto server = rtmpServer(port, dir / "got.flv", dir / "server.log");
+    ASSERT_TRUE(lvtest::waitFor([&] { return listening(port); }, 60.0));
+    const lvtest::RunResult r = lvtest::run({player(), "--stream", url(port), "--source", "corvane:" + corvanePort,
+                                             "--size", "160x90", "--duration", "5", "--verbose"},
+                                            {}, 120.0);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(holds(r.err, "now playing Far Song")) << r.err;
+    ASSERT_NE(server->wait(60.0), -1) << lvtest::readFile(dir / "server.log");
+    const std::string streams = probe(dir / "got.flv", "stream=codec_name");
+    EXPECT_TRUE(holds(streams, "codec_name=h264\ncodec_name=aac") || holds(streams, "codec_name=aac\ncodec_name=h264"))
+        << streams;
+    EXPECT_NEAR(soundSeconds(dir / "got.flv"), 5.0, 0.2);
+}
+
 TEST(Stream, KeepsTheKeyOutOfWhatItShows) {
     const struct {
         const char* url;
@@ -286,7 +314,7 @@ TEST(Stream, RefusesWhatCannotBeStreamedWithoutShowingTheKey) {
     } cases[] = {
         {{"--stream", std::string("http://h/app/") + kKey}, "rtmp://, rtmps:// or srt://"},
         {{"--stream", url(1), "--render", dir / "a.mp4"}, "--render"},
-        {{"--stream", url(1), "--source", "corvane"}, "corvane"},
+        {{"--stream", url(1), "--highlight", "10"}, "--highlight"},
         {{"--stream", url(1), "--transparent"}, "alpha"},
         {{"--bitrate", "3000"}, "goes with --stream"},
     };
