@@ -77,6 +77,22 @@ void CorvaneLink::Peer::close() {
     open = false;
 }
 
+lv::TrackMeta CorvaneLink::firstTrack(int port) {
+    lv::TrackMeta meta;
+    meta.title = "Corvane";
+    meta.artist = "127.0.0.1:" + std::to_string(port);
+    meta.album = "Spectrum server";
+    return meta;
+}
+
+lv::TrackMeta CorvaneLink::goneTrack(int port) {
+    lv::TrackMeta meta;
+    meta.title = "Corvane server gone";
+    meta.artist = "127.0.0.1:" + std::to_string(port);
+    meta.album = "waiting for it to start again";
+    return meta;
+}
+
 CorvaneLink::CorvaneLink(int port, Hooks hooks) : mPort(port), mHooks(std::move(hooks)) {}
 
 CorvaneLink::~CorvaneLink() {

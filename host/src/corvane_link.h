@@ -46,6 +46,11 @@ public:
         std::function<void(const std::string&)> say;
     };
 
+    // What the window and the stream name before the server names a track,
+    // and after it has gone.
+    static lv::TrackMeta firstTrack(int port);
+    static lv::TrackMeta goneTrack(int port);
+
     CorvaneLink(int port, Hooks hooks);
     ~CorvaneLink();
     CorvaneLink(const CorvaneLink&) = delete;

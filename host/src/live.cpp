@@ -97,9 +97,7 @@ private:
 
 int LiveSound::open(const Options& o) {
     if (o.corvanePort) {
-        mFirst.title = "Corvane";
-        mFirst.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
-        mFirst.album = "Spectrum server";
+        mFirst = CorvaneLink::firstTrack(o.corvanePort);
         mBuffer.startTrack(mFirst);
         return 0;
     }
@@ -112,13 +110,7 @@ void LiveSound::linkCorvane(PluginHost& host, int port) {
     // Nothing else starts tracks here: each one the server names is the next
     // track heard, and the frame loop sends it to the plug-in.
     hooks.onTrack = [this](const lv::TrackMeta& meta) { mBuffer.startTrack(meta); };
-    hooks.onGone = [this, port] {
-        lv::TrackMeta gone;
-        gone.title = "Corvane server gone";
-        gone.artist = "127.0.0.1:" + std::to_string(port);
-        gone.album = "waiting for it to start again";
-        mBuffer.startTrack(gone);
-    };
+    hooks.onGone = [this, port] { mBuffer.startTrack(CorvaneLink::goneTrack(port)); };
     hooks.say = say;
     mCorvane = std::make_unique<CorvaneLink>(port, std::move(hooks));
     mCorvane->start(CorvaneLink::Clock::now());

@@ -276,9 +276,7 @@ bool LiveStream::prepare() {
         if (!openCapture()) return false;
     } else if (o.corvanePort) {
         mProgram = std::make_unique<Program>(std::vector<std::string>{}, false);
-        mFirst.title = "Corvane";
-        mFirst.artist = "127.0.0.1:" + std::to_string(o.corvanePort);
-        mFirst.album = "Spectrum server";
+        mFirst = CorvaneLink::firstTrack(o.corvanePort);
     } else if (!preparePlayList()) {
         return false;
     }
@@ -332,13 +330,7 @@ void LiveStream::linkCorvane() {
     const int port = o.corvanePort;
     hooks.attach = [this, port] { return mHost.attachCorvane(port); };
     hooks.onTrack = [this](const lv::TrackMeta& meta) { mCorvaneTracks.push_back(meta); };
-    hooks.onGone = [this, port] {
-        lv::TrackMeta gone;
-        gone.title = "Corvane server gone";
-        gone.artist = "127.0.0.1:" + std::to_string(port);
-        gone.album = "waiting for it to start again";
-        mCorvaneTracks.push_back(gone);
-    };
+    hooks.onGone = [this, port] { mCorvaneTracks.push_back(CorvaneLink::goneTrack(port)); };
     hooks.say = [this](const std::string& m) { say(m); };
     mCorvane = std::make_unique<CorvaneLink>(port, std::move(hooks));
     mCorvane->start(CorvaneLink::Clock::now());
