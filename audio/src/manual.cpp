@@ -97,12 +97,27 @@ std::vector<std::vector<const OptionRule*>> rowsBySection(const Manual& m) {
 
 // roff-safe text: backslashes, hyphens (a minus in options, so that they
 // can be searched for and copied), and a line's leading control character.
+// Beyond ASCII, groff's input is not UTF-8 everywhere (man(1) may run it
+// as Latin-1): each other character goes in as its \[uXXXX] escape.
 std::string roff(const std::string& s) {
     std::string out;
-    for (char c : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c == '\\') out += "\\e";
         else if (c == '-') out += "\\-";
-        else out += c;
+        else if (c < 0x80) out += char(c);
+        else {
+            const int extra = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : 0;
+            unsigned code = c & (0x3f >> extra);
+            int taken = 0;
+            while (taken < extra && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xc0) == 0x80) {
+                code = code << 6 | (static_cast<unsigned char>(s[++i]) & 0x3f);
+                ++taken;
+            }
+            char escape[16];
+            std::snprintf(escape, sizeof escape, "\\[u%04X]", taken == extra && extra ? code : 0xFFFDu);
+            out += escape;
+        }
     }
     return out;
 }
