@@ -1035,8 +1035,11 @@ function openLaunchedFiles() {
 // ?bench=field&particles=N[&flow=1][&frames=F]: the field's step without
 // drawing, timed frame by frame; the median goes to
 // window.lumenvortex.stepMs. Each frame in its own task, so the page stays
-// responsive between them.
+// responsive between them. The first frames are stepped untimed: the
+// browser first runs WebAssembly from its baseline compiler and swaps in the
+// optimised code only once a function is hot, and the helper thread starts.
 const BENCH_FRAMES = 100;
+const BENCH_WARMUP_FRAMES = 20;
 
 async function benchField(params) {
   const module = await createLumenvortex({ canvas });
@@ -1044,6 +1047,10 @@ async function benchField(params) {
   const particles = Number(params.get('particles')) || 5000;
   const frames = Number(params.get('frames')) || BENCH_FRAMES;
   module._lv_bench_field_start(particles, params.get('flow') === '1' ? 1 : 0);
+  for (let i = 0; i < BENCH_WARMUP_FRAMES; ++i) {
+    module._lv_bench_field_frame();
+    await new Promise((resolve) => setTimeout(resolve, 0));
+  }
   const times = [];
   while (times.length < frames) {
     times.push(module._lv_bench_field_frame());
