@@ -7,6 +7,7 @@
 #include "plugin_host.h"
 #include "segments.h"
 #include "stream.h"
+#include "virtual_clock.h"
 
 namespace {
 
@@ -52,6 +53,14 @@ bool loadPlugin(PluginHost& host, const Options& options, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool loadPluginOnClock(PluginHost& host, const Options& options, VirtualClock& clock, const std::string& use,
+                       std::string& error) {
+    if (!loadPlugin(host, options, error)) return false;
+    if (host.setClock(&VirtualClock::now, &VirtualClock::sleep, &clock)) return true;
+    error = host.mPluginPath + " has no LumenvortexSetClock: " + use + " (use the player's own Lumenvortex.so)";
+    return false;
 }
 
 int runPlayer(int argc, char** argv) {

@@ -6,6 +6,7 @@
 #include "options.h"
 
 class PluginHost;
+struct VirtualClock;
 
 // A window on X11 with the music playing (or live sound with --capture).
 int runLive(const Options& options);
@@ -16,3 +17,7 @@ int runPlayer(int argc, char** argv);
 
 // Loads the plug-in named by --plugin, else the usual places; starts it.
 bool loadPlugin(PluginHost& host, const Options& options, std::string& error);
+// The same, with the plug-in's time taken from `clock` (renders and streams);
+// `use` ends the refusal of a plug-in without the clock extension.
+bool loadPluginOnClock(PluginHost& host, const Options& options, VirtualClock& clock, const std::string& use,
+                       std::string& error);

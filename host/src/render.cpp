@@ -224,13 +224,9 @@ bool OfflineRender::prepare() {
     }
     if (!checkOutputsSpareInputs() || !checkFramesFolder()) return false;
     std::string error;
-    if (!loadPlugin(mHost, o, error)) {
+    if (!loadPluginOnClock(mHost, o, mClock, "it cannot draw on a virtual clock, so it cannot render offline",
+                           error)) {
         say(error);
-        return false;
-    }
-    if (!mHost.setClock(&VirtualClock::now, &VirtualClock::sleep, &mClock)) {
-        say(mHost.mPluginPath + " has no LumenvortexSetClock: it cannot draw on a virtual clock, so it cannot render "
-                                "offline (use the player's own Lumenvortex.so)");
         return false;
     }
     mProgram = std::make_unique<Program>(mPaths, false);

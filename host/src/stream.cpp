@@ -281,13 +281,8 @@ bool LiveStream::prepare() {
         return false;
     }
     std::string error;
-    if (!loadPlugin(mHost, o, error)) {
+    if (!loadPluginOnClock(mHost, o, mClock, "it cannot be paced for a stream", error)) {
         say(error);
-        return false;
-    }
-    if (!mHost.setClock(&VirtualClock::now, &VirtualClock::sleep, &mClock)) {
-        say(mHost.mPluginPath + " has no LumenvortexSetClock: it cannot be paced for a stream (use the player's "
-                                "own Lumenvortex.so)");
         return false;
     }
     mSoundLimit = o.durationSeconds > 0 ? (long long)std::llround(o.durationSeconds * double(SAMPLE_RATE)) : -1;

@@ -24,11 +24,7 @@ namespace {
 
 std::string player() { return lvtest::binary("lumenvortex"); }
 
-std::string probe(const std::string& file, const std::string& entries) {
-    return run({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries", entries, "-of",
-                "default=noprint_wrappers=1", file})
-        .out;
-}
+using lvtest::probe;
 
 std::string frameFile(const std::string& folder, long long i) {
     char name[32];

@@ -52,11 +52,7 @@ bool listening(int port, bool udp = false) {
 
 std::string url(int port) { return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + kKey; }
 
-std::string probe(const std::string& file, const std::string& entries) {
-    return lvtest::run({"/usr/bin/ffprobe", "-v", "error", "-show_entries", entries, "-of",
-                        "default=noprint_wrappers=1", file})
-        .out;
-}
+using lvtest::probe;
 
 double durationOf(const std::string& file) {
     const std::string format = probe(file, "format=duration");

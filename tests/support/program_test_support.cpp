@@ -75,6 +75,12 @@ std::vector<std::string> partsIn(const std::string& folder) {
     return parts;
 }
 
+std::string probe(const std::string& file, const std::string& entries) {
+    return run({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries", entries, "-of",
+                "default=noprint_wrappers=1", file})
+        .out;
+}
+
 std::string binary(const std::string& name) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);

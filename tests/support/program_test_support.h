@@ -111,6 +111,10 @@ private:
 // bin/<name> of the build: the programs and the plug-in, beside the tests.
 std::string binary(const std::string& name);
 
+// What ffprobe says of `file`'s `entries` (its -show_entries), one
+// key=value a line; frames are counted, so nb_read_frames can be asked.
+std::string probe(const std::string& file, const std::string& entries);
+
 // Waits (polling) until `ready` is true or `timeoutSeconds` pass.
 bool waitFor(const std::function<bool()>& ready, double timeoutSeconds);
 
