@@ -102,8 +102,23 @@ public:
     void addSprite(const Texels& texels, const float centre[3], const float right[3], const float up[3], float half,
                    float reach, const unsigned char rgba[4]);
     // Shades everything added since begin() and puts it on the frame in the
-    // current framebuffer and viewport; the layer is then inactive.
+    // current framebuffer and viewport; the layer is then inactive. With
+    // `holdFrame`, when the layer replaces the whole frame, it is left here
+    // instead: see heldFrame().
     void composite();
+
+    // Set by a host that takes its frames as pixels (an export): a frame
+    // the layer replaces whole then never goes through GL at all (its
+    // upload, the copy and the read-back were a tenth of a 1080p export).
+    bool holdFrame = false;
+    // The frame composite() held: RGBA, the viewport's size, row 0 at the
+    // bottom as GL reads it; null when it went to GL. The caller swaps it
+    // for another buffer (any size, any content) and calls frameTaken(), or
+    // calls putOnGL() to have it drawn after all. Whatever draws with GL
+    // over the frame calls putOnGL() first.
+    std::vector<uint8_t>* heldFrame() { return mHeld ? &mLayer : nullptr; }
+    void frameTaken() { mHeld = false; }
+    void putOnGL();
     // The context that held the layer's texture and framebuffer is gone;
     // the next composite() makes new ones.
     void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0, mCanBlit = -1; }
@@ -142,7 +157,7 @@ private:
     };
     struct Setup;
 
-    bool mActive = false, mReplace = false, mCamera = false;
+    bool mActive = false, mReplace = false, mCamera = false, mHeld = false;
     uint8_t mBackground[4] = {0, 0, 0, 255};
     float mMvp[16] = {};
     int mViewport[4] = {0, 0, 0, 0};
@@ -180,4 +195,6 @@ private:
     void upload();
     bool blit();
     void drawLitTiles(bool add);
+    void toGL();
+    bool wholeFrame() const;
 };

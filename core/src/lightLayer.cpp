@@ -40,6 +40,7 @@ void LightLayer::addTriangle(const Point&, const Point&, const Point&) {}
 void LightLayer::addQuad(const Point*, bool, bool) {}
 void LightLayer::addSprite(const Texels&, const float*, const float*, const float*, float, float, const unsigned char*) {}
 void LightLayer::composite() { mActive = false; }
+void LightLayer::putOnGL() {}
 
 #else
 
@@ -111,12 +112,15 @@ struct LightLayer::Setup {
 
 void LightLayer::begin(bool replace, const float background[3]) {
     mActive = false;
+    mHeld = false;   // a held frame nobody took was never presented
     glGetIntegerv(GL_VIEWPORT, mViewport);
     if (mViewport[2] <= 0 || mViewport[3] <= 0) return;
+    // (A frame taken by the host leaves a buffer of any size in its place.)
+    if (mLayer.size() != static_cast<size_t>(mViewport[2]) * mViewport[3] * 4)
+        mLayer.assign(static_cast<size_t>(mViewport[2]) * mViewport[3] * 4, 0);
     if (mViewport[2] != width || mViewport[3] != height) {
         width = mViewport[2];
         height = mViewport[3];
-        mLayer.assign(static_cast<size_t>(width) * height * 4, 0);
         mTilesX = (width + TILE - 1) / TILE;
         mTilesY = (height + TILE - 1) / TILE;
         mSpriteBins.assign(static_cast<size_t>(mTilesX) * mTilesY, {});
@@ -757,7 +761,6 @@ void LightLayer::drawLitTiles(bool add) {
     glPopMatrix();
 }
 
-// Every state the pass relies on is set here and put back after.
 void LightLayer::composite() {
     if (!mActive) return;
     mActive = false;
@@ -774,6 +777,32 @@ void LightLayer::composite() {
     runTasks(threads > 1 && litTiles > 1, litTiles,
              [this](int k) { shadeTile(mLitTiles[static_cast<size_t>(k)] % mTilesX, mLitTiles[static_cast<size_t>(k)] / mTilesX); });
     if (!litTiles) return;
+    if (holdFrame && mReplace && wholeFrame()) {
+        mHeld = true;
+        return;
+    }
+    toGL();
+}
+
+// Whether the copy to GL would put the layer on every pixel the host reads:
+// the viewport starts at the framebuffer's corner (its size is the frame's,
+// which the host checks) and no scissor cuts it.
+bool LightLayer::wholeFrame() const {
+    if (mViewport[0] != 0 || mViewport[1] != 0) return false;
+    if (!glIsEnabled(GL_SCISSOR_TEST)) return true;
+    GLint box[4];
+    glGetIntegerv(GL_SCISSOR_BOX, box);
+    return box[0] <= 0 && box[1] <= 0 && box[0] + box[2] >= width && box[1] + box[3] >= height;
+}
+
+void LightLayer::putOnGL() {
+    if (!mHeld) return;
+    mHeld = false;
+    toGL();
+}
+
+// Every state the pass relies on is set here and put back after.
+void LightLayer::toGL() {
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_POLYGON_BIT |
                  GL_TRANSFORM_BIT);
     upload();

@@ -109,7 +109,10 @@ void LumenvortexApplet::draw() {
     matrixMode(GL_MODELVIEW);
     popMatrix();
 
-    if (gLastInfoPanelInvocation != 0) renderInfoPanel();
+    if (gLastInfoPanelInvocation != 0) {
+        lightLayer.putOnGL();   // the panel goes over the frame
+        renderInfoPanel();
+    }
 }
 
 void LumenvortexApplet::resized() {

@@ -160,6 +160,7 @@ void ParticleControl::renderOnLightLayer() {
     if (showOrb) renderGlowsBatched();
     if (ribbons && !stroked) renderRibbonsBatched();
     lightLayer.composite();
+    if (stroked || lines) lightLayer.putOnGL();   // GL draws over it
     if (stroked) renderRibbonsBatched();
     if (!lines) return;
     GLfloat colour[4];

@@ -69,6 +69,10 @@ struct Context {
         GLsync fence = nullptr;
         unsigned long index = 0;
         int width = 0, height = 0;
+        // A frame handed over in memory (swapBuffers with a frame) instead
+        // of read into `buffer`.
+        bool inMemory = false;
+        std::vector<unsigned char> memory;
     };
     Slot slots[LV_PORT_FRAMES_IN_FLIGHT];
     int nextSlot = 0;
@@ -383,6 +387,15 @@ bool makeCanvas(Context* c, int w, int h, int samples) {
 // maps it and hands the mapped rows over, top row first.
 void deliver(Context* c, Context::Slot& s) {
     LVPort* port = c->port;
+    const long stride = long(s.width) * 4;
+    if (s.inMemory) {
+        s.state = Context::Slot::FREE;
+        if (!port || !port->frameReady) return;
+        s.state = Context::Slot::OUT;
+        port->frameReady(port->frameUser, s.memory.data() + (s.height - 1) * stride, s.width, s.height, -stride,
+                         s.index);
+        return;
+    }
     GLenum waited = gBuf.clientWaitSync(s.fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10000000000ull);   // 10 s
     gBuf.deleteSync(s.fence);
     s.fence = nullptr;
@@ -394,7 +407,6 @@ void deliver(Context* c, Context::Slot& s) {
     gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     if (!bytes) return;
     s.state = Context::Slot::OUT;
-    const long stride = long(s.width) * 4;
     port->frameReady(port->frameUser, bytes + (s.height - 1) * stride, s.width, s.height, -stride, s.index);
 }
 
@@ -402,16 +414,20 @@ void deliver(Context* c, Context::Slot& s) {
 void release(Context* c, Context::Slot& s) {
     if (s.state != Context::Slot::OUT) return;
     if (c->port && c->port->frameWait) c->port->frameWait(c->port->frameUser, s.index);
-    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
-    gBuf.unmapBuffer(GL_PIXEL_PACK_BUFFER);
-    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    if (!s.inMemory) {
+        gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
+        gBuf.unmapBuffer(GL_PIXEL_PACK_BUFFER);
+        gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    }
     s.state = Context::Slot::FREE;
 }
 
 // Every frame still on its way goes to the host, and comes back; with
 // `free`, the buffers go too. The context is current.
 void drainReadBack(Context* c, bool free) {
-    if (!gBuf.loaded) return;
+    const bool inMemory = std::any_of(std::begin(c->slots), std::end(c->slots),
+                                      [](const Context::Slot& s) { return s.inMemory; });
+    if (!gBuf.loaded && !inMemory) return;
     for (int i = 0; i < LV_PORT_FRAMES_IN_FLIGHT; ++i) {
         Context::Slot& s = c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT];
         if (s.state == Context::Slot::READING) deliver(c, s);
@@ -428,19 +444,9 @@ void drainReadBack(Context* c, bool free) {
 // Starts reading the resolved canvas (bound for reading) into the next
 // buffer of the ring, and hands over the frame read LV_PORT_FRAME_LAG swaps
 // ago. False when the driver lacks pixel buffers.
-bool readBackPipelined(Context* c, int w, int h) {
-    if (!loadBufferApi()) return false;
-    Context::Slot& s = c->slots[c->nextSlot];
-    if (s.state == Context::Slot::READING) deliver(c, s);
-    release(c, s);
-    const size_t bytes = size_t(w) * h * 4;
-    if (!s.buffer) gBuf.genBuffers(1, &s.buffer);
-    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
-    if (s.bytes != bytes) gBuf.bufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_READ);
-    s.bytes = bytes;
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    s.fence = gBuf.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+// Slot `s`, just filled with this frame, joins the ring; frames filled
+// LV_PORT_FRAME_LAG swaps ago go to the host.
+void queueSlot(Context* c, Context::Slot& s, int w, int h) {
     s.state = Context::Slot::READING;
     s.index = c->port->frameCount;
     s.width = w;
@@ -450,7 +456,33 @@ bool readBackPipelined(Context* c, int w, int h) {
         Context::Slot& old = c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT];
         if (old.state == Context::Slot::READING && old.index + LV_PORT_FRAME_LAG <= s.index) deliver(c, old);
     }
+}
+
+Context::Slot& freeSlot(Context* c);
+
+bool readBackPipelined(Context* c, int w, int h) {
+    if (!loadBufferApi()) return false;
+    Context::Slot& s = freeSlot(c);
+    const size_t bytes = size_t(w) * h * 4;
+    if (!s.buffer) gBuf.genBuffers(1, &s.buffer);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, s.buffer);
+    if (s.bytes != bytes) gBuf.bufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_READ);
+    s.bytes = bytes;
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    gBuf.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    s.fence = gBuf.fenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    s.inMemory = false;
+    queueSlot(c, s, w, h);
     return true;
+}
+
+// The next slot of the ring, free for a frame: the one it held goes to the
+// host first if it has not yet, and comes back.
+Context::Slot& freeSlot(Context* c) {
+    Context::Slot& s = c->slots[c->nextSlot];
+    if (s.state == Context::Slot::READING) deliver(c, s);
+    release(c, s);
+    return s;
 }
 
 // Without pixel buffers: the same hand-over, at once.
@@ -854,6 +886,24 @@ bool swapBuffers(Context* c, std::string& error) {
 
     gFbo.bindFramebuffer(GL_FRAMEBUFFER, c->canvasFbo);
     return ok;
+}
+
+bool takesFramesInMemory(const Context* c, int width, int height) {
+    return c && !isHostContext(c) && c->kind != LV_PORT_X11_WINDOW && c->port && c->port->frameReady &&
+           c->canvasFbo && width > 0 && height > 0 && c->canvasWidth == width && c->canvasHeight == height;
+}
+
+bool swapBuffers(Context* c, std::vector<unsigned char>* frame, std::string& error) {
+    const int w = c ? c->canvasWidth : 0, h = c ? c->canvasHeight : 0;
+    if (!frame || frame->size() != size_t(w) * h * 4 || !takesFramesInMemory(c, w, h))
+        return fail(error, "this frame cannot go to the host from memory: draw it into the canvas and swap that");
+    if (!ensureCurrent(c, error)) return false;   // the ring's buffers belong to the context
+    Context::Slot& s = freeSlot(c);
+    s.memory.swap(*frame);
+    s.inMemory = true;
+    queueSlot(c, s, w, h);
+    ++c->port->frameCount;
+    return true;
 }
 
 void destroyContext(Context* c) {

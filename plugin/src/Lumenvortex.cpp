@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -41,6 +42,12 @@ constexpr UInt32 kVisualWantsIdleMessages = 8;
 constexpr long kOverlayMillis = 5000;
 constexpr long kOverlayFadeStartMillis = 3000;
 bool gTrackOverlay = true;   // LumenvortexSetTrackOverlay
+// LV_FRAME_IN_MEMORY=0 reads every frame back from GL, even one the light
+// layer drew whole: the two must give the same pixels.
+const bool gFramesInMemory = [] {
+    const char* value = std::getenv("LV_FRAME_IN_MEMORY");
+    return !value || std::strcmp(value, "0") != 0;
+}();
 
 // The full-screen options go to the host once, as soon as a screen is known.
 bool gFullScreenOptionsSent = false;
@@ -244,15 +251,29 @@ void ProcessRenderData(const RenderVisualData* renderData) {
     if (!gAppletInitialized || !gGLContext) return;
     setCurrentContext();
     SteppedFrame frame;
+    lightLayer.holdFrame = gFramesInMemory && lvgl::takesFramesInMemory(gGLContext, gCanvasRect.right - gCanvasRect.left,
+                                                                        gCanvasRect.bottom - gCanvasRect.top);
     gApplet->draw();
 
     const long elapsed = millis() - gMillisSinceTrackChange;
-    if (gTrackOverlay && elapsed <= kOverlayMillis) DrawTrackOverlay(elapsed);
+    if (gTrackOverlay && elapsed <= kOverlayMillis) {
+        lightLayer.putOnGL();
+        DrawTrackOverlay(elapsed);
+    }
     if (frame.stepped) return;
 
+    std::string lost;   // a frame that cannot be presented is dropped; the next one tries again
+    // A frame the light layer drew whole goes to the host as it is: GL
+    // holds nothing of it and has nothing to finish.
+    if (std::vector<uint8_t>* held = lightLayer.heldFrame()) {
+        if (lvgl::swapBuffers(gGLContext, held, lost)) {
+            lightLayer.frameTaken();
+            return;
+        }
+        lightLayer.putOnGL();
+    }
     glFinish();
     glFlush();
-    std::string lost;   // a frame that cannot be presented is dropped; the next one tries again
     lvgl::swapBuffers(gGLContext, lost);   // the one place a frame is presented
 }
 

@@ -40,13 +40,15 @@ const int HEIGHT = 400;
 const int FRAMES = 240;
 const double MIN_PSNR = 45.0;
 
-// The three drawings of the fixed-function renderer.
-enum Drawing { IMMEDIATE, BATCHED, LAYER };
+// The three drawings of the fixed-function renderer; HELD is the layer's
+// for a host that takes frames from memory (an export).
+enum Drawing { IMMEDIATE, BATCHED, LAYER, HELD };
 
 void setDrawing(Drawing d) {
     particleControl.mBatchedDraw = d != IMMEDIATE;
     gravityControl.mBatchedDraw = d != IMMEDIATE;
-    lightLayer.enabled = d == LAYER;
+    lightLayer.enabled = d == LAYER || d == HELD;
+    lightLayer.holdFrame = d == HELD;
 }
 
 // The scripted run up to its last frame in `mode`. The frames before it only
@@ -77,6 +79,9 @@ void expectSamePicture(const std::vector<uint8_t>& a, const char* aName, const s
                 particleControl.count, gravityControl.count, db);
 }
 
+// Whether the last drawOnly's frame was held by the layer.
+bool gHeld = false;
+
 // One frame's drawing from the current scene state, without moving it: the
 // background, the camera, the wells, then the particles' passes. What the
 // drawing changes (the background's and the wells' easing, the lines the
@@ -98,7 +103,22 @@ std::vector<uint8_t> drawOnly(Drawing drawing) {
     int firstDraw = rand();
     srand(7);
     lvscenario::drawField();
-    std::vector<uint8_t> picture = lvtest::readCanvas();
+    // A frame the layer held never reached GL: it is the picture (its rows
+    // from the bottom, the canvas's from the top).
+    std::vector<uint8_t> picture;
+    gHeld = lightLayer.heldFrame() != nullptr;
+    if (gHeld) {
+        const std::vector<uint8_t>& held = *lightLayer.heldFrame();
+        const size_t row = size_t(WIDTH) * 4;
+        EXPECT_EQ(held.size(), row * HEIGHT);
+        picture.resize(held.size());
+        for (size_t y = 0; y < HEIGHT && held.size() == picture.size(); y++)
+            std::copy_n(held.begin() + (HEIGHT - 1 - y) * row, row, picture.begin() + y * row);
+        lightLayer.frameTaken();
+    } else {
+        picture = lvtest::readCanvas();
+    }
+    lightLayer.holdFrame = false;
     EXPECT_EQ(firstDraw, rand()) << "the drawing must not draw random numbers of its own";
 
     bgControl = background;
@@ -121,6 +141,25 @@ TEST(DrawBatched, EveryModeDrawsTheImmediatePicture) {
         std::vector<uint8_t> immediate = drawOnly(IMMEDIATE);
         expectSamePicture(immediate, "immediate", drawOnly(BATCHED), "batched", mode);
         expectSamePicture(immediate, "immediate", drawOnly(LAYER), "layer", mode);
+        // Held in memory, the frame is the one GL would have read back, to
+        // the byte; the stroked ribbons and the proximity lines (here between
+        // neighbours in the list) are drawn by GL over the layer, which then
+        // goes to GL after all.
+        FieldStep& step = particleControl.mFieldStep;
+        for (bool lines : {false, true}) {
+            if (lines && !gMode.renderProximityLines()) continue;
+            step.lines[0].clear();
+            for (size_t i = 0; lines && i + 1 < particleControl.myList.size(); i += 2)
+                for (const Particle* p : {&particleControl.myList[i], &particleControl.myList[i + 1]})
+                    step.lines[0].push_back({p->loc.x, p->loc.y, p->loc.z, 1, 1, 1, 0.5f});
+            step.linesPending = lines;
+            const std::vector<uint8_t> layer = drawOnly(LAYER);
+            EXPECT_EQ(drawOnly(HELD), layer) << "mode " << mode << (lines ? " with lines" : "")
+                                             << ": the held frame is not what GL shows";
+            EXPECT_EQ(gHeld, !(gMode.flatShade() || gMode.strokeMode() || lines)) << "mode " << mode;
+        }
+        step.linesPending = false;
+        step.lines[0].clear();
         if (!gMode.flatShade()) {
             EXPECT_GT(lightLayer.sprites, 100) << "mode " << mode << " drew no glows on the layer";
         }
@@ -313,6 +352,12 @@ TEST(DrawBatched, LayerKeepsToTheViewportAndScissor) {
             EXPECT_EQ(layer[2], 255);
             expectSamePicture(gl, "viewport-batched", layer, "viewport-layer", mode);
         }
+        // The whole viewport under a smaller scissor: the frame is not the
+        // layer's alone, so a host that takes frames from memory gets GL's.
+        glViewport(0, 0, WIDTH, HEIGHT);
+        const std::vector<uint8_t> layer = drawOnly(LAYER);
+        EXPECT_EQ(drawOnly(HELD), layer) << "mode " << mode << ": the scissor was not kept";
+        EXPECT_FALSE(gHeld) << "mode " << mode;
         glDisable(GL_SCISSOR_TEST);
         glViewport(0, 0, WIDTH, HEIGHT);
     }

@@ -199,6 +199,29 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
               "codec_name=pcm_s16le\nsample_rate=44100\nchannels=2\nbit_rate=1411200\n");
 }
 
+// A frame the light layer drew whole goes to the video from memory, never
+// through GL; one that something is drawn over (the track overlay, for the
+// first five seconds) is read back from GL. Either way the pixels are those
+// of a render that reads every frame back (LV_FRAME_IN_MEMORY=0), to the
+// byte, opaque or transparent.
+TEST(Render, FramesFromMemoryAreThePixelsGLReadsBack) {
+    TempDir dir;
+    for (const std::string look : {"opaque", "transparent"}) {
+        for (const std::string memory : {"0", "1"}) {
+            std::vector<std::string> args = {player(), "--frames", dir / (look + memory), "--size", "128x72", "--fps",
+                                             "10", "--duration", "7"};
+            if (look == "transparent") args.push_back("--transparent");
+            auto r = run(args, {"LV_FRAME_IN_MEMORY=" + memory});
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        for (int i = 0; i < 70; ++i) {
+            const std::string fromGL = lvtest::readFile(frameFile(dir / (look + "0"), i));
+            ASSERT_FALSE(fromGL.empty()) << look << " frame " << i;
+            ASSERT_EQ(lvtest::readFile(frameFile(dir / (look + "1"), i)), fromGL) << look << " frame " << i;
+        }
+    }
+}
+
 // The plug-in's clock against the video's: the track overlay (the cover 20
 // pixels from the left and bottom) shows for five seconds of plug-in time
 // from the start, so at 30 fps it is there at frame 30 and gone by frame 165.

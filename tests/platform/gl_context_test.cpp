@@ -79,6 +79,7 @@ TEST(GLContext, OffscreenSwapCopiesTheFrameTopRowFirstIntoItsRectangleOnly) {
         const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
         EXPECT_EQ(version.rfind("OpenGL ES 3", 0) == 0, es) << version;
         std::string error;
+        EXPECT_FALSE(lvgl::takesFramesInMemory(c, 100, 50)) << "a port without frameReady wants its pixels from GL";
         EXPECT_TRUE(lvgl::setSwapInterval(c, 1, error));
         // Red below, yellow in the top half (ES has no rectangles: a scissored clear).
         glClearColor(1, 0, 0, 1);
@@ -143,6 +144,8 @@ struct PipelineHost {
     }
 };
 
+// Every third frame here comes from memory, as a frame the light layer drew
+// whole does: it keeps its turn among the frames read back from GL.
 TEST(GLContext, PipelinedReadBackHandsEveryFrameOverInOrderAFewSwapsLater) {
     OffscreenPort p(40, 30);
     PipelineHost host;
@@ -152,11 +155,26 @@ TEST(GLContext, PipelinedReadBackHandsEveryFrameOverInOrderAFewSwapsLater) {
     lvgl::Context* c = attach(&p.port, false);
     ASSERT_NE(c, nullptr);
     EXPECT_NE(std::string(p.port.renderer), "") << "the port does not name its renderer";
+    EXPECT_TRUE(lvgl::takesFramesInMemory(c, 40, 30));
+    EXPECT_FALSE(lvgl::takesFramesInMemory(c, 40, 31));
     std::string error;
+    std::vector<unsigned char> wrongSize(40 * 31 * 4, 1);
+    EXPECT_FALSE(lvgl::swapBuffers(c, &wrongSize, error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(wrongSize, std::vector<unsigned char>(40 * 31 * 4, 1)) << "a refused frame was touched";
     const int frames = 7;
     for (int i = 0; i < frames; ++i) {
-        drawFrame(40, 30, {0, 0, 255, 255}, {(unsigned char)(10 * i), 200, 0, 255});
-        ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
+        const RGBA top{(unsigned char)(10 * i), 200, 0, 255}, blue{0, 0, 255, 255};
+        if (i % 3 == 1) {
+            // Rows from the bottom, as GL reads them: the upper half is `top`.
+            std::vector<unsigned char> frame(40 * 30 * 4);
+            for (int row = 0; row < 30; ++row)
+                for (int x = 0; x < 40; ++x) std::memcpy(&frame[(row * 40 + x) * 4], row >= 15 ? &top : &blue, 4);
+            ASSERT_TRUE(lvgl::swapBuffers(c, &frame, error)) << error;
+        } else {
+            drawFrame(40, 30, blue, top);
+            ASSERT_TRUE(lvgl::swapBuffers(c, error)) << error;
+        }
         // Frame i reaches the host LV_PORT_FRAME_LAG swaps after it was drawn.
         ASSERT_EQ(host.seen.size(), size_t(std::max(0, i + 1 - LV_PORT_FRAME_LAG))) << "after swap " << i;
     }

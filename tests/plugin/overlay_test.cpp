@@ -151,32 +151,39 @@ TEST(Overlay, FadesOverItsLastTwoSeconds) {
     });
 }
 
+// Drawn in the window as over an export's frames, which the light layer may
+// hand over without GL: the panel must make it go through GL.
 TEST(Overlay, HelpPanelCoversItsSquare) {
-    runWithHost([](TestHost& host) {
-        ASSERT_EQ(host.show(640, 480), noErr);
-        host.renderFrames(150);   // the background settles on its colour first
-        const std::vector<uint8_t> before = host.canvasPixels();
-        host.key('/');
-        host.renderFrames(1);
-        host.writeCanvasPNG("plugin_help_panel.png");
-        auto changed = [&](int x, int y) {
-            const uint8_t* b = &before[(size_t(y) * 640 + x) * 4];
-            const RGBA p = host.canvasPixel(x, y);
-            return std::abs(p.r - b[0]) + std::abs(p.g - b[1]) + std::abs(p.b - b[2]) > 6;
-        };
-        for (int v : {10, 100, 200, 265}) {
-            EXPECT_TRUE(changed(v, 10) && changed(10, v)) << v;
-            EXPECT_FALSE(changed(v, 9) || changed(9, v)) << v;
-        }
-        for (int v : {10, 100}) {
-            EXPECT_TRUE(changed(265, v) && changed(v, 265)) << v;
-            EXPECT_FALSE(changed(266, v) || changed(v, 266)) << v;
-        }
-        // A second press takes it away again.
-        host.key('?');
-        host.renderFrames(1);
-        EXPECT_FALSE(changed(100, 100));
-    });
+    for (const bool asAnExport : {false, true}) {
+        runWithHost([asAnExport](TestHost& host) {
+            SCOPED_TRACE(asAnExport ? "frames as an export takes them" : "frames in the port");
+            host.mFramesAsAnExport = asAnExport;
+            const int late = asAnExport ? LV_PORT_FRAME_LAG : 0;
+            ASSERT_EQ(host.show(640, 480), noErr);
+            host.renderFrames(150);   // the background settles on its colour first
+            const std::vector<uint8_t> before = host.canvasPixels();
+            host.key('/');
+            host.renderFrames(1 + late);
+            host.writeCanvasPNG("plugin_help_panel.png");
+            auto changed = [&](int x, int y) {
+                const uint8_t* b = &before[(size_t(y) * 640 + x) * 4];
+                const RGBA p = host.canvasPixel(x, y);
+                return std::abs(p.r - b[0]) + std::abs(p.g - b[1]) + std::abs(p.b - b[2]) > 6;
+            };
+            for (int v : {10, 100, 200, 265}) {
+                EXPECT_TRUE(changed(v, 10) && changed(10, v)) << v;
+                EXPECT_FALSE(changed(v, 9) || changed(9, v)) << v;
+            }
+            for (int v : {10, 100}) {
+                EXPECT_TRUE(changed(265, v) && changed(v, 265)) << v;
+                EXPECT_FALSE(changed(266, v) || changed(v, 266)) << v;
+            }
+            // A second press takes it away again.
+            host.key('?');
+            host.renderFrames(1 + late);
+            EXPECT_FALSE(changed(100, 100));
+        });
+    }
 }
 
 // The ES renderer draws the track overlay with its cover, the help panel and

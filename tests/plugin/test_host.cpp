@@ -97,6 +97,16 @@ OSStatus TestHost::show(int portWidth, int portHeight, Rect canvas, UInt32 optio
     mPort.width = portWidth;
     mPort.height = portHeight;
     mPort.pixels = mPixels.data();
+    if (mFramesAsAnExport) {
+        mPort.frameUser = this;
+        mPort.frameReady = [](void* user, const unsigned char* rgba, int w, int h, long stride, unsigned long) {
+            auto* self = static_cast<TestHost*>(user);
+            EXPECT_EQ(w, self->mPort.width);
+            EXPECT_EQ(h, self->mPort.height);
+            for (int y = 0; y < std::min(h, self->mPort.height) && w == self->mPort.width; ++y)
+                std::memcpy(&self->mPixels[size_t(y) * w * 4], rgba + y * stride, size_t(w) * 4);
+        };
+    }
     mCanvas = canvas;
     return PluginModule::show(&mPort, canvas, options);
 }

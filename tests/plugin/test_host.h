@@ -66,6 +66,11 @@ public:
     long long mMicros = 0;
     void advanceMillis(long long ms) { mMicros += ms * 1000; }
 
+    // Set before show: the frames come through frameReady, as an export
+    // takes them (LV_PORT_FRAME_LAG swaps late), into the pixels below; the
+    // canvas must be the whole port.
+    bool mFramesAsAnExport = false;
+
     // The port, row 0 at the top.
     LVPort mPort{};
     std::vector<uint8_t> mPixels;

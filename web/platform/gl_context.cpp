@@ -171,6 +171,13 @@ bool swapBuffers(Context* c, std::string& error) {
     return true;
 }
 
+// The page shows its frames on the canvas: none goes to the host as pixels.
+bool takesFramesInMemory(const Context*, int, int) { return false; }
+
+bool swapBuffers(Context*, std::vector<unsigned char>*, std::string& error) {
+    return fail(error, "the page's canvas takes no frames from memory: draw into the canvas and swap that");
+}
+
 void destroyContext(Context* c) {
     if (!c) return;
     if (emscripten_webgl_get_current_context() == c->handle) emscripten_webgl_make_context_current(0);

@@ -101,6 +101,18 @@ bool getBufferRect(const Context* context, int rect[4], std::string& error);
 // Presents the canvas (see above). False when nothing could be presented.
 bool swapBuffers(Context* context, std::string& error);
 
+// Whether the context's frames go to the host as pixels through frameReady
+// (an offscreen port with frameReady set) at this canvas size: then a frame
+// the caller already holds in memory may be handed over with the swap below
+// instead of being drawn into the canvas and read back.
+bool takesFramesInMemory(const Context* context, int width, int height);
+// Presents `frame` (RGBA, the canvas's size, row 0 at the BOTTOM as GL reads
+// it) in place of the canvas, in turn with the frames before it. The vector
+// is taken: it comes back holding a buffer of the ring (of any size and
+// content), for the caller to draw the next frame into. False, leaving
+// `frame` alone and presenting nothing, when takesFramesInMemory is false.
+bool swapBuffers(Context* context, std::vector<unsigned char>* frame, std::string& error);
+
 // Releases the context and everything it made. Safe with null.
 void destroyContext(Context* context);
 
