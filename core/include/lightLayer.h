@@ -119,6 +119,12 @@ public:
     std::vector<uint8_t>* heldFrame() { return mHeld ? &mLayer : nullptr; }
     void frameTaken() { mHeld = false; }
     void putOnGL();
+    // Only the box (x, y, width, height in the viewport, from its lower
+    // left) of the held frame goes on GL, for a pass that draws inside it
+    // alone; takeBox() then reads the box back into the frame, still held.
+    // False, with the whole frame put on GL instead, where GL cannot copy.
+    bool lendBox(const int box[4]);
+    void takeBox(const int box[4]);
     // The context that held the layer's texture and framebuffer is gone;
     // the next composite() makes new ones.
     void forgetGL() { mTexture = mFramebuffer = 0, mTexWidth = mTexHeight = 0, mCanBlit = -1; }
@@ -192,8 +198,8 @@ private:
               bool columns);
     template <class F>
     void forEachLitRun(F f) const;
-    void upload();
-    bool blit();
+    void upload(const int* box = nullptr);
+    bool blit(const int* box = nullptr);
     void drawLitTiles(bool add);
     void toGL();
     bool wholeFrame() const;

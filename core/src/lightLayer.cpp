@@ -41,6 +41,8 @@ void LightLayer::addQuad(const Point*, bool, bool) {}
 void LightLayer::addSprite(const Texels&, const float*, const float*, const float*, float, float, const unsigned char*) {}
 void LightLayer::composite() { mActive = false; }
 void LightLayer::putOnGL() {}
+bool LightLayer::lendBox(const int*) { return false; }
+void LightLayer::takeBox(const int*) {}
 
 #else
 
@@ -670,9 +672,10 @@ void LightLayer::forEachLitRun(F f) const {
         }
 }
 
-// The lit tiles into the layer's texture, made or remade at the viewport's
-// size, read at its nearest texel (a pixel of the frame is a texel here).
-void LightLayer::upload() {
+// The lit tiles (or the box) into the layer's texture, made or remade at the
+// viewport's size, read at its nearest texel (a pixel of the frame is a
+// texel here).
+void LightLayer::upload(const int* box) {
     if (!mTexture || !glIsTexture(mTexture)) {
         glGenTextures(1, &mTexture);
         mTexWidth = mTexHeight = 0;
@@ -694,17 +697,19 @@ void LightLayer::upload() {
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_FALSE);
     glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-    forEachLitRun([&](int x, int y, int w, int h) {
+    auto send = [&](int x, int y, int w, int h) {
         glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE,
                         &mLayer[(static_cast<size_t>(y) * width + x) * 4]);
-    });
+    };
+    if (box) send(box[0], box[1], box[2], box[3]);
+    else forEachLitRun(send);
     glPopClientAttrib();
 }
 
 // The whole layer copied over the viewport through a framebuffer that reads
 // the layer's texture: no shading at all on llvmpipe. False when this GL
 // cannot (before 3.0, or the framebuffer is incomplete).
-bool LightLayer::blit() {
+bool LightLayer::blit(const int* box) {
     if (mCanBlit < 0) {
         const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
         mCanBlit = version && std::atoi(version) >= 3;
@@ -716,8 +721,11 @@ bool LightLayer::blit() {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, mFramebuffer);
     glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, mTexture, 0);
     const bool complete = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    const int whole[4] = {0, 0, width, height};
+    const int* b = box ? box : whole;
+    const int x0 = b[0], y0 = b[1], x1 = b[0] + b[2], y1 = b[1] + b[3];
     if (complete)
-        glBlitFramebuffer(0, 0, width, height, mViewport[0], mViewport[1], mViewport[0] + width, mViewport[1] + height,
+        glBlitFramebuffer(x0, y0, x1, y1, mViewport[0] + x0, mViewport[1] + y0, mViewport[0] + x1, mViewport[1] + y1,
                           GL_COLOR_BUFFER_BIT, GL_NEAREST);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
     return complete;
@@ -799,6 +807,38 @@ void LightLayer::putOnGL() {
     if (!mHeld) return;
     mHeld = false;
     toGL();
+}
+
+bool LightLayer::lendBox(const int box[4]) {
+    if (!mHeld) return false;
+    if (box[0] < 0 || box[1] < 0 || box[2] <= 0 || box[3] <= 0 || box[0] + box[2] > width || box[1] + box[3] > height) {
+        putOnGL();
+        return false;
+    }
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
+    upload(box);
+    const bool copied = blit(box);
+    glPopAttrib();
+    if (!copied) putOnGL();
+    return copied;
+}
+
+void LightLayer::takeBox(const int box[4]) {
+    if (!mHeld) return;
+    GLint packBuffer = 0;
+    glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &packBuffer);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SWAP_BYTES, GL_FALSE);
+    glPixelStorei(GL_PACK_LSB_FIRST, GL_FALSE);
+    glReadPixels(mViewport[0] + box[0], mViewport[1] + box[1], box[2], box[3], GL_RGBA, GL_UNSIGNED_BYTE,
+                 &mLayer[(static_cast<size_t>(box[1]) * width + box[0]) * 4]);
+    glPopClientAttrib();
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(packBuffer));
 }
 
 // Every state the pass relies on is set here and put back after.

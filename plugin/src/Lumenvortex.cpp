@@ -220,6 +220,31 @@ void DrawTrackOverlay(long elapsed) {
     gMode.setupGL();
 }
 
+// The pixels the overlay may draw on, from the viewport's lower left as GL
+// counts (x, y, width, height), with a pixel to spare all round; false when
+// there is no viewport.
+bool OverlayBox(int box[4]) {
+    const OverlayLayout l = LayOutOverlay();
+    float left = l.nameX, top = l.nameY, right = l.nameX + 1 + l.nameWidth, bottom = l.nameY + 1 + l.nameHeight;
+    if (gAlbumCoverTexture.texID != 0) {
+        left = std::min(left, l.coverLeft), top = std::min(top, l.coverTop);
+        right = std::max(right, l.coverLeft + l.coverSize), bottom = std::max(bottom, l.coverTop + l.coverSize);
+    }
+    // The overlay's units are the canvas's pixels, y down.
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const float canvasWidth = float(gCanvasRect.right - gCanvasRect.left);
+    const float canvasHeight = float(gCanvasRect.bottom - gCanvasRect.top);
+    if (viewport[2] <= 0 || viewport[3] <= 0 || canvasWidth <= 0 || canvasHeight <= 0) return false;
+    const float sx = float(viewport[2]) / canvasWidth, sy = float(viewport[3]) / canvasHeight;
+    const int x0 = std::max(0, int(std::floor(left * sx)) - 1);
+    const int x1 = std::min(int(viewport[2]), int(std::ceil(right * sx)) + 1);
+    const int y0 = std::max(0, int(viewport[3]) - int(std::ceil(bottom * sy)) - 1);
+    const int y1 = std::min(int(viewport[3]), int(viewport[3]) - int(std::floor(top * sy)) + 1);
+    box[0] = x0, box[1] = y0, box[2] = x1 - x0, box[3] = y1 - y0;
+    return box[2] > 0 && box[3] > 0;
+}
+
 // ---------------------------------------------------------------- frames and tracks
 
 // Frames only stepped (LumenvortexSetDrawing(0)) run the whole frame, every
@@ -257,8 +282,12 @@ void ProcessRenderData(const RenderVisualData* renderData) {
 
     const long elapsed = millis() - gMillisSinceTrackChange;
     if (gTrackOverlay && elapsed <= kOverlayMillis) {
-        lightLayer.putOnGL();
+        // Over a held frame only the overlay's box goes through GL and back.
+        int box[4];
+        const bool lent = lightLayer.heldFrame() && OverlayBox(box) && lightLayer.lendBox(box);
+        if (!lent) lightLayer.putOnGL();
         DrawTrackOverlay(elapsed);
+        if (lent) lightLayer.takeBox(box);
     }
     if (frame.stepped) return;
 

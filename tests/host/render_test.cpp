@@ -201,16 +201,20 @@ TEST(Render, TheSameRenderTwiceGivesTheSameFrames) {
 
 // A frame the light layer drew whole goes to the video from memory, never
 // through GL; one that something is drawn over (the track overlay, for the
-// first five seconds) is read back from GL. Either way the pixels are those
-// of a render that reads every frame back (LV_FRAME_IN_MEMORY=0), to the
-// byte, opaque or transparent.
+// first five seconds) has only the overlay's box read back from GL. Either
+// way the pixels are those of a render that reads every frame back
+// (LV_FRAME_IN_MEMORY=0), to the byte: opaque, transparent, and with the
+// overlay's cover.
 TEST(Render, FramesFromMemoryAreThePixelsGLReadsBack) {
     TempDir dir;
-    for (const std::string look : {"opaque", "transparent"}) {
+    lvtest::makeTone(dir / "cover.flac", 7.0, {},
+                     lvtest::makePNG(64, 64, [](int x, int y) { return lvtest::quadrant(x, y, 64, 64); }));
+    for (const std::string look : {"opaque", "transparent", "cover"}) {
         for (const std::string memory : {"0", "1"}) {
             std::vector<std::string> args = {player(), "--frames", dir / (look + memory), "--size", "128x72", "--fps",
                                              "10", "--duration", "7"};
             if (look == "transparent") args.push_back("--transparent");
+            if (look == "cover") args.push_back(dir / "cover.flac");
             auto r = run(args, {"LV_FRAME_IN_MEMORY=" + memory});
             ASSERT_EQ(r.status, 0) << r.err;
         }
