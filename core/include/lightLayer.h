@@ -16,7 +16,9 @@
 // the layer on the frame. When nothing but the clear has reached the frame
 // yet, the layer starts at the background's colour and replaces the frame
 // (a copy, which costs llvmpipe next to nothing); otherwise it starts empty
-// and is added to the frame with one blended quad per run of lit tiles.
+// and is added to the frame with one blended quad per run of lit tiles. For
+// a host that takes its frames as pixels, a frame the layer replaces whole
+// need not reach GL at all: it is held, and handed over from memory.
 //
 // The same picture: a fragment's light is what GL computes for it with the
 // passes' state (blend SRC_ALPHA, ONE into 8-bit channels; the glows' texels
@@ -39,9 +41,10 @@
 // composites it, then draws with GL what must go over it (stroked ribbons,
 // proximity lines: light that adds the same in either order). GL state:
 // begin() only reads; composite() sets what it relies on and puts back what
-// it changes. Nothing here fails: a triangle crossing the near plane or far
-// outside the view is clipped as GL clips it; a sprite wholly behind the
-// eye draws nothing, as in GL.
+// it changes; the plug-in swaps a held frame out (or puts it on GL before
+// anything else draws over it). Nothing here fails: a triangle crossing the
+// near plane or far outside the view is clipped as GL clips it; a sprite
+// wholly behind the eye draws nothing, as in GL.
 #pragma once
 
 #include <GL/gl.h>

@@ -384,7 +384,8 @@ bool makeCanvas(Context* c, int w, int h, int samples) {
 }
 
 // Frame `s` to the host: waits for its copy (finished by now, frames later),
-// maps it and hands the mapped rows over, top row first.
+// maps it and hands the mapped rows over, top row first; a frame in memory
+// goes as it is.
 void deliver(Context* c, Context::Slot& s) {
     LVPort* port = c->port;
     const long stride = long(s.width) * 4;
@@ -441,9 +442,15 @@ void drainReadBack(Context* c, bool free) {
     }
 }
 
-// Starts reading the resolved canvas (bound for reading) into the next
-// buffer of the ring, and hands over the frame read LV_PORT_FRAME_LAG swaps
-// ago. False when the driver lacks pixel buffers.
+// The next slot of the ring, free for a frame: the one it held goes to the
+// host first if it has not yet, and comes back.
+Context::Slot& freeSlot(Context* c) {
+    Context::Slot& s = c->slots[c->nextSlot];
+    if (s.state == Context::Slot::READING) deliver(c, s);
+    release(c, s);
+    return s;
+}
+
 // Slot `s`, just filled with this frame, joins the ring; frames filled
 // LV_PORT_FRAME_LAG swaps ago go to the host.
 void queueSlot(Context* c, Context::Slot& s, int w, int h) {
@@ -458,8 +465,9 @@ void queueSlot(Context* c, Context::Slot& s, int w, int h) {
     }
 }
 
-Context::Slot& freeSlot(Context* c);
-
+// Starts reading the resolved canvas (bound for reading) into the next
+// buffer of the ring, and hands over the frame read LV_PORT_FRAME_LAG swaps
+// ago. False when the driver lacks pixel buffers.
 bool readBackPipelined(Context* c, int w, int h) {
     if (!loadBufferApi()) return false;
     Context::Slot& s = freeSlot(c);
@@ -474,15 +482,6 @@ bool readBackPipelined(Context* c, int w, int h) {
     s.inMemory = false;
     queueSlot(c, s, w, h);
     return true;
-}
-
-// The next slot of the ring, free for a frame: the one it held goes to the
-// host first if it has not yet, and comes back.
-Context::Slot& freeSlot(Context* c) {
-    Context::Slot& s = c->slots[c->nextSlot];
-    if (s.state == Context::Slot::READING) deliver(c, s);
-    release(c, s);
-    return s;
 }
 
 // Without pixel buffers: the same hand-over, at once.
