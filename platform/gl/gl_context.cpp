@@ -425,10 +425,9 @@ void release(Context* c, Context::Slot& s) {
 
 // Every frame still on its way goes to the host, and comes back; with
 // `free`, the buffers go too. The context is current.
+// (Without the buffer API only frames in memory can be in the ring, and
+// they need none of it.)
 void drainReadBack(Context* c, bool free) {
-    const bool inMemory = std::any_of(std::begin(c->slots), std::end(c->slots),
-                                      [](const Context::Slot& s) { return s.inMemory; });
-    if (!gBuf.loaded && !inMemory) return;
     for (int i = 0; i < LV_PORT_FRAMES_IN_FLIGHT; ++i) {
         Context::Slot& s = c->slots[(c->nextSlot + i) % LV_PORT_FRAMES_IN_FLIGHT];
         if (s.state == Context::Slot::READING) deliver(c, s);
