@@ -90,13 +90,23 @@ public:
     // (clamped to [0, 1], as fixed-function GL clamps it) and texture
     // coordinates.
     Point project(float x, float y, float z, const float rgba[4], float s, float t);
+    // Reads the camera now, as project() does at its first call: a caller
+    // that projects from helper threads calls this first, on the drawing
+    // thread (it asks GL).
+    void takeCamera();
+    // Triangles go into one of LISTS lists: a thread may fill one while
+    // another fills another (runTasks' tasks, one list each), with
+    // project(), addTriangle() and addQuad() the only calls between
+    // takeCamera() and the tasks' end. Light adds the same in any order, so
+    // which list a triangle is in does not change the frame.
+    static const int LISTS = 2;
     // A triangle's light (blend SRC_ALPHA, ONE), textured at the nearest
     // texel of the texels setRibbonTexels gave, if any.
-    void addTriangle(const Point& a, const Point& b, const Point& c);
+    void addTriangle(const Point& a, const Point& b, const Point& c, int list = 0);
     // A blended ribbon's quad between rungs (q[0] q[1]) and (q[2] q[3]): the
     // triangle (q[2] q[0] q[3]) when `first`, (q[0] q[1] q[3]) when
     // `second`, as addTriangle would draw each.
-    void addQuad(const Point q[4], bool first, bool second);
+    void addQuad(const Point q[4], bool first, bool second, int list = 0);
     void setRibbonTexels(const Texels* texels);
     // A camera-facing textured square (corners centre -+ (right + up) *
     // half, its texture over the whole square) of colour rgba in the current
@@ -155,7 +165,13 @@ private:
         unsigned char rgba[4];
     };
     struct Triangle {
-        uint32_t v[3];          // into mVertices, counter-clockwise on the screen
+        uint32_t v[3];          // into its list's vertices, counter-clockwise on the screen
+    };
+    // Each on cache lines of its own: two threads fill two lists at once.
+    struct alignas(64) TriangleList {
+        std::vector<Vertex> vertices;
+        std::vector<Triangle> triangles;
+        std::vector<std::vector<uint32_t>> bins;   // per tile, into triangles
     };
     // A sprite texture with a transparent border of one texel all round, so
     // the filter's four reads never leave it.
@@ -177,11 +193,10 @@ private:
     std::vector<uint8_t> mReduced;
     int mReducedWidth = 0, mReducedHeight = 0;
     std::vector<PaddedTexture> mSpriteTextures;
-    std::vector<Vertex> mVertices;
     std::vector<Sprite> mSprites;
-    std::vector<Triangle> mTriangles;
+    TriangleList mLists[LISTS];
     int mTilesX = 0, mTilesY = 0;
-    std::vector<std::vector<uint32_t>> mSpriteBins, mTriangleBins;
+    std::vector<std::vector<uint32_t>> mSpriteBins;
     std::vector<uint8_t> mLit;   // per tile: shaded this frame
     std::vector<int> mLitTiles;  // their indices, for the threads to share
     GLuint mTexture = 0, mFramebuffer = 0;
@@ -189,13 +204,13 @@ private:
     int mTexWidth = 0, mTexHeight = 0;
 
     int spriteTexture(const Texels& texels);
-    void addClipped(const Point& a, const Point& b, const Point& c);
-    bool addWindowTriangle(uint32_t a, uint32_t b, uint32_t c);
+    void addClipped(const Point& a, const Point& b, const Point& c, TriangleList& list);
+    bool addWindowTriangle(uint32_t a, uint32_t b, uint32_t c, TriangleList& list);
     bool toWindow(const Point& p, Vertex* v) const;
-    void bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1);
+    void bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1) const;
     void shadeTile(int tx, int ty);
     void shadeSprite(const Sprite& s, int x0, int y0, int x1, int y1);
-    void shadeTriangle(const Triangle& t, int x0, int y0, int x1, int y1);
+    void shadeTriangle(const Triangle& t, const Vertex* vertices, int x0, int y0, int x1, int y1);
     void scan(const Setup& t, bool columns, int64_t first, int64_t last, int64_t from, int64_t to);
     void span(const Setup& t, const int64_t e0[3], const int64_t along[3], int64_t n, int64_t end, int px, int py,
               bool columns);

@@ -52,6 +52,7 @@ public:
     void renderGlowsBatched();
     void renderFlatBatched();
     void renderRibbonsBatched();
+    void renderRibbonsOnLayer(const RibbonLook& look);
     // render() when the background began the light layer (lightLayer.h):
     // glows and ribbons into it, then what GL draws over it.
     void renderOnLightLayer();

@@ -36,8 +36,9 @@ int64_t LightLayer::roundHalfAway(double x) {
 void LightLayer::begin(bool, const float*) { mActive = false; }
 void LightLayer::setRibbonTexels(const Texels*) {}
 LightLayer::Point LightLayer::project(float, float, float, const float*, float, float) { return Point{}; }
-void LightLayer::addTriangle(const Point&, const Point&, const Point&) {}
-void LightLayer::addQuad(const Point*, bool, bool) {}
+void LightLayer::takeCamera() {}
+void LightLayer::addTriangle(const Point&, const Point&, const Point&, int) {}
+void LightLayer::addQuad(const Point*, bool, bool, int) {}
 void LightLayer::addSprite(const Texels&, const float*, const float*, const float*, float, float, const unsigned char*) {}
 void LightLayer::composite() { mActive = false; }
 void LightLayer::putOnGL() {}
@@ -126,7 +127,7 @@ void LightLayer::begin(bool replace, const float background[3]) {
         mTilesX = (width + TILE - 1) / TILE;
         mTilesY = (height + TILE - 1) / TILE;
         mSpriteBins.assign(static_cast<size_t>(mTilesX) * mTilesY, {});
-        mTriangleBins.assign(static_cast<size_t>(mTilesX) * mTilesY, {});
+        for (TriangleList& list : mLists) list.bins.assign(static_cast<size_t>(mTilesX) * mTilesY, {});
         mLit.assign(static_cast<size_t>(mTilesX) * mTilesY, 0);
     }
     mCamera = false;   // the camera is set after the clear: see project()
@@ -136,11 +137,13 @@ void LightLayer::begin(bool replace, const float background[3]) {
     mBackground[3] = 255;
     mReplace = replace;
     mRibbon = {nullptr, 0, 0};
-    mVertices.clear();
     mSprites.clear();
-    mTriangles.clear();
     for (auto& b : mSpriteBins) b.clear();
-    for (auto& b : mTriangleBins) b.clear();
+    for (TriangleList& list : mLists) {
+        list.vertices.clear();
+        list.triangles.clear();
+        for (auto& b : list.bins) b.clear();
+    }
     mActive = true;
 }
 
@@ -170,19 +173,21 @@ void LightLayer::setRibbonTexels(const Texels* texels) {
     mRibbon = {mReduced.data(), mReducedWidth, mReducedHeight};
 }
 
+void LightLayer::takeCamera() {
+    float mv[16], proj[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+    glGetFloatv(GL_PROJECTION_MATRIX, proj);
+    for (int col = 0; col < 4; col++)
+        for (int row = 0; row < 4; row++) {
+            float sum = 0;
+            for (int k = 0; k < 4; k++) sum += proj[k * 4 + row] * mv[col * 4 + k];
+            mMvp[col * 4 + row] = sum;
+        }
+    mCamera = true;
+}
+
 LightLayer::Point LightLayer::project(float vx, float vy, float vz, const float rgba[4], float s, float t) {
-    if (!mCamera) {
-        float mv[16], proj[16];
-        glGetFloatv(GL_MODELVIEW_MATRIX, mv);
-        glGetFloatv(GL_PROJECTION_MATRIX, proj);
-        for (int col = 0; col < 4; col++)
-            for (int row = 0; row < 4; row++) {
-                float sum = 0;
-                for (int k = 0; k < 4; k++) sum += proj[k * 4 + row] * mv[col * 4 + k];
-                mMvp[col * 4 + row] = sum;
-            }
-        mCamera = true;
-    }
+    if (!mCamera) takeCamera();
     const float* m = mMvp;
     Point p;
     p.x = m[0] * vx + m[4] * vy + m[8] * vz + m[12];
@@ -208,7 +213,7 @@ bool LightLayer::toWindow(const Point& p, Vertex* v) const {
 }
 
 // Records `index` in the bins of the tiles that pixels px0..px1, py0..py1 lie in.
-void LightLayer::bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1) {
+void LightLayer::bin(std::vector<std::vector<uint32_t>>& bins, uint32_t index, int px0, int py0, int px1, int py1) const {
     for (int ty = py0 / TILE; ty <= py1 / TILE; ty++)
         for (int tx = px0 / TILE; tx <= px1 / TILE; tx++) bins[static_cast<size_t>(ty) * mTilesX + tx].push_back(index);
 }
@@ -250,9 +255,10 @@ LightLayer::Point mix(const LightLayer::Point& a, const LightLayer::Point& b, fl
 
 }  // namespace
 
-void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
+void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c, int list) {
+    TriangleList& into = mLists[list];
     const unsigned outA = outside(a), outB = outside(b), outC = outside(c);
-    if (!(outA | outB | outC)) return addClipped(a, b, c);
+    if (!(outA | outB | outC)) return addClipped(a, b, c, into);
     // All three beyond one plane: clipping would leave nothing.
     if (outA & outB & outC) return;
     // Clipped against each plane in turn, in clip space (where the
@@ -274,42 +280,43 @@ void LightLayer::addTriangle(const Point& a, const Point& b, const Point& c) {
         count = n;
         from = 1 - from;
     }
-    for (int i = 1; i + 1 < count; i++) addClipped(polygon[from][0], polygon[from][i], polygon[from][i + 1]);
+    for (int i = 1; i + 1 < count; i++) addClipped(polygon[from][0], polygon[from][i], polygon[from][i + 1], into);
 }
 
 // A triangle inside the guard band and the depth range.
-void LightLayer::addClipped(const Point& pa, const Point& pb, const Point& pc) {
+void LightLayer::addClipped(const Point& pa, const Point& pb, const Point& pc, TriangleList& list) {
     Vertex v[3];
     if (!toWindow(pa, &v[0]) || !toWindow(pb, &v[1]) || !toWindow(pc, &v[2])) return;
-    const uint32_t base = static_cast<uint32_t>(mVertices.size());
-    mVertices.insert(mVertices.end(), v, v + 3);
-    if (!addWindowTriangle(base, base + 1, base + 2)) mVertices.resize(base);
+    const uint32_t base = static_cast<uint32_t>(list.vertices.size());
+    list.vertices.insert(list.vertices.end(), v, v + 3);
+    if (!addWindowTriangle(base, base + 1, base + 2, list)) list.vertices.resize(base);
 }
 
 // A ribbon's quad between rungs (q0 q1) and (q2 q3), as the pass draws it:
 // triangles (q2 q0 q3) and (q0 q1 q3), each where asked. Wholly inside the
 // guard band (nearly always), its four corners go to the window once and
 // both triangles share them; otherwise each triangle is clipped alone.
-void LightLayer::addQuad(const Point q[4], bool first, bool second) {
+void LightLayer::addQuad(const Point q[4], bool first, bool second, int list) {
     Vertex v[4];
     bool shared = !(outside(q[0]) | outside(q[1]) | outside(q[2]) | outside(q[3]));
     for (int k = 0; k < 4 && shared; k++) shared = toWindow(q[k], &v[k]);
     if (!shared) {
-        if (first) addTriangle(q[2], q[0], q[3]);
-        if (second) addTriangle(q[0], q[1], q[3]);
+        if (first) addTriangle(q[2], q[0], q[3], list);
+        if (second) addTriangle(q[0], q[1], q[3], list);
         return;
     }
-    const uint32_t base = static_cast<uint32_t>(mVertices.size());
-    mVertices.insert(mVertices.end(), v, v + 4);
-    bool added = first && addWindowTriangle(base + 2, base, base + 3);
-    added = (second && addWindowTriangle(base, base + 1, base + 3)) || added;
-    if (!added) mVertices.resize(base);
+    TriangleList& into = mLists[list];
+    const uint32_t base = static_cast<uint32_t>(into.vertices.size());
+    into.vertices.insert(into.vertices.end(), v, v + 4);
+    bool added = first && addWindowTriangle(base + 2, base, base + 3, into);
+    added = (second && addWindowTriangle(base, base + 1, base + 3, into)) || added;
+    if (!added) into.vertices.resize(base);
 }
 
-// Vertices ia, ib, ic (in mVertices) as a triangle, counter-clockwise on the
-// screen with ia first, binned; false when it lights no pixel centre.
-bool LightLayer::addWindowTriangle(uint32_t ia, uint32_t ib, uint32_t ic) {
-    const Vertex &a = mVertices[ia], &b = mVertices[ib], &c = mVertices[ic];
+// Vertices ia, ib, ic (in the list's) as a triangle, counter-clockwise on
+// the screen with ia first, binned; false when it lights no pixel centre.
+bool LightLayer::addWindowTriangle(uint32_t ia, uint32_t ib, uint32_t ic, TriangleList& list) {
+    const Vertex &a = list.vertices[ia], &b = list.vertices[ib], &c = list.vertices[ic];
     int64_t area2 = (int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) - (int64_t(c.x) - a.x) * (int64_t(b.y) - a.y);
     if (area2 == 0) return false;   // no area: GL draws nothing either
     int64_t x0, x1, y0, y1;
@@ -318,8 +325,8 @@ bool LightLayer::addWindowTriangle(uint32_t ia, uint32_t ib, uint32_t ic) {
     x0 = std::max<int64_t>(x0, 0), x1 = std::min<int64_t>(x1, width - 1);
     y0 = std::max<int64_t>(y0, 0), y1 = std::min<int64_t>(y1, height - 1);
     if (x0 > x1 || y0 > y1) return false;   // between pixel centres, or outside the view
-    mTriangles.push_back({{ia, area2 > 0 ? ib : ic, area2 > 0 ? ic : ib}});
-    bin(mTriangleBins, static_cast<uint32_t>(mTriangles.size() - 1), int(x0), int(y0), int(x1), int(y1));
+    list.triangles.push_back({{ia, area2 > 0 ? ib : ic, area2 > 0 ? ic : ib}});
+    bin(list.bins, static_cast<uint32_t>(list.triangles.size() - 1), int(x0), int(y0), int(x1), int(y1));
     return true;
 }
 
@@ -451,8 +458,8 @@ void LightLayer::shadeSprite(const Sprite& s, int x0, int y0, int x1, int y1) {
     }
 }
 
-void LightLayer::shadeTriangle(const Triangle& tri, int tx0, int ty0, int tx1, int ty1) {
-    const Vertex* v[3] = {&mVertices[tri.v[0]], &mVertices[tri.v[1]], &mVertices[tri.v[2]]};
+void LightLayer::shadeTriangle(const Triangle& tri, const Vertex* vertices, int tx0, int ty0, int tx1, int ty1) {
+    const Vertex* v[3] = {&vertices[tri.v[0]], &vertices[tri.v[1]], &vertices[tri.v[2]]};
     int64_t x0, x1, y0, y1;
     centres(std::min({v[0]->x, v[1]->x, v[2]->x}), std::max({v[0]->x, v[1]->x, v[2]->x}), &x0, &x1);
     centres(std::min({v[0]->y, v[1]->y, v[2]->y}), std::max({v[0]->y, v[1]->y, v[2]->y}), &y0, &y1);
@@ -637,20 +644,23 @@ void LightLayer::shadeTile(int tx, int ty) {
     // A tile's triangles come from all over the frame's lists (at 5000
     // particles several megabytes, past the cache): their corners are asked
     // for a few triangles ahead, which halves the set-up's time.
-    const std::vector<uint32_t>& bin = mTriangleBins[tile];
-    const size_t count = bin.size();
-    for (size_t k = 0; k < count; k++) {
-        if (k + 2 * PREFETCH_AHEAD < count)
-            _mm_prefetch(reinterpret_cast<const char*>(&mTriangles[bin[k + 2 * PREFETCH_AHEAD]]), _MM_HINT_T0);
-        if (k + PREFETCH_AHEAD < count) {
-            const Triangle& ahead = mTriangles[bin[k + PREFETCH_AHEAD]];
-            for (uint32_t corner : ahead.v) {
-                const char* at = reinterpret_cast<const char*>(&mVertices[corner]);
-                _mm_prefetch(at, _MM_HINT_T0);
-                _mm_prefetch(at + sizeof(Vertex) - 1, _MM_HINT_T0);
+    for (const TriangleList& list : mLists) {
+        const std::vector<uint32_t>& bin = list.bins[tile];
+        const Triangle* triangles = list.triangles.data();
+        const Vertex* vertices = list.vertices.data();
+        const size_t count = bin.size();
+        for (size_t k = 0; k < count; k++) {
+            if (k + 2 * PREFETCH_AHEAD < count)
+                _mm_prefetch(reinterpret_cast<const char*>(&triangles[bin[k + 2 * PREFETCH_AHEAD]]), _MM_HINT_T0);
+            if (k + PREFETCH_AHEAD < count) {
+                for (uint32_t corner : triangles[bin[k + PREFETCH_AHEAD]].v) {
+                    const char* at = reinterpret_cast<const char*>(&vertices[corner]);
+                    _mm_prefetch(at, _MM_HINT_T0);
+                    _mm_prefetch(at + sizeof(Vertex) - 1, _MM_HINT_T0);
+                }
             }
+            shadeTriangle(triangles[bin[k]], vertices, x0, y0, x1, y1);
         }
-        shadeTriangle(mTriangles[bin[k]], x0, y0, x1, y1);
     }
 }
 
@@ -773,10 +783,12 @@ void LightLayer::composite() {
     if (!mActive) return;
     mActive = false;
     sprites = static_cast<int>(mSprites.size());
-    triangles = static_cast<int>(mTriangles.size());
+    triangles = 0;
+    for (const TriangleList& list : mLists) triangles += static_cast<int>(list.triangles.size());
     mLitTiles.clear();
     for (size_t tile = 0; tile < mLit.size(); tile++) {
-        mLit[tile] = mReplace || !mSpriteBins[tile].empty() || !mTriangleBins[tile].empty();
+        mLit[tile] = mReplace || !mSpriteBins[tile].empty();
+        for (const TriangleList& list : mLists) mLit[tile] = mLit[tile] || !list.bins[tile].empty();
         if (mLit[tile]) mLitTiles.push_back(static_cast<int>(tile));
     }
     litTiles = static_cast<int>(mLitTiles.size());

@@ -10,6 +10,7 @@
 #include "imageBinaries.h"
 #include "lumenvortexApplet.h"
 #include "renderer.h"
+#include "workers.h"
 
 namespace {
 
@@ -450,12 +451,13 @@ void ParticleControl::renderRibbonsBatched() {
     // Adding light that is black or transparent leaves every pixel as it
     // was; the depth-tested flat modes write depth whatever the colour.
     const bool additive = !look.flatShade;
-    const bool cpu = additive && lightLayer.active();
-    const LightLayer::Texels texels = LightLayer::Texels::of(rainbowBlurImage, rainbowBlur);
-    if (cpu) lightLayer.setRibbonTexels(look.textured ? &texels : nullptr);
+    if (additive && lightLayer.active()) {
+        const LightLayer::Texels texels = LightLayer::Texels::of(rainbowBlurImage, rainbowBlur);
+        lightLayer.setRibbonTexels(look.textured ? &texels : nullptr);
+        if (!myList.empty()) return renderRibbonsOnLayer(look);
+    }
     bool wide[TAIL];
     float alpha[TAIL], colour[TAIL];
-    LightLayer::Point points[2 * TAIL];
     for (Particle& p : myList) {
         GLuint base = static_cast<GLuint>(strips.verts.size());
         for (int i = 0; i < TAIL; i++) {
@@ -468,24 +470,10 @@ void ParticleControl::renderRibbonsBatched() {
             strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
             strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
         }
-        // Rungs are projected when a quad first needs them: about half the
-        // quads are too faint to draw.
-        int projected = 0;
         for (int i = 0; i + 1 < TAIL; i++) {
             if (additive && std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT)
                 continue;
-            if (!cpu) {
-                strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
-                continue;
-            }
-            for (int k = std::max(projected, 2 * i); k < 2 * i + 4; k++) {
-                const DrawBatch::Vertex& v = strips.verts[base + k];
-                const float rgba[4] = {v.r, v.g, v.b, v.a};
-                points[k] = lightLayer.project(v.x, v.y, v.z, rgba, v.s, v.t);
-            }
-            projected = 2 * i + 4;
-            // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
-            lightLayer.addQuad(points + 2 * i, wide[i + 1], wide[i]);
+            strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
         }
     }
     if (strips.indices.empty() && !strips.verts.empty()) {
@@ -497,6 +485,54 @@ void ParticleControl::renderRibbonsBatched() {
     if (!look.textured) return strips.draw(GL_TRIANGLES, false);
     NearestTexels smooth;
     strips.draw(GL_TRIANGLES, true);
+}
+
+// The blended ribbons on the light layer, the particles in two halves, each
+// into a list of the layer's on a thread of its own: at 5000 particles this
+// vertex work was a third of the drawing thread's frame, with the helper
+// idle. The values, the quads left out and the triangles are the strips'
+// above; light adds the same from either list, so the frame is the one a
+// single thread draws.
+void ParticleControl::renderRibbonsOnLayer(const RibbonLook& look) {
+    lightLayer.takeCamera();
+    const size_t n = myList.size();
+    float last[4] = {};
+    runTasks(lightLayer.threads > 1, LightLayer::LISTS, [&](int list) {
+        const size_t from = n * static_cast<size_t>(list) / LightLayer::LISTS;
+        const size_t to = n * static_cast<size_t>(list + 1) / LightLayer::LISTS;
+        bool wide[TAIL];
+        float alpha[TAIL], colour[TAIL], rgba[TAIL][4];
+        LightLayer::Point points[2 * TAIL];
+        for (size_t k = from; k < to; k++) {
+            Particle& p = myList[k];
+            float ends[2 * TAIL][3];
+            for (int i = 0; i < TAIL; i++) {
+                const float per = (float)(23 - i) / 24;
+                p.ribbonEntryValues(i, per, look, true, rgba[i]);
+                wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
+                alpha[i] = rgba[i][3];
+                colour[i] = std::max(std::max(rgba[i][0], rgba[i][1]), rgba[i][2]);
+                ends[2 * i][0] = p.x[i] + p.xOff, ends[2 * i][1] = p.y[i] + p.yOff, ends[2 * i][2] = p.z[i] + p.zOff;
+                ends[2 * i + 1][0] = p.x[i] - p.xOff, ends[2 * i + 1][1] = p.y[i] - p.yOff;
+                ends[2 * i + 1][2] = p.z[i] - p.zOff;
+            }
+            // Rungs are projected when a quad first needs them: about half
+            // the quads are too faint to draw.
+            int projected = 0;
+            for (int i = 0; i + 1 < TAIL; i++) {
+                if (std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT) continue;
+                for (int e = std::max(projected, 2 * i); e < 2 * i + 4; e++)
+                    points[e] = lightLayer.project(ends[e][0], ends[e][1], ends[e][2], rgba[e / 2], static_cast<float>(e % 2),
+                                                   (float)(23 - e / 2) / 24 * 0.75f);
+                projected = 2 * i + 4;
+                // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
+                lightLayer.addQuad(points + 2 * i, wide[i + 1], wide[i], list);
+            }
+            if (k + 1 == n) std::copy(rgba[TAIL - 1], rgba[TAIL - 1] + 4, last);
+        }
+    });
+    // The current colour is left as the strips' drawing would leave it.
+    currentColor(last[0], last[1], last[2], last[3]);
 }
 
 void ParticleControl::setColors() {

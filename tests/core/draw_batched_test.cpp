@@ -300,11 +300,56 @@ TEST(DrawBatched, LayerClipsWhatGLClips) {
     expectSamePicture(gl, "clipped-batched", layer, "clipped-layer", 0);
     // The ribbon alone, where the glows' light no longer hides a piece of
     // it missing or drawn unclipped.
+    // The pass leaves the current colour as GL's strips leave it.
     particleControl.showOrb = false;
-    const std::vector<uint8_t> ribbonGL = drawOnly(BATCHED), ribbonLayer = drawOnly(LAYER);
+    GLfloat glColour[4], layerColour[4];
+    const std::vector<uint8_t> ribbonGL = drawOnly(BATCHED);
+    glGetFloatv(GL_CURRENT_COLOR, glColour);
+    const std::vector<uint8_t> ribbonLayer = drawOnly(LAYER);
+    glGetFloatv(GL_CURRENT_COLOR, layerColour);
     particleControl.showOrb = true;
     EXPECT_GT(litChannels(ribbonGL, empty), 2000) << "the ribbon should light part of the frame";
     expectSamePicture(ribbonGL, "clipped-ribbon-batched", ribbonLayer, "clipped-ribbon-layer", 0);
+    for (int k = 0; k < 4; k++) EXPECT_EQ(glColour[k], layerColour[k]) << "current colour, channel " << k;
+}
+
+// Threads fill the layer's lists side by side: a triangle lights the same
+// pixels from any of them, over a frame the layer adds to (whose tiles are
+// shaded only where something lies).
+TEST(DrawBatched, LayerDrawsTheSameFromEveryList) {
+    lvtest::requireGL(WIDTH, HEIGHT);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glViewport(0, 0, WIDTH, HEIGHT);
+    glDisable(GL_SCISSOR_TEST);
+    const float black[3] = {0, 0, 0}, orange[4] = {1, 0.5f, 0, 1};
+    lightLayer.enabled = true;
+    std::vector<uint8_t> first;
+    for (int list = 0; list < LightLayer::LISTS; list++) {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        lightLayer.begin(false, black);
+        lightLayer.takeCamera();
+        // A corner of the frame, far from the first tile.
+        lightLayer.addTriangle(lightLayer.project(0.5f, 0.5f, 0, orange, 0, 0),
+                               lightLayer.project(0.9f, 0.55f, 0, orange, 0, 0),
+                               lightLayer.project(0.6f, 0.9f, 0, orange, 0, 0), list);
+        lightLayer.composite();
+        const std::vector<uint8_t> picture = lvtest::readCanvas();
+        EXPECT_EQ(1, lightLayer.triangles) << "list " << list;
+        EXPECT_GT(litChannels(picture, std::vector<uint8_t>(picture.size(), 0)), 1000) << "list " << list << " lit nothing";
+        if (list == 0) first = picture;
+        else EXPECT_TRUE(picture == first) << "list " << list << " drew another picture than list 0";
+    }
+    lightLayer.enabled = false;
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
 }
 
 // The layer snaps vertices to its grid with its own rounding, which must be
