@@ -90,9 +90,9 @@ public:
     // (clamped to [0, 1], as fixed-function GL clamps it) and texture
     // coordinates.
     Point project(float x, float y, float z, const float rgba[4], float s, float t);
-    // Reads the camera now, as project() does at its first call: a caller
-    // that projects from helper threads calls this first, on the drawing
-    // thread (it asks GL).
+    // Takes the camera from GL's matrices, as project() does at the frame's
+    // first call; after that the frame keeps it. A caller that projects from
+    // helper threads calls this first, on the drawing thread.
     void takeCamera();
     // Triangles go into one of LISTS lists: a thread may fill one while
     // another fills another (runTasks' tasks, one list each), with

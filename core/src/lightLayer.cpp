@@ -174,6 +174,7 @@ void LightLayer::setRibbonTexels(const Texels* texels) {
 }
 
 void LightLayer::takeCamera() {
+    if (mCamera) return;
     float mv[16], proj[16];
     glGetFloatv(GL_MODELVIEW_MATRIX, mv);
     glGetFloatv(GL_PROJECTION_MATRIX, proj);
