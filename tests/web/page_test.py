@@ -322,7 +322,12 @@ class PageTest(unittest.TestCase):
               return window.lumenvortex.playing && window.lumenvortex.level > 0.01 &&
                      (hz < 500 ? 'Track A' : 'Track B') === window.lumenvortex.title;
             })()"""
-            wait(b, heard, what="the track heard playing under its own title")
+            # Until the last press's track has opened (the page's "opening ..."
+            # line goes), the track playing before the presses is still heard,
+            # and the page stops it just before the new one starts: wait for
+            # both, or a slow machine's second look lands in between.
+            opened = "document.getElementById('message').textContent === ''"
+            wait(b, f"{opened} && {heard}", what="the last press's track opened and heard under its own title")
             time.sleep(2)
             self.assertTrue(b.evaluate(heard), self.status(b))
             self.assertEqual([], b.errors)
