@@ -417,6 +417,32 @@ const int TAIL = Particle::MAX_TAIL_LENGTH;
 // white mode, whose ribbons are the faintest, above 49 dB).
 const float FAINT_LIGHT = 4.0f / 255;
 
+// A particle's ribbon as both batched passes take it: each entry's colour
+// and its rung's two ends, whether the rung has width, and the brightest
+// channel, for FAINT_LIGHT.
+struct RibbonEntries {
+    float rgba[TAIL][4], ends[2 * TAIL][3], colour[TAIL];
+    bool wide[TAIL];
+
+    void fill(Particle& p, const RibbonLook& look) {
+        for (int i = 0; i < TAIL; i++) {
+            p.ribbonEntryValues(i, (float)(23 - i) / 24, look, true, rgba[i]);
+            wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
+            colour[i] = std::max(std::max(rgba[i][0], rgba[i][1]), rgba[i][2]);
+            ends[2 * i][0] = p.x[i] + p.xOff, ends[2 * i][1] = p.y[i] + p.yOff, ends[2 * i][2] = p.z[i] + p.zOff;
+            ends[2 * i + 1][0] = p.x[i] - p.xOff, ends[2 * i + 1][1] = p.y[i] - p.yOff;
+            ends[2 * i + 1][2] = p.z[i] - p.zOff;
+        }
+    }
+    // The quad between entries i and i + 1 adds too little light to draw.
+    bool faint(int i) const {
+        return std::max(rgba[i][3], rgba[i + 1][3]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT;
+    }
+    // Texture coordinates of end e.
+    static float s(int e) { return static_cast<float>(e % 2); }
+    static float t(int e) { return (float)(23 - e / 2) / 24 * 0.75f; }
+};
+
 }  // namespace
 
 // Every particle's strip in one call, the values from the same
@@ -456,24 +482,18 @@ void ParticleControl::renderRibbonsBatched() {
         lightLayer.setRibbonTexels(look.textured ? &texels : nullptr);
         if (!myList.empty()) return renderRibbonsOnLayer(look);
     }
-    bool wide[TAIL];
-    float alpha[TAIL], colour[TAIL];
+    RibbonEntries r;
     for (Particle& p : myList) {
         GLuint base = static_cast<GLuint>(strips.verts.size());
-        for (int i = 0; i < TAIL; i++) {
-            float per = (float)(23 - i) / 24;
-            p.ribbonEntryValues(i, per, look, true, c);
-            wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
-            alpha[i] = c[3];
-            colour[i] = std::max(std::max(c[0], c[1]), c[2]);
+        r.fill(p, look);
+        for (int e = 0; e < 2 * TAIL; e++) {
+            const float* c = r.rgba[e / 2];
             strips.colorFloats(c[0], c[1], c[2], c[3]);
-            strips.vertex(p.x[i] + p.xOff, p.y[i] + p.yOff, p.z[i] + p.zOff, 0, per * 0.75f);
-            strips.vertex(p.x[i] - p.xOff, p.y[i] - p.yOff, p.z[i] - p.zOff, 1, per * 0.75f);
+            strips.vertex(r.ends[e][0], r.ends[e][1], r.ends[e][2], RibbonEntries::s(e), RibbonEntries::t(e));
         }
         for (int i = 0; i + 1 < TAIL; i++) {
-            if (additive && std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT)
-                continue;
-            strips.stripQuad(base + 2 * static_cast<GLuint>(i), wide[i + 1], wide[i]);
+            if (additive && r.faint(i)) continue;
+            strips.stripQuad(base + 2 * static_cast<GLuint>(i), r.wide[i + 1], r.wide[i]);
         }
     }
     if (strips.indices.empty() && !strips.verts.empty()) {
@@ -500,35 +520,23 @@ void ParticleControl::renderRibbonsOnLayer(const RibbonLook& look) {
     runTasks(lightLayer.threads > 1, LightLayer::LISTS, [&](int list) {
         const size_t from = n * static_cast<size_t>(list) / LightLayer::LISTS;
         const size_t to = n * static_cast<size_t>(list + 1) / LightLayer::LISTS;
-        bool wide[TAIL];
-        float alpha[TAIL], colour[TAIL], rgba[TAIL][4];
+        RibbonEntries r;
         LightLayer::Point points[2 * TAIL];
         for (size_t k = from; k < to; k++) {
-            Particle& p = myList[k];
-            float ends[2 * TAIL][3];
-            for (int i = 0; i < TAIL; i++) {
-                const float per = (float)(23 - i) / 24;
-                p.ribbonEntryValues(i, per, look, true, rgba[i]);
-                wide[i] = p.xOff != 0 || p.yOff != 0 || p.zOff != 0;
-                alpha[i] = rgba[i][3];
-                colour[i] = std::max(std::max(rgba[i][0], rgba[i][1]), rgba[i][2]);
-                ends[2 * i][0] = p.x[i] + p.xOff, ends[2 * i][1] = p.y[i] + p.yOff, ends[2 * i][2] = p.z[i] + p.zOff;
-                ends[2 * i + 1][0] = p.x[i] - p.xOff, ends[2 * i + 1][1] = p.y[i] - p.yOff;
-                ends[2 * i + 1][2] = p.z[i] - p.zOff;
-            }
+            r.fill(myList[k], look);
             // Rungs are projected when a quad first needs them: about half
             // the quads are too faint to draw.
             int projected = 0;
             for (int i = 0; i + 1 < TAIL; i++) {
-                if (std::max(alpha[i], alpha[i + 1]) * std::max(colour[i], colour[i + 1]) < FAINT_LIGHT) continue;
+                if (r.faint(i)) continue;
                 for (int e = std::max(projected, 2 * i); e < 2 * i + 4; e++)
-                    points[e] = lightLayer.project(ends[e][0], ends[e][1], ends[e][2], rgba[e / 2], static_cast<float>(e % 2),
-                                                   (float)(23 - e / 2) / 24 * 0.75f);
+                    points[e] = lightLayer.project(r.ends[e][0], r.ends[e][1], r.ends[e][2], r.rgba[e / 2],
+                                                   RibbonEntries::s(e), RibbonEntries::t(e));
                 projected = 2 * i + 4;
                 // The quad's two triangles as GL splits them (v2 v0 v3, v0 v1 v3).
-                lightLayer.addQuad(points + 2 * i, wide[i + 1], wide[i], list);
+                lightLayer.addQuad(points + 2 * i, r.wide[i + 1], r.wide[i], list);
             }
-            if (k + 1 == n) std::copy(rgba[TAIL - 1], rgba[TAIL - 1] + 4, last);
+            if (k + 1 == n) std::copy(r.rgba[TAIL - 1], r.rgba[TAIL - 1] + 4, last);
         }
     });
     // The current colour is left as the strips' drawing would leave it.
